@@ -1,0 +1,36 @@
+#include "front/backend_factory.h"
+
+#include "front/shared_routines.h"
+
+namespace {
+
+BackendMakerForTesting* g_testMaker = nullptr;
+
+// Each family's constructors, as they join the library. A family not yet
+// here builds nothing.
+std::unique_ptr<CBasePump> NewRealPump(BackendFamily) { return nullptr; }
+std::unique_ptr<CBaseSamp> NewRealSampler(BackendFamily) { return nullptr; }
+std::unique_ptr<CBaseUV> NewRealUV(BackendFamily) { return nullptr; }
+
+}  // namespace
+
+BackendFamily ChooseBackendFamily(int netBoxCommsFlag) {
+  return netBoxCommsFlag != 0 ? BackendFamily::kServer : BackendFamily::kDirect;
+}
+
+std::unique_ptr<CBasePump> CreatePumpBackend() {
+  const BackendFamily family = ChooseBackendFamily(ReadNetBoxCommsFlag());
+  return g_testMaker ? g_testMaker->NewPump(family) : NewRealPump(family);
+}
+
+std::unique_ptr<CBaseSamp> CreateSamplerBackend() {
+  const BackendFamily family = ChooseBackendFamily(ReadNetBoxCommsFlag());
+  return g_testMaker ? g_testMaker->NewSampler(family) : NewRealSampler(family);
+}
+
+std::unique_ptr<CBaseUV> CreateUVBackend() {
+  const BackendFamily family = ChooseBackendFamily(ReadNetBoxCommsFlag());
+  return g_testMaker ? g_testMaker->NewUV(family) : NewRealUV(family);
+}
+
+void SetBackendMakerForTesting(BackendMakerForTesting* maker) { g_testMaker = maker; }

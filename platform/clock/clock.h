@@ -1,0 +1,123 @@
+// The one clock: every sleep, pause, millisecond clock read and timed wait
+// of the product and of the simulators goes through it.
+//
+// Modes:
+//  - real:    wall time.
+//  - scaled:  wall time sped up by a factor (a 30-minute method watched in
+//             30 seconds at factor 60).
+//  - virtual: time moves only when someone sleeps. A virtual sleep moves
+//             the clock to its end, then hands every registered driver the
+//             new time; a driver (a simulator) does whatever falls due up
+//             to that time and returns only when its effects have been
+//             handled (for the network simulator: every reply produced
+//             received and dispatched). So a virtual sleep is deterministic
+//             and costs no wall time.
+//
+// Time is counted in milliseconds from the moment the mode was chosen.
+// Thread safety: every member may be called from any thread. Virtual
+// sleeps from several threads are serialised; drivers run on the sleeping
+// thread. Choose the mode before other threads start using the clock.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+class Clock {
+ public:
+  enum class Mode { kReal, kScaled, kVirtual };
+
+  // Something that must act when virtual time moves (a simulator).
+  class Driver {
+   public:
+    virtual ~Driver() = default;
+    // Called on the sleeping thread after the clock has moved to `nowMs`.
+    // Returns once everything due up to `nowMs` has happened and been
+    // handled.
+    virtual void AdvanceTo(std::int64_t nowMs) = 0;
+  };
+
+  static Clock& Get();
+
+  void UseReal() { UseScaled(1.0); }
+  // REQUIRES: factor > 0.
+  void UseScaled(double factor);
+  void UseVirtual(std::int64_t startMs = 0);
+
+  Mode GetMode() const { return m_mode.load(std::memory_order_acquire); }
+  double GetScale() const { return m_scale.load(std::memory_order_acquire); }
+
+  // Milliseconds since the mode was chosen (scaled in scaled mode).
+  std::int64_t NowMs() const;
+
+  // Sleeps for `ms` clock milliseconds (negative counts as 0).
+  void SleepMs(std::int64_t ms);
+
+  // Waits on `cv` (with `lock` held on entry and exit) until `pred()` is
+  // true or `ms` clock milliseconds pass. Returns pred(). In virtual mode
+  // the wait advances virtual time in steps of at most the virtual wait
+  // quantum, re-checking pred() after each step.
+  template <class Pred>
+  bool WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, std::int64_t ms,
+               Pred pred);
+
+  // Drivers are borrowed: a driver must be removed before it is destroyed.
+  void AddDriver(Driver* driver);
+  void RemoveDriver(Driver* driver);
+
+  // Step of virtual timed waits, in ms (default 10).
+  void SetVirtualWaitQuantumMs(std::int64_t ms) { m_quantumMs.store(ms < 1 ? 1 : ms); }
+
+  // Back to virtual time at 0 with no drivers; tests only.
+  void ResetForTesting();
+
+ private:
+  Clock() = default;
+  std::chrono::steady_clock::duration RealFor(std::int64_t ms) const;
+
+  std::atomic<Mode> m_mode{Mode::kReal};
+  std::atomic<double> m_scale{1.0};
+  std::atomic<std::int64_t> m_virtualNowMs{0};
+  std::atomic<std::int64_t> m_quantumMs{10};
+  std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+  std::int64_t m_startOffsetMs = 0;  // clock time at m_start (scaled mode)
+
+  mutable std::mutex m_startMutex;  // guards m_start / m_startOffsetMs
+  std::mutex m_sleepMutex;          // serialises virtual sleeps
+  std::mutex m_driverMutex;
+  std::vector<Driver*> m_drivers;
+};
+
+template <class Pred>
+bool Clock::WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, std::int64_t ms,
+                    Pred pred) {
+  if (GetMode() != Mode::kVirtual) {
+    return cv.wait_for(lock, RealFor(ms), pred);
+  }
+  const std::int64_t deadline = NowMs() + (ms < 0 ? 0 : ms);
+  while (!pred()) {
+    const std::int64_t now = NowMs();
+    if (now >= deadline) return false;
+    const std::int64_t step = std::min(deadline - now, m_quantumMs.load());
+    lock.unlock();
+    SleepMs(step);
+    lock.lock();
+  }
+  return true;
+}
+
+}  // namespace platform
+
+// The C run-time's millisecond clock, through the one clock: milliseconds
+// since the clock's mode was chosen (1000 ticks a second, as on the
+// product's home platform).
+namespace crt {
+using clock_t = long;
+inline constexpr clock_t kClocksPerSecond = 1000;
+clock_t clock();
+}  // namespace crt

@@ -1,0 +1,11 @@
+// Windows kernel services used by the product, over the one clock.
+//
+// Contract: `Sleep` suspends the calling thread for the given milliseconds
+// of clock time (platform/clock), so it costs no wall time in virtual mode.
+// Thread safety: callable from any thread.
+#pragma once
+
+#include "platform/mfc/windef.h"
+#include "platform/win/registry.h"
+
+void Sleep(DWORD milliseconds);

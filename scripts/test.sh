@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sets up the machine, then builds and runs the whole test suite in the
+# debug, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
+# (ThreadSanitizer) presets. Exits non-zero if anything fails.
+#   scripts/test.sh               all three presets
+#   scripts/test.sh debug         just the named presets
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(debug asan tsan)
+
+export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/.ccache}"
+export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-2G}"
+
+for preset in "${presets[@]}"; do
+  echo "=== ${preset}: configure and build ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  echo "=== ${preset}: test ==="
+  ctest --preset "$preset"
+done
+echo "=== all tests passed in: ${presets[*]} ==="

@@ -1,0 +1,223 @@
+#include "contract/inlet_system_status.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+
+TEST(StatusRecordTest, DefaultRecordIsZeroWithAllSolventA) {
+  CInletSystemStatus s;
+  EXPECT_EQ(s.GetRunning() | s.GetPostRunning() | s.GetNotReady() | s.GetError() | s.GetWashOn() |
+                s.GetInjecting() | s.GetPumpOn() | s.GetLamp() | s.GetDadScan() | s.DADAcquiring(),
+            0);
+  EXPECT_EQ(s.GetPercentA(), 100.0f);
+  for (float v : {s.GetTime(), s.SampleTemperature(), s.GetFlow(), s.GetPercentB(), s.GetPercentC(),
+                  s.GetPercentD(), s.GetHighPressure(), s.GetLowPressure(), s.GetTemperatureLeft(),
+                  s.GetTemperatureRight()}) {
+    EXPECT_EQ(v, 0.0f);
+  }
+  EXPECT_TRUE(s.GetNotReadyInfo().IsEmpty());
+  EXPECT_TRUE(s.GetErrorInfo().IsEmpty());
+  EXPECT_TRUE(s.GetStatusInfo().IsEmpty());
+  EXPECT_TRUE(s.GetStopText().IsEmpty());
+}
+
+TEST(StatusRecordTest, AccessorsAreWritableReferences) {
+  CInletSystemStatus s;
+  s.GetFlow() = 1.25f;
+  s.GetError() = -1;
+  EXPECT_EQ(s.GetFlow(), 1.25f);
+  EXPECT_EQ(s.GetError(), -1);
+}
+
+// Each text setter, with its getter.
+struct TextField {
+  const char* name;
+  void (CInletSystemStatus::*set)(const CString&);
+  CString (CInletSystemStatus::*get)() const;
+};
+
+class StatusTextTest : public ::testing::TestWithParam<TextField> {};
+
+TEST_P(StatusTextTest, KeepsAtMost511BytesAndEmptyClears) {
+  const TextField f = GetParam();
+  CInletSystemStatus s;
+  const std::string exact(511, 'x');
+  (s.*f.set)(CString(exact.c_str()));
+  EXPECT_EQ((s.*f.get)().GetLength(), 511);
+
+  const std::string longer = std::string(511, 'y') + "TAIL";
+  (s.*f.set)(CString(longer.c_str()));
+  EXPECT_EQ((s.*f.get)(), CString(std::string(511, 'y').c_str()));
+
+  (s.*f.set)(CString(std::string(512, 'z').c_str()));
+  EXPECT_EQ((s.*f.get)().GetLength(), 511);
+
+  (s.*f.set)(CString(""));
+  EXPECT_TRUE((s.*f.get)().IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllTexts, StatusTextTest,
+    ::testing::Values(TextField{"NotReady", &CInletSystemStatus::SetNotReadyInfo, &CInletSystemStatus::GetNotReadyInfo},
+                      TextField{"Error", &CInletSystemStatus::SetErrorInfo, &CInletSystemStatus::GetErrorInfo},
+                      TextField{"Status", &CInletSystemStatus::SetStatusInfo, &CInletSystemStatus::GetStatusInfo},
+                      TextField{"Stop", &CInletSystemStatus::SetStopText, &CInletSystemStatus::GetStopText}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(StatusRecordTest, BytesAfterTheNulDoNotMatter) {
+  CInletSystemStatus a;
+  CInletSystemStatus b;
+  a.SetErrorInfo("a long error text that fills more bytes");
+  a.SetErrorInfo("short");
+  b.SetErrorInfo("short");
+  EXPECT_EQ(a == b, 1);
+}
+
+TEST(StatusRecordTest, CopyIsWholeAndSelfAssignmentIsHarmless) {
+  CInletSystemStatus s;
+  s.GetRunning() = 1;
+  s.GetTemperatureRight() = 41.5f;
+  s.SetStopText("stopped");
+  CInletSystemStatus copy(s);
+  EXPECT_EQ(copy == s, 1);
+  CInletSystemStatus assigned;
+  assigned = s;
+  EXPECT_EQ(assigned == s, 1);
+  CInletSystemStatus& self = s;
+  s = self;
+  EXPECT_EQ(s == copy, 1);
+  EXPECT_EQ(s.GetStopText(), "stopped");
+}
+
+// One field changed at a time: every field takes part in the comparison.
+struct FieldChange {
+  const char* name;
+  std::function<void(CInletSystemStatus&)> change;
+};
+
+class StatusEqualityTest : public ::testing::TestWithParam<FieldChange> {};
+
+TEST_P(StatusEqualityTest, AnyDifferenceMakesRecordsUnequal) {
+  CInletSystemStatus a;
+  CInletSystemStatus b;
+  GetParam().change(b);
+  EXPECT_EQ(a == b, 0);
+  EXPECT_EQ(b == a, 0);
+}
+
+float Next(float v) { return std::nextafter(v, 1e9f); }
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryField, StatusEqualityTest,
+    ::testing::Values(
+        FieldChange{"Running", [](auto& s) { s.GetRunning() = 1; }},
+        FieldChange{"PostRunning", [](auto& s) { s.GetPostRunning() = 1; }},
+        FieldChange{"NotReady", [](auto& s) { s.GetNotReady() = 1; }},
+        FieldChange{"Error", [](auto& s) { s.GetError() = -1; }},
+        FieldChange{"Time", [](auto& s) { s.GetTime() = Next(0.0f); }},
+        FieldChange{"StatusText", [](auto& s) { s.SetStatusInfo("x"); }},
+        FieldChange{"NotReadyText", [](auto& s) { s.SetNotReadyInfo("x"); }},
+        FieldChange{"ErrorText", [](auto& s) { s.SetErrorInfo("x"); }},
+        FieldChange{"StopText", [](auto& s) { s.SetStopText("x"); }},
+        FieldChange{"TextCase", [](auto& s) { s.SetStopText("X"); }},
+        FieldChange{"Injecting", [](auto& s) { s.GetInjecting() = 1; }},
+        FieldChange{"WashOn", [](auto& s) { s.GetWashOn() = 1; }},
+        FieldChange{"Lamp", [](auto& s) { s.GetLamp() = 1; }},
+        FieldChange{"DadScan", [](auto& s) { s.GetDadScan() = 2; }},
+        FieldChange{"DadAcquiring", [](auto& s) { s.DADAcquiring() = 1; }},
+        FieldChange{"PumpOn", [](auto& s) { s.GetPumpOn() = 1; }},
+        FieldChange{"PercentA", [](auto& s) { s.GetPercentA() = Next(100.0f); }},
+        FieldChange{"PercentB", [](auto& s) { s.GetPercentB() = Next(0.0f); }},
+        FieldChange{"PercentC", [](auto& s) { s.GetPercentC() = 1; }},
+        FieldChange{"PercentD", [](auto& s) { s.GetPercentD() = 1; }},
+        FieldChange{"HighPressure", [](auto& s) { s.GetHighPressure() = 1; }},
+        FieldChange{"Flow", [](auto& s) { s.GetFlow() = Next(0.0f); }},
+        FieldChange{"LowPressure", [](auto& s) { s.GetLowPressure() = 1; }},
+        FieldChange{"TemperatureLeft", [](auto& s) { s.GetTemperatureLeft() = 1; }},
+        FieldChange{"TemperatureRight", [](auto& s) { s.GetTemperatureRight() = 1; }},
+        FieldChange{"SampleTemperature", [](auto& s) { s.SampleTemperature() = 1; }}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(StatusRecordTest, NanNeverComparesEqual) {
+  CInletSystemStatus a;
+  a.GetFlow() = std::nanf("");
+  const CInletSystemStatus b(a);
+  EXPECT_EQ(a == b, 0);
+}
+
+struct ErrorMerge {
+  int left;
+  int right;
+  int merged;
+};
+
+class StatusMergeErrorTest : public ::testing::TestWithParam<ErrorMerge> {};
+
+TEST_P(StatusMergeErrorTest, ErrorFlagFollowsItsRule) {
+  CInletSystemStatus l;
+  CInletSystemStatus r;
+  l.GetError() = GetParam().left;
+  r.GetError() = GetParam().right;
+  l |= r;
+  EXPECT_EQ(l.GetError(), GetParam().merged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, StatusMergeErrorTest,
+                         ::testing::Values(ErrorMerge{1, 0, 0}, ErrorMerge{0, 1, 0}, ErrorMerge{0, 0, 0},
+                                           ErrorMerge{5, 1, 1}, ErrorMerge{1, 5, 1}, ErrorMerge{5, -1, -1},
+                                           ErrorMerge{-1, 5, -1}, ErrorMerge{5, 7, 5}, ErrorMerge{-1, -1, -1},
+                                           ErrorMerge{1, -1, 1}, ErrorMerge{1, 1, 1}));
+
+TEST(StatusRecordTest, MergeNormalisesFlagsAndLeavesEverythingElse) {
+  CInletSystemStatus l;
+  l.GetDadScan() = 4;
+  l.GetTime() = 3.5f;
+  l.GetFlow() = 1.0f;
+  l.GetPercentB() = 30.0f;
+  l.GetTemperatureLeft() = 40.0f;
+  l.SetErrorInfo("left error");
+  l.GetWashOn() = 9;
+  CInletSystemStatus before(l);
+
+  CInletSystemStatus r;
+  r.GetRunning() = 3;
+  r.GetPostRunning() = -2;
+  r.GetNotReady() = 1;
+  r.GetInjecting() = 1;
+  r.GetPumpOn() = 1;
+  r.GetLamp() = 1;
+  r.DADAcquiring() = 1;
+  r.GetDadScan() = 9;
+  r.GetTime() = 99.0f;
+  r.GetFlow() = 2.0f;
+  r.GetPercentA() = 10.0f;
+  r.GetTemperatureLeft() = 80.0f;
+  r.SetErrorInfo("right error");
+  r.SetNotReadyInfo("right not ready");
+
+  CInletSystemStatus& result = (l |= r);
+  EXPECT_EQ(&result, &l);
+  EXPECT_EQ(l.GetRunning(), 1);
+  EXPECT_EQ(l.GetPostRunning(), 1);
+  EXPECT_EQ(l.GetNotReady(), 1);
+  EXPECT_EQ(l.GetWashOn(), 1);
+  EXPECT_EQ(l.GetInjecting(), 1);
+  EXPECT_EQ(l.GetPumpOn(), 1);
+  EXPECT_EQ(l.GetLamp(), 1);
+  EXPECT_EQ(l.DADAcquiring(), 1);
+  EXPECT_EQ(l.GetDadScan(), 4);
+  EXPECT_EQ(l.GetTime(), before.GetTime());
+  EXPECT_EQ(l.GetFlow(), 1.0f);
+  EXPECT_EQ(l.GetPercentA(), 100.0f);
+  EXPECT_EQ(l.GetPercentB(), 30.0f);
+  EXPECT_EQ(l.GetTemperatureLeft(), 40.0f);
+  EXPECT_EQ(l.GetErrorInfo(), "left error");
+  EXPECT_TRUE(l.GetNotReadyInfo().IsEmpty());
+}
+
+}  // namespace

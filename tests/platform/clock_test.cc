@@ -1,0 +1,94 @@
+#include "platform/clock/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/inlet/inlet.h"
+#include "platform/win/windows.h"
+
+namespace {
+
+using platform::Clock;
+
+class ClockTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Clock::Get().ResetForTesting(); }
+  void TearDown() override { Clock::Get().ResetForTesting(); }
+};
+
+// Records the times it is driven to.
+class RecordingDriver final : public Clock::Driver {
+ public:
+  void AdvanceTo(std::int64_t nowMs) override { times.push_back(nowMs); }
+  std::vector<std::int64_t> times;
+};
+
+TEST_F(ClockTest, SixtyVirtualSecondsTakeMillisecondsOfWallTime) {
+  const auto wallStart = std::chrono::steady_clock::now();
+  Sleep(60000);
+  const auto wall = std::chrono::steady_clock::now() - wallStart;
+  EXPECT_EQ(Clock::Get().NowMs(), 60000);
+  EXPECT_LT(wall, std::chrono::milliseconds(500));
+}
+
+TEST_F(ClockTest, SleepPauseAndRunTimeClockShareOneTime) {
+  const crt::clock_t t0 = crt::clock();
+  Sleep(1000);
+  Pause(1000, 1);
+  Clock::Get().SleepMs(-5);  // negative sleeps count as none
+  EXPECT_EQ(crt::clock() - t0, 2000);
+}
+
+TEST_F(ClockTest, DriversSeeEveryVirtualAdvanceUntilRemoved) {
+  RecordingDriver driver;
+  Clock::Get().AddDriver(&driver);
+  Clock::Get().AddDriver(&driver);  // added once only
+  Sleep(100);
+  Sleep(250);
+  Clock::Get().RemoveDriver(&driver);
+  Sleep(1);
+  EXPECT_EQ(driver.times, (std::vector<std::int64_t>{100, 350}));
+}
+
+TEST_F(ClockTest, VirtualTimedWaitTimesOutWithoutWallTime) {
+  std::mutex m;
+  std::condition_variable cv;
+  std::unique_lock<std::mutex> lock(m);
+  const auto wallStart = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Clock::Get().WaitFor(lock, cv, 10000, [] { return false; }));
+  EXPECT_GE(Clock::Get().NowMs(), 10000);
+  EXPECT_LT(std::chrono::steady_clock::now() - wallStart, std::chrono::seconds(2));
+}
+
+TEST_F(ClockTest, VirtualTimedWaitEndsWhenAStepMakesThePredicateTrue) {
+  // A driver standing for a simulator that answers after 300 ms.
+  class Answerer final : public Clock::Driver {
+   public:
+    void AdvanceTo(std::int64_t nowMs) override {
+      if (nowMs >= 300) answered = true;
+    }
+    bool answered = false;
+  } answerer;
+  Clock::Get().AddDriver(&answerer);
+  Clock::Get().SetVirtualWaitQuantumMs(100);
+  std::mutex m;
+  std::condition_variable cv;
+  std::unique_lock<std::mutex> lock(m);
+  EXPECT_TRUE(Clock::Get().WaitFor(lock, cv, 5000, [&] { return answerer.answered; }));
+  EXPECT_EQ(Clock::Get().NowMs(), 300);
+  Clock::Get().RemoveDriver(&answerer);
+}
+
+TEST_F(ClockTest, ScaledTimeRunsFasterThanWallTime) {
+  Clock::Get().UseScaled(1000.0);
+  const std::int64_t start = Clock::Get().NowMs();
+  const auto wallStart = std::chrono::steady_clock::now();
+  Clock::Get().SleepMs(2000);  // 2 ms of wall time
+  EXPECT_GE(Clock::Get().NowMs() - start, 2000);
+  EXPECT_LT(std::chrono::steady_clock::now() - wallStart, std::chrono::seconds(1));
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include "platform/win/registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/inlet/inlet.h"
+#include "tests/support/test_world.h"
+
+namespace {
+
+using platform::Registry;
+using platform::RegistryError;
+
+class RegistryTest : public testing_support::TestWorld {
+ protected:
+  void WriteFile(const std::string& text) {
+    std::ofstream out(RegistryFile(), std::ios::binary);
+    out << text;
+  }
+  std::string ReadFile() {
+    std::ifstream in(RegistryFile(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+};
+
+TEST_F(RegistryTest, MissingOrEmptyFileHoldsNothing) {
+  int value = 42;
+  EXPECT_EQ(ReadRegistryPath("A\\B", value, HKEY_LOCAL_MACHINE), 0);
+  WriteFile("");
+  EXPECT_EQ(ReadRegistryPath("A\\B", value, HKEY_LOCAL_MACHINE), 0);
+  EXPECT_TRUE(ui.MessageBoxes().empty());
+}
+
+TEST_F(RegistryTest, WritingOneValueKeepsEveryOther) {
+  ASSERT_EQ(WriteRegistryFullPath("SOFTWARE\\X\\Text", "C:\\Temp \"quoted\"", HKEY_LOCAL_MACHINE), 1);
+  ASSERT_EQ(WriteRegistryPath("Inlets\\Flag", 7, HKEY_LOCAL_MACHINE), 1);
+  ASSERT_EQ(WriteRegistryPath("Inlets\\Other", 3, HKEY_LOCAL_MACHINE), 1);
+  ASSERT_EQ(WriteRegistryPath("Inlets\\Flag", 0, HKEY_LOCAL_MACHINE), 1);
+  CString text;
+  int flag = -1;
+  int other = -1;
+  EXPECT_EQ(ReadRegistryFullPath("SOFTWARE\\X\\Text", text, HKEY_LOCAL_MACHINE), 1);
+  EXPECT_EQ(text, "C:\\Temp \"quoted\"");
+  EXPECT_EQ(ReadRegistryPath("Inlets\\Flag", flag, HKEY_LOCAL_MACHINE), 1);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(ReadRegistryPath("inlets\\OTHER", other, HKEY_LOCAL_MACHINE), 1);  // names ignore case
+  EXPECT_EQ(other, 3);
+  EXPECT_FALSE(std::filesystem::exists(RegistryFile().string() + ".tmp"));
+}
+
+TEST_F(RegistryTest, FileIsARegistryExportAUserCanRead) {
+  WriteRegistryPath("Inlets\\InletKernel\\QuarnControl\\Configuration\\NetBoxComms", 1, HKEY_LOCAL_MACHINE);
+  const std::string text = ReadFile();
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvatec\\Inlets\\InletKernel\\QuarnControl\\Configuration]\n"
+                      "\"NetBoxComms\"=dword:00000001\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(RegistryTest, ATypeMismatchReadsAsAbsent) {
+  WriteRegistryPath("K\\V", CString("text"), HKEY_LOCAL_MACHINE);
+  int value = 9;
+  EXPECT_EQ(ReadRegistryPath("K\\V", value, HKEY_LOCAL_MACHINE), 0);
+}
+
+struct DamagedCase {
+  std::string text;
+  int line;
+};
+
+class DamagedRegistryTest : public RegistryTest, public ::testing::WithParamInterface<DamagedCase> {};
+
+TEST_P(DamagedRegistryTest, IsReportedWithItsLineAndNeverReplaced) {
+  WriteFile(GetParam().text);
+  int value = 5;
+  EXPECT_EQ(ReadRegistryPath("Inlets\\Flag", value, HKEY_LOCAL_MACHINE), 0);
+  EXPECT_EQ(WriteRegistryPath("Inlets\\Flag", 0, HKEY_LOCAL_MACHINE), 0);
+  EXPECT_EQ(ReadFile(), GetParam().text);
+  const auto boxes = ui.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u) << "the same damage is shown once";
+  EXPECT_NE(boxes[0].find(RegistryFile().string()), std::string::npos);
+  EXPECT_NE(boxes[0].find("line " + std::to_string(GetParam().line)), std::string::npos) << boxes[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, DamagedRegistryTest,
+    ::testing::Values(DamagedCase{"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:1\n", 2},
+                      DamagedCase{"garbage\n", 1},
+                      DamagedCase{"\"x\"=\"before any key\"\n", 1},
+                      DamagedCase{"; ok\n[HKEY_LOCAL_MACHINE\\A\n", 2},
+                      DamagedCase{"[NOT_A_ROOT\\A]\n", 1},
+                      DamagedCase{"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"unterminated\n", 2},
+                      DamagedCase{std::string("\x00\x01\xff\n", 4), 1}));
+
+TEST_F(RegistryTest, UnwritableFolderIsAFailedWriteNotACrash) {
+  Registry::UseFileForTesting("/proc/quarn-no-such-folder/registry.reg");
+  EXPECT_EQ(WriteRegistryPath("K\\V", 1, HKEY_LOCAL_MACHINE), 0);
+  EXPECT_EQ(ui.MessageBoxes().size(), 1u);
+}
+
+TEST_F(RegistryTest, ASecondProcessReadsWhatWasWritten) {
+  WriteRegistryPath("Inlets\\Shared", 1234, HKEY_LOCAL_MACHINE);
+  const std::string file = RegistryFile().string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const Registry fresh(file);
+    const auto value = fresh.Read(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvatec\\Inlets", "Shared");
+    _exit(value && std::get<std::uint32_t>(*value) == 1234 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(RegistryFormatTest, RoundTripsEveryValueKind) {
+  platform::RegistryContents contents;
+  contents["HKEY_LOCAL_MACHINE\\A\\B"]["n"] = std::uint32_t{0xFFFFFFFF};
+  contents["HKEY_LOCAL_MACHINE\\A\\B"]["t"] = std::string("back\\slash \"q\" \xB5");
+  EXPECT_EQ(Registry::Parse(Registry::Serialise(contents), "f"), contents);
+}
+
+TEST(RegistryFormatTest, DefaultPathFollowsTheEnvironment) {
+  ::setenv("QUARN_REGISTRY", "/tmp/somewhere/r.reg", 1);
+  EXPECT_EQ(platform::DefaultRegistryPath(), "/tmp/somewhere/r.reg");
+  ::unsetenv("QUARN_REGISTRY");
+  EXPECT_EQ(platform::DefaultRegistryPath().filename(), "registry.reg");
+}
+
+}  // namespace
