@@ -171,7 +171,11 @@ INSTANTIATE_TEST_SUITE_P(Rules, StatusMergeErrorTest,
                          ::testing::Values(ErrorMerge{1, 0, 0}, ErrorMerge{0, 1, 0}, ErrorMerge{0, 0, 0},
                                            ErrorMerge{5, 1, 1}, ErrorMerge{1, 5, 1}, ErrorMerge{5, -1, -1},
                                            ErrorMerge{-1, 5, -1}, ErrorMerge{5, 7, 5}, ErrorMerge{-1, -1, -1},
-                                           ErrorMerge{1, -1, 1}, ErrorMerge{1, 1, 1}));
+                                           ErrorMerge{1, -1, 1}, ErrorMerge{1, 1, 1}),
+                         [](const auto& param_info) {
+                           auto n = [](int v) { return v < 0 ? "Minus" + std::to_string(-v) : std::to_string(v); };
+                           return "L" + n(param_info.param.left) + "R" + n(param_info.param.right);
+                         });
 
 TEST(StatusRecordTest, MergeNormalisesFlagsAndLeavesEverythingElse) {
   CInletSystemStatus l;

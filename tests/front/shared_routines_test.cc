@@ -49,7 +49,11 @@ INSTANTIATE_TEST_SUITE_P(Units, CommsMessageTest,
                                            PrefixCase{"AUTOSAMPLER", "Quarn AUTOSAMPLER Communications.\n\n"},
                                            PrefixCase{"PDA", "Quarn PDA Detector Communications.\n\n"},
                                            PrefixCase{"UV", "Quarn UV Detector Communications.\n\n"},
-                                           PrefixCase{"pump", ""}, PrefixCase{"OVEN", ""}, PrefixCase{"", ""}));
+                                           PrefixCase{"pump", ""}, PrefixCase{"OVEN", ""}, PrefixCase{"", ""}),
+                         [](const auto& param_info) {
+                           const std::string unit = param_info.param.unit;
+                           return unit.empty() ? std::string("Empty") : unit;
+                         });
 
 TEST_F(SharedRoutinesTest, LongMessageComesBackCutTo511Bytes) {
   const std::string text(600, 'm');

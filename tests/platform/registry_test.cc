@@ -96,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DamagedCase{"; ok\n[HKEY_LOCAL_MACHINE\\A\n", 2},
                       DamagedCase{"[NOT_A_ROOT\\A]\n", 1},
                       DamagedCase{"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"unterminated\n", 2},
-                      DamagedCase{std::string("\x00\x01\xff\n", 4), 1}));
+                      DamagedCase{std::string("\x00\x01\xff\n", 4), 1}),
+    [](const auto& param_info) { return "Case" + std::to_string(param_info.index); });
 
 TEST_F(RegistryTest, UnwritableFolderIsAFailedWriteNotACrash) {
   Registry::UseFileForTesting("/proc/quarn-no-such-folder/registry.reg");
