@@ -1,11 +1,13 @@
 #include "platform/inlet/inlet.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/clock/clock.h"
 
@@ -106,6 +108,35 @@ CString GetKorvatecWorkingDir() {
   if (const char* env = std::getenv("QUARN_WORKING_DIR"); env && *env) return CString(env);
   std::error_code ec;
   return CString(std::filesystem::current_path(ec).string());
+}
+
+CString GetMethodsDir() {
+  if (const char* env = std::getenv("QUARN_METHODS_DIR"); env && *env) return CString(env);
+  return CString((std::filesystem::path(GetKorvatecWorkingDir().str()) / "methods").string());
+}
+
+void AddMethodFileExtension(const char* methodType, CString& name) {
+  std::string file = name.str();
+  const auto endsWithToml = [&file] {
+    static constexpr std::string_view kToml = ".toml";
+    if (file.size() < kToml.size()) return false;
+    for (size_t i = 0; i < kToml.size(); ++i) {
+      const char c = file[file.size() - kToml.size() + i];
+      if (std::tolower(static_cast<unsigned char>(c)) != kToml[i]) return false;
+    }
+    return true;
+  };
+  if (!endsWithToml()) {
+    std::string type;
+    for (const char* c = methodType ? methodType : ""; *c; ++c) {
+      type += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+    file += (type.empty() ? "" : "." + type) + ".toml";
+  }
+  if (file.find_first_of("/\\") == std::string::npos) {
+    file = (std::filesystem::path(GetMethodsDir().str()) / file).string();
+  }
+  name = CString(std::string_view(file));
 }
 
 int SendMessageBox(const CString& text, UINT style) { return platform::CurrentHostUi().MessageBox(text, style); }

@@ -47,6 +47,18 @@ CString RegGetInstrumentMake(const char* device);
 // The host data system's working folder, without a trailing separator.
 CString GetKorvatecWorkingDir();
 
+// ---- Method files ----
+// The folder where method names without a folder are looked up: the
+// environment variable QUARN_METHODS_DIR when set, else "methods" in the
+// working folder.
+CString GetMethodsDir();
+// Completes a method name into the path of its file. The extension of the
+// method type ("." + the type in lower case + ".toml", so ".quarn900.toml"
+// for "Quarn900") is appended unless the name already ends in ".toml" (in
+// any case). A name without a folder separator ('/' or '\\') is placed in
+// GetMethodsDir(); a name with one is a path, used as given.
+void AddMethodFileExtension(const char* methodType, CString& name);
+
 // ---- User interface ----
 int SendMessageBox(const CString& text, UINT style);
 void FlashStatusText(const char* prefix, const char* text, int on);

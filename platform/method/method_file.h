@@ -1,0 +1,52 @@
+// Reading method files: human-editable TOML, checked key by key.
+//
+// Contract:
+//  - ParseMethodText takes the bytes of a method file and either fills
+//    `method` completely (true; `problems` untouched) or leaves it as it
+//    was and appends at least one problem (false). It never throws, never
+//    shows anything and never reads files, so a fuzz target or a checking
+//    tool can call it on any bytes.
+//  - LoadMethodFile does the same for a file on disk, adding the problems
+//    of the file itself (missing, a folder, too large, unreadable). The
+//    method's file name is set to `path` on success.
+//  - DescribeMethodFileProblems renders the text the user is shown: the
+//    file, then one line per problem with its line, key and what was
+//    expected. At most kMaxShownProblems are listed.
+//  - Problems come in line order; each names the key as a dotted path,
+//    counting steps of arrays from 1 ("pump.timetable[2].flow").
+// The file format is documented in docs/method-files.md.
+// Thread safety: no shared state; callable from any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/method/quarn_method.h"
+
+struct MethodFileProblem {
+  int line = 0;       // from 1; 0 when the problem is not on a line
+  int column = 0;     // from 1; 0 when not known
+  std::string key;    // dotted key path; empty when the problem has none
+  std::string text;   // what is wrong and what was expected
+};
+using MethodFileProblems = std::vector<MethodFileProblem>;
+
+// Files larger than this are refused before parsing: a method file is a
+// few kilobytes.
+inline constexpr std::size_t kMaxMethodFileBytes = 1024 * 1024;
+// A broken file stops being checked after this many problems.
+inline constexpr std::size_t kMaxCollectedProblems = 100;
+inline constexpr std::size_t kMaxShownProblems = 10;
+
+bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProblems& problems);
+bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems);
+
+// One problem as a line of text: "line 4, key 'pump.flow': ...".
+std::string DescribeMethodFileProblem(const MethodFileProblem& problem);
+CString DescribeMethodFileProblems(const CString& path, const MethodFileProblems& problems);
+
+// Text from a method file (UTF-8) as the framework's single-byte text
+// (Windows-1252); characters it cannot hold become '?'.
+CString Utf8ToWindows1252(std::string_view text);

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/method/quarn_method.h"
+
+namespace {
+
+// A binary gradient with the oven, two timed events and a valve.
+QuarnMethod GradientMethod() {
+  QuarnMethod m;
+  m.Title() = "Impurities";
+  m.Description() = "C18 column\nwash after use";
+  m.SetFileName("/lab/methods/impurities.quarn900.toml");
+  PumpInitialCons& pump = m.GetPumpInitialCons();
+  pump.PumpSystem() = pumpSystemBinary;
+  pump.Flow() = 0.4f;
+  pump.MaxPressure() = 600;
+  pump.MinPressure() = 5;
+  pump.StopTime() = 25.0f;
+  pump.PercentB() = 5.0f;
+  pump.OvenInUse() = 1;
+  pump.OvenTemperature() = 40.0f;
+  m.GetSolventSelection().InUseB() = 1;
+  m.GetSolventSelection().Name(0) = "Water";
+  m.GetPumpGradient().AddEntry(GradTimeTableEntry(0.0f, 0.4f, 5.0f, 0.0f, 0.0f, 600));
+  m.GetPumpGradient().AddEntry(GradTimeTableEntry(15.0f, 0.4f, 95.0f, 0.0f, 0.0f, 600));
+  m.GetInitialEventStates().Valve1() = actionPosition1;
+  m.GetEventTable().AddEntry(CExternalEvent(0.0f, eventOutput1, actionPulse));
+  m.GetEventTable().AddEntry(CExternalEvent(1.5f, eventValve1, actionPosition2));
+  m.GetSamplerInitialCons().VialNumber() = 12;
+  m.GetSamplerInitialCons().InjectionVolume() = 2.0f;
+  m.GetSamplerInitialCons().AnalysisTime() = 25.0f;
+  m.GetSamplerInitialCons().Flushes() = 3;
+  m.GetUVDetectorCons().Wavelength() = 220;
+  m.GetUVDetectorCons().Response() = uvResponseFast;
+  m.GetUVDetectorCons().ZeroSetting() = 1;
+  return m;
+}
+
+std::string Printed(const QuarnMethod& m, const char* unit) {
+  CGenericExpRecord record;
+  m.Print(&record, unit);
+  return record.Text();
+}
+
+const char* const kIdentity =
+    "  Method                 : Impurities\n"
+    "  File                   : /lab/methods/impurities.quarn900.toml\n"
+    "  Description            : C18 column\n"
+    "                           wash after use\n";
+
+TEST(MethodReportTest, PumpReportLayout) {
+  EXPECT_EQ(Printed(GradientMethod(), "PUMP"),
+            std::string("Pump Method\n"
+                        "===========\n") +
+                kIdentity +
+                "\n"
+                "Initial Conditions\n"
+                "  Pump system            : Binary (two pumps)\n"
+                "  Flow                   : 0.400 ml/min\n"
+                "  Pressure limits        : 5 to 600 bar\n"
+                "  Stop time              : 25.00 min\n"
+                "  Composition            : A 95.0 %  B 5.0 %  C 0.0 %  D 0.0 %\n"
+                "  Solvent A              : Water\n"
+                "  Solvent B              : (in use, not named)\n"
+                "  Column oven            : 40.0 C\n"
+                "\n"
+                "Gradient Timetable\n"
+                "      Time      Flow      %A      %B      %C      %D    Pmax\n"
+                "     (min)  (ml/min)                                   (bar)\n"
+                "      0.00     0.400    95.0     5.0     0.0     0.0     600\n"
+                "     15.00     0.400     5.0    95.0     0.0     0.0     600\n"
+                "\n"
+                "Initial Events\n"
+                "  Event 1: Off         Event 2: Off         Event 3: Off         Event 4: Off\n"
+                "  Valve 1: Position 1  Valve 2: Off         Valve 3: Off\n"
+                "\n"
+                "Timed Events\n"
+                "      Time  Output    Action\n"
+                "     (min)\n"
+                "      0.00  Event 1   Pulse\n"
+                "      1.50  Valve 1   Position 2\n"
+                "\n");
+}
+
+TEST(MethodReportTest, AutosamplerReportLayout) {
+  EXPECT_EQ(Printed(GradientMethod(), "AUTOSAMPLER"), std::string("Autosampler Method\n"
+                                                                  "==================\n") +
+                                                          kIdentity +
+                                                          "\n"
+                                                          "  Vial                   : 12\n"
+                                                          "  Injection volume       : 2.00 ul\n"
+                                                          "  Analysis time          : 25.00 min\n"
+                                                          "  Flushes                : 3\n"
+                                                          "\n");
+}
+
+TEST(MethodReportTest, UVDetectorReportLayout) {
+  EXPECT_EQ(Printed(GradientMethod(), "UVDETECTOR"), std::string("UV Detector Method\n"
+                                                                 "==================\n") +
+                                                         kIdentity +
+                                                         "\n"
+                                                         "  Wavelength             : 220 nm\n"
+                                                         "  Response               : Fast\n"
+                                                         "  Autozero at start      : Yes\n"
+                                                         "\n");
+}
+
+TEST(MethodReportTest, EmptyTablesAndUnnamedMethodsSaySo) {
+  const std::string report = Printed(QuarnMethod(), "PUMP");
+  EXPECT_EQ(report.substr(0, 44), "Pump Method\n===========\n\nInitial Conditions\n");
+  EXPECT_NE(report.find("Gradient Timetable\n  None: the initial conditions hold for the whole run.\n"),
+            std::string::npos);
+  EXPECT_NE(report.find("Timed Events\n  None\n"), std::string::npos);
+  EXPECT_NE(report.find("  Column oven            : Not used\n"), std::string::npos);
+}
+
+TEST(MethodReportTest, CodesOutsideTheirRangesArePrintedAsNumbers) {
+  QuarnMethod m;
+  m.GetUVDetectorCons().Response() = 5;
+  m.GetPumpInitialCons().PumpSystem() = 9;
+  m.GetEventTable().AddEntry(CExternalEvent(1.0f, static_cast<EventType>(9), static_cast<ActionType>(12)));
+  EXPECT_NE(Printed(m, "UVDETECTOR").find("  Response               : Setting 5\n"), std::string::npos);
+  const std::string pump = Printed(m, "PUMP");
+  EXPECT_NE(pump.find("  Pump system            : Unknown\n"), std::string::npos);
+  EXPECT_NE(pump.find("      1.00  Type 9    Code 12\n"), std::string::npos);
+}
+
+TEST(MethodReportTest, OtherUnitWordsAndNoRecordWriteNothing) {
+  const QuarnMethod m = GradientMethod();
+  for (const char* unit : {"pump", "OVEN", "PDA", "", "UV"}) EXPECT_EQ(Printed(m, unit), "") << unit;
+  EXPECT_EQ(Printed(m, nullptr), "");
+  m.Print(nullptr, "PUMP");
+}
+
+}  // namespace
