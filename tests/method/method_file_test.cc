@@ -85,6 +85,19 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"DeepNesting", "x = " + std::string(2000, '[') + std::string(2000, ']') + "\n",
                    "line 1, column 261: not a valid TOML file: Error while parsing value: exceeded maximum nested "
                    "value depth of 256 (TOML_MAX_NESTED_VALUES)"},
+        // Regression: a header without a key failed a check inside the TOML
+        // parser (an abort in checked builds).
+        BrokenCase{"TableHeaderWithoutKey", kBase + "[#]\n",
+                   "line 5, column 2: not a valid TOML file: Error while parsing key: expected bare key starting "
+                   "character or string delimiter, saw '#'"},
+        // Regression: a non-ASCII character where whitespace may stand took
+        // the TOML parser's character tables into undefined behaviour.
+        BrokenCase{"AccentedKey", kBase + "temp\xc3\xa9rature = 40\n",
+                   "line 5, column 5: not a valid TOML file: Error while parsing key-value pair: expected '=', saw "
+                   "'\xe9'"},
+        BrokenCase{"AccentAfterValue", kBase + "min_pressure = 5 \xc2\xb5\n",
+                   "line 5, column 18: not a valid TOML file: Error while parsing key-value pair: expected a "
+                   "comment or whitespace, saw '\xb5'"},
         // Shape and keys.
         BrokenCase{"Empty", "", "key 'pump': missing; expected a [pump] table (the pump's initial conditions)"},
         BrokenCase{"PumpAsArrayOfTables", "[[pump]]\nflow = 1\n",
@@ -391,6 +404,13 @@ TEST(MethodFileTest, TextsAreKeptAsSingleByteText) {
                                        "description = \"line one\\nline two\"\n");
   EXPECT_EQ(m.Title(), "5 \xb5l at 40 \xb0" "C \x80 ?") << "a snowman has no single-byte form";
   EXPECT_EQ(m.Description(), "line one\nline two");
+}
+
+// Regression: after a line-ending backslash the parser skips whitespace;
+// a non-ASCII first character took it into undefined behaviour.
+TEST(MethodFileTest, TextContinuedAfterALineEndingBackslashMayStartWithAnyCharacter) {
+  const QuarnMethod m = Parsed(kBase + "[method]\ndescription = \"\"\"\\\n  \xc2\xb5g per vial\"\"\"\n");
+  EXPECT_EQ(m.Description(), "\xb5g per vial");
 }
 
 TEST(Utf8ToWindows1252Test, BrokenSequencesBecomeQuestionMarks) {
