@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/inlet/inlet.h"
+#include "platform/method/quarn_method.h"
 
 namespace {
 
@@ -49,4 +50,10 @@ const char* SendUnitCommsMessage(const char* unit, const char* text) {
   const size_t n = std::min(static_cast<size_t>(message.GetLength()), sizeof g_szCommsMessage - 1);
   std::memcpy(g_szCommsMessage, message.GetString(), n);
   return g_szCommsMessage;
+}
+
+int ReadMethodFile(QuarnMethod& method, const CString& methodName) {
+  CString name = methodName;
+  AddMethodFileExtension("Quarn900", name);
+  return method.GetMethodFromDiskFile(name) != 0 ? 1 : 0;
 }

@@ -1,5 +1,5 @@
 // Routines the fronts and back-ends share: the transport flag, the unit
-// communications message and (with the method library) method reading.
+// communications message and method reading.
 //
 // Contract:
 //  - The inlet key is "Inlets\InletKernel\QuarnControl"; the transport flag
@@ -10,10 +10,17 @@
 //  - SendUnitCommsMessage shows the unit-prefixed text in a warning
 //    message box and returns it from one static 512-byte buffer (at most
 //    511 bytes kept), valid until the next call.
+//  - ReadMethodFile completes the method name with the extension of the
+//    "Quarn900" method type (AddMethodFileExtension, which also decides the
+//    folder) and reads that file into `method`: 1 on success; 0 when the
+//    file is missing or broken, in which case the method library has shown
+//    the user why and `method` is as it was.
 // Thread safety: host's thread only (the message buffer is shared).
 #pragma once
 
 #include "platform/mfc/cstring.h"
+
+class QuarnMethod;
 
 // The inlet registry key, built before any front exists.
 const CString& InletRegistryKey();
@@ -22,3 +29,5 @@ int ReadNetBoxCommsFlag();
 void WriteNetBoxCommsFlag(int value);
 
 const char* SendUnitCommsMessage(const char* unit, const char* text);
+
+int ReadMethodFile(QuarnMethod& method, const CString& methodName);
