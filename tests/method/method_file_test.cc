@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <set>
 #include <string>
@@ -526,6 +528,20 @@ TEST(ExampleMethodTest, AtLeastFiveExamplesCoverTheFourPumpSystems) {
   EXPECT_EQ(systems.size(), 4u);
   EXPECT_GE(withEvents, 1);
   EXPECT_GE(withOven, 1);
+}
+
+TEST(ExampleMethodTest, TheMethodsShownInTheDocumentationAreValid) {
+  std::ifstream in(std::string(QUARN_DOCS_DIR) + "/method-files.md");
+  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  int blocks = 0;
+  for (size_t start = doc.find("```toml\n"); start != std::string::npos; start = doc.find("```toml\n", start)) {
+    start += 8;
+    const size_t stop = doc.find("```", start);
+    ASSERT_NE(stop, std::string::npos);
+    EXPECT_EQ(ProblemsOf(doc.substr(start, stop - start)), std::vector<std::string>{}) << "block " << blocks;
+    ++blocks;
+  }
+  EXPECT_GE(blocks, 1);
 }
 
 }  // namespace
