@@ -129,9 +129,9 @@ std::string DescribeFound(const toml::node& node) {
 
 int LineOf(const toml::node& node) { return static_cast<int>(node.source().begin.line); }
 
-// ----------------------------------------------------------------- specs
+// ---------------------------------------------------------------- ranges
 
-struct RealSpec {
+struct RealRange {
   const char* what;  // "a flow"
   double lo;
   double hi;
@@ -148,7 +148,7 @@ struct RealSpec {
   bool Accepts(double v) const { return (loExclusive ? v > lo : v >= lo) && v <= hi; }
 };
 
-struct IntSpec {
+struct IntRange {
   const char* what;
   long long lo;
   long long hi;
@@ -229,10 +229,10 @@ class TableView {
     m_checker.Report(LineOf(node), KeyPath(key), text);
   }
 
-  std::optional<double> Real(std::string_view key, const RealSpec& spec, bool required) {
+  std::optional<double> Real(std::string_view key, const RealRange& range, bool required) {
     const toml::node* node = Find(key);
     if (!node) {
-      if (required) Missing(key, spec.Expected());
+      if (required) Missing(key, range.Expected());
       return std::nullopt;
     }
     double value = 0.0;
@@ -241,29 +241,29 @@ class TableView {
     } else if (const auto* f = node->as_floating_point()) {
       value = f->get();
     } else {
-      Wrong(key, *node, "expected a number (" + spec.Expected() + "), found " + DescribeFound(*node));
+      Wrong(key, *node, "expected a number (" + range.Expected() + "), found " + DescribeFound(*node));
       return std::nullopt;
     }
-    if (!spec.Accepts(value)) {
-      Wrong(key, *node, "expected " + spec.Expected() + ", found " + DescribeFound(*node));
+    if (!range.Accepts(value)) {
+      Wrong(key, *node, "expected " + range.Expected() + ", found " + DescribeFound(*node));
       return std::nullopt;
     }
     return value;
   }
 
-  std::optional<int> Integer(std::string_view key, const IntSpec& spec, bool required) {
+  std::optional<int> Integer(std::string_view key, const IntRange& range, bool required) {
     const toml::node* node = Find(key);
     if (!node) {
-      if (required) Missing(key, spec.Expected());
+      if (required) Missing(key, range.Expected());
       return std::nullopt;
     }
     const auto* i = node->as_integer();
     if (!i) {
-      Wrong(key, *node, "expected a whole number (" + spec.Expected() + "), found " + DescribeFound(*node));
+      Wrong(key, *node, "expected a whole number (" + range.Expected() + "), found " + DescribeFound(*node));
       return std::nullopt;
     }
-    if (i->get() < spec.lo || i->get() > spec.hi) {
-      Wrong(key, *node, "expected " + spec.Expected() + ", found " + DescribeFound(*node));
+    if (i->get() < range.lo || i->get() > range.hi) {
+      Wrong(key, *node, "expected " + range.Expected() + ", found " + DescribeFound(*node));
       return std::nullopt;
     }
     return static_cast<int>(i->get());
