@@ -547,7 +547,8 @@ int SimulatedNetwork::UnitDirect(int node, WORD unit, const void* command) {
   std::string words = Hex4(unit);
   const le::View<LC_DIRECT_COMMAND_SIZE> view(command);
   for (int i = 0; command && i < 8; ++i) {
-    words += " " + Hex4(le::Load<std::uint16_t>(view.Data() + 2 * i));
+    words += ' ';
+    words += Hex4(le::Load<std::uint16_t>(view.Data() + 2 * i));
   }
   DriverCall& call = LogLocked("LC_UnitDirect", node, words);
   call.records = {CopyOf(command, LC_DIRECT_COMMAND_SIZE)};

@@ -15,7 +15,7 @@ CString::CString(char ch, int repeat) {
 }
 
 namespace {
-std::string FormatToString(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) std::string FormatToString(const char* format, va_list args) {
   if (!format) return {};
   va_list copy;
   va_copy(copy, args);

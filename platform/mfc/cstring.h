@@ -33,7 +33,7 @@ class CString {
 
   // printf-style formatting that replaces the contents.
   void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void FormatV(const char* format, va_list args);
+  void FormatV(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
   // printf-style formatting appended to the contents.
   void AppendFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
