@@ -49,14 +49,6 @@ TEST_F(DownloadStateTest, PrepareTransferWhileThePumpStartsCarriesItsStopTimeAnd
   EXPECT_EQ(Bytes(h, 16, 8), (std::vector<std::uint8_t>{0x08, 0x07, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
-TEST_F(DownloadStateTest, PrepareTransferLeavesTheAnalysisFileAlone) {
-  BuildSessionAnlsFile();
-  const AnlsFile before = g_downloadRecords.m_anlsFile;
-  g_directRunSettings.m_nVialNumber = 4;
-  PrepareTransfer();
-  EXPECT_TRUE(std::equal(before.Data(), before.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
-}
-
 TEST_F(DownloadStateTest, AppendedInitialLinesWriteOnlyTheirFieldsAndStopWhenFull) {
   AnlsFile& file = g_downloadRecords.m_anlsFile;
   // Leftovers of an earlier file in p1, p2 and the tail of line 0.

@@ -37,17 +37,6 @@ TEST(LittleEndianTest, LoadsSignExtendedOrNot) {
   EXPECT_EQ(le::Load<std::int32_t>(high), INT32_MIN);
 }
 
-TEST(LittleEndianTest, RoundTripsEveryWidthAtEveryByteValue) {
-  for (unsigned b = 0; b < 256; ++b) {
-    const auto v32 = static_cast<std::uint32_t>(b * 0x01010101u ^ 0x00FF00A5u);
-    le::Byte buffer[4];
-    le::Store(buffer, v32);
-    EXPECT_EQ(le::Load<std::uint32_t>(buffer), v32);
-    le::Store(buffer, static_cast<std::int16_t>(v32));
-    EXPECT_EQ(le::Load<std::int16_t>(buffer), static_cast<std::int16_t>(v32));
-  }
-}
-
 // A record of 8 bytes: a u16 at 1 (unaligned), an i32 at 4 and a table of
 // two 2-byte rows at 4.
 struct Sample {

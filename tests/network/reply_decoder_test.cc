@@ -150,18 +150,4 @@ INSTANTIATE_TEST_SUITE_P(
                       EventCase{"OutsideEveryRange", 0x3FFFFFFFu, false, {}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST_F(ReplyDecoderTest, DecodersCanBeCalledDirectly) {
-  DecodeStatusReply(RawRecord().U32(16, 2).Data(), 0x0000);
-  DecodeEventReply(EventRecord(0x0501040Au).Data());
-  EXPECT_EQ(g_unitStatusSnapshot.m_dwNodeState.Load(), 2u);
-  EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
-}
-
-TEST_F(ReplyDecoderTest, PercentDStaysZeroWhateverTheRecords) {
-  RawRecord full;
-  full.Fill(0x7F);
-  for (WORD sender : {0x0000, 0x0101, 0x0401, 0x0501, 0x0601}) Dispatch(kStatus, full, sender);
-  EXPECT_EQ(g_unitStatusSnapshot.m_fPercentD.Load(), 0.0f);
-}
-
 }  // namespace

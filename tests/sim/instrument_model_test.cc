@@ -72,12 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ViscosityCase{"NegativeShareIgnored", {150, -50, 0}, 25, 0.89}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(PressureTest, IsProportionalToFlow) {
-  EXPECT_NEAR(InstrumentModel::PressureBar(1000, {100, 0, 0}, 25), 97.9, 0.01);
-  EXPECT_NEAR(InstrumentModel::PressureBar(2000, {100, 0, 0}, 25), 195.8, 0.01);
-  EXPECT_EQ(InstrumentModel::PressureBar(0, {50, 50, 0}, 25), 0.0);
-}
-
 TEST_F(InstrumentModelTest, NodeStatesFollowPumpAndRun) {
   Program p = Isocratic(1000);
   p.runTimeS = 60;
@@ -100,15 +94,6 @@ TEST_F(InstrumentModelTest, NodeStatesFollowPumpAndRun) {
   model.PumpStop();
   EXPECT_EQ(model.ReadNode().state, 1u);
   EXPECT_EQ(model.ReadPump(0).flowUlMin, 0.0);
-}
-
-TEST_F(InstrumentModelTest, ForcedNodeStateHoldsUntilReset) {
-  model.ForceNodeState(8);
-  model.PumpStart();
-  model.StartRun();  // refused while the node needs a reset
-  EXPECT_EQ(model.ReadNode().state, 8u);
-  model.ResetNode();
-  EXPECT_EQ(model.ReadNode().state, 2u);
 }
 
 TEST_F(InstrumentModelTest, FlowAndCompositionRampBetweenSteps) {
@@ -265,14 +250,6 @@ TEST_F(InstrumentModelTest, SequenceAskedForWhileHomingWaitsForReady) {
   EXPECT_EQ(model.ReadSampler().status, 0x0111u);
   To(5500);
   EXPECT_EQ(model.ReadSampler().status, 0x0112u);
-}
-
-TEST_F(InstrumentModelTest, UvLampAndSettings) {
-  EXPECT_EQ(model.ReadUv().status, 0u);  // lamp on at power-up
-  model.SetUv(2800, std::nullopt, false);
-  EXPECT_EQ(model.ReadUv().status, 0x4000u);
-  EXPECT_EQ(model.ReadUv().wavelengthTenthsNm, 2800);
-  EXPECT_EQ(model.ReadUv().response, 2);
 }
 
 }  // namespace

@@ -143,20 +143,6 @@ TEST_F(SimulatedNetworkTest, ConnectedNodeSendsATimerEventEverySecond) {
   EXPECT_EQ(net.Replies().size(), 4u);
 }
 
-TEST_F(SimulatedNetworkTest, RepliesCarryAHeaderAndTheNetworkNumber) {
-  const int node = Connect();
-  Sleep(100);
-  const SimReply connect = net.Replies().at(0);
-  EXPECT_EQ(connect.sender, 0x00010000u);
-  EXPECT_EQ(U32(connect, 0), 103u);  // kind
-  EXPECT_EQ(U16(connect, 4), 0u);    // unit
-  EXPECT_EQ(U32(connect, 12), 10u);  // time, ms
-  const SimReply pump = StatusOf(node, 0x0102);
-  EXPECT_EQ(pump.sender, 0x00010102u);
-  EXPECT_EQ(U32(pump, 0), 115u);
-  EXPECT_EQ(U16(pump, 4), 0x0102u);
-}
-
 TEST_F(SimulatedNetworkTest, StatusRecordsCarryTheUnitsStateInTheirLayouts) {
   const int node = Connect();
   Bytes file = AnalysisFile(0x10);
@@ -172,6 +158,9 @@ TEST_F(SimulatedNetworkTest, StatusRecordsCarryTheUnitsStateInTheirLayouts) {
   Sleep(60000);  // one time constant of the oven: 40 - 15/e = 34.5 degrees
 
   const SimReply n = StatusOf(node, 0x0000);
+  EXPECT_EQ(n.sender, 0x00010000u);  // network 1, the node's card
+  EXPECT_EQ(U32(n, 0), 115u);        // the header: kind, unit, sequence, time
+  EXPECT_EQ(U32(n, 12), static_cast<std::uint32_t>(n.atMs));
   EXPECT_EQ(U32(n, 16), 2u);  // pump on
   EXPECT_EQ(U32(n, 24), 0u);
   EXPECT_EQ(I16(n, 60), 6000);
@@ -184,6 +173,8 @@ TEST_F(SimulatedNetworkTest, StatusRecordsCarryTheUnitsStateInTheirLayouts) {
 
   const double pressure = sim::InstrumentModel::PressureBar(1500, {60, 40, 0}, 40.0 - 15.0 * std::exp(-60020.0 / 60000.0));
   const SimReply p = StatusOf(node, 0x0101);
+  EXPECT_EQ(p.sender, 0x00010101u);
+  EXPECT_EQ(U16(p, 4), 0x0101u);
   EXPECT_EQ(U32(p, 16), 1u);
   EXPECT_EQ(I16(p, 20), std::lround(pressure));
   EXPECT_EQ(I16(p, 22), 1500);
@@ -244,20 +235,6 @@ TEST_F(SimulatedNetworkTest, DirectCommandsActAsTheirWordsSay) {
             (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   Sleep(20);
   EXPECT_EQ(RepliesOf(139, 0x0401).size(), 2u);  // each command acknowledged
-}
-
-TEST_F(SimulatedNetworkTest, PushedRecordsAreCopiedByteForByte) {
-  const int node = Connect();
-  Bytes file = AnalysisFile(1);
-  PutLine(file, false, 0, 0x0101, -1, 0, 2000);
-  const Bytes header = RunHeader(120, 1);
-  Push(node, header, file);
-  const sim::DriverCall push = net.Calls().back();
-  EXPECT_EQ(push.text, "LC_PushAnlsFile(run header, analysis file, transfer control)");
-  ASSERT_EQ(push.records.size(), 3u);
-  EXPECT_EQ(push.records[0], header.data);
-  EXPECT_EQ(push.records[1], file.data);
-  EXPECT_EQ(push.records[2], (std::vector<std::uint8_t>{2, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(SimulatedNetworkTest, AFileWithoutItsSignatureIsNotTaken) {
