@@ -15,7 +15,6 @@
 // Header-only; no shared state.
 #pragma once
 
-#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

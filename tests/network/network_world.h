@@ -5,6 +5,7 @@
 // serves whichever node the next test opens.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
