@@ -68,6 +68,9 @@ TEST_F(VexlinkSessionTest, OpenCallsTheNetworkInOrderAndWaitsForTheAutosampler) 
   EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);
   EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
   EXPECT_NE(g_vexlinkSession.m_dwThreadId.Load(), 0u);
+  // The node status that the timer events asked for has been decoded.
+  EXPECT_EQ(g_unitStatusSnapshot.m_dwNodeState.Load(), 1u);
+  EXPECT_EQ(g_unitStatusSnapshot.m_fPercentA.Load(), 100.0f);
 }
 
 TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
