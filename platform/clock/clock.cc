@@ -48,12 +48,27 @@ void Clock::SleepMs(std::int64_t ms) {
   }
   std::lock_guard<std::mutex> sleepLock(m_sleepMutex);
   const std::int64_t target = m_virtualNowMs.load(std::memory_order_acquire) + ms;
-  m_virtualNowMs.store(target, std::memory_order_release);
   std::vector<Driver*> drivers;
   {
     std::lock_guard<std::mutex> lock(m_driverMutex);
     drivers = m_drivers;
   }
+  // Stop at every time a driver has something due before the target. A
+  // driver that stays due at the same time after being advanced does not
+  // hold the clock: the next stop is at least a millisecond later.
+  std::int64_t now = m_virtualNowMs.load(std::memory_order_acquire);
+  std::int64_t earliest = now;
+  for (;;) {
+    std::int64_t next = Driver::kNothingDue;
+    for (Driver* driver : drivers) next = std::min(next, driver->NextDueMs());
+    next = std::max(next, earliest);
+    if (next >= target) break;
+    now = next;
+    m_virtualNowMs.store(now, std::memory_order_release);
+    for (Driver* driver : drivers) driver->AdvanceTo(now);
+    earliest = now + 1;
+  }
+  m_virtualNowMs.store(target, std::memory_order_release);
   for (Driver* driver : drivers) driver->AdvanceTo(target);
 }
 

@@ -6,12 +6,15 @@
 //  - scaled:  wall time sped up by a factor (a 30-minute method watched in
 //             30 seconds at factor 60).
 //  - virtual: time moves only when someone sleeps. A virtual sleep moves
-//             the clock to its end, then hands every registered driver the
-//             new time; a driver (a simulator) does whatever falls due up
-//             to that time and returns only when its effects have been
-//             handled (for the network simulator: every reply produced
-//             received and dispatched). So a virtual sleep is deterministic
-//             and costs no wall time.
+//             the clock forward to its end, stopping on the way at every
+//             time a registered driver (a simulator) says it has something
+//             due; at each stop, and at the end, it hands every driver the
+//             time. A driver does whatever falls due up to that time and
+//             returns only when its effects have been handled (for the
+//             network simulator: every reply produced received and
+//             dispatched). So whatever the drivers' work reads from the
+//             clock is the time of that work, a virtual sleep is
+//             deterministic, and it costs no wall time.
 //
 // Time is counted in milliseconds from the moment the mode was chosen.
 // Thread safety: every member may be called from any thread. Virtual
@@ -23,6 +26,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <climits>
 #include <mutex>
 #include <vector>
 
@@ -36,10 +40,15 @@ class Clock {
   class Driver {
    public:
     virtual ~Driver() = default;
+    static constexpr std::int64_t kNothingDue = INT64_MAX;
+
     // Called on the sleeping thread after the clock has moved to `nowMs`.
     // Returns once everything due up to `nowMs` has happened and been
     // handled.
     virtual void AdvanceTo(std::int64_t nowMs) = 0;
+    // The earliest clock time at which the driver has something to do, or
+    // kNothingDue. A time already passed counts as the present.
+    virtual std::int64_t NextDueMs() { return kNothingDue; }
   };
 
   static Clock& Get();

@@ -1,0 +1,254 @@
+// The simulated instruments: pumps, autosampler, UV detector, column oven
+// and the node card that runs them, as state machines on the clock.
+//
+// The model knows nothing of how it is reached. A transport (the simulated
+// instrument network, or a simulated instrument server) turns its own
+// commands into the calls below and turns the model's notices into its
+// own events. Nothing sleeps: every activity is "busy until" a time, and
+// the transport advances the model to each time it has something due
+// (NextDeadline). Flow, composition, pressure and oven temperature are
+// closed-form functions of time, so a reading does not depend on how time
+// was cut into steps; limit checks run every 100 ms of model time while
+// the pumps deliver. docs/simulator.md describes the model.
+//
+// Thread safety: none; the owner serialises every call.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace sim {
+
+inline constexpr std::uint16_t kPump1 = 0x0101;
+inline constexpr std::uint16_t kUV = 0x0401;
+inline constexpr std::uint16_t kAutosampler = 0x0501;
+inline constexpr std::uint16_t kOven = 0x0601;
+inline constexpr int kPumpCount = 3;
+
+// Something the model tells its transport about.
+struct Notice {
+  enum class Kind {
+    kSamplerReady,      // the autosampler finished homing
+    kUpperPressure,     // a pump stopped above its upper pressure limit
+    kLowerPressure,     // a pump stopped below its lower pressure limit
+    kInjected,          // the autosampler injected; the run clock starts
+    kRunEnded,          // the run time is over
+    kSequenceDone,      // the autosampler finished its sequence
+  };
+  Kind kind;
+  std::uint16_t unit;
+  std::int64_t atMs;
+};
+
+struct Composition {
+  double a = 100.0, b = 0.0, c = 0.0;  // percent
+};
+
+// One time of a run's timetable: what changes at that time.
+struct TimetableStep {
+  std::int64_t timeMs = 0;
+  std::uint16_t unit = kPump1;
+  std::optional<double> flowUlMin;
+  std::optional<Composition> composition;
+  std::optional<int> upperLimitBar;
+};
+
+// What the units take as their program for the next run.
+struct Program {
+  std::uint32_t systemCode = 1;
+  struct PumpStart {
+    std::optional<double> flowUlMin;
+    std::optional<Composition> composition;
+    std::optional<int> upperLimitBar;
+    std::optional<int> lowerLimitBar;
+  };
+  std::array<PumpStart, kPumpCount> pumps;
+  std::optional<int> ovenTemperatureC;
+  std::optional<int> uvWavelengthTenthsNm;
+  std::optional<int> uvResponse;
+  std::vector<TimetableStep> timetable;  // in time order
+  // From the run header.
+  std::int32_t runTimeS = 0;          // 0 or less: the run has no end of its own
+  std::optional<int> vial;            // none: a run without injection
+  int flushCount = 1;
+  std::int32_t injectVolumeNl = 0;
+};
+
+// Autosampler states, as the autosampler reports them.
+enum SamplerStatus : std::uint32_t {
+  kSamplerNotReady = 0x0000,   // not configured, or homing
+  kSamplerReadyIdle = 0x0104,  // ready
+  kSamplerToVial = 0x0111,
+  kSamplerDrawing = 0x0112,
+  kSamplerInjecting = 0x0113,
+  kSamplerFlushing = 0x0114,
+  kSamplerInjected = 0x0124,   // injected; waits for the end of the run
+};
+
+struct NodeReading {
+  std::uint32_t state;  // 1 idle, 2 pump on, 3 run, or a forced fault state
+  std::int32_t elapsedMs;
+  Composition composition;
+  double flowUlMin;
+  double pressureBar;
+  std::uint32_t anlsSerial;
+  int vial;  // -1 for none
+  int flushCount;
+  std::int32_t injectVolumeNl;
+  std::int32_t runTimeS;
+  int upperLimitBar, lowerLimitBar;
+};
+
+struct PumpReading {
+  std::uint32_t status;  // bit 0 delivering, bit 15 trouble
+  double flowUlMin;
+  double pressureBar;
+  Composition composition;
+  double setFlowUlMin;
+  int upperLimitBar, lowerLimitBar;
+};
+
+struct SamplerReading {
+  std::uint32_t status;
+  int vial;  // -1 for none
+  int injections;
+  bool lastSample;
+};
+
+struct OvenReading {
+  std::uint32_t status;  // 0 off, 1 approaching the set point, 2 at temperature
+  double temperatureC;
+  int setPointC;
+};
+
+struct UvReading {
+  std::uint32_t status;  // bit 14: lamp off
+  int wavelengthTenthsNm;
+  int response;
+  bool lampOn;
+};
+
+class InstrumentModel {
+ public:
+  static constexpr double kAmbientC = 25.0;
+  static constexpr std::int64_t kHomingMs = 2500;
+  static constexpr std::int64_t kCheckPeriodMs = 100;
+  static constexpr std::int64_t kLowerLimitGraceMs = 5000;
+  static constexpr double kOvenTimeConstantMs = 60000.0;
+
+  InstrumentModel() { PowerUp(0); }
+
+  // Every unit to its state after power-up at `nowMs`; the oven cools
+  // from where it is.
+  void PowerUp(std::int64_t nowMs);
+
+  void SetUnitPresent(std::uint16_t unit, bool present);
+  bool IsPresent(std::uint16_t unit) const;
+  // An autosampler that never finishes homing and never answers.
+  void SetSamplerSilent(bool silent) { m_bSamplerSilent = silent; }
+  bool SamplerSilent() const { return m_bSamplerSilent; }
+
+  void LoadProgram(const Program& program) { m_program = program; }
+  const Program& LoadedProgram() const { return m_program; }
+
+  // Commands, at the model's current time.
+  void PumpStart();
+  void PumpStop();
+  void StopRun();
+  void ResetNode();
+  void StartRun();
+  void ClearTrouble();
+  void ForceNodeState(std::uint32_t state) { m_dwFaultState = state; }
+
+  // Direct settings; nullopt leaves a value as it is. Flow and
+  // composition are the delivery system's; the limits are pump `pump`'s.
+  void SetPump(int pump, std::optional<double> flowUlMin, std::optional<int> upperLimitBar,
+               std::optional<int> lowerLimitBar, std::optional<Composition> composition);
+  // Which pumps deliver: 0x10 pump 1, 0x200 pumps 1-2, 0x300 pumps 1-3,
+  // anything else pump 1.
+  void SetSystemCode(std::uint32_t code) { m_program.systemCode = code; }
+  void SetOven(bool on, int setPointC);
+  void SetUv(std::optional<int> wavelengthTenthsNm, std::optional<int> response, std::optional<bool> lampOn);
+
+  // Time.
+  std::int64_t Now() const { return m_nowMs; }
+  std::int64_t NextDeadline() const;
+  // REQUIRES: nowMs >= Now(). Handles every deadline up to `nowMs` in
+  // order, appending what happened to `notices`.
+  void AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices);
+
+  // Readings at the current time.
+  NodeReading ReadNode() const;
+  PumpReading ReadPump(int index) const;  // 0..2
+  SamplerReading ReadSampler() const;
+  OvenReading ReadOven() const;
+  UvReading ReadUv() const;
+
+  // The pressure model: bar for a flow, mixture and column temperature.
+  static double PressureBar(double flowUlMin, const Composition& composition, double columnC);
+  static double ViscosityCp(const Composition& composition, double columnC);
+
+ private:
+  enum class SamplerPhase { kIdle, kToVial, kDrawing, kInjecting, kFlushing, kInjected };
+
+  bool Delivering() const { return m_bPumpOn; }
+  bool RunClockStarted() const { return m_bRunning && m_runStartMs >= 0; }
+  std::int64_t ElapsedMs() const { return RunClockStarted() ? m_nowMs - m_runStartMs : 0; }
+  double FlowUlMin() const;
+  Composition CurrentComposition() const;
+  int UpperLimit(int pump) const;
+  double OvenTemperature() const;
+  bool PumpInSystem(int pump) const;
+  void ApplyProgramStart();
+  void Trip(Notice::Kind kind, int pump, std::vector<Notice>& notices);
+  void AbortSequence();
+  std::int64_t SamplerPhaseEnd() const;
+  void AdvanceSampler(std::vector<Notice>& notices);
+
+  std::int64_t m_nowMs = 0;
+  Program m_program;
+
+  // Node card.
+  std::uint32_t m_dwFaultState = 0;
+  bool m_bRunning = false;
+  std::int64_t m_runStartMs = -1;  // -1 until the run clock starts
+  std::int64_t m_runEndMs = -1;
+  std::uint32_t m_dwAnlsSerial = 0;
+  std::optional<int> m_runVial;
+
+  // Pumps: one delivery system.
+  bool m_bPumpOn = false;
+  std::int64_t m_pumpStartMs = 0;
+  std::int64_t m_lastCheckMs = 0;  // limit checks run every kCheckPeriodMs after it
+  double m_baseFlowUlMin = 0.0;
+  Composition m_baseComposition;
+  std::array<int, kPumpCount> m_upperLimit{};
+  std::array<int, kPumpCount> m_lowerLimit{};
+  std::array<bool, kPumpCount> m_bPumpTrouble{};
+  std::array<bool, kPumpCount> m_bPumpPresent{};
+
+  // Autosampler.
+  bool m_bSamplerPresent = false;
+  bool m_bSamplerSilent = false;
+  bool m_bSamplerReady = false;
+  std::int64_t m_samplerReadyAtMs = -1;
+  SamplerPhase m_samplerPhase = SamplerPhase::kIdle;
+  std::int64_t m_samplerPhaseStartMs = 0;
+
+  // Oven: first-order approach from m_ovenFromC at m_ovenChangeMs.
+  bool m_bOvenOn = false;
+  int m_ovenSetPointC = 0;
+  double m_ovenFromC = kAmbientC;
+  std::int64_t m_ovenChangeMs = 0;
+  bool m_bOvenPresent = false;
+
+  // UV detector.
+  bool m_bUvPresent = false;
+  bool m_bLampOn = true;
+  int m_uvWavelength = 2540;
+  int m_uvResponse = 2;
+};
+
+}  // namespace sim

@@ -1,0 +1,801 @@
+#include "sim/simulated_network.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "network/download_records.h"
+#include "network/le_record.h"
+#include "network/reply_formats.h"
+#include "platform/vexlink/vexlink.h"
+#include "platform/win/threads.h"
+
+namespace sim {
+
+namespace {
+
+// The reply header the network puts in bytes 0-15 of every record.
+struct Header {
+  using Kind = le::Field<std::uint32_t, 0>;
+  using Unit = le::Field<std::uint16_t, 4>;
+  using Sequence = le::Field<std::uint32_t, 8>;
+  using TimeMs = le::Field<std::uint32_t, 12>;
+};
+
+using StoredRecord = le::Record<SimulatedNetwork::kStoredReplySize>;
+
+// A receiver's hold on the reply it was last given: released when it
+// comes back for the next one.
+thread_local bool t_holdsReply = false;
+thread_local std::uint64_t t_holdGeneration = 0;
+thread_local bool t_isReceiver = false;
+
+constexpr auto kWaitForReceiverLimit = std::chrono::seconds(30);
+constexpr std::uint16_t kTroubleUpperPressure = 0x0201;
+constexpr std::uint16_t kTroubleLowerPressure = 0x0202;
+
+std::int16_t Word16(double value) {
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= -32768.0)) return -32768;  // NaN too
+  if (rounded > 32767.0) return 32767;
+  return static_cast<std::int16_t>(rounded);
+}
+
+std::int16_t Hundredths(double percent) { return Word16(percent * 100.0); }
+
+std::string Hex4(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04x", value & 0xFFFFu);
+  return text;
+}
+
+std::vector<std::uint8_t> CopyOf(const void* bytes, std::size_t size) {
+  if (!bytes) return {};
+  const auto* p = static_cast<const std::uint8_t*>(bytes);
+  return std::vector<std::uint8_t>(p, p + size);
+}
+
+template <class F>
+void PutText(StoredRecord& record, const char* text) {
+  constexpr std::size_t kWidth = F::kEnd - F::kOffset;
+  const std::size_t n = std::min(std::strlen(text), kWidth - 1);
+  std::memcpy(record.Data() + F::kOffset, text, n);
+}
+
+template <class S>
+void PutSampleInfo(StoredRecord& r, const NodeReading& node) {
+  const bool vial = node.vial >= 0;
+  r.Set<typename S::AnlsSerial>(node.anlsSerial);
+  r.Set<typename S::UserProgram>(1);
+  r.Set<typename S::NumberOfFlush>(static_cast<std::int16_t>(node.flushCount));
+  r.Set<typename S::InjectVolume>(static_cast<std::uint32_t>(node.injectVolumeNl));
+  r.Set<typename S::DelayTime>(0);
+  r.Set<typename S::AnlsTime>(static_cast<std::uint16_t>(std::clamp(node.runTimeS, 0, 0xFFFF)));
+  r.Set<typename S::FirstSampleNo>(static_cast<std::int16_t>(vial ? node.vial : 0));
+  r.Set<typename S::LastSampleNo>(static_cast<std::int16_t>(vial ? node.vial : 0));
+  r.Set<typename S::NumberOfInject>(static_cast<std::int16_t>(vial ? 1 : 0));
+  r.Set<typename S::CurrentSampleNo>(static_cast<std::int16_t>(vial ? node.vial : 0));
+  r.Set<typename S::CurrentInjectNo>(static_cast<std::int16_t>(vial ? 1 : 0));
+}
+
+// What a pushed analysis file and run header mean to the units.
+std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::uint8_t* fileBytes) {
+  const le::View<LC_ANLS_FILE_SIZE> file(fileBytes);
+  if (file.Get<AnlsFile::Signature>() != AnlsFile::kSignature) return std::nullopt;
+  Program program;
+  program.systemCode = file.Get<AnlsFile::SystemCode>();
+
+  const auto initialCount = std::clamp<int>(file.Get<AnlsFile::InitialCount>(), 0, AnlsFile::InitialLines::kCount);
+  for (int i = 0; i < initialCount; ++i) {
+    const auto line = file.Row<AnlsFile::InitialLines>(static_cast<std::size_t>(i));
+    const std::uint16_t unit = line.Get<AnlsLine::Unit>();
+    const std::int32_t p0 = line.Get<AnlsLine::P0>();
+    if (unit >= kPump1 && unit < kPump1 + kPumpCount) {
+      Program::PumpStart& pump = program.pumps[unit - kPump1];
+      switch (line.Get<AnlsLine::Code>()) {
+        case AnlsLine::kFlow: pump.flowUlMin = p0; break;
+        case AnlsLine::kComposition:
+          pump.composition = Composition{static_cast<double>(p0), static_cast<double>(line.Get<AnlsLine::P1>()),
+                                         static_cast<double>(line.Get<AnlsLine::P2>())};
+          break;
+        case AnlsLine::kUpperPressure: pump.upperLimitBar = p0; break;
+        case AnlsLine::kLowerPressure: pump.lowerLimitBar = p0; break;
+        default: break;
+      }
+    } else if (unit == kOven && line.Get<AnlsLine::Code>() == AnlsLine::kOvenTemperature) {
+      program.ovenTemperatureC = p0;
+    } else if (unit == kUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvWavelength) {
+      program.uvWavelengthTenthsNm = p0;
+    } else if (unit == kUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvResponse) {
+      program.uvResponse = p0;
+    }
+  }
+
+  const auto stepCount = std::clamp<int>(file.Get<AnlsFile::TimetableCount>(), 0, AnlsFile::TimetableLines::kCount);
+  for (int i = 0; i < stepCount; ++i) {
+    const auto line = file.Row<AnlsFile::TimetableLines>(static_cast<std::size_t>(i));
+    TimetableStep step;
+    step.timeMs = std::max<std::int32_t>(0, line.Get<AnlsLine::TimeMs>());
+    step.unit = line.Get<AnlsLine::Unit>();
+    const std::int32_t p0 = line.Get<AnlsLine::P0>();
+    switch (line.Get<AnlsLine::Code>()) {
+      case AnlsLine::kFlow: step.flowUlMin = p0; break;
+      case AnlsLine::kComposition:
+        step.composition = Composition{static_cast<double>(p0), static_cast<double>(line.Get<AnlsLine::P1>()),
+                                       static_cast<double>(line.Get<AnlsLine::P2>())};
+        break;
+      case AnlsLine::kUpperPressure: step.upperLimitBar = p0; break;
+      default: continue;
+    }
+    program.timetable.push_back(step);
+  }
+  std::stable_sort(program.timetable.begin(), program.timetable.end(),
+                   [](const TimetableStep& a, const TimetableStep& b) { return a.timeMs < b.timeMs; });
+
+  const le::View<LC_RUN_HEADER_SIZE> header(headerBytes);
+  program.runTimeS = header.Get<RunHeader::RunTimeS>();
+  if (header.Get<RunHeader::FirstVial>() != RunHeader::kNoVial) program.vial = header.Get<RunHeader::FirstVial>();
+  program.flushCount = header.Get<RunHeader::FlushCount>();
+  program.injectVolumeNl = header.Get<RunHeader::InjectVolumeNl>();
+  return program;
+}
+
+}  // namespace
+
+SimulatedNetwork& SimulatedNetwork::Get() {
+  // Never destroyed: a receiving thread may wait in it until the process ends.
+  static SimulatedNetwork* const network = new SimulatedNetwork();
+  return *network;
+}
+
+SimulatedNetwork::SimulatedNetwork() { platform::Clock::Get().AddDriver(this); }
+
+// ---- Time ----
+
+std::int64_t SimulatedNetwork::NowLocked() const { return std::max(m_nowMs, platform::Clock::Get().NowMs()); }
+
+bool SimulatedNetwork::ReceiverExpectedLocked() const {
+  return m_nOpenNode != 0 && m_bConnected && !m_bLogOnly && !m_bReleaseReceivers;
+}
+
+std::int64_t SimulatedNetwork::NextDueLocked() const {
+  if (m_nOpenNode == 0) return kNothingDue;
+  std::int64_t due = m_model.NextDeadline();
+  if (!m_pending.empty()) due = std::min(due, m_pending.begin()->first.first);
+  if (m_bConnected && m_nextTimerMs >= 0) due = std::min(due, m_nextTimerMs);
+  return due;
+}
+
+void SimulatedNetwork::RunUntilLocked(std::unique_lock<std::mutex>& lock, std::int64_t t, bool waitForReceiver) {
+  std::vector<Notice> notices;
+  for (;;) {
+    const std::int64_t due = NextDueLocked();
+    if (due > t) break;
+    m_nowMs = std::max(m_nowMs, due);
+    notices.clear();
+    m_model.AdvanceTo(m_nowMs, notices);
+    for (const Notice& notice : notices) EmitNoticeLocked(notice);
+    if (m_bConnected && m_nextTimerMs >= 0 && m_nextTimerMs <= m_nowMs) {
+      ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TIMER_TIMEOUT)));
+      m_nextTimerMs = m_timerPeriodMs > 0 ? m_nextTimerMs + m_timerPeriodMs : -1;
+    }
+    while (!m_pending.empty() && m_pending.begin()->first.first <= m_nowMs) {
+      Pending pending = std::move(m_pending.begin()->second);
+      m_pending.erase(m_pending.begin());
+      if (pending.type == Pending::Type::kStatusOf) {
+        ProduceLocked(StatusReplyLocked(pending.unit));
+      } else {
+        ProduceLocked(std::move(pending.reply));
+      }
+    }
+    if (waitForReceiver) WaitForReceiverLocked(lock);
+  }
+  m_nowMs = std::max(m_nowMs, t);
+  notices.clear();
+  m_model.AdvanceTo(m_nowMs, notices);  // nothing is due: only moves the model's time
+}
+
+void SimulatedNetwork::CatchUpLocked(std::unique_lock<std::mutex>& lock) {
+  if (m_bInAdvance) return;  // a receiver's call while a sleep is handling this time
+  RunUntilLocked(lock, NowLocked(), false);
+}
+
+void SimulatedNetwork::WaitForReceiverLocked(std::unique_lock<std::mutex>& lock) {
+  const bool handled = m_idleCv.wait_for(lock, kWaitForReceiverLimit, [&] {
+    return !ReceiverExpectedLocked() || (m_ready.empty() && m_nInFlight == 0);
+  });
+  if (!handled) {
+    std::fprintf(stderr,
+                 "simulated network: %zu replies for node %d waited 30 s for a receiver; is a thread receiving "
+                 "with LC_XRecvFrom?\n",
+                 m_ready.size(), m_nOpenNode);
+    std::abort();
+  }
+}
+
+void SimulatedNetwork::AdvanceTo(std::int64_t nowMs) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_bInAdvance = true;
+  RunUntilLocked(lock, nowMs, true);
+  m_bInAdvance = false;
+}
+
+std::int64_t SimulatedNetwork::NextDueMs() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return NextDueLocked();
+}
+
+// ---- Producing replies ----
+
+void SimulatedNetwork::ScheduleLocked(Pending pending, std::int64_t delayMs) {
+  m_pending.emplace(Key{NowLocked() + delayMs, m_nOrder++}, std::move(pending));
+  if (m_bTickerStarted) {
+    m_bTickerWake = true;
+    m_tickerCv.notify_all();
+  }
+}
+
+void SimulatedNetwork::ScheduleReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes) {
+  SimReply reply;
+  reply.kind = kind;
+  reply.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | unit;
+  reply.bytes = std::move(bytes);
+  ScheduleLocked({Pending::Type::kReply, std::move(reply), 0}, kReplyLatencyMs);
+}
+
+void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
+  if (m_nOpenNode == 0 || !m_bConnected) return;  // nobody hears a node that is not connected
+  reply.atMs = m_nowMs;
+  reply.node = m_nOpenNode;
+  if (stampHeader && reply.bytes.size() >= 16) {
+    le::Store<std::uint32_t>(reply.bytes.data() + Header::Kind::kOffset, static_cast<std::uint32_t>(reply.kind));
+    le::Store<std::uint16_t>(reply.bytes.data() + Header::Unit::kOffset, static_cast<std::uint16_t>(reply.sender));
+    le::Store<std::uint32_t>(reply.bytes.data() + Header::Sequence::kOffset,
+                             static_cast<std::uint32_t>(m_replies.size()));
+    le::Store<std::uint32_t>(reply.bytes.data() + Header::TimeMs::kOffset, static_cast<std::uint32_t>(m_nowMs));
+  }
+  m_replies.push_back(std::move(reply));
+  if (ReceiverExpectedLocked()) {
+    m_ready.push_back(m_replies.size() - 1);
+    m_replyCv.notify_all();
+  }
+}
+
+SimReply SimulatedNetwork::EventReplyLocked(std::uint16_t unit, std::uint32_t code) const {
+  StoredRecord record;
+  record.Set<reply::Event::Code>(code);
+  SimReply reply;
+  reply.kind = kReplyEvent;
+  reply.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | unit;
+  reply.bytes.assign(record.Data(), record.Data() + kStoredReplySize);
+  return reply;
+}
+
+void SimulatedNetwork::EmitNoticeLocked(const Notice& notice) {
+  switch (notice.kind) {
+    case Notice::Kind::kSamplerReady:
+      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::TEST_UNIT_READY)));
+      break;
+    case Notice::Kind::kUpperPressure:
+      ProduceLocked(EventReplyLocked(notice.unit, kEventTrouble | (std::uint32_t{notice.unit} << 16) |
+                                                      kTroubleUpperPressure));
+      break;
+    case Notice::Kind::kLowerPressure:
+      ProduceLocked(EventReplyLocked(notice.unit, kEventTrouble | (std::uint32_t{notice.unit} << 16) |
+                                                      kTroubleLowerPressure));
+      break;
+    case Notice::Kind::kInjected: {
+      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::INJECT)));
+      StoredRecord record;
+      PutSampleInfo<reply::InjectedInfo>(record, m_model.ReadNode());
+      SimReply info;
+      info.kind = kReplyInjectedInfo;
+      info.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | notice.unit;
+      info.bytes.assign(record.Data(), record.Data() + kStoredReplySize);
+      ProduceLocked(std::move(info));
+      break;
+    }
+    case Notice::Kind::kRunEnded:
+      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::ANLSTIME_END)));
+      break;
+    case Notice::Kind::kSequenceDone:
+      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::ANLSSEQ_DONE)));
+      break;
+  }
+}
+
+SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
+  StoredRecord r;
+  const NodeReading node = m_model.ReadNode();
+  if (unit == 0) {
+    using N = reply::NodeStatus;
+    r.Set<N::Status>(node.state);
+    r.Set<N::ElapsedAnlsTime>(node.elapsedMs);
+    PutSampleInfo<N::Sample>(r, node);
+    r.Set<N::SysfileSerial>(m_dwPushes);
+    r.Set<N::Comp<0>>(Hundredths(node.composition.a));
+    r.Set<N::Comp<1>>(Hundredths(node.composition.b));
+    r.Set<N::Comp<2>>(Hundredths(node.composition.c));
+    r.Set<N::ActuallPress>(Word16(node.pressureBar));
+    r.Set<N::ActuallFlow>(Word16(node.flowUlMin));
+    r.Set<N::SetFlow>(Word16(m_model.ReadPump(0).setFlowUlMin));
+    r.Set<N::SetPress>(0);
+    r.Set<N::SetPmax>(Word16(node.upperLimitBar));
+    r.Set<N::SetPmin>(Word16(node.lowerLimitBar));
+    r.Set<N::CurrentSysfileNo>(1);
+    r.Set<N::TotalTime>(static_cast<std::uint32_t>(std::max(0, node.runTimeS)) * 1000u);
+  } else if ((unit & kUnitKindMask) == kKindPump) {
+    using P = reply::PumpStatus;
+    const PumpReading pump = m_model.ReadPump((unit & 0xFF) - 1);
+    r.Set<P::Status>(pump.status);
+    r.Set<P::ActualPress>(Word16(pump.pressureBar));
+    r.Set<P::ActualFlow>(Word16(pump.flowUlMin));
+    r.Set<P::Comp<0>>(Hundredths(pump.composition.a));
+    r.Set<P::Comp<1>>(Hundredths(pump.composition.b));
+    r.Set<P::Comp<2>>(Hundredths(pump.composition.c));
+    r.Set<P::SetFlow>(Word16(pump.setFlowUlMin));
+    r.Set<P::SetPress>(0);
+    r.Set<P::SetPmax>(Word16(pump.upperLimitBar));
+    r.Set<P::SetPmin>(Word16(pump.lowerLimitBar));
+  } else if (unit == kAutosampler) {
+    using A = reply::AutosamplerStatus;
+    const SamplerReading sampler = m_model.ReadSampler();
+    r.Set<A::Status>(sampler.status);
+    r.Set<A::SampleNumber>(static_cast<std::int16_t>(std::max(sampler.vial, 0)));
+    r.Set<A::NumberOfInject>(static_cast<std::int16_t>(sampler.injections));
+    PutSampleInfo<A::Sample>(r, node);
+    r.Set<A::IAmLastSample>(sampler.lastSample ? 1 : 0);
+  } else if (unit == kOven) {
+    using O = reply::OvenStatus;
+    const OvenReading oven = m_model.ReadOven();
+    r.Set<O::Status>(oven.status);
+    r.Set<O::Temp>(Word16(oven.temperatureC));
+    r.Set<O::SetTemp>(Word16(oven.setPointC));
+  } else if (unit == kUV) {
+    using U = reply::UVStatus;
+    const UvReading uv = m_model.ReadUv();
+    r.Set<U::Status>(uv.status);
+    r.Set<U::Nwl>(1);
+    r.Set<U::Range>(1);
+    r.Set<U::Response>(static_cast<std::int16_t>(uv.response));
+    r.Set<U::Wavelength>(static_cast<std::uint32_t>(uv.wavelengthTenthsNm));
+    r.Set<U::Absorbance>(0);
+    r.Set<U::SigSample>(uv.lampOn ? 1000000u : 0u);
+    r.Set<U::SigReference>(uv.lampOn ? 1000000u : 0u);
+  }
+  SimReply reply;
+  reply.kind = kReplyStatus;
+  reply.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | unit;
+  reply.bytes.assign(r.Data(), r.Data() + kStoredReplySize);
+  return reply;
+}
+
+std::vector<std::uint8_t> SimulatedNetwork::IdentificationLocked(std::uint16_t unit) const {
+  using I = reply::Identification;
+  StoredRecord r;
+  const char* model = "QN-900 NODE";
+  switch (unit & kUnitKindMask) {
+    case kKindPump: model = "QN-910 PUMP"; break;
+    case kKindUV: model = "QN-940 UV"; break;
+    case kKindAutosampler: model = "QN-950 AS"; break;
+    case kKindOven: model = "QN-960 CO"; break;
+    default: break;
+  }
+  char serial[20];
+  std::snprintf(serial, sizeof serial, "SIM-%04X", unit);
+  PutText<I::Vender>(r, "QUARN");
+  PutText<I::ModelName>(r, model);
+  PutText<I::ModelVersion>(r, "SIM 1.0");
+  PutText<I::ModelSerial>(r, serial);
+  PutText<I::ModelSccs>(r, "sim");
+  return {r.Data(), r.Data() + kStoredReplySize};
+}
+
+std::vector<std::uint8_t> SimulatedNetwork::UnitListLocked() const {
+  static constexpr std::uint16_t kUnits[] = {0x0101, 0x0102, 0x0103, kUV, kAutosampler, kOven};
+  StoredRecord r;
+  std::uint16_t n = 0;
+  for (std::uint16_t unit : kUnits) {
+    if (!m_model.IsPresent(unit)) continue;
+    r.Row<reply::UnitList::Units>(n++).Set<reply::UnitList::Unit>(unit);
+  }
+  r.Set<reply::UnitList::Count>(n);
+  return {r.Data(), r.Data() + kStoredReplySize};
+}
+
+// ---- The driver library's functions ----
+
+DriverCall& SimulatedNetwork::LogLocked(const char* name, int node, std::string arguments) {
+  DriverCall call;
+  call.name = name;
+  call.text = std::string(name) + "(" + arguments + ")";
+  call.node = node;
+  call.atMs = NowLocked();
+  call.fromReceiver = t_isReceiver;
+  m_calls.push_back(std::move(call));
+  return m_calls.back();
+}
+
+template <class Act>
+int SimulatedNetwork::CommandLocked(const char* name, int node, int ackKind, Act act) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  LogLocked(name, node, "");
+  if (!IsOpenLocked(node)) return -1;
+  act();
+  if (ackKind) ScheduleReplyLocked(ackKind, 0, std::vector<std::uint8_t>(kStoredReplySize));
+  return 0;
+}
+
+int SimulatedNetwork::NodeOpen(const char* devicePath, int mode) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  const std::string path = devicePath ? devicePath : "(null)";
+  DriverCall& call = LogLocked("LC_NodeOpen", -1, "\"" + path + "\", " + std::to_string(mode));
+  if (m_bDriverMissing || m_nOpenNode != 0 || !devicePath || path != "\\\\.\\Vexlink2") return -1;
+  m_nOpenNode = m_nNextHandle++;
+  call.node = m_nOpenNode;
+  m_bConnected = false;
+  m_nowMs = NowLocked();
+  StartTickerIfNeededLocked();
+  m_replyCv.notify_all();  // receivers waiting for a node read their handle again
+  return m_nOpenNode;
+}
+
+void SimulatedNetwork::CloseLocked() {
+  m_nOpenNode = 0;
+  m_bConnected = false;
+  m_nextTimerMs = -1;
+  m_pending.clear();
+  m_ready.clear();
+  m_idleCv.notify_all();
+}
+
+int SimulatedNetwork::NodeClose(int node) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  LogLocked("LC_NodeClose", node, "");
+  if (!IsOpenLocked(node)) return -1;
+  CloseLocked();
+  return 0;
+}
+
+int SimulatedNetwork::HardReset(int node) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  LogLocked("LC_HardReset", node, "");
+  if (!IsOpenLocked(node)) return -1;
+  m_bConnected = false;
+  m_nextTimerMs = -1;
+  m_pending.clear();
+  m_ready.clear();
+  m_model.PowerUp(m_nowMs);
+  m_idleCv.notify_all();
+  return 0;
+}
+
+int SimulatedNetwork::NodeConnect(int node, int mode) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  LogLocked("LC_NodeConnect", node, std::to_string(mode));
+  if (!IsOpenLocked(node)) return -1;
+  m_bConnected = true;
+  m_nextTimerMs = m_timerPeriodMs > 0 ? m_nowMs + m_timerPeriodMs : -1;
+  ScheduleReplyLocked(kReplyConnect, 0, std::vector<std::uint8_t>(kStoredReplySize));
+  return 0;
+}
+
+int SimulatedNetwork::UnitConfig(int node, WORD unit, int present) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  LogLocked("LC_UnitConfig", node, Hex4(unit) + ", " + std::to_string(present));
+  if (!IsOpenLocked(node)) return -1;
+  m_model.SetUnitPresent(unit, present != 0);
+  return 0;
+}
+
+int SimulatedNetwork::Inquiry(int node, WORD unit) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  LogLocked("LC_Inquiry", node, Hex4(unit));
+  if (!IsOpenLocked(node)) return -1;
+  if (!m_model.IsPresent(unit) || (unit == kAutosampler && m_model.SamplerSilent())) return 0;
+  ScheduleReplyLocked(kReplyInquiry, unit, IdentificationLocked(unit));
+  if (unit == 0) ScheduleReplyLocked(kReplyConfig, 0, UnitListLocked());
+  return 0;
+}
+
+int SimulatedNetwork::ActivateKernelThread(int node) {
+  return CommandLocked("LC_ActivateKernelThread", node, kReplyServerActivate, [] {});
+}
+
+int SimulatedNetwork::DeactivateKernelThread(int node) {
+  return CommandLocked("LC_DeactivateKernelThread", node, kReplyServerDeactivate, [] {});
+}
+
+int SimulatedNetwork::PushAnlsFile(int node, const void* runHeader, const void* anlsFile,
+                                   const void* transferControl) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  DriverCall& call = LogLocked("LC_PushAnlsFile", node, "run header, analysis file, transfer control");
+  call.records = {CopyOf(runHeader, LC_RUN_HEADER_SIZE), CopyOf(anlsFile, LC_ANLS_FILE_SIZE),
+                  CopyOf(transferControl, LC_TRANSFER_CONTROL_SIZE)};
+  if (!IsOpenLocked(node) || !runHeader || !anlsFile || !transferControl) return -1;
+  const std::optional<Program> program = ReadProgram(call.records[0].data(), call.records[1].data());
+  if (!program) return -1;  // not an analysis file: the units keep their program
+  m_model.LoadProgram(*program);
+  ++m_dwPushes;
+  ScheduleReplyLocked(kReplyAnlsFile, 0, std::vector<std::uint8_t>(kStoredReplySize));
+  return 0;
+}
+
+int SimulatedNetwork::UnitStatus(int node, WORD unit) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  LogLocked("LC_UnitStatus", node, Hex4(unit));
+  if (!IsOpenLocked(node)) return -1;
+  if (!m_model.IsPresent(unit) || (unit == kAutosampler && m_model.SamplerSilent())) return 0;
+  ScheduleLocked({Pending::Type::kStatusOf, {}, unit}, kReplyLatencyMs);
+  return 0;
+}
+
+int SimulatedNetwork::UnitDirect(int node, WORD unit, const void* command) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  std::string words = Hex4(unit);
+  const le::View<LC_DIRECT_COMMAND_SIZE> view(command);
+  for (int i = 0; command && i < 8; ++i) {
+    words += ' ';
+    words += Hex4(le::Load<std::uint16_t>(view.Data() + 2 * i));
+  }
+  DriverCall& call = LogLocked("LC_UnitDirect", node, words);
+  call.records = {CopyOf(command, LC_DIRECT_COMMAND_SIZE)};
+  if (!IsOpenLocked(node) || !command) return -1;
+  ApplyDirectLocked(unit, call.records[0].data());
+  ScheduleReplyLocked(kReplyDirect, unit, std::vector<std::uint8_t>(kStoredReplySize));
+  return 0;
+}
+
+void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command) {
+  const le::View<LC_DIRECT_COMMAND_SIZE> c(command);
+  auto word = [&](int i) { return le::Load<std::uint16_t>(c.Data() + 2 * i); };
+  auto unlessUnchanged = [&](int i) -> std::optional<int> {
+    return word(i) == DirectCommand::kUnchanged ? std::nullopt : std::optional<int>(word(i));
+  };
+  if (!m_model.IsPresent(unit)) return;
+  switch (unit & kUnitKindMask) {
+    case kKindPump: {
+      if (word(0) == 0x10 || word(0) == 0x200 || word(0) == 0x300) m_model.SetSystemCode(word(0));
+      std::optional<Composition> composition;
+      // Three words that do not add up to 100 are no composition (what a
+      // sender leaves in them from an earlier command).
+      if (word(5) + word(6) + word(7) == 100) composition = Composition{1.0 * word(5), 1.0 * word(6), 1.0 * word(7)};
+      std::optional<double> flow;
+      if (const auto w1 = unlessUnchanged(1)) flow = *w1;
+      m_model.SetPump((unit & 0xFF) - 1, flow, unlessUnchanged(3), unlessUnchanged(4), composition);
+      break;
+    }
+    case kKindOven:
+      if (word(0) == 1) m_model.SetOven(true, static_cast<std::int16_t>(word(1)));
+      if (word(0) == 0) m_model.SetOven(false, 0);
+      break;
+    case kKindUV: {
+      std::optional<bool> lamp;
+      if (word(3) == 3) lamp = true;
+      if (word(3) == 0) lamp = false;
+      m_model.SetUv(unlessUnchanged(0), unlessUnchanged(1), lamp);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+int SimulatedNetwork::PumpStart(int node) {
+  return CommandLocked("LC_PumpStart", node, kReplyPumpStart, [this] { m_model.PumpStart(); });
+}
+
+int SimulatedNetwork::PumpStop(int node) {
+  return CommandLocked("LC_PumpStop", node, kReplyPumpStop, [this] { m_model.PumpStop(); });
+}
+
+int SimulatedNetwork::Stop(int node) {
+  return CommandLocked("LC_Stop", node, kReplyStop, [this] { m_model.StopRun(); });
+}
+
+int SimulatedNetwork::Reset(int node) {
+  return CommandLocked("LC_Reset", node, kReplyReset, [this] { m_model.ResetNode(); });
+}
+
+int SimulatedNetwork::ResetRun(int node) {
+  return CommandLocked("LC_ResetRun", node, kReplyResetRun, [this] { m_model.StartRun(); });
+}
+
+int SimulatedNetwork::TroubleClear(int node) {
+  return CommandLocked("LC_TroubleClear", node, 0, [this] {
+    m_model.ClearTrouble();
+    SimReply cleared = EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TROUBLE_CLEAR));
+    ScheduleLocked({Pending::Type::kReply, std::move(cleared), 0}, kReplyLatencyMs);
+  });
+}
+
+int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  if (t_holdsReply) {
+    t_holdsReply = false;
+    if (t_holdGeneration == m_nGeneration && m_nInFlight > 0) --m_nInFlight;
+    m_idleCv.notify_all();
+  }
+  t_isReceiver = true;
+  for (;;) {
+    if (m_bReleaseReceivers) return 0;
+    if (IsOpenLocked(node)) {
+      if (!m_ready.empty()) break;
+    } else if (m_nOpenNode != 0) {
+      return 0;  // an old handle: the caller reads its handle again
+    }
+    m_replyCv.wait(lock);
+  }
+  SimReply& reply = m_replies[m_ready.front()];
+  m_ready.pop_front();
+  reply.receivedBy = GetCurrentThreadId();
+  ++m_nInFlight;
+  t_holdsReply = true;
+  t_holdGeneration = m_nGeneration;
+  if (buffer) {
+    const std::size_t n = std::min<std::size_t>(reply.bytes.size(), LC_REPLY_BUFFER_SIZE);
+    std::memcpy(buffer, reply.bytes.data(), n);
+    std::memset(static_cast<std::uint8_t*>(buffer) + n, 0, LC_REPLY_BUFFER_SIZE - n);
+  }
+  if (sender) *sender = reply.sender;
+  return reply.kind;
+}
+
+// ---- Real and scaled time ----
+
+void SimulatedNetwork::StartTickerIfNeededLocked() {
+  if (m_bTickerStarted || platform::Clock::Get().GetMode() == platform::Clock::Mode::kVirtual) return;
+  m_bTickerStarted = true;
+  std::thread([this] { TickerLoop(); }).detach();
+}
+
+void SimulatedNetwork::TickerLoop() {
+  platform::Clock& clock = platform::Clock::Get();
+  std::unique_lock<std::mutex> lock(m_mutex);
+  for (;;) {
+    m_bTickerWake = false;
+    if (clock.GetMode() == platform::Clock::Mode::kVirtual) {
+      // Virtual sleeps drive the network themselves.
+      m_tickerCv.wait(lock, [&] { return m_bTickerWake; });
+      continue;
+    }
+    const std::int64_t now = clock.NowMs();
+    const std::int64_t due = NextDueLocked();
+    if (due <= now) {
+      RunUntilLocked(lock, now, false);
+      continue;
+    }
+    const std::int64_t waitMs = std::min<std::int64_t>(due - now, 1000);
+    clock.WaitFor(lock, m_tickerCv, waitMs, [&] { return m_bTickerWake; });
+  }
+}
+
+// ---- Test face ----
+
+void SimulatedNetwork::ResetForTesting() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CloseLocked();
+    m_nNextHandle = 1;
+    m_nowMs = platform::Clock::Get().NowMs();
+    m_timerPeriodMs = kDefaultTimerPeriodMs;
+    m_dwPushes = 0;
+    m_model = InstrumentModel();
+    m_model.PowerUp(m_nowMs);
+    m_nOrder = 0;
+    m_nInFlight = 0;
+    ++m_nGeneration;
+    m_bInAdvance = false;
+    m_bDriverMissing = false;
+    m_bLogOnly = false;
+    m_bReleaseReceivers = false;
+    m_calls.clear();
+    m_replies.clear();
+    m_replyCv.notify_all();
+  }
+  platform::Clock::Get().AddDriver(this);
+}
+
+std::vector<DriverCall> SimulatedNetwork::Calls() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_calls;
+}
+
+std::vector<std::string> SimulatedNetwork::CallTexts(bool hostOnly) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::string> texts;
+  for (const DriverCall& call : m_calls) {
+    if (!(hostOnly && call.fromReceiver)) texts.push_back(call.text);
+  }
+  return texts;
+}
+
+std::vector<SimReply> SimulatedNetwork::Replies() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_replies;
+}
+
+int SimulatedNetwork::OpenNode() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_nOpenNode;
+}
+
+void SimulatedNetwork::SetDriverMissingForTesting(bool missing) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bDriverMissing = missing;
+}
+
+void SimulatedNetwork::SetAutosamplerSilentForTesting(bool silent) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_model.SetSamplerSilent(silent);
+}
+
+void SimulatedNetwork::SetNodeStateForTesting(std::uint32_t state) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_model.ForceNodeState(state);
+}
+
+void SimulatedNetwork::SetTimerPeriodForTesting(std::int64_t periodMs) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_timerPeriodMs = std::max<std::int64_t>(0, periodMs);
+  if (m_bConnected) m_nextTimerMs = m_timerPeriodMs > 0 ? NowLocked() + m_timerPeriodMs : -1;
+}
+
+void SimulatedNetwork::SetLogOnlyForTesting(bool logOnly) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bLogOnly = logOnly;
+}
+
+void SimulatedNetwork::ReleaseReceiversForTesting() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bReleaseReceivers = true;
+  m_replyCv.notify_all();
+  m_idleCv.notify_all();
+}
+
+void SimulatedNetwork::DeliverReplyForTesting(int kind, DWORD sender, const void* bytes, std::size_t size) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  SimReply reply;
+  reply.kind = kind;
+  reply.sender = sender;
+  reply.bytes = CopyOf(bytes, std::min<std::size_t>(size, LC_REPLY_BUFFER_SIZE));
+  ProduceLocked(std::move(reply), false);
+  WaitForReceiverLocked(lock);
+}
+
+void SimulatedNetwork::SendEventForTesting(std::uint16_t unit, std::uint32_t code) {
+  const SimReply event = [&] {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return EventReplyLocked(unit, code);
+  }();
+  DeliverReplyForTesting(event.kind, event.sender, event.bytes.data(), event.bytes.size());
+}
+
+void SimulatedNetwork::SendTroubleForTesting(std::uint16_t unit, std::uint16_t what) {
+  SendEventForTesting(unit, kEventTrouble | (std::uint32_t{unit} << 16) | what);
+}
+
+void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t what) {
+  SendEventForTesting(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
+}
+
+InstrumentModel SimulatedNetwork::InstrumentsNow() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  return m_model;
+}
+
+}  // namespace sim

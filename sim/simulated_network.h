@@ -1,0 +1,209 @@
+// The simulated instrument network behind the driver library's functions
+// (platform/vexlink/vexlink.h): one node card with its pumps, autosampler,
+// UV detector and column oven (sim/instrument_model.h).
+//
+// Instrument face: the LC_ functions of the driver library land here.
+// Commands act on the instrument model at the current clock time; their
+// replies follow 10 ms later; status replies carry the values of the
+// moment they are sent. Once a node is connected the network sends a
+// TIMER_TIMEOUT event every second, and the model's notices (autosampler
+// ready, pressure trouble, injection, end of run) become events.
+// docs/simulator.md gives every record and event the network sends.
+//
+// Time: in virtual time the network is a clock driver. A virtual sleep
+// stops at each time something is due here; the network produces what is
+// due and returns only when every reply is received and dispatched (the
+// receiver is back in LC_XRecvFrom and nothing is queued), so everything
+// the receiver does in reaction happens at that time too. In real or
+// scaled time a thread of the network's own produces what falls due.
+// REQUIRES: while a node is connected, some thread receives with
+// LC_XRecvFrom (the plug-in's receiving thread), unless replies are
+// switched to the log only (SetLogOnlyForTesting); a virtual sleep that
+// waits 30 s of wall time for a receiver aborts with a message.
+//
+// Test face: an ordered log of every driver call with its arguments and
+// a byte copy of every record passed; a log of every reply produced, with
+// the thread that received it; switches for faults; replies and events on
+// demand.
+//
+// The network is one process-wide object that lives until the process
+// ends (a thread may wait in LC_XRecvFrom until then).
+// Thread safety: every member may be called from any thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock/clock.h"
+#include "platform/mfc/windef.h"
+#include "sim/instrument_model.h"
+
+namespace sim {
+
+// One call of a driver function.
+struct DriverCall {
+  std::string name;   // "LC_UnitConfig"
+  std::string text;   // "LC_UnitConfig(0x0501, 1)": the call without its handle
+  int node = 0;       // the handle passed; for LC_NodeOpen the handle returned
+  std::vector<std::vector<std::uint8_t>> records;  // byte copies of the records passed
+  std::int64_t atMs = 0;
+  bool fromReceiver = false;  // made on a thread that receives replies
+};
+
+// One reply the network produced.
+struct SimReply {
+  int kind = 0;
+  DWORD sender = 0;  // network number in the high 16 bits, unit address in the low
+  std::vector<std::uint8_t> bytes;  // the record; the rest of the receive buffer is 0
+  std::int64_t atMs = 0;
+  int node = 0;           // the node it came from
+  DWORD receivedBy = 0;  // id of the thread that received it; 0 if not (yet) received
+};
+
+class SimulatedNetwork final : public platform::Clock::Driver {
+ public:
+  static constexpr int kNetworkNumber = 1;
+  static constexpr std::int64_t kReplyLatencyMs = 10;
+  static constexpr std::int64_t kDefaultTimerPeriodMs = 1000;
+  static constexpr std::size_t kStoredReplySize = 128;
+
+  static SimulatedNetwork& Get();
+
+  // ---- The driver library's functions ----
+  int NodeOpen(const char* devicePath, int mode);
+  int NodeClose(int node);
+  int HardReset(int node);
+  int NodeConnect(int node, int mode);
+  int UnitConfig(int node, WORD unit, int present);
+  int Inquiry(int node, WORD unit);
+  int ActivateKernelThread(int node);
+  int DeactivateKernelThread(int node);
+  int PushAnlsFile(int node, const void* runHeader, const void* anlsFile, const void* transferControl);
+  int UnitStatus(int node, WORD unit);
+  int UnitDirect(int node, WORD unit, const void* command);
+  int PumpStart(int node);
+  int PumpStop(int node);
+  int Stop(int node);
+  int Reset(int node);
+  int ResetRun(int node);
+  int TroubleClear(int node);
+  int XRecvFrom(int node, void* buffer, DWORD* sender);
+
+  // ---- platform::Clock::Driver ----
+  void AdvanceTo(std::int64_t nowMs) override;
+  std::int64_t NextDueMs() override;
+
+  // ---- Test face ----
+  // A fresh network: no node open, logs empty, switches off, instruments
+  // at power-up, handles numbered from 1 again; registers with the clock.
+  // A thread waiting in LC_XRecvFrom keeps waiting for the next open.
+  void ResetForTesting();
+
+  std::vector<DriverCall> Calls() const;
+  // The calls' texts; with `hostOnly`, without those made by receivers.
+  std::vector<std::string> CallTexts(bool hostOnly = false) const;
+  std::vector<SimReply> Replies() const;
+  int OpenNode() const;
+
+  // LC_NodeOpen fails (-1), as when the driver is missing.
+  void SetDriverMissingForTesting(bool missing);
+  // The autosampler never reports ready and never answers.
+  void SetAutosamplerSilentForTesting(bool silent);
+  // The node reports `state` (7, 8 or 9: needs a reset) until LC_Reset.
+  void SetNodeStateForTesting(std::uint32_t state);
+  // TIMER_TIMEOUT period; 0 stops the timer events.
+  void SetTimerPeriodForTesting(std::int64_t periodMs);
+  // Replies go to the reply log only and nobody is waited for: for tests
+  // of the network without a receiving thread.
+  void SetLogOnlyForTesting(bool logOnly);
+  // Every waiting and future LC_XRecvFrom returns 0 at once until the
+  // next reset: lets a test's own receiver thread end.
+  void ReleaseReceiversForTesting();
+
+  // A reply now, delivered and dispatched before the call returns (when a
+  // node is connected and a receiver is expected; else only logged).
+  void DeliverReplyForTesting(int kind, DWORD sender, const void* bytes, std::size_t size);
+  // An event reply from `unit` with `code`, delivered likewise.
+  void SendEventForTesting(std::uint16_t unit, std::uint32_t code);
+  void SendTroubleForTesting(std::uint16_t unit, std::uint16_t what);
+  void SendWarningForTesting(std::uint16_t unit, std::uint16_t what);
+
+  // A copy of the instruments' state, brought to the current time.
+  InstrumentModel InstrumentsNow();
+
+ private:
+  struct Pending {
+    enum class Type { kReply, kStatusOf } type;
+    SimReply reply;       // kReply
+    std::uint16_t unit;   // kStatusOf: the unit whose status is sent when due
+  };
+  using Key = std::pair<std::int64_t, std::uint64_t>;  // due time, order of scheduling
+
+  SimulatedNetwork();
+
+  std::int64_t NowLocked() const;
+  bool IsOpenLocked(int node) const { return node != 0 && node == m_nOpenNode; }
+  bool ReceiverExpectedLocked() const;
+  std::int64_t NextDueLocked() const;
+  void RunUntilLocked(std::unique_lock<std::mutex>& lock, std::int64_t t, bool waitForReceiver);
+  void CatchUpLocked(std::unique_lock<std::mutex>& lock);
+  void WaitForReceiverLocked(std::unique_lock<std::mutex>& lock);
+  DriverCall& LogLocked(const char* name, int node, std::string arguments);
+  void ScheduleLocked(Pending pending, std::int64_t delayMs);
+  void ScheduleReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes);
+  // Sends `reply` now if a node is connected; the network's own replies
+  // get its header in bytes 0-15.
+  void ProduceLocked(SimReply reply, bool stampHeader = true);
+  void EmitNoticeLocked(const Notice& notice);
+  SimReply StatusReplyLocked(std::uint16_t unit) const;
+  SimReply EventReplyLocked(std::uint16_t unit, std::uint32_t code) const;
+  std::vector<std::uint8_t> IdentificationLocked(std::uint16_t unit) const;
+  std::vector<std::uint8_t> UnitListLocked() const;
+  void ApplyDirectLocked(WORD unit, const std::uint8_t* command);
+  void CloseLocked();
+  // The common body of the commands that act on an open node and are
+  // acknowledged with a reply of `ackKind`.
+  template <class Act>
+  int CommandLocked(const char* name, int node, int ackKind, Act act);
+  void StartTickerIfNeededLocked();
+  void TickerLoop();
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_replyCv;   // receivers wait here
+  std::condition_variable m_idleCv;    // a virtual sleep waits here for its replies to be handled
+  std::condition_variable m_tickerCv;  // the real-time producer waits here
+
+  std::int64_t m_nowMs = 0;
+  int m_nOpenNode = 0;
+  int m_nNextHandle = 1;
+  bool m_bConnected = false;
+  std::int64_t m_timerPeriodMs = kDefaultTimerPeriodMs;
+  std::int64_t m_nextTimerMs = -1;
+  std::uint32_t m_dwPushes = 0;
+  InstrumentModel m_model;
+
+  std::map<Key, Pending> m_pending;
+  std::uint64_t m_nOrder = 0;
+  std::deque<std::size_t> m_ready;  // indices into m_replies, oldest first
+  int m_nInFlight = 0;              // replies taken by receivers that are not back yet
+  std::uint64_t m_nGeneration = 1;  // changes at every reset
+  bool m_bInAdvance = false;
+
+  bool m_bDriverMissing = false;
+  bool m_bLogOnly = false;
+  bool m_bReleaseReceivers = false;
+
+  std::vector<DriverCall> m_calls;
+  std::vector<SimReply> m_replies;
+
+  bool m_bTickerStarted = false;
+  bool m_bTickerWake = false;
+};
+
+}  // namespace sim

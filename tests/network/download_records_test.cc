@@ -1,0 +1,85 @@
+#include "network/download_records.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "network/download_state.h"
+#include "tests/support/test_world.h"
+
+namespace {
+
+// The layouts the units expect.
+static_assert(AnlsLine::kSize == 44);
+static_assert(sizeof(AnlsFile) == 4368);
+static_assert(AnlsFile::InitialLines::kOffset == 16 && AnlsFile::InitialLines::kCount == 32);
+static_assert(AnlsFile::TimetableLines::kOffset == 1424 && AnlsFile::TimetableLines::kCount == 64);
+static_assert(AnlsFile::UnitList::kOffset == 4240 && AnlsFile::UnitList::kCount == 64);
+static_assert(sizeof(RunHeader) == 64 && sizeof(TransferControl) == 6 && sizeof(DirectCommand) == 16);
+
+class DownloadStateTest : public testing_support::TestWorld {
+ protected:
+  void SetUp() override {
+    TestWorld::SetUp();
+    g_downloadRecords.ResetForTesting();
+    g_directRunSettings.ResetForTesting();
+  }
+  static std::vector<std::uint8_t> Bytes(const std::uint8_t* p, std::size_t first, std::size_t count) {
+    return {p + first, p + first + count};
+  }
+};
+
+TEST_F(DownloadStateTest, PrepareTransferForTheAutosamplerNamesItsVial) {
+  g_directRunSettings.m_nVialNumber = 12;
+  g_directRunSettings.m_fInjectionVolumeUl = 5.0f;
+  g_directRunSettings.m_fAnalysisTimeS = 600.9f;  // truncated
+  g_directRunSettings.m_nFlushCount = 3;
+  PrepareTransfer();
+  const std::uint8_t* h = g_downloadRecords.m_runHeader.Data();
+  EXPECT_EQ(Bytes(h, 6, 18), (std::vector<std::uint8_t>{3, 0, 0x88, 0x13, 0, 0, 180, 0, 0, 0, 0x58, 0x02, 0, 0, 12,
+                                                        0, 12, 0}));
+  EXPECT_EQ(Bytes(g_downloadRecords.m_transferControl.Data(), 0, 6), (std::vector<std::uint8_t>{2, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(DownloadStateTest, PrepareTransferWhileThePumpStartsCarriesItsStopTimeAndNoVial) {
+  g_directRunSettings.m_nStarting = 1;
+  g_directRunSettings.m_nStopTimeS = 1800;
+  PrepareTransfer();
+  const std::uint8_t* h = g_downloadRecords.m_runHeader.Data();
+  EXPECT_EQ(Bytes(h, 16, 8), (std::vector<std::uint8_t>{0x08, 0x07, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST_F(DownloadStateTest, AppendedInitialLinesWriteOnlyTheirFieldsAndStopWhenFull) {
+  AnlsFile& file = g_downloadRecords.m_anlsFile;
+  // Leftovers of an earlier file in p1, p2 and the tail of line 0.
+  file.Row<AnlsFile::InitialLines>(0).Set<AnlsLine::P1>(31);
+  file.Row<AnlsFile::InitialLines>(0).Set<AnlsLine::P2>(7);
+  ASSERT_TRUE(AppendInitialLine(0x0401, AnlsLine::kUvWavelength, 2540));
+  const auto line = file.Row<AnlsFile::InitialLines>(0);
+  EXPECT_EQ(line.Get<AnlsLine::Unit>(), 0x0401);
+  EXPECT_EQ(line.Get<AnlsLine::TimeMs>(), -1);
+  EXPECT_EQ(line.Get<AnlsLine::Code>(), 7);
+  EXPECT_EQ(line.Get<AnlsLine::P0>(), 2540);
+  EXPECT_EQ(line.Get<AnlsLine::P1>(), 31);
+  EXPECT_EQ(line.Get<AnlsLine::P2>(), 7);
+
+  for (int i = 1; i < 32; ++i) ASSERT_TRUE(AppendInitialLine(0x0401, AnlsLine::kUvResponse, i));
+  const AnlsFile full = file;
+  EXPECT_FALSE(AppendInitialLine(0x0401, AnlsLine::kUvResponse, 99));
+  EXPECT_EQ(file.Get<AnlsFile::InitialCount>(), 32);
+  EXPECT_TRUE(std::equal(full.Data(), full.Data() + sizeof(AnlsFile), file.Data()));  // the timetable is untouched
+}
+
+TEST_F(DownloadStateTest, SessionFileKeepsTimetableLinesAndTheUnitListIndex) {
+  AnlsFile& file = g_downloadRecords.m_anlsFile;
+  file.Row<AnlsFile::TimetableLines>(0).Set<AnlsLine::P0>(1250);
+  file.Row<AnlsFile::UnitList>(5).Set<AnlsFile::UnitEntry>(0x0401);
+  g_downloadRecords.m_nUnitListIndex = 5;
+  BuildSessionAnlsFile();
+  EXPECT_EQ(file.Get<AnlsFile::TimetableCount>(), 0);
+  EXPECT_EQ(file.Row<AnlsFile::TimetableLines>(0).Get<AnlsLine::P0>(), 1250);  // not cleared, not counted
+  EXPECT_EQ(file.Row<AnlsFile::UnitList>(5).Get<AnlsFile::UnitEntry>(), 0);
+  EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 5);
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+#include "network/vexlink_session.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "network/quarn_pump.h"
+#include "platform/clock/clock.h"
+#include "platform/inlet/inlet.h"
+#include "platform/win/windows.h"
+#include "tests/network/network_world.h"
+
+namespace {
+
+using Clock = platform::Clock;
+
+class VexlinkSessionTest : public testing_support::NetworkWorld {
+ protected:
+  // The call log, receivers' calls marked.
+  std::vector<std::string> CallsFrom(std::size_t first) const {
+    std::vector<std::string> texts;
+    const auto calls = net.Calls();
+    for (std::size_t i = first; i < calls.size(); ++i) {
+      texts.push_back(calls[i].text + (calls[i].fromReceiver ? " by receiver" : ""));
+    }
+    return texts;
+  }
+  static std::int64_t Now() { return Clock::Get().NowMs(); }
+};
+
+TEST_F(VexlinkSessionTest, OpenCallsTheNetworkInOrderAndWaitsForTheAutosampler) {
+  g_vexlinkSession.m_nSamplerPresent.Store(1);
+  CQuarnPump pump;
+  EXPECT_EQ(pump.InitialiseComms(), 1);
+
+  // The autosampler reports ready 2.5 s after it is configured at 1 s, so
+  // the third pause of the wait ends it; a timer event each second makes
+  // the receiving thread ask for the node's status.
+  EXPECT_EQ(CallsFrom(0), (std::vector<std::string>{
+                              "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)",
+                              "LC_HardReset()",
+                              "LC_NodeConnect(0)",
+                              "LC_UnitConfig(0x0101, 1)",
+                              "LC_UnitConfig(0x0102, 1)",
+                              "LC_UnitConfig(0x0103, 1)",
+                              "LC_UnitConfig(0x0401, 1)",
+                              "LC_UnitConfig(0x0601, 1)",
+                              "LC_UnitConfig(0x0501, 1)",
+                              "LC_UnitStatus(0x0000) by receiver",
+                              "LC_UnitStatus(0x0000) by receiver",
+                              "LC_UnitStatus(0x0000) by receiver",
+                              "LC_Inquiry(0x0000)",
+                              "LC_Inquiry(0x0501)",
+                              "LC_ActivateKernelThread()",
+                              "LC_PushAnlsFile(run header, analysis file, transfer control)",
+                          }));
+  EXPECT_EQ(Now(), 4000);
+  const auto calls = net.Calls();
+  EXPECT_EQ(calls[1].atMs, 0);   // the hard reset, then a pause of 1 s
+  EXPECT_EQ(calls[2].atMs, 1000);
+  for (const auto& call : calls) EXPECT_EQ(call.node, 1) << call.text;
+  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 1);
+  EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);
+  EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
+  EXPECT_NE(g_vexlinkSession.m_dwThreadId.Load(), 0u);
+  // The node status that the timer events asked for has been decoded.
+  EXPECT_EQ(g_unitStatusSnapshot.m_dwNodeState.Load(), 1u);
+  EXPECT_EQ(g_unitStatusSnapshot.m_fPercentA.Load(), 100.0f);
+}
+
+TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
+  CQuarnPump pump;
+  pump.InitialiseComms();
+  const sim::DriverCall push = net.Calls().back();
+  ASSERT_EQ(push.name, "LC_PushAnlsFile");
+  ASSERT_EQ(push.records.size(), 3u);
+
+  std::vector<std::uint8_t> header(64, 0);
+  auto put = [](std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  put(header, 0, 1000, 4);
+  put(header, 4, 0xFFFF, 2);
+  put(header, 6, 1, 2);      // flush count
+  put(header, 8, 1000, 4);   // 1 ul in nl
+  put(header, 12, 180, 4);
+  put(header, 16, 120, 4);   // the autosampler's analysis time, s
+  put(header, 20, 1, 2);     // vial
+  put(header, 22, 1, 2);
+  put(header, 24, 1, 2);
+  put(header, 26, 2, 2);
+  put(header, 44, 1001, 4);
+  put(header, 60, 0xFFFFFFFF, 4);
+  EXPECT_EQ(push.records[0], header);
+
+  std::vector<std::uint8_t> file(4368, 0);
+  put(file, 0, 1, 4);        // system code
+  put(file, 8, 5678, 4);
+  put(file, 12, 3, 2);       // three initial lines
+  const std::uint16_t codes[] = {0, 2, 3};
+  const std::uint32_t values[] = {2000, 300, 0};
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t line = 16 + 44 * static_cast<std::size_t>(i);
+    put(file, line + 2, 0x0101, 2);
+    put(file, line + 4, 0xFFFFFFFF, 4);
+    put(file, line + 8, codes[i], 2);
+    put(file, line + 12, values[i], 4);
+  }
+  put(file, 4240, 0x0101, 2);
+  put(file, 4242, 0x0501, 2);
+  EXPECT_EQ(push.records[1], file);
+
+  EXPECT_EQ(push.records[2], (std::vector<std::uint8_t>{2, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(VexlinkSessionTest, WithoutAnAutosamplerTheOpenWaitsSixtySecondsOfVirtualTime) {
+  CQuarnPump pump;
+  const auto wallStart = std::chrono::steady_clock::now();
+  EXPECT_EQ(pump.InitialiseComms(), 1);
+  const auto wall = std::chrono::steady_clock::now() - wallStart;
+
+  EXPECT_EQ(Now(), 1000 + 60000);
+  EXPECT_LT(wall, std::chrono::seconds(5));
+  EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 0);
+  const auto texts = net.CallTexts(true);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "LC_UnitConfig(0x0501, 0)"), texts.end());
+}
+
+TEST_F(VexlinkSessionTest, ASilentAutosamplerAlsoEndsTheWaitAfterSixtySeconds) {
+  g_vexlinkSession.m_nSamplerPresent.Store(1);
+  net.SetAutosamplerSilentForTesting(true);
+  CQuarnPump pump;
+  EXPECT_EQ(pump.InitialiseComms(), 1);
+  EXPECT_EQ(Now(), 61000);
+}
+
+TEST_F(VexlinkSessionTest, TestUnitReadyFromAnyUnitEndsTheWait) {
+  // No autosampler, but a pump says TEST_UNIT_READY during the wait.
+  class PumpSaysReady final : public Clock::Driver {
+   public:
+    explicit PumpSaysReady(sim::SimulatedNetwork& net) : m_net(net) {}
+    void AdvanceTo(std::int64_t nowMs) override {
+      if (nowMs == 5000) m_net.SendEventForTesting(0x0101, 0x0101040Au);
+    }
+    std::int64_t NextDueMs() override { return Clock::Get().NowMs() < 5000 ? 5000 : kNothingDue; }
+
+   private:
+    sim::SimulatedNetwork& m_net;
+  } pumpSaysReady(net);
+  Clock::Get().AddDriver(&pumpSaysReady);
+  CQuarnPump pump;
+  pump.InitialiseComms();
+  Clock::Get().RemoveDriver(&pumpSaysReady);
+  EXPECT_EQ(Now(), 5000);
+  EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
+}
+
+TEST_F(VexlinkSessionTest, MissingDriverShowsTheMessageAndRaisesEachTime) {
+  net.SetDriverMissingForTesting(true);
+  {
+    CQuarnPump pump;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      try {
+        pump.InitialiseComms();
+        ADD_FAILURE() << "no exception";
+      } catch (const CCommunicationsException& e) {
+        EXPECT_EQ(e.GetErrorMessage(), "Unable to open the Quarn driver");
+        EXPECT_EQ(e.GetCode(), 0);
+      }
+    }
+    EXPECT_EQ(ui.MessageBoxes(), (std::vector<std::string>(2, "MessageBox 0x30: Unable to open the Quarn driver")));
+    EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), -1);
+    EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 1);
+    EXPECT_EQ(Now(), 2000);  // a pause after each hard reset
+  }
+  // The second attempt did not try the driver again; the close hands the
+  // failed handle back and clears it.
+  EXPECT_EQ(net.CallTexts(),
+            (std::vector<std::string>{"LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)", "LC_HardReset()", "LC_HardReset()",
+                                      "LC_NodeClose()"}));
+  for (const auto& call : net.Calls()) EXPECT_EQ(call.node, -1) << call.text;
+  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 0);
+
+  // A new pump back-end tries the driver afresh.
+  net.SetDriverMissingForTesting(false);
+  CQuarnPump pump;
+  EXPECT_EQ(pump.InitialiseComms(), 1);
+  EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);
+}
+
+TEST_F(VexlinkSessionTest, SecondOpenResetsTheNodeButCreatesNoSecondThread) {
+  g_vexlinkSession.m_nSamplerPresent.Store(1);
+  CQuarnPump pump;
+  pump.InitialiseComms();
+  const DWORD thread = g_vexlinkSession.m_dwThreadId.Load();
+  const std::size_t before = net.Calls().size();
+
+  EXPECT_EQ(pump.InitialiseComms(), 1);
+  const auto again = CallsFrom(before);
+  ASSERT_FALSE(again.empty());
+  EXPECT_EQ(again.front(), "LC_HardReset()");
+  EXPECT_EQ(std::count(again.begin(), again.end(), "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)"), 0);
+  EXPECT_EQ(g_vexlinkSession.m_dwThreadId.Load(), thread);
+  EXPECT_EQ(Now(), 4000 + 1000 + 1000);  // the ready flag stays set: one pause of the wait
+
+  std::set<DWORD> receivers;
+  for (const auto& reply : net.Replies()) receivers.insert(reply.receivedBy);
+  EXPECT_EQ(receivers, std::set<DWORD>{thread});
+}
+
+TEST_F(VexlinkSessionTest, CloseThenOpenTheSameThreadServesTheNewNode) {
+  g_vexlinkSession.m_nSamplerPresent.Store(1);
+  {
+    CQuarnPump first;
+    first.InitialiseComms();
+  }
+  const DWORD thread = g_vexlinkSession.m_dwThreadId.Load();
+  auto texts = net.CallTexts(true);
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
+            (std::vector<std::string>{"LC_DeactivateKernelThread()", "LC_NodeClose()"}));
+  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 0);
+  EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);  // the close leaves it
+
+  CQuarnPump second;
+  second.InitialiseComms();
+  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 2);
+  EXPECT_EQ(g_vexlinkSession.m_dwThreadId.Load(), thread);
+  Sleep(2000);
+  int fromNewNode = 0;
+  for (const auto& reply : net.Replies()) {
+    EXPECT_EQ(reply.receivedBy, thread);
+    if (reply.node == 2) ++fromNewNode;
+  }
+  EXPECT_GE(fromNewNode, 5);  // connect, inquiries, timer events, status, ready
+}
+
+TEST_F(VexlinkSessionTest, AVirtualSleepReturnsWithTheRepliesDispatched) {
+  CQuarnPump pump;
+  g_vexlinkSession.m_nSamplerPresent.Store(1);
+  pump.InitialiseComms();
+  const int node = g_vexlinkSession.m_hNode.Load();
+  LC_PumpStart(node);  // the session file: 2 ml/min
+  for (WORD unit : {0x0101, 0x0501, 0x0401, 0x0601, 0x0000}) LC_UnitStatus(node, unit);
+  Sleep(1000);
+
+  const UnitStatusSnapshot& s = g_unitStatusSnapshot;
+  EXPECT_EQ(s.m_fPumpFlow.Load(), 2.0f);
+  EXPECT_EQ(s.m_fPumpPressure.Load(), 196.0f);  // 2 ml/min of water at 25 degrees C
+  EXPECT_EQ(s.m_dwNodeState.Load(), 2u);
+  EXPECT_EQ(s.m_dwSamplerStatus.Load(), 0x0104u);
+  EXPECT_EQ(s.m_nLamp.Load(), 1);
+  EXPECT_EQ(s.m_nOvenTemperature.Load(), 25);
+}
+
+TEST_F(VexlinkSessionTest, HostPollsWhileTheNetworkStreamsReplies) {
+  g_vexlinkSession.m_nSamplerPresent.Store(1);
+  CQuarnPump pump;
+  pump.InitialiseComms();
+  const int node = g_vexlinkSession.m_hNode.Load();
+  LC_PumpStart(node);
+
+  // One thread drives virtual time (timer events, status replies); the
+  // host's thread asks for status and reads the snapshot meanwhile.
+  std::atomic<bool> done{false};
+  std::thread timeDriver([&] {
+    for (int i = 0; i < 100; ++i) Sleep(100);
+    done.store(true);
+  });
+  int polls = 0;
+  for (; polls < 2000 && !done.load(); ++polls) {
+    LC_UnitStatus(node, polls % 2 ? 0x0101 : 0x0000);
+    const float flow = g_unitStatusSnapshot.m_fPumpFlow.Load();
+    EXPECT_TRUE(flow == 0.0f || flow == 2.0f) << flow;
+    const std::uint32_t state = g_unitStatusSnapshot.m_dwNodeState.Load();
+    EXPECT_TRUE(state == 0 || state == 1 || state == 2) << state;
+  }
+  timeDriver.join();
+  Sleep(100);  // whatever the last polls asked for arrives
+  EXPECT_EQ(g_unitStatusSnapshot.m_fPumpFlow.Load(), 2.0f);
+  EXPECT_EQ(g_unitStatusSnapshot.m_dwNodeState.Load(), 2u);
+}
+
+}  // namespace

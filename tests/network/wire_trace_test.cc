@@ -1,0 +1,94 @@
+#include "network/wire_trace.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "network/reply_decoder.h"
+#include "platform/win/windows.h"
+#include "tests/network/network_world.h"
+
+namespace {
+
+using testing_support::RawRecord;
+
+class WireTraceTest : public testing_support::NetworkWorld {
+ protected:
+  void SetUp() override {
+    NetworkWorld::SetUp();
+    m_path = (TempDir() / "wire.trace").string();
+  }
+  std::vector<std::string> Lines() const {
+    std::ifstream in(m_path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  std::string m_path;
+};
+
+TEST_F(WireTraceTest, OffByDefaultAndWritesNothing) {
+  EXPECT_FALSE(WireTraceOn());
+  Trace("not written\n", 1);
+  DispatchReply(113, RawRecord().U32(16, 0x0501040A).Data(), 0x0501);
+  EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(WireTraceTest, EventLineNamesTimeSenderKindAndEvent) {
+  ASSERT_TRUE(SetWireTrace(m_path.c_str()));
+  Sleep(61010);
+  g_vexlinkSession.m_nLoopCount.Store(12);
+  DispatchReply(113, RawRecord().U32(16, 0x0501040A).Data(), 0x0501);
+  DispatchReply(113, RawRecord().U32(16, 0x00010000).Data(), 0x0000);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "    61.010 host * #12 Recv from 0501 -- EventReply code=0x501040a --> TEST_UNIT_READY From "
+                         "UNIT=0501",
+                         "    61.010 host   #12 Recv from 0000 -- EventReply code=0x10000 --> TIMER_TIMEOUT",
+                     }));
+}
+
+TEST_F(WireTraceTest, LongRecordsContinueOnIndentedLines) {
+  ASSERT_TRUE(SetWireTrace(m_path.c_str()));
+  DispatchReply(115, RawRecord().U32(16, 3).U32(24, 90000).U16(60, 7000).U16(62, 3000).Data(), 0x0000);
+  const auto lines = Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("     0.000 host   #0 Recv from 0000 -- Vexlink StatusReply node: status=3 "
+                           "elapsed_anls_time=90000",
+                           0),
+            0u)
+      << lines[0];
+  for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].substr(10, 12), " host       ") << lines[i];
+  std::string all;
+  for (const auto& line : lines) {
+    EXPECT_LE(line.size(), 16u + TraceLine::kTextSize);
+    all += line + "\n";
+  }
+  EXPECT_NE(all.find("comp=7000/3000/0"), std::string::npos) << all;
+  EXPECT_NE(all.find("total_time=0"), std::string::npos) << all;
+}
+
+TEST_F(WireTraceTest, TextsFromTheNetworkAreBoundedAndEscaped) {
+  ASSERT_TRUE(SetWireTrace(m_path.c_str()));
+  RawRecord garbage;
+  garbage.Fill('A').Text(16, "QU\nRN\"");  // no NUL anywhere
+  DispatchReply(107, garbage.Data(), 0x0501);
+  std::string all;
+  for (const auto& line : Lines()) all += line + "\n";
+  EXPECT_NE(all.find("Vexlink InquiryReply vender=\"QU\\x0aRN\\x22AA\" model_name=\"AAAAAAAAAAAAAAAAAAAA\""),
+            std::string::npos)
+      << all;
+}
+
+TEST_F(WireTraceTest, UnopenableFileLeavesTheTraceOff) {
+  EXPECT_FALSE(SetWireTrace((TempDir() / "no-such-folder" / "x.trace").string().c_str()));
+  EXPECT_FALSE(WireTraceOn());
+  EXPECT_TRUE(SetWireTrace("stderr"));
+  EXPECT_TRUE(WireTraceOn());
+  EXPECT_TRUE(SetWireTrace(""));
+  EXPECT_FALSE(WireTraceOn());
+}
+
+}  // namespace

@@ -1,0 +1,363 @@
+#include "sim/simulated_network.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/vexlink/vexlink.h"
+#include "platform/win/windows.h"
+#include "tests/support/test_world.h"
+
+namespace {
+
+using sim::SimReply;
+
+constexpr int kEvent = 113;
+constexpr int kStatus = 115;
+constexpr const char* kPath = "\\\\.\\Vexlink2";
+
+std::uint32_t U16(const SimReply& r, std::size_t offset) { return r.bytes.at(offset) | (r.bytes.at(offset + 1) << 8); }
+std::int32_t I16(const SimReply& r, std::size_t offset) { return static_cast<std::int16_t>(U16(r, offset)); }
+std::uint32_t U32(const SimReply& r, std::size_t offset) { return U16(r, offset) | (U16(r, offset + 2) << 16); }
+
+// Records in the units' byte layout, written at explicit offsets.
+struct Bytes {
+  explicit Bytes(std::size_t size) : data(size, 0) {}
+  Bytes& Put(std::size_t offset, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) data.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(value >> (8 * i));
+    return *this;
+  }
+  std::vector<std::uint8_t> data;
+};
+
+Bytes AnalysisFile(std::uint32_t systemCode) { return Bytes(4368).Put(0, systemCode, 4).Put(8, 5678, 4); }
+
+void PutLine(Bytes& file, bool timetable, int index, std::uint16_t unit, std::int32_t timeMs, std::uint16_t code,
+             std::int32_t p0, std::int32_t p1 = 0, std::int32_t p2 = 0) {
+  const std::size_t line = (timetable ? 1424 : 16) + 44 * static_cast<std::size_t>(index);
+  file.Put(line + 2, unit, 2).Put(line + 4, static_cast<std::uint32_t>(timeMs), 4).Put(line + 8, code, 2);
+  file.Put(line + 12, static_cast<std::uint32_t>(p0), 4).Put(line + 16, static_cast<std::uint32_t>(p1), 4);
+  file.Put(line + 20, static_cast<std::uint32_t>(p2), 4);
+  file.Put(timetable ? 14 : 12, static_cast<std::uint32_t>(index + 1), 2);
+}
+
+Bytes RunHeader(std::int32_t runTimeS, std::uint16_t vial, std::uint16_t flushes = 1, std::int32_t volumeNl = 1000) {
+  return Bytes(64).Put(0, 1000, 4).Put(6, flushes, 2).Put(8, static_cast<std::uint32_t>(volumeNl), 4)
+      .Put(16, static_cast<std::uint32_t>(runTimeS), 4).Put(20, vial, 2).Put(22, vial, 2);
+}
+
+class SimulatedNetworkTest : public testing_support::TestWorld {
+ protected:
+  void SetUp() override {
+    TestWorld::SetUp();
+    net.ResetForTesting();
+    net.SetLogOnlyForTesting(true);  // no receiving thread here: replies go to the log
+  }
+  void TearDown() override {
+    net.ResetForTesting();
+    TestWorld::TearDown();
+  }
+
+  // Opens and connects a node with every unit present.
+  int Connect(bool withAutosampler = true) {
+    const int node = LC_NodeOpen(kPath, 0);
+    LC_HardReset(node);
+    LC_NodeConnect(node, 0);
+    for (WORD unit : {0x0101, 0x0102, 0x0103, 0x0401, 0x0601}) LC_UnitConfig(node, unit, 1);
+    LC_UnitConfig(node, 0x0501, withAutosampler ? 1 : 0);
+    return node;
+  }
+  void Push(int node, const Bytes& header, const Bytes& file) {
+    const Bytes control = Bytes(6).Put(0, 2, 2);
+    LC_PushAnlsFile(node, header.data.data(), file.data.data(), control.data.data());
+  }
+  void Direct(int node, WORD unit, std::vector<std::uint16_t> words) {
+    Bytes command(16);
+    for (std::size_t i = 0; i < words.size(); ++i) command.Put(2 * i, words[i], 2);
+    LC_UnitDirect(node, unit, command.data.data());
+  }
+  std::vector<SimReply> RepliesOf(int kind, std::uint16_t unit) const {
+    std::vector<SimReply> found;
+    for (const SimReply& r : net.Replies()) {
+      if (r.kind == kind && (r.sender & 0xFFFF) == unit) found.push_back(r);
+    }
+    return found;
+  }
+  SimReply StatusOf(int node, std::uint16_t unit) {
+    LC_UnitStatus(node, unit);
+    Sleep(20);
+    const auto replies = RepliesOf(kStatus, unit);
+    if (replies.empty()) ADD_FAILURE() << "no status from " << unit;
+    return replies.empty() ? SimReply{} : replies.back();
+  }
+  std::vector<std::uint32_t> EventCodes() const {
+    std::vector<std::uint32_t> codes;
+    for (const SimReply& r : net.Replies()) {
+      if (r.kind == kEvent && U32(r, 16) != 0x00010000u) codes.push_back(U32(r, 16));  // timer events aside
+    }
+    return codes;
+  }
+
+  sim::SimulatedNetwork& net = sim::SimulatedNetwork::Get();
+};
+
+TEST_F(SimulatedNetworkTest, OpenNeedsTheDriverTheRightPathAndAFreeNode) {
+  EXPECT_EQ(LC_NodeOpen(kPath, 0), 1);
+  EXPECT_EQ(LC_NodeOpen(kPath, 0), -1);  // already open
+  EXPECT_EQ(LC_NodeClose(1), 0);
+  EXPECT_EQ(LC_NodeOpen("\\\\.\\Vexlink1", 0), -1);
+  EXPECT_EQ(LC_NodeOpen(nullptr, 0), -1);
+  net.SetDriverMissingForTesting(true);
+  EXPECT_EQ(LC_NodeOpen(kPath, 0), -1);
+  net.SetDriverMissingForTesting(false);
+  EXPECT_EQ(LC_NodeOpen(kPath, 0), 2);
+  EXPECT_EQ(net.CallTexts()[0], "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)");
+  EXPECT_EQ(net.CallTexts()[4], "LC_NodeOpen(\"(null)\", 0)");
+}
+
+TEST_F(SimulatedNetworkTest, CommandsToANodeThatIsNotOpenAreLoggedAndRefused) {
+  EXPECT_EQ(LC_PumpStart(5), -1);
+  EXPECT_EQ(LC_UnitStatus(0, 0x0101), -1);
+  const auto calls = net.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].text, "LC_PumpStart()");
+  EXPECT_EQ(calls[0].node, 5);
+  EXPECT_EQ(calls[1].text, "LC_UnitStatus(0x0101)");
+  EXPECT_TRUE(net.Replies().empty());
+}
+
+TEST_F(SimulatedNetworkTest, ConnectedNodeSendsATimerEventEverySecond) {
+  const int node = LC_NodeOpen(kPath, 0);
+  Sleep(500);
+  EXPECT_TRUE(net.Replies().empty());  // nothing before the connect
+  LC_NodeConnect(node, 0);
+  Sleep(3000);
+  std::vector<std::pair<int, std::int64_t>> seen;
+  for (const SimReply& r : net.Replies()) seen.push_back({r.kind, r.atMs});
+  EXPECT_EQ(seen, (std::vector<std::pair<int, std::int64_t>>{{103, 510}, {113, 1500}, {113, 2500}, {113, 3500}}));
+  EXPECT_EQ(U32(net.Replies()[1], 16), 0x00010000u);
+  net.SetTimerPeriodForTesting(0);
+  Sleep(5000);
+  EXPECT_EQ(net.Replies().size(), 4u);
+}
+
+TEST_F(SimulatedNetworkTest, StatusRecordsCarryTheUnitsStateInTheirLayouts) {
+  const int node = Connect();
+  Bytes file = AnalysisFile(0x10);
+  PutLine(file, false, 0, 0x0101, -1, 0, 1500);
+  PutLine(file, false, 1, 0x0101, -1, 1, 60, 40, 0);
+  PutLine(file, false, 2, 0x0101, -1, 2, 350);
+  PutLine(file, false, 3, 0x0101, -1, 3, 5);
+  PutLine(file, false, 4, 0x0601, -1, 4, 40);
+  PutLine(file, false, 5, 0x0401, -1, 7, 2800);
+  PutLine(file, false, 6, 0x0401, -1, 9, 3);
+  Push(node, RunHeader(600, 0xFFFF), file);
+  LC_PumpStart(node);
+  Sleep(60000);  // one time constant of the oven: 40 - 15/e = 34.5 degrees
+
+  const SimReply n = StatusOf(node, 0x0000);
+  EXPECT_EQ(n.sender, 0x00010000u);  // network 1, the node's card
+  EXPECT_EQ(U32(n, 0), 115u);        // the header: kind, unit, sequence, time
+  EXPECT_EQ(U32(n, 12), static_cast<std::uint32_t>(n.atMs));
+  EXPECT_EQ(U32(n, 16), 2u);  // pump on
+  EXPECT_EQ(U32(n, 24), 0u);
+  EXPECT_EQ(I16(n, 60), 6000);
+  EXPECT_EQ(I16(n, 62), 4000);
+  EXPECT_EQ(I16(n, 64), 0);
+  EXPECT_EQ(I16(n, 68), 1500);
+  EXPECT_EQ(I16(n, 74), 350);
+  EXPECT_EQ(I16(n, 76), 5);
+  EXPECT_EQ(U32(n, 56), 1u);  // one analysis file pushed
+
+  const double pressure = sim::InstrumentModel::PressureBar(1500, {60, 40, 0}, 40.0 - 15.0 * std::exp(-60020.0 / 60000.0));
+  const SimReply p = StatusOf(node, 0x0101);
+  EXPECT_EQ(p.sender, 0x00010101u);
+  EXPECT_EQ(U16(p, 4), 0x0101u);
+  EXPECT_EQ(U32(p, 16), 1u);
+  EXPECT_EQ(I16(p, 20), std::lround(pressure));
+  EXPECT_EQ(I16(p, 22), 1500);
+  EXPECT_EQ(I16(p, 24), 6000);
+  EXPECT_EQ(I16(p, 26), 4000);
+  EXPECT_EQ(I16(p, 30), 1500);
+  EXPECT_EQ(I16(p, 34), 350);
+  EXPECT_EQ(I16(p, 36), 5);
+  EXPECT_EQ(I16(StatusOf(node, 0x0102), 22), 0);  // system 0x10: only pump 1 delivers
+
+  const SimReply a = StatusOf(node, 0x0501);
+  EXPECT_EQ(U32(a, 16), 0x0104u);
+
+  const SimReply o = StatusOf(node, 0x0601);
+  EXPECT_EQ(U32(o, 16), 1u);  // approaching the set point
+  EXPECT_EQ(I16(o, 20), 34);
+  EXPECT_EQ(I16(o, 22), 40);
+
+  const SimReply u = StatusOf(node, 0x0401);
+  EXPECT_EQ(U32(u, 16), 0u);  // lamp on: bit 14 clear
+  EXPECT_EQ(I16(u, 20), 1);
+  EXPECT_EQ(I16(u, 24), 3);
+  EXPECT_EQ(U32(u, 28), 2800u);
+}
+
+TEST_F(SimulatedNetworkTest, DirectCommandsActAsTheirWordsSay) {
+  const int node = Connect();
+  Direct(node, 0x0101, {0x0200, 1200, 0xFFFF, 250, 10, 70, 30, 0});
+  LC_PumpStart(node);
+  sim::InstrumentModel units = net.InstrumentsNow();
+  EXPECT_EQ(units.ReadPump(0).flowUlMin, 1200.0);
+  EXPECT_EQ(units.ReadPump(1).flowUlMin, 1200.0);  // 0x200: two pumps deliver
+  EXPECT_EQ(units.ReadPump(0).upperLimitBar, 250);
+  EXPECT_EQ(units.ReadNode().composition.b, 30.0);
+
+  // 0xFFFF leaves a value; words that are no composition leave it too.
+  Direct(node, 0x0101, {0x0001, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 69, 30, 7});
+  units = net.InstrumentsNow();
+  EXPECT_EQ(units.ReadPump(0).flowUlMin, 1200.0);
+  EXPECT_EQ(units.ReadNode().composition.b, 30.0);
+  EXPECT_EQ(units.ReadPump(1).flowUlMin, 1200.0);
+
+  Direct(node, 0x0601, {1, 45});
+  EXPECT_EQ(net.InstrumentsNow().ReadOven().setPointC, 45);
+  Direct(node, 0x0601, {0, 45});
+  EXPECT_EQ(net.InstrumentsNow().ReadOven().status, 0u);
+
+  Direct(node, 0x0401, {2540, 2, 0xFFFF, 0});
+  EXPECT_EQ(net.InstrumentsNow().ReadUv().status, 0x4000u);
+  Direct(node, 0x0401, {0xFFFF, 0xFFFF, 0xFFFF, 3});
+  const sim::UvReading uv = net.InstrumentsNow().ReadUv();
+  EXPECT_EQ(uv.status, 0u);
+  EXPECT_EQ(uv.wavelengthTenthsNm, 2540);
+
+  const auto calls = net.Calls();
+  EXPECT_EQ(calls.back().text, "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0003 0x0000 0x0000 0x0000 0x0000)");
+  EXPECT_EQ(calls.back().records.at(0),
+            (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  Sleep(20);
+  EXPECT_EQ(RepliesOf(139, 0x0401).size(), 2u);  // each command acknowledged
+}
+
+TEST_F(SimulatedNetworkTest, AFileWithoutItsSignatureIsNotTaken) {
+  const int node = Connect();
+  Bytes file = AnalysisFile(1);
+  PutLine(file, false, 0, 0x0101, -1, 0, 2000);
+  Push(node, RunHeader(120, 1), file);
+  file.Put(8, 5679, 4);
+  PutLine(file, false, 0, 0x0101, -1, 0, 700);
+  Push(node, RunHeader(120, 1), file);
+  LC_PumpStart(node);
+  EXPECT_EQ(net.InstrumentsNow().ReadPump(0).flowUlMin, 2000.0);
+}
+
+TEST_F(SimulatedNetworkTest, AutosamplerReportsReadyOnceConfiguredUnlessSilentOrAbsent) {
+  Connect();
+  Sleep(5000);
+  const auto ready = RepliesOf(kEvent, 0x0501);
+  ASSERT_EQ(ready.size(), 1u);
+  EXPECT_EQ(U32(ready[0], 16), 0x0501040Au);
+  EXPECT_EQ(ready[0].atMs, 2500);
+
+  net.ResetForTesting();
+  net.SetLogOnlyForTesting(true);
+  net.SetAutosamplerSilentForTesting(true);
+  int node = Connect();
+  LC_UnitStatus(node, 0x0501);
+  LC_Inquiry(node, 0x0501);
+  Sleep(70000);
+  EXPECT_TRUE(RepliesOf(kEvent, 0x0501).empty());
+  EXPECT_TRUE(RepliesOf(kStatus, 0x0501).empty());
+  EXPECT_TRUE(RepliesOf(107, 0x0501).empty());
+
+  net.ResetForTesting();
+  net.SetLogOnlyForTesting(true);
+  node = Connect(false);
+  LC_UnitStatus(node, 0x0501);
+  Sleep(70000);
+  EXPECT_TRUE(RepliesOf(kEvent, 0x0501).empty());
+  EXPECT_TRUE(RepliesOf(kStatus, 0x0501).empty());
+}
+
+TEST_F(SimulatedNetworkTest, InquiryOfTheNodeIdentifiesItAndListsTheUnits) {
+  const int node = Connect(false);
+  LC_Inquiry(node, 0);
+  Sleep(20);
+  const auto id = RepliesOf(107, 0);
+  ASSERT_EQ(id.size(), 1u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&id[0].bytes[16])), "QUARN");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&id[0].bytes[24])), "QN-900 NODE");
+  const auto list = RepliesOf(109, 0);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(U16(list[0], 16), 5u);
+  const std::uint32_t units[] = {0x0101, 0x0102, 0x0103, 0x0401, 0x0601, 0};
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(U16(list[0], 18 + 2 * i), units[i]) << i;
+}
+
+TEST_F(SimulatedNetworkTest, OverPressureStopsThePumpWithATroubleEvent) {
+  const int node = Connect(false);
+  Direct(node, 0x0101, {0xFFFF, 3000, 0xFFFF, 200, 0, 100, 0, 0});  // 294 bar of water
+  LC_PumpStart(node);
+  Sleep(1000);
+  EXPECT_EQ(EventCodes(), std::vector<std::uint32_t>{0x81010201u});
+  EXPECT_EQ(RepliesOf(kEvent, 0x0101).at(0).atMs, 100);
+  EXPECT_EQ(U32(StatusOf(node, 0x0000), 16), 1u);
+  EXPECT_EQ(U32(StatusOf(node, 0x0101), 16), 0x8000u);
+
+  LC_TroubleClear(node);
+  Sleep(20);
+  EXPECT_EQ(EventCodes(), (std::vector<std::uint32_t>{0x81010201u, 0x00010413u}));
+  EXPECT_EQ(U32(StatusOf(node, 0x0101), 16), 0u);
+}
+
+TEST_F(SimulatedNetworkTest, NodeStatesThatNeedAResetLastUntilLC_Reset) {
+  const int node = Connect(false);
+  net.SetNodeStateForTesting(9);
+  EXPECT_EQ(U32(StatusOf(node, 0), 16), 9u);
+  LC_ResetRun(node);
+  EXPECT_EQ(U32(StatusOf(node, 0), 16), 9u);
+  LC_Reset(node);
+  EXPECT_EQ(U32(StatusOf(node, 0), 16), 1u);
+  EXPECT_EQ(RepliesOf(175, 0).size(), 1u);
+}
+
+TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
+  const int node = Connect();
+  Bytes file = AnalysisFile(0x10);
+  PutLine(file, false, 0, 0x0101, -1, 0, 1000);
+  PutLine(file, true, 0, 0x0101, 60000, 0, 2000);
+  Push(node, RunHeader(120, 7, 2, 5000), file);
+  Sleep(3000);  // ready at 2500
+  LC_Stop(node);
+  LC_Reset(node);
+  LC_ResetRun(node);
+  Sleep(200000);
+  // To the vial 3 s, drawing 2.25 s, injecting 1 s: injected 6.25 s after
+  // the run start at 3 s; the run ends 120 s later.
+  EXPECT_EQ(EventCodes(), (std::vector<std::uint32_t>{0x0501040Au, 0x05010401u, 0x00000403u, 0x05010405u}));
+  const auto inject = RepliesOf(kEvent, 0x0501).at(1);
+  EXPECT_EQ(inject.atMs, 9250);
+  for (const SimReply& r : RepliesOf(kEvent, 0)) {
+    if (U32(r, 16) == 0x00000403u) {
+      EXPECT_EQ(r.atMs, 129250);
+    }
+  }
+  const auto info = RepliesOf(173, 0x0501);
+  ASSERT_EQ(info.size(), 1u);
+  EXPECT_EQ(I16(info[0], 22), 2);      // number_of_flush
+  EXPECT_EQ(U32(info[0], 24), 5000u);  // inject_volume, nl
+  EXPECT_EQ(I16(info[0], 32), 7);      // first_sample_no
+  EXPECT_EQ(RepliesOf(153, 0).size(), 1u);
+}
+
+TEST_F(SimulatedNetworkTest, RepliesOnDemandAreLoggedAsGiven) {
+  Connect(false);
+  const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+  net.DeliverReplyForTesting(131, 0x00028101u, bytes, sizeof bytes);
+  const SimReply r = net.Replies().back();
+  EXPECT_EQ(r.kind, 131);
+  EXPECT_EQ(r.sender, 0x00028101u);
+  EXPECT_EQ(r.bytes, std::vector<std::uint8_t>(bytes, bytes + sizeof bytes));
+  net.SendWarningForTesting(0x0401, 0x0033);
+  EXPECT_EQ(U32(net.Replies().back(), 16), 0xC4010033u);
+}
+
+}  // namespace
