@@ -1,0 +1,45 @@
+// The host program's commands, apart from argument parsing.
+//
+// Contract: each returns the process exit code (0 success, 1 a problem
+// the user can fix: bad input, a failed method check, a run that failed,
+// 130 stopped by Ctrl-C) and reports through the TerminalUi. None throws.
+// Thread safety: host's thread only.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/terminal_ui.h"
+
+namespace host {
+
+struct RunOptions {
+  std::string method;                       // a method name or a file path
+  std::optional<std::string> transport;     // "direct" or "server"; unset: the registry decides
+  int vial = 1;
+  double volumeUl = 5.0;
+  double speed = 120.0;                     // clock speed-up
+  std::optional<std::filesystem::path> out; // the run folder; unset: a new one under ./runs
+  bool trace = false;
+  bool virtualTime = false;                 // virtual time instead of --speed
+  OutputMode mode = OutputMode::kNormal;
+};
+
+int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
+int MethodCheckCommand(const std::vector<std::string>& files, TerminalUi& ui);
+int MethodShowCommand(const std::string& file, TerminalUi& ui);
+int ConfigGetCommand(const std::string& key, TerminalUi& ui);
+int ConfigSetCommand(const std::string& key, const std::string& value, TerminalUi& ui);
+int StatusCommand(TerminalUi& ui, OutputMode mode);
+
+// The method file for what the user typed: an existing file as given
+// (made a path, so the plug-in does not look it up among its methods),
+// otherwise the plug-in's own lookup of a method name.
+std::string ResolveMethodPath(const std::string& given);
+
+// Asks a running command to stop at its next poll (from a signal handler).
+void RequestStop();
+
+}  // namespace host

@@ -1,0 +1,119 @@
+// quarn-host: the stand-in for the mass-spectrometry host that loads the
+// plug-in. It drives the exported device objects as the host does, on
+// simulated instruments.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/commands.h"
+#include "host/terminal_ui.h"
+
+namespace {
+
+extern "C" void OnInterrupt(int) { host::RequestStop(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "quarn-host: runs liquid-chromatography methods through the QuarnControl plug-in on simulated instruments"};
+  app.require_subcommand(1);
+  app.set_help_all_flag("--help-all", "Show help for every command");
+
+  // run
+  host::RunOptions run;
+  bool quiet = false;
+  bool json = false;
+  std::string outDir;
+  std::string transport;
+  auto* runCmd = app.add_subcommand("run", "Run a method end to end: load, inject, poll until the run ends");
+  runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)")->required();
+  runCmd->add_option("--transport", transport, "direct or server (writes the transport setting first)")
+      ->check(CLI::IsMember({"direct", "server"}));
+  runCmd->add_option("--vial", run.vial, "Vial to inject from (1 to 10000)")->check(CLI::Range(1, 10000));
+  runCmd->add_option("--volume", run.volumeUl, "Injection volume in microlitres (above 0, at most 1000)")
+      ->check(CLI::Range(0.001, 1000.0));
+  runCmd->add_option("--speed", run.speed, "How much faster than real time the run goes (1 to 10000)")
+      ->check(CLI::Range(1.0, 10000.0));
+  runCmd->add_option("--out", outDir, "Folder for the run's files (default: a new folder under ./runs)");
+  runCmd->add_flag("--trace", run.trace, "Record the network wire trace in wire-trace.log");
+  runCmd->add_flag("--virtual-time", run.virtualTime,
+                   "Run in virtual time: as fast as the computer allows (for tests and scripts)");
+  runCmd->add_flag("--quiet", quiet, "Show only messages and errors");
+  runCmd->add_flag("--json", json, "Write one JSON object per poll to standard output");
+
+  // method check / show
+  auto* methodCmd = app.add_subcommand("method", "Check or show method files");
+  methodCmd->require_subcommand(1);
+  std::vector<std::string> checkFiles;
+  auto* checkCmd = methodCmd->add_subcommand("check", "Validate method files, one message per problem");
+  checkCmd->add_option("FILE", checkFiles, "Method files")->required();
+  std::string showFile;
+  auto* showCmd = methodCmd->add_subcommand("show", "Print the pump, autosampler and UV reports of a method");
+  showCmd->add_option("FILE", showFile, "Method file")->required();
+
+  // config get / set
+  auto* configCmd = app.add_subcommand("config", "Read or change the plug-in's settings");
+  configCmd->require_subcommand(1);
+  std::string getKey;
+  auto* getCmd = configCmd->add_subcommand("get", "Show a setting (or all of them)");
+  getCmd->add_option("KEY", getKey, "transport, oven-make, server-repository, server-registration");
+  std::string setKey;
+  std::string setValue;
+  auto* setCmd = configCmd->add_subcommand("set", "Change a setting");
+  setCmd->add_option("KEY", setKey, "transport, oven-make, server-repository, server-registration")->required();
+  setCmd->add_option("VALUE", setValue, "New value (transport: direct or server)")->required();
+
+  // status
+  bool statusJson = false;
+  auto* statusCmd = app.add_subcommand("status", "Open the instruments and show one status poll");
+  statusCmd->add_flag("--json", statusJson, "Write the poll as a JSON object");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() != 0) {
+      std::fprintf(stderr, "quarn-host: error: %s\n", e.what());
+      std::fprintf(stderr, "Run 'quarn-host --help' (or 'quarn-host COMMAND --help') for usage.\n");
+      return 2;
+    }
+    return app.exit(e);
+  }
+
+  if (quiet && json) {
+    std::fprintf(stderr, "quarn-host: error: --quiet and --json cannot be used together\n");
+    return 2;
+  }
+  const host::OutputMode mode =
+      json ? host::OutputMode::kJson : quiet ? host::OutputMode::kQuiet : host::OutputMode::kNormal;
+  host::TerminalUi ui(runCmd->parsed() ? mode : (statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal),
+                      stdout, stderr, isatty(fileno(stdout)) != 0);
+  platform::InstallHostUi(&ui);
+
+  int code = 0;
+  if (runCmd->parsed()) {
+    if (!transport.empty()) run.transport = transport;
+    if (!outDir.empty()) run.out = outDir;
+    run.mode = mode;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    code = host::RunMethodCommand(run, ui);
+  } else if (checkCmd->parsed()) {
+    code = host::MethodCheckCommand(checkFiles, ui);
+  } else if (showCmd->parsed()) {
+    code = host::MethodShowCommand(showFile, ui);
+  } else if (getCmd->parsed()) {
+    code = host::ConfigGetCommand(getKey, ui);
+  } else if (setCmd->parsed()) {
+    code = host::ConfigSetCommand(setKey, setValue, ui);
+  } else if (statusCmd->parsed()) {
+    std::signal(SIGINT, OnInterrupt);
+    code = host::StatusCommand(ui, statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal);
+  }
+  platform::InstallHostUi(nullptr);
+  return code;
+}

@@ -1,0 +1,386 @@
+// `quarn-host run`: a method end to end, as the host drives the devices.
+//
+// The sequence: build the five device objects (the transport setting
+// decides their back-ends), InitialiseComms and Initialise each, load the
+// method into the pump, the autosampler and the UV detector, start the
+// sample with its vial and volume, poll every device until the run ends,
+// stop, close and destroy. Every poll's merged reading goes to the
+// terminal, status.csv and (with --json) standard output; the run folder
+// gets the experiment record, the status picture and the solvent monitor
+// document as well.
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "front/quarn_control_autosampler.h"
+#include "front/quarn_control_detectors.h"
+#include "front/quarn_control_pump.h"
+#include "front/shared_routines.h"
+#include "host/commands.h"
+#include "host/run_log.h"
+#include "host/svg_chart.h"
+#include "network/wire_trace.h"
+#include "platform/clock/clock.h"
+#include "platform/inlet/inlet.h"
+#include "platform/method/method_file.h"
+#include "platform/method/quarn_method.h"
+
+namespace host {
+
+namespace {
+
+std::atomic<bool> g_stopRequested{false};
+
+// How the UV detector is introduced to the host: kind 1, number 1.
+constexpr int kUVDetectorKind = 1;
+constexpr int kUVDetectorNumber = 1;
+// A run that has not started this long after the sample start has failed.
+constexpr double kStartTimeoutMinutes = 3.0;
+// Polls beyond the method's run length before the host gives up waiting.
+constexpr double kEndMarginMinutes = 5.0;
+
+// The local date and time, for run folder names ("20261205-213000") and
+// for the texts of a run ("2026-12-05 21:30").
+enum class TimeText { kFolder, kReadable };
+std::string Now(TimeText kind) {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[64];
+  if (kind == TimeText::kFolder) {
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
+  } else {
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  }
+  return buf;
+}
+
+std::optional<std::filesystem::path> PrepareRunFolder(const RunOptions& o, const std::string& stem,
+                                                      TerminalUi& ui) {
+  std::filesystem::path dir;
+  if (o.out) {
+    dir = *o.out;
+  } else {
+    dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + stem);
+    for (int n = 2; std::filesystem::exists(dir); ++n) {
+      dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + stem + "-" + std::to_string(n));
+    }
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir)) {
+    ui.Failure("cannot create the output folder " + dir.string() + (ec ? ": " + ec.message() : ""));
+    return std::nullopt;
+  }
+  const std::filesystem::path probe = dir / ".quarn-write-test";
+  {
+    std::ofstream test(probe);
+    if (!test) {
+      ui.Failure("cannot write to the output folder " + dir.string() + ": " + std::strerror(errno));
+      return std::nullopt;
+    }
+  }
+  std::filesystem::remove(probe, ec);
+  return dir;
+}
+
+bool WriteFile(const std::filesystem::path& path, const std::string& text, TerminalUi& ui) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) {
+    ui.Failure("could not write " + path.string());
+    return false;
+  }
+  return true;
+}
+
+// The devices of one run, built and destroyed in the host's order.
+struct Devices {
+  // The autosampler is built first: its back-end's existence tells the
+  // network open that an autosampler is configured.
+  CQuarnControlAutoSampler sampler;
+  CQuarnControlPump pump;
+  CQuarnControlUVDetector uv{kUVDetectorKind, kUVDetectorNumber};
+  CQuarnControlPDADetector pda;
+  CQuarnControlOven oven;
+};
+
+class RunSession {
+ public:
+  RunSession(const RunOptions& o, TerminalUi& ui) : m_o(o), m_ui(ui) {}
+  int Run();
+
+ private:
+  int Fail(const std::string& text) {
+    m_ui.Failure(text);
+    return 1;
+  }
+  bool OpenAll();
+  bool LoadAll();
+  void WriteExperimentRecord();
+  bool Poll(int poll, double clockMinutes);
+  void StopAndClose();
+  void WriteRunFiles();
+
+  const RunOptions& m_o;
+  TerminalUi& m_ui;
+  std::string m_methodName;
+  QuarnMethod m_method;
+  std::filesystem::path m_dir;
+  std::unique_ptr<Devices> m_devices;
+  std::ofstream m_csv;
+  std::vector<PollRow> m_rows;
+  CInletSystemStatus m_lastPump;
+  bool m_closed = false;
+};
+
+bool RunSession::OpenAll() {
+  Devices& d = *m_devices;
+  m_ui.Note("Opening communications with the instruments...");
+  // The pump opens the network; the others join it.
+  for (auto* step : {+[](Devices& x) { return x.sampler.InitialiseComms(); },
+                     +[](Devices& x) { return x.pump.InitialiseComms(); },
+                     +[](Devices& x) { return x.uv.InitialiseComms(); },
+                     +[](Devices& x) { return x.pda.InitialiseComms(); },
+                     +[](Devices& x) { return x.oven.InitialiseComms(); }}) {
+    if (!step(d)) {
+      m_ui.Failure("a device could not open communications; check the instruments and the transport setting");
+      return false;
+    }
+  }
+  d.sampler.Initialise();
+  d.pump.Initialise();
+  d.uv.Initialise();
+  d.pda.Initialise();
+  d.oven.Initialise();
+  return true;
+}
+
+bool RunSession::LoadAll() {
+  Devices& d = *m_devices;
+  const CString name(m_methodName.c_str());
+  m_ui.Note("Loading method " + m_methodName + "...");
+  if (!d.pump.LoadMethod(name)) {
+    m_ui.Failure("the pump did not accept the method " + m_methodName);
+    return false;
+  }
+  if (!d.sampler.LoadMethod(name)) {
+    m_ui.Failure("the autosampler did not accept the method " + m_methodName);
+    return false;
+  }
+  if (!d.uv.LoadMethod(name)) {
+    m_ui.Failure("the UV detector did not accept the method " + m_methodName);
+    return false;
+  }
+  return true;
+}
+
+void RunSession::WriteExperimentRecord() {
+  Devices& d = *m_devices;
+  const CString name(m_methodName.c_str());
+  CGenericExpRecord record;
+  record.AppendText(("Experiment record: method " + m_methodName + ", vial " + std::to_string(m_o.vial) + ", " +
+                     Now(TimeText::kReadable) + "\n\n")
+                        .c_str());
+  d.pump.WriteExpRecord(&record, name);
+  d.sampler.WriteExpRecord(&record, name);
+  d.uv.WriteExpRecord(&record, name);
+  d.pda.WriteExpRecord(&record, name);
+  d.oven.WriteExpRecord(&record, name);
+  d.sampler.WriteInjectionVolume(&record, static_cast<float>(m_o.volumeUl));
+  WriteFile(m_dir / "experiment-record.txt", record.Text(), m_ui);
+}
+
+bool RunSession::Poll(int poll, double clockMinutes) {
+  Devices& d = *m_devices;
+  CInletSystemStatus pump;
+  CInletSystemStatus sampler;
+  CInletSystemStatus uv;
+  CInletSystemStatus pda;
+  CInletSystemStatus oven;
+  const int ok = d.pump.ReadStatus(pump);
+  d.sampler.ReadStatus(sampler);
+  d.uv.ReadStatus(uv);
+  d.pda.ReadStatus(pda);
+  d.oven.ReadStatus(oven);
+  // The host's view: the flags of every device merged.
+  CInletSystemStatus merged = pump;
+  merged |= sampler;
+  merged |= uv;
+  merged |= pda;
+  merged |= oven;
+  const int running = d.pump.MethodRunning() | d.sampler.MethodRunning() | d.uv.MethodRunning() |
+                      d.pda.MethodRunning() | d.oven.MethodRunning();
+  if (!ok) return false;
+  m_lastPump = pump;
+  PollRow row = RowFromRecords(pump, merged);
+  row.poll = poll;
+  row.clockMinutes = clockMinutes;
+  row.methodRunning = running;
+  m_rows.push_back(row);
+  if (m_csv) {
+    m_csv << CsvRow(row) << '\n';
+    m_csv.flush();
+  }
+  m_ui.StatusLine(StatusLineText(row));
+  m_ui.JsonObject(JsonRow(row));
+  return true;
+}
+
+void RunSession::StopAndClose() {
+  if (m_closed || !m_devices) return;
+  m_closed = true;
+  Devices& d = *m_devices;
+  d.pump.StopMethod();
+  d.sampler.StopMethod();
+  d.uv.StopMethod();
+  d.pump.CloseDownComms();
+  d.sampler.CloseDownComms();
+  d.uv.CloseDownComms();
+  d.pda.CloseDownComms();
+  d.oven.CloseDownComms();
+}
+
+void RunSession::WriteRunFiles() {
+  ChartInfo info;
+  info.title = "Method " + m_methodName;
+  char volume[32];
+  std::snprintf(volume, sizeof volume, "%.2f", m_o.volumeUl);
+  info.subtitle = "Vial " + std::to_string(m_o.vial) + ", injection " + volume + " \xB5l, " +
+                  std::to_string(m_rows.size()) + " polls, " + Now(TimeText::kReadable);
+  if (m_method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = m_method.GetPumpInitialCons().OvenTemperature();
+  WriteFile(m_dir / "status.svg", RenderStatusSvg(m_rows, info), m_ui);
+  if (m_devices) {
+    CString document;
+    m_devices->pump.FormatSolventMonitorUpdate(m_lastPump, document, "QuarnControl Pump");
+    WriteFile(m_dir / "solvent-monitor.xml", document.str() + "\n", m_ui);
+  }
+}
+
+int RunSession::Run() {
+  // The method: checked here first, so that a broken file is one clear
+  // error before any instrument is touched.
+  const std::string path = ResolveMethodPath(m_o.method);
+  MethodFileProblems problems;
+  if (!std::filesystem::exists(path)) {
+    return Fail("unknown method '" + m_o.method + "': there is no file " + path +
+                " (give a method file path, or a name from " + GetMethodsDir().str() + ")");
+  }
+  if (!LoadMethodFile(path, m_method, problems)) {
+    std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return Fail("the method file is broken:\n" + text);
+  }
+  m_methodName = path;
+  const std::string stem = std::filesystem::path(path).filename().string().substr(
+      0, std::filesystem::path(path).filename().string().find('.'));
+
+  if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
+  if (ReadNetBoxCommsFlag() != 0) {
+    return Fail(
+        "the instrument server transport is not available yet; run with --transport direct "
+        "(or 'quarn-host config set transport direct')");
+  }
+
+  const auto dir = PrepareRunFolder(m_o, stem, m_ui);
+  if (!dir) return 1;
+  m_dir = *dir;
+  if (m_o.trace && !SetWireTrace((m_dir / "wire-trace.log").string().c_str())) {
+    return Fail("cannot write the wire trace to " + (m_dir / "wire-trace.log").string());
+  }
+  m_csv.open(m_dir / "status.csv", std::ios::trunc);
+  if (!m_csv) return Fail("cannot write " + (m_dir / "status.csv").string());
+  m_csv << CsvHeader() << '\n';
+
+  if (m_o.virtualTime) {
+    platform::Clock::Get().UseVirtual();
+  } else {
+    platform::Clock::Get().UseScaled(m_o.speed);
+  }
+  m_ui.Note("Run folder: " + m_dir.string());
+
+  int result = 0;
+  try {
+    m_devices = std::make_unique<Devices>();
+    if (!OpenAll() || !LoadAll()) {
+      result = 1;
+    } else {
+      WriteExperimentRecord();
+      const double runLength = m_method.GetRunLength();
+      char text[160];
+      std::snprintf(text, sizeof text, "Injecting %.2f \xB5l from vial %d; the method runs %.1f min.",
+                    m_o.volumeUl, m_o.vial, runLength);
+      m_ui.Note(text);
+      CAutoSampler::StartMethodParams params{std::to_string(m_o.vial).c_str(), static_cast<float>(m_o.volumeUl)};
+      if (!m_devices->sampler.StartMethod(CString(m_methodName.c_str()), params)) {
+        result = Fail("the autosampler did not start the sample");
+      } else {
+        const std::int64_t startMs = platform::Clock::Get().NowMs();
+        bool started = false;
+        for (int poll = 1;; ++poll) {
+          if (g_stopRequested.load()) {
+            m_ui.Note("\nStopped by the user.");
+            result = 130;
+            break;
+          }
+          const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
+          if (!Poll(poll, minutes)) {
+            result = Fail("the pump gave no status: communications are not open");
+            break;
+          }
+          const PollRow& row = m_rows.back();
+          if (row.running || row.methodRunning) started = true;
+          if (started && !row.running && !row.methodRunning) break;
+          if (!started && minutes > kStartTimeoutMinutes) {
+            result = Fail("the run did not start within 3 minutes of the sample start");
+            break;
+          }
+          if (minutes > runLength + kEndMarginMinutes + kStartTimeoutMinutes) {
+            result = Fail("the run did not end within 5 minutes after the method's run length; stopping it");
+            break;
+          }
+        }
+        if (result == 0) m_ui.Note("\nThe run has ended.");
+      }
+    }
+    StopAndClose();
+  } catch (const CCommunicationsException& e) {
+    m_ui.Failure("communications failed: " + e.GetErrorMessage().str());
+    result = 1;
+    try {
+      StopAndClose();
+    } catch (const CCommunicationsException&) {
+      // The link is gone; closing is as far as it can go.
+    }
+  }
+  WriteRunFiles();
+  m_devices.reset();
+  SetWireTrace(nullptr);
+  m_csv.close();
+  if (m_o.mode == OutputMode::kNormal) {
+    m_ui.Note("Files in " + m_dir.string() + ": experiment-record.txt, status.csv, status.svg, solvent-monitor.xml" +
+              (m_o.trace ? ", wire-trace.log" : ""));
+  }
+  return result;
+}
+
+}  // namespace
+
+void RequestStop() { g_stopRequested.store(true); }
+
+int RunMethodCommand(const RunOptions& options, TerminalUi& ui) {
+  g_stopRequested.store(false);
+  RunSession session(options, ui);
+  return session.Run();
+}
+
+}  // namespace host

@@ -1,0 +1,123 @@
+#include "host/run_log.h"
+
+#include <cstdio>
+
+namespace host {
+
+namespace {
+
+std::string Fixed(double value, int decimals) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+  return buf;
+}
+
+// Multi-line plug-in texts read best on one line in tables.
+std::string OneLine(const std::string& text) {
+  std::string r;
+  for (char c : text) r += (c == '\n' || c == '\r') ? ' ' : c;
+  while (r.find("  ") != std::string::npos) r.erase(r.find("  "), 1);
+  return r;
+}
+
+}  // namespace
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string r = "\"";
+  for (char c : text) {
+    if (c == '"') r += '"';
+    r += c;
+  }
+  return r + "\"";
+}
+
+std::string JsonString(const std::string& text) {
+  std::string r = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': r += "\\\""; break;
+      case '\\': r += "\\\\"; break;
+      case '\n': r += "\\n"; break;
+      case '\r': r += "\\r"; break;
+      case '\t': r += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          r += esc;
+        } else if (c >= 0x80) {
+          // Plug-in texts are Windows-1252; write them as Unicode escapes
+          // (the 0x80..0x9F range is mapped like Latin-1, which covers the
+          // degree and micro signs the plug-in uses).
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          r += esc;
+        } else {
+          r += static_cast<char>(c);
+        }
+    }
+  }
+  return r + "\"";
+}
+
+PollRow RowFromRecords(CInletSystemStatus& pump, CInletSystemStatus& merged) {
+  PollRow row;
+  row.elapsedMinutes = pump.GetTime();
+  row.running = merged.GetRunning();
+  row.pumpOn = merged.GetPumpOn();
+  row.injecting = merged.GetInjecting();
+  row.flow = pump.GetFlow();
+  row.pressure = pump.GetHighPressure();
+  row.percentA = pump.GetPercentA();
+  row.percentB = pump.GetPercentB();
+  row.percentC = pump.GetPercentC();
+  row.percentD = pump.GetPercentD();
+  row.ovenTemperature = pump.GetTemperatureLeft();
+  row.lamp = merged.GetLamp();
+  row.notReady = merged.GetNotReady();
+  row.error = merged.GetError();
+  row.notReadyText = pump.GetNotReadyInfo().str();
+  row.errorText = pump.GetErrorInfo().str();
+  return row;
+}
+
+std::string CsvHeader() {
+  return "poll,clock_min,elapsed_min,running,method_running,pump_on,injecting,flow_ml_min,pressure_bar,"
+         "percent_a,percent_b,percent_c,percent_d,oven_c,lamp,not_ready,error,not_ready_text,error_text";
+}
+
+std::string CsvRow(const PollRow& r) {
+  return std::to_string(r.poll) + "," + Fixed(r.clockMinutes, 3) + "," + Fixed(r.elapsedMinutes, 3) + "," +
+         std::to_string(r.running) + "," + std::to_string(r.methodRunning) + "," + std::to_string(r.pumpOn) + "," +
+         std::to_string(r.injecting) + "," + Fixed(r.flow, 3) + "," + Fixed(r.pressure, 1) + "," +
+         Fixed(r.percentA, 1) + "," + Fixed(r.percentB, 1) + "," + Fixed(r.percentC, 1) + "," +
+         Fixed(r.percentD, 1) + "," + Fixed(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
+         std::to_string(r.notReady) + "," + std::to_string(r.error) + "," + CsvField(OneLine(r.notReadyText)) +
+         "," + CsvField(OneLine(r.errorText));
+}
+
+std::string JsonRow(const PollRow& r) {
+  return "{\"poll\":" + std::to_string(r.poll) + ",\"clock_min\":" + Fixed(r.clockMinutes, 3) +
+         ",\"elapsed_min\":" + Fixed(r.elapsedMinutes, 3) + ",\"running\":" + std::to_string(r.running) +
+         ",\"method_running\":" + std::to_string(r.methodRunning) + ",\"pump_on\":" + std::to_string(r.pumpOn) +
+         ",\"injecting\":" + std::to_string(r.injecting) + ",\"flow_ml_min\":" + Fixed(r.flow, 3) +
+         ",\"pressure_bar\":" + Fixed(r.pressure, 1) + ",\"percent\":[" + Fixed(r.percentA, 1) + "," +
+         Fixed(r.percentB, 1) + "," + Fixed(r.percentC, 1) + "," + Fixed(r.percentD, 1) +
+         "],\"oven_c\":" + Fixed(r.ovenTemperature, 1) + ",\"lamp\":" + std::to_string(r.lamp) +
+         ",\"not_ready\":" + std::to_string(r.notReady) + ",\"error\":" + std::to_string(r.error) +
+         ",\"not_ready_text\":" + JsonString(r.notReadyText) + ",\"error_text\":" + JsonString(r.errorText) + "}";
+}
+
+std::string StatusLineText(const PollRow& r) {
+  const char* state = r.running ? "RUNNING" : (r.injecting ? "INJECTING" : (r.pumpOn ? "PUMP ON" : "IDLE"));
+  std::string line = "  " + Fixed(r.elapsedMinutes, 2) + " min  " + state + "  " + Fixed(r.flow, 3) +
+                     " ml/min  " + Fixed(r.pressure, 1) + " bar  A/B/C/D " + Fixed(r.percentA, 1) + "/" +
+                     Fixed(r.percentB, 1) + "/" + Fixed(r.percentC, 1) + "/" + Fixed(r.percentD, 1) + "%  oven " +
+                     Fixed(r.ovenTemperature, 0) + " C  lamp " + (r.lamp ? "on" : "off");
+  if (r.notReady) line += "  NOT READY: " + OneLine(r.notReadyText);
+  if (r.error) line += "  ERROR: " + OneLine(r.errorText);
+  return line;
+}
+
+}  // namespace host

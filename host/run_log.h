@@ -1,0 +1,48 @@
+// What a run records at each poll, and the files made from it.
+//
+// Contract: a PollRow is one merged reading of every device at one poll.
+// CsvHeader/CsvRow and JsonRow give the text of status.csv and of the
+// --json output; StatusLineText the terminal's live line. Text fields are
+// escaped for their format. Pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "contract/inlet_system_status.h"
+
+namespace host {
+
+struct PollRow {
+  int poll = 0;                 // 1, 2, ...
+  double clockMinutes = 0;      // host clock time since the sample start
+  double elapsedMinutes = 0;    // run time reported by the instruments
+  int running = 0;              // merged running flag
+  int methodRunning = 0;        // the pump's MethodRunning()
+  int pumpOn = 0;
+  int injecting = 0;
+  double flow = 0;              // ml/min
+  double pressure = 0;          // bar
+  double percentA = 100, percentB = 0, percentC = 0, percentD = 0;
+  double ovenTemperature = 0;   // degrees C
+  int lamp = 0;
+  int notReady = 0;
+  int error = 0;
+  std::string notReadyText;
+  std::string errorText;
+};
+
+// A row from one poll: the numbers and texts from the pump's record (which
+// reports for every unit), the flags from the merge of every device's.
+PollRow RowFromRecords(CInletSystemStatus& pump, CInletSystemStatus& merged);
+
+std::string CsvHeader();
+std::string CsvRow(const PollRow& row);
+std::string JsonRow(const PollRow& row);
+std::string StatusLineText(const PollRow& row);
+
+// Quoting helpers (exposed for tests).
+std::string CsvField(const std::string& text);
+std::string JsonString(const std::string& text);
+
+}  // namespace host

@@ -1,0 +1,121 @@
+#include "host/terminal_ui.h"
+
+#include <algorithm>
+
+namespace host {
+
+std::string ProgressBar(int percent, int width) {
+  percent = std::clamp(percent, 0, 100);
+  const int filled = percent * width / 100;
+  std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
+                    std::string(static_cast<size_t>(width - filled), '.') + "]";
+  char pct[8];
+  std::snprintf(pct, sizeof pct, " %3d%%", percent);
+  return bar + pct;
+}
+
+TerminalUi::TerminalUi(OutputMode mode, std::FILE* out, std::FILE* err, bool interactive)
+    : m_mode(mode), m_out(out), m_err(err), m_interactive(interactive) {}
+
+void TerminalUi::EndInPlaceLine() {
+  if (m_inPlaceLine) {
+    std::fputc('\n', m_out);
+    m_inPlaceLine = false;
+  }
+}
+
+int TerminalUi::MessageBox(const CString& text, UINT style) {
+  ++m_messages;
+  EndInPlaceLine();
+  std::FILE* to = m_mode == OutputMode::kJson ? m_err : m_out;
+  const char* kind = (style & 0x30) == 0x30 ? "WARNING" : (style & 0x10) ? "ERROR" : "MESSAGE";
+  // A message box may span lines; indent the continuation under the mark.
+  std::string body;
+  for (char c : text.str()) {
+    body += c;
+    if (c == '\n') body += "   | ";
+  }
+  while (!body.empty() && (body.back() == ' ' || body.back() == '|' || body.back() == '\n')) body.pop_back();
+  std::fprintf(to, "\n  +-- %s from the plug-in\n   | %s\n  +--\n", kind, body.c_str());
+  std::fflush(to);
+  return 1;  // OK
+}
+
+void TerminalUi::DrawProgress() {
+  if (m_mode != OutputMode::kNormal) return;
+  const std::string line = "  " + ProgressBar(m_progressPercent, 30) + "  " + m_progressText;
+  if (m_interactive) {
+    std::fprintf(m_out, "\r%-78s", line.c_str());
+    m_inPlaceLine = true;
+  } else {
+    std::fprintf(m_out, "%s\n", line.c_str());
+  }
+  std::fflush(m_out);
+}
+
+void TerminalUi::ProgressOpen(const CString& text) {
+  EndInPlaceLine();
+  m_progressOpen = true;
+  m_progressPercent = 0;
+  m_progressText = text.str();
+  // Trailing padding in progress titles carries no meaning on a terminal.
+  while (!m_progressText.empty() && m_progressText.back() == ' ') m_progressText.pop_back();
+  DrawProgress();
+}
+
+void TerminalUi::ProgressStep(int percent, const char* text) {
+  m_progressPercent = percent;
+  if (text) m_progressText = text;
+  DrawProgress();
+}
+
+void TerminalUi::ProgressClose() {
+  m_progressOpen = false;
+  EndInPlaceLine();
+}
+
+void TerminalUi::FlashStatusText(const char* prefix, const char* text, int on) {
+  const std::string now = on ? std::string(prefix ? prefix : "") + (text ? text : "") : std::string();
+  if (now == m_flashing) return;
+  m_flashing = now;
+  if (m_mode != OutputMode::kNormal) return;
+  EndInPlaceLine();
+  if (on) {
+    std::fprintf(m_out, "  >> %s\n", now.c_str());
+  } else {
+    std::fprintf(m_out, "  >> (status text cleared)\n");
+  }
+  std::fflush(m_out);
+}
+
+void TerminalUi::StatusLine(const std::string& line) {
+  if (m_mode != OutputMode::kNormal) return;
+  if (m_interactive) {
+    std::fprintf(m_out, "\r%s\033[K", line.c_str());
+    m_inPlaceLine = true;
+  } else {
+    std::fprintf(m_out, "%s\n", line.c_str());
+  }
+  std::fflush(m_out);
+}
+
+void TerminalUi::JsonObject(const std::string& object) {
+  if (m_mode != OutputMode::kJson) return;
+  std::fprintf(m_out, "%s\n", object.c_str());
+  std::fflush(m_out);
+}
+
+void TerminalUi::Note(const std::string& text) {
+  if (m_mode != OutputMode::kNormal) return;
+  EndInPlaceLine();
+  std::fprintf(m_out, "%s\n", text.c_str());
+  std::fflush(m_out);
+}
+
+void TerminalUi::Failure(const std::string& text) {
+  EndInPlaceLine();
+  std::fprintf(m_err, "quarn-host: error: %s\n", text.c_str());
+  std::fflush(m_err);
+}
+
+}  // namespace host
