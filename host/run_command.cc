@@ -231,7 +231,7 @@ bool RunSession::Poll(int poll, double clockMinutes) {
     m_csv << CsvRow(row) << '\n';
     m_csv.flush();
   }
-  m_ui.StatusLine(StatusLineText(row));
+  m_ui.StatusLine(StatusLineText(row), m_rows.size() == 1 || IsMilestone(m_rows[m_rows.size() - 2], row));
   m_ui.JsonObject(JsonRow(row));
   return true;
 }

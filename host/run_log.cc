@@ -82,6 +82,13 @@ PollRow RowFromRecords(CInletSystemStatus& pump, CInletSystemStatus& merged) {
   return row;
 }
 
+bool IsMilestone(const PollRow& previous, const PollRow& row) {
+  return row.running != previous.running || row.methodRunning != previous.methodRunning ||
+         row.injecting != previous.injecting || row.pumpOn != previous.pumpOn ||
+         row.notReady != previous.notReady || row.error != previous.error ||
+         static_cast<long>(row.clockMinutes) != static_cast<long>(previous.clockMinutes);
+}
+
 std::string CsvHeader() {
   return "poll,clock_min,elapsed_min,running,method_running,pump_on,injecting,flow_ml_min,pressure_bar,"
          "percent_a,percent_b,percent_c,percent_d,oven_c,lamp,not_ready,error,not_ready_text,error_text";

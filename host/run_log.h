@@ -36,6 +36,10 @@ struct PollRow {
 // reports for every unit), the flags from the merge of every device's.
 PollRow RowFromRecords(CInletSystemStatus& pump, CInletSystemStatus& merged);
 
+// True when `row` is worth a line in a log after `previous`: the state
+// changed, or a new minute of the run began.
+bool IsMilestone(const PollRow& previous, const PollRow& row);
+
 std::string CsvHeader();
 std::string CsvRow(const PollRow& row);
 std::string JsonRow(const PollRow& row);

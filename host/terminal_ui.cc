@@ -88,8 +88,9 @@ void TerminalUi::FlashStatusText(const char* prefix, const char* text, int on) {
   std::fflush(m_out);
 }
 
-void TerminalUi::StatusLine(const std::string& line) {
+void TerminalUi::StatusLine(const std::string& line, bool milestone) {
   if (m_mode != OutputMode::kNormal) return;
+  if (!m_interactive && !milestone) return;
   if (m_interactive) {
     std::fprintf(m_out, "\r%s\033[K", line.c_str());
     m_inPlaceLine = true;

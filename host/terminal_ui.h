@@ -32,8 +32,11 @@ class TerminalUi final : public platform::HostUi {
   void ProgressClose() override;
   void FlashStatusText(const char* prefix, const char* text, int on) override;
 
-  // One poll's line (normal mode) or object (json mode).
-  void StatusLine(const std::string& line);
+  // One poll's line (normal mode). On a terminal every line is drawn in
+  // place; in a log only milestones (a change of state, each minute) are
+  // written.
+  void StatusLine(const std::string& line, bool milestone);
+  // One poll's object (json mode).
   void JsonObject(const std::string& object);
   // A note from the host program itself (not from the plug-in).
   void Note(const std::string& text);
