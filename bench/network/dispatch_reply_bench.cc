@@ -84,7 +84,10 @@ BENCHMARK(BM_OtherKind);
 
 }  // namespace
 
-// Counting allocator for the whole program.
+// Counting allocator for the whole program. GCC cannot see that these
+// replacements pair malloc with free throughout, hence the pragma.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(size ? size : 1)) return p;
@@ -95,5 +98,6 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 BENCHMARK_MAIN();
