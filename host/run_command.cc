@@ -252,10 +252,11 @@ void RunSession::StopAndClose() {
 
 void RunSession::WriteRunFiles() {
   ChartInfo info;
-  info.title = "Method " + m_methodName;
+  // Chart texts are single-byte, like the method's own.
+  info.title = m_method.Title().IsEmpty() ? "Method " + m_methodName : m_method.Title().str();
   char volume[32];
   std::snprintf(volume, sizeof volume, "%.2f", m_o.volumeUl);
-  info.subtitle = "Vial " + std::to_string(m_o.vial) + ", injection " + volume + " \xB5l, " +
+  info.subtitle = std::filesystem::path(m_methodName).filename().string() + " \x97 vial " + std::to_string(m_o.vial) + ", injection " + volume + " \xB5l, " +
                   std::to_string(m_rows.size()) + " polls, " + Now(TimeText::kReadable);
   if (m_method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = m_method.GetPumpInitialCons().OvenTemperature();
   WriteFile(m_dir / "status.svg", RenderStatusSvg(m_rows, info), m_ui);
@@ -317,7 +318,7 @@ int RunSession::Run() {
       WriteExperimentRecord();
       const double runLength = m_method.GetRunLength();
       char text[160];
-      std::snprintf(text, sizeof text, "Injecting %.2f \xB5l from vial %d; the method runs %.1f min.",
+      std::snprintf(text, sizeof text, "Injecting %.2f \u00b5l from vial %d; the method runs %.1f min.",
                     m_o.volumeUl, m_o.vial, runLength);
       m_ui.Note(text);
       CAutoSampler::StartMethodParams params{std::to_string(m_o.vial).c_str(), static_cast<float>(m_o.volumeUl)};

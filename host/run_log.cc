@@ -22,7 +22,32 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
-std::string CsvField(const std::string& text) {
+std::string Utf8FromWindows1252(const std::string& text) {
+  // 0x80 to 0x9F differ from Latin-1; these are the characters there.
+  static const char16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    const char16_t u = c < 0x80 ? c : (c < 0xA0 ? kHigh[c - 0x80] : c);
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (u >> 12));
+      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string CsvField(const std::string& raw) {
+  const std::string text = Utf8FromWindows1252(raw);
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
   std::string r = "\"";
   for (char c : text) {
@@ -32,9 +57,9 @@ std::string CsvField(const std::string& text) {
   return r + "\"";
 }
 
-std::string JsonString(const std::string& text) {
+std::string JsonString(const std::string& raw) {
   std::string r = "\"";
-  for (unsigned char c : text) {
+  for (unsigned char c : Utf8FromWindows1252(raw)) {
     switch (c) {
       case '"': r += "\\\""; break;
       case '\\': r += "\\\\"; break;
@@ -43,13 +68,6 @@ std::string JsonString(const std::string& text) {
       case '\t': r += "\\t"; break;
       default:
         if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          r += esc;
-        } else if (c >= 0x80) {
-          // Plug-in texts are Windows-1252; write them as Unicode escapes
-          // (the 0x80..0x9F range is mapped like Latin-1, which covers the
-          // degree and micro signs the plug-in uses).
           char esc[8];
           std::snprintf(esc, sizeof esc, "\\u%04x", c);
           r += esc;

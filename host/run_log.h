@@ -45,7 +45,12 @@ std::string CsvRow(const PollRow& row);
 std::string JsonRow(const PollRow& row);
 std::string StatusLineText(const PollRow& row);
 
-// Quoting helpers (exposed for tests).
+// The plug-in's single-byte (Windows-1252) text as UTF-8, for the
+// terminal and the run files.
+std::string Utf8FromWindows1252(const std::string& text);
+
+// Quoting helpers (exposed for tests); they take plug-in text and give
+// UTF-8.
 std::string CsvField(const std::string& text);
 std::string JsonString(const std::string& text);
 

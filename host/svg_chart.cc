@@ -23,25 +23,18 @@ std::string Num(double v, int decimals = 1) {
   return buf;
 }
 
-// Texts from the plug-in and the user are Windows-1252 bytes; SVG wants
+// Texts from the plug-in and the method are Windows-1252 bytes; SVG wants
 // UTF-8 with markup escaped.
 std::string Xml(const std::string& text) {
   std::string r;
-  for (unsigned char c : text) {
+  for (char c : Utf8FromWindows1252(text)) {
     switch (c) {
       case '&': r += "&amp;"; break;
       case '<': r += "&lt;"; break;
       case '>': r += "&gt;"; break;
       case '"': r += "&quot;"; break;
       default:
-        if (c < 0x20 && c != '\t') {
-          r += ' ';
-        } else if (c >= 0x80) {
-          r += static_cast<char>(0xC0 | (c >> 6));
-          r += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-          r += static_cast<char>(c);
-        }
+        r += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
     }
   }
   return r;

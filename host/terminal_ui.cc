@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/run_log.h"
+
 namespace host {
 
 std::string ProgressBar(int percent, int width) {
@@ -31,7 +33,7 @@ int TerminalUi::MessageBox(const CString& text, UINT style) {
   const char* kind = (style & 0x30) == 0x30 ? "WARNING" : (style & 0x10) ? "ERROR" : "MESSAGE";
   // A message box may span lines; indent the continuation under the mark.
   std::string body;
-  for (char c : text.str()) {
+  for (char c : Utf8FromWindows1252(text.str())) {
     body += c;
     if (c == '\n') body += "   | ";
   }
@@ -57,7 +59,7 @@ void TerminalUi::ProgressOpen(const CString& text) {
   EndInPlaceLine();
   m_progressOpen = true;
   m_progressPercent = 0;
-  m_progressText = text.str();
+  m_progressText = Utf8FromWindows1252(text.str());
   // Trailing padding in progress titles carries no meaning on a terminal.
   while (!m_progressText.empty() && m_progressText.back() == ' ') m_progressText.pop_back();
   DrawProgress();
@@ -65,7 +67,7 @@ void TerminalUi::ProgressOpen(const CString& text) {
 
 void TerminalUi::ProgressStep(int percent, const char* text) {
   m_progressPercent = percent;
-  if (text) m_progressText = text;
+  if (text) m_progressText = Utf8FromWindows1252(text);
   DrawProgress();
 }
 
@@ -75,7 +77,8 @@ void TerminalUi::ProgressClose() {
 }
 
 void TerminalUi::FlashStatusText(const char* prefix, const char* text, int on) {
-  const std::string now = on ? std::string(prefix ? prefix : "") + (text ? text : "") : std::string();
+  const std::string now =
+      on ? Utf8FromWindows1252(std::string(prefix ? prefix : "") + (text ? text : "")) : std::string();
   if (now == m_flashing) return;
   m_flashing = now;
   if (m_mode != OutputMode::kNormal) return;
@@ -91,8 +94,9 @@ void TerminalUi::FlashStatusText(const char* prefix, const char* text, int on) {
 void TerminalUi::StatusLine(const std::string& line, bool milestone) {
   if (m_mode != OutputMode::kNormal) return;
   if (!m_interactive && !milestone) return;
+  const std::string text = Utf8FromWindows1252(line);
   if (m_interactive) {
-    std::fprintf(m_out, "\r%s\033[K", line.c_str());
+    std::fprintf(m_out, "\r%s\033[K", text.c_str());
     m_inPlaceLine = true;
   } else {
     std::fprintf(m_out, "%s\n", line.c_str());

@@ -38,7 +38,7 @@ class TerminalUi final : public platform::HostUi {
   void StatusLine(const std::string& line, bool milestone);
   // One poll's object (json mode).
   void JsonObject(const std::string& object);
-  // A note from the host program itself (not from the plug-in).
+  // A note from the host program itself (UTF-8, not from the plug-in).
   void Note(const std::string& text);
   // An error the run ends with.
   void Failure(const std::string& text);

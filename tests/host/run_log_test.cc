@@ -40,7 +40,7 @@ TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
 TEST(RunLogTest, CsvAndJsonEscapeWhatTheyMust) {
   EXPECT_EQ(host::CsvField("a,b \"c\""), "\"a,b \"\"c\"\"\"");
   EXPECT_EQ(host::CsvField("plain"), "plain");
-  EXPECT_EQ(host::JsonString("q\"\\\n\x01\xB0"), "\"q\\\"\\\\\\n\\u0001\\u00b0\"");
+  EXPECT_EQ(host::JsonString("q\"\\\n\x01\xB0\x80"), "\"q\\\"\\\\\\n\\u0001\xC2\xB0\xE2\x82\xAC\"");
 }
 
 TEST(RunLogTest, JsonRowIsOneObjectWithEveryField) {
