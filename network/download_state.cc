@@ -74,3 +74,29 @@ bool AppendInitialLine(std::uint16_t unit, std::uint16_t code, std::int32_t p0) 
   file.Set<AnlsFile::InitialCount>(static_cast<std::int16_t>(count + 1));
   return true;
 }
+
+int FreeInitialLines() {
+  const int count = g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>();
+  const int total = static_cast<int>(AnlsFile::InitialLines::kCount);
+  return count < 0 || count >= total ? 0 : total - count;
+}
+
+bool UnitListed(std::uint16_t unit) {
+  if (unit == 0) return false;  // 0 marks a free entry
+  const AnlsFile& file = g_downloadRecords.m_anlsFile;
+  for (std::size_t i = 0; i < AnlsFile::UnitList::kCount; ++i) {
+    if (file.Row<AnlsFile::UnitList>(i).Get<AnlsFile::UnitEntry>() == unit) return true;
+  }
+  return false;
+}
+
+bool ListUnit(std::uint16_t unit) {
+  if (UnitListed(unit)) return true;
+  DownloadRecords& records = g_downloadRecords;
+  const int next = records.m_nUnitListIndex < -1 ? 0 : records.m_nUnitListIndex + 1;
+  auto entry = records.m_anlsFile.Row<AnlsFile::UnitList>(static_cast<std::size_t>(next));
+  if (entry.IsNull()) return false;
+  entry.Set<AnlsFile::UnitEntry>(unit);
+  records.m_nUnitListIndex = next;
+  return true;
+}

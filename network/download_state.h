@@ -56,6 +56,19 @@ void PrepareTransfer();
 // lines are taken.
 bool AppendInitialLine(std::uint16_t unit, std::uint16_t code, std::int32_t p0);
 
+// How many more initial lines fit.
+int FreeInitialLines();
+
+// Whether `unit` is anywhere in the unit list.
+bool UnitListed(std::uint16_t unit);
+
+// Puts `unit` in the unit list: nothing to do when it is listed already;
+// otherwise it goes behind the last entry written (the unit-list index
+// rises by one). A unit is listed once however many downloads name it, so
+// repeated sample starts never fill the list. Returns false, writing
+// nothing, when the unit is not listed and the 64 entries are taken.
+bool ListUnit(std::uint16_t unit);
+
 // The analysis file the session open pushes: the default pump lines
 // (2 ml/min, 300 bar upper and 0 bar lower limit), the pump and the
 // autosampler in the unit list, and a prepared run header and transfer
