@@ -126,6 +126,8 @@ struct SystemCase {
   std::size_t timetableLines;
 };
 
+void PrintTo(const SystemCase& c, std::ostream* os) { *os << c.name; }
+
 class SystemCodeTest : public PumpDownloadTest, public testing::WithParamInterface<SystemCase> {};
 
 const std::vector<Line> kPumpLines = {InitialLine(0x0101, 0, 1000), InitialLine(0x0101, 2, 400),
@@ -218,6 +220,8 @@ struct CompositionCase {
   std::vector<std::uint32_t> words5to7;
 };
 
+void PrintTo(const CompositionCase& c, std::ostream* os) { *os << c.name; }
+
 class CompositionTest : public PumpDownloadTest, public testing::WithParamInterface<CompositionCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -292,6 +296,8 @@ struct RefusalCase {
   void (*spoil)(QuarnMethod&);
   std::string message;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class RefusalTest : public PumpDownloadTest, public testing::WithParamInterface<RefusalCase> {};
 
