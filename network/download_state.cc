@@ -1,5 +1,7 @@
 #include "network/download_state.h"
 
+#include <cmath>
+
 #include "network/reply_formats.h"
 
 constinit DownloadRecords g_downloadRecords;
@@ -15,6 +17,13 @@ void DownloadRecords::ResetForTesting() {
 
 void DirectRunSettings::ResetForTesting() { *this = DirectRunSettings{}; }
 
+std::int32_t TruncateToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return static_cast<std::int32_t>(value);
+}
+
 void PrepareTransfer() {
   const DirectRunSettings& settings = g_directRunSettings;
   RunHeader& header = g_downloadRecords.m_runHeader;
@@ -26,13 +35,13 @@ void PrepareTransfer() {
   header.Set<RunHeader::Constant44>(1001);
   header.Set<RunHeader::Constant60>(-1);
   header.Set<RunHeader::FlushCount>(static_cast<std::uint16_t>(settings.m_nFlushCount));
-  header.Set<RunHeader::InjectVolumeNl>(static_cast<std::int32_t>(settings.m_fInjectionVolumeUl * 1000.0f));
+  header.Set<RunHeader::InjectVolumeNl>(TruncateToInt32(static_cast<double>(settings.m_fInjectionVolumeUl * 1000.0f)));
   if (settings.m_nStarting) {
     header.Set<RunHeader::RunTimeS>(settings.m_nStopTimeS);
     header.Set<RunHeader::FirstVial>(RunHeader::kNoVial);
     header.Set<RunHeader::LastVial>(RunHeader::kNoVial);
   } else {
-    header.Set<RunHeader::RunTimeS>(static_cast<std::int32_t>(settings.m_fAnalysisTimeS));
+    header.Set<RunHeader::RunTimeS>(TruncateToInt32(static_cast<double>(settings.m_fAnalysisTimeS)));
     header.Set<RunHeader::FirstVial>(static_cast<std::uint16_t>(settings.m_nVialNumber));
     header.Set<RunHeader::LastVial>(static_cast<std::uint16_t>(settings.m_nVialNumber));
   }
@@ -93,10 +102,15 @@ bool UnitListed(std::uint16_t unit) {
 bool ListUnit(std::uint16_t unit) {
   if (UnitListed(unit)) return true;
   DownloadRecords& records = g_downloadRecords;
-  const int next = records.m_nUnitListIndex < -1 ? 0 : records.m_nUnitListIndex + 1;
-  auto entry = records.m_anlsFile.Row<AnlsFile::UnitList>(static_cast<std::size_t>(next));
-  if (entry.IsNull()) return false;
-  entry.Set<AnlsFile::UnitEntry>(unit);
-  records.m_nUnitListIndex = next;
-  return true;
+  AnlsFile& file = records.m_anlsFile;
+  // Entries the index does not count (the session's default list) are
+  // stepped over, not written over.
+  for (int next = records.m_nUnitListIndex < -1 ? 0 : records.m_nUnitListIndex + 1;; ++next) {
+    auto entry = file.Row<AnlsFile::UnitList>(static_cast<std::size_t>(next));
+    if (entry.IsNull()) return false;
+    if (entry.Get<AnlsFile::UnitEntry>() != 0) continue;
+    entry.Set<AnlsFile::UnitEntry>(unit);
+    records.m_nUnitListIndex = next;
+    return true;
+  }
 }

@@ -1,6 +1,5 @@
 #include "network/quarn_pump.h"
 
-#include <cmath>
 #include <cstdint>
 
 #include "network/download_state.h"
@@ -35,16 +34,6 @@ constexpr std::uint32_t kNodeRunning = 3;
 // going on: not ready, injected and waiting for the run's end, ready.
 constexpr std::uint32_t kSamplerIdleStates[] = {0x0000, 0x0124, 0x0104};
 
-// A whole number from a method value, truncated toward zero as the units
-// expect. A value beyond the 32-bit range is held at its end, and NaN
-// gives 0, so no method value can make the conversion undefined.
-std::int32_t Truncate(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483647.0) return INT32_MAX;
-  if (value <= -2147483648.0) return INT32_MIN;
-  return static_cast<std::int32_t>(value);
-}
-
 std::uint16_t LowWord(std::int64_t value) { return static_cast<std::uint16_t>(static_cast<std::uint64_t>(value)); }
 
 int Node() { return g_vexlinkSession.m_hNode.Load(); }
@@ -77,11 +66,11 @@ struct WholePercent {
 WholePercent Compose(float percentB, float percentC) {
   WholePercent p;
   if (g_directPumpState.m_nSolventInUse[1]) {
-    p.b = Truncate(static_cast<double>(percentB) + 0.5);
+    p.b = TruncateToInt32(static_cast<double>(percentB) + 0.5);
     p.a -= p.b;
   }
   if (g_directPumpState.m_nSolventInUse[2]) {
-    p.c = Truncate(static_cast<double>(percentC) + 0.5);
+    p.c = TruncateToInt32(static_cast<double>(percentC) + 0.5);
     p.a -= p.c;
   }
   return p;
@@ -218,7 +207,7 @@ int CQuarnPump::DownloadInitialConditions(QuarnMethod& method) {
     if (pump.m_nOvenInUse) {
       pump.m_fOvenTarget = cons.OvenTemperature();
       SetCommandWord<0>(1);
-      SetCommandWord<1>(LowWord(Truncate(pump.m_fOvenTarget)));
+      SetCommandWord<1>(LowWord(TruncateToInt32(pump.m_fOvenTarget)));
       RegSetInstrumentMake("OVEN", "QUARN900");
       SendDirectCommand(kUnitOven);
     } else {
@@ -228,7 +217,7 @@ int CQuarnPump::DownloadInitialConditions(QuarnMethod& method) {
 
     // A method without a stop time keeps the one before, except the first.
     if (pump.m_nFirstDownload || cons.StopTime() != 0.0f) {
-      g_directRunSettings.m_nStopTimeS = Truncate(static_cast<double>(cons.StopTime()) * 60.0);
+      g_directRunSettings.m_nStopTimeS = TruncateToInt32(static_cast<double>(cons.StopTime()) * 60.0);
     }
 
     ResetAnlsFile();
@@ -295,8 +284,8 @@ void CQuarnPump::BuildInitialLines(const PumpInitialCons& cons) {
   const std::uint32_t code = pump.SystemCode();
   // At most nine lines behind a reset: they always fit.
   const double flowUl = static_cast<double>(cons.Flow()) * 1000.0;
-  AppendInitialLine(kUnitPump1, AnlsLine::kFlow, Truncate(flowUl));
-  SetCommandWord<1>(LowWord(Truncate(flowUl + 0.5)));
+  AppendInitialLine(kUnitPump1, AnlsLine::kFlow, TruncateToInt32(flowUl));
+  SetCommandWord<1>(LowWord(TruncateToInt32(flowUl + 0.5)));
   SetCommandWord<2>(DirectCommand::kUnchanged);
 
   AppendInitialLine(kUnitPump1, AnlsLine::kUpperPressure, cons.MaxPressure());
@@ -316,8 +305,8 @@ void CQuarnPump::BuildInitialLines(const PumpInitialCons& cons) {
     }
     // The direct command takes B and C truncated, A from the rounded shares.
     SetCommandWord<5>(LowWord(p.a));
-    if (pump.m_nSolventInUse[1]) SetCommandWord<6>(LowWord(Truncate(cons.PercentB())));
-    if (pump.m_nSolventInUse[2]) SetCommandWord<7>(LowWord(Truncate(cons.PercentC())));
+    if (pump.m_nSolventInUse[1]) SetCommandWord<6>(LowWord(TruncateToInt32(cons.PercentB())));
+    if (pump.m_nSolventInUse[2]) SetCommandWord<7>(LowWord(TruncateToInt32(cons.PercentC())));
   }
 
   if (code == 0x200 || code == 0x300) {
@@ -330,7 +319,7 @@ void CQuarnPump::BuildInitialLines(const PumpInitialCons& cons) {
   }
   if (pump.m_nOvenInUse) {
     AppendInitialLine(kUnitOven, AnlsLine::kOvenTemperature,
-                      Truncate(static_cast<double>(cons.OvenTemperature()) + 0.5));
+                      TruncateToInt32(static_cast<double>(cons.OvenTemperature()) + 0.5));
   }
 }
 
@@ -339,8 +328,8 @@ void CQuarnPump::BuildTimetableLines(const PumpGradient& gradient) {
   for (int i = 0; i < gradient.GetCount(); ++i) {
     const GradTimeTableEntry* step = gradient.TableEntry(i);
     if (!step) break;
-    const std::int32_t timeMs = Truncate(static_cast<double>(step->Time() * 60000.0f));
-    AppendTimetableLine(timeMs, AnlsLine::kFlow, Truncate(static_cast<double>(step->Flow()) * 1000.0 + 0.5));
+    const std::int32_t timeMs = TruncateToInt32(static_cast<double>(step->Time() * 60000.0f));
+    AppendTimetableLine(timeMs, AnlsLine::kFlow, TruncateToInt32(static_cast<double>(step->Flow()) * 1000.0 + 0.5));
     // A step's own upper limit holds from its time on; a step without one
     // keeps the method's.
     const int limit = step->Pressure() > 0 ? step->Pressure() : g_directPumpState.m_nUpperPressureLimit;
