@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
-#include <utility>
+#include <cstdint>
 #include <vector>
 
 #include "network/download_state.h"
@@ -95,14 +94,12 @@ TEST_F(DownloadStateTest, UnitsAreListedOnceAndNothingListedIsWrittenOver) {
   EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 2);
 }
 
-TEST_F(DownloadStateTest, HostValuesBeyondTheNetworksNumbersAreHeldNotWrapped) {
-  for (auto [value, expected] : {std::pair{2.9, 2}, {-2.9, -2}, {1e12, INT32_MAX}, {-1e12, INT32_MIN},
-                                 {std::nan(""), 0}, {HUGE_VAL, INT32_MAX}}) {
-    EXPECT_EQ(TruncateToInt32(value), expected) << value;
-  }
-  g_directRunSettings.m_fInjectionVolumeUl = 3e9f;  // a host's volume, in ul
+TEST_F(DownloadStateTest, HostValuesBeyondTheRunHeadersNumbersAreHeldNotWrapped) {
+  g_directRunSettings.m_fInjectionVolumeUl = 3e9f;  // a host's sample volume, ul
+  g_directRunSettings.m_fAnalysisTimeS = std::nanf("");
   PrepareTransfer();
   EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::InjectVolumeNl>(), INT32_MAX);
+  EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::RunTimeS>(), 0);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // sees, and what a poll makes of the unit status snapshot.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,13 +12,7 @@
 
 namespace {
 
-using testing_support::LeI32;
-using testing_support::LeU16;
-
 const std::string kPush = "LC_PushAnlsFile(run header, analysis file, transfer control)";
-const std::vector<std::string> kStatusRequests = {"LC_UnitStatus(0x0101)", "LC_UnitStatus(0x0501)",
-                                                  "LC_UnitStatus(0x0401)", "LC_UnitStatus(0x0601)",
-                                                  "LC_UnitStatus(0x0000)"};
 
 class RunControlTest : public testing_support::NetworkWorld {
  protected:
@@ -30,30 +23,43 @@ class RunControlTest : public testing_support::NetworkWorld {
   CQuarnPump pump;
 };
 
-// ---- Switching the pump ----
+// ---- What the network hears ----
 
-struct SwitchCase {
+struct CallsCase {
   const char* name;
-  std::vector<int> switches;
+  void (*act)(CQuarnPump&);
   std::vector<std::string> calls;
 };
 
-void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.name; }
+class RunControlCallsTest : public RunControlTest, public testing::WithParamInterface<CallsCase> {};
 
-class SwitchPumpTest : public RunControlTest, public testing::WithParamInterface<SwitchCase> {};
+void ReadTwice(CQuarnPump& p) {
+  g_unitStatusSnapshot.m_dwNodeState.Store(8);
+  CInletSystemStatus status;
+  p.ReadStatus(status);
+  p.ReadStatus(status);
+}
 
 INSTANTIATE_TEST_SUITE_P(
-    Sequences, SwitchPumpTest,
+    Sequences, RunControlCallsTest,
     testing::Values(
-        SwitchCase{"FirstOffStartsThenStops", {0, 0}, {"LC_PumpStart()", "LC_PumpStop()", "LC_PumpStop()"}},
-        SwitchCase{"OnTwiceSendsOnce", {1, 1}, {"LC_Reset()", kPush, "LC_PumpStart()"}},
-        SwitchCase{"OffAfterOnOnlyStops", {1, 0}, {"LC_Reset()", kPush, "LC_PumpStart()", "LC_PumpStop()"}},
-        SwitchCase{"OnAgainAfterOff", {0, 1}, {"LC_PumpStart()", "LC_PumpStop()", "LC_Reset()", kPush,
-                                              "LC_PumpStart()"}}),
+        CallsCase{"FirstSwitchOffStartsThenStops", [](CQuarnPump& p) { p.SwitchPump(Off); p.SwitchPump(Off); },
+                  {"LC_PumpStart()", "LC_PumpStop()", "LC_PumpStop()"}},
+        CallsCase{"SwitchOnTwiceSendsOnce", [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(On); },
+                  {"LC_Reset()", kPush, "LC_PumpStart()"}},
+        CallsCase{"SwitchOffAfterOnOnlyStops", [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(Off); },
+                  {"LC_Reset()", kPush, "LC_PumpStart()", "LC_PumpStop()"}},
+        CallsCase{"StartThenStop", [](CQuarnPump& p) { p.StartMethod(); p.StopMethod(); },
+                  {"LC_Stop()", "LC_Reset()", kPush, "LC_ResetRun()", "LC_Stop()", "LC_Reset()"}},
+        CallsCase{"NodeNeedingAResetIsResetAtEveryPoll", ReadTwice,
+                  {"LC_UnitStatus(0x0101)", "LC_UnitStatus(0x0501)", "LC_UnitStatus(0x0401)",
+                   "LC_UnitStatus(0x0601)", "LC_UnitStatus(0x0000)", "LC_Reset()", "LC_UnitStatus(0x0101)",
+                   "LC_UnitStatus(0x0501)", "LC_UnitStatus(0x0401)", "LC_UnitStatus(0x0601)",
+                   "LC_UnitStatus(0x0000)", "LC_Reset()"}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST_P(SwitchPumpTest, SendsAndAlwaysAnswersMinusOne) {
-  for (int value : GetParam().switches) EXPECT_EQ(pump.SwitchPump(static_cast<Switch>(value)), -1);
+TEST_P(RunControlCallsTest, InOrder) {
+  GetParam().act(pump);
   EXPECT_EQ(net.CallTexts(), GetParam().calls);
 }
 
@@ -72,19 +78,8 @@ TEST_F(RunControlTest, NothingIsSentWhileTheSessionIsNotOpen) {
   EXPECT_EQ(platform::Clock::Get().NowMs(), 0);
 }
 
-// ---- Starting and stopping a run ----
-
-TEST_F(RunControlTest, StartPushesTheFileWithThePumpsStopTimeAndRestartsTheRun) {
-  g_directRunSettings.m_nStopTimeS = 1800;
-  EXPECT_EQ(pump.StartMethod(), 1);
-  EXPECT_EQ(pump.StopMethod(), 1);
-  EXPECT_EQ(net.CallTexts(),
-            (std::vector<std::string>{"LC_Stop()", "LC_Reset()", kPush, "LC_ResetRun()", "LC_Stop()", "LC_Reset()"}));
-  const auto header = LastRecords("LC_PushAnlsFile").at(0);
-  EXPECT_EQ(LeI32(header, 16), 1800);
-  EXPECT_EQ(LeU16(header, 20), 0xFFFFu);
-  EXPECT_EQ(LeU16(header, 22), 0xFFFFu);
-  EXPECT_EQ(g_directRunSettings.m_nStarting, 0);
+TEST_F(RunControlTest, SwitchingAlwaysAnswersMinusOne) {
+  for (Switch value : {Off, On, On, Off}) EXPECT_EQ(pump.SwitchPump(value), -1);
 }
 
 // ---- A status poll ----
@@ -100,8 +95,6 @@ struct PollCase {
   float time;
   int injecting;
 };
-
-void PrintTo(const PollCase& c, std::ostream* os) { *os << c.name; }
 
 class StatusPollTest : public RunControlTest, public testing::WithParamInterface<PollCase> {};
 
@@ -154,19 +147,6 @@ TEST_P(StatusPollTest, FillsTheRecordFromTheSnapshot) {
   EXPECT_EQ(pump.MethodRunning(), c.running > 0 ? 1 : 0);
 }
 
-TEST_F(RunControlTest, ANodeThatNeedsAResetIsResetAtEveryPoll) {
-  g_unitStatusSnapshot.m_dwNodeState.Store(8);
-  CInletSystemStatus status;
-  pump.ReadStatus(status);
-  pump.ReadStatus(status);
-  std::vector<std::string> poll = kStatusRequests;
-  poll.push_back("LC_Reset()");
-  std::vector<std::string> twice = poll;
-  twice.insert(twice.end(), poll.begin(), poll.end());
-  EXPECT_EQ(net.CallTexts(), twice);
-  EXPECT_EQ(platform::Clock::Get().NowMs(), 2000);  // one second per poll
-}
-
 TEST_F(RunControlTest, TheOvenIsReadyWithinFivePercentOfItsTarget) {
   g_directPumpState.m_nOvenInUse = 1;
   g_directPumpState.m_fOvenTarget = 40.0f;
@@ -182,7 +162,8 @@ TEST_F(RunControlTest, TheOvenIsReadyWithinFivePercentOfItsTarget) {
   }
 }
 
-// ---- The sampler-injecting flag follows a sample's run ----
+// ---- The sampler-injecting flag follows a sample's run (the whole run:
+// DirectEndToEndTest) ----
 
 class SampleRunTest : public RunControlTest {
  protected:
@@ -198,16 +179,6 @@ class SampleRunTest : public RunControlTest {
   }
   CQuarnAutoSampler sampler;
 };
-
-TEST_F(SampleRunTest, RunningFromTheStartUntilAPollSeesTheRunOver) {
-  sampler.StartMethod();
-  EXPECT_EQ(pump.MethodRunning(), 1);
-  EXPECT_EQ(sampler.Injecting(), 1);
-  EXPECT_EQ(Poll(3, 0x0111), 1);  // to the vial: the run clock has not started
-  EXPECT_EQ(Poll(3, 0x0124), 1);
-  EXPECT_EQ(Poll(2, 0x0104), 0);
-  EXPECT_EQ(Poll(3, 0x0104), 0);  // the node alone does not raise it again
-}
 
 TEST_F(SampleRunTest, AStartWhoseRunIsNeverSeenEndsAfterTenSeconds) {
   sampler.StartMethod();
