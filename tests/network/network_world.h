@@ -64,20 +64,12 @@ class NetworkWorld : public TestWorld {
   }
 };
 
-// Little-endian numbers read from recorded bytes; out of range reads as a
-// test failure, not a crash.
+// Little-endian numbers read from recorded bytes (an offset outside them
+// throws, failing the test).
 inline std::uint32_t LeU16(const std::vector<std::uint8_t>& b, std::size_t offset) {
-  if (offset + 2 > b.size()) {
-    ADD_FAILURE() << "offset " << offset << " outside " << b.size() << " bytes";
-    return 0xDEAD;
-  }
-  return static_cast<std::uint32_t>(b[offset] | b[offset + 1] << 8);
+  return static_cast<std::uint32_t>(b.at(offset) | b.at(offset + 1) << 8);
 }
 inline std::int32_t LeI32(const std::vector<std::uint8_t>& b, std::size_t offset) {
-  if (offset + 4 > b.size()) {
-    ADD_FAILURE() << "offset " << offset << " outside " << b.size() << " bytes";
-    return 0xDEAD;
-  }
   return static_cast<std::int32_t>(LeU16(b, offset) | LeU16(b, offset + 2) << 16);
 }
 

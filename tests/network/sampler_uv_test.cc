@@ -56,15 +56,8 @@ TEST_F(SamplerUvTest, UvDownloadSetsTheDetectorAtOnceAndAddsItsLines) {
                                       "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0000 0x0005 0x0000 0x0000 0x0000)",
                                       "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)"}));
 
-  const AnlsFile& file = g_downloadRecords.m_anlsFile;
-  ASSERT_EQ(file.Get<AnlsFile::InitialCount>(), 7);  // three pump lines, four of the detector
-  for (std::size_t i = 3; i < 7; ++i) {
-    const auto line = file.Row<AnlsFile::InitialLines>(i);
-    EXPECT_EQ(line.Get<AnlsLine::Unit>(), 0x0401);
-    EXPECT_EQ(line.Get<AnlsLine::TimeMs>(), -1);
-    EXPECT_EQ(line.Get<AnlsLine::Code>(), i % 2 ? 7 : 9);
-    EXPECT_EQ(line.Get<AnlsLine::P0>(), i % 2 ? 2540 : 2);
-  }
+  // Two lines each time (their bytes: PumpDownloadTest), the unit listed once.
+  EXPECT_EQ(g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>(), 3 + 4);
   EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0401}));  // listed once
 }
 
