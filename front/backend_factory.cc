@@ -1,16 +1,30 @@
 #include "front/backend_factory.h"
 
 #include "front/shared_routines.h"
+#include "network/quarn_autosampler.h"
+#include "network/quarn_pump.h"
+#include "network/quarn_uv_detector.h"
 
 namespace {
 
 BackendMakerForTesting* g_testMaker = nullptr;
 
 // Each family's constructors, as they join the library. A family not yet
-// here builds nothing.
-std::unique_ptr<CBasePump> NewRealPump(BackendFamily) { return nullptr; }
-std::unique_ptr<CBaseSamp> NewRealSampler(BackendFamily) { return nullptr; }
-std::unique_ptr<CBaseUV> NewRealUV(BackendFamily) { return nullptr; }
+// here (the server-mediated one) builds nothing.
+std::unique_ptr<CBasePump> NewRealPump(BackendFamily family) {
+  if (family == BackendFamily::kDirect) return std::make_unique<CQuarnPump>();
+  return nullptr;
+}
+
+std::unique_ptr<CBaseSamp> NewRealSampler(BackendFamily family) {
+  if (family == BackendFamily::kDirect) return std::make_unique<CQuarnAutoSampler>();
+  return nullptr;
+}
+
+std::unique_ptr<CBaseUV> NewRealUV(BackendFamily family) {
+  if (family == BackendFamily::kDirect) return std::make_unique<CQuarnUVDetector>();
+  return nullptr;
+}
 
 }  // namespace
 

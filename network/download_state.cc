@@ -1,5 +1,7 @@
 #include "network/download_state.h"
 
+#include <cmath>
+
 #include "network/reply_formats.h"
 
 constinit DownloadRecords g_downloadRecords;
@@ -15,6 +17,13 @@ void DownloadRecords::ResetForTesting() {
 
 void DirectRunSettings::ResetForTesting() { *this = DirectRunSettings{}; }
 
+std::int32_t TruncateToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return static_cast<std::int32_t>(value);
+}
+
 void PrepareTransfer() {
   const DirectRunSettings& settings = g_directRunSettings;
   RunHeader& header = g_downloadRecords.m_runHeader;
@@ -26,13 +35,13 @@ void PrepareTransfer() {
   header.Set<RunHeader::Constant44>(1001);
   header.Set<RunHeader::Constant60>(-1);
   header.Set<RunHeader::FlushCount>(static_cast<std::uint16_t>(settings.m_nFlushCount));
-  header.Set<RunHeader::InjectVolumeNl>(static_cast<std::int32_t>(settings.m_fInjectionVolumeUl * 1000.0f));
+  header.Set<RunHeader::InjectVolumeNl>(TruncateToInt32(static_cast<double>(settings.m_fInjectionVolumeUl * 1000.0f)));
   if (settings.m_nStarting) {
     header.Set<RunHeader::RunTimeS>(settings.m_nStopTimeS);
     header.Set<RunHeader::FirstVial>(RunHeader::kNoVial);
     header.Set<RunHeader::LastVial>(RunHeader::kNoVial);
   } else {
-    header.Set<RunHeader::RunTimeS>(static_cast<std::int32_t>(settings.m_fAnalysisTimeS));
+    header.Set<RunHeader::RunTimeS>(TruncateToInt32(static_cast<double>(settings.m_fAnalysisTimeS)));
     header.Set<RunHeader::FirstVial>(static_cast<std::uint16_t>(settings.m_nVialNumber));
     header.Set<RunHeader::LastVial>(static_cast<std::uint16_t>(settings.m_nVialNumber));
   }
@@ -73,4 +82,35 @@ bool AppendInitialLine(std::uint16_t unit, std::uint16_t code, std::int32_t p0) 
   line.Set<AnlsLine::P0>(p0);
   file.Set<AnlsFile::InitialCount>(static_cast<std::int16_t>(count + 1));
   return true;
+}
+
+int FreeInitialLines() {
+  const int count = g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>();
+  const int total = static_cast<int>(AnlsFile::InitialLines::kCount);
+  return count < 0 || count >= total ? 0 : total - count;
+}
+
+bool UnitListed(std::uint16_t unit) {
+  if (unit == 0) return false;  // 0 marks a free entry
+  const AnlsFile& file = g_downloadRecords.m_anlsFile;
+  for (std::size_t i = 0; i < AnlsFile::UnitList::kCount; ++i) {
+    if (file.Row<AnlsFile::UnitList>(i).Get<AnlsFile::UnitEntry>() == unit) return true;
+  }
+  return false;
+}
+
+bool ListUnit(std::uint16_t unit) {
+  if (UnitListed(unit)) return true;
+  DownloadRecords& records = g_downloadRecords;
+  AnlsFile& file = records.m_anlsFile;
+  // Entries the index does not count (the session's default list) are
+  // stepped over, not written over.
+  for (int next = records.m_nUnitListIndex < -1 ? 0 : records.m_nUnitListIndex + 1;; ++next) {
+    auto entry = file.Row<AnlsFile::UnitList>(static_cast<std::size_t>(next));
+    if (entry.IsNull()) return false;
+    if (entry.Get<AnlsFile::UnitEntry>() != 0) continue;
+    entry.Set<AnlsFile::UnitEntry>(unit);
+    records.m_nUnitListIndex = next;
+    return true;
+  }
 }

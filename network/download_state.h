@@ -46,6 +46,11 @@ struct DirectRunSettings {
 
 extern DirectRunSettings g_directRunSettings;
 
+// A whole number from a method or host value, truncated toward zero as the
+// units expect. A value beyond the 32-bit range is held at its end and NaN
+// gives 0, so no value can make the conversion undefined.
+std::int32_t TruncateToInt32(double value);
+
 // Fills the run header and the transfer control for a push; the analysis
 // file and its line counts are left as they are.
 void PrepareTransfer();
@@ -55,6 +60,20 @@ void PrepareTransfer();
 // what they held. Returns false, writing nothing, when the 32 initial
 // lines are taken.
 bool AppendInitialLine(std::uint16_t unit, std::uint16_t code, std::int32_t p0);
+
+// How many more initial lines fit.
+int FreeInitialLines();
+
+// Whether `unit` is anywhere in the unit list.
+bool UnitListed(std::uint16_t unit);
+
+// Puts `unit` in the unit list: nothing to do when it is listed already;
+// otherwise it goes into the first free entry behind the last one written,
+// and the unit-list index moves there. A unit is listed once however many
+// downloads name it, so repeated sample starts never fill the list, and no
+// listed unit is written over. Returns false, writing nothing, when the
+// unit is not listed and no entry is free.
+bool ListUnit(std::uint16_t unit);
 
 // The analysis file the session open pushes: the default pump lines
 // (2 ml/min, 300 bar upper and 0 bar lower limit), the pump and the

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "network/download_state.h"
@@ -80,6 +82,24 @@ TEST_F(DownloadStateTest, SessionFileKeepsTimetableLinesAndTheUnitListIndex) {
   EXPECT_EQ(file.Row<AnlsFile::TimetableLines>(0).Get<AnlsLine::P0>(), 1250);  // not cleared, not counted
   EXPECT_EQ(file.Row<AnlsFile::UnitList>(5).Get<AnlsFile::UnitEntry>(), 0);
   EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 5);
+}
+
+TEST_F(DownloadStateTest, UnitsAreListedOnceAndNothingListedIsWrittenOver) {
+  BuildSessionAnlsFile();  // 0x0101 and 0x0501, not counted by the index
+  EXPECT_TRUE(ListUnit(0x0501));
+  EXPECT_TRUE(ListUnit(0x0401));
+  EXPECT_TRUE(ListUnit(0x0401));
+  const AnlsFile& file = g_downloadRecords.m_anlsFile;
+  EXPECT_EQ(Bytes(file.Data(), 4240, 8), (std::vector<std::uint8_t>{0x01, 0x01, 0x01, 0x05, 0x01, 0x04, 0, 0}));
+  EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 2);
+}
+
+TEST_F(DownloadStateTest, HostValuesBeyondTheRunHeadersNumbersAreHeldNotWrapped) {
+  g_directRunSettings.m_fInjectionVolumeUl = 3e9f;  // a host's sample volume, ul
+  g_directRunSettings.m_fAnalysisTimeS = std::nanf("");
+  PrepareTransfer();
+  EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::InjectVolumeNl>(), INT32_MAX);
+  EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::RunTimeS>(), 0);
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "network/download_state.h"
+#include "network/quarn_pump.h"
 #include "network/reply_decoder.h"
 #include "network/vexlink_session.h"
 #include "network/wire_trace.h"
@@ -27,6 +29,8 @@ class NetworkWorld : public TestWorld {
     g_unitStatusSnapshot.ResetForTesting();
     g_downloadRecords.ResetForTesting();
     g_directRunSettings.ResetForTesting();
+    g_directPumpState.ResetForTesting();
+    g_directRunFlags.ResetForTesting();
     net.ResetForTesting();
   }
   void TearDown() override {
@@ -36,7 +40,38 @@ class NetworkWorld : public TestWorld {
   }
 
   sim::SimulatedNetwork& net = sim::SimulatedNetwork::Get();
+
+  // The session marked open on `node` without opening a simulated node:
+  // commands are logged with their records and reach no instrument, no
+  // reply comes, and the snapshot holds what the test stores in it.
+  static void PretendSessionOpen(int node = 7) {
+    g_vexlinkSession.m_hNode.Store(node);
+    g_vexlinkSession.m_nNotOpen.Store(0);
+  }
+
+  // The records passed by the last call of `name` (none if no such call).
+  std::vector<std::vector<std::uint8_t>> LastRecords(const std::string& name) const {
+    const auto calls = net.Calls();
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+      if (it->name == name) return it->records;
+    }
+    return {};
+  }
+  // Call texts from index `first` on, the receiving thread's left out.
+  std::vector<std::string> HostCallsFrom(std::size_t first) const {
+    const auto texts = net.CallTexts(true);
+    return {texts.begin() + static_cast<std::ptrdiff_t>(std::min(first, texts.size())), texts.end()};
+  }
 };
+
+// Little-endian numbers read from recorded bytes (an offset outside them
+// throws, failing the test).
+inline std::uint32_t LeU16(const std::vector<std::uint8_t>& b, std::size_t offset) {
+  return static_cast<std::uint32_t>(b.at(offset) | b.at(offset + 1) << 8);
+}
+inline std::int32_t LeI32(const std::vector<std::uint8_t>& b, std::size_t offset) {
+  return static_cast<std::int32_t>(LeU16(b, offset) | LeU16(b, offset + 2) << 16);
+}
 
 // A reply record written byte by byte, little-endian, at explicit offsets.
 class RawRecord {

@@ -1,0 +1,195 @@
+// The direct path end to end: the host's pump, autosampler and UV fronts
+// on the simulated instrument network, from the open to the close, with a
+// 30-minute sample run polled as the host polls it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "front/quarn_control_autosampler.h"
+#include "front/quarn_control_detectors.h"
+#include "front/quarn_control_pump.h"
+#include "platform/clock/clock.h"
+#include "tests/network/network_world.h"
+#include "tests/support/method_files.h"
+
+namespace {
+
+using testing_support::LeU16;
+
+// A binary gradient with the oven at 40 C, 30 minutes.
+constexpr const char* kMethod = R"(
+[method]
+title = "End to end"
+[pump]
+system = "binary"
+flow = 1.0
+max_pressure = 400
+stop_time = 30
+percent_b = 10
+timetable = [
+  { time = 0.0,  percent_b = 10 },
+  { time = 20.0, percent_b = 90, flow = 0.8 },
+  { time = 25.0, percent_b = 90 },
+  { time = 25.5, percent_b = 10, flow = 1.0 },
+]
+[oven]
+temperature = 40
+[autosampler]
+injection_volume = 10
+analysis_time = 30
+flushes = 2
+[uv]
+wavelength = 254
+response = "slow"
+)";
+
+// The timetable's flow (ml/min) and share of B at `t` minutes of the run.
+double Ramp(double t, double v0, double v20, double v25, double v255) {
+  if (t <= 20.0) return v0 + (v20 - v0) * t / 20.0;
+  if (t <= 25.0) return v20 + (v25 - v20) * (t - 20.0) / 5.0;
+  if (t <= 25.5) return v25 + (v255 - v25) * (t - 25.0) / 0.5;
+  return v255;
+}
+
+struct Reading {
+  std::int64_t atMs;
+  CInletSystemStatus status;
+  int methodRunning;
+  int injecting;
+};
+
+class DirectEndToEndTest : public testing_support::NetworkWorld {
+ protected:
+  void SetUp() override {
+    NetworkWorld::SetUp();
+    const auto methods = TempDir() / "methods";
+    testing_support::WriteTextFile(methods / "EndToEnd.quarn900.toml", kMethod);
+    setenv("QUARN_METHODS_DIR", methods.string().c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("QUARN_METHODS_DIR");
+    NetworkWorld::TearDown();
+  }
+};
+
+TEST_F(DirectEndToEndTest, ASampleRunFromOpenToClose) {
+  std::vector<Reading> readings;
+  std::chrono::steady_clock::duration wall{};
+  std::size_t callsBeforeStop = 0;
+  {
+    // No transport flag in the registry: every front builds its direct back-end.
+    CQuarnControlAutoSampler sampler;
+    CQuarnControlUVDetector uv(0, 1);
+    CQuarnControlPump pump;
+    ASSERT_EQ(pump.InitialiseComms(), 1);
+    ASSERT_EQ(sampler.InitialiseComms(), 1);
+    ASSERT_EQ(uv.InitialiseComms(), 1);
+    pump.Initialise();
+    sampler.Initialise();
+    uv.Initialise();
+    ASSERT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
+
+    ASSERT_EQ(pump.LoadMethod("EndToEnd"), 1);
+    ASSERT_EQ(sampler.LoadMethod("EndToEnd"), 1);
+    ASSERT_EQ(uv.LoadMethod("EndToEnd"), 1);
+
+    const auto wallStart = std::chrono::steady_clock::now();
+    ASSERT_EQ(sampler.StartMethod("EndToEnd", CString("12"), 5.0f), 1);
+    for (int poll = 0; poll < 2500; ++poll) {
+      Reading r{};
+      pump.ReadStatus(r.status);
+      sampler.ReadStatus(r.status);
+      uv.ReadStatus(r.status);
+      r.atMs = platform::Clock::Get().NowMs();
+      r.methodRunning = pump.MethodRunning();
+      r.injecting = sampler.Injecting();
+      readings.push_back(r);
+      if (!r.methodRunning) break;
+    }
+    wall = std::chrono::steady_clock::now() - wallStart;
+    callsBeforeStop = net.CallTexts(true).size();
+    EXPECT_EQ(pump.StopMethod(), 1);
+  }
+  const double wallSeconds = std::chrono::duration<double>(wall).count();
+  RecordProperty("wall_seconds_for_30_min_run", std::to_string(wallSeconds));
+  std::printf("30-minute sample run polled in %.3f s of wall time (%zu polls)\n", wallSeconds, readings.size());
+  // Typically well under 2 s; a poll that slept in wall time would take
+  // half an hour.
+  EXPECT_LT(wallSeconds, 10.0);
+
+  // The open configured the autosampler present; the sample run went out
+  // with its vial; stop and destruction close the node.
+  const auto hostCalls = net.CallTexts(true);
+  EXPECT_NE(std::find(hostCalls.begin(), hostCalls.end(), "LC_UnitConfig(0x0501, 1)"), hostCalls.end());
+  EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), 12u);
+  EXPECT_EQ(HostCallsFrom(callsBeforeStop), (std::vector<std::string>{"LC_Stop()", "LC_Reset()",
+                                                                      "LC_DeactivateKernelThread()",
+                                                                      "LC_NodeClose()"}));
+  EXPECT_EQ(net.OpenNode(), 0);
+
+  // The host saw the method run from the start until the run's end, then stop.
+  ASSERT_GE(readings.size(), 1800u);
+  EXPECT_LT(readings.size(), 1900u);
+  for (std::size_t i = 0; i + 1 < readings.size(); ++i) ASSERT_EQ(readings[i].methodRunning, 1) << i;
+  EXPECT_EQ(readings.back().methodRunning, 0);
+  EXPECT_EQ(readings.back().injecting, 0);
+
+  bool sawInjecting = false;
+  float lastTime = 0.0f;
+  float lastOven = 0.0f;
+  bool ovenReady = false;
+  for (const Reading& r : readings) {
+    CInletSystemStatus s = r.status;
+    const double t = s.GetTime();
+    sawInjecting = sawInjecting || s.GetInjecting() == 1;
+    EXPECT_EQ(s.GetLamp(), 1);
+    // The run clock starts at the injection and moves forward until the end.
+    if (r.methodRunning) {
+      EXPECT_GE(s.GetTime(), lastTime) << r.atMs;
+    }
+    if (r.methodRunning && t > 0.0) {
+      lastTime = s.GetTime();
+      EXPECT_EQ(s.GetRunning(), 1);
+      EXPECT_NEAR(s.GetFlow(), Ramp(t, 1.0, 0.8, 0.8, 1.0), 0.0015) << t;
+      EXPECT_NEAR(s.GetPercentB(), Ramp(t, 10, 90, 90, 10), 0.02) << t;
+      EXPECT_NEAR(s.GetPercentA() + s.GetPercentB() + s.GetPercentC(), 100.0, 0.02) << t;
+      // Pressure follows flow and the mixture's viscosity at the column's temperature.
+      sim::Composition mixture{s.GetPercentA(), s.GetPercentB(), s.GetPercentC()};
+      const double expected =
+          sim::InstrumentModel::PressureBar(s.GetFlow() * 1000.0, mixture, s.GetTemperatureLeft());
+      EXPECT_NEAR(s.GetHighPressure(), expected, expected * 0.03) << t;
+    }
+    // The oven approaches 40 C and is not ready until within 5 %.
+    EXPECT_GE(s.GetTemperatureLeft(), lastOven);
+    lastOven = s.GetTemperatureLeft();
+    if (s.GetTemperatureLeft() < 38.0f) {
+      EXPECT_FALSE(ovenReady);
+      EXPECT_EQ(s.GetNotReady(), 1);
+      EXPECT_EQ(s.GetNotReadyInfo(), "The Oven is not ready.\nTarget oven temperature is 40.00");
+    } else {
+      ovenReady = true;
+      EXPECT_EQ(s.GetNotReady(), 0);
+      EXPECT_EQ(s.GetNotReadyInfo(), "");
+    }
+  }
+  EXPECT_TRUE(sawInjecting);
+  EXPECT_TRUE(ovenReady);
+  EXPECT_GT(lastTime, 29.9f);
+  EXPECT_EQ(readings.back().status.GetRunning(), 0);
+  EXPECT_EQ(readings.back().status.GetTime(), 0.0f);
+  EXPECT_EQ(readings.back().status.GetTemperatureLeft(), 40.0f);
+
+  // The flashing method name ran from the start to the end of the sequence.
+  const auto& lines = ui.Lines();
+  const auto flashOn = std::find(lines.begin(), lines.end(), "Flash on: Running :- |EndToEnd");
+  ASSERT_NE(flashOn, lines.end());
+  EXPECT_NE(std::find(flashOn, lines.end(), "Flash off"), lines.end());
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// The direct pump's run control and status poll: the calls the network
+// sees, and what a poll makes of the unit status snapshot.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "network/quarn_autosampler.h"
+#include "network/quarn_pump.h"
+#include "platform/clock/clock.h"
+#include "tests/network/network_world.h"
+
+namespace {
+
+const std::string kPush = "LC_PushAnlsFile(run header, analysis file, transfer control)";
+
+class RunControlTest : public testing_support::NetworkWorld {
+ protected:
+  void SetUp() override {
+    NetworkWorld::SetUp();
+    PretendSessionOpen();
+  }
+  CQuarnPump pump;
+};
+
+// ---- What the network hears ----
+
+struct CallsCase {
+  const char* name;
+  void (*act)(CQuarnPump&);
+  std::vector<std::string> calls;
+};
+
+class RunControlCallsTest : public RunControlTest, public testing::WithParamInterface<CallsCase> {};
+
+void ReadTwice(CQuarnPump& p) {
+  g_unitStatusSnapshot.m_dwNodeState.Store(8);
+  CInletSystemStatus status;
+  p.ReadStatus(status);
+  p.ReadStatus(status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, RunControlCallsTest,
+    testing::Values(
+        CallsCase{"FirstSwitchOffStartsThenStops", [](CQuarnPump& p) { p.SwitchPump(Off); p.SwitchPump(Off); },
+                  {"LC_PumpStart()", "LC_PumpStop()", "LC_PumpStop()"}},
+        CallsCase{"SwitchOnTwiceSendsOnce", [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(On); },
+                  {"LC_Reset()", kPush, "LC_PumpStart()"}},
+        CallsCase{"SwitchOffAfterOnOnlyStops", [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(Off); },
+                  {"LC_Reset()", kPush, "LC_PumpStart()", "LC_PumpStop()"}},
+        CallsCase{"StartThenStop", [](CQuarnPump& p) { p.StartMethod(); p.StopMethod(); },
+                  {"LC_Stop()", "LC_Reset()", kPush, "LC_ResetRun()", "LC_Stop()", "LC_Reset()"}},
+        CallsCase{"NodeNeedingAResetIsResetAtEveryPoll", ReadTwice,
+                  {"LC_UnitStatus(0x0101)", "LC_UnitStatus(0x0501)", "LC_UnitStatus(0x0401)",
+                   "LC_UnitStatus(0x0601)", "LC_UnitStatus(0x0000)", "LC_Reset()", "LC_UnitStatus(0x0101)",
+                   "LC_UnitStatus(0x0501)", "LC_UnitStatus(0x0401)", "LC_UnitStatus(0x0601)",
+                   "LC_UnitStatus(0x0000)", "LC_Reset()"}}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_P(RunControlCallsTest, InOrder) {
+  GetParam().act(pump);
+  EXPECT_EQ(net.CallTexts(), GetParam().calls);
+}
+
+TEST_F(RunControlTest, NothingIsSentWhileTheSessionIsNotOpen) {
+  g_vexlinkSession.m_nNotOpen.Store(1);
+  CInletSystemStatus status;
+  status.GetFlow() = 1.5f;
+  status.GetRunning() = 1;
+  const CInletSystemStatus before = status;
+  EXPECT_EQ(pump.SwitchPump(On), -1);
+  EXPECT_EQ(pump.StartMethod(), 1);
+  EXPECT_EQ(pump.StopMethod(), 1);
+  EXPECT_EQ(pump.ReadStatus(status), 0);
+  EXPECT_TRUE(status == before);
+  EXPECT_TRUE(net.CallTexts().empty());
+  EXPECT_EQ(platform::Clock::Get().NowMs(), 0);
+}
+
+TEST_F(RunControlTest, SwitchingAlwaysAnswersMinusOne) {
+  for (Switch value : {Off, On, On, Off}) EXPECT_EQ(pump.SwitchPump(value), -1);
+}
+
+// ---- A status poll ----
+
+struct PollCase {
+  const char* name;
+  std::uint32_t nodeState;
+  float elapsedMin;
+  float flow;
+  std::uint32_t sampler;
+  // What the record shows; -1: the caller's value (7) is kept.
+  int running, pumpOn, postRunning;
+  float time;
+  int injecting;
+};
+
+class StatusPollTest : public RunControlTest, public testing::WithParamInterface<PollCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Snapshots, StatusPollTest,
+    testing::Values(PollCase{"IdleWhileFlowing", 1, 0.0f, 0.5f, 0x0104, 0, 1, 0, 0.0f, 0},
+                    PollCase{"PumpOn", 2, 0.0f, 1.0f, 0x0104, 0, 1, 0, 0.0f, 0},
+                    PollCase{"RunBelowThreshold", 3, 0.003f, 1.0f, 0x0104, 0, 1, 0, 0.0f, 0},
+                    PollCase{"Run", 3, 2.5f, 1.0f, 0x0124, 1, 1, 0, 2.5f, 0},
+                    PollCase{"NeedsReset", 8, 1.0f, 0.0f, 0x0104, -1, -1, -1, 1.0f, 0},
+                    PollCase{"SamplerInjectedHighBitsIgnored", 3, 1.0f, 1.0f, 0x00010124, 1, 1, 0, 1.0f, 0},
+                    PollCase{"SamplerBusy", 3, 0.0f, 1.0f, 0x0125, 0, 1, 0, 0.0f, 1}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_P(StatusPollTest, FillsTheRecordFromTheSnapshot) {
+  const PollCase& c = GetParam();
+  UnitStatusSnapshot& s = g_unitStatusSnapshot;
+  s.m_dwNodeState.Store(c.nodeState);
+  s.m_fElapsedMinutes.Store(c.elapsedMin);
+  s.m_fPumpFlow.Store(c.flow);
+  s.m_fPumpPressure.Store(98.0f);
+  s.m_dwSamplerStatus.Store(c.sampler);
+  s.m_fPercentA.Store(60.0f);
+  s.m_fPercentB.Store(30.0f);
+  s.m_fPercentC.Store(10.0f);
+  s.m_nLamp.Store(1);
+  s.m_nOvenTemperature.Store(31);
+
+  CInletSystemStatus status;
+  status.GetRunning() = status.GetPumpOn() = status.GetPostRunning() = 7;
+  status.GetPercentD() = 5.0f;
+  EXPECT_EQ(pump.ReadStatus(status), 1);
+
+  auto expected = [](int value) { return value < 0 ? 7 : value; };
+  EXPECT_EQ(status.GetRunning(), expected(c.running));
+  EXPECT_EQ(status.GetPumpOn(), expected(c.pumpOn));
+  EXPECT_EQ(status.GetPostRunning(), expected(c.postRunning));
+  EXPECT_EQ(status.GetTime(), c.time);
+  EXPECT_EQ(status.GetInjecting(), c.injecting);
+  EXPECT_EQ(status.GetFlow(), c.flow);
+  EXPECT_EQ(status.GetHighPressure(), 98.0f);
+  EXPECT_EQ(status.GetPercentA(), 60.0f);
+  EXPECT_EQ(status.GetPercentB(), 30.0f);
+  EXPECT_EQ(status.GetPercentC(), 10.0f);
+  EXPECT_EQ(status.GetPercentD(), 0.0f);
+  EXPECT_EQ(status.GetLamp(), 1);
+  EXPECT_EQ(status.GetTemperatureLeft(), 31.0f);
+  EXPECT_EQ(status.GetNotReady(), 0);  // no oven in use
+  EXPECT_EQ(s.m_dwSamplerStatus.Load(), c.sampler & 0xFFFF);
+  EXPECT_EQ(pump.MethodRunning(), c.running > 0 ? 1 : 0);
+}
+
+TEST_F(RunControlTest, TheOvenIsReadyWithinFivePercentOfItsTarget) {
+  g_directPumpState.m_nOvenInUse = 1;
+  g_directPumpState.m_fOvenTarget = 40.0f;
+  const std::string notReady = "The Oven is not ready.\nTarget oven temperature is 40.00";
+  for (auto [temperature, flag, text] : {std::tuple{38, 0, ""}, std::tuple{37, 1, notReady.c_str()},
+                                         std::tuple{42, 0, ""}, std::tuple{43, 1, notReady.c_str()}}) {
+    g_unitStatusSnapshot.m_nOvenTemperature.Store(temperature);
+    CInletSystemStatus status;
+    status.SetNotReadyInfo("left from before");
+    pump.ReadStatus(status);
+    EXPECT_EQ(status.GetNotReady(), flag) << temperature;
+    EXPECT_EQ(status.GetNotReadyInfo(), text) << temperature;
+  }
+}
+
+// ---- The sampler-injecting flag follows a sample's run (the whole run:
+// DirectEndToEndTest) ----
+
+class SampleRunTest : public RunControlTest {
+ protected:
+  // One poll with the node in `nodeState` and the autosampler in
+  // `samplerStatus`.
+  int Poll(std::uint32_t nodeState, std::uint32_t samplerStatus) {
+    g_unitStatusSnapshot.m_dwNodeState.Store(nodeState);
+    g_unitStatusSnapshot.m_dwSamplerStatus.Store(samplerStatus);
+    CInletSystemStatus status;
+    pump.ReadStatus(status);
+    EXPECT_EQ(sampler.Injecting(), pump.MethodRunning());
+    return pump.MethodRunning();
+  }
+  CQuarnAutoSampler sampler;
+};
+
+TEST_F(SampleRunTest, AStartWhoseRunIsNeverSeenEndsAfterTenSeconds) {
+  sampler.StartMethod();
+  for (int poll = 0; poll < 9; ++poll) EXPECT_EQ(Poll(2, 0x0104), 1) << poll;
+  EXPECT_EQ(Poll(2, 0x0104), 0);
+}
+
+TEST_F(SampleRunTest, AStopOrAPumpStartEndsIt) {
+  sampler.StartMethod();
+  pump.StopMethod();
+  EXPECT_EQ(pump.MethodRunning(), 0);
+  sampler.StartMethod();
+  pump.StartMethod();
+  EXPECT_EQ(pump.MethodRunning(), 0);
+  EXPECT_EQ(Poll(3, 0x0104), 0);  // a pump run is running only past the elapsed threshold
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// The direct autosampler and UV detector back-ends: their commands, their
+// additions to the analysis file and the run header of a sample start.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "front/quarn_control_autosampler.h"
+#include "network/quarn_autosampler.h"
+#include "network/quarn_pump.h"
+#include "network/quarn_uv_detector.h"
+#include "tests/network/network_world.h"
+#include "tests/support/method_files.h"
+
+namespace {
+
+using testing_support::LeI32;
+using testing_support::LeU16;
+
+class SamplerUvTest : public testing_support::NetworkWorld {
+ protected:
+  void SetUp() override {
+    NetworkWorld::SetUp();
+    PretendSessionOpen();
+    QuarnMethod m;
+    m.GetPumpInitialCons().MaxPressure() = 400;
+    m.GetPumpInitialCons().MinPressure() = 5;
+    ASSERT_EQ(pump.DownloadInitialConditions(m), 1);
+  }
+  std::vector<std::uint32_t> UnitList() const {
+    std::vector<std::uint32_t> units;
+    for (std::size_t i = 0; i < AnlsFile::UnitList::kCount; ++i) {
+      const std::uint32_t unit = g_downloadRecords.m_anlsFile.Row<AnlsFile::UnitList>(i).Get<AnlsFile::UnitEntry>();
+      if (unit) units.push_back(unit);
+    }
+    return units;
+  }
+  CQuarnPump pump;
+};
+
+TEST_F(SamplerUvTest, UvDownloadSetsTheDetectorAtOnceAndAddsItsLines) {
+  CQuarnUVDetector uv;
+  QuarnMethod m;
+  m.GetUVDetectorCons().Wavelength() = 254;
+  m.GetUVDetectorCons().Response() = uvResponseSlow;
+  const std::size_t before = net.Calls().size();
+  EXPECT_EQ(uv.DownloadMethod(m), 1);
+  EXPECT_EQ(uv.DownloadMethod(m), 1);  // again, without a pump download between
+  EXPECT_EQ(uv.SwitchLamp(Off), 1);
+  EXPECT_EQ(uv.SwitchLamp(On), 1);
+  // Words 4 to 7 keep what the pump's command left in them.
+  EXPECT_EQ(HostCallsFrom(before),
+            (std::vector<std::string>{"LC_UnitDirect(0x0401 0x09ec 0x0002 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)",
+                                      "LC_UnitDirect(0x0401 0x09ec 0x0002 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)",
+                                      "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0000 0x0005 0x0000 0x0000 0x0000)",
+                                      "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)"}));
+
+  // Two lines each time (their bytes: PumpDownloadTest), the unit listed once.
+  EXPECT_EQ(g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>(), 3 + 4);
+  EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0401}));  // listed once
+}
+
+TEST_F(SamplerUvTest, SampleStartsInARowListTheAutosamplerOnceAndKeepWorking) {
+  CQuarnAutoSampler sampler;
+  QuarnMethod m;
+  for (int start = 1; start <= 100; ++start) {
+    m.GetSamplerInitialCons().VialNumber() = start;
+    ASSERT_EQ(sampler.DownloadMethod(m), 1);
+    ASSERT_EQ(sampler.StartMethod(), 1);
+    EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), static_cast<std::uint32_t>(start));
+  }
+  EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0501}));
+  EXPECT_TRUE(ui.MessageBoxes().empty());
+}
+
+TEST_F(SamplerUvTest, FullTablesRefuseTheDownloadAndSayWhatToDo) {
+  CQuarnAutoSampler sampler;
+  CQuarnUVDetector uv;
+  for (std::uint16_t unit = 0x0A01; ListUnit(unit); ++unit) {
+  }
+  while (AppendInitialLine(0x0101, AnlsLine::kFlow, 0)) {
+  }
+  const AnlsFile full = g_downloadRecords.m_anlsFile;
+  const std::size_t before = net.Calls().size();
+  QuarnMethod m;
+  m.GetSamplerInitialCons().VialNumber() = 9;
+
+  EXPECT_EQ(sampler.DownloadMethod(m), 0);
+  EXPECT_EQ(uv.DownloadMethod(m), 0);
+  EXPECT_EQ(ui.MessageBoxes(),
+            (std::vector<std::string>{
+                "MessageBox 0x30: The analysis file's unit list is full (64 units), so the autosampler cannot be "
+                "added to it.\nLoad the pump method again, then the autosampler method. The autosampler method "
+                "was not loaded.",
+                "MessageBox 0x30: The analysis file has no room left for the UV detector's settings (32 initial "
+                "lines and 64 units at most).\nLoad the pump method again, then the UV detector method. The UV "
+                "detector method was not loaded."}));
+  EXPECT_TRUE(HostCallsFrom(before).empty());
+  EXPECT_TRUE(std::equal(full.Data(), full.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
+  EXPECT_EQ(g_directRunSettings.m_nVialNumber, 1);
+}
+
+// A sample start through the autosampler front, with the transport flag
+// absent: the direct family is built and the run header names the sample.
+TEST_F(SamplerUvTest, SampleStartCarriesVialVolumeAnalysisTimeAndFlushes) {
+  const auto methods = TempDir() / "methods";
+  testing_support::WriteTextFile(methods / "Sample.quarn900.toml",
+                                 "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 12\n"
+                                 "[autosampler]\nvial = 4\ninjection_volume = 10\nanalysis_time = 10\nflushes = 3\n");
+  setenv("QUARN_METHODS_DIR", methods.string().c_str(), 1);
+  {
+    CQuarnControlAutoSampler front;
+    EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 1);
+    EXPECT_EQ(front.StartMethod("Sample", CString("12"), 5.0f), 1);
+  }
+  unsetenv("QUARN_METHODS_DIR");
+  EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 0);
+
+  const auto header = LastRecords("LC_PushAnlsFile").at(0);
+  EXPECT_EQ(LeU16(header, 6), 3u);
+  EXPECT_EQ(LeI32(header, 8), 5000);
+  EXPECT_EQ(LeI32(header, 16), 600);
+  EXPECT_EQ(LeU16(header, 20), 12u);
+  EXPECT_EQ(LeU16(header, 22), 12u);
+  EXPECT_EQ(HostCallsFrom(net.CallTexts(true).size() - 4),
+            (std::vector<std::string>{"LC_Stop()", "LC_Reset()",
+                                      "LC_PushAnlsFile(run header, analysis file, transfer control)",
+                                      "LC_ResetRun()"}));
+}
+
+}  // namespace
