@@ -42,6 +42,9 @@ std::atomic<bool> g_stopRequested{false};
 // How the UV detector is introduced to the host: kind 1, number 1.
 constexpr int kUVDetectorKind = 1;
 constexpr int kUVDetectorNumber = 1;
+// How long the host waits for the instruments to become ready (the oven to
+// reach its temperature) before it injects anyway.
+constexpr double kReadyTimeoutMinutes = 15.0;
 // A run that has not started this long after the sample start has failed.
 constexpr double kStartTimeoutMinutes = 3.0;
 // Polls beyond the method's run length before the host gives up waiting.
@@ -128,6 +131,7 @@ class RunSession {
   bool LoadAll();
   void WriteExperimentRecord();
   bool Poll(int poll, double clockMinutes);
+  bool WaitUntilReady();
   void StopAndClose();
   void WriteRunFiles();
 
@@ -236,6 +240,41 @@ bool RunSession::Poll(int poll, double clockMinutes) {
   return true;
 }
 
+// Like the real host, inject only when no device reports not-ready (the
+// column oven at its temperature); these polls are shown, not recorded.
+bool RunSession::WaitUntilReady() {
+  Devices& d = *m_devices;
+  // The column equilibrates at the method's initial conditions meanwhile.
+  d.pump.SwitchPump(On);
+  const std::int64_t startMs = platform::Clock::Get().NowMs();
+  bool announced = false;
+  while (!g_stopRequested.load()) {
+    CInletSystemStatus pump;
+    CInletSystemStatus merged;
+    if (!d.pump.ReadStatus(pump)) return true;  // nothing to wait for without a status
+    merged = pump;
+    CInletSystemStatus other;
+    d.sampler.ReadStatus(other);
+    merged |= other;
+    d.uv.ReadStatus(other);
+    merged |= other;
+    if (!merged.GetNotReady()) return true;
+    const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
+    if (!announced) {
+      m_ui.Note("Waiting for the instruments to be ready: " + Utf8FromWindows1252(OneLineText(pump.GetNotReadyInfo().str())));
+      announced = true;
+    }
+    PollRow row = RowFromRecords(pump, merged);
+    row.clockMinutes = minutes;
+    m_ui.StatusLine(StatusLineText(row), static_cast<long>(minutes * 2) != static_cast<long>((minutes - 0.02) * 2));
+    if (minutes > kReadyTimeoutMinutes) {
+      m_ui.Note("\nThe instruments are still not ready after 15 minutes; injecting anyway.");
+      return true;
+    }
+  }
+  return false;
+}
+
 void RunSession::StopAndClose() {
   if (m_closed || !m_devices) return;
   m_closed = true;
@@ -316,6 +355,14 @@ int RunSession::Run() {
       result = 1;
     } else {
       WriteExperimentRecord();
+      if (!WaitUntilReady()) {
+        m_ui.Note("\nStopped by the user.");
+        StopAndClose();
+        WriteRunFiles();
+        m_devices.reset();
+        SetWireTrace(nullptr);
+        return 130;
+      }
       const double runLength = m_method.GetRunLength();
       char text[160];
       std::snprintf(text, sizeof text, "Injecting %.2f \u00b5l from vial %d; the method runs %.1f min.",

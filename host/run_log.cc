@@ -12,15 +12,14 @@ std::string Fixed(double value, int decimals) {
   return buf;
 }
 
-// Multi-line plug-in texts read best on one line in tables.
-std::string OneLine(const std::string& text) {
+}  // namespace
+
+std::string OneLineText(const std::string& text) {
   std::string r;
   for (char c : text) r += (c == '\n' || c == '\r') ? ' ' : c;
   while (r.find("  ") != std::string::npos) r.erase(r.find("  "), 1);
   return r;
 }
-
-}  // namespace
 
 std::string Utf8FromWindows1252(const std::string& text) {
   // 0x80 to 0x9F differ from Latin-1; these are the characters there.
@@ -118,8 +117,8 @@ std::string CsvRow(const PollRow& r) {
          std::to_string(r.injecting) + "," + Fixed(r.flow, 3) + "," + Fixed(r.pressure, 1) + "," +
          Fixed(r.percentA, 1) + "," + Fixed(r.percentB, 1) + "," + Fixed(r.percentC, 1) + "," +
          Fixed(r.percentD, 1) + "," + Fixed(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
-         std::to_string(r.notReady) + "," + std::to_string(r.error) + "," + CsvField(OneLine(r.notReadyText)) +
-         "," + CsvField(OneLine(r.errorText));
+         std::to_string(r.notReady) + "," + std::to_string(r.error) + "," + CsvField(OneLineText(r.notReadyText)) +
+         "," + CsvField(OneLineText(r.errorText));
 }
 
 std::string JsonRow(const PollRow& r) {
@@ -140,8 +139,8 @@ std::string StatusLineText(const PollRow& r) {
                      " ml/min  " + Fixed(r.pressure, 1) + " bar  A/B/C/D " + Fixed(r.percentA, 1) + "/" +
                      Fixed(r.percentB, 1) + "/" + Fixed(r.percentC, 1) + "/" + Fixed(r.percentD, 1) + "%  oven " +
                      Fixed(r.ovenTemperature, 0) + " C  lamp " + (r.lamp ? "on" : "off");
-  if (r.notReady) line += "  NOT READY: " + OneLine(r.notReadyText);
-  if (r.error) line += "  ERROR: " + OneLine(r.errorText);
+  if (r.notReady) line += "  NOT READY: " + OneLineText(r.notReadyText);
+  if (r.error) line += "  ERROR: " + OneLineText(r.errorText);
   return line;
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the release preset and runs the main job:
-# the stand-in host program. With no arguments it checks the example
-# methods and shows one; any arguments go to the host program instead.
+# the stand-in host program running an example gradient method end to end
+# on the simulated instruments. Any arguments go to the host program
+# instead (for example: scripts/run.sh method show examples/...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,5 +13,5 @@ cmake --build --preset release --target quarn-host >/dev/null
 if [ $# -gt 0 ]; then
   exec ./build/release/host/quarn-host "$@"
 fi
-./build/release/host/quarn-host method check examples/*.toml
-exec ./build/release/host/quarn-host method show examples/impurities-binary-gradient.quarn900.toml
+exec ./build/release/host/quarn-host run examples/impurities-binary-gradient.quarn900.toml \
+  --transport direct --vial 12 --volume 5 --speed 120
