@@ -115,6 +115,26 @@ struct Devices {
   CQuarnControlUVDetector uv{kUVDetectorKind, kUVDetectorNumber};
   CQuarnControlPDADetector pda;
   CQuarnControlOven oven;
+
+  // One status poll of every device, as the host takes it: the pump's own
+  // reading in `pumpReading` (it reports for every unit on the direct network)
+  // and the flags of all five merged in `merged`. False when the pump gave
+  // no reading.
+  bool ReadAll(CInletSystemStatus& pumpReading, CInletSystemStatus& merged) {
+    CInletSystemStatus others[4];
+    const int ok = pump.ReadStatus(pumpReading);
+    sampler.ReadStatus(others[0]);
+    uv.ReadStatus(others[1]);
+    pda.ReadStatus(others[2]);
+    oven.ReadStatus(others[3]);
+    merged = pumpReading;
+    for (const auto& other : others) merged |= other;
+    return ok != 0;
+  }
+  int AnyMethodRunning() {
+    return pump.MethodRunning() | sampler.MethodRunning() | uv.MethodRunning() | pda.MethodRunning() |
+           oven.MethodRunning();
+  }
 };
 
 class RunSession {
@@ -207,23 +227,9 @@ void RunSession::WriteExperimentRecord() {
 bool RunSession::Poll(int poll, double clockMinutes) {
   Devices& d = *m_devices;
   CInletSystemStatus pump;
-  CInletSystemStatus sampler;
-  CInletSystemStatus uv;
-  CInletSystemStatus pda;
-  CInletSystemStatus oven;
-  const int ok = d.pump.ReadStatus(pump);
-  d.sampler.ReadStatus(sampler);
-  d.uv.ReadStatus(uv);
-  d.pda.ReadStatus(pda);
-  d.oven.ReadStatus(oven);
-  // The host's view: the flags of every device merged.
-  CInletSystemStatus merged = pump;
-  merged |= sampler;
-  merged |= uv;
-  merged |= pda;
-  merged |= oven;
-  const int running = d.pump.MethodRunning() | d.sampler.MethodRunning() | d.uv.MethodRunning() |
-                      d.pda.MethodRunning() | d.oven.MethodRunning();
+  CInletSystemStatus merged;
+  const bool ok = d.ReadAll(pump, merged);
+  const int running = d.AnyMethodRunning();
   if (!ok) return false;
   m_lastPump = pump;
   PollRow row = RowFromRecords(pump, merged);
@@ -251,13 +257,7 @@ bool RunSession::WaitUntilReady() {
   while (!g_stopRequested.load()) {
     CInletSystemStatus pump;
     CInletSystemStatus merged;
-    if (!d.pump.ReadStatus(pump)) return true;  // nothing to wait for without a status
-    merged = pump;
-    CInletSystemStatus other;
-    d.sampler.ReadStatus(other);
-    merged |= other;
-    d.uv.ReadStatus(other);
-    merged |= other;
+    if (!d.ReadAll(pump, merged)) return true;  // nothing to wait for without a status
     if (!merged.GetNotReady()) return true;
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
     if (!announced) {

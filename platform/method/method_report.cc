@@ -1,9 +1,9 @@
 // QuarnMethod::Print: the method as the experiment record shows it.
 // The layout is documented in docs/method-files.md ("Reports").
 
-#include <cstdarg>
 #include <cstring>
 
+#include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"
 
 namespace {
@@ -38,15 +38,6 @@ class Report {
   CGenericExpRecord* m_record;
 };
 
-CString Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
-CString Formatted(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  CString text;
-  text.FormatV(format, args);
-  va_end(args);
-  return text;
-}
 
 const char* SystemName(int setting) {
   switch (setting) {
@@ -72,15 +63,15 @@ CString ActionName(int action) {
     case actionOn:
       return "On";
     default:
-      if (action >= actionPosition1 && action <= actionPosition6) return Formatted("Position %d", action);
-      return Formatted("Code %d", action);
+      if (action >= actionPosition1 && action <= actionPosition6) return CStringF::Format("Position %d", action);
+      return CStringF::Format("Code %d", action);
   }
 }
 
 CString OutputName(int type) {
-  if (type >= eventOutput1 && type <= eventOutput4) return Formatted("Event %d", type - eventOutput1 + 1);
-  if (type >= eventValve1 && type <= eventValve3) return Formatted("Valve %d", type - eventValve1 + 1);
-  return Formatted("Type %d", type);
+  if (type >= eventOutput1 && type <= eventOutput4) return CStringF::Format("Event %d", type - eventOutput1 + 1);
+  if (type >= eventValve1 && type <= eventValve3) return CStringF::Format("Valve %d", type - eventValve1 + 1);
+  return CStringF::Format("Type %d", type);
 }
 
 // The method's own lines: title, file, description.
@@ -113,11 +104,11 @@ void PrintPump(Report& r, const QuarnMethod& method) {
 
   r.Line("Initial Conditions");
   r.Field("Pump system", SystemName(pump.PumpSystem()));
-  r.Field("Flow", Formatted("%.3f ml/min", static_cast<double>(pump.Flow())));
-  r.Field("Pressure limits", Formatted("%d to %d bar", pump.MinPressure(), pump.MaxPressure()));
-  r.Field("Stop time", Formatted("%.2f min", static_cast<double>(pump.StopTime())));
+  r.Field("Flow", CStringF::Format("%.3f ml/min", static_cast<double>(pump.Flow())));
+  r.Field("Pressure limits", CStringF::Format("%d to %d bar", pump.MinPressure(), pump.MaxPressure()));
+  r.Field("Stop time", CStringF::Format("%.2f min", static_cast<double>(pump.StopTime())));
   const double a = 100.0 - pump.PercentB() - pump.PercentC() - pump.PercentD();
-  r.Field("Composition", Formatted("A %.1f %%  B %.1f %%  C %.1f %%  D %.1f %%", a,
+  r.Field("Composition", CStringF::Format("A %.1f %%  B %.1f %%  C %.1f %%  D %.1f %%", a,
                                    static_cast<double>(pump.PercentB()), static_cast<double>(pump.PercentC()),
                                    static_cast<double>(pump.PercentD())));
   static const char* const kSolventLabels[] = {"Solvent A", "Solvent B", "Solvent C", "Solvent D"};
@@ -126,7 +117,7 @@ void PrintPump(Report& r, const QuarnMethod& method) {
     r.Field(kSolventLabels[c], solvents.Name(c).IsEmpty() ? CString("(in use, not named)") : solvents.Name(c));
   }
   r.Field("Column oven", pump.OvenInUse() == 1
-                             ? Formatted("%.1f C", static_cast<double>(pump.OvenTemperature()))
+                             ? CStringF::Format("%.1f C", static_cast<double>(pump.OvenTemperature()))
                              : CString("Not used"));
   r.Blank();
 
@@ -151,14 +142,14 @@ void PrintPump(Report& r, const QuarnMethod& method) {
   const InitialEventStates& initial = method.GetInitialEventStates();
   CString outputs = " ";
   for (int type = eventOutput1; type <= eventOutput4; ++type) {
-    outputs += Formatted(" %s: %-11s", OutputName(type).GetString(),
+    outputs += CStringF::Format(" %s: %-11s", OutputName(type).GetString(),
                          ActionName(initial.State(static_cast<EventType>(type))).GetString());
   }
   outputs.TrimRight();
   r.Line("%s", outputs.GetString());
   CString valves = " ";
   for (int type = eventValve1; type <= eventValve3; ++type) {
-    valves += Formatted(" %s: %-11s", OutputName(type).GetString(),
+    valves += CStringF::Format(" %s: %-11s", OutputName(type).GetString(),
                         ActionName(initial.State(static_cast<EventType>(type))).GetString());
   }
   valves.TrimRight();
@@ -186,10 +177,10 @@ void PrintSampler(Report& r, const QuarnMethod& method) {
   r.Heading("Autosampler Method");
   WriteIdentity(r, method);
   r.Blank();
-  r.Field("Vial", Formatted("%d", sampler.VialNumber()));
-  r.Field("Injection volume", Formatted("%.2f ul", static_cast<double>(sampler.InjectionVolume())));
-  r.Field("Analysis time", Formatted("%.2f min", static_cast<double>(sampler.AnalysisTime())));
-  r.Field("Flushes", Formatted("%d", sampler.Flushes()));
+  r.Field("Vial", CStringF::Format("%d", sampler.VialNumber()));
+  r.Field("Injection volume", CStringF::Format("%.2f ul", static_cast<double>(sampler.InjectionVolume())));
+  r.Field("Analysis time", CStringF::Format("%.2f min", static_cast<double>(sampler.AnalysisTime())));
+  r.Field("Flushes", CStringF::Format("%d", sampler.Flushes()));
   r.Blank();
 }
 
@@ -198,7 +189,7 @@ void PrintUV(Report& r, const QuarnMethod& method) {
   r.Heading("UV Detector Method");
   WriteIdentity(r, method);
   r.Blank();
-  r.Field("Wavelength", Formatted("%d nm", uv.Wavelength()));
+  r.Field("Wavelength", CStringF::Format("%d nm", uv.Wavelength()));
   CString response;
   switch (uv.Response()) {
     case uvResponseFast:
@@ -211,7 +202,7 @@ void PrintUV(Report& r, const QuarnMethod& method) {
       response = "Slow";
       break;
     default:
-      response = Formatted("Setting %d", uv.Response());
+      response = CStringF::Format("Setting %d", uv.Response());
   }
   r.Field("Response", response);
   r.Field("Autozero at start", uv.ZeroSetting() == 1 ? "Yes" : "No");
