@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh >/dev/null
-export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/.ccache}"
+# ccache keeps its cache in its usual per-user folder, so a fresh clone
+# builds quickly on a machine that has built the project before.
 cmake --preset release >/dev/null
 cmake --build --preset release --target quarn-host >/dev/null
 if [ $# -gt 0 ]; then

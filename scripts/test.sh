@@ -12,7 +12,8 @@ bash scripts/setup.sh
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(debug asan tsan)
 
-export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/.ccache}"
+# ccache keeps its cache in its usual per-user folder, so a fresh clone
+# builds quickly on a machine that has built the project before.
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-2G}"
 
 for preset in "${presets[@]}"; do
