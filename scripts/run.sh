@@ -8,7 +8,10 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh >/dev/null
 # ccache keeps its cache in its usual per-user folder, so a fresh clone
-# builds quickly on a machine that has built the project before.
+# builds quickly on a machine that has built the project before (paths
+# are taken relative to the clone, so another clone's objects are reused).
+export CCACHE_BASEDIR="$PWD"
+export CCACHE_NOHASHDIR=1
 cmake --preset release >/dev/null
 cmake --build --preset release --target quarn-host >/dev/null
 if [ $# -gt 0 ]; then

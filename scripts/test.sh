@@ -13,7 +13,10 @@ presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(debug asan tsan)
 
 # ccache keeps its cache in its usual per-user folder, so a fresh clone
-# builds quickly on a machine that has built the project before.
+# builds quickly on a machine that has built the project before (paths
+# are taken relative to the clone, so another clone's objects are reused).
+export CCACHE_BASEDIR="$PWD"
+export CCACHE_NOHASHDIR=1
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-2G}"
 
 for preset in "${presets[@]}"; do
