@@ -58,6 +58,7 @@ struct Panel {
   std::optional<double> fixedLo, fixedHi;
   std::optional<double> reference;  // a dashed horizontal line
   std::string referenceName;
+  double minSpan = 0;  // the axis covers at least this much, so noise stays small
 };
 
 }  // namespace
@@ -99,7 +100,7 @@ std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& i
   panels.push_back({"Flow (ml/min)", {{"Flow", "#138d90", [](const PollRow& r) { return r.flow; }}}, 0.0,
                     std::nullopt, std::nullopt, ""});
   panels.push_back({"Oven (\xB0" "C)", {{"Oven temperature", "#c0392b", [](const PollRow& r) { return r.ovenTemperature; }}},
-                    std::nullopt, std::nullopt, info.ovenSetPoint, "Set point"});
+                    std::nullopt, std::nullopt, info.ovenSetPoint, "Set point", 10.0});
 
   const double height = kTop + panels.size() * kPanel + (panels.size() - 1) * kGap + kBottom;
   const double plotW = kWidth - kLeft - kRight;
@@ -143,6 +144,11 @@ std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& i
     if (lo > hi) {
       lo = 0;
       hi = 1;
+    }
+    if (hi - lo < panel.minSpan) {
+      const double middle = (hi + lo) / 2;
+      lo = panel.fixedLo ? lo : middle - panel.minSpan / 2;
+      hi = lo + panel.minSpan;
     }
     if (hi - lo < 1e-9) {
       hi = lo + (std::fabs(lo) > 1 ? std::fabs(lo) * 0.1 : 1.0);
