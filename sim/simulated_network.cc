@@ -32,6 +32,11 @@ thread_local bool t_holdsReply = false;
 thread_local std::uint64_t t_holdGeneration = 0;
 thread_local bool t_isReceiver = false;
 
+// A virtual sleep waits here, in wall time on purpose, for the receiving
+// thread to take what is due: that thread runs in wall time and virtual
+// time cannot move it. The wait normally lasts microseconds; the limit only
+// turns a missing receiver (a hang) into a clear abort, and decides no
+// result.
 constexpr auto kWaitForReceiverLimit = std::chrono::seconds(30);
 constexpr std::uint16_t kTroubleUpperPressure = 0x0201;
 constexpr std::uint16_t kTroubleLowerPressure = 0x0202;
