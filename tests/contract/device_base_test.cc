@@ -104,13 +104,4 @@ TEST(DeviceBaseTest, DetectorForwardingAndDefaults) {
   EXPECT_EQ(d.GetDetectorNumber(), 2);
 }
 
-TEST(DeviceBaseTest, MessageMapsChainToTheWindowClass) {
-  MinimalPump pump;
-  const AFX_MSGMAP* map = pump.GetMessageMap();
-  ASSERT_NE(map, nullptr);
-  EXPECT_EQ(map, CPump::GetThisMessageMap());
-  EXPECT_EQ(map->pBaseMap, CWnd::GetThisMessageMap());
-  EXPECT_EQ(CUVDetector::GetThisMessageMap()->pBaseMap, CDetector::GetThisMessageMap());
-}
-
 }  // namespace

@@ -61,10 +61,4 @@ TEST_F(BackendFactoryTest, FlagChangeAffectsOnlyLaterCreations) {
   EXPECT_EQ(recorder.families, (std::vector<BackendFamily>{BackendFamily::kDirect, BackendFamily::kServer}));
 }
 
-TEST(BackendFamilyTest, TableOfTheFlag) {
-  EXPECT_EQ(ChooseBackendFamily(0), BackendFamily::kDirect);
-  EXPECT_EQ(ChooseBackendFamily(1), BackendFamily::kServer);
-  EXPECT_EQ(ChooseBackendFamily(7), BackendFamily::kServer);
-}
-
 }  // namespace

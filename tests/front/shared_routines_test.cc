@@ -11,8 +11,6 @@ namespace {
 
 class SharedRoutinesTest : public testing_support::TestWorld {};
 
-TEST_F(SharedRoutinesTest, InletKeyIsFixed) { EXPECT_EQ(InletRegistryKey(), "Inlets\\InletKernel\\QuarnControl"); }
-
 TEST_F(SharedRoutinesTest, MissingFlagReadsZeroAndWritesZeroBack) {
   EXPECT_EQ(ReadNetBoxCommsFlag(), 0);
   const auto stored = platform::Registry(RegistryFile())
