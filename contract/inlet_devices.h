@@ -4,8 +4,9 @@
 // default answers are fixed):
 //  - Every class derives from the window class; its virtual table holds
 //    the window class's operations first, then the inlet operations below
-//    in the order declared. Declarations that share one body in every
-//    class (e.g. NotReady / Error) sit together.
+//    in the order declared. Most declarations that share one body in
+//    every class (e.g. NotReady / Error) sit together; where the host's
+//    table puts them apart, so does the declaration order.
 //  - "Abstract" operations are pure virtual; the others give the host's
 //    default answer. Forwarding overloads call the shorter overload
 //    through the virtual table, so a derived override runs; the extra
@@ -98,10 +99,12 @@ class CAutoSampler : public CWnd {
   virtual int WriteExpRecord(CGenericExpRecord*, const CString&) { return 0; }
   // Appends the sample-run injection block to the record.
   virtual void WriteInjectionVolume(CGenericExpRecord* record, float volume);
+  // Inject / WaitingToInject and Injecting / MethodRunning share their
+  // bodies but not their slots: the host finds each pair two slots apart.
   virtual int Inject() { return 1; }
-  virtual int WaitingToInject() { return 1; }
   virtual void InitialiseRawDataManager(CInletRawDataManager*) {}
   virtual int Injecting() = 0;
+  virtual int WaitingToInject() { return 1; }
   virtual int MethodRunning() = 0;
   virtual int PostRunning() = 0;
   virtual int NotReady(CString& text) = 0;

@@ -90,27 +90,12 @@ int FreeInitialLines() {
   return count < 0 || count >= total ? 0 : total - count;
 }
 
-bool UnitListed(std::uint16_t unit) {
-  if (unit == 0) return false;  // 0 marks a free entry
-  const AnlsFile& file = g_downloadRecords.m_anlsFile;
-  for (std::size_t i = 0; i < AnlsFile::UnitList::kCount; ++i) {
-    if (file.Row<AnlsFile::UnitList>(i).Get<AnlsFile::UnitEntry>() == unit) return true;
-  }
-  return false;
-}
-
-bool ListUnit(std::uint16_t unit) {
-  if (UnitListed(unit)) return true;
+bool AppendUnit(std::uint16_t unit) {
   DownloadRecords& records = g_downloadRecords;
-  AnlsFile& file = records.m_anlsFile;
-  // Entries the index does not count (the session's default list) are
-  // stepped over, not written over.
-  for (int next = records.m_nUnitListIndex < -1 ? 0 : records.m_nUnitListIndex + 1;; ++next) {
-    auto entry = file.Row<AnlsFile::UnitList>(static_cast<std::size_t>(next));
-    if (entry.IsNull()) return false;
-    if (entry.Get<AnlsFile::UnitEntry>() != 0) continue;
-    entry.Set<AnlsFile::UnitEntry>(unit);
-    records.m_nUnitListIndex = next;
-    return true;
-  }
+  const int next = records.m_nUnitListIndex < -1 ? 0 : records.m_nUnitListIndex + 1;
+  auto entry = records.m_anlsFile.Row<AnlsFile::UnitList>(static_cast<std::size_t>(next));
+  if (entry.IsNull()) return false;
+  entry.Set<AnlsFile::UnitEntry>(unit);
+  records.m_nUnitListIndex = next;
+  return true;
 }

@@ -64,16 +64,14 @@ bool AppendInitialLine(std::uint16_t unit, std::uint16_t code, std::int32_t p0);
 // How many more initial lines fit.
 int FreeInitialLines();
 
-// Whether `unit` is anywhere in the unit list.
-bool UnitListed(std::uint16_t unit);
-
-// Puts `unit` in the unit list: nothing to do when it is listed already;
-// otherwise it goes into the first free entry behind the last one written,
-// and the unit-list index moves there. A unit is listed once however many
-// downloads name it, so repeated sample starts never fill the list, and no
-// listed unit is written over. Returns false, writing nothing, when the
-// unit is not listed and no entry is free.
-bool ListUnit(std::uint16_t unit);
+// Appends `unit` to the unit list: the unit-list index moves on by one and
+// the unit is written at that entry, whether or not it is listed already
+// (each sample start lists the autosampler again). Once the index stands at
+// the list's last entry the list is full: nothing more is appended, the
+// list and the index stay as they are, and the caller carries on, so that
+// any number of sample starts can follow one pump download. Returns whether
+// the unit was written.
+bool AppendUnit(std::uint16_t unit);
 
 // The analysis file the session open pushes: the default pump lines
 // (2 ml/min, 300 bar upper and 0 bar lower limit), the pump and the

@@ -12,21 +12,15 @@ CQuarnAutoSampler::CQuarnAutoSampler() { g_vexlinkSession.m_nSamplerPresent.Stor
 CQuarnAutoSampler::~CQuarnAutoSampler() { g_vexlinkSession.m_nSamplerPresent.Store(0); }
 
 int CQuarnAutoSampler::DownloadMethod(QuarnMethod& method) {
-  // The list holds each unit once, so this refusal needs a list filled
-  // by something other than these downloads.
-  if (!ListUnit(kUnitAutosampler)) {
-    SendMessageBox("The analysis file's unit list is full (64 units), so the autosampler cannot be added to it.\n"
-                   "Load the pump method again, then the autosampler method. The autosampler method was not "
-                   "loaded.",
-                   MB_ICONEXCLAMATION);
-    return 0;
-  }
   const SamplerInitialCons& cons = method.GetSamplerInitialCons();
   DirectRunSettings& settings = g_directRunSettings;
   settings.m_nVialNumber = cons.VialNumber();
   settings.m_fInjectionVolumeUl = cons.InjectionVolume();
   settings.m_fAnalysisTimeS = cons.AnalysisTime() * 60.0f;
   settings.m_nFlushCount = cons.Flushes();
+  // Listed again at every download; a full list takes no more and the
+  // sample still runs.
+  AppendUnit(kUnitAutosampler);
   return 1;
 }
 

@@ -85,31 +85,6 @@ std::uint32_t SystemCodeOf(int pumpSystem) {
   }
 }
 
-// The composition line carries A, B and C only: a method that gives
-// solvent D a share cannot run as written. Returns why, or empty.
-CString SolventDProblem(const QuarnMethod& method) {
-  CString text;
-  const float initial = method.GetPumpInitialCons().PercentD();
-  if (initial != 0.0f) {
-    text.Format("This method gives solvent D %.1f %% at the start of the run", static_cast<double>(initial));
-  } else {
-    const PumpGradient& gradient = method.GetPumpGradient();
-    for (int i = 0; i < gradient.GetCount(); ++i) {
-      const GradTimeTableEntry* step = gradient.TableEntry(i);
-      if (step && step->PercentD() != 0.0f) {
-        text.Format("This method gives solvent D %.1f %% in the gradient step at %.2f min",
-                    static_cast<double>(step->PercentD()), static_cast<double>(step->Time()));
-        break;
-      }
-    }
-  }
-  if (!text.IsEmpty()) {
-    text += ", but on the direct instrument network the pump takes shares of solvents A, B and C only.\n"
-            "Give that share to solvent A, B or C and load the method again.";
-  }
-  return text;
-}
-
 // Whether the method's gradient fits behind `linesUsed` timetable lines
 // (a system code of 1 builds none). Returns why not, or empty.
 CString TimetableProblem(const PumpGradient& gradient, std::uint32_t systemCode, int linesUsed) {
@@ -190,10 +165,9 @@ int CQuarnPump::InitialiseComms() { return VexlinkSessionOpen(); }
 int CQuarnPump::DownloadInitialConditions(QuarnMethod& method) {
   return RunWithPumpCommsMessage([&method] {
     const PumpInitialCons& cons = method.GetPumpInitialCons();
-    // The whole method is checked before anything changes, so that a
-    // refused method leaves the one loaded before whole.
-    CString problem = SolventDProblem(method);
-    if (problem.IsEmpty()) problem = TimetableProblem(method.GetPumpGradient(), SystemCodeOf(cons.PumpSystem()), 0);
+    // The gradient is checked before anything changes, so that a refused
+    // method leaves the one loaded before whole.
+    const CString problem = TimetableProblem(method.GetPumpGradient(), SystemCodeOf(cons.PumpSystem()), 0);
     if (!problem.IsEmpty()) {
       Refuse(problem, "The method was not loaded.");
       return 0;
@@ -216,8 +190,10 @@ int CQuarnPump::DownloadInitialConditions(QuarnMethod& method) {
     }
 
     // A method without a stop time keeps the one before, except the first.
+    // Minutes become seconds in single precision, so 2.3 min is the 138 s
+    // a user reads, not the 137 s that double precision would truncate to.
     if (pump.m_nFirstDownload || cons.StopTime() != 0.0f) {
-      g_directRunSettings.m_nStopTimeS = TruncateToInt32(static_cast<double>(cons.StopTime()) * 60.0);
+      g_directRunSettings.m_nStopTimeS = TruncateToInt32(static_cast<double>(cons.StopTime() * 60.0f));
     }
 
     ResetAnlsFile();
@@ -231,10 +207,7 @@ int CQuarnPump::DownloadInitialConditions(QuarnMethod& method) {
 int CQuarnPump::DownloadTimetable(QuarnMethod& method) {
   return RunWithPumpCommsMessage([&method] {
     const int linesUsed = g_downloadRecords.m_anlsFile.Get<AnlsFile::TimetableCount>();
-    CString problem = SolventDProblem(method);
-    if (problem.IsEmpty()) {
-      problem = TimetableProblem(method.GetPumpGradient(), g_directPumpState.SystemCode(), linesUsed);
-    }
+    const CString problem = TimetableProblem(method.GetPumpGradient(), g_directPumpState.SystemCode(), linesUsed);
     if (!problem.IsEmpty()) {
       Refuse(problem, "The gradient timetable was not loaded.");
       return 0;
@@ -271,12 +244,11 @@ void CQuarnPump::ResetAnlsFile() {
     line.Set<AnlsLine::P2>(0);
   }
 
-  // A fresh list has room for every unit below.
-  ListUnit(kUnitPump1);
-  if (code == 0x200 || code == 0x300) ListUnit(kUnitPump2);
-  if (code == 0x300) ListUnit(kUnitPump3);
+  AppendUnit(kUnitPump1);
+  if (code == 0x200 || code == 0x300) AppendUnit(kUnitPump2);
+  if (code == 0x300) AppendUnit(kUnitPump3);
   if (code != 1) SetCommandWord<0>(static_cast<std::uint16_t>(code));
-  if (g_directPumpState.m_nOvenInUse) ListUnit(kUnitOven);
+  if (g_directPumpState.m_nOvenInUse) AppendUnit(kUnitOven);
 }
 
 void CQuarnPump::BuildInitialLines(const PumpInitialCons& cons) {
@@ -330,10 +302,8 @@ void CQuarnPump::BuildTimetableLines(const PumpGradient& gradient) {
     if (!step) break;
     const std::int32_t timeMs = TruncateToInt32(static_cast<double>(step->Time() * 60000.0f));
     AppendTimetableLine(timeMs, AnlsLine::kFlow, TruncateToInt32(static_cast<double>(step->Flow()) * 1000.0 + 0.5));
-    // A step's own upper limit holds from its time on; a step without one
-    // keeps the method's.
-    const int limit = step->Pressure() > 0 ? step->Pressure() : g_directPumpState.m_nUpperPressureLimit;
-    AppendTimetableLine(timeMs, AnlsLine::kUpperPressure, limit);
+    // Every step carries the method's upper limit: the units take no other.
+    AppendTimetableLine(timeMs, AnlsLine::kUpperPressure, g_directPumpState.m_nUpperPressureLimit);
     const WholePercent p = Compose(step->PercentB(), step->PercentC());
     AppendTimetableLine(timeMs, AnlsLine::kComposition, p.a, p.b, p.c);
   }

@@ -27,14 +27,16 @@ void SendToDetector() {
 }  // namespace
 
 int CQuarnUVDetector::DownloadMethod(QuarnMethod& method) {
-  // Both lines and the list entry must fit before anything is sent.
-  if (FreeInitialLines() < kLinesPerDownload || !ListUnit(kUnitUV)) {
-    SendMessageBox("The analysis file has no room left for the UV detector's settings (32 initial lines and "
-                   "64 units at most).\nLoad the pump method again, then the UV detector method. The UV "
-                   "detector method was not loaded.",
+  // Both lines must fit before anything is sent; a full unit list takes
+  // no more entries but refuses nothing.
+  if (FreeInitialLines() < kLinesPerDownload) {
+    SendMessageBox("The analysis file has no room left for the UV detector's settings (32 initial lines at "
+                   "most).\nLoad the pump method again, then the UV detector method. The UV detector method "
+                   "was not loaded.",
                    MB_ICONEXCLAMATION);
     return 0;
   }
+  AppendUnit(kUnitUV);
   const UVDetectorCons& cons = method.GetUVDetectorCons();
   // Tenths of a nanometre, in the units' 16-bit arithmetic for the command.
   const std::uint32_t tenths = static_cast<std::uint32_t>(cons.Wavelength()) * 10u;

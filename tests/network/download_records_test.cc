@@ -11,14 +11,6 @@
 
 namespace {
 
-// The layouts the units expect.
-static_assert(AnlsLine::kSize == 44);
-static_assert(sizeof(AnlsFile) == 4368);
-static_assert(AnlsFile::InitialLines::kOffset == 16 && AnlsFile::InitialLines::kCount == 32);
-static_assert(AnlsFile::TimetableLines::kOffset == 1424 && AnlsFile::TimetableLines::kCount == 64);
-static_assert(AnlsFile::UnitList::kOffset == 4240 && AnlsFile::UnitList::kCount == 64);
-static_assert(sizeof(RunHeader) == 64 && sizeof(TransferControl) == 6 && sizeof(DirectCommand) == 16);
-
 class DownloadStateTest : public testing_support::TestWorld {
  protected:
   void SetUp() override {
@@ -84,14 +76,15 @@ TEST_F(DownloadStateTest, SessionFileKeepsTimetableLinesAndTheUnitListIndex) {
   EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 5);
 }
 
-TEST_F(DownloadStateTest, UnitsAreListedOnceAndNothingListedIsWrittenOver) {
-  BuildSessionAnlsFile();  // 0x0101 and 0x0501, not counted by the index
-  EXPECT_TRUE(ListUnit(0x0501));
-  EXPECT_TRUE(ListUnit(0x0401));
-  EXPECT_TRUE(ListUnit(0x0401));
-  const AnlsFile& file = g_downloadRecords.m_anlsFile;
-  EXPECT_EQ(Bytes(file.Data(), 4240, 8), (std::vector<std::uint8_t>{0x01, 0x01, 0x01, 0x05, 0x01, 0x04, 0, 0}));
-  EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 2);
+TEST_F(DownloadStateTest, UnitsAreAppendedBehindTheIndexUntilTheLastEntry) {
+  g_downloadRecords.m_nUnitListIndex = 61;
+  EXPECT_TRUE(AppendUnit(0x0401));
+  EXPECT_TRUE(AppendUnit(0x0401));
+  const AnlsFile full = g_downloadRecords.m_anlsFile;
+  EXPECT_FALSE(AppendUnit(0x0501));
+  EXPECT_EQ(Bytes(full.Data(), 4240 + 2 * 61, 6), (std::vector<std::uint8_t>{0, 0, 0x01, 0x04, 0x01, 0x04}));
+  EXPECT_TRUE(std::equal(full.Data(), full.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
+  EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 63);
 }
 
 TEST_F(DownloadStateTest, HostValuesBeyondTheRunHeadersNumbersAreHeldNotWrapped) {

@@ -184,6 +184,32 @@ TEST_F(PumpDownloadTest, OvenAutosamplerAndUvJoinTheFileInTheOrderOfTheirDownloa
   EXPECT_EQ(RegGetInstrumentMake("OVEN"), "");
 }
 
+TEST_F(PumpDownloadTest, ASecondLoadCarriesNothingOfTheFirstIntoItsLines) {
+  QuarnMethod first = MakeMethod(pumpSystemTernary, {1, 1, 1, 0});
+  first.GetPumpInitialCons().PercentB() = 30.0f;
+  first.GetPumpInitialCons().PercentC() = 10.0f;
+  first.GetPumpInitialCons().OvenInUse() = 1;
+  CQuarnUVDetector uv;
+  ASSERT_EQ(Load(first), 1);
+  ASSERT_EQ(uv.DownloadMethod(first), 1);
+  // The UV lines now follow three pump lines, where the composition line
+  // with its B and C shares stood.
+  QuarnMethod second = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
+  ASSERT_EQ(Load(second), 1);
+  ASSERT_EQ(uv.DownloadMethod(second), 1);
+
+  const Bytes file = PushAtStart().at(1);
+  EXPECT_EQ(InitialLines(file), (std::vector<Line>{Initial(0x0101, 0, 1000), Initial(0x0101, 2, 400),
+                                                   Initial(0x0101, 3, 5), Initial(0x0401, 7, 2540),
+                                                   Initial(0x0401, 9, 1)}));
+  for (std::size_t i = 5, at = 16 + 5 * 44; i < 32; ++i, at += 44) {
+    EXPECT_EQ((Line{LeU16(file, at + 2), LeI32(file, at + 4), LeU16(file, at + 8), LeI32(file, at + 12),
+                    LeI32(file, at + 16), LeI32(file, at + 20)}),
+              Initial(0, 0, 0))
+        << "unused initial line " << i;
+  }
+}
+
 // ---- Flow and composition: rounded or truncated, as each record wants ----
 
 struct CompositionCase {
@@ -206,9 +232,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_P(CompositionTest, LineAndCommandWords) {
   const CompositionCase& c = GetParam();
-  QuarnMethod m = MakeMethod(pumpSystemTernary, {1, c.inUseB, c.inUseC, 0});
+  // Solvent D has no channel on the units: its share runs as A.
+  QuarnMethod m = MakeMethod(pumpSystemTernary, {1, c.inUseB, c.inUseC, 1});
   m.GetPumpInitialCons().PercentB() = c.percentB;
   m.GetPumpInitialCons().PercentC() = c.percentC;
+  m.GetPumpInitialCons().PercentD() = 15.0f;
   PresetCommandWords(0xEEEE);
   ASSERT_EQ(Load(m), 1);
   EXPECT_EQ(InitialLines(PushAtStart().at(1)).at(3), c.line);
@@ -229,23 +257,25 @@ TEST_F(PumpDownloadTest, FlowIsTruncatedInTheFileAndRoundedInTheCommand) {
 // ---- The gradient timetable and the stop time ----
 
 TEST_F(PumpDownloadTest, EachStepGivesFlowLimitAndCompositionLinesInTimeOrder) {
-  QuarnMethod m = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
+  QuarnMethod m = MakeMethod(pumpSystemBinary, {1, 1, 0, 1});
   PumpGradient& g = m.GetPumpGradient();
   g.AddEntry({1.5f, 1.25f, 40.0f, 0.0f, 0.0f, 0});
   g.AddEntry({0.0f, 1.0f, 10.0f, 0.0f, 0.0f, 0});
-  g.AddEntry({1.5f, 2.0f, 60.0f, 0.0f, 0.0f, 350});  // same time: kept after the one above; its own limit
+  // Same time: kept after the one above. Its own limit and its D share
+  // are not the units' to take: the method's limit, D as A.
+  g.AddEntry({1.5f, 2.0f, 60.0f, 0.0f, 20.0f, 350});
   ASSERT_EQ(Load(m), 1);
   EXPECT_EQ(TimetableLines(PushAtStart().at(1)),
             (std::vector<Line>{{0x0101, 0, 0, 1000, 0, 0},     {0x0101, 0, 2, 400, 0, 0},
                                {0x0101, 0, 1, 90, 10, 0},      {0x0101, 90000, 0, 1250, 0, 0},
                                {0x0101, 90000, 2, 400, 0, 0},  {0x0101, 90000, 1, 60, 40, 0},
-                               {0x0101, 90000, 0, 2000, 0, 0}, {0x0101, 90000, 2, 350, 0, 0},
+                               {0x0101, 90000, 0, 2000, 0, 0}, {0x0101, 90000, 2, 400, 0, 0},
                                {0x0101, 90000, 1, 40, 60, 0}}));
 }
 
 TEST_F(PumpDownloadTest, APumpStartRunsForTheStopTimeWhichZeroLeavesAsItWasExceptOnTheFirstLoad) {
   std::vector<std::int32_t> runTimes;
-  for (float stopTime : {0.0f, 12.5f, 0.0f, 3.0f}) {
+  for (float stopTime : {0.0f, 12.5f, 0.0f, 2.3f, 0.7f}) {
     QuarnMethod m = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
     m.GetPumpInitialCons().StopTime() = stopTime;
     ASSERT_EQ(Load(m), 1);
@@ -253,36 +283,13 @@ TEST_F(PumpDownloadTest, APumpStartRunsForTheStopTimeWhichZeroLeavesAsItWasExcep
     runTimes.push_back(LeI32(header, 16));
     EXPECT_EQ(LeI32(header, 20), -1);  // a pump start names no vial: 0xFFFF first and last
   }
-  EXPECT_EQ(runTimes, (std::vector<std::int32_t>{0, 750, 750, 180}));
+  // Minutes to seconds in single precision: 2.3 min is 138 s, 0.7 min 42 s.
+  EXPECT_EQ(runTimes, (std::vector<std::int32_t>{0, 750, 750, 138, 42}));
 }
 
-// ---- What the direct network cannot carry is refused, and nothing changes ----
+// ---- A gradient the timetable cannot hold is refused, and nothing changes ----
 
-struct RefusalCase {
-  const char* name;
-  void (*spoil)(QuarnMethod&);
-  std::string message;
-};
-
-class RefusalTest : public PumpDownloadTest, public testing::WithParamInterface<RefusalCase> {};
-
-INSTANTIATE_TEST_SUITE_P(
-    Methods, RefusalTest,
-    testing::Values(
-        RefusalCase{"SolventDAtStart", [](QuarnMethod& m) { m.GetPumpInitialCons().PercentD() = 15.0f; },
-                    "This method gives solvent D 15.0 % at the start of the run, but on the direct instrument "
-                    "network the pump takes shares of solvents A, B and C only.\nGive that share to solvent A, B "
-                    "or C and load the method again.\nThe method was not loaded."},
-        RefusalCase{"SolventDInAStep",
-                    [](QuarnMethod& m) { m.GetPumpGradient().AddEntry({2.5f, 1.0f, 10.0f, 0.0f, 5.0f, 0}); },
-                    "This method gives solvent D 5.0 % in the gradient step at 2.50 min, but"},
-        RefusalCase{"TwentyTwoSteps", [](QuarnMethod& m) { AddSteps(m, 22); },
-                    "This method's gradient timetable has 22 steps, but the direct instrument network holds at "
-                    "most 21.\nMerge or remove steps to leave 21 or fewer and load the method again; a shortened "
-                    "gradient is not sent, since it would change the separation.\nThe method was not loaded."}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
-
-TEST_P(RefusalTest, SaysWhyAndLeavesTheLoadedMethodWhole) {
+TEST_F(PumpDownloadTest, TwentyTwoStepsAreRefusedWithWhyAndTheLoadedMethodStaysWhole) {
   QuarnMethod loaded = MakeMethod(pumpSystemQuaternary, {1, 1, 1, 1});
   AddSteps(loaded, 4);
   ASSERT_EQ(Load(loaded), 1);
@@ -292,12 +299,15 @@ TEST_P(RefusalTest, SaysWhyAndLeavesTheLoadedMethodWhole) {
   QuarnMethod m = MakeMethod(pumpSystemQuaternary, {1, 1, 1, 1});
   m.GetPumpInitialCons().StopTime() = 20.0f;
   m.GetPumpInitialCons().OvenInUse() = 1;
-  GetParam().spoil(m);
+  AddSteps(m, 22);
   EXPECT_EQ(pump.DownloadInitialConditions(m), 0);
   EXPECT_EQ(pump.DownloadTimetable(m), 0);  // also when called alone
 
   ASSERT_EQ(ui.MessageBoxes().size(), 2u);
-  EXPECT_EQ(ui.MessageBoxes()[0].rfind("MessageBox 0x30: " + GetParam().message, 0), 0u) << ui.MessageBoxes()[0];
+  EXPECT_EQ(ui.MessageBoxes()[0],
+            "MessageBox 0x30: This method's gradient timetable has 22 steps, but the direct instrument network "
+            "holds at most 21.\nMerge or remove steps to leave 21 or fewer and load the method again; a shortened "
+            "gradient is not sent, since it would change the separation.\nThe method was not loaded.");
   EXPECT_TRUE(HostCallsFrom(calls).empty());
   EXPECT_TRUE(std::equal(before.Data(), before.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
   EXPECT_EQ(LeI32(PushAtStart().at(0), 16), 600);  // the loaded method's stop time

@@ -49,6 +49,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {"LC_Reset()", kPush, "LC_PumpStart()"}},
         CallsCase{"SwitchOffAfterOnOnlyStops", [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(Off); },
                   {"LC_Reset()", kPush, "LC_PumpStart()", "LC_PumpStop()"}},
+        CallsCase{"APolledFlowMeansThePumpIsOnSoSwitchingOnSendsNothing",
+                  [](CQuarnPump& p) {
+                    g_unitStatusSnapshot.m_fPumpFlow.Store(0.5f);
+                    CInletSystemStatus status;
+                    p.ReadStatus(status);
+                    p.SwitchPump(On);
+                  },
+                  {"LC_UnitStatus(0x0101)", "LC_UnitStatus(0x0501)", "LC_UnitStatus(0x0401)",
+                   "LC_UnitStatus(0x0601)", "LC_UnitStatus(0x0000)"}},
         CallsCase{"StartThenStop", [](CQuarnPump& p) { p.StartMethod(); p.StopMethod(); },
                   {"LC_Stop()", "LC_Reset()", kPush, "LC_ResetRun()", "LC_Stop()", "LC_Reset()"}},
         CallsCase{"NodeNeedingAResetIsResetAtEveryPoll", ReadTwice,

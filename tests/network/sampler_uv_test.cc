@@ -56,49 +56,47 @@ TEST_F(SamplerUvTest, UvDownloadSetsTheDetectorAtOnceAndAddsItsLines) {
                                       "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0000 0x0005 0x0000 0x0000 0x0000)",
                                       "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)"}));
 
-  // Two lines each time (their bytes: PumpDownloadTest), the unit listed once.
+  // Two lines and one list entry each time (their bytes: PumpDownloadTest).
   EXPECT_EQ(g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>(), 3 + 4);
-  EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0401}));  // listed once
+  EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0401, 0x0401}));
 }
 
-TEST_F(SamplerUvTest, SampleStartsInARowListTheAutosamplerOnceAndKeepWorking) {
+TEST_F(SamplerUvTest, SampleStartsListTheAutosamplerEachTimeUntilTheListIsFullThenKeepWorking) {
   CQuarnAutoSampler sampler;
   QuarnMethod m;
-  for (int start = 1; start <= 100; ++start) {
+  std::vector<std::uint32_t> full(64, 0x0501);
+  full[0] = 0x0101;
+  for (int start = 1; start <= 1000; ++start) {
     m.GetSamplerInitialCons().VialNumber() = start;
     ASSERT_EQ(sampler.DownloadMethod(m), 1);
     ASSERT_EQ(sampler.StartMethod(), 1);
-    EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), static_cast<std::uint32_t>(start));
+    ASSERT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), static_cast<std::uint32_t>(start));
+    if (start == 2) {
+      EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0501, 0x0501}));
+    }
+    if (start >= 63) {
+      ASSERT_EQ(UnitList(), full) << start;
+    }
   }
-  EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0501}));
+  EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 63);
   EXPECT_TRUE(ui.MessageBoxes().empty());
 }
 
-TEST_F(SamplerUvTest, FullTablesRefuseTheDownloadAndSayWhatToDo) {
-  CQuarnAutoSampler sampler;
+TEST_F(SamplerUvTest, FullInitialLinesRefuseTheUvDownloadAndSayWhatToDo) {
   CQuarnUVDetector uv;
-  for (std::uint16_t unit = 0x0A01; ListUnit(unit); ++unit) {
-  }
   while (AppendInitialLine(0x0101, AnlsLine::kFlow, 0)) {
   }
-  const AnlsFile full = g_downloadRecords.m_anlsFile;
-  const std::size_t before = net.Calls().size();
+  g_downloadRecords.m_anlsFile.Set<AnlsFile::InitialCount>(31);  // room for one line, not two
+  const AnlsFile before = g_downloadRecords.m_anlsFile;
+  const std::size_t calls = net.Calls().size();
   QuarnMethod m;
-  m.GetSamplerInitialCons().VialNumber() = 9;
-
-  EXPECT_EQ(sampler.DownloadMethod(m), 0);
   EXPECT_EQ(uv.DownloadMethod(m), 0);
-  EXPECT_EQ(ui.MessageBoxes(),
-            (std::vector<std::string>{
-                "MessageBox 0x30: The analysis file's unit list is full (64 units), so the autosampler cannot be "
-                "added to it.\nLoad the pump method again, then the autosampler method. The autosampler method "
-                "was not loaded.",
-                "MessageBox 0x30: The analysis file has no room left for the UV detector's settings (32 initial "
-                "lines and 64 units at most).\nLoad the pump method again, then the UV detector method. The UV "
-                "detector method was not loaded."}));
-  EXPECT_TRUE(HostCallsFrom(before).empty());
-  EXPECT_TRUE(std::equal(full.Data(), full.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
-  EXPECT_EQ(g_directRunSettings.m_nVialNumber, 1);
+  EXPECT_EQ(ui.MessageBoxes(), (std::vector<std::string>{
+                                   "MessageBox 0x30: The analysis file has no room left for the UV detector's "
+                                   "settings (32 initial lines at most).\nLoad the pump method again, then the UV "
+                                   "detector method. The UV detector method was not loaded."}));
+  EXPECT_TRUE(HostCallsFrom(calls).empty());
+  EXPECT_TRUE(std::equal(before.Data(), before.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
 }
 
 // A sample start through the autosampler front, with the transport flag
