@@ -141,42 +141,4 @@ TEST_F(AutoSamplerFrontTest, DestructionDeletesTheBackEndThenEndsTheFlashingText
   EXPECT_EQ(timeline, (Timeline{"~Sampler", "Flash off", "Flash off"}));
 }
 
-TEST_F(AutoSamplerFrontTest, ForwardedCallsAndFixedAnswers) {
-  CQuarnControlAutoSampler sampler;
-  maker.sampler->results = {{"InitialiseComms", 0}, {"StopMethod", 6}};
-  CString text = "unchanged";
-  EXPECT_EQ(sampler.InitialiseComms(), 0);
-  EXPECT_EQ(sampler.StopMethod(), 6);
-  EXPECT_EQ(sampler.ResetInjector(), 1);
-  EXPECT_EQ(sampler.NotReady(text), 1);
-  EXPECT_EQ(sampler.Error(text), 1);
-  EXPECT_EQ(text, "unchanged");
-  EXPECT_EQ(sampler.PostRunning(), 0);
-  EXPECT_EQ(sampler.Initialise(), 1);
-  EXPECT_EQ(sampler.CloseDownComms(), 1);
-  EXPECT_EQ(sampler.SwitchWash(On), 0);
-  EXPECT_EQ(timeline, (Timeline{"InitialiseComms", "StopMethod"}));
-}
-
-TEST_F(AutoSamplerFrontTest, WithoutABackEndEveryCallAnswersItsFixedValue) {
-  maker.buildNothing = true;
-  CQuarnControlAutoSampler sampler;
-  CInletSystemStatus status;
-  CString text;
-  EXPECT_EQ(sampler.InitialiseComms(), 1);
-  EXPECT_EQ(sampler.ReadStatus(status), 0);
-  EXPECT_EQ(sampler.LoadMethod("M1"), 0);
-  EXPECT_EQ(sampler.StartMethod(), 0);
-  EXPECT_EQ(sampler.StartMethod("M1"), 0);
-  EXPECT_EQ(sampler.StartMethod("M1", CString("12"), 5.0f), 0);
-  EXPECT_EQ(sampler.StartMethod("M1", 3, 2.0f), 0);
-  EXPECT_EQ(sampler.StopMethod(), 0);
-  EXPECT_EQ(sampler.ResetInjector(), 0);
-  EXPECT_EQ(sampler.Injecting(), 0);
-  EXPECT_EQ(sampler.MethodRunning(), 0);
-  EXPECT_EQ(sampler.NotReady(text), 0);
-  EXPECT_EQ(sampler.Error(text), 0);
-  EXPECT_TRUE(timeline.empty()) << timeline[0];
-}
-
 }  // namespace

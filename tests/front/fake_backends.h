@@ -7,7 +7,8 @@
 // RecordingHostUi ("Progress 17: DownLoading Initial Events", "Flash off");
 // a sleep writes "Sleep to <ms>".
 //
-// Fault switches: `results` sets an operation's answer (default 1);
+// Fault switches: `results` sets an operation's answer (otherwise
+// `defaultResult`, 1);
 // `throwFrom` names an operation that raises CCommunicationsException.
 #pragma once
 
@@ -33,6 +34,7 @@ class FakeBackend {
   explicit FakeBackend(Timeline& timeline) : m_timeline(timeline) {}
 
   std::map<std::string, int> results;
+  int defaultResult = 1;
   std::string throwFrom;
   // Every method object handed in, and a copy of the last one.
   std::vector<const QuarnMethod*> methodsSeen;
@@ -43,7 +45,7 @@ class FakeBackend {
     m_timeline.push_back(operation);
     if (operation == throwFrom) ThrowCCommunicationsException(0, CString("Link down in " + operation));
     const auto it = results.find(operation);
-    return it == results.end() ? 1 : it->second;
+    return it == results.end() ? defaultResult : it->second;
   }
   int Call(const std::string& operation, QuarnMethod& method) {
     methodsSeen.push_back(&method);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "front/quarn_control_autosampler.h"
+#include "front/quarn_control_detectors.h"
 #include "front/shared_routines.h"
 #include "tests/front/front_test_world.h"
 
@@ -103,63 +105,21 @@ TEST_F(PumpFrontTest, MethodLengthIsTheRunLength) {
   EXPECT_FLOAT_EQ(length, -1.0f);
 }
 
-TEST_F(PumpFrontTest, CallsAreForwardedWithTheirArgumentsAndAnswers) {
-  CQuarnControlPump pump;
-  maker.pump->results = {{"InitialiseComms", 11}, {"ReadStatus", 12}, {"SwitchPump 1", 13}, {"MethodRunning", 14}};
-  CInletSystemStatus status;
-  CString text = "unchanged";
-  EXPECT_EQ(pump.InitialiseComms(), 11);
-  EXPECT_EQ(pump.Initialise(), 1);
-  EXPECT_EQ(pump.ReadStatus(status), 12);
-  EXPECT_EQ(maker.pump->statusSeen, &status);
-  EXPECT_EQ(pump.SwitchPump(On), 13);
-  EXPECT_EQ(pump.MethodRunning(), 14);
-  EXPECT_EQ(pump.CloseDownComms(), 1);
-  EXPECT_EQ(pump.LoadMethod("M1", "other"), 1) << "the long form does nothing";
-  EXPECT_EQ(pump.NotReady(text), 1);
-  EXPECT_EQ(pump.Error(text), 1);
-  EXPECT_EQ(text, "unchanged");
-  EXPECT_EQ(pump.PumpOn(), 0);
-  EXPECT_EQ(pump.PostRunning(), 0);
-  EXPECT_EQ(pump.GenericOp(1, 2), 1);
-  EXPECT_EQ(timeline, (Timeline{"InitialiseComms", "Initialise", "ReadStatus", "SwitchPump 1", "MethodRunning",
-                                "CloseDownComms"}));
-}
-
-TEST_F(PumpFrontTest, WithoutABackEndEveryCallAnswersItsFixedValue) {
-  maker.buildNothing = true;
-  CQuarnControlPump pump;
-  CInletSystemStatus status;
-  CString text;
-  float length = -1.0f;
-  EXPECT_EQ(pump.InitialiseComms(), 0);
-  EXPECT_EQ(pump.Initialise(), 1);
-  EXPECT_EQ(pump.ReadStatus(status), 0);
-  EXPECT_EQ(pump.SwitchPump(On), 0);
-  EXPECT_EQ(pump.LoadMethod("M1"), 0);
-  EXPECT_EQ(pump.StartMethod(), 0);
-  EXPECT_EQ(pump.StartMethod("M1"), 0);
-  EXPECT_EQ(pump.StopMethod(), 0);
-  EXPECT_EQ(pump.CloseDownComms(), 1);
-  EXPECT_EQ(pump.GetMethodLength("M1", length), 0);
-  EXPECT_FLOAT_EQ(length, -1.0f);
-  EXPECT_EQ(pump.MethodRunning(), 0);
-  EXPECT_EQ(pump.NotReady(text), 1);
-  EXPECT_EQ(pump.Error(text), 1);
-  EXPECT_TRUE(timeline.empty()) << timeline[0];
-}
-
+// The transport flag is read afresh by every front's constructor: any
+// non-zero value chooses the server family; a missing one the direct.
 TEST_F(PumpFrontTest, TheFlagChoosesTheFamilyAndTheBackEndDiesWithTheFront) {
-  WriteNetBoxCommsFlag(1);
-  {
+  { CQuarnControlPump pump; }
+  EXPECT_EQ(ReadNetBoxCommsFlag(), 0) << "the missing flag is written as 0";
+  for (int flag : {7, -1, 0}) {
+    WriteNetBoxCommsFlag(flag);
     CQuarnControlPump pump;
+    CQuarnControlAutoSampler sampler;
+    CQuarnControlUVDetector uv(0, 1);
   }
-  WriteNetBoxCommsFlag(0);
-  {
-    CQuarnControlPump pump;
-  }
-  EXPECT_EQ(maker.families, (std::vector<BackendFamily>{BackendFamily::kServer, BackendFamily::kDirect}));
-  EXPECT_EQ(timeline, (Timeline{"~Pump", "~Pump"}));
+  const auto k = BackendFamily::kServer;
+  const auto d = BackendFamily::kDirect;
+  EXPECT_EQ(maker.families, (std::vector<BackendFamily>{d, k, k, k, k, k, k, d, d, d}));
+  EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "~Pump"), 4);
 }
 
 }  // namespace
