@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "network/reply_formats.h"
+#include "platform/vexlink/reply_formats.h"
 
 constinit DownloadRecords g_downloadRecords;
 constinit DirectRunSettings g_directRunSettings;

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "network/download_records.h"
+#include "platform/vexlink/download_records.h"
 
 struct DownloadRecords {
   AnlsFile m_anlsFile;

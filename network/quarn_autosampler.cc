@@ -2,10 +2,10 @@
 
 #include "network/download_state.h"
 #include "network/quarn_pump.h"
-#include "network/reply_formats.h"
 #include "network/vexlink_session.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"
+#include "platform/vexlink/reply_formats.h"
 
 CQuarnAutoSampler::CQuarnAutoSampler() { g_vexlinkSession.m_nSamplerPresent.Store(1); }
 

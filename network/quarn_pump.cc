@@ -4,8 +4,8 @@
 
 #include "network/download_state.h"
 #include "network/reply_decoder.h"
-#include "network/reply_formats.h"
 #include "network/vexlink_session.h"
+#include "platform/vexlink/reply_formats.h"
 #include "platform/vexlink/vexlink.h"
 #include "platform/win/windows.h"
 

@@ -3,10 +3,10 @@
 #include <cstdint>
 
 #include "network/download_state.h"
-#include "network/reply_formats.h"
 #include "network/vexlink_session.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"
+#include "platform/vexlink/reply_formats.h"
 #include "platform/vexlink/vexlink.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "network/reply_decoder.h"
 
-#include "network/reply_formats.h"
 #include "network/vexlink_session.h"
 #include "network/wire_trace.h"
+#include "platform/vexlink/reply_formats.h"
 #include "platform/vexlink/vexlink.h"
 
 constinit UnitStatusSnapshot g_unitStatusSnapshot;

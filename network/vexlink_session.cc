@@ -2,10 +2,10 @@
 
 #include "network/download_state.h"
 #include "network/reply_decoder.h"
-#include "network/reply_formats.h"
 #include "network/wire_trace.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
+#include "platform/vexlink/reply_formats.h"
 #include "platform/vexlink/vexlink.h"
 
 constinit VexlinkSession g_vexlinkSession;

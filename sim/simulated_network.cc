@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "network/download_records.h"
-#include "network/le_record.h"
-#include "network/reply_formats.h"
+#include "platform/vexlink/download_records.h"
+#include "platform/vexlink/le_record.h"
+#include "platform/vexlink/reply_formats.h"
 #include "platform/vexlink/vexlink.h"
 #include "platform/win/threads.h"
 

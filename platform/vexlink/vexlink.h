@@ -10,6 +10,8 @@
 //    autosampler, 0x0601 column oven.
 //  - Records pass as byte buffers of the sizes below, every number
 //    little-endian. The library copies what it is given before returning.
+//    Their layouts are in platform/vexlink/download_records.h (what goes
+//    down) and platform/vexlink/reply_formats.h (what comes back).
 //  - LC_XRecvFrom waits until a reply for the node is there, copies it into
 //    the caller's LC_REPLY_BUFFER_SIZE-byte buffer and the sender into
 //    *sender (low 16 bits: the unit address). Called with a handle that is

@@ -1,4 +1,4 @@
-#include "network/download_records.h"
+#include "platform/vexlink/download_records.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "network/le_record.h"
+#include "platform/vexlink/le_record.h"
 
 #include <gtest/gtest.h>
 

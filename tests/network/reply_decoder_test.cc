@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "network/reply_formats.h"
+#include "platform/vexlink/reply_formats.h"
 #include "tests/network/network_world.h"
 
 namespace {

@@ -1,16 +1,18 @@
-// What the instrument network sends back: reply kinds, event codes and the
-// layouts of the reply records that the receiving thread decodes.
+// What the instrument network sends back through LC_XRecvFrom: reply
+// kinds, event codes, unit addresses and the layouts of the reply records.
+// These are the driver library's formats, shared by the plug-in's decoder
+// (network/reply_decoder.h) and the simulated network that writes them.
 //
 // A reply is a record of LC_REPLY_BUFFER_SIZE bytes. Bytes 0-15 are a
 // header that nothing here interprets; the data start at byte 16. Every
 // field below lies inside the buffer (checked at compile time by
-// network/le_record.h), so no decoder can read past it.
+// platform/vexlink/le_record.h), so no decoder can read past it.
 // Header-only; no state.
 #pragma once
 
 #include <cstdint>
 
-#include "network/le_record.h"
+#include "platform/vexlink/le_record.h"
 #include "platform/vexlink/vexlink.h"
 
 // The kind LC_XRecvFrom returns. Odd numbers 101..179 are known; every

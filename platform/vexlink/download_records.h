@@ -1,17 +1,20 @@
-// The records the direct back-ends download to the instrument network:
-// the analysis file with its lines, the run header, the transfer control
-// and the direct command. Layouts only; the process-wide instances live in
-// network/download_state.h.
+// The records the driver library takes down to the units: the analysis
+// file with its lines, the run header and the transfer control
+// (LC_PushAnlsFile), and the direct command (LC_UnitDirect). These are the
+// library's formats: whoever writes them (the plug-in's direct back-ends,
+// whose process-wide instances live in network/download_state.h) and
+// whoever reads them (the simulated network) use these layouts.
 //
-// Every record is a fixed block of little-endian bytes (network/le_record.h)
-// of the size the driver library expects; the static_asserts below keep the
-// tables of the analysis file back to back and the whole record at its size.
+// Every record is a fixed block of little-endian bytes
+// (platform/vexlink/le_record.h) of the size the driver library expects;
+// the static_asserts below keep the tables of the analysis file back to
+// back and the whole record at its size.
 // Header-only; no state.
 #pragma once
 
 #include <cstdint>
 
-#include "network/le_record.h"
+#include "platform/vexlink/le_record.h"
 #include "platform/vexlink/vexlink.h"
 
 // One line of the analysis file: a setting for one unit, either at the
