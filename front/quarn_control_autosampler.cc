@@ -1,5 +1,6 @@
 #include "front/quarn_control_autosampler.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 
@@ -82,15 +83,13 @@ int CQuarnControlAutoSampler::VialFromText(const char* text) {
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
+  // Held just past the int range instead of overflowing: negated, the
+  // cap is INT_MIN; positive, it is cut to INT_MAX.
+  constexpr long long kCap = static_cast<long long>(INT_MAX) + 1;
   long long value = 0;
-  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-    // Held at the int range instead of overflowing.
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*p - '0');
-  }
+  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) value = std::min(value * 10 + (*p - '0'), kCap);
   if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  return static_cast<int>(std::min<long long>(value, INT_MAX));
 }
 
 int CQuarnControlAutoSampler::StopMethod() { return m_pBackend ? m_pBackend->StopMethod() : 0; }

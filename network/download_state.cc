@@ -1,5 +1,6 @@
 #include "network/download_state.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/vexlink/reply_formats.h"
@@ -86,8 +87,7 @@ bool AppendInitialLine(std::uint16_t unit, std::uint16_t code, std::int32_t p0) 
 
 int FreeInitialLines() {
   const int count = g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>();
-  const int total = static_cast<int>(AnlsFile::InitialLines::kCount);
-  return count < 0 || count >= total ? 0 : total - count;
+  return count < 0 ? 0 : std::max(0, static_cast<int>(AnlsFile::InitialLines::kCount) - count);
 }
 
 bool AppendUnit(std::uint16_t unit) {

@@ -1,5 +1,6 @@
 #include "network/quarn_pump.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "network/download_state.h"
@@ -91,7 +92,7 @@ CString TimetableProblem(const PumpGradient& gradient, std::uint32_t systemCode,
   CString text;
   if (systemCode == 1) return text;
   const int steps = gradient.GetCount();
-  const int freeSteps = linesUsed <= 0 ? kMaxSteps : (kTimetableLines - linesUsed) / kLinesPerStep;
+  const int freeSteps = (kTimetableLines - std::max(linesUsed, 0)) / kLinesPerStep;
   if (steps <= freeSteps) return text;
   if (linesUsed <= 0) {
     text.Format("This method's gradient timetable has %d steps, but the direct instrument network holds at "

@@ -135,6 +135,15 @@ const Answer kPassiveAnswers[] = {
     {"oven PostRunning", [](Fronts& f) { return f.oven.PostRunning(); }, 0, 0},
     {"oven NotReady", [](Fronts& f) { return f.oven.NotReady(f.text); }, 1, 1},
     {"oven Error", [](Fronts& f) { return f.oven.Error(f.text); }, 1, 1},
+    // The base classes' own answers, which these fronts override.
+    {"CPDADetector InitialiseComms", [](Fronts& f) { return f.pda.CPDADetector::InitialiseComms(); }, 1, 1},
+    {"CPDADetector Initialise", [](Fronts& f) { return f.pda.CPDADetector::Initialise(); }, 1, 1},
+    {"CPDADetector CloseDownComms", [](Fronts& f) { return f.pda.CPDADetector::CloseDownComms(); }, 1, 1},
+    {"COven InitialiseComms", [](Fronts& f) { return f.oven.COven::InitialiseComms(); }, 1, 1},
+    {"COven Initialise", [](Fronts& f) { return f.oven.COven::Initialise(); }, 1, 1},
+    {"COven GenericOp", [](Fronts& f) { return f.oven.COven::GenericOp(0, 0); }, 1, 1},
+    {"COven CloseDownComms", [](Fronts& f) { return f.oven.COven::CloseDownComms(); }, 1, 1},
+    {"COven WriteExpRecord", [](Fronts& f) { return f.oven.COven::WriteExpRecord(&f.record, "M"); }, 0, 0},
 };
 
 class FrontAnswersTest : public FrontTest, public ::testing::WithParamInterface<bool> {};

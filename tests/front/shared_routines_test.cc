@@ -61,6 +61,7 @@ TEST_F(SharedRoutinesTest, LongMessageComesBackCutTo511Bytes) {
   EXPECT_EQ(ui.MessageBoxes()[0], "MessageBox 0x30: " + text) << "the box shows the whole text";
   const std::string longPrefixed(600, 'p');
   EXPECT_EQ(std::string(SendUnitCommsMessage("PUMP", longPrefixed.c_str())).size(), 511u);
+  EXPECT_EQ(std::string(SendUnitCommsMessage("pump", "short")), "short") << "nothing left of the long one";
 }
 
 }  // namespace

@@ -257,20 +257,20 @@ TEST_F(PumpDownloadTest, FlowIsTruncatedInTheFileAndRoundedInTheCommand) {
 // ---- The gradient timetable and the stop time ----
 
 TEST_F(PumpDownloadTest, EachStepGivesFlowLimitAndCompositionLinesInTimeOrder) {
-  QuarnMethod m = MakeMethod(pumpSystemBinary, {1, 1, 0, 1});
+  QuarnMethod m = MakeMethod(pumpSystemTernary, {1, 1, 1, 1});
   PumpGradient& g = m.GetPumpGradient();
   g.AddEntry({1.5f, 1.25f, 40.0f, 0.0f, 0.0f, 0});
   g.AddEntry({0.0f, 1.0f, 10.0f, 0.0f, 0.0f, 0});
   // Same time: kept after the one above. Its own limit and its D share
   // are not the units' to take: the method's limit, D as A.
-  g.AddEntry({1.5f, 2.0f, 60.0f, 0.0f, 20.0f, 350});
+  g.AddEntry({1.5f, 2.0f, 60.0f, 4.5f, 20.0f, 350});
   ASSERT_EQ(Load(m), 1);
   EXPECT_EQ(TimetableLines(PushAtStart().at(1)),
             (std::vector<Line>{{0x0101, 0, 0, 1000, 0, 0},     {0x0101, 0, 2, 400, 0, 0},
                                {0x0101, 0, 1, 90, 10, 0},      {0x0101, 90000, 0, 1250, 0, 0},
                                {0x0101, 90000, 2, 400, 0, 0},  {0x0101, 90000, 1, 60, 40, 0},
                                {0x0101, 90000, 0, 2000, 0, 0}, {0x0101, 90000, 2, 400, 0, 0},
-                               {0x0101, 90000, 1, 40, 60, 0}}));
+                               {0x0101, 90000, 1, 35, 60, 5}}));
 }
 
 TEST_F(PumpDownloadTest, APumpStartRunsForTheStopTimeWhichZeroLeavesAsItWasExceptOnTheFirstLoad) {
