@@ -356,16 +356,17 @@ TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowIn
   sim::OutputProgram outputs;
   outputs.initialOn[1] = true;     // output 2
   outputs.initialPosition[0] = 2;  // valve 1
-  outputs.timed = {{3000, false, 2, Action::kOff, 0},     {1000, false, 1, Action::kOn, 0},
-                   {1000, true, 1, Action::kPosition, 5}, {2000, false, 3, Action::kPulse, 0},
-                   {3000, true, 4, Action::kPosition, 1}, {3000, false, 1, Action::kPosition, 0}};
+  outputs.timed = {{3000, false, 2, Action::kOff, 0},     {0, false, 3, Action::kOn, 0},
+                   {1000, true, 1, Action::kPosition, 5}, {2000, false, 1, Action::kPulse, 0},
+                   {3000, true, 4, Action::kPosition, 1}, {3000, false, 1, Action::kPosition, 0},
+                   {3000, false, 5, Action::kOn, 0}};
   net.LoadOutputProgramForTesting(outputs);
   Push(node, RunHeader(60, 0xFFFF), AnalysisFile(0x10));
   LC_ResetRun(node);  // no vial: the run clock starts now, at 0
   // At each time: the node status's event word (byte 80) and valve word (84).
-  for (const auto& [atMs, eventWord, valveWord] : {std::tuple{0, 0x2u, 0x002u}, std::tuple{1500, 0x3u, 0x005u},
-                                                  std::tuple{2200, 0x7u, 0x005u}, std::tuple{2700, 0x3u, 0x005u},
-                                                  std::tuple{3500, 0x1u, 0x005u}}) {
+  for (const auto& [atMs, eventWord, valveWord] : {std::tuple{0, 0x6u, 0x002u}, std::tuple{1500, 0x6u, 0x005u},
+                                                   std::tuple{2200, 0x7u, 0x005u}, std::tuple{2700, 0x6u, 0x005u},
+                                                   std::tuple{3500, 0x4u, 0x005u}}) {
     Sleep(static_cast<DWORD>(atMs - platform::Clock::Get().NowMs()));
     const SimReply n = StatusOf(node, 0);
     EXPECT_EQ(U32(n, 80), eventWord) << atMs;
@@ -376,14 +377,14 @@ TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowIn
   for (const SimReply& r : RepliesOf(kEvent, 0)) {
     if (U32(r, 16) != 0x00010000u) events.emplace_back(U32(r, 16), r.atMs);
   }
-  EXPECT_EQ(events, (decltype(events){{0x00010411u, 1000}, {0x00010412u, 1000}, {0x00010411u, 2000},
+  EXPECT_EQ(events, (decltype(events){{0x00010411u, 0}, {0x00010412u, 1000}, {0x00010411u, 2000},
                                       {0x00010411u, 2500}, {0x00010411u, 3000}}));
 }
 
 TEST_F(SimulatedNetworkTest, BottlesHoldWhatTheLabelsNameAcrossAPowerUpAndThePressureFollows) {
-  net.FillBottles({"Water + 0.1 % formic acid", "Water / methanol 70:30", "THF"});
+  net.FillBottles({"Acetonitrile + 0.1 % formic acid", "Water / methanol 70:30", "THF"});
   const int node = Connect(false);
-  const sim::Bottles bottles{sim::Solvent::kWater, sim::Solvent::kMethanol, sim::Solvent::kTetrahydrofuran};
+  const sim::Bottles bottles{sim::Solvent::kAcetonitrile, sim::Solvent::kMethanol, sim::Solvent::kTetrahydrofuran};
   EXPECT_EQ(net.InstrumentsNow().GetBottles(), bottles);
   Direct(node, 0x0101, {0xFFFF, 1000, 0xFFFF, 400, 0, 60, 0, 40});
   LC_PumpStart(node);

@@ -16,7 +16,8 @@ TEST(SolventLabelTest, NamesAndAbbreviationsWithOrWithoutAdditivesAreKnownPremix
       {"MeCN with 0.05 % TFA", Solvent::kAcetonitrile},   {"  THF", Solvent::kTetrahydrofuran},
       {"Isopropyl alcohol", Solvent::kIsopropanol},       {"2-Propanol", Solvent::kIsopropanol},
       {"Water / methanol 70:30", std::nullopt},           {"Acetonitrile-water 50:50", std::nullopt},
-      {"Waterproof", std::nullopt},                       {"", std::nullopt},
+      {"Waterproof", std::nullopt},                       {"TFA in water / methanol", std::nullopt},
+      {"", std::nullopt},
   };
   for (const auto& [label, solvent] : cases) EXPECT_EQ(sim::SolventFromLabel(label), solvent) << '"' << label << '"';
 }
