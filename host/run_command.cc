@@ -32,6 +32,7 @@
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
+#include "sim/simulated_network.h"
 
 namespace host {
 
@@ -330,6 +331,10 @@ int RunSession::Run() {
         "the instrument server transport is not available yet; run with --transport direct "
         "(or 'quarn-host config set transport direct')");
   }
+
+  // The simulated bottles hold what the method's [solvents] names.
+  const SolventSelection& solvents = m_method.GetSolventSelection();
+  sim::SimulatedNetwork::Get().FillBottles({solvents.Name(0).str(), solvents.Name(1).str(), solvents.Name(2).str()});
 
   const auto dir = PrepareRunFolder(m_o, stem, m_ui);
   if (!dir) return 1;

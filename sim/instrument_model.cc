@@ -16,16 +16,6 @@ constexpr int kDefaultUpperLimitBar = 400;
 
 // Pressure: bar per (ml/min x cP) of the simulated column.
 constexpr double kColumnResistance = 110.0;
-// Viscosities at 25 degrees C (cP): water, methanol, acetonitrile.
-constexpr double kViscosityA = 0.89;
-constexpr double kViscosityB = 0.54;
-constexpr double kViscosityC = 0.34;
-// Interaction terms of the mixing rule (water with methanol, water with
-// acetonitrile): water-methanol peaks near 1.6 cP at half and half.
-constexpr double kInteractionAB = 3.35;
-constexpr double kInteractionAC = 1.5;
-// Temperature dependence: ln(eta) falls by this many kelvin times 1/T.
-constexpr double kViscosityActivationK = 1800.0;
 
 double Lerp(double from, double to, std::int64_t t0, std::int64_t t1, std::int64_t t) {
   return from + (to - from) * static_cast<double>(t - t0) / static_cast<double>(t1 - t0);
@@ -68,6 +58,11 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
   m_runStartMs = -1;
   m_runEndMs = -1;
   m_runVial.reset();
+  m_outputProgram = OutputProgram{};
+  m_nextOutputStep = 0;
+  m_bOutputOn.fill(false);
+  m_pulseEndMs.fill(-1);
+  m_valvePosition.fill(0);
   m_bPumpOn = false;
   m_pumpStartMs = now;
   m_lastCheckMs = now;
@@ -166,6 +161,7 @@ void InstrumentModel::StartRun() {
   PumpStart();
   m_bRunning = true;
   ++m_dwAnlsSerial;
+  StartOutputs();
   m_runVial = m_bSamplerPresent ? m_program.vial : std::nullopt;
   if (m_runVial) {
     m_samplerPhase = SamplerPhase::kToVial;
@@ -174,6 +170,74 @@ void InstrumentModel::StartRun() {
   }
   m_runStartMs = m_nowMs;
   m_runEndMs = m_program.runTimeS > 0 ? m_nowMs + std::int64_t{m_program.runTimeS} * 1000 : -1;
+}
+
+void InstrumentModel::LoadOutputProgram(const OutputProgram& program) {
+  m_outputProgram = program;
+  std::stable_sort(m_outputProgram.timed.begin(), m_outputProgram.timed.end(),
+                   [](const OutputStep& a, const OutputStep& b) { return a.timeMs < b.timeMs; });
+}
+
+// The run's initial states, set as the run starts; they are shown in the
+// status but make no notice of their own.
+void InstrumentModel::StartOutputs() {
+  m_nextOutputStep = 0;
+  for (int i = 0; i < kOutputCount; ++i) {
+    m_pulseEndMs[i] = -1;
+    SwitchOutput(i, m_outputProgram.initialOn[i], nullptr);
+  }
+  for (int i = 0; i < kValveCount; ++i) {
+    const int position = m_outputProgram.initialPosition[i];
+    if (position >= 1 && position <= kValvePositions) TurnValve(i, position, nullptr);
+  }
+}
+
+void InstrumentModel::SwitchOutput(int index, bool on, std::vector<Notice>* notices) {
+  if (m_bOutputOn[index] == on) return;
+  m_bOutputOn[index] = on;
+  if (notices) notices->push_back({Notice::Kind::kOutputSwitched, 0, m_nowMs});
+}
+
+void InstrumentModel::TurnValve(int index, int position, std::vector<Notice>* notices) {
+  if (m_valvePosition[index] == position) return;
+  m_valvePosition[index] = position;
+  if (notices) notices->push_back({Notice::Kind::kValveTurned, 0, m_nowMs});
+}
+
+std::int64_t InstrumentModel::NextOutputDeadline() const {
+  std::int64_t next = INT64_MAX;
+  for (const std::int64_t end : m_pulseEndMs) {
+    if (end >= 0) next = std::min(next, end);
+  }
+  if (RunClockStarted() && m_nextOutputStep < m_outputProgram.timed.size()) {
+    next = std::min(next, m_runStartMs + std::max<std::int64_t>(0, m_outputProgram.timed[m_nextOutputStep].timeMs));
+  }
+  return next;
+}
+
+void InstrumentModel::AdvanceOutputs(std::vector<Notice>& notices) {
+  for (int i = 0; i < kOutputCount; ++i) {
+    if (m_pulseEndMs[i] >= 0 && m_pulseEndMs[i] <= m_nowMs) {
+      m_pulseEndMs[i] = -1;
+      SwitchOutput(i, false, &notices);
+    }
+  }
+  while (RunClockStarted() && m_nextOutputStep < m_outputProgram.timed.size() &&
+         m_runStartMs + std::max<std::int64_t>(0, m_outputProgram.timed[m_nextOutputStep].timeMs) <= m_nowMs) {
+    const OutputStep& step = m_outputProgram.timed[m_nextOutputStep++];
+    const int index = step.number - 1;
+    if (step.valve) {
+      if (index >= 0 && index < kValveCount && step.action == OutputStep::Action::kPosition &&
+          step.position >= 1 && step.position <= kValvePositions) {
+        TurnValve(index, step.position, &notices);
+      }
+      continue;
+    }
+    if (index < 0 || index >= kOutputCount || step.action == OutputStep::Action::kPosition) continue;
+    const bool pulse = step.action == OutputStep::Action::kPulse;
+    SwitchOutput(index, step.action != OutputStep::Action::kOff, &notices);
+    m_pulseEndMs[index] = pulse ? m_nowMs + kOutputPulseMs : -1;
+  }
 }
 
 void InstrumentModel::ClearTrouble() { m_bPumpTrouble.fill(false); }
@@ -235,6 +299,7 @@ std::int64_t InstrumentModel::NextDeadline() const {
   if (const std::int64_t end = SamplerPhaseEnd(); end >= 0) next = std::min(next, end);
   if (RunClockStarted() && m_runEndMs >= 0) next = std::min(next, m_runEndMs);
   if (Delivering()) next = std::min(next, (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs);
+  next = std::min(next, NextOutputDeadline());
   return next;
 }
 
@@ -283,6 +348,7 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
       notices.push_back({Notice::Kind::kSamplerReady, kAutosampler, m_nowMs});
     }
     AdvanceSampler(notices);
+    AdvanceOutputs(notices);
     if (RunClockStarted() && m_runEndMs >= 0 && m_runEndMs <= m_nowMs) {
       const bool sequence = m_samplerPhase != SamplerPhase::kIdle;
       m_bRunning = false;
@@ -294,7 +360,7 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
     }
     if (Delivering() && (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs <= m_nowMs) {
       m_lastCheckMs = m_nowMs;
-      const double pressure = PressureBar(FlowUlMin(), CurrentComposition(), OvenTemperature());
+      const double pressure = PressureBar(FlowUlMin(), CurrentComposition(), OvenTemperature(), m_bottles);
       for (int i = 0; i < kPumpCount; ++i) {
         if (!PumpInSystem(i)) continue;
         const int upper = UpperLimit(i);
@@ -351,24 +417,13 @@ double InstrumentModel::OvenTemperature() const {
   return target + (m_ovenFromC - target) * std::exp(-t / kOvenTimeConstantMs);
 }
 
-double InstrumentModel::ViscosityCp(const Composition& composition, double columnC) {
-  double a = std::max(0.0, composition.a), b = std::max(0.0, composition.b), c = std::max(0.0, composition.c);
-  const double sum = a + b + c;
-  if (sum <= 0.0) {
-    a = 1.0;
-  } else {
-    a /= sum;
-    b /= sum;
-    c /= sum;
-  }
-  const double ln25 = a * std::log(kViscosityA) + b * std::log(kViscosityB) + c * std::log(kViscosityC) +
-                      kInteractionAB * a * b + kInteractionAC * a * c;
-  const double kelvin = std::max(columnC, -50.0) + 273.15;
-  return std::exp(ln25 + kViscosityActivationK * (1.0 / kelvin - 1.0 / 298.15));
+double InstrumentModel::ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles) {
+  return MixtureViscosityCp(bottles, {composition.a, composition.b, composition.c}, columnC);
 }
 
-double InstrumentModel::PressureBar(double flowUlMin, const Composition& composition, double columnC) {
-  return kColumnResistance * (flowUlMin / 1000.0) * ViscosityCp(composition, columnC);
+double InstrumentModel::PressureBar(double flowUlMin, const Composition& composition, double columnC,
+                                    const Bottles& bottles) {
+  return kColumnResistance * (flowUlMin / 1000.0) * ViscosityCp(composition, columnC, bottles);
 }
 
 NodeReading InstrumentModel::ReadNode() const {
@@ -377,7 +432,7 @@ NodeReading InstrumentModel::ReadNode() const {
   r.elapsedMs = static_cast<std::int32_t>(std::min<std::int64_t>(ElapsedMs(), INT32_MAX));
   r.composition = CurrentComposition();
   r.flowUlMin = FlowUlMin();
-  r.pressureBar = PressureBar(r.flowUlMin, r.composition, OvenTemperature());
+  r.pressureBar = PressureBar(r.flowUlMin, r.composition, OvenTemperature(), m_bottles);
   r.anlsSerial = m_dwAnlsSerial;
   r.vial = m_runVial.value_or(-1);
   r.flushCount = m_program.flushCount;
@@ -385,6 +440,8 @@ NodeReading InstrumentModel::ReadNode() const {
   r.runTimeS = m_program.runTimeS;
   r.upperLimitBar = UpperLimit(0);
   r.lowerLimitBar = m_lowerLimit[0];
+  r.outputOn = m_bOutputOn;
+  r.valvePosition = m_valvePosition;
   return r;
 }
 
@@ -398,7 +455,7 @@ PumpReading InstrumentModel::ReadPump(int index) const {
   r.setFlowUlMin = RunClockStarted() && m_bPumpOn ? FlowUlMin() : m_baseFlowUlMin;
   if (!PumpInSystem(index)) return r;
   r.flowUlMin = FlowUlMin();
-  r.pressureBar = PressureBar(r.flowUlMin, r.composition, OvenTemperature());
+  r.pressureBar = PressureBar(r.flowUlMin, r.composition, OvenTemperature(), m_bottles);
   if (Delivering()) r.status |= 1u;
   return r;
 }

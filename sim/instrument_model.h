@@ -1,5 +1,6 @@
 // The simulated instruments: pumps, autosampler, UV detector, column oven
-// and the node card that runs them, as state machines on the clock.
+// and the node card that runs them, with the node's switched outputs and
+// valves, as state machines on the clock.
 //
 // The model knows nothing of how it is reached. A transport (the simulated
 // instrument network, or a simulated instrument server) turns its own
@@ -19,6 +20,8 @@
 #include <optional>
 #include <vector>
 
+#include "sim/solvents.h"
+
 namespace sim {
 
 inline constexpr std::uint16_t kPump1 = 0x0101;
@@ -26,6 +29,12 @@ inline constexpr std::uint16_t kUV = 0x0401;
 inline constexpr std::uint16_t kAutosampler = 0x0501;
 inline constexpr std::uint16_t kOven = 0x0601;
 inline constexpr int kPumpCount = 3;
+// The node card's contact outputs and valves, which a method's timed
+// events drive.
+inline constexpr int kOutputCount = 4;
+inline constexpr int kValveCount = 3;
+inline constexpr int kValvePositions = 6;
+inline constexpr std::int64_t kOutputPulseMs = 500;
 
 // Something the model tells its transport about.
 struct Notice {
@@ -36,6 +45,8 @@ struct Notice {
     kInjected,          // the autosampler injected; the run clock starts
     kRunEnded,          // the run time is over
     kSequenceDone,      // the autosampler finished its sequence
+    kOutputSwitched,    // a contact output of the node went on or off
+    kValveTurned,       // a valve of the node turned to a new position
   };
   Kind kind;
   std::uint16_t unit;
@@ -53,6 +64,25 @@ struct TimetableStep {
   std::optional<double> flowUlMin;
   std::optional<Composition> composition;
   std::optional<int> upperLimitBar;
+};
+
+// One switching of the node's outputs or valves, at a time of the run.
+struct OutputStep {
+  enum class Action { kOff, kOn, kPulse, kPosition };
+  std::int64_t timeMs = 0;  // from the start of the run clock
+  bool valve = false;       // a valve, else a contact output
+  int number = 1;           // output 1..kOutputCount or valve 1..kValveCount; others are ignored
+  Action action = Action::kOff;
+  int position = 0;         // kPosition: 1..kValvePositions
+};
+
+// What the node does with its outputs and valves in a run: their state
+// when the run starts and the timed switchings. A transport that carries a
+// method's events downloads it; one that does not leaves it empty.
+struct OutputProgram {
+  std::array<bool, kOutputCount> initialOn{};
+  std::array<int, kValveCount> initialPosition{};  // 0: not driven
+  std::vector<OutputStep> timed;                   // in time order; one time keeps its order
 };
 
 // What the units take as their program for the next run.
@@ -99,6 +129,8 @@ struct NodeReading {
   std::int32_t injectVolumeNl;
   std::int32_t runTimeS;
   int upperLimitBar, lowerLimitBar;
+  std::array<bool, kOutputCount> outputOn;
+  std::array<int, kValveCount> valvePosition;  // 0: never driven
 };
 
 struct PumpReading {
@@ -152,6 +184,14 @@ class InstrumentModel {
 
   void LoadProgram(const Program& program) { m_program = program; }
   const Program& LoadedProgram() const { return m_program; }
+  // Outputs and valves for the runs to come; kept until replaced or
+  // power-up. The initial states apply when a run starts, the timed
+  // switchings at their times of the run clock.
+  void LoadOutputProgram(const OutputProgram& program);
+
+  // What the solvent bottles hold; kept across power-ups.
+  void SetBottles(const Bottles& bottles) { m_bottles = bottles; }
+  const Bottles& GetBottles() const { return m_bottles; }
 
   // Commands, at the model's current time.
   void PumpStart();
@@ -186,9 +226,11 @@ class InstrumentModel {
   OvenReading ReadOven() const;
   UvReading ReadUv() const;
 
-  // The pressure model: bar for a flow, mixture and column temperature.
-  static double PressureBar(double flowUlMin, const Composition& composition, double columnC);
-  static double ViscosityCp(const Composition& composition, double columnC);
+  // The pressure model: bar for a flow, mixture and column temperature,
+  // with bottles A, B, C holding `bottles`.
+  static double PressureBar(double flowUlMin, const Composition& composition, double columnC,
+                            const Bottles& bottles = kDefaultBottles);
+  static double ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles = kDefaultBottles);
 
  private:
   enum class SamplerPhase { kIdle, kToVial, kDrawing, kInjecting, kFlushing, kInjected };
@@ -206,6 +248,11 @@ class InstrumentModel {
   void AbortSequence();
   std::int64_t SamplerPhaseEnd() const;
   void AdvanceSampler(std::vector<Notice>& notices);
+  void StartOutputs();
+  std::int64_t NextOutputDeadline() const;
+  void AdvanceOutputs(std::vector<Notice>& notices);
+  void SwitchOutput(int index, bool on, std::vector<Notice>* notices);
+  void TurnValve(int index, int position, std::vector<Notice>* notices);
 
   std::int64_t m_nowMs = 0;
   Program m_program;
@@ -217,6 +264,16 @@ class InstrumentModel {
   std::int64_t m_runEndMs = -1;
   std::uint32_t m_dwAnlsSerial = 0;
   std::optional<int> m_runVial;
+
+  // Outputs and valves of the node card.
+  OutputProgram m_outputProgram;
+  std::size_t m_nextOutputStep = 0;  // the first timed switching not yet done in this run
+  std::array<bool, kOutputCount> m_bOutputOn{};
+  std::array<std::int64_t, kOutputCount> m_pulseEndMs{};  // -1: no pulse running
+  std::array<int, kValveCount> m_valvePosition{};
+
+  // What bottles A, B and C hold.
+  Bottles m_bottles = kDefaultBottles;
 
   // Pumps: one delivery system.
   bool m_bPumpOn = false;

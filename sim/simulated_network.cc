@@ -50,6 +50,21 @@ std::int16_t Word16(double value) {
 
 std::int16_t Hundredths(double percent) { return Word16(percent * 100.0); }
 
+// The node status's event word: bit i set while output i + 1 is on.
+std::uint32_t OutputWord(const NodeReading& node) {
+  std::uint32_t word = 0;
+  for (int i = 0; i < kOutputCount; ++i) word |= node.outputOn[i] ? 1u << i : 0u;
+  return word;
+}
+
+// The node status's valve word: bits 4i to 4i + 3 hold the position of
+// valve i + 1 (0 while it was never driven).
+std::uint32_t ValveWord(const NodeReading& node) {
+  std::uint32_t word = 0;
+  for (int i = 0; i < kValveCount; ++i) word |= static_cast<std::uint32_t>(node.valvePosition[i] & 0xF) << (4 * i);
+  return word;
+}
+
 std::string Hex4(unsigned value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%04x", value & 0xFFFFu);
@@ -308,6 +323,12 @@ void SimulatedNetwork::EmitNoticeLocked(const Notice& notice) {
     case Notice::Kind::kSequenceDone:
       ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::ANLSSEQ_DONE)));
       break;
+    case Notice::Kind::kOutputSwitched:
+      ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::EVENT)));
+      break;
+    case Notice::Kind::kValveTurned:
+      ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::VALVE)));
+      break;
   }
 }
 
@@ -330,6 +351,8 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<N::SetPmax>(Word16(node.upperLimitBar));
     r.Set<N::SetPmin>(Word16(node.lowerLimitBar));
     r.Set<N::CurrentSysfileNo>(1);
+    r.Set<N::Event>(OutputWord(node));
+    r.Set<N::Valve>(ValveWord(node));
     r.Set<N::TotalTime>(static_cast<std::uint32_t>(std::max(0, node.runTimeS)) * 1000u);
   } else if ((unit & kUnitKindMask) == kKindPump) {
     using P = reply::PumpStatus;
@@ -795,6 +818,19 @@ void SimulatedNetwork::SendTroubleForTesting(std::uint16_t unit, std::uint16_t w
 
 void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t what) {
   SendEventForTesting(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
+}
+
+void SimulatedNetwork::FillBottles(const std::array<std::string, 3>& labels) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  Bottles bottles = kDefaultBottles;
+  for (std::size_t i = 0; i < labels.size(); ++i) bottles[i] = SolventFromLabel(labels[i]).value_or(bottles[i]);
+  m_model.SetBottles(bottles);
+}
+
+void SimulatedNetwork::LoadOutputProgramForTesting(const OutputProgram& program) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  m_model.LoadOutputProgram(program);
 }
 
 InstrumentModel SimulatedNetwork::InstrumentsNow() {

@@ -7,7 +7,8 @@
 // replies follow 10 ms later; status replies carry the values of the
 // moment they are sent. Once a node is connected the network sends a
 // TIMER_TIMEOUT event every second, and the model's notices (autosampler
-// ready, pressure trouble, injection, end of run) become events.
+// ready, pressure trouble, injection, end of run, a switched output or
+// valve) become events.
 // docs/simulator.md gives every record and event the network sends.
 //
 // Time: in virtual time the network is a clock driver. A virtual sleep
@@ -31,6 +32,7 @@
 // Thread safety: every member may be called from any thread.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -134,8 +136,22 @@ class SimulatedNetwork final : public platform::Clock::Driver {
   void SendTroubleForTesting(std::uint16_t unit, std::uint16_t what);
   void SendWarningForTesting(std::uint16_t unit, std::uint16_t what);
 
+  // The outputs and valves the node runs from its next run on, as a
+  // transport that carries a method's events would download them (the
+  // driver library's analysis file has no lines for them). Kept until the
+  // next call, LC_HardReset or reset.
+  void LoadOutputProgramForTesting(const OutputProgram& program);
+
   // A copy of the instruments' state, brought to the current time.
   InstrumentModel InstrumentsNow();
+
+  // ---- Configuration: the lab around the instruments ----
+  // What the solvent bottles of channels A, B and C hold, from their
+  // labels (a method's [solvents]); a label naming no solvent the
+  // simulator knows (sim/solvents.h), or an empty one, leaves that bottle
+  // with its usual solvent. Kept across opens and power-ups until the next
+  // call or reset.
+  void FillBottles(const std::array<std::string, 3>& labels);
 
  private:
   struct Pending {

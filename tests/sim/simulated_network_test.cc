@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform/clock/clock.h"
 #include "platform/vexlink/vexlink.h"
 #include "platform/win/windows.h"
 #include "tests/support/test_world.h"
@@ -346,6 +348,49 @@ TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
   EXPECT_EQ(U32(info[0], 24), 5000u);  // inject_volume, nl
   EXPECT_EQ(I16(info[0], 32), 7);      // first_sample_no
   EXPECT_EQ(RepliesOf(153, 0).size(), 1u);
+}
+
+TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowInTheNodeStatus) {
+  using Action = sim::OutputStep::Action;
+  const int node = Connect(false);
+  sim::OutputProgram outputs;
+  outputs.initialOn[1] = true;     // output 2
+  outputs.initialPosition[0] = 2;  // valve 1
+  outputs.timed = {{3000, false, 2, Action::kOff, 0},     {0, false, 3, Action::kOn, 0},
+                   {1000, true, 1, Action::kPosition, 5}, {2000, false, 1, Action::kPulse, 0},
+                   {3000, true, 4, Action::kPosition, 1}, {3000, false, 1, Action::kPosition, 0},
+                   {3000, false, 5, Action::kOn, 0}};
+  net.LoadOutputProgramForTesting(outputs);
+  Push(node, RunHeader(60, 0xFFFF), AnalysisFile(0x10));
+  LC_ResetRun(node);  // no vial: the run clock starts now, at 0
+  // At each time: the node status's event word (byte 80) and valve word (84).
+  for (const auto& [atMs, eventWord, valveWord] : {std::tuple{0, 0x6u, 0x002u}, std::tuple{1500, 0x6u, 0x005u},
+                                                   std::tuple{2200, 0x7u, 0x005u}, std::tuple{2700, 0x6u, 0x005u},
+                                                   std::tuple{3500, 0x4u, 0x005u}}) {
+    Sleep(static_cast<DWORD>(atMs - platform::Clock::Get().NowMs()));
+    const SimReply n = StatusOf(node, 0);
+    EXPECT_EQ(U32(n, 80), eventWord) << atMs;
+    EXPECT_EQ(U32(n, 84), valveWord) << atMs;
+  }
+  // Each change, and only a change, is an EVENT or VALVE event of the node.
+  std::vector<std::pair<std::uint32_t, std::int64_t>> events;
+  for (const SimReply& r : RepliesOf(kEvent, 0)) {
+    if (U32(r, 16) != 0x00010000u) events.emplace_back(U32(r, 16), r.atMs);
+  }
+  EXPECT_EQ(events, (decltype(events){{0x00010411u, 0}, {0x00010412u, 1000}, {0x00010411u, 2000},
+                                      {0x00010411u, 2500}, {0x00010411u, 3000}}));
+}
+
+TEST_F(SimulatedNetworkTest, BottlesHoldWhatTheLabelsNameAcrossAPowerUpAndThePressureFollows) {
+  net.FillBottles({"Acetonitrile + 0.1 % formic acid", "Water / methanol 70:30", "THF"});
+  const int node = Connect(false);
+  const sim::Bottles bottles{sim::Solvent::kAcetonitrile, sim::Solvent::kMethanol, sim::Solvent::kTetrahydrofuran};
+  EXPECT_EQ(net.InstrumentsNow().GetBottles(), bottles);
+  Direct(node, 0x0101, {0xFFFF, 1000, 0xFFFF, 400, 0, 60, 0, 40});
+  LC_PumpStart(node);
+  const long expected = std::lround(sim::InstrumentModel::PressureBar(1000, {60, 0, 40}, 25.0, bottles));
+  EXPECT_EQ(I16(StatusOf(node, 0x0101), 20), expected);
+  EXPECT_EQ(I16(StatusOf(node, 0x0000), 66), expected);
 }
 
 TEST_F(SimulatedNetworkTest, RepliesOnDemandAreLoggedAsGiven) {

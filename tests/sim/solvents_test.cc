@@ -1,0 +1,53 @@
+#include "sim/solvents.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+using sim::Solvent;
+
+TEST(SolventLabelTest, NamesAndAbbreviationsWithOrWithoutAdditivesAreKnownPremixesAreNot) {
+  const std::pair<const char*, std::optional<Solvent>> cases[] = {
+      {"Water + 0.1 % formic acid", Solvent::kWater},    {"0.1 % TFA in water", Solvent::kWater},
+      {"MeOH, 10 mM ammonium formate", Solvent::kMethanol}, {"ACETONITRILE (HPLC grade)", Solvent::kAcetonitrile},
+      {"MeCN with 0.05 % TFA", Solvent::kAcetonitrile},   {"  THF", Solvent::kTetrahydrofuran},
+      {"Isopropyl alcohol", Solvent::kIsopropanol},       {"2-Propanol", Solvent::kIsopropanol},
+      {"Water / methanol 70:30", std::nullopt},           {"Acetonitrile-water 50:50", std::nullopt},
+      {"Waterproof", std::nullopt},                       {"TFA in water / methanol", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [label, solvent] : cases) EXPECT_EQ(sim::SolventFromLabel(label), solvent) << '"' << label << '"';
+}
+
+// Water in bottle A, an organic solvent in B: the viscosity, and so the
+// pressure, peaks where chromatographers know it to.
+struct PeakCase {
+  Solvent organic;
+  int fromPercent, toPercent;  // where the maximum lies, percent B
+  double fromCp, toCp;         // how high it is at 25 degrees C
+};
+
+class ViscosityPeakTest : public ::testing::TestWithParam<PeakCase> {};
+
+TEST_P(ViscosityPeakTest, WaterMixturePeaksWhereExpected) {
+  const PeakCase& c = GetParam();
+  double cP[101];
+  for (int b = 0; b <= 100; ++b) {
+    cP[b] = sim::MixtureViscosityCp({Solvent::kWater, c.organic, Solvent::kWater}, {100.0 - b, 1.0 * b, 0}, 25.0);
+  }
+  const auto peak = std::max_element(cP, cP + 101) - cP;
+  EXPECT_TRUE(peak >= c.fromPercent && peak <= c.toPercent && cP[peak] >= c.fromCp && cP[peak] <= c.toCp)
+      << cP[peak] << " cP at " << peak << " %";
+}
+
+INSTANTIATE_TEST_SUITE_P(Organics, ViscosityPeakTest,
+                         ::testing::Values(PeakCase{Solvent::kAcetonitrile, 15, 22, 0.90, 1.02},
+                                           PeakCase{Solvent::kMethanol, 40, 50, 1.50, 1.70},
+                                           PeakCase{Solvent::kTetrahydrofuran, 35, 45, 1.50, 1.80},
+                                           PeakCase{Solvent::kIsopropanol, 55, 70, 2.70, 3.20}),
+                         [](const auto& p) { return std::string(sim::SolventName(p.param.organic)); });
+
+}  // namespace
