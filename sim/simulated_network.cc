@@ -258,12 +258,20 @@ void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
     le::Store<std::uint32_t>(reply.bytes.data() + Header::Kind::kOffset, static_cast<std::uint32_t>(reply.kind));
     le::Store<std::uint16_t>(reply.bytes.data() + Header::Unit::kOffset, static_cast<std::uint16_t>(reply.sender));
     le::Store<std::uint32_t>(reply.bytes.data() + Header::Sequence::kOffset,
-                             static_cast<std::uint32_t>(m_replies.size()));
+                             static_cast<std::uint32_t>(m_nRepliesDropped + m_replies.size()));
     le::Store<std::uint32_t>(reply.bytes.data() + Header::TimeMs::kOffset, static_cast<std::uint32_t>(m_nowMs));
+  }
+  if (!m_bKeepLogs) {
+    // Only replies still waiting for a receiver are needed.
+    const std::size_t firstNeeded = m_ready.empty() ? m_nRepliesDropped + m_replies.size() : m_ready.front();
+    while (!m_replies.empty() && m_nRepliesDropped < firstNeeded) {
+      m_replies.pop_front();
+      ++m_nRepliesDropped;
+    }
   }
   m_replies.push_back(std::move(reply));
   if (ReceiverExpectedLocked()) {
-    m_ready.push_back(m_replies.size() - 1);
+    m_ready.push_back(m_nRepliesDropped + m_replies.size() - 1);
     m_replyCv.notify_all();
   }
 }
@@ -419,6 +427,10 @@ DriverCall& SimulatedNetwork::LogLocked(const char* name, int node, std::string 
   call.node = node;
   call.atMs = NowLocked();
   call.fromReceiver = t_isReceiver;
+  if (!m_bKeepLogs) {
+    m_lastCall = std::move(call);
+    return m_lastCall;
+  }
   m_calls.push_back(std::move(call));
   return m_calls.back();
 }
@@ -643,7 +655,7 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
     }
     m_replyCv.wait(lock);
   }
-  SimReply& reply = m_replies[m_ready.front()];
+  SimReply& reply = m_replies[m_ready.front() - m_nRepliesDropped];
   m_ready.pop_front();
   reply.receivedBy = GetCurrentThreadId();
   ++m_nInFlight;
@@ -706,8 +718,10 @@ void SimulatedNetwork::ResetForTesting() {
     m_bDriverMissing = false;
     m_bLogOnly = false;
     m_bReleaseReceivers = false;
+    m_bKeepLogs = true;
     m_calls.clear();
     m_replies.clear();
+    m_nRepliesDropped = 0;
     m_replyCv.notify_all();
   }
   platform::Clock::Get().AddDriver(this);
@@ -729,7 +743,12 @@ std::vector<std::string> SimulatedNetwork::CallTexts(bool hostOnly) const {
 
 std::vector<SimReply> SimulatedNetwork::Replies() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_replies;
+  return {m_replies.begin(), m_replies.end()};
+}
+
+void SimulatedNetwork::SetKeepLogs(bool keep) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bKeepLogs = keep;
 }
 
 int SimulatedNetwork::OpenNode() const {
