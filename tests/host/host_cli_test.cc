@@ -1,9 +1,15 @@
 // The host program as a user runs it: exit codes, messages and the files
 // of a run folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <regex>
 
 #include <cstdio>
 #include <filesystem>
@@ -133,7 +139,7 @@ TEST_F(HostCliTest, GradientRunLeavesTheFourFilesWithTheGradientInThem) {
   const Result r = Run("run '" + Example("impurities-binary-gradient.quarn900.toml") +
                        "' --transport direct --vial 12 --volume 5 --virtual-time --out run");
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(r.out.find("The run has ended."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("The run has ended: 25.0 of 25.0 min."), std::string::npos) << r.out;
   for (const char* file : {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml"}) {
     EXPECT_TRUE(fs::exists(m_dir / "run" / file)) << file;
   }
@@ -192,43 +198,187 @@ TEST_F(HostCliTest, TraceAndJsonModes) {
   EXPECT_NE(trace.find("StatusReply"), std::string::npos);
 }
 
-// Ctrl-C in the middle of a run: the method is stopped, communications
-// closed, the files so far kept, and the exit code says so.
-TEST_F(HostCliTest, InterruptStopsTheRunCleanlyAndKeepsTheFiles) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t child = fork();
+// How each kind of failed run is told: exit code, the closing message, the
+// record (its result, and its injection block only after an injection),
+// the last row of status.csv and the chart.
+struct FailedRun {
+  const char* name;
+  const char* method;  // the method file
+  const char* args;
+  int signal;          // sent once 60 polls are seen (0: none; SIGPIPE: the output is closed)
+  int exitCode;
+  const char* outcome;  // a pattern; empty for a run that completed
+  bool injected;
+  const char* message;  // a pattern in the output
+};
+
+void PrintTo(const FailedRun& c, std::ostream* os) { *os << c.name; }
+
+constexpr const char* kGradientTrip =
+    "[pump]\nsystem = \"binary\"\nflow = 1.0\nmax_pressure = 150\nstop_time = 5.0\n"
+    "[[pump.timetable]]\ntime = 0.0\npercent_b = 0.0\n[[pump.timetable]]\ntime = 2.0\npercent_b = 50.0\n"
+    "[autosampler]\nvial = 4\ninjection_volume = 3.0\n";
+constexpr const char* kTripAtOnce =
+    "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 50\nstop_time = 8.0\n";
+constexpr const char* kLong =
+    "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 250\nstop_time = 30.0\n"
+    "[autosampler]\nvial = 3\ninjection_volume = 7.0\n";
+
+class FailedRunTest : public HostCliTest, public ::testing::WithParamInterface<FailedRun> {
+ protected:
+  // The program on `method` with stdout and stderr on one pipe; `signal`
+  // is sent (or the pipe closed) once the 60th poll is read: reading
+  // slowly holds a virtual-time run back, so it is then mid-run.
+  Result RunStopped(const std::string& args, int signal) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(fds[1], 1);
+      dup2(fds[1], 2);
+      close(fds[0]);
+      const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
+                                  QUARN_HOST_PROGRAM + "' " + args;
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    Result result;
+    char buffer[512];
+    bool sent = signal == 0;
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, static_cast<size_t>(n));
+      if (sent || result.out.find("{\"poll\":60,") == std::string::npos) continue;
+      sent = true;
+      if (signal == SIGPIPE) break;
+      kill(child, signal);
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  }
+};
+
+TEST_P(FailedRunTest, ExitCodeRecordCsvAndChartTellWhatHappened) {
+  const FailedRun& c = GetParam();
+  std::ofstream(m_dir / "method.toml") << c.method;
+  if (std::string(c.args) == "--force") fs::create_directories(m_dir / "run" / "status.svg");  // unwritable
+  const Result r = RunStopped(std::string("run method.toml --transport direct --virtual-time --out run ") + c.args,
+                              c.signal);
+  EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(c.message))) << r.out;
+
+  const std::string outcome = *c.outcome ? c.outcome : "completed, \\d+\\.\\d of \\d+\\.\\d min";
+  const std::string record = Read(m_dir / "run" / "experiment-record.txt");
+  EXPECT_TRUE(std::regex_search(record, std::regex("\nRun result: " + outcome + "\n$"))) << record;
+  EXPECT_EQ(record.find("Injection Volume (ul)") != std::string::npos, c.injected) << record;
+
+  const std::string csv = Read(m_dir / "run" / "status.csv");
+  const std::string last = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
+  EXPECT_TRUE(std::regex_search(last, std::regex(*c.outcome ? ",\"?" + outcome + "\"?\n$" : ",\n$"))) << last;
+  if (*c.outcome) {
+    EXPECT_TRUE(std::regex_search(Read(m_dir / "run" / "status.svg"), std::regex(">" + outcome + "</text>")));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FailedRunTest,
+    ::testing::Values(
+        FailedRun{"Trip", kGradientTrip, "", 0, 1,
+                  "ended at 0\\.8 of 5\\.0 min: pressure reached its limit of 150 bar \\(14\\d\\.\\d bar at the "
+                  "last reading\\), flow dropped to 0",
+                  true, "error: the run ended at 0\\.8 of 5\\.0 min"},
+        FailedRun{"NoInjection", kTripAtOnce, "", 0, 1,
+                  "ended at 0\\.0 of 8\\.0 min: pressure reached its limit of 50 bar \\(98\\.0 bar at the last "
+                  "reading\\), flow dropped to 0; no sample was injected",
+                  false, "error: the run ended at 0\\.0 of 8\\.0 min"},
+        FailedRun{"Sigint", kLong, "--json", SIGINT, 130, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGINT\\)",
+                  true, "error: the run was interrupted at .* \\(SIGINT\\); the instruments were stopped"},
+        FailedRun{"Sigterm", kLong, "--json", SIGTERM, 143, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGTERM\\)",
+                  true, "\\(SIGTERM\\)"},
+        FailedRun{"Sighup", kLong, "--json", SIGHUP, 129, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGHUP\\)", true,
+                  "\\(SIGHUP\\)"},
+        FailedRun{"ClosedPipe", kLong, "--json", SIGPIPE, 141,
+                  "interrupted at \\d+\\.\\d of 30\\.0 min \\(the output pipe was closed\\)", true, ""},
+        FailedRun{"UnwritableFile", kLong, "--force", 0, 1, "", true,
+                  "could not write run/status.svg: Is a directory\n(.|\n)*Files in run: experiment-record.txt, "
+                  "status.csv, solvent-monitor.xml\n"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
+  std::ofstream(m_dir / "method.toml") << kLong;
+  fs::create_directories(m_dir / "run");
+  std::ofstream(m_dir / "run" / "wire-trace.log") << "an old trace\n";
+  const Result refused = Run("run method.toml --transport direct --virtual-time --out run");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.out.find("the folder run already holds the files of a run (wire-trace.log); give a new --out "
+                             "folder, or add --force to replace them"),
+            std::string::npos)
+      << refused.out;
+
+  const int lock = open((m_dir / "run" / ".quarn-run.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  const Result busy = Run("run method.toml --transport direct --virtual-time --out run --force");
+  EXPECT_EQ(busy.exitCode, 1);
+  EXPECT_NE(busy.out.find("another run is writing into run"), std::string::npos) << busy.out;
+  close(lock);
+
+  const Result forced = Run("run method.toml --transport direct --virtual-time --out run --force --trace");
+  EXPECT_EQ(forced.exitCode, 0) << forced.out;
+  EXPECT_EQ(Read(m_dir / "run" / "wire-trace.log").find("an old trace"), std::string::npos);
+  // Without --vial and --volume the method's own values are injected, and
+  // the record says so in every part.
+  const std::string record = Read(m_dir / "run" / "experiment-record.txt");
+  EXPECT_NE(record.find(", vial 3, injection 7.00 ul, "), std::string::npos) << record;
+  EXPECT_NE(record.find("Injection Volume (ul)   -   7.00\n"), std::string::npos) << record;
+  EXPECT_EQ(record.find("Given on the command line"), std::string::npos) << record;
+}
+
+// The live display as a person sees it, in a terminal 60 columns wide:
+// the line redrawn in place never wraps, the oven's not-ready text is
+// printed once on a line of its own, and the run's progress is a bar.
+TEST_F(HostCliTest, LiveLineFitsTheTerminalAndReasonsArePrintedOnce) {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 60;
+  int master = -1;
+  const pid_t child = forkpty(&master, nullptr, nullptr, &size);
   ASSERT_GE(child, 0);
   if (child == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
     setenv("QUARN_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
     const std::string out = (m_dir / "run").string();
-    const std::string method = Example("caffeine-isocratic.quarn900.toml");
-    execl(QUARN_HOST_PROGRAM, QUARN_HOST_PROGRAM, "run", method.c_str(), "--transport", "direct", "--speed", "30",
-          "--json", "--out", out.c_str(), static_cast<char*>(nullptr));
+    const std::string method = Example("impurities-binary-gradient.quarn900.toml");
+    execl(QUARN_HOST_PROGRAM, QUARN_HOST_PROGRAM, "run", method.c_str(), "--transport", "direct", "--virtual-time",
+          "--out", out.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  close(fds[1]);
-  std::string seen;
-  char buffer[512];
-  bool interrupted = false;
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
-    seen.append(buffer, static_cast<size_t>(n));
-    if (!interrupted && seen.find("{\"poll\":3,") != std::string::npos) {
-      kill(child, SIGINT);
-      interrupted = true;
-    }
-  }
-  close(fds[0]);
+  std::string screen;
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<size_t>(n));
+  close(master);
   int status = 0;
   waitpid(child, &status, 0);
-  ASSERT_TRUE(interrupted) << seen;
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping";
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  const std::string csv = Read(m_dir / "run" / "status.csv");
-  EXPECT_GE(std::count(csv.begin(), csv.end(), '\n'), 4) << csv;
-  EXPECT_TRUE(fs::exists(m_dir / "run" / "status.svg"));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+
+  // The lines drawn in place are those that end by erasing the rest.
+  size_t longest = 0;
+  std::string widest;
+  for (size_t end = screen.find("\033[K"); end != std::string::npos; end = screen.find("\033[K", end + 1)) {
+    const size_t start = screen.rfind('\r', end) + 1;
+    const std::string piece = screen.substr(start, end - start);
+    const auto characters = static_cast<size_t>(std::count_if(piece.begin(), piece.end(), [](char ch) {
+      return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    }));
+    if (characters > longest) widest = piece;
+    longest = std::max(longest, characters);
+  }
+  EXPECT_LE(longest, 59u) << "a line as wide as the terminal wraps: " << widest;
+  const std::string reason = "\r\n  NOT READY: The Oven is not ready. Target oven temperature is 40.00\r\n";
+  EXPECT_NE(screen.find(reason), std::string::npos) << screen.substr(0, 2000);
+  EXPECT_EQ(screen.find(reason), screen.rfind(reason));
+  EXPECT_NE(screen.find("\r  [##########..........] 12.5/25.0 min  RUNNING"), std::string::npos);
 }
 
 }  // namespace
