@@ -546,10 +546,12 @@ int RunSession::Run() {
   if (!m_csv) return Fail("cannot write " + (dir / "status.csv").string());
   m_csv << CsvHeader() << ",note\n";
 
+  // Simulated instruments run in virtual time; with --speed it is paced
+  // to wall time, so that no poll is skipped however fast it goes.
   if (m_o.virtualTime) {
     platform::Clock::Get().UseVirtual();
   } else {
-    platform::Clock::Get().UseScaled(m_o.speed);
+    platform::Clock::Get().UsePacedVirtual(m_o.speed);
   }
   // The simulator's test logs would grow with every poll of a long run.
   sim::SimulatedNetwork::Get().SetKeepLogs(false);

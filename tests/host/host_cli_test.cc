@@ -336,6 +336,23 @@ TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
   EXPECT_EQ(record.find("Given on the command line"), std::string::npos) << record;
 }
 
+TEST_F(HostCliTest, AtTopSpeedNoPollIsSkipped) {
+  const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") +
+                       "' --transport direct --speed 10000 --quiet --out run");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  std::istringstream csv(Read(m_dir / "run" / "status.csv"));
+  std::string line;
+  std::getline(csv, line);
+  double previous = 0;
+  int polls = 0;
+  for (; std::getline(csv, line); ++polls) {
+    const double minutes = std::stod(line.substr(line.find(',') + 1));
+    EXPECT_LT(minutes - previous, 1.5 / 60) << "a second without a poll before " << line;
+    previous = minutes;
+  }
+  EXPECT_GT(polls, 8 * 60);
+}
+
 // The live display as a person sees it, in a terminal 60 columns wide:
 // the line redrawn in place never wraps, the oven's not-ready text is
 // printed once on a line of its own, and the run's progress is a bar.
