@@ -224,7 +224,7 @@ class RunSession {
   std::string EarlyEndCause() const;
   int UpperLimitAt(double minutes) const;
   void StopAndClose();
-  bool WriteFile(const char* name, const std::string& text);
+  void WriteFile(const char* name, const std::string& text);
   void FinishFiles(const std::string& outcome);
 
   const RunOptions& m_o;
@@ -342,9 +342,11 @@ bool RunSession::Poll(int poll, double clockMinutes) {
   m_last = row;
   const std::optional<double> speed = m_o.virtualTime ? std::nullopt : std::optional<double>(m_o.speed);
   m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
-  m_ui.StatusLine("  " + RunProgress(row.elapsedMinutes, m_runLength, speed, 20) + "  " + StatusLineText(row),
-                  milestone);
-  m_ui.JsonObject(JsonRow(row));
+  if (m_ui.ShowsStatusLine(milestone)) {
+    m_ui.StatusLine("  " + RunProgress(row.elapsedMinutes, m_runLength, speed, 20) + "  " + StatusLineText(row),
+                    milestone);
+  }
+  if (m_ui.ShowsJson()) m_ui.JsonObject(JsonRow(row));
   return true;
 }
 
@@ -450,7 +452,7 @@ void RunSession::StopAndClose() {
   d.oven.CloseDownComms();
 }
 
-bool RunSession::WriteFile(const char* name, const std::string& text) {
+void RunSession::WriteFile(const char* name, const std::string& text) {
   const std::filesystem::path path = m_folder.Path() / name;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -458,10 +460,9 @@ bool RunSession::WriteFile(const char* name, const std::string& text) {
   if (!out) {
     m_ui.Failure("could not write " + path.string() + (errno ? std::string(": ") + std::strerror(errno) : ""));
     m_writeFailed = true;
-    return false;
+    return;
   }
   m_written.push_back(name);
-  return true;
 }
 
 // The record, the last row of status.csv, the chart and the solvent

@@ -40,6 +40,10 @@ class TerminalUi final : public platform::HostUi {
   // place, cut to the width; in a log only milestones (a change of state,
   // each minute) are written.
   void StatusLine(const std::string& line, bool milestone);
+  // Whether StatusLine would show a line; JsonObject, whether an object.
+  // Polls come fast in virtual time: texts nobody sees are not made.
+  bool ShowsStatusLine(bool milestone) const { return m_mode == OutputMode::kNormal && (m_interactive || milestone); }
+  bool ShowsJson() const { return m_mode == OutputMode::kJson; }
   // The instruments' not-ready and error texts of a poll (empty: none);
   // each is printed when it changes (normal mode).
   void Reasons(const std::string& notReady, const std::string& error);

@@ -9,14 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <regex>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -39,16 +38,34 @@ class HostCliTest : public ::testing::Test {
     fs::remove_all(m_dir, ec);
   }
 
-  Result Run(const std::string& args) {
-    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY='" + (m_dir / "registry.reg").string() +
-                                "' '" + QUARN_HOST_PROGRAM + "' " + args + " 2>&1";
+  // The program as a user runs it, standard output and error read together
+  // as they come; on a terminal 60 columns wide when `terminal`. `signal`
+  // is sent (SIGPIPE: the output closed) at the 60th poll: the run, held
+  // back by its unread output, is then under way.
+  Result Run(const std::string& args, int signal = 0, bool terminal = false) {
+    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
+                                QUARN_HOST_PROGRAM + "' " + args + " 2>&1";
+    winsize size{24, 60, 0, 0};
+    int fds[2] = {-1, -1};
+    if (!terminal && pipe(fds) != 0) return {};
+    const pid_t child = terminal ? forkpty(&fds[0], nullptr, nullptr, &size) : fork();
+    if (child == 0) {
+      if (!terminal) dup2(fds[1], 1), close(fds[0]);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (!terminal) close(fds[1]);
     Result result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
     char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, static_cast<size_t>(n));
+      if (signal == 0 || result.out.find("{\"poll\":60,") == std::string::npos) continue;
+      if (signal == SIGPIPE) break;
+      kill(child, std::exchange(signal, 0));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
   }
@@ -205,7 +222,7 @@ struct FailedRun {
   const char* name;
   const char* method;  // the method file
   const char* args;
-  int signal;          // sent once 60 polls are seen (0: none; SIGPIPE: the output is closed)
+  int signal;          // see Run()
   int exitCode;
   const char* outcome;  // a pattern; empty for a run that completed
   bool injected;
@@ -224,49 +241,13 @@ constexpr const char* kLong =
     "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 250\nstop_time = 30.0\n"
     "[autosampler]\nvial = 3\ninjection_volume = 7.0\n";
 
-class FailedRunTest : public HostCliTest, public ::testing::WithParamInterface<FailedRun> {
- protected:
-  // The program on `method` with stdout and stderr on one pipe; `signal`
-  // is sent (or the pipe closed) once the 60th poll is read: reading
-  // slowly holds a virtual-time run back, so it is then mid-run.
-  Result RunStopped(const std::string& args, int signal) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t child = fork();
-    if (child == 0) {
-      dup2(fds[1], 1);
-      dup2(fds[1], 2);
-      close(fds[0]);
-      const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
-                                  QUARN_HOST_PROGRAM + "' " + args;
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    Result result;
-    char buffer[512];
-    bool sent = signal == 0;
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
-      result.out.append(buffer, static_cast<size_t>(n));
-      if (sent || result.out.find("{\"poll\":60,") == std::string::npos) continue;
-      sent = true;
-      if (signal == SIGPIPE) break;
-      kill(child, signal);
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-  }
-};
+class FailedRunTest : public HostCliTest, public ::testing::WithParamInterface<FailedRun> {};
 
 TEST_P(FailedRunTest, ExitCodeRecordCsvAndChartTellWhatHappened) {
   const FailedRun& c = GetParam();
   std::ofstream(m_dir / "method.toml") << c.method;
   if (std::string(c.args) == "--force") fs::create_directories(m_dir / "run" / "status.svg");  // unwritable
-  const Result r = RunStopped(std::string("run method.toml --transport direct --virtual-time --out run ") + c.args,
-                              c.signal);
+  const Result r = Run(std::string("run method.toml --transport direct --virtual-time --out run ") + c.args, c.signal);
   EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex(c.message))) << r.out;
 
@@ -314,9 +295,7 @@ TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
   const Result refused = Run("run method.toml --transport direct --virtual-time --out run");
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.out.find("the folder run already holds the files of a run (wire-trace.log); give a new --out "
-                             "folder, or add --force to replace them"),
-            std::string::npos)
-      << refused.out;
+                             "folder, or add --force to replace them"), std::string::npos) << refused.out;
 
   const int lock = open((m_dir / "run" / ".quarn-run.lock").c_str(), O_RDWR | O_CREAT, 0644);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
@@ -325,11 +304,9 @@ TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
   EXPECT_NE(busy.out.find("another run is writing into run"), std::string::npos) << busy.out;
   close(lock);
 
-  const Result forced = Run("run method.toml --transport direct --virtual-time --out run --force --trace");
-  EXPECT_EQ(forced.exitCode, 0) << forced.out;
+  // Replaced with --force; the method's own vial and volume are injected.
+  EXPECT_EQ(Run("run method.toml --transport direct --virtual-time --out run --force --trace").exitCode, 0);
   EXPECT_EQ(Read(m_dir / "run" / "wire-trace.log").find("an old trace"), std::string::npos);
-  // Without --vial and --volume the method's own values are injected, and
-  // the record says so in every part.
   const std::string record = Read(m_dir / "run" / "experiment-record.txt");
   EXPECT_NE(record.find(", vial 3, injection 7.00 ul, "), std::string::npos) << record;
   EXPECT_NE(record.find("Injection Volume (ul)   -   7.00\n"), std::string::npos) << record;
@@ -337,61 +314,31 @@ TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
 }
 
 TEST_F(HostCliTest, AtTopSpeedNoPollIsSkipped) {
-  const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") +
-                       "' --transport direct --speed 10000 --quiet --out run");
-  ASSERT_EQ(r.exitCode, 0) << r.out;
+  ASSERT_EQ(Run("run '" + Example("caffeine-isocratic.quarn900.toml") +
+                "' --transport direct --speed 10000 --quiet --out run").exitCode, 0);
   std::istringstream csv(Read(m_dir / "run" / "status.csv"));
   std::string line;
-  std::getline(csv, line);
   double previous = 0;
   int polls = 0;
-  for (; std::getline(csv, line); ++polls) {
+  for (std::getline(csv, line); std::getline(csv, line); ++polls) {
     const double minutes = std::stod(line.substr(line.find(',') + 1));
-    EXPECT_LT(minutes - previous, 1.5 / 60) << "a second without a poll before " << line;
+    EXPECT_LT(minutes - previous, 1.5 / 60) << line;
     previous = minutes;
   }
   EXPECT_GT(polls, 8 * 60);
 }
 
-// The live display as a person sees it, in a terminal 60 columns wide:
-// the line redrawn in place never wraps, the oven's not-ready text is
-// printed once on a line of its own, and the run's progress is a bar.
+// The live display as a person sees it on a terminal 60 columns wide: the
+// lines drawn in place (those that end by erasing the rest) never wrap, the
+// oven's not-ready text is printed once on a line of its own, and the
+// run's progress is a bar.
 TEST_F(HostCliTest, LiveLineFitsTheTerminalAndReasonsArePrintedOnce) {
-  winsize size{};
-  size.ws_row = 24;
-  size.ws_col = 60;
-  int master = -1;
-  const pid_t child = forkpty(&master, nullptr, nullptr, &size);
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    setenv("QUARN_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
-    const std::string out = (m_dir / "run").string();
-    const std::string method = Example("impurities-binary-gradient.quarn900.toml");
-    execl(QUARN_HOST_PROGRAM, QUARN_HOST_PROGRAM, "run", method.c_str(), "--transport", "direct", "--virtual-time",
-          "--out", out.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  std::string screen;
-  char buffer[4096];
-  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<size_t>(n));
-  close(master);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
-
-  // The lines drawn in place are those that end by erasing the rest.
-  size_t longest = 0;
-  std::string widest;
+  const std::string screen = Run("run '" + Example("impurities-binary-gradient.quarn900.toml") +
+                                     "' --transport direct --virtual-time --out run", 0, true).out;
   for (size_t end = screen.find("\033[K"); end != std::string::npos; end = screen.find("\033[K", end + 1)) {
-    const size_t start = screen.rfind('\r', end) + 1;
-    const std::string piece = screen.substr(start, end - start);
-    const auto characters = static_cast<size_t>(std::count_if(piece.begin(), piece.end(), [](char ch) {
-      return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
-    }));
-    if (characters > longest) widest = piece;
-    longest = std::max(longest, characters);
+    const std::string line = screen.substr(screen.rfind('\r', end) + 1, end - screen.rfind('\r', end) - 1);
+    ASSERT_LE(std::count_if(line.begin(), line.end(), [](char ch) { return (ch & 0xC0) != 0x80; }), 59) << line;
   }
-  EXPECT_LE(longest, 59u) << "a line as wide as the terminal wraps: " << widest;
   const std::string reason = "\r\n  NOT READY: The Oven is not ready. Target oven temperature is 40.00\r\n";
   EXPECT_NE(screen.find(reason), std::string::npos) << screen.substr(0, 2000);
   EXPECT_EQ(screen.find(reason), screen.rfind(reason));
