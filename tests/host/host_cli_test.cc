@@ -220,9 +220,9 @@ TEST_F(HostCliTest, TraceAndJsonModes) {
 // the last row of status.csv and the chart.
 struct FailedRun {
   const char* name;
-  const char* method;  // the method file
+  const char* method;
   const char* args;
-  int signal;          // see Run()
+  int signal;  // as Run() takes it
   int exitCode;
   const char* outcome;  // a pattern; empty for a run that completed
   bool injected;

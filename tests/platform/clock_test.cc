@@ -134,15 +134,4 @@ TEST_F(ClockTest, ScaledTimeRunsFasterThanWallTime) {
   EXPECT_LT(std::chrono::steady_clock::now() - wallStart, std::chrono::seconds(1));
 }
 
-TEST_F(ClockTest, PacedVirtualTimeWaitsForWallTimeButSkipsNothing) {
-  RecordingDriver driver;
-  Clock::Get().UsePacedVirtual(1000.0);
-  Clock::Get().AddDriver(&driver);
-  const auto wallStart = std::chrono::steady_clock::now();
-  for (int i = 0; i < 4; ++i) Clock::Get().SleepMs(1000);  // 4 ms of wall time
-  EXPECT_GE(std::chrono::steady_clock::now() - wallStart, std::chrono::milliseconds(4));
-  EXPECT_EQ(driver.times, (std::vector<std::int64_t>{1000, 2000, 3000, 4000}));
-  Clock::Get().RemoveDriver(&driver);
-}
-
 }  // namespace
