@@ -208,6 +208,13 @@ void SimulatedNetwork::CatchUpLocked(std::unique_lock<std::mutex>& lock) {
 }
 
 void SimulatedNetwork::WaitForReceiverLocked(std::unique_lock<std::mutex>& lock) {
+  if (!m_ready.empty()) {
+    // Woken without the lock held, a receiver does not wake only to wait
+    // for it: two thread switches fewer per reply time.
+    lock.unlock();
+    m_replyCv.notify_all();
+    lock.lock();
+  }
   const bool handled = m_idleCv.wait_for(lock, kWaitForReceiverLimit, [&] {
     return !ReceiverExpectedLocked() || (m_ready.empty() && m_nInFlight == 0);
   });
@@ -272,7 +279,8 @@ void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
   m_replies.push_back(std::move(reply));
   if (ReceiverExpectedLocked()) {
     m_ready.push_back(m_nRepliesDropped + m_replies.size() - 1);
-    m_replyCv.notify_all();
+    // A virtual sleep wakes the receivers once, when it waits for them.
+    if (!m_bInAdvance) m_replyCv.notify_all();
   }
 }
 
@@ -643,7 +651,9 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
   if (t_holdsReply) {
     t_holdsReply = false;
     if (t_holdGeneration == m_nGeneration && m_nInFlight > 0) --m_nInFlight;
+    lock.unlock();
     m_idleCv.notify_all();
+    lock.lock();
   }
   t_isReceiver = true;
   for (;;) {
