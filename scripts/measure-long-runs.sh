@@ -9,7 +9,9 @@
 # The program defaults to the release build (cmake --preset release &&
 # cmake --build --preset release --target quarn-host), else the debug one.
 # Prints one line per method: minutes, polls, peak resident memory, wall
-# time and the size of status.csv and status.svg.
+# time, processor time (user + system: on a busy machine the wall time
+# also counts the waits for a core) and the size of status.csv and
+# status.svg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 host=${1:-}
@@ -26,7 +28,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 export QUARN_REGISTRY="$work/registry.reg"
 echo "quarn-host: $host ($(nproc) cores)"
-printf '%8s %8s %12s %10s %12s %10s\n' minutes polls "peak MB" "wall s" "csv MB" "svg KB"
+printf '%8s %8s %10s %8s %8s %8s %8s\n' minutes polls "peak MB" "wall s" "cpu s" "csv MB" "svg KB"
 for minutes in 1000 10000; do
   cat >"long-$minutes.toml" <<METHOD
 [method]
@@ -40,12 +42,12 @@ stop_time = $minutes.0
 vial = 1
 injection_volume = 5.0
 METHOD
-  /usr/bin/time -f '%M %e' -o time.txt "$host" run "long-$minutes.toml" --transport direct --virtual-time \
+  /usr/bin/time -f '%M %e %U %S' -o time.txt "$host" run "long-$minutes.toml" --transport direct --virtual-time \
     --quiet --out "run-$minutes" >/dev/null
-  read -r peakKb wall <time.txt
+  read -r peakKb wall user system <time.txt
   polls=$(($(wc -l <"run-$minutes/status.csv") - 1))
   csv=$(stat -c %s "run-$minutes/status.csv")
   svg=$(stat -c %s "run-$minutes/status.svg")
-  awk -v m="$minutes" -v p="$polls" -v k="$peakKb" -v w="$wall" -v c="$csv" -v s="$svg" \
-    'BEGIN { printf "%8d %8d %12.1f %10.2f %12.1f %10.1f\n", m, p, k / 1024, w, c / 1048576, s / 1024 }'
+  awk -v m="$minutes" -v p="$polls" -v k="$peakKb" -v w="$wall" -v u="$user" -v y="$system" -v c="$csv" -v s="$svg" \
+    'BEGIN { printf "%8d %8d %10.1f %8.2f %8.2f %8.1f %8.1f\n", m, p, k / 1024, w, u + y, c / 1048576, s / 1024 }'
 done
