@@ -218,6 +218,7 @@ class RunSession {
   bool OpenAll();
   bool LoadAll();
   void StartRecord();
+  void RecordMethodReports();
   bool Poll(int poll, double clockMinutes);
   bool WaitUntilReady();
   int PollUntilTheEnd();
@@ -296,11 +297,9 @@ bool RunSession::LoadAll() {
   return true;
 }
 
-// The record's first part: what is injected, and each device's report of
-// the method. The injection block and the result follow at the end.
+// The record's first lines: what is injected and when. Written whatever
+// happens next.
 void RunSession::StartRecord() {
-  Devices& d = *m_devices;
-  const CString name(m_methodName.c_str());
   std::string head = "Experiment record: method " + m_methodName + ", vial " + std::to_string(m_vial) +
                      ", injection " + Fixed(m_volumeUl, 2) + " ul, " + Now(TimeText::kReadable) + "\n";
   const SamplerInitialCons& cons = m_method.GetSamplerInitialCons();
@@ -310,6 +309,13 @@ void RunSession::StartRecord() {
             Fixed(cons.InjectionVolume(), 2) + " ul.\n";
   }
   m_record.AppendText((head + "\n").c_str());
+}
+
+// Each device's report of the method, once the devices are open. The
+// injection block and the result follow at the end.
+void RunSession::RecordMethodReports() {
+  Devices& d = *m_devices;
+  const CString name(m_methodName.c_str());
   d.pump.WriteExpRecord(&m_record, name);
   d.sampler.WriteExpRecord(&m_record, name);
   d.uv.WriteExpRecord(&m_record, name);
@@ -428,7 +434,7 @@ int RunSession::PollUntilTheEnd() {
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool started = false;
   for (int poll = 1;; ++poll) {
-    if (StopRequested()) return 128 + g_stopSignal.load();
+    if (StopRequested()) return 0;  // Run() reports the stop
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
     if (!Poll(poll, minutes)) return Fail("the pump gave no status: communications are not open");
     const PollRow& row = *m_last;
@@ -483,7 +489,7 @@ void RunSession::FinishFiles(const std::string& outcome) {
     m_record.AppendText("\nNo injection: the autosampler did not report an injection sequence before the run.\n");
   }
   m_record.AppendText(("\nRun result: " + result + "\n").c_str());
-  if (!m_record.Text().empty()) WriteFile("experiment-record.txt", m_record.Text());
+  WriteFile("experiment-record.txt", m_record.Text());
 
   if (m_csv.is_open()) {
     if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvField(outcome) << '\n';
@@ -567,10 +573,11 @@ int RunSession::Run() {
   std::string outcome;
   try {
     m_devices = std::make_unique<Devices>();
+    StartRecord();
     if (!OpenAll() || !LoadAll()) {
       result = 1;
     } else {
-      StartRecord();
+      RecordMethodReports();
       if (WaitUntilReady()) {
         m_ui.Note("Injecting " + Fixed(m_volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_vial) +
                   "; the method runs " + Fixed(m_runLength, 1) + " min.");
