@@ -1,8 +1,10 @@
 // The host program's commands, apart from argument parsing.
 //
 // Contract: each returns the process exit code (0 success, 1 a problem
-// the user can fix: bad input, a failed method check, a run that failed,
-// 130 stopped by Ctrl-C) and reports through the TerminalUi. None throws.
+// the user can fix: bad input, a failed method check, a run that failed
+// or a file that could not be written; 128 + the signal for a run stopped
+// by one: 130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 a closed output pipe)
+// and reports through the TerminalUi. None throws.
 // Thread safety: host's thread only.
 #pragma once
 
@@ -18,10 +20,11 @@ namespace host {
 struct RunOptions {
   std::string method;                       // a method name or a file path
   std::optional<std::string> transport;     // "direct" or "server"; unset: the registry decides
-  int vial = 1;
-  double volumeUl = 5.0;
+  std::optional<int> vial;                  // unset: the method's autosampler vial
+  std::optional<double> volumeUl;           // unset: the method's injection volume
   double speed = 120.0;                     // clock speed-up
   std::optional<std::filesystem::path> out; // the run folder; unset: a new one under ./runs
+  bool force = false;                       // replace the run files already in `out`
   bool trace = false;
   bool virtualTime = false;                 // virtual time instead of --speed
   OutputMode mode = OutputMode::kNormal;
@@ -39,7 +42,9 @@ int StatusCommand(TerminalUi& ui, OutputMode mode);
 // otherwise the plug-in's own lookup of a method name.
 std::string ResolveMethodPath(const std::string& given);
 
-// Asks a running command to stop at its next poll (from a signal handler).
-void RequestStop();
+// Asks a running command to stop at its next step or poll, naming the
+// signal that asked (SIGPIPE for a closed output). Safe in a signal
+// handler; the first signal is the one reported.
+void RequestStop(int signal);
 
 }  // namespace host

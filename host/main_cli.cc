@@ -14,7 +14,19 @@
 
 namespace {
 
-extern "C" void OnInterrupt(int) { host::RequestStop(); }
+extern "C" void OnStopSignal(int signal) { host::RequestStop(signal); }
+
+// Ctrl-C, kill and a closed terminal stop a run cleanly at its next step;
+// a closed output pipe is noticed at the next write instead of ending the
+// program unannounced.
+void CatchStopSignals() {
+  struct sigaction action{};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 }  // namespace
 
@@ -34,12 +46,15 @@ int main(int argc, char** argv) {
   runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)")->required();
   runCmd->add_option("--transport", transport, "direct or server (writes the transport setting first)")
       ->check(CLI::IsMember({"direct", "server"}));
-  runCmd->add_option("--vial", run.vial, "Vial to inject from (1 to 10000)")->check(CLI::Range(1, 10000));
-  runCmd->add_option("--volume", run.volumeUl, "Injection volume in microlitres (above 0, at most 1000)")
+  runCmd->add_option("--vial", run.vial, "Vial to inject from (1 to 10000; default: the method's)")
+      ->check(CLI::Range(1, 10000));
+  runCmd->add_option("--volume", run.volumeUl,
+                     "Injection volume in microlitres (above 0, at most 1000; default: the method's)")
       ->check(CLI::Range(0.001, 1000.0));
   runCmd->add_option("--speed", run.speed, "How much faster than real time the run goes (1 to 10000)")
       ->check(CLI::Range(1.0, 10000.0));
   runCmd->add_option("--out", outDir, "Folder for the run's files (default: a new folder under ./runs)");
+  runCmd->add_flag("--force", run.force, "Replace the files of an earlier run in the --out folder");
   runCmd->add_flag("--trace", run.trace, "Record the network wire trace in wire-trace.log");
   runCmd->add_flag("--virtual-time", run.virtualTime,
                    "Run in virtual time: as fast as the computer allows (for tests and scripts)");
@@ -99,8 +114,7 @@ int main(int argc, char** argv) {
     if (!transport.empty()) run.transport = transport;
     if (!outDir.empty()) run.out = outDir;
     run.mode = mode;
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    CatchStopSignals();
     code = host::RunMethodCommand(run, ui);
   } else if (checkCmd->parsed()) {
     code = host::MethodCheckCommand(checkFiles, ui);
@@ -111,7 +125,7 @@ int main(int argc, char** argv) {
   } else if (setCmd->parsed()) {
     code = host::ConfigSetCommand(setKey, setValue, ui);
   } else if (statusCmd->parsed()) {
-    std::signal(SIGINT, OnInterrupt);
+    CatchStopSignals();
     code = host::StatusCommand(ui, statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal);
   }
   platform::InstallHostUi(nullptr);

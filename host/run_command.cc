@@ -5,10 +5,21 @@
 // method into the pump, the autosampler and the UV detector, start the
 // sample with its vial and volume, poll every device until the run ends,
 // stop, close and destroy. Every poll's merged reading goes to the
-// terminal, status.csv and (with --json) standard output; the run folder
-// gets the experiment record, the status picture and the solvent monitor
-// document as well.
+// terminal, status.csv (as it comes) and (with --json) standard output;
+// the run folder gets the experiment record, the status picture and the
+// solvent monitor document as well.
+//
+// The plug-in does not report every trouble on every transport, so the
+// host watches the readings itself: a run that ends before its length, a
+// sample that was never injected, a signal that stops the run and a file
+// that could not be written each change the exit code and are written in
+// the record, the last row of status.csv and the chart.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -38,7 +49,8 @@ namespace host {
 
 namespace {
 
-std::atomic<bool> g_stopRequested{false};
+// The signal that asked the run to stop (0: none yet).
+std::atomic<int> g_stopSignal{0};
 
 // How the UV detector is introduced to the host: kind 1, number 1.
 constexpr int kUVDetectorKind = 1;
@@ -50,6 +62,33 @@ constexpr double kReadyTimeoutMinutes = 15.0;
 constexpr double kStartTimeoutMinutes = 3.0;
 // Polls beyond the method's run length before the host gives up waiting.
 constexpr double kEndMarginMinutes = 5.0;
+// A run whose last reported run time is this much short of its length
+// ended early (the polls come about a second apart).
+constexpr double kEarlyEndMinutes = 3.0 / 60;
+// A last pressure reading within this share of a limit counts as having
+// reached it: the pumps check their limits ten times between two polls.
+constexpr double kLimitShare = 0.05;
+
+// The files a run leaves; a folder holding any of them holds a run.
+constexpr const char* kRunFiles[] = {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml",
+                                     "wire-trace.log"};
+constexpr const char* kLockFile = ".quarn-run.lock";
+
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "the output pipe was closed";
+    default: return "a signal";
+  }
+}
+
+std::string Fixed(double value, int decimals) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+  return buf;
+}
 
 // The local date and time, for run folder names ("20261205-213000") and
 // for the texts of a run ("2026-12-05 21:30").
@@ -67,45 +106,69 @@ std::string Now(TimeText kind) {
   return buf;
 }
 
-std::optional<std::filesystem::path> PrepareRunFolder(const RunOptions& o, const std::string& stem,
-                                                      TerminalUi& ui) {
-  std::filesystem::path dir;
-  if (o.out) {
-    dir = *o.out;
-  } else {
-    dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + stem);
-    for (int n = 2; std::filesystem::exists(dir); ++n) {
-      dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + stem + "-" + std::to_string(n));
-    }
+// The run folder, held for one run: created (or, with --out, taken) and
+// locked, so that no second run writes into it while this one does.
+class RunFolder {
+ public:
+  ~RunFolder() {
+    if (m_lock < 0) return;
+    std::error_code ec;
+    std::filesystem::remove(m_path / kLockFile, ec);
+    close(m_lock);
   }
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec || !std::filesystem::is_directory(dir)) {
-    ui.Failure("cannot create the output folder " + dir.string() + (ec ? ": " + ec.message() : ""));
-    return std::nullopt;
-  }
-  const std::filesystem::path probe = dir / ".quarn-write-test";
-  {
-    std::ofstream test(probe);
-    if (!test) {
-      ui.Failure("cannot write to the output folder " + dir.string() + ": " + std::strerror(errno));
-      return std::nullopt;
-    }
-  }
-  std::filesystem::remove(probe, ec);
-  return dir;
-}
+  const std::filesystem::path& Path() const { return m_path; }
 
-bool WriteFile(const std::filesystem::path& path, const std::string& text, TerminalUi& ui) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) {
-    ui.Failure("could not write " + path.string());
-    return false;
+  bool Prepare(const RunOptions& o, const std::string& stem, TerminalUi& ui) {
+    std::error_code ec;
+    if (o.out) {
+      m_path = *o.out;
+      std::filesystem::create_directories(m_path, ec);
+    } else {
+      // create_directory claims a name that no other run has taken.
+      std::filesystem::create_directories("runs", ec);
+      const std::string base = Now(TimeText::kFolder) + "-" + stem;
+      m_path = std::filesystem::path("runs") / base;
+      for (int n = 2; !ec && !std::filesystem::create_directory(m_path, ec); ++n) {
+        m_path = std::filesystem::path("runs") / (base + "-" + std::to_string(n));
+      }
+    }
+    if (ec || !std::filesystem::is_directory(m_path)) {
+      ui.Failure("cannot create the output folder " + m_path.string() + (ec ? ": " + ec.message() : ""));
+      return false;
+    }
+    m_lock = open((m_path / kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_lock < 0) {
+      ui.Failure("cannot write to the output folder " + m_path.string() + ": " + std::strerror(errno));
+      return false;
+    }
+    if (flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+      close(m_lock);
+      m_lock = -1;
+      ui.Failure("another run is writing into " + m_path.string() + "; give another --out folder");
+      return false;
+    }
+    std::string held;
+    for (const char* name : kRunFiles) {
+      if (std::filesystem::exists(std::filesystem::symlink_status(m_path / name, ec))) {
+        held += (held.empty() ? "" : ", ") + std::string(name);
+      }
+    }
+    if (!held.empty() && !o.force) {
+      ui.Failure("the folder " + m_path.string() + " already holds the files of a run (" + held +
+                 "); give a new --out folder, or add --force to replace them");
+      return false;
+    }
+    for (const char* name : kRunFiles) {
+      // Replaced as a whole: the wire trace would otherwise be appended to.
+      if (!std::filesystem::is_directory(m_path / name, ec)) std::filesystem::remove(m_path / name, ec);
+    }
+    return true;
   }
-  return true;
-}
+
+ private:
+  std::filesystem::path m_path;
+  int m_lock = -1;
+};
 
 // The devices of one run, built and destroyed in the host's order.
 struct Devices {
@@ -148,23 +211,46 @@ class RunSession {
     m_ui.Failure(text);
     return 1;
   }
+  bool StopRequested() {
+    if (m_ui.OutputClosed()) RequestStop(SIGPIPE);
+    return g_stopSignal.load() != 0;
+  }
   bool OpenAll();
   bool LoadAll();
-  void WriteExperimentRecord();
+  void StartRecord();
+  void RecordMethodReports();
   bool Poll(int poll, double clockMinutes);
   bool WaitUntilReady();
+  int PollUntilTheEnd();
+  std::string EarlyEndCause() const;
+  int UpperLimitAt(double minutes) const;
   void StopAndClose();
-  void WriteRunFiles();
+  void WriteFile(const char* name, const std::string& text);
+  void FinishFiles(const std::string& outcome);
 
   const RunOptions& m_o;
   TerminalUi& m_ui;
   std::string m_methodName;
   QuarnMethod m_method;
-  std::filesystem::path m_dir;
+  int m_vial = 1;
+  double m_volumeUl = 0;
+  double m_runLength = 0;
+  RunFolder m_folder;
   std::unique_ptr<Devices> m_devices;
   std::ofstream m_csv;
-  std::vector<PollRow> m_rows;
+  // The last poll's row waits here for the next one, so that the run's
+  // outcome can be written on the last row of status.csv.
+  std::optional<PollRow> m_pendingCsv;
+  ChartData m_chart;
+  std::optional<PollRow> m_last;  // the last poll
+  std::optional<PollRow> m_lastRunning;  // the last poll that saw the run
+  double m_runTime = 0;  // the longest run time reported
+  bool m_samplerSeen = false;  // the autosampler reported its sequence
+  bool m_injected = false;     // ... and the run clock started after it
+  CGenericExpRecord m_record;
   CInletSystemStatus m_lastPump;
+  std::vector<std::string> m_written;
+  bool m_writeFailed = false;
   bool m_closed = false;
 };
 
@@ -176,17 +262,18 @@ bool RunSession::OpenAll() {
                      +[](Devices& x) { return x.pump.InitialiseComms(); },
                      +[](Devices& x) { return x.uv.InitialiseComms(); },
                      +[](Devices& x) { return x.pda.InitialiseComms(); },
-                     +[](Devices& x) { return x.oven.InitialiseComms(); }}) {
+                     +[](Devices& x) { return x.oven.InitialiseComms(); },
+                     +[](Devices& x) { return x.sampler.Initialise(), 1; },
+                     +[](Devices& x) { return x.pump.Initialise(), 1; },
+                     +[](Devices& x) { return x.uv.Initialise(), 1; },
+                     +[](Devices& x) { return x.pda.Initialise(), 1; },
+                     +[](Devices& x) { return x.oven.Initialise(), 1; }}) {
+    if (StopRequested()) return false;
     if (!step(d)) {
       m_ui.Failure("a device could not open communications; check the instruments and the transport setting");
       return false;
     }
   }
-  d.sampler.Initialise();
-  d.pump.Initialise();
-  d.uv.Initialise();
-  d.pda.Initialise();
-  d.oven.Initialise();
   return true;
 }
 
@@ -194,35 +281,46 @@ bool RunSession::LoadAll() {
   Devices& d = *m_devices;
   const CString name(m_methodName.c_str());
   m_ui.Note("Loading method " + m_methodName + "...");
-  if (!d.pump.LoadMethod(name)) {
-    m_ui.Failure("the pump did not accept the method " + m_methodName);
-    return false;
-  }
-  if (!d.sampler.LoadMethod(name)) {
-    m_ui.Failure("the autosampler did not accept the method " + m_methodName);
-    return false;
-  }
-  if (!d.uv.LoadMethod(name)) {
-    m_ui.Failure("the UV detector did not accept the method " + m_methodName);
-    return false;
+  struct Load {
+    int (*load)(Devices&, const CString&);
+    const char* what;
+  };
+  for (const Load& step : {Load{+[](Devices& x, const CString& n) { return x.pump.LoadMethod(n); }, "pump"},
+                           Load{+[](Devices& x, const CString& n) { return x.sampler.LoadMethod(n); }, "autosampler"},
+                           Load{+[](Devices& x, const CString& n) { return x.uv.LoadMethod(n); }, "UV detector"}}) {
+    if (StopRequested()) return false;
+    if (!step.load(d, name)) {
+      m_ui.Failure(std::string("the ") + step.what + " did not accept the method " + m_methodName);
+      return false;
+    }
   }
   return true;
 }
 
-void RunSession::WriteExperimentRecord() {
+// The record's first lines: what is injected and when. Written whatever
+// happens next.
+void RunSession::StartRecord() {
+  std::string head = "Experiment record: method " + m_methodName + ", vial " + std::to_string(m_vial) +
+                     ", injection " + Fixed(m_volumeUl, 2) + " ul, " + Now(TimeText::kReadable) + "\n";
+  const SamplerInitialCons& cons = m_method.GetSamplerInitialCons();
+  if (cons.VialNumber() != m_vial || Fixed(cons.InjectionVolume(), 2) != Fixed(m_volumeUl, 2)) {
+    head += "Given on the command line: vial " + std::to_string(m_vial) + ", " + Fixed(m_volumeUl, 2) +
+            " ul; the autosampler method below names vial " + std::to_string(cons.VialNumber()) + ", " +
+            Fixed(cons.InjectionVolume(), 2) + " ul.\n";
+  }
+  m_record.AppendText((head + "\n").c_str());
+}
+
+// Each device's report of the method, once the devices are open. The
+// injection block and the result follow at the end.
+void RunSession::RecordMethodReports() {
   Devices& d = *m_devices;
   const CString name(m_methodName.c_str());
-  CGenericExpRecord record;
-  record.AppendText(("Experiment record: method " + m_methodName + ", vial " + std::to_string(m_o.vial) + ", " +
-                     Now(TimeText::kReadable) + "\n\n")
-                        .c_str());
-  d.pump.WriteExpRecord(&record, name);
-  d.sampler.WriteExpRecord(&record, name);
-  d.uv.WriteExpRecord(&record, name);
-  d.pda.WriteExpRecord(&record, name);
-  d.oven.WriteExpRecord(&record, name);
-  d.sampler.WriteInjectionVolume(&record, static_cast<float>(m_o.volumeUl));
-  WriteFile(m_dir / "experiment-record.txt", record.Text(), m_ui);
+  d.pump.WriteExpRecord(&m_record, name);
+  d.sampler.WriteExpRecord(&m_record, name);
+  d.uv.WriteExpRecord(&m_record, name);
+  d.pda.WriteExpRecord(&m_record, name);
+  d.oven.WriteExpRecord(&m_record, name);
 }
 
 bool RunSession::Poll(int poll, double clockMinutes) {
@@ -237,13 +335,29 @@ bool RunSession::Poll(int poll, double clockMinutes) {
   row.poll = poll;
   row.clockMinutes = clockMinutes;
   row.methodRunning = running;
-  m_rows.push_back(row);
-  if (m_csv) {
-    m_csv << CsvRow(row) << '\n';
-    m_csv.flush();
+  if (row.injecting) m_samplerSeen = true;
+  if (row.running && row.elapsedMinutes > 0) {
+    m_injected = m_injected || m_samplerSeen;
+    m_runTime = std::max(m_runTime, row.elapsedMinutes);
   }
-  m_ui.StatusLine(StatusLineText(row), m_rows.size() == 1 || IsMilestone(m_rows[m_rows.size() - 2], row));
-  m_ui.JsonObject(JsonRow(row));
+  if (row.running || row.methodRunning) m_lastRunning = row;
+  if (m_pendingCsv && m_csv) {
+    m_csv << CsvRow(*m_pendingCsv) << ",\n";
+    // Flushed at each poll for whoever watches the file; in virtual time
+    // nobody can, and a flush a poll would cost more than the poll.
+    if (!m_o.virtualTime || poll % 1000 == 0) m_csv.flush();
+  }
+  m_pendingCsv = row;
+  m_chart.Add(row);
+  const bool milestone = !m_last || IsMilestone(*m_last, row);
+  m_last = row;
+  const std::optional<double> speed = m_o.virtualTime ? std::nullopt : std::optional<double>(m_o.speed);
+  m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
+  if (m_ui.ShowsStatusLine(milestone)) {
+    m_ui.StatusLine("  " + RunProgress(row.elapsedMinutes, m_runLength, speed, 20) + "  " + StatusLineText(row),
+                    milestone);
+  }
+  if (m_ui.ShowsJson()) m_ui.JsonObject(JsonRow(row));
   return true;
 }
 
@@ -255,25 +369,84 @@ bool RunSession::WaitUntilReady() {
   d.pump.SwitchPump(On);
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool announced = false;
-  while (!g_stopRequested.load()) {
+  long shownHalf = -1;
+  while (!StopRequested()) {
     CInletSystemStatus pump;
     CInletSystemStatus merged;
     if (!d.ReadAll(pump, merged)) return true;  // nothing to wait for without a status
     if (!merged.GetNotReady()) return true;
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
     if (!announced) {
-      m_ui.Note("Waiting for the instruments to be ready: " + Utf8FromWindows1252(OneLineText(pump.GetNotReadyInfo().str())));
+      m_ui.Note("Waiting for the instruments to be ready...");
       announced = true;
     }
     PollRow row = RowFromRecords(pump, merged);
-    row.clockMinutes = minutes;
-    m_ui.StatusLine(StatusLineText(row), static_cast<long>(minutes * 2) != static_cast<long>((minutes - 0.02) * 2));
+    m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
+    // In a log, one line each half minute.
+    const long halfMinutes = static_cast<long>(minutes * 2);
+    m_ui.StatusLine("  waiting " + Fixed(minutes, 1) + " min  " + StatusLineText(row), halfMinutes != shownHalf);
+    shownHalf = halfMinutes;
     if (minutes > kReadyTimeoutMinutes) {
-      m_ui.Note("\nThe instruments are still not ready after 15 minutes; injecting anyway.");
+      m_ui.Note("The instruments are still not ready after 15 minutes; injecting anyway.");
       return true;
     }
   }
   return false;
+}
+
+// The pressure limit in force `minutes` into the run: the method's, or
+// the last gradient step's that sets one.
+int RunSession::UpperLimitAt(double minutes) const {
+  int limit = m_method.GetPumpInitialCons().MaxPressure();
+  const PumpGradient& gradient = m_method.GetPumpGradient();
+  for (int i = 0; i < gradient.GetCount(); ++i) {
+    const GradTimeTableEntry* step = gradient.TableEntry(i);
+    if (step->Time() <= minutes && step->Pressure() > 0) limit = step->Pressure();
+  }
+  return limit;
+}
+
+// What the last polls show about a run that ended early.
+std::string RunSession::EarlyEndCause() const {
+  std::vector<std::string> seen;
+  if (m_lastRunning) {
+    const PollRow& r = *m_lastRunning;
+    const int upper = UpperLimitAt(r.elapsedMinutes);
+    const int lower = m_method.GetPumpInitialCons().MinPressure();
+    if (upper > 0 && r.pressure >= upper * (1 - kLimitShare)) {
+      seen.push_back("pressure reached its limit of " + std::to_string(upper) + " bar (" + Fixed(r.pressure, 1) +
+                     " bar at the last reading)");
+    } else if (lower > 0 && r.pressure <= lower * (1 + kLimitShare)) {
+      seen.push_back("pressure fell to its lower limit of " + std::to_string(lower) + " bar (" +
+                     Fixed(r.pressure, 1) + " bar at the last reading)");
+    }
+  }
+  if (m_last && m_last->flow == 0 && m_method.GetPumpInitialCons().Flow() > 0) seen.push_back("flow dropped to 0");
+  if (m_last && m_last->error) seen.push_back("the instruments report: " + OneLineText(m_last->errorText));
+  if (seen.empty()) return "the instruments stopped it";
+  std::string text;
+  for (const std::string& s : seen) text += (text.empty() ? "" : ", ") + s;
+  return text;
+}
+
+// Polls from the sample start until the run ends; the exit code.
+int RunSession::PollUntilTheEnd() {
+  const std::int64_t startMs = platform::Clock::Get().NowMs();
+  bool started = false;
+  for (int poll = 1;; ++poll) {
+    if (StopRequested()) return 0;  // Run() reports the stop
+    const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
+    if (!Poll(poll, minutes)) return Fail("the pump gave no status: communications are not open");
+    const PollRow& row = *m_last;
+    if (row.running || row.methodRunning) started = true;
+    if (started && !row.running && !row.methodRunning) return 0;
+    if (!started && minutes > kStartTimeoutMinutes) {
+      return Fail("the run did not start within 3 minutes of the sample start");
+    }
+    if (minutes > m_runLength + kEndMarginMinutes + kStartTimeoutMinutes) {
+      return Fail("the run did not end within 5 minutes after the method's run length; stopping it");
+    }
+  }
 }
 
 void RunSession::StopAndClose() {
@@ -290,20 +463,58 @@ void RunSession::StopAndClose() {
   d.oven.CloseDownComms();
 }
 
-void RunSession::WriteRunFiles() {
+void RunSession::WriteFile(const char* name, const std::string& text) {
+  const std::filesystem::path path = m_folder.Path() / name;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) {
+    m_ui.Failure("could not write " + path.string() + (errno ? std::string(": ") + std::strerror(errno) : ""));
+    m_writeFailed = true;
+    return;
+  }
+  m_written.push_back(name);
+}
+
+// The record, the last row of status.csv, the chart and the solvent
+// document; `outcome` says how the run ended when not as planned.
+void RunSession::FinishFiles(const std::string& outcome) {
+  const std::string result = outcome.empty() ? "completed, " + Fixed(m_runTime, 1) + " of " +
+                                                   Fixed(m_runLength, 1) + " min"
+                                             : outcome;
+  if (m_devices && m_injected) {
+    m_devices->sampler.WriteInjectionVolume(&m_record, static_cast<float>(m_volumeUl));
+  }
+  if (!m_injected) {
+    m_record.AppendText("\nNo injection: the autosampler did not report an injection sequence before the run.\n");
+  }
+  m_record.AppendText(("\nRun result: " + result + "\n").c_str());
+  WriteFile("experiment-record.txt", m_record.Text());
+
+  if (m_csv.is_open()) {
+    if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvField(outcome) << '\n';
+    m_csv.close();
+    if (m_csv) {
+      m_written.push_back("status.csv");
+    } else {
+      m_ui.Failure("could not write all of " + (m_folder.Path() / "status.csv").string());
+      m_writeFailed = true;
+    }
+  }
+
   ChartInfo info;
   // Chart texts are single-byte, like the method's own.
   info.title = m_method.Title().IsEmpty() ? "Method " + m_methodName : m_method.Title().str();
-  char volume[32];
-  std::snprintf(volume, sizeof volume, "%.2f", m_o.volumeUl);
-  info.subtitle = std::filesystem::path(m_methodName).filename().string() + " \x97 vial " + std::to_string(m_o.vial) + ", injection " + volume + " \xB5l, " +
-                  std::to_string(m_rows.size()) + " polls, " + Now(TimeText::kReadable);
+  info.subtitle = std::filesystem::path(m_methodName).filename().string() + " \x97 vial " + std::to_string(m_vial) +
+                  ", injection " + Fixed(m_volumeUl, 2) + " \xB5l, " + std::to_string(m_chart.Rows()) + " polls, " +
+                  Now(TimeText::kReadable);
+  info.outcome = outcome;
   if (m_method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = m_method.GetPumpInitialCons().OvenTemperature();
-  WriteFile(m_dir / "status.svg", RenderStatusSvg(m_rows, info), m_ui);
+  WriteFile("status.svg", RenderStatusSvg(m_chart, info));
   if (m_devices) {
     CString document;
     m_devices->pump.FormatSolventMonitorUpdate(m_lastPump, document, "QuarnControl Pump");
-    WriteFile(m_dir / "solvent-monitor.xml", document.str() + "\n", m_ui);
+    WriteFile("solvent-monitor.xml", document.str() + "\n");
   }
 }
 
@@ -324,6 +535,10 @@ int RunSession::Run() {
   m_methodName = path;
   const std::string stem = std::filesystem::path(path).filename().string().substr(
       0, std::filesystem::path(path).filename().string().find('.'));
+  // Without --vial and --volume the method's own autosampler values hold.
+  m_vial = m_o.vial.value_or(m_method.GetSamplerInitialCons().VialNumber());
+  m_volumeUl = m_o.volumeUl.value_or(m_method.GetSamplerInitialCons().InjectionVolume());
+  m_runLength = m_method.GetRunLength();
 
   if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
   if (ReadNetBoxCommsFlag() != 0) {
@@ -336,73 +551,46 @@ int RunSession::Run() {
   const SolventSelection& solvents = m_method.GetSolventSelection();
   sim::SimulatedNetwork::Get().FillBottles({solvents.Name(0).str(), solvents.Name(1).str(), solvents.Name(2).str()});
 
-  const auto dir = PrepareRunFolder(m_o, stem, m_ui);
-  if (!dir) return 1;
-  m_dir = *dir;
-  if (m_o.trace && !SetWireTrace((m_dir / "wire-trace.log").string().c_str())) {
-    return Fail("cannot write the wire trace to " + (m_dir / "wire-trace.log").string());
+  if (!m_folder.Prepare(m_o, stem, m_ui)) return 1;
+  const std::filesystem::path& dir = m_folder.Path();
+  if (m_o.trace) {
+    if (!SetWireTrace((dir / "wire-trace.log").string().c_str())) {
+      return Fail("cannot write the wire trace to " + (dir / "wire-trace.log").string());
+    }
   }
-  m_csv.open(m_dir / "status.csv", std::ios::trunc);
-  if (!m_csv) return Fail("cannot write " + (m_dir / "status.csv").string());
-  m_csv << CsvHeader() << '\n';
+  m_csv.open(dir / "status.csv", std::ios::trunc);
+  if (!m_csv) return Fail("cannot write " + (dir / "status.csv").string());
+  m_csv << CsvHeader() << ",note\n";
 
+  // Simulated instruments run in virtual time; with --speed it is paced
+  // to wall time, so that no poll is skipped however fast it goes.
   if (m_o.virtualTime) {
     platform::Clock::Get().UseVirtual();
   } else {
-    platform::Clock::Get().UseScaled(m_o.speed);
+    platform::Clock::Get().UsePacedVirtual(m_o.speed);
   }
-  m_ui.Note("Run folder: " + m_dir.string());
+  // The simulator's test logs would grow with every poll of a long run.
+  sim::SimulatedNetwork::Get().SetKeepLogs(false);
+  m_ui.Note("Run folder: " + dir.string());
 
   int result = 0;
+  std::string outcome;
   try {
     m_devices = std::make_unique<Devices>();
+    StartRecord();
     if (!OpenAll() || !LoadAll()) {
       result = 1;
     } else {
-      WriteExperimentRecord();
-      if (!WaitUntilReady()) {
-        m_ui.Note("\nStopped by the user.");
-        StopAndClose();
-        WriteRunFiles();
-        m_devices.reset();
-        SetWireTrace(nullptr);
-        return 130;
-      }
-      const double runLength = m_method.GetRunLength();
-      char text[160];
-      std::snprintf(text, sizeof text, "Injecting %.2f \u00b5l from vial %d; the method runs %.1f min.",
-                    m_o.volumeUl, m_o.vial, runLength);
-      m_ui.Note(text);
-      CAutoSampler::StartMethodParams params{std::to_string(m_o.vial).c_str(), static_cast<float>(m_o.volumeUl)};
-      if (!m_devices->sampler.StartMethod(CString(m_methodName.c_str()), params)) {
-        result = Fail("the autosampler did not start the sample");
-      } else {
-        const std::int64_t startMs = platform::Clock::Get().NowMs();
-        bool started = false;
-        for (int poll = 1;; ++poll) {
-          if (g_stopRequested.load()) {
-            m_ui.Note("\nStopped by the user.");
-            result = 130;
-            break;
-          }
-          const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
-          if (!Poll(poll, minutes)) {
-            result = Fail("the pump gave no status: communications are not open");
-            break;
-          }
-          const PollRow& row = m_rows.back();
-          if (row.running || row.methodRunning) started = true;
-          if (started && !row.running && !row.methodRunning) break;
-          if (!started && minutes > kStartTimeoutMinutes) {
-            result = Fail("the run did not start within 3 minutes of the sample start");
-            break;
-          }
-          if (minutes > runLength + kEndMarginMinutes + kStartTimeoutMinutes) {
-            result = Fail("the run did not end within 5 minutes after the method's run length; stopping it");
-            break;
-          }
+      RecordMethodReports();
+      if (WaitUntilReady()) {
+        m_ui.Note("Injecting " + Fixed(m_volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_vial) +
+                  "; the method runs " + Fixed(m_runLength, 1) + " min.");
+        CAutoSampler::StartMethodParams params{std::to_string(m_vial).c_str(), static_cast<float>(m_volumeUl)};
+        if (!m_devices->sampler.StartMethod(CString(m_methodName.c_str()), params)) {
+          result = Fail("the autosampler did not start the sample");
+        } else {
+          result = PollUntilTheEnd();
         }
-        if (result == 0) m_ui.Note("\nThe run has ended.");
       }
     }
     StopAndClose();
@@ -415,23 +603,46 @@ int RunSession::Run() {
       // The link is gone; closing is as far as it can go.
     }
   }
-  WriteRunFiles();
+  if (const int signal = g_stopSignal.load(); signal != 0) {
+    // A stop asked for while opening or loading ends the run as well.
+    result = 128 + signal;
+    outcome = "interrupted at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min (" +
+              SignalName(signal) + ")";
+    m_ui.Failure("the run was " + outcome + "; the instruments were stopped");
+  } else if (result == 0 && m_runTime < m_runLength - kEarlyEndMinutes) {
+    outcome = "ended at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min: " + EarlyEndCause() +
+              (m_injected ? "" : "; no sample was injected");
+    result = Fail("the run " + outcome);
+  } else if (result == 0 && !m_injected) {
+    outcome = "no injection: the autosampler did not report an injection sequence";
+    result = Fail("the run had " + outcome);
+  } else if (result != 0) {
+    outcome = "failed at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min";
+  } else {
+    m_ui.Note("The run has ended: " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min.");
+  }
+  FinishFiles(outcome);
   m_devices.reset();
   SetWireTrace(nullptr);
-  m_csv.close();
+  if (m_o.trace && std::filesystem::exists(dir / "wire-trace.log")) m_written.push_back("wire-trace.log");
+  if (m_writeFailed && result == 0) result = 1;
   if (m_o.mode == OutputMode::kNormal) {
-    m_ui.Note("Files in " + m_dir.string() + ": experiment-record.txt, status.csv, status.svg, solvent-monitor.xml" +
-              (m_o.trace ? ", wire-trace.log" : ""));
+    std::string list;
+    for (const std::string& name : m_written) list += (list.empty() ? "" : ", ") + name;
+    m_ui.Note("Files in " + dir.string() + ": " + (list.empty() ? "none" : list));
   }
   return result;
 }
 
 }  // namespace
 
-void RequestStop() { g_stopRequested.store(true); }
+void RequestStop(int signal) {
+  int none = 0;
+  g_stopSignal.compare_exchange_strong(none, signal);
+}
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui) {
-  g_stopRequested.store(false);
+  g_stopSignal.store(0);
   RunSession session(options, ui);
   return session.Run();
 }

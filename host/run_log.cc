@@ -135,12 +135,12 @@ std::string JsonRow(const PollRow& r) {
 
 std::string StatusLineText(const PollRow& r) {
   const char* state = r.running ? "RUNNING" : (r.injecting ? "INJECTING" : (r.pumpOn ? "PUMP ON" : "IDLE"));
-  std::string line = "  " + Fixed(r.elapsedMinutes, 2) + " min  " + state + "  " + Fixed(r.flow, 3) +
+  std::string line = std::string(state) + "  " + Fixed(r.flow, 3) +
                      " ml/min  " + Fixed(r.pressure, 1) + " bar  A/B/C/D " + Fixed(r.percentA, 1) + "/" +
                      Fixed(r.percentB, 1) + "/" + Fixed(r.percentC, 1) + "/" + Fixed(r.percentD, 1) + "%  oven " +
                      Fixed(r.ovenTemperature, 0) + " C  lamp " + (r.lamp ? "on" : "off");
-  if (r.notReady) line += "  NOT READY: " + OneLineText(r.notReadyText);
-  if (r.error) line += "  ERROR: " + OneLineText(r.errorText);
+  if (r.notReady) line += "  NOT READY";
+  if (r.error) line += "  ERROR";
   return line;
 }
 

@@ -43,6 +43,8 @@ bool IsMilestone(const PollRow& previous, const PollRow& row);
 std::string CsvHeader();
 std::string CsvRow(const PollRow& row);
 std::string JsonRow(const PollRow& row);
+// The live line; a not-ready or error state is named, its text is not
+// (the terminal prints the texts on their own lines when they change).
 std::string StatusLineText(const PollRow& row);
 
 // The plug-in's single-byte (Windows-1252) text as UTF-8, for the

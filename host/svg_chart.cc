@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 
 namespace host {
 
@@ -12,7 +11,7 @@ namespace {
 constexpr double kWidth = 960;
 constexpr double kLeft = 90;     // room for tick labels and the axis title
 constexpr double kRight = 170;   // room for the legends
-constexpr double kTop = 70;      // title and subtitle
+constexpr double kTop = 84;      // title, subtitle and outcome
 constexpr double kPanel = 150;   // height of one panel
 constexpr double kGap = 22;      // between panels
 constexpr double kBottom = 60;   // time axis labels and title
@@ -48,7 +47,7 @@ int DecimalsFor(double step) {
 struct Series {
   std::string name;
   std::string colour;
-  std::function<double(const PollRow&)> value;
+  ChartData::Channel channel;
   bool dashed = false;
 };
 
@@ -80,33 +79,98 @@ std::vector<double> NiceTicks(double lo, double hi, int count) {
   return ticks;
 }
 
-std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& info) {
-  bool usesC = false;
-  bool usesD = false;
-  for (const auto& r : rows) {
-    usesC = usesC || r.percentC != 0;
-    usesD = usesD || r.percentD != 0;
+ChartData::ChartData(int maxIntervals) : m_maxIntervals(std::max(2, maxIntervals)) {}
+
+void ChartData::Add(const PollRow& row) {
+  const double t = std::isfinite(row.clockMinutes) && row.clockMinutes > 0 ? row.clockMinutes : 0.0;
+  ++m_rows;
+  m_lastMinutes = std::max(m_lastMinutes, t);
+  while (t / m_intervalMinutes >= m_maxIntervals) Merge();
+  const auto index = static_cast<std::size_t>(t / m_intervalMinutes);
+  if (m_intervals.size() <= index) m_intervals.resize(index + 1);
+  const double values[kChannelCount] = {row.pressure, row.percentA, row.percentB,     row.percentC,
+                                        row.percentD, row.flow,     row.ovenTemperature};
+  for (int c = 0; c < kChannelCount; ++c) {
+    if (!std::isfinite(values[c])) continue;
+    Extremes& e = m_intervals[index][static_cast<std::size_t>(c)];
+    if (!e.any || values[c] < e.low.value) e.low = {t, values[c]};
+    if (!e.any || values[c] > e.high.value) e.high = {t, values[c]};
+    e.any = true;
   }
+}
+
+void ChartData::Merge() {
+  m_intervalMinutes *= 2;
+  std::vector<Interval> merged((m_intervals.size() + 1) / 2);
+  for (std::size_t i = 0; i < m_intervals.size(); ++i) {
+    for (std::size_t c = 0; c < kChannelCount; ++c) {
+      const Extremes& from = m_intervals[i][c];
+      Extremes& to = merged[i / 2][c];
+      if (!from.any) continue;
+      if (!to.any || from.low.value < to.low.value) to.low = from.low;
+      if (!to.any || from.high.value > to.high.value) to.high = from.high;
+      to.any = true;
+    }
+  }
+  m_intervals.swap(merged);
+}
+
+std::vector<ChartData::Point> ChartData::Points(Channel channel) const {
+  std::vector<Point> points;
+  for (const Interval& interval : m_intervals) {
+    const Extremes& e = interval[static_cast<std::size_t>(channel)];
+    if (!e.any) continue;
+    const bool lowFirst = e.low.minutes <= e.high.minutes;
+    points.push_back(lowFirst ? e.low : e.high);
+    if (e.low.minutes != e.high.minutes || e.low.value != e.high.value) points.push_back(lowFirst ? e.high : e.low);
+  }
+  return points;
+}
+
+std::optional<std::pair<double, double>> ChartData::Range(Channel channel) const {
+  std::optional<std::pair<double, double>> range;
+  for (const Interval& interval : m_intervals) {
+    const Extremes& e = interval[static_cast<std::size_t>(channel)];
+    if (!e.any) continue;
+    if (!range) range.emplace(e.low.value, e.high.value);
+    range->first = std::min(range->first, e.low.value);
+    range->second = std::max(range->second, e.high.value);
+  }
+  return range;
+}
+
+std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& info) {
+  ChartData data;
+  for (const PollRow& row : rows) data.Add(row);
+  return RenderStatusSvg(data, info);
+}
+
+std::string RenderStatusSvg(const ChartData& data, const ChartInfo& info) {
+  const auto uses = [&](ChartData::Channel c) {
+    const auto range = data.Range(c);
+    return range && (range->first != 0 || range->second != 0);
+  };
+  const bool usesC = uses(ChartData::kPercentC);
+  const bool usesD = uses(ChartData::kPercentD);
 
   std::vector<Panel> panels;
-  panels.push_back({"Pressure (bar)", {{"Pressure", "#1f4e9c", [](const PollRow& r) { return r.pressure; }}},
+  panels.push_back({"Pressure (bar)", {{"Pressure", "#1f4e9c", ChartData::kPressure}},
                     0.0, std::nullopt, std::nullopt, ""});
-  Panel composition{"Composition (%)", {{"%B", "#d9731a", [](const PollRow& r) { return r.percentB; }}},
+  Panel composition{"Composition (%)", {{"%B", "#d9731a", ChartData::kPercentB}},
                     0.0, 100.0, std::nullopt, ""};
-  if (usesC) composition.series.push_back({"%C", "#2e8b57", [](const PollRow& r) { return r.percentC; }});
-  if (usesD) composition.series.push_back({"%D", "#7b3fa0", [](const PollRow& r) { return r.percentD; }});
-  composition.series.push_back({"%A", "#8c8c8c", [](const PollRow& r) { return r.percentA; }, true});
+  if (usesC) composition.series.push_back({"%C", "#2e8b57", ChartData::kPercentC});
+  if (usesD) composition.series.push_back({"%D", "#7b3fa0", ChartData::kPercentD});
+  composition.series.push_back({"%A", "#8c8c8c", ChartData::kPercentA, true});
   panels.push_back(composition);
-  panels.push_back({"Flow (ml/min)", {{"Flow", "#138d90", [](const PollRow& r) { return r.flow; }}}, 0.0,
+  panels.push_back({"Flow (ml/min)", {{"Flow", "#138d90", ChartData::kFlow}}, 0.0,
                     std::nullopt, std::nullopt, ""});
-  panels.push_back({"Oven (\xB0" "C)", {{"Oven temperature", "#c0392b", [](const PollRow& r) { return r.ovenTemperature; }}},
+  panels.push_back({"Oven (\xB0" "C)", {{"Oven temperature", "#c0392b", ChartData::kOven}},
                     std::nullopt, std::nullopt, info.ovenSetPoint, "Set point", 10.0});
 
   const double height = kTop + panels.size() * kPanel + (panels.size() - 1) * kGap + kBottom;
   const double plotW = kWidth - kLeft - kRight;
 
-  double tMax = 0;
-  for (const auto& r : rows) tMax = std::max(tMax, r.clockMinutes);
+  double tMax = data.LastMinutes();
   if (tMax <= 0) tMax = 1;
   const std::vector<double> tTicks = NiceTicks(0, tMax, 8);
   if (!tTicks.empty()) tMax = std::max(tMax, tTicks.back());
@@ -121,6 +185,10 @@ std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& i
          Xml(info.title) + "</text>\n";
   svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"52\" font-size=\"13\" fill=\"#555\">" + Xml(info.subtitle) +
          "</text>\n";
+  if (!info.outcome.empty()) {
+    svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"72\" font-size=\"13\" font-weight=\"bold\" fill=\"#c0392b\">" +
+           Xml(info.outcome) + "</text>\n";
+  }
 
   for (size_t p = 0; p < panels.size(); ++p) {
     const Panel& panel = panels[p];
@@ -130,11 +198,9 @@ std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& i
     double lo = panel.fixedLo.value_or(1e300);
     double hi = panel.fixedHi.value_or(-1e300);
     for (const auto& s : panel.series) {
-      for (const auto& r : rows) {
-        const double v = s.value(r);
-        if (!std::isfinite(v)) continue;
-        if (!panel.fixedLo) lo = std::min(lo, v);
-        if (!panel.fixedHi) hi = std::max(hi, v);
+      if (const auto range = data.Range(s.channel)) {
+        if (!panel.fixedLo) lo = std::min(lo, range->first);
+        if (!panel.fixedHi) hi = std::max(hi, range->second);
       }
     }
     if (panel.reference) {
@@ -187,10 +253,8 @@ std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& i
     double legendY = top + 16;
     for (const auto& s : panel.series) {
       std::string points;
-      for (const auto& r : rows) {
-        const double v = s.value(r);
-        if (!std::isfinite(v)) continue;
-        points += Num(X(r.clockMinutes), 2) + "," + Num(Y(std::clamp(v, lo, hi)), 2) + " ";
+      for (const ChartData::Point& point : data.Points(s.channel)) {
+        points += Num(X(point.minutes), 2) + "," + Num(Y(std::clamp(point.value, lo, hi)), 2) + " ";
       }
       if (!points.empty()) {
         svg += "<polyline fill=\"none\" stroke=\"" + s.colour + "\" stroke-width=\"" + (s.dashed ? "1.2" : "2") +
@@ -225,7 +289,7 @@ std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& i
   }
   svg += "<text x=\"" + Num(kLeft + plotW / 2) + "\" y=\"" + Num(axisY + 42) +
          "\" font-size=\"13\" fill=\"#222\" text-anchor=\"middle\">Time since sample start (min)</text>\n";
-  if (rows.empty()) {
+  if (data.Rows() == 0) {
     svg += "<text x=\"" + Num(kLeft + plotW / 2) + "\" y=\"" + Num(kTop + kPanel / 2) +
            "\" font-size=\"14\" fill=\"#999\" text-anchor=\"middle\">No status was polled.</text>\n";
   }

@@ -1,6 +1,11 @@
 #include "host/terminal_ui.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cmath>
+#include <tuple>
 
 #include "host/run_log.h"
 
@@ -14,6 +19,38 @@ std::string ProgressBar(int percent, int width) {
   char pct[8];
   std::snprintf(pct, sizeof pct, " %3d%%", percent);
   return bar + pct;
+}
+
+std::string RunProgress(double elapsedMinutes, double lengthMinutes, std::optional<double> speed, int barWidth) {
+  const double length = lengthMinutes > 0 ? lengthMinutes : 0;
+  const double done = std::clamp(elapsedMinutes, 0.0, length);
+  const int filled = length > 0 ? static_cast<int>(done / length * barWidth) : 0;
+  char text[96];
+  std::snprintf(text, sizeof text, "] %.1f/%.1f min", done, length);
+  std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
+                     std::string(static_cast<size_t>(barWidth - filled), '.') + text;
+  if (speed && *speed > 0) {
+    const long seconds = std::lround((length - done) * 60.0 / *speed);
+    if (seconds < 60) {
+      std::snprintf(text, sizeof text, ", %ld s left", seconds);
+    } else if (seconds < 3600) {
+      std::snprintf(text, sizeof text, ", %ld min %02ld s left", seconds / 60, seconds % 60);
+    } else {
+      std::snprintf(text, sizeof text, ", %ld h %02ld min left", seconds / 3600, seconds / 60 % 60);
+    }
+    line += text;
+  }
+  return line;
+}
+
+std::string FitToWidth(const std::string& text, int columns) {
+  int seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    // Count characters, not the continuation bytes of UTF-8.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++seen > columns) return text.substr(0, i);
+  }
+  return text;
 }
 
 TerminalUi::TerminalUi(OutputMode mode, std::FILE* out, std::FILE* err, bool interactive)
@@ -47,7 +84,7 @@ void TerminalUi::DrawProgress() {
   if (m_mode != OutputMode::kNormal) return;
   const std::string line = "  " + ProgressBar(m_progressPercent, 30) + "  " + m_progressText;
   if (m_interactive) {
-    std::fprintf(m_out, "\r%-78s", line.c_str());
+    std::fprintf(m_out, "\r%s\033[K", FitToWidth(line, Columns() - 1).c_str());
     m_inPlaceLine = true;
   } else {
     std::fprintf(m_out, "%s\n", line.c_str());
@@ -91,15 +128,35 @@ void TerminalUi::FlashStatusText(const char* prefix, const char* text, int on) {
   std::fflush(m_out);
 }
 
+int TerminalUi::Columns() const {
+  winsize size{};
+  if (ioctl(fileno(m_out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+void TerminalUi::Reasons(const std::string& notReady, const std::string& error) {
+  for (auto [now, was, label] : {std::tuple{&notReady, &m_notReady, "NOT READY: "},
+                                 std::tuple{&error, &m_error, "ERROR: "}}) {
+    if (*now == *was) continue;
+    *was = *now;
+    if (m_mode != OutputMode::kNormal || now->empty()) continue;
+    EndInPlaceLine();
+    std::fprintf(m_out, "  %s%s\n", label, Utf8FromWindows1252(OneLineText(*now)).c_str());
+  }
+  std::fflush(m_out);
+}
+
 void TerminalUi::StatusLine(const std::string& line, bool milestone) {
   if (m_mode != OutputMode::kNormal) return;
   if (!m_interactive && !milestone) return;
   const std::string text = Utf8FromWindows1252(line);
   if (m_interactive) {
-    std::fprintf(m_out, "\r%s\033[K", text.c_str());
+    // One column short of the width: a line that fills it would make some
+    // terminals wrap before the carriage return.
+    std::fprintf(m_out, "\r%s\033[K", FitToWidth(text, Columns() - 1).c_str());
     m_inPlaceLine = true;
   } else {
-    std::fprintf(m_out, "%s\n", line.c_str());
+    std::fprintf(m_out, "%s\n", text.c_str());
   }
   std::fflush(m_out);
 }

@@ -4,7 +4,10 @@
 //
 // Output modes:
 //  - normal: progress bars, marked message boxes, the flashing text, one
-//    status line per poll (redrawn in place on a terminal);
+//    status line per poll (redrawn in place on a terminal, cut to the
+//    terminal's width so that the carriage return reaches its start); a
+//    not-ready or error text is printed once, on a line of its own, each
+//    time it changes;
 //  - quiet:  message boxes and errors only;
 //  - json:   standard output carries only the poll objects (one per line);
 //            message boxes go to standard error.
@@ -13,6 +16,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,15 +37,27 @@ class TerminalUi final : public platform::HostUi {
   void FlashStatusText(const char* prefix, const char* text, int on) override;
 
   // One poll's line (normal mode). On a terminal every line is drawn in
-  // place; in a log only milestones (a change of state, each minute) are
-  // written.
+  // place, cut to the width; in a log only milestones (a change of state,
+  // each minute) are written.
   void StatusLine(const std::string& line, bool milestone);
+  // Whether StatusLine would show a line; JsonObject, whether an object.
+  // Polls come fast in virtual time: texts nobody sees are not made.
+  bool ShowsStatusLine(bool milestone) const { return m_mode == OutputMode::kNormal && (m_interactive || milestone); }
+  bool ShowsJson() const { return m_mode == OutputMode::kJson; }
+  // The instruments' not-ready and error texts of a poll (empty: none);
+  // each is printed when it changes (normal mode).
+  void Reasons(const std::string& notReady, const std::string& error);
+  // The terminal's width in columns (80 when it cannot be told).
+  int Columns() const;
   // One poll's object (json mode).
   void JsonObject(const std::string& object);
   // A note from the host program itself (UTF-8, not from the plug-in).
   void Note(const std::string& text);
   // An error the run ends with.
   void Failure(const std::string& text);
+
+  // True once standard output could not be written (a closed pipe).
+  bool OutputClosed() const { return std::ferror(m_out) != 0; }
 
   int MessageCount() const { return m_messages; }
   const std::string& FlashingText() const { return m_flashing; }
@@ -59,10 +75,20 @@ class TerminalUi final : public platform::HostUi {
   int m_progressPercent = 0;
   bool m_progressOpen = false;
   std::string m_flashing;
+  std::string m_notReady;
+  std::string m_error;
   int m_messages = 0;
 };
 
 // A progress bar: "[#######.............]  33%".
 std::string ProgressBar(int percent, int width);
+
+// A run's progress: "[#######.......] 12.0/25.0 min, 13 s left", the
+// time left in wall time at `speed` times real time; without a speed
+// (virtual time) the time left is not shown.
+std::string RunProgress(double elapsedMinutes, double lengthMinutes, std::optional<double> speed, int barWidth);
+
+// `text` (UTF-8) cut to at most `columns` characters.
+std::string FitToWidth(const std::string& text, int columns);
 
 }  // namespace host

@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev libcli11-dev
   clang libclang-rt-14-dev
+  time
 )
 
 missing=()

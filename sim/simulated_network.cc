@@ -223,6 +223,13 @@ void SimulatedNetwork::CatchUpLocked(std::unique_lock<std::mutex>& lock) {
 }
 
 void SimulatedNetwork::WaitForReceiverLocked(std::unique_lock<std::mutex>& lock) {
+  if (!m_ready.empty()) {
+    // Woken without the lock held, a receiver does not wake only to wait
+    // for it: two thread switches fewer per reply time.
+    lock.unlock();
+    m_replyCv.notify_all();
+    lock.lock();
+  }
   const bool handled = m_idleCv.wait_for(lock, kWaitForReceiverLimit, [&] {
     return !ReceiverExpectedLocked() || (m_ready.empty() && m_nInFlight == 0);
   });
@@ -273,13 +280,22 @@ void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
     le::Store<std::uint32_t>(reply.bytes.data() + Header::Kind::kOffset, static_cast<std::uint32_t>(reply.kind));
     le::Store<std::uint16_t>(reply.bytes.data() + Header::Unit::kOffset, static_cast<std::uint16_t>(reply.sender));
     le::Store<std::uint32_t>(reply.bytes.data() + Header::Sequence::kOffset,
-                             static_cast<std::uint32_t>(m_replies.size()));
+                             static_cast<std::uint32_t>(m_nRepliesDropped + m_replies.size()));
     le::Store<std::uint32_t>(reply.bytes.data() + Header::TimeMs::kOffset, static_cast<std::uint32_t>(m_nowMs));
+  }
+  if (!m_bKeepLogs) {
+    // Only replies still waiting for a receiver are needed.
+    const std::size_t firstNeeded = m_ready.empty() ? m_nRepliesDropped + m_replies.size() : m_ready.front();
+    while (!m_replies.empty() && m_nRepliesDropped < firstNeeded) {
+      m_replies.pop_front();
+      ++m_nRepliesDropped;
+    }
   }
   m_replies.push_back(std::move(reply));
   if (ReceiverExpectedLocked()) {
-    m_ready.push_back(m_replies.size() - 1);
-    m_replyCv.notify_all();
+    m_ready.push_back(m_nRepliesDropped + m_replies.size() - 1);
+    // A virtual sleep wakes the receivers once, when it waits for them.
+    if (!m_bInAdvance) m_replyCv.notify_all();
   }
 }
 
@@ -442,6 +458,10 @@ DriverCall& SimulatedNetwork::LogLocked(const char* name, int node, std::string 
   call.node = node;
   call.atMs = NowLocked();
   call.fromReceiver = t_isReceiver;
+  if (!m_bKeepLogs) {
+    m_lastCall = std::move(call);
+    return m_lastCall;
+  }
   m_calls.push_back(std::move(call));
   return m_calls.back();
 }
@@ -654,7 +674,9 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
   if (t_holdsReply) {
     t_holdsReply = false;
     if (t_holdGeneration == m_nGeneration && m_nInFlight > 0) --m_nInFlight;
+    lock.unlock();
     m_idleCv.notify_all();
+    lock.lock();
   }
   t_isReceiver = true;
   for (;;) {
@@ -666,7 +688,7 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
     }
     m_replyCv.wait(lock);
   }
-  SimReply& reply = m_replies[m_ready.front()];
+  SimReply& reply = m_replies[m_ready.front() - m_nRepliesDropped];
   m_ready.pop_front();
   reply.receivedBy = GetCurrentThreadId();
   ++m_nInFlight;
@@ -729,8 +751,10 @@ void SimulatedNetwork::ResetForTesting() {
     m_bDriverMissing = false;
     m_bLogOnly = false;
     m_bReleaseReceivers = false;
+    m_bKeepLogs = true;
     m_calls.clear();
     m_replies.clear();
+    m_nRepliesDropped = 0;
     m_replyCv.notify_all();
   }
   platform::Clock::Get().AddDriver(this);
@@ -752,7 +776,12 @@ std::vector<std::string> SimulatedNetwork::CallTexts(bool hostOnly) const {
 
 std::vector<SimReply> SimulatedNetwork::Replies() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_replies;
+  return {m_replies.begin(), m_replies.end()};
+}
+
+void SimulatedNetwork::SetKeepLogs(bool keep) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bKeepLogs = keep;
 }
 
 int SimulatedNetwork::OpenNode() const {

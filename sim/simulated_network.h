@@ -113,6 +113,12 @@ class SimulatedNetwork final : public platform::Clock::Driver {
   std::vector<SimReply> Replies() const;
   int OpenNode() const;
 
+  // Whether every call and reply is kept in the logs (the default; a
+  // reset turns it back on). A program that runs for hours turns it off so
+  // that its memory stays flat: the reply log then holds only the replies
+  // not yet received, and the call log nothing.
+  void SetKeepLogs(bool keep);
+
   // LC_NodeOpen fails (-1), as when the driver is missing.
   void SetDriverMissingForTesting(bool missing);
   // The autosampler never reports ready and never answers.
@@ -206,7 +212,7 @@ class SimulatedNetwork final : public platform::Clock::Driver {
 
   std::map<Key, Pending> m_pending;
   std::uint64_t m_nOrder = 0;
-  std::deque<std::size_t> m_ready;  // indices into m_replies, oldest first
+  std::deque<std::size_t> m_ready;  // numbers of replies not yet received, oldest first
   int m_nInFlight = 0;              // replies taken by receivers that are not back yet
   std::uint64_t m_nGeneration = 1;  // changes at every reset
   bool m_bInAdvance = false;
@@ -215,8 +221,11 @@ class SimulatedNetwork final : public platform::Clock::Driver {
   bool m_bLogOnly = false;
   bool m_bReleaseReceivers = false;
 
+  bool m_bKeepLogs = true;
   std::vector<DriverCall> m_calls;
-  std::vector<SimReply> m_replies;
+  DriverCall m_lastCall;            // where a call goes when the log is not kept
+  std::deque<SimReply> m_replies;   // m_replies[i] is reply number m_nRepliesDropped + i
+  std::size_t m_nRepliesDropped = 0;
 
   bool m_bTickerStarted = false;
   bool m_bTickerWake = false;

@@ -16,13 +16,22 @@ void Clock::UseScaled(double factor) {
   m_start = std::chrono::steady_clock::now();
   m_startOffsetMs = 0;
   m_scale.store(factor, std::memory_order_release);
+  m_pace.store(0.0, std::memory_order_release);
   m_mode.store(Mode::kScaled, std::memory_order_release);
 }
 
 void Clock::UseVirtual(std::int64_t startMs) {
   m_virtualNowMs.store(startMs, std::memory_order_release);
   m_scale.store(1.0, std::memory_order_release);
+  m_pace.store(0.0, std::memory_order_release);
   m_mode.store(Mode::kVirtual, std::memory_order_release);
+}
+
+void Clock::UsePacedVirtual(double factor) {
+  UseVirtual(0);
+  std::lock_guard<std::mutex> lock(m_startMutex);
+  m_start = std::chrono::steady_clock::now();
+  m_pace.store(factor > 0 ? factor : 1.0, std::memory_order_release);
 }
 
 std::int64_t Clock::NowMs() const {
@@ -70,6 +79,15 @@ void Clock::SleepMs(std::int64_t ms) {
   }
   m_virtualNowMs.store(target, std::memory_order_release);
   for (Driver* driver : drivers) driver->AdvanceTo(target);
+  if (const double pace = m_pace.load(std::memory_order_acquire); pace > 0) {
+    std::chrono::steady_clock::time_point start;
+    {
+      std::lock_guard<std::mutex> lock(m_startMutex);
+      start = m_start;
+    }
+    std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                              std::chrono::duration<double, std::milli>(target / pace)));
+  }
 }
 
 void Clock::AddDriver(Driver* driver) {

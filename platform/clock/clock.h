@@ -14,7 +14,11 @@
 //             network simulator: every reply produced received and
 //             dispatched). So whatever the drivers' work reads from the
 //             clock is the time of that work, a virtual sleep is
-//             deterministic, and it costs no wall time.
+//             deterministic, and it costs no wall time. Paced, virtual
+//             time runs no faster than a factor times wall time: every
+//             virtual sleep also waits until wall time has caught up, so
+//             a run can be watched sped up without any of its steps
+//             being skipped when the computer cannot keep up.
 //
 // Time is counted in milliseconds from the moment the mode was chosen.
 // Thread safety: every member may be called from any thread. Virtual
@@ -57,6 +61,9 @@ class Clock {
   // REQUIRES: factor > 0.
   void UseScaled(double factor);
   void UseVirtual(std::int64_t startMs = 0);
+  // Virtual time from 0, paced at `factor` times wall time.
+  // REQUIRES: factor > 0.
+  void UsePacedVirtual(double factor);
 
   Mode GetMode() const { return m_mode.load(std::memory_order_acquire); }
   double GetScale() const { return m_scale.load(std::memory_order_acquire); }
@@ -91,6 +98,7 @@ class Clock {
 
   std::atomic<Mode> m_mode{Mode::kReal};
   std::atomic<double> m_scale{1.0};
+  std::atomic<double> m_pace{0.0};  // virtual mode: 0 unpaced, else the factor
   std::atomic<std::int64_t> m_virtualNowMs{0};
   std::atomic<std::int64_t> m_quantumMs{10};
   std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();

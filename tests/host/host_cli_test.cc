@@ -1,16 +1,21 @@
 // The host program as a user runs it: exit codes, messages and the files
 // of a run folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -33,16 +38,34 @@ class HostCliTest : public ::testing::Test {
     fs::remove_all(m_dir, ec);
   }
 
-  Result Run(const std::string& args) {
-    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY='" + (m_dir / "registry.reg").string() +
-                                "' '" + QUARN_HOST_PROGRAM + "' " + args + " 2>&1";
+  // The program as a user runs it, standard output and error read together
+  // as they come; on a terminal 60 columns wide when `terminal`. `signal`
+  // is sent (SIGPIPE: the output closed) at the 60th poll: the run, held
+  // back by its unread output, is then under way.
+  Result Run(const std::string& args, int signal = 0, bool terminal = false) {
+    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
+                                QUARN_HOST_PROGRAM + "' " + args + " 2>&1";
+    winsize size{24, 60, 0, 0};
+    int fds[2] = {-1, -1};
+    if (!terminal && pipe(fds) != 0) return {};
+    const pid_t child = terminal ? forkpty(&fds[0], nullptr, nullptr, &size) : fork();
+    if (child == 0) {
+      if (!terminal) dup2(fds[1], 1), close(fds[0]);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (!terminal) close(fds[1]);
     Result result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
     char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, static_cast<size_t>(n));
+      if (signal == 0 || result.out.find("{\"poll\":60,") == std::string::npos) continue;
+      if (signal == SIGPIPE) break;
+      kill(child, std::exchange(signal, 0));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
   }
@@ -133,7 +156,7 @@ TEST_F(HostCliTest, GradientRunLeavesTheFourFilesWithTheGradientInThem) {
   const Result r = Run("run '" + Example("impurities-binary-gradient.quarn900.toml") +
                        "' --transport direct --vial 12 --volume 5 --virtual-time --out run");
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(r.out.find("The run has ended."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("The run has ended: 25.0 of 25.0 min."), std::string::npos) << r.out;
   for (const char* file : {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml"}) {
     EXPECT_TRUE(fs::exists(m_dir / "run" / file)) << file;
   }
@@ -195,43 +218,134 @@ TEST_F(HostCliTest, TraceAndJsonModes) {
   EXPECT_NE(trace.find("StatusReply"), std::string::npos);
 }
 
-// Ctrl-C in the middle of a run: the method is stopped, communications
-// closed, the files so far kept, and the exit code says so.
-TEST_F(HostCliTest, InterruptStopsTheRunCleanlyAndKeepsTheFiles) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    setenv("QUARN_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
-    const std::string out = (m_dir / "run").string();
-    const std::string method = Example("caffeine-isocratic.quarn900.toml");
-    execl(QUARN_HOST_PROGRAM, QUARN_HOST_PROGRAM, "run", method.c_str(), "--transport", "direct", "--speed", "30",
-          "--json", "--out", out.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string seen;
-  char buffer[512];
-  bool interrupted = false;
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
-    seen.append(buffer, static_cast<size_t>(n));
-    if (!interrupted && seen.find("{\"poll\":3,") != std::string::npos) {
-      kill(child, SIGINT);
-      interrupted = true;
-    }
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(interrupted) << seen;
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping";
-  EXPECT_EQ(WEXITSTATUS(status), 130);
+// How each kind of failed run is told: exit code, the closing message, the
+// record (its result, and its injection block only after an injection),
+// the last row of status.csv and the chart.
+struct FailedRun {
+  const char* name;
+  const char* method;
+  const char* args;
+  int signal;  // as Run() takes it
+  int exitCode;
+  const char* outcome;  // a pattern; empty for a run that completed
+  bool injected;
+  const char* message;  // a pattern in the output
+};
+
+void PrintTo(const FailedRun& c, std::ostream* os) { *os << c.name; }
+
+constexpr const char* kGradientTrip =
+    "[pump]\nsystem = \"binary\"\nflow = 1.0\nmax_pressure = 150\nstop_time = 5.0\n"
+    "[[pump.timetable]]\ntime = 0.0\npercent_b = 0.0\n[[pump.timetable]]\ntime = 2.0\npercent_b = 50.0\n"
+    "[autosampler]\nvial = 4\ninjection_volume = 3.0\n";
+constexpr const char* kTripAtOnce =
+    "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 50\nstop_time = 8.0\n";
+constexpr const char* kLong =
+    "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 250\nstop_time = 30.0\n"
+    "[autosampler]\nvial = 3\ninjection_volume = 7.0\n";
+
+class FailedRunTest : public HostCliTest, public ::testing::WithParamInterface<FailedRun> {};
+
+TEST_P(FailedRunTest, ExitCodeRecordCsvAndChartTellWhatHappened) {
+  const FailedRun& c = GetParam();
+  std::ofstream(m_dir / "method.toml") << c.method;
+  if (std::string(c.args) == "--force") fs::create_directories(m_dir / "run" / "status.svg");  // unwritable
+  const Result r = Run(std::string("run method.toml --transport direct --virtual-time --out run ") + c.args, c.signal);
+  EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(c.message))) << r.out;
+
+  const std::string outcome = *c.outcome ? c.outcome : "completed, \\d+\\.\\d of \\d+\\.\\d min";
+  const std::string record = Read(m_dir / "run" / "experiment-record.txt");
+  EXPECT_TRUE(std::regex_search(record, std::regex("\nRun result: " + outcome + "\n$"))) << record;
+  EXPECT_EQ(record.find("Injection Volume (ul)") != std::string::npos, c.injected) << record;
+
   const std::string csv = Read(m_dir / "run" / "status.csv");
-  EXPECT_GE(std::count(csv.begin(), csv.end(), '\n'), 4) << csv;
-  EXPECT_TRUE(fs::exists(m_dir / "run" / "status.svg"));
+  const std::string last = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
+  EXPECT_TRUE(std::regex_search(last, std::regex(*c.outcome ? ",\"?" + outcome + "\"?\n$" : ",\n$"))) << last;
+  if (*c.outcome) {
+    EXPECT_TRUE(std::regex_search(Read(m_dir / "run" / "status.svg"), std::regex(">" + outcome + "</text>")));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FailedRunTest,
+    ::testing::Values(
+        FailedRun{"Trip", kGradientTrip, "", 0, 1,
+                  "ended at 0\\.8 of 5\\.0 min: pressure reached its limit of 150 bar \\(14\\d\\.\\d bar at the "
+                  "last reading\\), flow dropped to 0",
+                  true, "error: the run ended at 0\\.8 of 5\\.0 min"},
+        FailedRun{"NoInjection", kTripAtOnce, "", 0, 1,
+                  "ended at 0\\.0 of 8\\.0 min: pressure reached its limit of 50 bar \\(98\\.0 bar at the last "
+                  "reading\\), flow dropped to 0; no sample was injected",
+                  false, "error: the run ended at 0\\.0 of 8\\.0 min"},
+        FailedRun{"Sigint", kLong, "--json", SIGINT, 130, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGINT\\)",
+                  true, "error: the run was interrupted at .* \\(SIGINT\\); the instruments were stopped"},
+        FailedRun{"Sigterm", kLong, "--json", SIGTERM, 143, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGTERM\\)",
+                  true, "\\(SIGTERM\\)"},
+        FailedRun{"Sighup", kLong, "--json", SIGHUP, 129, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGHUP\\)", true,
+                  "\\(SIGHUP\\)"},
+        FailedRun{"ClosedPipe", kLong, "--json", SIGPIPE, 141,
+                  "interrupted at \\d+\\.\\d of 30\\.0 min \\(the output pipe was closed\\)", true, ""},
+        FailedRun{"UnwritableFile", kLong, "--force", 0, 1, "", true,
+                  "could not write run/status.svg: Is a directory\n(.|\n)*Files in run: experiment-record.txt, "
+                  "status.csv, solvent-monitor.xml\n"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
+  std::ofstream(m_dir / "method.toml") << kLong;
+  fs::create_directories(m_dir / "run");
+  std::ofstream(m_dir / "run" / "wire-trace.log") << "an old trace\n";
+  const Result refused = Run("run method.toml --transport direct --virtual-time --out run");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.out.find("the folder run already holds the files of a run (wire-trace.log); give a new --out "
+                             "folder, or add --force to replace them"), std::string::npos) << refused.out;
+
+  const int lock = open((m_dir / "run" / ".quarn-run.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  const Result busy = Run("run method.toml --transport direct --virtual-time --out run --force");
+  EXPECT_EQ(busy.exitCode, 1);
+  EXPECT_NE(busy.out.find("another run is writing into run"), std::string::npos) << busy.out;
+  close(lock);
+
+  // Replaced with --force; the method's own vial and volume are injected.
+  EXPECT_EQ(Run("run method.toml --transport direct --virtual-time --out run --force --trace").exitCode, 0);
+  EXPECT_EQ(Read(m_dir / "run" / "wire-trace.log").find("an old trace"), std::string::npos);
+  const std::string record = Read(m_dir / "run" / "experiment-record.txt");
+  EXPECT_NE(record.find(", vial 3, injection 7.00 ul, "), std::string::npos) << record;
+  EXPECT_NE(record.find("Injection Volume (ul)   -   7.00\n"), std::string::npos) << record;
+  EXPECT_EQ(record.find("Given on the command line"), std::string::npos) << record;
+}
+
+TEST_F(HostCliTest, AtTopSpeedNoPollIsSkipped) {
+  ASSERT_EQ(Run("run '" + Example("caffeine-isocratic.quarn900.toml") +
+                "' --transport direct --speed 10000 --quiet --out run").exitCode, 0);
+  std::istringstream csv(Read(m_dir / "run" / "status.csv"));
+  std::string line;
+  double previous = 0;
+  int polls = 0;
+  for (std::getline(csv, line); std::getline(csv, line); ++polls) {
+    const double minutes = std::stod(line.substr(line.find(',') + 1));
+    EXPECT_LT(minutes - previous, 1.5 / 60) << line;
+    previous = minutes;
+  }
+  EXPECT_GT(polls, 8 * 60);
+}
+
+// The live display as a person sees it on a terminal 60 columns wide: the
+// lines drawn in place (those that end by erasing the rest) never wrap, the
+// oven's not-ready text is printed once on a line of its own, and the
+// run's progress is a bar.
+TEST_F(HostCliTest, LiveLineFitsTheTerminalAndReasonsArePrintedOnce) {
+  const std::string screen = Run("run '" + Example("impurities-binary-gradient.quarn900.toml") +
+                                     "' --transport direct --virtual-time --out run", 0, true).out;
+  for (size_t end = screen.find("\033[K"); end != std::string::npos; end = screen.find("\033[K", end + 1)) {
+    const std::string line = screen.substr(screen.rfind('\r', end) + 1, end - screen.rfind('\r', end) - 1);
+    ASSERT_LE(std::count_if(line.begin(), line.end(), [](char ch) { return (ch & 0xC0) != 0x80; }), 59) << line;
+  }
+  const std::string reason = "\r\n  NOT READY: The Oven is not ready. Target oven temperature is 40.00\r\n";
+  EXPECT_NE(screen.find(reason), std::string::npos) << screen.substr(0, 2000);
+  EXPECT_EQ(screen.find(reason), screen.rfind(reason));
+  EXPECT_NE(screen.find("\r  [##########..........] 12.5/25.0 min  RUNNING"), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host/svg_chart.h"
 #include "host/terminal_ui.h"
 
@@ -54,12 +56,36 @@ TEST(RunLogTest, JsonRowIsOneObjectWithEveryField) {
   }
 }
 
-TEST(RunLogTest, StatusLineNamesStateAndReasons) {
-  const std::string line = host::StatusLineText(Sample());
-  EXPECT_NE(line.find("2.25 min  RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 60.0/40.0/0.0/0.0%  oven 39 C  lamp on"),
-            std::string::npos)
-      << line;
-  EXPECT_NE(line.find("NOT READY: The Oven is not ready. Target oven temperature is 40.00"), std::string::npos);
+TEST(RunLogTest, StatusLineNamesTheStateButLeavesTheReasonsToTheirOwnLine) {
+  EXPECT_EQ(host::StatusLineText(Sample()),
+            "RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 60.0/40.0/0.0/0.0%  oven 39 C  lamp on  NOT READY");
+}
+
+TEST(RunLogTest, RunProgressShowsRunTimeOfLengthAndTimeLeftAtTheSpeed) {
+  EXPECT_EQ(host::RunProgress(12.0, 25.0, 60.0, 14), "[######........] 12.0/25.0 min, 13 s left");
+  EXPECT_EQ(host::RunProgress(0.0, 25.0, 1.0, 4), "[....] 0.0/25.0 min, 25 min 00 s left");
+  EXPECT_EQ(host::RunProgress(30.0, 600.0, 1.0, 4), "[....] 30.0/600.0 min, 9 h 30 min left");
+  EXPECT_EQ(host::RunProgress(99.0, 25.0, std::nullopt, 4), "[####] 25.0/25.0 min");
+  EXPECT_EQ(host::FitToWidth("oven 40 \xC2\xB0" "C now", 9), "oven 40 \xC2\xB0");
+  EXPECT_EQ(host::FitToWidth("short", 9), "short");
+}
+
+// 10000 minutes polled every second: the chart keeps every extreme, small.
+TEST(SvgChartTest, LongRunIsReducedButKeepsItsPeaks) {
+  host::ChartData data;
+  PollRow r = Sample();
+  for (int i = 0; i < 600000; ++i) {
+    r.clockMinutes = i / 60.0;
+    r.pressure = i == 345678 ? 390.0 : (i == 0 ? 2.0 : 100.0 + i % 7);
+    data.Add(r);
+  }
+  const auto points = data.Points(host::ChartData::kPressure);
+  EXPECT_LE(points.size(), 2000u);
+  EXPECT_EQ(data.Range(host::ChartData::kPressure), std::make_pair(2.0, 390.0));
+  EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](auto& p) { return p.minutes == 345678 / 60.0; }));
+  const std::string svg = host::RenderStatusSvg(data, {"t", "s", std::nullopt, "interrupted at 5.0 of 10000.0 min"});
+  EXPECT_LT(svg.size(), 1000000u);
+  EXPECT_NE(svg.find(">interrupted at 5.0 of 10000.0 min</text>"), std::string::npos);
 }
 
 TEST(SvgChartTest, NiceTicksUseOneTwoFiveSteps) {
@@ -79,7 +105,7 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
     r.pressure = 120 + i;
     rows.push_back(r);
   }
-  const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \xB5l", 40.0});
+  const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \xB5l", 40.0, ""});
   for (const char* part : {"Pressure (bar)", "Composition (%)", "Flow (ml/min)", "Oven (\xC2\xB0" "C)",
                            "Time since sample start (min)", ">%B<", ">Set point 40.0<", "Gradient &lt;A&amp;B&gt;",
                            "5.00 \xC2\xB5l", "<polyline"}) {
@@ -90,10 +116,10 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
 }
 
 TEST(SvgChartTest, EmptyAndFlatRunsStillDraw) {
-  EXPECT_NE(host::RenderStatusSvg({}, {"t", "s", std::nullopt}).find("No status was polled."), std::string::npos);
+  EXPECT_NE(host::RenderStatusSvg(std::vector<PollRow>{}, {"t", "s", std::nullopt, ""}).find("No status was polled."), std::string::npos);
   PollRow flat;
   flat.flow = std::numeric_limits<double>::quiet_NaN();
-  const std::string svg = host::RenderStatusSvg({flat, flat}, {"t", "s", std::nullopt});
+  const std::string svg = host::RenderStatusSvg({flat, flat}, {"t", "s", std::nullopt, ""});
   EXPECT_EQ(svg.find("nan"), std::string::npos);
   EXPECT_EQ(svg.find("inf"), std::string::npos);
 }
@@ -111,6 +137,7 @@ TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
     ui.FlashStatusText("Running :- ", "Gradient", 1);
     ui.FlashStatusText("Running :- ", "Gradient", 1);  // unchanged: shown once
     ui.FlashStatusText(nullptr, nullptr, 0);
+    for (const char* text : {"Oven\nnot ready", "Oven\nnot ready", "", "Oven\nnot ready"}) ui.Reasons(text, "");
     EXPECT_EQ(ui.MessageCount(), 1);
   }
   std::fclose(out);
@@ -122,7 +149,9 @@ TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
             std::string::npos)
       << text;
   EXPECT_EQ(text.find(">> Running :- Gradient"), text.rfind(">> Running :- Gradient"));
-  EXPECT_NE(text.find(">> (status text cleared)"), std::string::npos);
+  EXPECT_NE(text.find(">> (status text cleared)\n  NOT READY: Oven not ready\n  NOT READY: Oven not ready\n"),
+            std::string::npos)
+      << "printed at each change, never for an unchanged text";
 }
 
 }  // namespace
