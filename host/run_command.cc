@@ -47,8 +47,6 @@ constexpr int kUVDetectorNumber = 1;
 constexpr double kReadyTimeoutMinutes = 15.0;
 // A run that has not started this long after the sample start has failed.
 constexpr double kStartTimeoutMinutes = 3.0;
-// Polls beyond the method's run length before the host gives up waiting.
-constexpr double kEndMarginMinutes = 5.0;
 
 // The local date and time, for run folder names ("20261205-213000") and
 // for the texts of a run ("2026-12-05 21:30").
@@ -85,9 +83,11 @@ std::optional<std::filesystem::path> PrepareRunFolder(const RunOptions& o, const
   }
   const std::filesystem::path probe = dir / ".quarn-write-test";
   {
+    errno = 0;
     std::ofstream test(probe);
     if (!test) {
-      ui.Failure("cannot write to the output folder " + dir.string() + ": " + std::strerror(errno));
+      const int error = errno;
+      ui.Failure("cannot write to the output folder " + dir.string() + (error ? std::string(": ") + std::strerror(error) : ""));
       return std::nullopt;
     }
   }
@@ -221,7 +221,7 @@ void RunSession::WriteExperimentRecord() {
   d.pda.WriteExpRecord(&record, name);
   d.oven.WriteExpRecord(&record, name);
   d.sampler.WriteInjectionVolume(&record, static_cast<float>(m_o.volumeUl));
-  WriteFile(m_dir / "experiment-record.txt", record.Text(), m_ui);
+  WriteFile(m_dir / "experiment-record.txt", RecordTextAsUtf8(record.Text()), m_ui);
 }
 
 bool RunSession::Poll(int poll, double clockMinutes) {
@@ -309,16 +309,20 @@ void RunSession::WriteRunFiles() {
 int RunSession::Run() {
   // The method: checked here first, so that a broken file is one clear
   // error before any instrument is touched.
-  const std::string path = ResolveMethodPath(m_o.method);
+  std::string note;
+  const std::string path = ResolveMethodPath(m_o.method, &note);
+  if (!note.empty()) m_ui.Note("Note: " + note);
   MethodFileProblems problems;
-  if (!std::filesystem::exists(path)) {
+  MethodKeyLines lines;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) && !ec) {
     return Fail("unknown method '" + m_o.method + "': there is no file " + path +
                 " (give a method file path, or a name from " + GetMethodsDir().str() + ")");
   }
-  if (!LoadMethodFile(path, m_method, problems)) {
+  if (!LoadMethodFile(path, m_method, problems, &lines)) {
     std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    return Fail("the method file is broken:\n" + text);
+    return Fail("the method file is broken:\n" + RecordTextAsUtf8(text));
   }
   m_methodName = path;
   const std::string stem = std::filesystem::path(path).filename().string().substr(
@@ -330,6 +334,8 @@ int RunSession::Run() {
         "the instrument server transport is not available yet; run with --transport direct "
         "(or 'quarn-host config set transport direct')");
   }
+  // What the transport will round, ignore or refuse, before anything runs.
+  PrintMethodWarnings(path, m_method, lines, Transport::kDirect, stderr);
 
   const auto dir = PrepareRunFolder(m_o, stem, m_ui);
   if (!dir) return 1;
@@ -374,6 +380,7 @@ int RunSession::Run() {
       } else {
         const std::int64_t startMs = platform::Clock::Get().NowMs();
         bool started = false;
+        double runStartMinutes = -1.0;  // the first poll that saw the run
         for (int poll = 1;; ++poll) {
           if (g_stopRequested.load()) {
             m_ui.Note("\nStopped by the user.");
@@ -387,13 +394,21 @@ int RunSession::Run() {
           }
           const PollRow& row = m_rows.back();
           if (row.running || row.methodRunning) started = true;
+          if (row.running && runStartMinutes < 0.0) runStartMinutes = minutes;
           if (started && !row.running && !row.methodRunning) break;
           if (!started && minutes > kStartTimeoutMinutes) {
             result = Fail("the run did not start within 3 minutes of the sample start");
             break;
           }
-          if (minutes > runLength + kEndMarginMinutes + kStartTimeoutMinutes) {
-            result = Fail("the run did not end within 5 minutes after the method's run length; stopping it");
+          // The margin counts from the run's start (while it was never
+          // seen running, from the latest it could have started).
+          const double from = runStartMinutes >= 0.0 ? runStartMinutes : kStartTimeoutMinutes;
+          if (minutes - from > runLength + kRunEndMarginMinutes) {
+            char why[160];
+            std::snprintf(why, sizeof why,
+                          "the run did not end within %g min after the method's run length of %.1f min; stopping it",
+                          kRunEndMarginMinutes, runLength);
+            result = Fail(why);
             break;
           }
         }
