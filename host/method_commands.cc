@@ -39,8 +39,12 @@ bool IsUtf8(const std::string& text) {
 std::string ResolveMethodPath(const std::string& given, std::string* note) {
   CString name(given.c_str());
   AddMethodFileExtension("Quarn900", name);
+  // Anything but a folder at the path typed is taken as the file meant
+  // (a broken link or a link loop then gets its own message).
   std::error_code ec;
-  if (!given.empty() && std::filesystem::is_regular_file(given, ec)) {
+  const auto status = std::filesystem::symlink_status(given, ec);
+  if (!given.empty() && !ec && std::filesystem::exists(status) &&
+      !std::filesystem::is_directory(std::filesystem::status(given, ec))) {
     const std::string path = given.find_first_of("/\\") == std::string::npos ? "./" + given : given;
     std::error_code other;
     if (note && name.str() != given && std::filesystem::is_regular_file(name.str(), other) &&

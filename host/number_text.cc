@@ -59,14 +59,15 @@ NumberRead<long long> ReadWholeNumber(const std::string& text, const std::string
                                       long long hi) {
   const std::string expected = "expected a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
   if (text.empty() || ScanNumber(text, true) != text.size()) {
-    return {std::nullopt, what + ": " + Shown(text) + " is " + WhyNot(text, true) + "; " + expected};
+    const std::string why = Shown(text) + " is " + WhyNot(text, true);
+    return {std::nullopt, what + ": " + why + "; " + expected, why};
   }
   errno = 0;
   const long long value = std::strtoll(text.c_str(), nullptr, 10);
   if (errno == ERANGE || value < lo || value > hi) {
-    return {std::nullopt, what + ": " + expected + ", found " + Shown(text)};
+    return {std::nullopt, what + ": " + expected + ", found " + Shown(text), Shown(text) + " is out of range"};
   }
-  return {value, ""};
+  return {value, "", ""};
 }
 
 NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string& what, double lo, double hi,
@@ -77,13 +78,14 @@ NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string&
   std::snprintf(bound, sizeof bound, "%g", hi);
   expected += (loExclusive ? " and at most " : " to ") + std::string(bound);
   if (text.empty() || ScanNumber(text, false) != text.size()) {
-    return {std::nullopt, what + ": " + Shown(text) + " is " + WhyNot(text, false) + "; " + expected};
+    const std::string why = Shown(text) + " is " + WhyNot(text, false);
+    return {std::nullopt, what + ": " + why + "; " + expected, why};
   }
   const double value = std::strtod(text.c_str(), nullptr);
   if (!(loExclusive ? value > lo : value >= lo) || !(value <= hi)) {
-    return {std::nullopt, what + ": " + expected + ", found " + Shown(text)};
+    return {std::nullopt, what + ": " + expected + ", found " + Shown(text), Shown(text) + " is out of range"};
   }
-  return {value, ""};
+  return {value, "", ""};
 }
 
 }  // namespace host

@@ -18,6 +18,7 @@ template <class T>
 struct NumberRead {
   std::optional<T> value;
   std::string error;  // empty when `value` is set
+  std::string why;    // the error without what was expected: "'abc' is not a number"
 };
 
 NumberRead<long long> ReadWholeNumber(const std::string& text, const std::string& what, long long lo,
