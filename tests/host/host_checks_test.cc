@@ -29,6 +29,8 @@ class HostChecksTest : public ::testing::Test {
     fs::create_directories(m_dir);
     fs::create_symlink("loop-b", m_dir / "loop-a");
     fs::create_symlink("loop-a", m_dir / "loop-b");
+    std::ofstream(m_dir / "utf8.toml") << "[method]\ntitle = \"Café 5 µl\"\n[pump]\nflow = 1\nmax_pressure = 400\n"
+                                           "stop_time = 10\n";
   }
   void TearDown() override {
     std::error_code ec;
@@ -93,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run ./" + kTooLong + " --virtual-time", 1, "File name too long"},
         CommandCase{"run '" + kCaffeine + "' --out " + kTooLong + " --virtual-time", 1, "File name too long"},
         CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic links"},
+        CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
         CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
 
