@@ -79,6 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, HostileCommandLineTest,
     ::testing::Values(
         CommandCase{"run '" + kCaffeine + "' --vial 010 --virtual-time", 0, "Injecting 5.00 µl from vial 10;"},
+        CommandCase{"run m --speed 1e+3", 1, "unknown method 'm'"},
+        CommandCase{"run m --vial \"$(printf '1\\t')\"", 2, "--vial: '1?' is not a number"},
         CommandCase{"run m --vial 0x10", 2, "--vial: '0x10' is not a decimal number"},
         CommandCase{"run m --vial abc", 2, "--vial: 'abc' is not a number; expected a whole number from 1 to 10000"},
         CommandCase{"run m --vial 10.5", 2, "'10.5' is not a whole number"},
@@ -149,6 +151,9 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"Utf8BomAndHexValuesKept",
                      "\xEF\xBB\xBFREGEDIT4\r\n" + kMakes + "\r\n@=\"default\"\r\n\"Bin\"=hex:01,02,\\\r\n  03\r\n",
                      kRw, false, "config set oven-make 'Quärn 900'", 0, "", "\"Bin\"=hex:01,02,03"},
+        SettingsCase{"Utf8BomTextIsConverted", "\xEF\xBB\xBF" + kMakes + "\r\n\"OVEN\"=\"Quärn\"\r\n", kRw, false,
+                     "config get oven-make", 0, "Quärn\n", ""},
+        SettingsCase{"DamagedFileOnGet", "[x\n", kRw, false, "config get", 1, "damaged at line 1", "[x\n"},
         SettingsCase{"WrongTypeIsNamed", kKey + "\n\"NetBoxComms\"=\"1\"\n", kRw, false, "config get transport", 1,
                      "holds text (\"1\") where a number (dword) belongs", "\"NetBoxComms\"=\"1\""},
         SettingsCase{"WrongTypeSurvivesARun", kKey + "\n\"NetBoxComms\"=\"1\"\n", kRw, false,
@@ -250,6 +255,14 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
     if (found != std::string::npos) at = found;
   }
   EXPECT_EQ(Run("method check --strict w.toml").first, 1);
+  std::ofstream long_(m_dir / "long.toml");
+  long_ << "[pump]\nsystem = \"binary\"\nflow = 1\nmax_pressure = 400\nstop_time = 30\n";
+  for (int step = 0; step < 22; ++step) long_ << "[[pump.timetable]]\ntime = " << step << "\n";
+  long_.close();
+  EXPECT_NE(Run("method check long.toml").second.find(
+                "line 48, key 'pump.timetable[22]': warning: the direct transport holds 21 gradient steps and this "
+                "timetable has 22: the pump refuses to load the method, so the run does not start"),
+            std::string::npos);
   EXPECT_EQ(Run("method check --transport server w.toml").second.find("warning"), std::string::npos);
 
   const std::string run = Run("run w.toml --virtual-time").second;
