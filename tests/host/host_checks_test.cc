@@ -248,8 +248,11 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   std::ofstream long_(m_dir / "long.toml");
   long_ << "[pump]\nsystem = \"binary\"\nflow = 1\nmax_pressure = 400\nstop_time = 30\n";
   for (int step = 0; step < 22; ++step) long_ << "[[pump.timetable]]\ntime = " << step << "\n";
+  long_ << "[oven]\ntemperature = 40\n[uv]\nautozero = false\n";  // as sent: no warning
   long_.close();
-  EXPECT_NE(Run("method check long.toml").second.find(
+  const std::string longCheck = Run("method check long.toml").second;
+  EXPECT_NE(longCheck.find("./long.toml: ok, 1 warning for the direct transport\n"), std::string::npos) << longCheck;
+  EXPECT_NE(longCheck.find(
                 "line 48, key 'pump.timetable[22]': warning: the direct transport holds 21 gradient steps and this "
                 "timetable has 22: the pump refuses to load the method, so the run does not start"),
             std::string::npos);
