@@ -31,6 +31,8 @@ class HostChecksTest : public ::testing::Test {
     fs::create_symlink("loop-a", m_dir / "loop-b");
     std::ofstream(m_dir / "utf8.toml") << "[method]\ntitle = \"Café 5 µl\"\n[pump]\nflow = 1\nmax_pressure = 400\n"
                                            "stop_time = 10\n";
+    fs::create_directories(m_dir / "methods");
+    fs::copy_file(m_dir / "utf8.toml", m_dir / "methods" / "utf8.toml");
   }
   void TearDown() override {
     std::error_code ec;
@@ -95,6 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run '" + kCaffeine + "' --out " + kTooLong + " --virtual-time", 1, "File name too long"},
         CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic links"},
         CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
+        CommandCase{"method check utf8.toml", 0, "note: using the file ./utf8.toml; the method " + std::string("/")},
         CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
 
