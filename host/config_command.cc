@@ -38,7 +38,9 @@ std::string Shown(const ConfigKey& key, const platform::RegistryValue& value, bo
   wrongType = false;
   if (const auto* number = std::get_if<std::uint32_t>(&value); number && key.isNumber) {
     const int n = static_cast<int>(*number);
-    if (key.name == "transport" && !listing) return std::string(n ? "server" : "direct") + " (" + std::to_string(n) + ")";
+    if (key.name == "transport" && !listing) {
+      return std::string(n ? "server" : "direct") + " (" + std::to_string(n) + ")";
+    }
     return std::to_string(n);
   }
   if (const auto* text = std::get_if<std::string>(&value); text && !key.isNumber) {

@@ -135,7 +135,9 @@ int main(int argc, char** argv) {
     code = host::RunMethodCommand(run, ui);
   } else if (checkCmd->parsed()) {
     std::optional<host::Transport> against;
-    if (!checkTransport.empty()) against = checkTransport == "server" ? host::Transport::kServer : host::Transport::kDirect;
+    if (!checkTransport.empty()) {
+      against = checkTransport == "server" ? host::Transport::kServer : host::Transport::kDirect;
+    }
     code = host::MethodCheckCommand(checkFiles, against, strict, ui);
   } else if (showCmd->parsed()) {
     code = host::MethodShowCommand(showFile, ui);

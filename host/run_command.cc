@@ -87,7 +87,8 @@ std::optional<std::filesystem::path> PrepareRunFolder(const RunOptions& o, const
     std::ofstream test(probe);
     if (!test) {
       const int error = errno;
-      ui.Failure("cannot write to the output folder " + dir.string() + (error ? std::string(": ") + std::strerror(error) : ""));
+      ui.Failure("cannot write to the output folder " + dir.string() +
+                 (error ? std::string(": ") + std::strerror(error) : ""));
       return std::nullopt;
     }
   }

@@ -93,7 +93,8 @@ char Windows1252(char32_t c) {
 // file without one is taken as it is.
 std::string DecodeFileText(std::string_view bytes) {
   std::string out;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
       char32_t c = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
       if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
@@ -108,9 +109,12 @@ std::string DecodeFileText(std::string_view bytes) {
     bytes.remove_prefix(3);
     for (size_t i = 0; i < bytes.size();) {
       const auto lead = static_cast<unsigned char>(bytes[i]);
-      const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
+      const size_t length =
+          lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
       char32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
-      for (size_t k = 1; k < length && i + k < bytes.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
+      for (size_t k = 1; k < length && i + k < bytes.size(); ++k) {
+        c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
+      }
       out += length == 1 && lead >= 0x80 ? '?' : Windows1252(c);
       i += length;
     }

@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"method check ./" + kTooLong + ".toml", 1, "the file cannot be reached: File name too long"},
         CommandCase{"method show ./" + kTooLong, 1, "File name too long"},
         CommandCase{"run '" + kCaffeine + "' --out " + kTooLong + " --virtual-time", 1, "File name too long"},
-        CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic links"},
+        CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic"},
         CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
         CommandCase{"method check utf8.toml", 0, "note: using the file ./utf8.toml; the method " + std::string("/")},
         CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"}),
@@ -146,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, HostileSettingsTest,
     ::testing::Values(
         SettingsCase{"Utf16ExportWithHeaderAndCrlf",
-                     Utf16("Windows Registry Editor Version 5.00\r\n\r\n" + kKey + "\r\n\"NetBoxComms\"=dword:00000001\r\n"),
+                     Utf16("Windows Registry Editor Version 5.00\r\n\r\n" + kKey +
+                           "\r\n\"NetBoxComms\"=dword:00000001\r\n"),
                      kRw, false, "config get transport", 0, "server (1)\n", ""},
         SettingsCase{"Utf8BomAndHexValuesKept",
                      "\xEF\xBB\xBFREGEDIT4\r\n" + kMakes + "\r\n@=\"default\"\r\n\"Bin\"=hex:01,02,\\\r\n  03\r\n",
