@@ -186,7 +186,7 @@ RegistryContents Registry::Parse(std::string_view bytes, const std::string& file
     // A value continued on the next lines (long hex values end each line
     // with a backslash).
     std::string joined;
-    while (line.front() == '"' && line.back() == '\\' && end < text.size()) {
+    while ((line.front() == '"' || line.front() == '@') && line.back() == '\\' && end < text.size()) {
       joined += line.substr(0, line.size() - 1);
       const size_t nextEnd = std::min(text.find('\n', start), text.size());
       line = text.substr(start, nextEnd - start);
