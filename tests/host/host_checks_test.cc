@@ -200,28 +200,11 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
 // refuses: each warning names the line and key, `check` passes unless
 // --strict, and `run` shows the same warnings before it starts.
 TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
-  std::ofstream(m_dir / "w.toml") << "[pump]\n"
-                                     "system = \"quaternary\"\n"
-                                     "flow = 0.7\n"
-                                     "max_pressure = 400.0\n"
-                                     "stop_time = 20\n"
-                                     "percent_b = 12.5\n"
-                                     "percent_d = 5\n"
-                                     "[[pump.timetable]]\n"
-                                     "time = 1\n"
-                                     "flow = 0.0005\n"
-                                     "max_pressure = 500\n"
-                                     "[oven]\n"
-                                     "temperature = 37.5\n"
-                                     "[autosampler]\n"
-                                     "analysis_time = 26.01\n"
-                                     "[uv]\n"
-                                     "autozero = true\n"
-                                     "[events.initial]\n"
-                                     "valve1 = 2\n"
-                                     "[[events.timed]]\n"
-                                     "time = 2\n"
-                                     "event1 = \"pulse\"\n";
+  std::ofstream(m_dir / "w.toml") << "[pump]\nsystem = \"quaternary\"\nflow = 0.7\nmax_pressure = 400.0\n"
+                                     "stop_time = 20\npercent_b = 12.5\npercent_d = 5\n[[pump.timetable]]\ntime = 1\n"
+                                     "flow = 0.0005\nmax_pressure = 500\n[oven]\ntemperature = 37.5\n"
+                                     "[autosampler]\nanalysis_time = 26.01\n[uv]\nautozero = true\n"
+                                     "[events.initial]\nvalve1 = 2\n[[events.timed]]\ntime = 2\nevent1 = \"pulse\"\n";
   const std::string warnings[] = {
       "line 3, key 'pump.flow': warning: the direct transport sends the starting flow in whole µl/min, cut off: "
       "0.7 ml/min starts as 0.699 ml/min",
