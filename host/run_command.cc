@@ -70,9 +70,17 @@ std::optional<std::filesystem::path> PrepareRunFolder(const RunOptions& o, const
   if (o.out) {
     dir = *o.out;
   } else {
-    dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + stem);
-    for (int n = 2; std::filesystem::exists(dir); ++n) {
-      dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + stem + "-" + std::to_string(n));
+    // The method's name, cut to leave the folder name well within what
+    // a file system allows (not inside a UTF-8 character).
+    std::string name = stem.substr(0, 100);
+    while (name.size() < stem.size() && !name.empty() &&
+           (static_cast<unsigned char>(stem[name.size()]) & 0xC0) == 0x80) {
+      name.pop_back();
+    }
+    dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + name);
+    std::error_code exists;
+    for (int n = 2; std::filesystem::exists(dir, exists); ++n) {
+      dir = std::filesystem::path("runs") / (Now(TimeText::kFolder) + "-" + name + "-" + std::to_string(n));
     }
   }
   std::error_code ec;

@@ -31,6 +31,8 @@ class HostChecksTest : public ::testing::Test {
     fs::create_symlink("loop-a", m_dir / "loop-b");
     std::ofstream(m_dir / "utf8.toml") << "[method]\ntitle = \"Café 5 µl\"\n[pump]\nflow = 1\nmax_pressure = 400\n"
                                            "stop_time = 10\n";
+    fs::create_directories(m_dir / "runs");
+    fs::copy_file(kCaffeine, m_dir / (std::string(245, 'a') + ".toml"));
     fs::create_directories(m_dir / "methods");
     fs::copy_file(m_dir / "utf8.toml", m_dir / "methods" / "utf8.toml");
   }
@@ -94,6 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"config set transport 0x10", 1, "'0x10' is not a decimal number"},
         CommandCase{"method check ./" + kTooLong + ".toml", 1, "the file cannot be reached: File name too long"},
         CommandCase{"method show ./" + kTooLong, 1, "File name too long"},
+        CommandCase{"run ./" + std::string(245, 'a') + ".toml --virtual-time", 0, "Files in runs/"},
         CommandCase{"run '" + kCaffeine + "' --out " + kTooLong + " --virtual-time", 1, "File name too long"},
         CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic"},
         CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
