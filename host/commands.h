@@ -8,12 +8,14 @@
 // Thread safety: host's thread only.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/terminal_ui.h"
+#include "host/transport_checks.h"
 
 namespace host {
 
@@ -31,7 +33,10 @@ struct RunOptions {
 };
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
-int MethodCheckCommand(const std::vector<std::string>& files, TerminalUi& ui);
+// Checks each file, then what `transport` (unset: the transport setting)
+// would change in it. Warnings alone exit 0, unless `strict`.
+int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
+                       TerminalUi& ui);
 int MethodShowCommand(const std::string& file, TerminalUi& ui);
 int ConfigGetCommand(const std::string& key, TerminalUi& ui);
 int ConfigSetCommand(const std::string& key, const std::string& value, TerminalUi& ui);
@@ -39,8 +44,22 @@ int StatusCommand(TerminalUi& ui, OutputMode mode);
 
 // The method file for what the user typed: an existing file as given
 // (made a path, so the plug-in does not look it up among its methods),
-// otherwise the plug-in's own lookup of a method name.
-std::string ResolveMethodPath(const std::string& given);
+// otherwise the plug-in's own lookup of a method name. When both find a
+// file, the one as given wins and `note` (if given) says so.
+std::string ResolveMethodPath(const std::string& given, std::string* note = nullptr);
+
+// The transport the settings choose; direct when unset.
+Transport ConfiguredTransport();
+
+// Writes what `transport` changes in the method read from `path`, one
+// line each ("PATH: line 12, key '...': warning, direct transport: ..."),
+// to `to`; returns how many.
+std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
+                                Transport transport, std::FILE* to);
+
+// An experiment record as UTF-8: the plug-in's single-byte lines
+// converted, lines that are UTF-8 already (a file name) kept.
+std::string RecordTextAsUtf8(const std::string& text);
 
 // Asks a running command to stop at its next step or poll, naming the
 // signal that asked (SIGPIPE for a closed output). Safe in a signal

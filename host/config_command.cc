@@ -1,11 +1,19 @@
 // `quarn-host config get|set`.
+//
+// The settings file is read and written through the registry stand-in
+// directly, so that what it holds is shown as it is: a value of the wrong
+// type is named, not shown as unset, and a damaged or read-only file is
+// one clear error.
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "host/commands.h"
 #include "host/config_keys.h"
-#include "platform/inlet/inlet.h"
+#include "host/number_text.h"
+#include "host/run_log.h"
+#include "platform/method/method_file.h"
+#include "platform/win/registry.h"
 
 namespace host {
 
@@ -17,56 +25,71 @@ std::string KnownKeys() {
   return list;
 }
 
+std::string SettingsFile() { return platform::Registry::Get().FilePath().string(); }
+
+std::optional<platform::RegistryValue> ReadSetting(const ConfigKey& key) {
+  const auto [path, name] = platform::SplitValuePath(key.fullPath);
+  return platform::Registry::Get().Read(HKEY_LOCAL_MACHINE, path, name);
+}
+
+// The value as `config get` shows it; `wrongType` tells a value of the
+// other type.
+std::string Shown(const ConfigKey& key, const platform::RegistryValue& value, bool listing, bool& wrongType) {
+  wrongType = false;
+  if (const auto* number = std::get_if<std::uint32_t>(&value); number && key.isNumber) {
+    const int n = static_cast<int>(*number);
+    if (key.name == "transport" && !listing) {
+      return std::string(n ? "server" : "direct") + " (" + std::to_string(n) + ")";
+    }
+    return std::to_string(n);
+  }
+  if (const auto* text = std::get_if<std::string>(&value); text && !key.isNumber) {
+    return listing ? "\"" + Utf8FromWindows1252(*text) + "\"" : Utf8FromWindows1252(*text);
+  }
+  wrongType = true;
+  const auto [path, name] = platform::SplitValuePath(key.fullPath);
+  return platform::Registry::Get().TypeMismatch(HKEY_LOCAL_MACHINE, path, name, value);
+}
+
 }  // namespace
 
 int ConfigGetCommand(const std::string& name, TerminalUi& ui) {
-  if (name.empty() || name == "all") {
-    for (const auto& key : ConfigKeys()) {
-      std::printf("%-20s ", key.name.c_str());
-      if (key.isNumber) {
-        int value = 0;
-        if (ReadRegistryFullPath(key.fullPath.c_str(), value, HKEY_LOCAL_MACHINE)) {
-          std::printf("%d\n", value);
-        } else {
-          std::printf("(not set)\n");
-        }
-      } else {
-        CString value;
-        if (ReadRegistryFullPath(key.fullPath.c_str(), value, HKEY_LOCAL_MACHINE)) {
-          std::printf("\"%s\"\n", value.GetString());
-        } else {
-          std::printf("(not set)\n");
-        }
+  try {
+    if (name.empty() || name == "all") {
+      bool anyWrong = false;
+      for (const auto& key : ConfigKeys()) {
+        const auto value = ReadSetting(key);
+        bool wrongType = false;
+        const std::string shown = value ? Shown(key, *value, true, wrongType) : "(not set)";
+        anyWrong |= wrongType;
+        std::printf("%-20s %s\n", key.name.c_str(), wrongType ? "(wrong type; see below)" : shown.c_str());
+        if (wrongType) std::fprintf(stderr, "quarn-host: warning: %s\n", shown.c_str());
       }
+      std::printf("\nsettings file: %s\n", SettingsFile().c_str());
+      return anyWrong ? 1 : 0;
     }
-    std::printf("\nsettings file: %s\n", platform::Registry::Get().FilePath().string().c_str());
-    return 0;
-  }
-  const ConfigKey* key = FindConfigKey(name);
-  if (!key) {
-    ui.Failure("unknown setting '" + name + "'; known settings: " + KnownKeys());
-    return 1;
-  }
-  if (key->isNumber) {
-    int value = 0;
-    if (!ReadRegistryFullPath(key->fullPath.c_str(), value, HKEY_LOCAL_MACHINE)) {
-      ui.Failure("'" + name + "' is not set (in " + platform::Registry::Get().FilePath().string() + ")");
+    const ConfigKey* key = FindConfigKey(name);
+    if (!key) {
+      ui.Failure("unknown setting '" + name + "'; known settings: " + KnownKeys());
       return 1;
     }
-    if (name == "transport") {
-      std::printf("%s (%d)\n", value ? "server" : "direct", value);
-    } else {
-      std::printf("%d\n", value);
+    const auto value = ReadSetting(*key);
+    if (!value) {
+      ui.Failure("'" + name + "' is not set (in " + SettingsFile() + ")");
+      return 1;
     }
+    bool wrongType = false;
+    const std::string shown = Shown(*key, *value, false, wrongType);
+    if (wrongType) {
+      ui.Failure(shown);
+      return 1;
+    }
+    std::printf("%s\n", shown.c_str());
     return 0;
-  }
-  CString value;
-  if (!ReadRegistryFullPath(key->fullPath.c_str(), value, HKEY_LOCAL_MACHINE)) {
-    ui.Failure("'" + name + "' is not set (in " + platform::Registry::Get().FilePath().string() + ")");
+  } catch (const platform::RegistryError& e) {
+    ui.Failure(e.what());
     return 1;
   }
-  std::printf("%s\n", value.GetString());
-  return 0;
 }
 
 int ConfigSetCommand(const std::string& name, const std::string& text, TerminalUi& ui) {
@@ -75,28 +98,41 @@ int ConfigSetCommand(const std::string& name, const std::string& text, TerminalU
     ui.Failure("unknown setting '" + name + "'; known settings: " + KnownKeys());
     return 1;
   }
-  int ok = 0;
+  platform::RegistryValue value;
   if (key->isNumber) {
-    long value = 0;
-    if (name == "transport" && text == "direct") {
-      value = 0;
-    } else if (name == "transport" && text == "server") {
-      value = 1;
+    if (name == "transport" && (text == "direct" || text == "server")) {
+      value = std::uint32_t{text == "server" ? 1u : 0u};
     } else {
-      char* end = nullptr;
-      value = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || value < 0 || value > 0x7FFFFFFF) {
-        ui.Failure("'" + name + "' takes " + (name == "transport" ? "direct, server or " : "") +
-                   "a whole number from 0 to 2147483647, not '" + text + "'");
+      const auto read = ReadWholeNumber(text, "'" + name + "'", 0, 0x7FFFFFFF);
+      if (!read.value) {
+        ui.Failure(name == "transport" ? "'transport' takes direct, server or a whole number from 0 to 2147483647: " +
+                                             read.why
+                                       : read.error);
+        return 1;
+      }
+      value = static_cast<std::uint32_t>(*read.value);
+    }
+  } else {
+    for (unsigned char c : text) {
+      if (c < 0x20 || c == 0x7F) {
+        ui.Failure("'" + name + "' cannot hold a line break, a tab or another control character; nothing was changed");
         return 1;
       }
     }
-    ok = WriteRegistryFullPath(key->fullPath.c_str(), static_cast<int>(value), HKEY_LOCAL_MACHINE);
-  } else {
-    ok = WriteRegistryFullPath(key->fullPath.c_str(), text.c_str(), HKEY_LOCAL_MACHINE);
+    value = std::string(Utf8ToWindows1252(text).str());
   }
-  if (!ok) {
-    ui.Failure("could not write '" + name + "' to " + platform::Registry::Get().FilePath().string());
+  try {
+    const auto [path, valueName] = platform::SplitValuePath(key->fullPath);
+    platform::Registry& registry = platform::Registry::Get();
+    // Setting a value on purpose replaces one of the wrong type; say so.
+    const auto before = registry.Read(HKEY_LOCAL_MACHINE, path, valueName);
+    registry.Write(HKEY_LOCAL_MACHINE, path, valueName, value, true);
+    if (before && before->index() != value.index()) {
+      std::fprintf(stderr, "quarn-host: note: '%s' held a value of another type before; it now holds %s\n",
+                   name.c_str(), key->isNumber ? "a number" : "text");
+    }
+  } catch (const platform::RegistryError& e) {
+    ui.Failure(std::string("'") + name + "' was not changed: " + e.what());
     return 1;
   }
   return 0;

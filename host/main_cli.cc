@@ -6,10 +6,12 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/commands.h"
+#include "host/number_text.h"
 #include "host/terminal_ui.h"
 
 namespace {
@@ -46,13 +48,13 @@ int main(int argc, char** argv) {
   runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)")->required();
   runCmd->add_option("--transport", transport, "direct or server (writes the transport setting first)")
       ->check(CLI::IsMember({"direct", "server"}));
-  runCmd->add_option("--vial", run.vial, "Vial to inject from (1 to 10000; default: the method's)")
-      ->check(CLI::Range(1, 10000));
-  runCmd->add_option("--volume", run.volumeUl,
-                     "Injection volume in microlitres (above 0, at most 1000; default: the method's)")
-      ->check(CLI::Range(0.001, 1000.0));
-  runCmd->add_option("--speed", run.speed, "How much faster than real time the run goes (1 to 10000)")
-      ->check(CLI::Range(1.0, 10000.0));
+  // Numbers are taken as text and read here: decimal always, no nan or inf.
+  std::string vialText;
+  std::string volumeText;
+  std::string speedText;
+  runCmd->add_option("--vial", vialText, "Vial to inject from (1 to 10000; default: the method's)");
+  runCmd->add_option("--volume", volumeText, "Injection volume in microlitres (above 0, at most 1000; default: the method's)");
+  runCmd->add_option("--speed", speedText, "How much faster than real time the run goes (1 to 10000)");
   runCmd->add_option("--out", outDir, "Folder for the run's files (default: a new folder under ./runs)");
   runCmd->add_flag("--force", run.force, "Replace the files of an earlier run in the --out folder");
   runCmd->add_flag("--trace", run.trace, "Record the network wire trace in wire-trace.log");
@@ -67,6 +69,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> checkFiles;
   auto* checkCmd = methodCmd->add_subcommand("check", "Validate method files, one message per problem");
   checkCmd->add_option("FILE", checkFiles, "Method files")->required();
+  std::string checkTransport;
+  checkCmd->add_option("--transport", checkTransport,
+                       "direct or server: the transport to check against (default: the transport setting)")
+      ->check(CLI::IsMember({"direct", "server"}));
+  bool strict = false;
+  checkCmd->add_flag("--strict", strict, "Count warnings as failures");
   std::string showFile;
   auto* showCmd = methodCmd->add_subcommand("show", "Print the pump, autosampler and UV reports of a method");
   showCmd->add_option("FILE", showFile, "Method file")->required();
@@ -103,6 +111,27 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quarn-host: error: --quiet and --json cannot be used together\n");
     return 2;
   }
+  std::string usage;
+  if (runCmd->count("--vial") > 0) {
+    const auto read = host::ReadWholeNumber(vialText, "--vial", 1, 10000);
+    if (read.value) run.vial = static_cast<int>(*read.value);
+    usage = read.error;
+  }
+  if (runCmd->count("--volume") > 0 && usage.empty()) {
+    const auto read = host::ReadDecimalNumber(volumeText, "--volume", 0.0, 1000.0, true);
+    if (read.value) run.volumeUl = *read.value;
+    usage = read.error;
+  }
+  if (runCmd->count("--speed") > 0 && usage.empty()) {
+    const auto read = host::ReadDecimalNumber(speedText, "--speed", 1.0, 10000.0, false);
+    if (read.value) run.speed = *read.value;
+    usage = read.error;
+  }
+  if (!usage.empty()) {
+    std::fprintf(stderr, "quarn-host: error: %s\n", usage.c_str());
+    std::fprintf(stderr, "Run 'quarn-host run --help' for usage.\n");
+    return 2;
+  }
   const host::OutputMode mode =
       json ? host::OutputMode::kJson : quiet ? host::OutputMode::kQuiet : host::OutputMode::kNormal;
   host::TerminalUi ui(runCmd->parsed() ? mode : (statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal),
@@ -117,7 +146,11 @@ int main(int argc, char** argv) {
     CatchStopSignals();
     code = host::RunMethodCommand(run, ui);
   } else if (checkCmd->parsed()) {
-    code = host::MethodCheckCommand(checkFiles, ui);
+    std::optional<host::Transport> against;
+    if (!checkTransport.empty()) {
+      against = checkTransport == "server" ? host::Transport::kServer : host::Transport::kDirect;
+    }
+    code = host::MethodCheckCommand(checkFiles, against, strict, ui);
   } else if (showCmd->parsed()) {
     code = host::MethodShowCommand(showFile, ui);
   } else if (getCmd->parsed()) {

@@ -1,13 +1,16 @@
 // `quarn-host method check|show` and `quarn-host status`.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
 #include "front/shared_routines.h"
 #include "host/commands.h"
+#include "host/config_keys.h"
 #include "host/run_log.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
@@ -16,30 +19,108 @@
 
 namespace host {
 
-std::string ResolveMethodPath(const std::string& given) {
-  std::error_code ec;
-  if (!given.empty() && std::filesystem::is_regular_file(given, ec)) {
-    return given.find_first_of("/\\") == std::string::npos ? "./" + given : given;
+namespace {
+
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length =
+        lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
   }
+  return true;
+}
+
+}  // namespace
+
+std::string ResolveMethodPath(const std::string& given, std::string* note) {
   CString name(given.c_str());
   AddMethodFileExtension("Quarn900", name);
+  // Anything but a folder at the path typed is taken as the file meant
+  // (a broken link or a link loop then gets its own message).
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(given, ec);
+  if (!given.empty() && !ec && std::filesystem::exists(status) &&
+      !std::filesystem::is_directory(std::filesystem::status(given, ec))) {
+    const std::string path = given.find_first_of("/\\") == std::string::npos ? "./" + given : given;
+    std::error_code other;
+    if (note && name.str() != given && std::filesystem::is_regular_file(name.str(), other) &&
+        !std::filesystem::equivalent(path, name.str(), other)) {
+      *note = "using the file " + path + "; the method " + name.str() + " is not used (a file as given wins)";
+    }
+    return path;
+  }
   return name.str();
 }
 
-int MethodCheckCommand(const std::vector<std::string>& files, TerminalUi& ui) {
-  int bad = 0;
+Transport ConfiguredTransport() {
+  int value = 0;
+  const ConfigKey* key = FindConfigKey("transport");
+  if (key && ReadRegistryFullPath(key->fullPath.c_str(), value, HKEY_LOCAL_MACHINE) && value != 0) {
+    return Transport::kServer;
+  }
+  return Transport::kDirect;
+}
+
+std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
+                                Transport transport, std::FILE* to) {
+  const auto warnings = TransportWarnings(method, lines, transport);
+  for (const auto& warning : warnings) {
+    std::fprintf(to, "%s: %s\n", path.c_str(), DescribeMethodWarning(warning, transport).c_str());
+  }
+  std::fflush(to);
+  return warnings.size();
+}
+
+std::string RecordTextAsUtf8(const std::string& text) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    const std::string line = text.substr(start, end - start);
+    out += IsUtf8(line) ? line : Utf8FromWindows1252(line);
+    if (end < text.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
+                       TerminalUi& ui) {
+  const Transport against = transport.value_or(ConfiguredTransport());
+  if (against == Transport::kServer) {
+    std::fprintf(stderr,
+                 "quarn-host: note: the instrument server transport is not available yet; what it would change "
+                 "in a method is not checked\n");
+  }
+  std::size_t bad = 0;
   for (const auto& given : files) {
-    const std::string path = ResolveMethodPath(given);
+    std::string note;
+    const std::string path = ResolveMethodPath(given, &note);
+    if (!note.empty()) std::fprintf(stderr, "quarn-host: note: %s\n", note.c_str());
     QuarnMethod method;
     MethodFileProblems problems;
-    if (LoadMethodFile(path, method, problems)) {
-      std::printf("%s: ok\n", path.c_str());
+    MethodKeyLines lines;
+    if (!LoadMethodFile(path, method, problems, &lines)) {
+      ++bad;
+      for (const auto& problem : problems) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), Utf8FromWindows1252(DescribeMethodFileProblem(problem)).c_str());
+      }
       continue;
     }
-    ++bad;
-    for (const auto& problem : problems) {
-      std::fprintf(stderr, "%s: %s\n", path.c_str(), DescribeMethodFileProblem(problem).c_str());
+    const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr);
+    if (warnings == 0) {
+      std::printf("%s: ok\n", path.c_str());
+    } else {
+      if (strict) ++bad;
+      std::printf("%s: %s, %zu warning%s for the %s transport\n", path.c_str(),
+                  strict ? "failed (--strict)" : "ok", warnings, warnings == 1 ? "" : "s", TransportName(against));
     }
+    std::fflush(stdout);
   }
   if (bad) {
     ui.Failure(std::to_string(bad) + " of " + std::to_string(files.size()) + " method file" +
@@ -50,18 +131,21 @@ int MethodCheckCommand(const std::vector<std::string>& files, TerminalUi& ui) {
 }
 
 int MethodShowCommand(const std::string& given, TerminalUi& ui) {
-  const std::string path = ResolveMethodPath(given);
+  std::string note;
+  const std::string path = ResolveMethodPath(given, &note);
+  if (!note.empty()) std::fprintf(stderr, "quarn-host: note: %s\n", note.c_str());
   QuarnMethod method;
   MethodFileProblems problems;
   if (!LoadMethodFile(path, method, problems)) {
     std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    ui.Failure("the method file is broken:\n" + text);
+    ui.Failure("the method file is broken:\n" + RecordTextAsUtf8(text));
     return 1;
   }
   CGenericExpRecord record;
   for (const char* unit : {"PUMP", "AUTOSAMPLER", "UVDETECTOR"}) method.Print(&record, unit);
-  std::fwrite(record.Text().data(), 1, record.Text().size(), stdout);
+  const std::string text = RecordTextAsUtf8(record.Text());
+  std::fwrite(text.data(), 1, text.size(), stdout);
   return 0;
 }
 

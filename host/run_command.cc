@@ -60,8 +60,6 @@ constexpr int kUVDetectorNumber = 1;
 constexpr double kReadyTimeoutMinutes = 15.0;
 // A run that has not started this long after the sample start has failed.
 constexpr double kStartTimeoutMinutes = 3.0;
-// Polls beyond the method's run length before the host gives up waiting.
-constexpr double kEndMarginMinutes = 5.0;
 // A run whose last reported run time is this much short of its length
 // ended early (the polls come about a second apart).
 constexpr double kEarlyEndMinutes = 3.0 / 60;
@@ -126,7 +124,14 @@ class RunFolder {
     } else {
       // create_directory claims a name that no other run has taken.
       std::filesystem::create_directories("runs", ec);
-      const std::string base = Now(TimeText::kFolder) + "-" + stem;
+      // The method's name, cut to leave the folder name well within what
+      // a file system allows (not inside a UTF-8 character).
+      std::string name = stem.substr(0, 100);
+      while (name.size() < stem.size() && !name.empty() &&
+             (static_cast<unsigned char>(stem[name.size()]) & 0xC0) == 0x80) {
+        name.pop_back();
+      }
+      const std::string base = Now(TimeText::kFolder) + "-" + name;
       m_path = std::filesystem::path("runs") / base;
       for (int n = 2; !ec && !std::filesystem::create_directory(m_path, ec); ++n) {
         m_path = std::filesystem::path("runs") / (base + "-" + std::to_string(n));
@@ -138,7 +143,8 @@ class RunFolder {
     }
     m_lock = open((m_path / kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_lock < 0) {
-      ui.Failure("cannot write to the output folder " + m_path.string() + ": " + std::strerror(errno));
+      const int error = errno;
+      ui.Failure("cannot write to the output folder " + m_path.string() + ": " + std::strerror(error));
       return false;
     }
     if (flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
@@ -433,18 +439,24 @@ std::string RunSession::EarlyEndCause() const {
 int RunSession::PollUntilTheEnd() {
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool started = false;
+  double runStartMinutes = -1.0;  // the first poll that saw the run
   for (int poll = 1;; ++poll) {
     if (StopRequested()) return 0;  // Run() reports the stop
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
     if (!Poll(poll, minutes)) return Fail("the pump gave no status: communications are not open");
     const PollRow& row = *m_last;
     if (row.running || row.methodRunning) started = true;
+    if (row.running && runStartMinutes < 0.0) runStartMinutes = minutes;
     if (started && !row.running && !row.methodRunning) return 0;
     if (!started && minutes > kStartTimeoutMinutes) {
       return Fail("the run did not start within 3 minutes of the sample start");
     }
-    if (minutes > m_runLength + kEndMarginMinutes + kStartTimeoutMinutes) {
-      return Fail("the run did not end within 5 minutes after the method's run length; stopping it");
+    // The margin counts from the run's start (while it was never seen
+    // running, from the latest it could have started).
+    const double from = runStartMinutes >= 0.0 ? runStartMinutes : kStartTimeoutMinutes;
+    if (minutes - from > m_runLength + kRunEndMarginMinutes) {
+      return Fail("the run did not end within " + Fixed(kRunEndMarginMinutes, 0) +
+                  " min after the method's run length of " + Fixed(m_runLength, 1) + " min; stopping it");
     }
   }
 }
@@ -465,6 +477,7 @@ void RunSession::StopAndClose() {
 
 void RunSession::WriteFile(const char* name, const std::string& text) {
   const std::filesystem::path path = m_folder.Path() / name;
+  errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
@@ -489,7 +502,7 @@ void RunSession::FinishFiles(const std::string& outcome) {
     m_record.AppendText("\nNo injection: the autosampler did not report an injection sequence before the run.\n");
   }
   m_record.AppendText(("\nRun result: " + result + "\n").c_str());
-  WriteFile("experiment-record.txt", m_record.Text());
+  WriteFile("experiment-record.txt", RecordTextAsUtf8(m_record.Text()));
 
   if (m_csv.is_open()) {
     if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvField(outcome) << '\n';
@@ -521,16 +534,20 @@ void RunSession::FinishFiles(const std::string& outcome) {
 int RunSession::Run() {
   // The method: checked here first, so that a broken file is one clear
   // error before any instrument is touched.
-  const std::string path = ResolveMethodPath(m_o.method);
+  std::string note;
+  const std::string path = ResolveMethodPath(m_o.method, &note);
+  if (!note.empty()) m_ui.Note("Note: " + note);
   MethodFileProblems problems;
-  if (!std::filesystem::exists(path)) {
+  MethodKeyLines lines;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) && !ec) {
     return Fail("unknown method '" + m_o.method + "': there is no file " + path +
                 " (give a method file path, or a name from " + GetMethodsDir().str() + ")");
   }
-  if (!LoadMethodFile(path, m_method, problems)) {
+  if (!LoadMethodFile(path, m_method, problems, &lines)) {
     std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    return Fail("the method file is broken:\n" + text);
+    return Fail("the method file is broken:\n" + RecordTextAsUtf8(text));
   }
   m_methodName = path;
   const std::string stem = std::filesystem::path(path).filename().string().substr(
@@ -546,6 +563,8 @@ int RunSession::Run() {
         "the instrument server transport is not available yet; run with --transport direct "
         "(or 'quarn-host config set transport direct')");
   }
+  // What the transport will round, ignore or refuse, before anything runs.
+  PrintMethodWarnings(path, m_method, lines, Transport::kDirect, stderr);
 
   // The simulated bottles hold what the method's [solvents] names.
   const SolventSelection& solvents = m_method.GetSolventSelection();

@@ -1,10 +1,24 @@
 #include "host/run_log.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include <nlohmann/json.hpp>
 
 namespace host {
 
 namespace {
+
+// A number with the decimals the other outputs show (a NaN or infinity
+// becomes null in JSON).
+double Rounded(double value, double scale) { return std::round(value * scale) / scale; }
+
+// JSON text of a value; bytes that are not UTF-8 become U+FFFD, so the
+// text is valid JSON whatever it holds.
+template <class Json>
+std::string JsonText(const Json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::string Fixed(double value, int decimals) {
   char buf[64];
@@ -56,27 +70,7 @@ std::string CsvField(const std::string& raw) {
   return r + "\"";
 }
 
-std::string JsonString(const std::string& raw) {
-  std::string r = "\"";
-  for (unsigned char c : Utf8FromWindows1252(raw)) {
-    switch (c) {
-      case '"': r += "\\\""; break;
-      case '\\': r += "\\\\"; break;
-      case '\n': r += "\\n"; break;
-      case '\r': r += "\\r"; break;
-      case '\t': r += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          r += esc;
-        } else {
-          r += static_cast<char>(c);
-        }
-    }
-  }
-  return r + "\"";
-}
+std::string JsonString(const std::string& raw) { return JsonText(nlohmann::json(Utf8FromWindows1252(raw))); }
 
 PollRow RowFromRecords(CInletSystemStatus& pump, CInletSystemStatus& merged) {
   PollRow row;
@@ -122,15 +116,25 @@ std::string CsvRow(const PollRow& r) {
 }
 
 std::string JsonRow(const PollRow& r) {
-  return "{\"poll\":" + std::to_string(r.poll) + ",\"clock_min\":" + Fixed(r.clockMinutes, 3) +
-         ",\"elapsed_min\":" + Fixed(r.elapsedMinutes, 3) + ",\"running\":" + std::to_string(r.running) +
-         ",\"method_running\":" + std::to_string(r.methodRunning) + ",\"pump_on\":" + std::to_string(r.pumpOn) +
-         ",\"injecting\":" + std::to_string(r.injecting) + ",\"flow_ml_min\":" + Fixed(r.flow, 3) +
-         ",\"pressure_bar\":" + Fixed(r.pressure, 1) + ",\"percent\":[" + Fixed(r.percentA, 1) + "," +
-         Fixed(r.percentB, 1) + "," + Fixed(r.percentC, 1) + "," + Fixed(r.percentD, 1) +
-         "],\"oven_c\":" + Fixed(r.ovenTemperature, 1) + ",\"lamp\":" + std::to_string(r.lamp) +
-         ",\"not_ready\":" + std::to_string(r.notReady) + ",\"error\":" + std::to_string(r.error) +
-         ",\"not_ready_text\":" + JsonString(r.notReadyText) + ",\"error_text\":" + JsonString(r.errorText) + "}";
+  nlohmann::ordered_json row;
+  row["poll"] = r.poll;
+  row["clock_min"] = Rounded(r.clockMinutes, 1e3);
+  row["elapsed_min"] = Rounded(r.elapsedMinutes, 1e3);
+  row["running"] = r.running;
+  row["method_running"] = r.methodRunning;
+  row["pump_on"] = r.pumpOn;
+  row["injecting"] = r.injecting;
+  row["flow_ml_min"] = Rounded(r.flow, 1e3);
+  row["pressure_bar"] = Rounded(r.pressure, 10);
+  row["percent"] = {Rounded(r.percentA, 10), Rounded(r.percentB, 10), Rounded(r.percentC, 10),
+                    Rounded(r.percentD, 10)};
+  row["oven_c"] = Rounded(r.ovenTemperature, 10);
+  row["lamp"] = r.lamp;
+  row["not_ready"] = r.notReady;
+  row["error"] = r.error;
+  row["not_ready_text"] = Utf8FromWindows1252(r.notReadyText);
+  row["error_text"] = Utf8FromWindows1252(r.errorText);
+  return JsonText(row);
 }
 
 std::string StatusLineText(const PollRow& r) {

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libtomlplusplus-dev libcli11-dev
+  libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   time
 )

@@ -34,13 +34,15 @@ int ReadValue(const std::string& fullPath, T& value, HKEY root) {
   try {
     const auto read = platform::Registry::Get().Read(root, key, name);
     if (!read) return 0;
+    // A value of the other type is reported and read as absent; it is
+    // never replaced by a default (see Registry::Write).
     if constexpr (std::is_same_v<T, int>) {
       const auto* dword = std::get_if<std::uint32_t>(&*read);
-      if (!dword) return 0;
+      if (!dword) throw platform::RegistryError(platform::Registry::Get().TypeMismatch(root, key, name, *read));
       value = static_cast<int>(*dword);
     } else {
       const auto* text = std::get_if<std::string>(&*read);
-      if (!text) return 0;
+      if (!text) throw platform::RegistryError(platform::Registry::Get().TypeMismatch(root, key, name, *read));
       value = CString(*text);
     }
     return 1;

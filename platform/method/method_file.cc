@@ -26,6 +26,7 @@
 #pragma pop_macro("NDEBUG")
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -33,8 +34,10 @@
 #include <fstream>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
 #include "platform/inlet/inlet.h"
@@ -184,14 +187,21 @@ class Checker {
   explicit Checker(MethodFileProblems& problems) : m_problems(problems) {}
 
   void Report(int line, const std::string& key, const std::string& text) {
-    if (m_problems.size() >= kMaxCollectedProblems) return;
+    if (m_problems.size() >= kMaxCollectedProblems) {
+      m_stopped = true;
+      return;
+    }
     m_problems.push_back({line, 0, key, text});
   }
   bool Full() const { return m_problems.size() >= kMaxCollectedProblems; }
   bool HasProblems() const { return !m_problems.empty(); }
+  // True when a problem was left out, or a part left unchecked, because
+  // the list was full.
+  bool Stopped() const { return m_stopped || Full(); }
 
  private:
   MethodFileProblems& m_problems;
+  bool m_stopped = false;
 };
 
 std::string Join(const std::string& path, std::string_view key) {
@@ -257,16 +267,22 @@ class TableView {
       if (required) Missing(key, range.Expected());
       return std::nullopt;
     }
-    const auto* i = node->as_integer();
-    if (!i) {
+    // A whole number written with a decimal point (400.0) is that number.
+    long long value = 0;
+    if (const auto* i = node->as_integer()) {
+      value = i->get();
+    } else if (const auto* f = node->as_floating_point();
+               f && std::isfinite(f->get()) && std::trunc(f->get()) == f->get() && std::fabs(f->get()) < 1e15) {
+      value = static_cast<long long>(f->get());
+    } else {
       Wrong(key, *node, "expected a whole number (" + range.Expected() + "), found " + DescribeFound(*node));
       return std::nullopt;
     }
-    if (i->get() < range.lo || i->get() > range.hi) {
+    if (value < range.lo || value > range.hi) {
       Wrong(key, *node, "expected " + range.Expected() + ", found " + DescribeFound(*node));
       return std::nullopt;
     }
-    return static_cast<int>(i->get());
+    return static_cast<int>(value);
   }
 
   std::optional<bool> Flag(std::string_view key, const char* meaning) {
@@ -715,6 +731,23 @@ constexpr std::pair<char32_t, unsigned char> kWindows1252High[] = {
     {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
 };
 
+// Records the line of every key below `node` (`path` names it).
+void CollectKeyLines(const toml::node& node, const std::string& path, MethodKeyLines& lines) {
+  if (!path.empty()) lines.emplace(path, LineOf(node));
+  if (const auto* table = node.as_table()) {
+    for (auto&& [key, value] : *table) {
+      const std::string child = Join(path, key.str());
+      const int keyLine = static_cast<int>(key.source().begin.line);
+      CollectKeyLines(value, child, lines);
+      if (keyLine > 0 && !value.is_table() && !value.is_array()) lines[child] = keyLine;
+    }
+  } else if (const auto* array = node.as_array()) {
+    for (std::size_t i = 0; i < array->size(); ++i) {
+      CollectKeyLines(*array->get(i), path + "[" + std::to_string(i + 1) + "]", lines);
+    }
+  }
+}
+
 }  // namespace
 
 CString Utf8ToWindows1252(std::string_view text) {
@@ -750,7 +783,8 @@ CString Utf8ToWindows1252(std::string_view text) {
   return CString(std::string_view(out));
 }
 
-bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProblems& problems) {
+bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProblems& problems,
+                     MethodKeyLines* lines) {
   const std::size_t before = problems.size();
   if (text.size() > kMaxMethodFileBytes) {
     problems.push_back({0, 0, "", "expected a method file of at most " + std::to_string(kMaxMethodFileBytes) +
@@ -779,18 +813,36 @@ bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProbl
     std::stable_sort(found.begin(), found.end(),
                      [](const MethodFileProblem& a, const MethodFileProblem& b) { return a.line < b.line; });
     problems.insert(problems.end(), found.begin(), found.end());
+    if (checker.Stopped()) {
+      problems.push_back({0, 0, "",
+                          "checking stopped after " + std::to_string(kMaxCollectedProblems) +
+                              " problems; correct these and check the file again for any further ones"});
+    }
   }
   if (problems.size() > before) return false;
+  if (lines) {
+    lines->clear();
+    CollectKeyLines(root, "", *lines);
+  }
   read.SetFileName(method.GetFileName());
   method = read;
   return true;
 }
 
-bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems) {
+bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems,
+                    MethodKeyLines* lines) {
   namespace fs = std::filesystem;
+  // The system's own reason for a failure; never "Success".
+  const auto reason = [](int error) {
+    return error != 0 ? std::string(": ") + std::generic_category().message(error) : std::string();
+  };
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) {
+  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+    problems.push_back({0, 0, "", "the file cannot be reached" + reason(ec.value())});
+    return false;
+  }
+  if (!fs::exists(status)) {
     problems.push_back({0, 0, "", "the file does not exist"});
     return false;
   }
@@ -802,26 +854,27 @@ bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProb
     problems.push_back({0, 0, "", "this is not a regular file"});
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
+  errno = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!in) {
-    problems.push_back({0, 0, "", "the file cannot be opened"});
+    problems.push_back({0, 0, "", "the file cannot be opened" + reason(errno)});
     return false;
   }
   // Read one byte past the limit to tell a file that is too large.
   std::string text(kMaxMethodFileBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) {
-    problems.push_back({0, 0, "", "the file cannot be read"});
+  errno = 0;
+  text.resize(std::fread(text.data(), 1, text.size(), in.get()));
+  if (std::ferror(in.get())) {
+    problems.push_back({0, 0, "", "the file cannot be read" + reason(errno)});
     return false;
   }
-  text.resize(static_cast<std::size_t>(in.gcount()));
   if (text.size() > kMaxMethodFileBytes) {
     problems.push_back({0, 0, "", "expected a method file of at most " + std::to_string(kMaxMethodFileBytes) +
                                       " bytes; this one is larger"});
     return false;
   }
   QuarnMethod read;
-  if (!ParseMethodText(text, read, problems)) return false;
+  if (!ParseMethodText(text, read, problems, lines)) return false;
   read.SetFileName(CString(std::string_view(path)));
   method = read;
   return true;

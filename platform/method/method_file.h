@@ -13,12 +13,18 @@
 //    file, then one line per problem with its line, key and what was
 //    expected. At most kMaxShownProblems are listed.
 //  - Problems come in line order; each names the key as a dotted path,
-//    counting steps of arrays from 1 ("pump.timetable[2].flow").
+//    counting steps of arrays from 1 ("pump.timetable[2].flow"). When
+//    checking stopped at kMaxCollectedProblems, a last problem without a
+//    line says so.
+//  - `lines`, when given, receives the line of every key of a file that
+//    was read (dotted paths as above, tables too), so that a tool can point
+//    at what it says about a value.
 // The file format is documented in docs/method-files.md.
 // Thread safety: no shared state; callable from any thread.
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +38,8 @@ struct MethodFileProblem {
   std::string text;   // what is wrong and what was expected
 };
 using MethodFileProblems = std::vector<MethodFileProblem>;
+// Dotted key path -> line (from 1).
+using MethodKeyLines = std::map<std::string, int>;
 
 // Files larger than this are refused before parsing: a method file is a
 // few kilobytes.
@@ -40,8 +48,10 @@ inline constexpr std::size_t kMaxMethodFileBytes = 1024 * 1024;
 inline constexpr std::size_t kMaxCollectedProblems = 100;
 inline constexpr std::size_t kMaxShownProblems = 10;
 
-bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProblems& problems);
-bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems);
+bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProblems& problems,
+                     MethodKeyLines* lines = nullptr);
+bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems,
+                    MethodKeyLines* lines = nullptr);
 
 // One problem as a line of text: "line 4, key 'pump.flow': ...".
 std::string DescribeMethodFileProblem(const MethodFileProblem& problem);

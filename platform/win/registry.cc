@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 namespace platform {
 
@@ -68,7 +70,85 @@ size_t ReadQuoted(std::string_view s, size_t pos, std::string& out) {
   return std::string_view::npos;
 }
 
+// Windows-1252 bytes 0x80 to 0x9F and the characters they hold.
+constexpr std::pair<char32_t, unsigned char> kWindows1252High[] = {
+    {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86}, {0x2021, 0x87},
+    {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91},
+    {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98},
+    {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
+};
+
+// A character as the single-byte text the settings hold; '?' when it has
+// no place there.
+char Windows1252(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  for (const auto& [code, byte] : kWindows1252High) {
+    if (code == c) return static_cast<char>(byte);
+  }
+  return '?';
+}
+
+// The file's text as single-byte text: a UTF-16LE or UTF-8 file (known by
+// its byte order mark, as a registry editor writes it) is converted; a
+// file without one is taken as it is.
+std::string DecodeFileText(std::string_view bytes) {
+  std::string out;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      char32_t c = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+      if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+        i += 2;  // a surrogate pair: a character beyond single-byte text
+        c = '?';
+      }
+      out += Windows1252(c);
+    }
+    return out;
+  }
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    bytes.remove_prefix(3);
+    for (size_t i = 0; i < bytes.size();) {
+      const auto lead = static_cast<unsigned char>(bytes[i]);
+      const size_t length =
+          lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
+      char32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
+      for (size_t k = 1; k < length && i + k < bytes.size(); ++k) {
+        c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
+      }
+      out += length == 1 && lead >= 0x80 ? '?' : Windows1252(c);
+      i += length;
+    }
+    return out;
+  }
+  return std::string(bytes);
+}
+
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+  });
+}
+
+std::string KindOf(const RegistryValue& value) {
+  if (std::holds_alternative<std::uint32_t>(value)) return "a number (dword)";
+  if (const auto* text = std::get_if<std::string>(&value)) return "text (\"" + text->substr(0, 40) + "\")";
+  return "a value of another kind (" + std::get<RegistryOtherValue>(value).text.substr(0, 20) + ")";
+}
+
+std::string MismatchText(const std::filesystem::path& file, const std::string& fullKey, std::string_view name,
+                         const RegistryValue& found) {
+  const std::string wanted = std::holds_alternative<std::uint32_t>(found) ? "text" : "a number (dword)";
+  return "the value \"" + std::string(name) + "\" under [" + fullKey + "] in the registry file " + file.string() +
+         " holds " + KindOf(found) + " where " + wanted + " belongs; it has been left as it is. Correct or remove it.";
+}
+
 }  // namespace
+
+std::string SystemReason(int error) {
+  if (error == 0) return "";
+  return std::generic_category().message(error);
+}
 
 std::string RootKeyName(HKEY root) {
   if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
@@ -82,7 +162,9 @@ std::pair<std::string, std::string> SplitValuePath(std::string_view path) {
   return {std::string(path.substr(0, cut)), std::string(path.substr(cut + 1))};
 }
 
-RegistryContents Registry::Parse(std::string_view text, const std::string& fileName) {
+RegistryContents Registry::Parse(std::string_view bytes, const std::string& fileName) {
+  const std::string decoded = DecodeFileText(bytes);
+  const std::string_view text = decoded;
   RegistryContents contents;
   std::map<std::string, RegistryValue>* section = nullptr;
   int lineNo = 0;
@@ -96,9 +178,28 @@ RegistryContents Registry::Parse(std::string_view text, const std::string& fileN
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    if (line.empty() || line.front() == ';' || line.front() == '#') {
+    if (line.empty() || line.front() == ';' || line.front() == '#' ||
+        line == "Windows Registry Editor Version 5.00" || line == "REGEDIT4") {
       if (end == text.size()) break;
       continue;
+    }
+    // A value continued on the next lines (long hex values end each line
+    // with a backslash).
+    std::string joined;
+    while ((line.front() == '"' || line.front() == '@') && line.back() == '\\' && end < text.size()) {
+      joined += line.substr(0, line.size() - 1);
+      const size_t nextEnd = std::min(text.find('\n', start), text.size());
+      line = text.substr(start, nextEnd - start);
+      end = nextEnd;
+      start = end + 1;
+      ++lineNo;
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+      if (line.empty()) break;
+    }
+    if (!joined.empty()) {
+      joined += line;
+      line = joined;
     }
     if (line.front() == '[') {
       if (line.back() != ']' || line.size() < 3) Damaged(fileName, lineNo, "a key line must read [ROOT\\key]");
@@ -108,10 +209,10 @@ RegistryContents Registry::Parse(std::string_view text, const std::string& fileN
       }
       auto found = FindNoCase(contents, key);
       section = found != contents.end() ? &found->second : &contents[key];
-    } else if (line.front() == '"') {
+    } else if (line.front() == '"' || line.front() == '@') {
       if (!section) Damaged(fileName, lineNo, "a value comes before any [key] line");
       std::string name;
-      const size_t after = ReadQuoted(line, 0, name);
+      const size_t after = line.front() == '@' ? 1 : ReadQuoted(line, 0, name);
       if (after == std::string_view::npos || after >= line.size() || line[after] != '=') {
         Damaged(fileName, lineNo, "expected \"name\"=value");
       }
@@ -128,8 +229,10 @@ RegistryContents Registry::Parse(std::string_view text, const std::string& fileN
         const size_t close = ReadQuoted(rest, 0, s);
         if (close != rest.size()) Damaged(fileName, lineNo, "a text value must be one quoted string");
         value = s;
+      } else if (rest.rfind("hex", 0) == 0 || rest == "-") {
+        value = RegistryOtherValue{std::string(rest)};
       } else {
-        Damaged(fileName, lineNo, "a value must be dword:XXXXXXXX or a quoted text");
+        Damaged(fileName, lineNo, "a value must be dword:XXXXXXXX, a quoted text or hex:...");
       }
       auto existing = FindNoCase(*section, name);
       if (existing != section->end()) {
@@ -147,20 +250,23 @@ RegistryContents Registry::Parse(std::string_view text, const std::string& fileN
 
 std::string Registry::Serialise(const RegistryContents& contents) {
   std::ostringstream out;
-  out << "; QuarnControl registry (stand-in for the Windows registry).\n"
+  out << "Windows Registry Editor Version 5.00\n"
+         "; QuarnControl registry (stand-in for the Windows registry).\n"
          "; One [key] line, then one \"name\"=value line per value:\n"
          "; dword:XXXXXXXX (8 hex digits) or a quoted text with \\\\ and \\\".\n";
   for (const auto& [key, values] : contents) {
     if (values.empty()) continue;
     out << "\n[" << key << "]\n";
     for (const auto& [name, value] : values) {
-      out << Quote(name) << '=';
+      out << (name.empty() ? std::string("@") : Quote(name)) << '=';
       if (const auto* dword = std::get_if<std::uint32_t>(&value)) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "dword:%08x", *dword);
         out << hex;
+      } else if (const auto* text = std::get_if<std::string>(&value)) {
+        out << Quote(*text);
       } else {
-        out << Quote(std::get<std::string>(value));
+        out << std::get<RegistryOtherValue>(value).text;
       }
       out << '\n';
     }
@@ -170,34 +276,87 @@ std::string Registry::Serialise(const RegistryContents& contents) {
 
 RegistryContents Registry::Load() const {
   std::error_code ec;
-  if (!std::filesystem::exists(m_file, ec)) return {};
+  const auto status = std::filesystem::status(m_file, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory) {
+    throw RegistryError("cannot read the registry file " + m_file.string() + ": " + ec.message());
+  }
+  if (!std::filesystem::exists(status)) return {};
+  errno = 0;
   std::ifstream in(m_file, std::ios::binary);
-  if (!in) throw RegistryError("cannot read the registry file " + m_file.string());
+  if (!in) {
+    const std::string reason = SystemReason(errno);
+    throw RegistryError("cannot read the registry file " + m_file.string() + (reason.empty() ? "" : ": " + reason));
+  }
   std::ostringstream text;
   text << in.rdbuf();
   return Parse(text.str(), m_file.string());
 }
 
-void Registry::Store(const RegistryContents& contents) {
+std::filesystem::path Registry::WriteTarget() const {
+  namespace fs = std::filesystem;
+  fs::path path = m_file;
+  // As many links as the system follows before it calls it a loop.
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(path, ec))) return path;
+    const fs::path target = fs::read_symlink(path, ec);
+    if (ec) throw RegistryError("cannot follow the registry file " + m_file.string() + ": " + ec.message());
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  throw RegistryError("cannot follow the registry file " + m_file.string() + ": " + SystemReason(ELOOP));
+}
+
+void Registry::Store(const std::filesystem::path& target, const RegistryContents& contents) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  if (m_file.has_parent_path()) std::filesystem::create_directories(m_file.parent_path(), ec);
-  std::filesystem::path temp = m_file;
-  temp += ".tmp";
+  // A file its owner may not write is kept as it is, though its folder
+  // would let it be replaced.
+  const auto status = fs::status(target, ec);
+  if (!ec && fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+    throw RegistryError("the registry file " + m_file.string() +
+                        " is read-only; nothing was changed. Make it writable to change settings.");
+  }
+  const fs::path temp = fs::path(target.string() + ".tmp");
+  errno = 0;
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    const int openError = errno;
     out << Serialise(contents);
     out.flush();
     if (!out) {
-      std::filesystem::remove(temp, ec);
-      throw RegistryError("cannot write the registry file " + m_file.string() +
-                          " (is its folder writable?)");
+      const std::string reason = SystemReason(openError ? openError : errno);
+      fs::remove(temp, ec);
+      throw RegistryError("cannot write the registry file " + m_file.string() + " (is its folder writable?)" +
+                          (reason.empty() ? "" : ": " + reason));
     }
   }
-  std::filesystem::rename(temp, m_file, ec);
+  // The new file gets the old one's permissions.
+  if (fs::exists(status)) fs::permissions(temp, status.permissions(), ec);
+  fs::rename(temp, target, ec);
   if (ec) {
-    std::filesystem::remove(temp, ec);
+    std::error_code ignored;
+    fs::remove(temp, ignored);
     throw RegistryError("cannot replace the registry file " + m_file.string() + ": " + ec.message());
   }
+}
+
+template <class Change>
+void Registry::Modify(Change change) {
+  namespace fs = std::filesystem;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const fs::path target = WriteTarget();
+  std::error_code ec;
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  const RegistryFileLock fileLock(fs::path(target.string() + ".lock"));
+  // Read again under the lock: another process may have written since.
+  RegistryContents contents = Load();
+  if (change(contents)) Store(target, contents);
+}
+
+std::string Registry::TypeMismatch(HKEY root, std::string_view key, std::string_view name,
+                                   const RegistryValue& found) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return MismatchText(m_file, FullKey(root, key), name, found);
 }
 
 std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std::string_view name) const {
@@ -210,30 +369,40 @@ std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std
   return value->second;
 }
 
-void Registry::Write(HKEY root, std::string_view key, std::string_view name, const RegistryValue& value) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  RegistryContents contents = Load();
-  const std::string full = FullKey(root, key);
-  auto section = FindNoCase(contents, full);
-  auto& values = section != contents.end() ? section->second : contents[full];
-  auto existing = FindNoCase(values, name);
-  if (existing != values.end()) {
-    existing->second = value;
-  } else {
-    values[std::string(name)] = value;
+void Registry::Write(HKEY root, std::string_view key, std::string_view name, const RegistryValue& value,
+                     bool replaceOtherType) {
+  if (const auto* text = std::get_if<std::string>(&value); text && HasControlCharacter(*text)) {
+    throw RegistryError("the text for \"" + std::string(name) +
+                        "\" holds a control character (a line break, a tab...); the registry file keeps one "
+                        "value a line, so nothing was written");
   }
-  Store(contents);
+  const std::string full = FullKey(root, key);
+  Modify([&](RegistryContents& contents) {
+    auto section = FindNoCase(contents, full);
+    auto& values = section != contents.end() ? section->second : contents[full];
+    auto existing = FindNoCase(values, name);
+    if (existing == values.end()) {
+      values[std::string(name)] = value;
+      return true;
+    }
+    if (existing->second.index() != value.index() && !replaceOtherType) {
+      throw RegistryError(MismatchText(m_file, full, name, existing->second));
+    }
+    if (existing->second == value) return false;  // nothing to store
+    existing->second = value;
+    return true;
+  });
 }
 
 void Registry::Delete(HKEY root, std::string_view key, std::string_view name) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  RegistryContents contents = Load();
-  auto section = FindNoCase(contents, FullKey(root, key));
-  if (section == contents.end()) return;
-  auto existing = FindNoCase(section->second, name);
-  if (existing == section->second.end()) return;
-  section->second.erase(existing);
-  Store(contents);
+  Modify([&](RegistryContents& contents) {
+    auto section = FindNoCase(contents, FullKey(root, key));
+    if (section == contents.end()) return false;
+    auto existing = FindNoCase(section->second, name);
+    if (existing == section->second.end()) return false;
+    section->second.erase(existing);
+    return true;
+  });
 }
 
 RegistryContents Registry::ReadAll() const {

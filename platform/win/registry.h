@@ -2,23 +2,35 @@
 //
 // Contract:
 //  - Values live under keys (backslash-separated, matched without regard
-//    to case) and are 32-bit numbers (DWORD) or texts.
+//    to case) and are 32-bit numbers (DWORD) or texts. Values of the other
+//    kinds a registry export holds (hex:..., hex(2):...) are kept as they
+//    are written and never read as a number or text.
 //  - The file is read afresh at every read, so another process's writes
 //    are seen at once. A missing or empty file holds nothing.
-//  - A write reads the file, changes one value and writes the whole file
-//    to a temporary file in the same folder, then renames it into place:
-//    every other value is kept, and a crash mid-write loses nothing.
-//  - A file that cannot be parsed is damaged: reads and writes throw
-//    RegistryError naming the file and line, and the file is never
-//    replaced.
+//  - A write takes a lock on `<file>.lock` beside the file (shared by every
+//    process), reads the file again under the lock, changes one value and
+//    writes the whole file to a temporary file in the same folder, which
+//    then replaces it: every other value is kept, also when processes
+//    write at once, and a crash mid-write loses nothing. The file keeps
+//    its permissions; a symbolic link keeps pointing where it did (its
+//    target is replaced).
+//  - Nothing is changed, and RegistryError says why, when: the file cannot
+//    be parsed (naming the line), is read-only, cannot be reached (a link
+//    loop, with the system's reason), a text holds a control character
+//    (the file keeps one value a line), or the value to replace is of the
+//    other type and the caller did not ask to replace it.
+//  - Reading accepts what a registry editor exports: the "Windows Registry
+//    Editor Version 5.00" (or REGEDIT4) line, CRLF line ends, a UTF-8 or
+//    UTF-16LE byte order mark, "@" for a key's default value and values
+//    continued on the next line after a backslash.
 //  - Location: $QUARN_REGISTRY if set, else `registry.reg` in the user's
 //    data folder for QuarnControl (see DefaultRegistryPath).
 // The file format is that of a registry export:
 //     [HKEY_LOCAL_MACHINE\SOFTWARE\Korvatec\Inlets\...\Configuration]
 //     "NetBoxComms"=dword:00000000
 //     "Path"="C:\\Temp"
-// Thread safety: calls are serialised by an internal mutex. Writes from
-// two processes at once are not merged (the last rename wins).
+// Thread safety: calls are serialised by an internal mutex, and writes
+// across processes by the lock file.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +56,13 @@ class RegistryError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-using RegistryValue = std::variant<std::uint32_t, std::string>;
+// A value of a kind other than dword and text, as written after "=".
+struct RegistryOtherValue {
+  std::string text;
+  bool operator==(const RegistryOtherValue&) const = default;
+};
+
+using RegistryValue = std::variant<std::uint32_t, std::string, RegistryOtherValue>;
 
 // Full key ("HKEY_LOCAL_MACHINE\SOFTWARE\...") -> value name -> value.
 using RegistryContents = std::map<std::string, std::map<std::string, RegistryValue>>;
@@ -58,6 +76,23 @@ std::filesystem::path DefaultRegistryPath();
 
 // Splits "A\B\Name" into key "A\B" and value name "Name".
 std::pair<std::string, std::string> SplitValuePath(std::string_view path);
+
+// Holds an exclusive lock on a lock file for its lifetime, shared with
+// every process that locks the same file. Throws RegistryError (with the
+// system's reason) when the lock file cannot be opened or locked.
+class RegistryFileLock {
+ public:
+  explicit RegistryFileLock(const std::filesystem::path& lockFile);
+  ~RegistryFileLock();
+  RegistryFileLock(const RegistryFileLock&) = delete;
+  RegistryFileLock& operator=(const RegistryFileLock&) = delete;
+
+ private:
+  std::intptr_t m_handle;
+};
+
+// The system's text for an error number, never "Success": "" for 0.
+std::string SystemReason(int error);
 
 class Registry {
  public:
@@ -74,8 +109,13 @@ class Registry {
   // The value, or nothing when it (or the file) does not exist.
   // Throws RegistryError when the file is damaged or unreadable.
   std::optional<RegistryValue> Read(HKEY root, std::string_view key, std::string_view name) const;
-  // Throws RegistryError when the file is damaged or cannot be written.
-  void Write(HKEY root, std::string_view key, std::string_view name, const RegistryValue& value);
+  // Throws RegistryError when the file is damaged or cannot be written,
+  // and when the value is of the other type unless `replaceOtherType`.
+  void Write(HKEY root, std::string_view key, std::string_view name, const RegistryValue& value,
+             bool replaceOtherType = false);
+  // What is wrong when a value was found but is not of the type wanted:
+  // the same text for a refused read and a refused write.
+  std::string TypeMismatch(HKEY root, std::string_view key, std::string_view name, const RegistryValue& found) const;
   // Removes one value; absent values are ignored.
   void Delete(HKEY root, std::string_view key, std::string_view name);
   // Everything in the file. Throws RegistryError when damaged.
@@ -87,7 +127,12 @@ class Registry {
 
  private:
   RegistryContents Load() const;
-  void Store(const RegistryContents& contents);
+  // The file a write replaces: m_file with its symbolic links followed.
+  std::filesystem::path WriteTarget() const;
+  // Reads, changes and stores the file under the lock.
+  template <class Change>
+  void Modify(Change change);
+  void Store(const std::filesystem::path& target, const RegistryContents& contents);
 
   std::filesystem::path m_file;
   mutable std::mutex m_mutex;

@@ -50,7 +50,7 @@ TEST(RunLogTest, JsonRowIsOneObjectWithEveryField) {
   EXPECT_EQ(json.front(), '{');
   EXPECT_EQ(json.back(), '}');
   EXPECT_EQ(json.find('\n'), std::string::npos);
-  for (const char* key : {"\"poll\":3", "\"elapsed_min\":2.250", "\"percent\":[60.0,40.0,0.0,0.0]",
+  for (const char* key : {"\"poll\":3", "\"elapsed_min\":2.25", "\"percent\":[60.0,40.0,0.0,0.0]",
                           "\"pressure_bar\":142.3", "\"not_ready_text\":\"The Oven is not ready.\\nTarget"}) {
     EXPECT_NE(json.find(key), std::string::npos) << key;
   }

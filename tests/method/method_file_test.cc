@@ -260,7 +260,10 @@ TEST(MethodFileTest, AFileFullOfMistakesStopsAtTheCollectionLimit) {
   QuarnMethod method;
   MethodFileProblems problems;
   EXPECT_FALSE(ParseMethodText(text, method, problems));
-  EXPECT_EQ(problems.size(), kMaxCollectedProblems);
+  ASSERT_EQ(problems.size(), kMaxCollectedProblems + 1);
+  EXPECT_TRUE(std::is_sorted(problems.begin(), problems.end() - 1,
+                             [](const auto& a, const auto& b) { return a.line < b.line; }));
+  EXPECT_EQ(problems.back().text.rfind("checking stopped after 100 problems", 0), 0u) << problems.back().text;
 }
 
 TEST(MethodFileTest, AFailedParseLeavesTheMethodAsItWas) {

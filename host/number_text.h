@@ -1,0 +1,30 @@
+// Numbers typed by a user (command-line options, settings), read as a
+// person means them.
+//
+// Contract: digits are always decimal ("010" is 10); a sign is allowed, a
+// blank, a hexadecimal number ("0x10"), nan, inf and their other
+// spellings are not. A decimal number may have a point and an exponent
+// ("2.5", "1e3"), never a comma. On failure the result holds the message,
+// naming `what` ("--vial") and what was expected, and no value.
+// Pure functions; any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace host {
+
+template <class T>
+struct NumberRead {
+  std::optional<T> value;
+  std::string error;  // empty when `value` is set
+  std::string why;    // the error without what was expected: "'abc' is not a number"
+};
+
+NumberRead<long long> ReadWholeNumber(const std::string& text, const std::string& what, long long lo,
+                                      long long hi);
+// `loExclusive`: the value must be above `lo` rather than at least `lo`.
+NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string& what, double lo, double hi,
+                                     bool loExclusive);
+
+}  // namespace host

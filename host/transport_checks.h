@@ -1,0 +1,45 @@
+// What a transport does to a method that differs from what its file says.
+//
+// Contract: TransportWarnings lists, for one transport, every value of a
+// method that the transport rounds, every part it does not send and every
+// method it refuses to load, each with the line and key of the file that
+// holds it (from the key lines that LoadMethodFile gives), in line order.
+// A method that runs exactly as written gives none. `method check` and
+// `run` show the same list. Pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/method/method_file.h"
+#include "platform/method/quarn_method.h"
+
+namespace host {
+
+enum class Transport { kDirect, kServer };
+
+// "direct" or "server".
+const char* TransportName(Transport transport);
+
+// How long the host waits for a run to end past its run length before it
+// stops the run and reports that it did not end, minutes.
+inline constexpr double kRunEndMarginMinutes = 5.0;
+
+// Gradient steps the direct transport's timetable holds: 64 lines, three
+// a step.
+inline constexpr int kDirectMaxGradientSteps = 21;
+
+struct MethodWarning {
+  int line = 0;     // from 1; 0 when no line of the file holds it
+  std::string key;  // dotted key path, as in problems
+  std::string text; // what the transport does, after "the direct transport ": "sends whole percent: ..."
+};
+
+std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const MethodKeyLines& lines,
+                                             Transport transport);
+
+// "line 12, key 'pump.percent_b': warning: the direct transport sends whole
+// percent: 12.5 % B runs as 13 % (...)".
+std::string DescribeMethodWarning(const MethodWarning& warning, Transport transport);
+
+}  // namespace host

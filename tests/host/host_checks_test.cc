@@ -1,0 +1,277 @@
+// What the host program does with hostile input: command lines, settings
+// files, settings written by several processes at once, and methods the
+// direct transport would not run as written.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "host/run_log.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCaffeine = std::string(QUARN_SOURCE_DIR) + "/examples/caffeine-isocratic.quarn900.toml";
+const std::string kTooLong(300, 'a');
+
+class HostChecksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() / ("quarn-checks-" + std::to_string(std::random_device{}()));
+    fs::create_directories(m_dir);
+    fs::create_symlink("loop-b", m_dir / "loop-a");
+    fs::create_symlink("loop-a", m_dir / "loop-b");
+    std::ofstream(m_dir / "utf8.toml") << "[method]\ntitle = \"Café 5 µl\"\n[pump]\nflow = 1\nmax_pressure = 400\n"
+                                           "stop_time = 10\n";
+    fs::create_directories(m_dir / "runs");
+    fs::copy_file(kCaffeine, m_dir / (std::string(245, 'a') + ".toml"));
+    fs::create_directories(m_dir / "methods");
+    fs::copy_file(m_dir / "utf8.toml", m_dir / "methods" / "utf8.toml");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+  // Runs the program in the test's folder; standard output and error together.
+  std::pair<int, std::string> Run(const std::string& args) {
+    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY='" + Registry().string() + "' '" +
+                                QUARN_HOST_PROGRAM + "' " + args + " 2>&1";
+    std::string out;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  }
+  fs::path Registry() const { return m_dir / "registry.reg"; }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  fs::path m_dir;
+};
+
+struct CommandCase {
+  std::string args;
+  int exitCode;
+  std::string text;
+};
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.args.substr(0, 60); }
+
+class HostileCommandLineTest : public HostChecksTest, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(HostileCommandLineTest, GetsAClearAnswer) {
+  const auto [code, out] = Run(GetParam().args);
+  EXPECT_EQ(code, GetParam().exitCode) << out;
+  EXPECT_NE(out.find(GetParam().text), std::string::npos) << out;
+  EXPECT_EQ(out.find(": Success"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileCommandLineTest,
+    ::testing::Values(
+        CommandCase{"run '" + kCaffeine + "' --vial 010 --virtual-time", 0, "Injecting 10.00 µl from vial 10;"},
+        CommandCase{"run m --speed 1e+3", 1, "unknown method 'm'"},
+        CommandCase{"run m --vial \"$(printf '1\\t')\"", 2, "--vial: '1?' is not a number"},
+        CommandCase{"run m --vial 0x10", 2, "--vial: '0x10' is not a decimal number"},
+        CommandCase{"run m --vial abc", 2, "--vial: 'abc' is not a number; expected a whole number from 1 to 10000"},
+        CommandCase{"run m --vial 10.5", 2, "'10.5' is not a whole number"},
+        CommandCase{"run m --volume nan", 2, "--volume: 'nan' is not a number (nan and inf are never accepted)"},
+        CommandCase{"run m --speed -Infinity", 2, "'-Infinity' is not a number (nan and inf"},
+        CommandCase{"run m --speed 0x1p3", 2, "'0x1p3' is not a decimal number"},
+        CommandCase{"run m --volume 1,5", 2, "write decimals with a point"},
+        CommandCase{"run m --volume 0", 2, "expected a number above 0 and at most 1000, found '0'"},
+        CommandCase{"config set transport 0x10", 1, "'0x10' is not a decimal number"},
+        CommandCase{"method check ./" + kTooLong + ".toml", 1, "the file cannot be reached: File name too long"},
+        CommandCase{"method show ./" + kTooLong, 1, "File name too long"},
+        CommandCase{"run ./" + std::string(245, 'a') + ".toml --virtual-time", 0, "Files in runs/"},
+        CommandCase{"run '" + kCaffeine + "' --out " + kTooLong + " --virtual-time", 1, "File name too long"},
+        CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic"},
+        CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
+        CommandCase{"method check utf8.toml", 0, "note: using the file ./utf8.toml; the method " + std::string("/")},
+        CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"}),
+    [](const auto& p) { return "Case" + std::to_string(p.index); });
+
+struct SettingsCase {
+  const char* name;
+  std::string bytes;  // the settings file before
+  fs::perms perms;
+  bool viaLink;       // the settings file is a link to the file holding them
+  std::string args;
+  int exitCode;
+  std::string text;
+  std::string kept;   // what the file still holds afterwards
+};
+
+std::string Utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
+const std::string kKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvatec\\Inlets\\InletKernel\\QuarnControl\\Configuration]";
+const std::string kMakes = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvatec\\Instruments\\Makes]";
+constexpr fs::perms kRw = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::group_read;
+
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileSettingsTest : public HostChecksTest, public ::testing::WithParamInterface<SettingsCase> {};
+
+TEST_P(HostileSettingsTest, AreReadOrReportedAndNeverLost) {
+  const SettingsCase& c = GetParam();
+  const fs::path file = c.viaLink ? m_dir / "real.reg" : Registry();
+  std::ofstream(file, std::ios::binary) << c.bytes;
+  fs::permissions(file, c.perms);
+  if (c.viaLink) fs::create_symlink("real.reg", Registry());
+  const auto [code, out] = Run(c.args);
+  EXPECT_EQ(code, c.exitCode) << out;
+  EXPECT_NE(out.find(c.text), std::string::npos) << out;
+  EXPECT_EQ(out.find(": Success"), std::string::npos) << out;
+  EXPECT_NE(Read(file).find(c.kept), std::string::npos) << Read(file);
+  EXPECT_EQ(fs::status(file).permissions(), c.perms);
+  EXPECT_EQ(fs::is_symlink(Registry()), c.viaLink);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileSettingsTest,
+    ::testing::Values(
+        SettingsCase{"Utf16ExportWithHeaderAndCrlf",
+                     Utf16("Windows Registry Editor Version 5.00\r\n\r\n" + kKey +
+                           "\r\n\"NetBoxComms\"=dword:00000001\r\n"),
+                     kRw, false, "config get transport", 0, "server (1)\n", ""},
+        SettingsCase{"Utf8BomAndHexValuesKept",
+                     "\xEF\xBB\xBFREGEDIT4\r\n" + kMakes + "\r\n@=\"default\"\r\n\"Bin\"=hex:01,02,\\\r\n  03\r\n",
+                     kRw, false, "config set oven-make 'Quärn 900'", 0, "", "\"Bin\"=hex:01,02,03"},
+        SettingsCase{"Utf8BomTextIsConverted", "\xEF\xBB\xBF" + kMakes + "\r\n\"OVEN\"=\"Quärn\"\r\n", kRw, false,
+                     "config get oven-make", 0, "Quärn\n", ""},
+        SettingsCase{"DamagedFileOnGet", "[x\n", kRw, false, "config get", 1, "damaged at line 1", "[x\n"},
+        SettingsCase{"WrongTypeIsNamed", kKey + "\n\"NetBoxComms\"=\"1\"\n", kRw, false, "config get transport", 1,
+                     "holds text (\"1\") where a number (dword) belongs", "\"NetBoxComms\"=\"1\""},
+        SettingsCase{"WrongTypeSurvivesARun", kKey + "\n\"NetBoxComms\"=\"1\"\n", kRw, false,
+                     "run '" + kCaffeine + "' --virtual-time --quiet", 0, "it has been left as it is",
+                     "\"NetBoxComms\"=\"1\""},
+        SettingsCase{"ReadOnlyFile", kMakes + "\n\"OVEN\"=\"A\"\n", kReadOnly, false, "config set oven-make B", 1,
+                     "is read-only; nothing was changed", "\"OVEN\"=\"A\""},
+        SettingsCase{"DamagedFile", "garbage\n", kRw, false, "config set oven-make B", 1, "damaged at line 1",
+                     "garbage\n"},
+        SettingsCase{"LineBreakInAValue", "", kRw, false, "config set server-repository \"$(printf 'a\\nb')\"", 1,
+                     "cannot hold a line break", ""},
+        SettingsCase{"LinkedFileKeepsItsLinkAndPermissions", kMakes + "\n\"OVEN\"=\"A\"\n", kRw, true,
+                     "config set transport 010", 0, "", "\"NetBoxComms\"=dword:0000000a"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Three processes each set their own setting 30 times, reading it back
+// after each write: no write of one is undone by another.
+TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
+  const char* const keys[] = {"oven-make", "server-repository", "server-registration"};
+  pid_t children[3];
+  for (int k = 0; k < 3; ++k) {
+    children[k] = fork();
+    ASSERT_GE(children[k], 0);
+    if (children[k] == 0) {
+      int lost = 0;
+      for (int n = 1; n <= 30; ++n) {
+        const std::string value = "v" + std::to_string(n);
+        if (Run(std::string("config set ") + keys[k] + " " + value).first != 0) ++lost;
+        if (Run(std::string("config get ") + keys[k]).second != value + "\n") ++lost;
+      }
+      _exit(lost);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writes lost: " << WEXITSTATUS(status);
+  }
+  for (const char* key : keys) EXPECT_EQ(Run(std::string("config get ") + key).second, "v30\n") << key;
+}
+
+// One method with everything the direct transport rounds, ignores or
+// refuses: each warning names the line and key, `check` passes unless
+// --strict, and `run` shows the same warnings before it starts.
+TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
+  std::ofstream(m_dir / "w.toml") << "[pump]\nsystem = \"quaternary\"\nflow = 0.7\nmax_pressure = 400.0\n"
+                                     "stop_time = 20\npercent_b = 12.5\npercent_d = 5\n[[pump.timetable]]\ntime = 1\n"
+                                     "flow = 0.0005\nmax_pressure = 500\n[oven]\ntemperature = 37.5\n"
+                                     "[autosampler]\nanalysis_time = 26.01\n[uv]\nautozero = true\n"
+                                     "[events.initial]\nvalve1 = 2\n[[events.timed]]\ntime = 2\nevent1 = \"pulse\"\n";
+  const std::string warnings[] = {
+      "line 3, key 'pump.flow': warning: the direct transport sends the starting flow in whole µl/min, cut off: "
+      "0.7 ml/min starts as 0.699 ml/min",
+      "line 6, key 'pump.percent_b': warning: the direct transport sends whole percent: 12.5 % B runs as 13 % (A 87 %",
+      "line 7, key 'pump.percent_d': warning: the direct transport has no solvent D channel: its share runs as A "
+      "(5 % D; the run gets A 87 %, B 13 %, C 0 %)",
+      "line 10, key 'pump.timetable[1].flow': warning: the direct transport sends flows in whole µl/min: 0.0005 ml",
+      "line 11, key 'pump.timetable[1].max_pressure': warning: the direct transport keeps the upper pressure limit",
+      "line 13, key 'oven.temperature': warning: the direct transport sets whole degrees: oven temperature 37.5 C",
+      "line 15, key 'autosampler.analysis_time': warning: the direct transport sends the length of a sample run in",
+      "line 15, key 'autosampler.analysis_time': warning: the direct transport runs a sample run for the "
+      "autosampler's analysis time (26.01 min), which is longer than the pump's stop time (20 min): the run goes "
+      "on to 26.01 min at the conditions the method ends with; quarn-host waits at most 5 min past the stop time, "
+      "so it stops the run at 25 min and reports that it did not end",
+      "line 17, key 'uv.autozero': warning: the direct transport does not send autozero",
+      "line 19, key 'events.initial.valve1': warning: the direct transport does not send the states of outputs",
+      "line 20, key 'events.timed[1]': warning: the direct transport does not send timed events: event1 will not"};
+  const auto [code, out] = Run("method check w.toml");
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_NE(out.find("./w.toml: ok, 11 warnings for the direct transport\n"), std::string::npos) << out;
+  std::size_t at = 0;
+  for (const auto& warning : warnings) {
+    const std::size_t found = out.find("./w.toml: " + warning, at);
+    EXPECT_NE(found, std::string::npos) << warning << "\n" << out;
+    if (found != std::string::npos) at = found;
+  }
+  EXPECT_EQ(Run("method check --strict w.toml").first, 1);
+  std::ofstream long_(m_dir / "long.toml");
+  long_ << "[pump]\nsystem = \"binary\"\nflow = 1\nmax_pressure = 400\nstop_time = 30\n";
+  for (int step = 0; step < 22; ++step) long_ << "[[pump.timetable]]\ntime = " << step << "\n";
+  long_ << "[oven]\ntemperature = 40\n[uv]\nautozero = false\n";  // as sent: no warning
+  long_.close();
+  const std::string longCheck = Run("method check long.toml").second;
+  EXPECT_NE(longCheck.find("./long.toml: ok, 1 warning for the direct transport\n"), std::string::npos) << longCheck;
+  EXPECT_NE(longCheck.find(
+                "line 48, key 'pump.timetable[22]': warning: the direct transport holds 21 gradient steps and this "
+                "timetable has 22: the pump refuses to load the method, so the run does not start"),
+            std::string::npos);
+  EXPECT_EQ(Run("method check --transport server w.toml").second.find("warning"), std::string::npos);
+
+  const std::string run = Run("run w.toml --virtual-time").second;
+  for (const auto& warning : warnings) {
+    EXPECT_LT(run.find(warning), run.find("Opening communications")) << warning << "\n" << run;
+  }
+}
+
+// A sample run longer than the method (analysis time 7 min, stop time
+// 1 min) is stopped 5 min after the run length, as the message says.
+TEST_F(HostChecksTest, ARunPastItsLengthIsStoppedAtTheMarginItNames) {
+  std::ofstream(m_dir / "over.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 1\n"
+                                        "[autosampler]\nanalysis_time = 7\n";
+  const auto [code, out] = Run("run over.toml --virtual-time --quiet --out run");
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(out.find("the run did not end within 5 min after the method's run length of 1.0 min"), std::string::npos);
+  const std::string csv = Read(m_dir / "run" / "status.csv");
+  const std::string last = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
+  EXPECT_NEAR(std::stod(last.substr(last.find(',', last.find(',') + 1) + 1)), 6.0, 0.05) << last;
+}
+
+TEST(HostJsonTest, EveryTextComesOutAsValidJson) {
+  host::PollRow row;
+  for (int c = 0; c < 256; ++c) row.errorText += static_cast<char>(c);
+  const auto parsed = nlohmann::json::parse(host::JsonRow(row));
+  EXPECT_EQ(parsed["error_text"].get<std::string>(), host::Utf8FromWindows1252(row.errorText));
+}
+
+}  // namespace
