@@ -34,9 +34,10 @@ struct CallsCase {
 class RunControlCallsTest : public RunControlTest, public testing::WithParamInterface<CallsCase> {};
 
 void ReadTwice(CQuarnPump& p) {
-  g_unitStatusSnapshot.m_dwNodeState.Store(8);
   CInletSystemStatus status;
+  g_unitStatusSnapshot.m_dwNodeState.Store(7);
   p.ReadStatus(status);
+  g_unitStatusSnapshot.m_dwNodeState.Store(9);
   p.ReadStatus(status);
 }
 

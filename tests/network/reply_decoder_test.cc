@@ -28,8 +28,7 @@ class ReplyDecoderTest : public testing_support::NetworkWorld {
   static RawRecord EventRecord(std::uint32_t code) { return RawRecord().U32(16, code); }
 
   // Every snapshot word, as bits, to show that nothing changed.
-  static std::vector<std::uint32_t> SnapshotBits() {
-    const UnitStatusSnapshot& s = g_unitStatusSnapshot;
+  static std::vector<std::uint32_t> SnapshotBits(const UnitStatusSnapshot& s = g_unitStatusSnapshot) {
     auto bits = [](float f) { return std::bit_cast<std::uint32_t>(f); };
     return {s.m_dwNodeState.Load(),   bits(s.m_fElapsedMinutes.Load()),
             bits(s.m_fPercentA.Load()), bits(s.m_fPercentB.Load()),
@@ -40,8 +39,17 @@ class ReplyDecoderTest : public testing_support::NetworkWorld {
   }
 };
 
+TEST_F(ReplyDecoderTest, BeforeAnyReplyTheSnapshotReadsIdleAllSolventALampOff) {
+  const std::vector<std::uint32_t> load = {0, 0, std::bit_cast<std::uint32_t>(100.0f), 0, 0, 0, 0, 0, 0, 0, 0};
+  const UnitStatusSnapshot fresh;
+  EXPECT_EQ(SnapshotBits(fresh), load);
+  Dispatch(kStatus, RawRecord().Fill(0x11), 0x0000);  // every node field
+  for (WORD unit : {0x0101, 0x0401, 0x0501, 0x0601}) Dispatch(kStatus, RawRecord().Fill(0x22), unit);
+  g_unitStatusSnapshot.ResetForTesting();
+  EXPECT_EQ(SnapshotBits(), load);
+}
+
 TEST_F(ReplyDecoderTest, NodeStatusFromExactBytes) {
-  EXPECT_EQ(g_unitStatusSnapshot.m_fPercentA.Load(), 100.0f);  // until the first node status
   RawRecord node;
   node.U32(16, 3).U32(24, 0x7FFFFFFF).U16(60, 6050).U16(62, static_cast<std::uint16_t>(-1234)).U16(64, 5184);
   Dispatch(kStatus, node, 0x0000);

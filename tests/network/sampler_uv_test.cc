@@ -45,6 +45,7 @@ TEST_F(SamplerUvTest, UvDownloadSetsTheDetectorAtOnceAndAddsItsLines) {
   m.GetUVDetectorCons().Wavelength() = 254;
   m.GetUVDetectorCons().Response() = uvResponseSlow;
   const std::size_t before = net.Calls().size();
+  g_downloadRecords.m_directCommand.Set<DirectCommand::Word<2>>(0x1234);
   EXPECT_EQ(uv.DownloadMethod(m), 1);
   EXPECT_EQ(uv.DownloadMethod(m), 1);  // again, without a pump download between
   EXPECT_EQ(uv.SwitchLamp(Off), 1);

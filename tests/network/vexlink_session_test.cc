@@ -68,6 +68,11 @@ TEST_F(VexlinkSessionTest, OpenCallsTheNetworkInOrderAndWaitsForTheAutosampler) 
   EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);
   EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
   EXPECT_NE(g_vexlinkSession.m_dwThreadId.Load(), 0u);
+  // The trace numbers every reply the thread received (one more when the
+  // thread was started by this open).
+  const int loops = g_vexlinkSession.m_nLoopCount.Load();
+  const int replies = static_cast<int>(net.Replies().size());
+  EXPECT_TRUE(loops == replies || loops == replies + 1) << loops << " loops, " << replies << " replies";
   // The node status that the timer events asked for has been decoded.
   EXPECT_EQ(g_unitStatusSnapshot.m_dwNodeState.Load(), 1u);
   EXPECT_EQ(g_unitStatusSnapshot.m_fPercentA.Load(), 100.0f);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -80,6 +81,29 @@ TEST_F(WireTraceTest, TextsFromTheNetworkAreBoundedAndEscaped) {
   EXPECT_NE(all.find("Vexlink InquiryReply vender=\"QU\\x0aRN\\x22AA\" model_name=\"AAAAAAAAAAAAAAAAAAAA\""),
             std::string::npos)
       << all;
+}
+
+// Every reply kind, and every kind of unit's status, as a user reads them
+// in a trace: compared with golden/every-reply.trace byte for byte. Each
+// record byte differs from its neighbours, so a field read from the wrong
+// place shows. QUARN_UPDATE_GOLDEN=1 writes the file anew; read its diff.
+TEST_F(WireTraceTest, EveryReplyReadsAsTheGoldenTrace) {
+  ASSERT_TRUE(SetWireTrace(m_path.c_str()));
+  RawRecord record;
+  for (std::size_t i = 0; i + 1 < record.Size(); i += 2) record.U16(i, static_cast<std::uint32_t>(i * 0x0301 + 0x1141));
+  for (int kind = 99; kind <= 182; ++kind) {
+    if (kind != 113) DispatchReply(kind, record.Data(), 0x0101);
+  }
+  for (WORD sender : {0x0000, 0x0102, 0x0401, 0x0501, 0x0601, 0x0A01, 0x0B01, 0x0701}) {
+    DispatchReply(115, record.Data(), sender);
+  }
+  std::ifstream trace(m_path, std::ios::binary);
+  const std::string actual((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
+  const std::string goldenPath = std::string(QUARN_SOURCE_DIR) + "/tests/network/golden/every-reply.trace";
+  if (std::getenv("QUARN_UPDATE_GOLDEN")) std::ofstream(goldenPath, std::ios::binary) << actual;
+  std::ifstream golden(goldenPath, std::ios::binary);
+  ASSERT_TRUE(golden) << goldenPath;
+  EXPECT_EQ(actual, std::string((std::istreambuf_iterator<char>(golden)), std::istreambuf_iterator<char>()));
 }
 
 TEST_F(WireTraceTest, UnopenableFileLeavesTheTraceOff) {
