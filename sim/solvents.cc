@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <optional>
 #include <string>
 
 namespace sim {
@@ -94,6 +95,16 @@ std::optional<Solvent> SolventFromLabel(std::string_view label) {
 const char* SolventName(Solvent solvent) { return kSolvents[static_cast<int>(solvent)].name; }
 
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& shares, double columnC) {
+  // A run asks for the same mixture at every step while nothing changes;
+  // the last answer is kept per thread.
+  struct Last {
+    Bottles bottles;
+    std::array<double, 3> shares;
+    double columnC;
+    double cp;
+  };
+  thread_local std::optional<Last> last;
+  if (last && last->bottles == bottles && last->shares == shares && last->columnC == columnC) return last->cp;
   std::array<double, kSolventCount> share{};
   double sum = 0.0;
   for (std::size_t i = 0; i < bottles.size(); ++i) {
@@ -112,7 +123,9 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& s
     ln25 += x * std::log(kSolvents[i].viscosity25) + kSolvents[i].waterInteraction * water * x;
   }
   const double kelvin = std::max(columnC, -50.0) + 273.15;
-  return std::exp(ln25 + kViscosityActivationK * (1.0 / kelvin - 1.0 / 298.15));
+  const double cp = std::exp(ln25 + kViscosityActivationK * (1.0 / kelvin - 1.0 / 298.15));
+  last = Last{bottles, shares, columnC, cp};
+  return cp;
 }
 
 }  // namespace sim
