@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/method/quarn_method.h"
+#include "tests/support/golden.h"
 
 namespace {
 
@@ -44,67 +45,12 @@ std::string Printed(const QuarnMethod& m, const char* unit) {
   return record.Text();
 }
 
-const char* const kIdentity =
-    "  Method                 : Impurities\n"
-    "  File                   : /lab/methods/impurities.quarn900.toml\n"
-    "  Description            : C18 column\n"
-    "                           wash after use\n";
-
-TEST(MethodReportTest, PumpReportLayout) {
-  EXPECT_EQ(Printed(GradientMethod(), "PUMP"),
-            std::string("Pump Method\n"
-                        "===========\n") +
-                kIdentity +
-                "\n"
-                "Initial Conditions\n"
-                "  Pump system            : Binary (two pumps)\n"
-                "  Flow                   : 0.400 ml/min\n"
-                "  Pressure limits        : 5 to 600 bar\n"
-                "  Stop time              : 25.00 min\n"
-                "  Composition            : A 95.0 %  B 5.0 %  C 0.0 %  D 0.0 %\n"
-                "  Solvent A              : Water\n"
-                "  Solvent B              : (in use, not named)\n"
-                "  Column oven            : 40.0 C\n"
-                "\n"
-                "Gradient Timetable\n"
-                "      Time      Flow      %A      %B      %C      %D    Pmax\n"
-                "     (min)  (ml/min)                                   (bar)\n"
-                "      0.00     0.400    95.0     5.0     0.0     0.0     600\n"
-                "     15.00     0.400     5.0    95.0     0.0     0.0     600\n"
-                "\n"
-                "Initial Events\n"
-                "  Event 1: Off         Event 2: Off         Event 3: Off         Event 4: Off\n"
-                "  Valve 1: Position 1  Valve 2: Off         Valve 3: Off\n"
-                "\n"
-                "Timed Events\n"
-                "      Time  Output    Action\n"
-                "     (min)\n"
-                "      0.00  Event 1   Pulse\n"
-                "      1.50  Valve 1   Position 2\n"
-                "\n");
-}
-
-TEST(MethodReportTest, AutosamplerReportLayout) {
-  EXPECT_EQ(Printed(GradientMethod(), "AUTOSAMPLER"), std::string("Autosampler Method\n"
-                                                                  "==================\n") +
-                                                          kIdentity +
-                                                          "\n"
-                                                          "  Vial                   : 12\n"
-                                                          "  Injection volume       : 2.00 ul\n"
-                                                          "  Analysis time          : 25.00 min\n"
-                                                          "  Flushes                : 3\n"
-                                                          "\n");
-}
-
-TEST(MethodReportTest, UVDetectorReportLayout) {
-  EXPECT_EQ(Printed(GradientMethod(), "UVDETECTOR"), std::string("UV Detector Method\n"
-                                                                 "==================\n") +
-                                                         kIdentity +
-                                                         "\n"
-                                                         "  Wavelength             : 220 nm\n"
-                                                         "  Response               : Fast\n"
-                                                         "  Autozero at start      : Yes\n"
-                                                         "\n");
+// The three reports of a method that uses every part, as the experiment
+// record shows them.
+TEST(MethodReportTest, ReportsOfEveryUnitByteForByte) {
+  const QuarnMethod m = GradientMethod();
+  testing_support::ExpectMatchesGolden(Printed(m, "PUMP") + Printed(m, "AUTOSAMPLER") + Printed(m, "UVDETECTOR"),
+                                       "method/golden/gradient-method-reports.txt");
 }
 
 TEST(MethodReportTest, EmptyTablesAndUnnamedMethodsSaySo) {

@@ -14,6 +14,7 @@
 #include "platform/inlet/inlet.h"
 #include "platform/win/windows.h"
 #include "tests/network/network_world.h"
+#include "tests/support/golden.h"
 
 namespace {
 
@@ -85,42 +86,13 @@ TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
   ASSERT_EQ(push.name, "LC_PushAnlsFile");
   ASSERT_EQ(push.records.size(), 3u);
 
-  std::vector<std::uint8_t> header(64, 0);
-  auto put = [](std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-  };
-  put(header, 0, 1000, 4);
-  put(header, 4, 0xFFFF, 2);
-  put(header, 6, 1, 2);      // flush count
-  put(header, 8, 1000, 4);   // 1 ul in nl
-  put(header, 12, 180, 4);
-  put(header, 16, 120, 4);   // the autosampler's analysis time, s
-  put(header, 20, 1, 2);     // vial
-  put(header, 22, 1, 2);
-  put(header, 24, 1, 2);
-  put(header, 26, 2, 2);
-  put(header, 44, 1001, 4);
-  put(header, 60, 0xFFFFFFFF, 4);
-  EXPECT_EQ(push.records[0], header);
-
-  std::vector<std::uint8_t> file(4368, 0);
-  put(file, 0, 1, 4);        // system code
-  put(file, 8, 5678, 4);
-  put(file, 12, 3, 2);       // three initial lines
-  const std::uint16_t codes[] = {0, 2, 3};
-  const std::uint32_t values[] = {2000, 300, 0};
-  for (int i = 0; i < 3; ++i) {
-    const std::size_t line = 16 + 44 * static_cast<std::size_t>(i);
-    put(file, line + 2, 0x0101, 2);
-    put(file, line + 4, 0xFFFFFFFF, 4);
-    put(file, line + 8, codes[i], 2);
-    put(file, line + 12, values[i], 4);
-  }
-  put(file, 4240, 0x0101, 2);
-  put(file, 4242, 0x0501, 2);
-  EXPECT_EQ(push.records[1], file);
-
-  EXPECT_EQ(push.records[2], (std::vector<std::uint8_t>{2, 0, 0, 0, 0, 0}));
+  // The run header (1 ul from vial 1, one flush, 120 s), the analysis file
+  // (pump 1 at 2 ml/min between 300 and 0 bar; pump and autosampler
+  // listed) and the transfer control.
+  testing_support::ExpectMatchesGolden("run header\n" + testing_support::HexDump(push.records[0]) +
+                                           "analysis file\n" + testing_support::HexDump(push.records[1]) +
+                                           "transfer control\n" + testing_support::HexDump(push.records[2]),
+                                       "network/golden/session-analysis-file.hex");
 }
 
 TEST_F(VexlinkSessionTest, WithoutAnAutosamplerTheOpenWaitsSixtySecondsOfVirtualTime) {

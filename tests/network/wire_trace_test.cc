@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,6 +10,7 @@
 #include "network/reply_decoder.h"
 #include "platform/win/windows.h"
 #include "tests/network/network_world.h"
+#include "tests/support/golden.h"
 
 namespace {
 
@@ -84,9 +84,8 @@ TEST_F(WireTraceTest, TextsFromTheNetworkAreBoundedAndEscaped) {
 }
 
 // Every reply kind, and every kind of unit's status, as a user reads them
-// in a trace: compared with golden/every-reply.trace byte for byte. Each
-// record byte differs from its neighbours, so a field read from the wrong
-// place shows. QUARN_UPDATE_GOLDEN=1 writes the file anew; read its diff.
+// in a trace. Each record byte differs from its neighbours, so a field read
+// from the wrong place shows.
 TEST_F(WireTraceTest, EveryReplyReadsAsTheGoldenTrace) {
   ASSERT_TRUE(SetWireTrace(m_path.c_str()));
   RawRecord record;
@@ -98,12 +97,9 @@ TEST_F(WireTraceTest, EveryReplyReadsAsTheGoldenTrace) {
     DispatchReply(115, record.Data(), sender);
   }
   std::ifstream trace(m_path, std::ios::binary);
-  const std::string actual((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
-  const std::string goldenPath = std::string(QUARN_SOURCE_DIR) + "/tests/network/golden/every-reply.trace";
-  if (std::getenv("QUARN_UPDATE_GOLDEN")) std::ofstream(goldenPath, std::ios::binary) << actual;
-  std::ifstream golden(goldenPath, std::ios::binary);
-  ASSERT_TRUE(golden) << goldenPath;
-  EXPECT_EQ(actual, std::string((std::istreambuf_iterator<char>(golden)), std::istreambuf_iterator<char>()));
+  testing_support::ExpectMatchesGolden(
+      std::string(std::istreambuf_iterator<char>(trace), std::istreambuf_iterator<char>()),
+      "network/golden/every-reply.trace");
 }
 
 TEST_F(WireTraceTest, UnopenableFileLeavesTheTraceOff) {
