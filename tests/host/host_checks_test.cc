@@ -5,15 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
 #include <string>
 
 #include "host/run_log.h"
+#include "tests/host/host_program.h"
 
 namespace {
 
@@ -22,11 +20,10 @@ namespace fs = std::filesystem;
 const std::string kCaffeine = std::string(QUARN_SOURCE_DIR) + "/examples/caffeine-isocratic.quarn900.toml";
 const std::string kTooLong(300, 'a');
 
-class HostChecksTest : public ::testing::Test {
+class HostChecksTest : public testing_support::HostProgramTest {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() / ("quarn-checks-" + std::to_string(std::random_device{}()));
-    fs::create_directories(m_dir);
+    HostProgramTest::SetUp();
     fs::create_symlink("loop-b", m_dir / "loop-a");
     fs::create_symlink("loop-a", m_dir / "loop-b");
     std::ofstream(m_dir / "utf8.toml") << "[method]\ntitle = \"Café 5 µl\"\n[pump]\nflow = 1\nmax_pressure = 400\n"
@@ -36,30 +33,6 @@ class HostChecksTest : public ::testing::Test {
     fs::create_directories(m_dir / "methods");
     fs::copy_file(m_dir / "utf8.toml", m_dir / "methods" / "utf8.toml");
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
-  }
-  // Runs the program in the test's folder; standard output and error together.
-  std::pair<int, std::string> Run(const std::string& args) {
-    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY='" + Registry().string() + "' '" +
-                                QUARN_HOST_PROGRAM + "' " + args + " 2>&1";
-    std::string out;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-  }
-  fs::path Registry() const { return m_dir / "registry.reg"; }
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  fs::path m_dir;
 };
 
 struct CommandCase {
@@ -185,8 +158,8 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
       int lost = 0;
       for (int n = 1; n <= 30; ++n) {
         const std::string value = "v" + std::to_string(n);
-        if (Run(std::string("config set ") + keys[k] + " " + value).first != 0) ++lost;
-        if (Run(std::string("config get ") + keys[k]).second != value + "\n") ++lost;
+        if (Run(std::string("config set ") + keys[k] + " " + value).exitCode != 0) ++lost;
+        if (Run(std::string("config get ") + keys[k]).out != value + "\n") ++lost;
       }
       _exit(lost);
     }
@@ -196,7 +169,7 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writes lost: " << WEXITSTATUS(status);
   }
-  for (const char* key : keys) EXPECT_EQ(Run(std::string("config get ") + key).second, "v30\n") << key;
+  for (const char* key : keys) EXPECT_EQ(Run(std::string("config get ") + key).out, "v30\n") << key;
 }
 
 // One method with everything the direct transport rounds, ignores or
@@ -234,21 +207,21 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
     EXPECT_NE(found, std::string::npos) << warning << "\n" << out;
     if (found != std::string::npos) at = found;
   }
-  EXPECT_EQ(Run("method check --strict w.toml").first, 1);
+  EXPECT_EQ(Run("method check --strict w.toml").exitCode, 1);
   std::ofstream long_(m_dir / "long.toml");
   long_ << "[pump]\nsystem = \"binary\"\nflow = 1\nmax_pressure = 400\nstop_time = 30\n";
   for (int step = 0; step < 22; ++step) long_ << "[[pump.timetable]]\ntime = " << step << "\n";
   long_ << "[oven]\ntemperature = 40\n[uv]\nautozero = false\n";  // as sent: no warning
   long_.close();
-  const std::string longCheck = Run("method check long.toml").second;
+  const std::string longCheck = Run("method check long.toml").out;
   EXPECT_NE(longCheck.find("./long.toml: ok, 1 warning for the direct transport\n"), std::string::npos) << longCheck;
   EXPECT_NE(longCheck.find(
                 "line 48, key 'pump.timetable[22]': warning: the direct transport holds 21 gradient steps and this "
                 "timetable has 22: the pump refuses to load the method, so the run does not start"),
             std::string::npos);
-  EXPECT_EQ(Run("method check --transport server w.toml").second.find("warning"), std::string::npos);
+  EXPECT_EQ(Run("method check --transport server w.toml").out.find("warning"), std::string::npos);
 
-  const std::string run = Run("run w.toml --virtual-time").second;
+  const std::string run = Run("run w.toml --virtual-time").out;
   for (const auto& warning : warnings) {
     EXPECT_LT(run.find(warning), run.find("Opening communications")) << warning << "\n" << run;
   }

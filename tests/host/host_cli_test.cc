@@ -2,7 +2,6 @@
 // of a run folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -11,76 +10,19 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <utility>
+
+#include "tests/host/host_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::HostProgramTest;
+using testing_support::Result;
 
-struct Result {
-  int exitCode = -1;
-  std::string out;  // standard output and standard error together
-};
-
-class HostCliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::random_device rd;
-    m_dir = fs::temp_directory_path() / ("quarn-host-test-" + std::to_string(rd()));
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
-  }
-
-  // The program as a user runs it, standard output and error read together
-  // as they come; on a terminal 60 columns wide when `terminal`. `signal`
-  // is sent (SIGPIPE: the output closed) at the 60th poll: the run, held
-  // back by its unread output, is then under way.
-  Result Run(const std::string& args, int signal = 0, bool terminal = false) {
-    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
-                                QUARN_HOST_PROGRAM + "' " + args + " 2>&1";
-    winsize size{24, 60, 0, 0};
-    int fds[2] = {-1, -1};
-    if (!terminal && pipe(fds) != 0) return {};
-    const pid_t child = terminal ? forkpty(&fds[0], nullptr, nullptr, &size) : fork();
-    if (child == 0) {
-      if (!terminal) dup2(fds[1], 1), close(fds[0]);
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    if (!terminal) close(fds[1]);
-    Result result;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
-      result.out.append(buffer, static_cast<size_t>(n));
-      if (signal == 0 || result.out.find("{\"poll\":60,") == std::string::npos) continue;
-      if (signal == SIGPIPE) break;
-      kill(child, std::exchange(signal, 0));
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-  }
-
-  static std::string Example(const char* name) { return std::string(QUARN_SOURCE_DIR) + "/examples/" + name; }
-
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  fs::path m_dir;
-};
+using HostCliTest = HostProgramTest;
 
 TEST_F(HostCliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
   for (const char* args : {"", "run", "run m --vial 0", "run m --vial 10001", "run m --volume -1",
