@@ -661,13 +661,6 @@ class Session final : public SimObject, public ITavixSession2, public IConnectio
   STDMETHODIMP Open(BSTR user) override {
     SIM_ENTER("Session.Open", Quote(user));
     m_pData->open = true;
-    in.openedAtMs = in.NowLocked();
-    for (LONG type : {1, 4, 5, 6}) {
-      for (SHORT n = 1; n <= (type == 1 ? 3 : 1); ++n) {
-        const UnitConfig* config = in.Unit(type, n);
-        in.model.SetUnitPresent(ModelAddress(type, n), config && !config->absent && config->presentAfterMs >= 0);
-      }
-    }
     in.Message(SimulatedServer::kMsgConnected, SimulatedServer::kEventLatencyMs, 0, 0, "Connected");
     return hr;
   }
@@ -783,6 +776,13 @@ class Server final : public SimObject, public ITavixServer {
   }
   STDMETHODIMP CreateSession(LONG flags, ITavixSession2** pp) override {
     SIM_ENTER_OUT("Server.CreateSession", std::to_string(flags), pp);
+    in.openedAtMs = in.NowLocked();
+    for (LONG type : {1, 4, 5, 6}) {
+      for (SHORT n = 1; n <= (type == 1 ? 3 : 1); ++n) {
+        const UnitConfig* config = in.Unit(type, n);
+        in.model.SetUnitPresent(ModelAddress(type, n), config && !config->absent && config->presentAfterMs >= 0);
+      }
+    }
     *pp = new Session();
     return hr;
   }
@@ -933,6 +933,7 @@ void SimulatedServer::ResetForTesting() {
     in.netBoxState = 0;
     in.samplerState = -1;
     in.openedAtMs = -1;
+    in.nextCookie = 1;
     in.method = std::make_shared<ServerMethod>();
     in.sequence = std::make_shared<ServerSequence>();
   }

@@ -97,7 +97,7 @@ class SimulatedServer final : public platform::Clock::Driver {
   static constexpr std::int64_t kEventLatencyMs = 10;
   // Message codes of HplcMessage.
   static constexpr LONG kMsgConnected = 1024, kMsgMethodRunning = 1025, kMsgRunEnded = 1026,
-                        kMsgMethodEnded = 1027, kMsgInitialStarted = 1029, kMsgSamplerReady = 1032,
+                        kMsgMethodEnded = 1027, kMsgInitialStarted = 1029, kMsgSamplerReady = 1028,
                         kMsgCommsLost = 1033, kMsgStepData = 66565;
 
   static SimulatedServer& Get();
@@ -123,8 +123,8 @@ class SimulatedServer final : public platform::Clock::Driver {
   void FailForTesting(const std::string& operation, HRESULT hr, int times = -1);
   // GetUnit of this unit fails with E_FAIL.
   void SetUnitAbsentForTesting(LONG type, SHORT number, bool absent = true);
-  // Bit 30 of the unit's status from `presentAfterMs` after the session's
-  // Open, its connected flag from `connectedAfterMs`; -1: never.
+  // Bit 30 of the unit's status from `presentAfterMs` after the session
+  // was made, its connected flag from `connectedAfterMs`; -1: never.
   void SetUnitTimingForTesting(LONG type, SHORT number, std::int64_t presentAfterMs, std::int64_t connectedAfterMs);
   // The network box gives an empty identification.
   void SetNetBoxSilentForTesting(bool silent);

@@ -147,7 +147,7 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   const auto log = sink.Log();
   EXPECT_EQ(log, (std::vector<std::string>{"1: i2=0 i2=0 i4=1024 s='Connected' s='' @10",
                                            "1: i2=0 i2=0 i4=1025 s='Method running' s='' @10",
-                                           "1: i2=5 i2=1 i4=1032 s='Autosampler ready' s='' @2500",
+                                           "1: i2=5 i2=1 i4=1028 s='Autosampler ready' s='' @2500",
                                            "1: i2=0 i2=0 i4=1026 s='Run ended' s='' @60000"}));
   for (IUnknown* p : std::vector<IUnknown*>{box, boxUnit, pump, unit, units, method, sequence}) p->Release();
 }
