@@ -145,3 +145,19 @@ TEST_F(ServerWorld, LastUnitStopsAnActiveRunBeforeReleasingTheServer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ServerWorld, AMethodNameThatCannotBeAllocatedRaisesTheComSupportError) {
+  platform::com::FailBstrAllocationsForTesting(1);
+  try {
+    CCommon::GetInstance();
+    FAIL() << "no error";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), E_OUTOFMEMORY);
+  }
+  TestUnit unit;  // the next attempt makes the session as usual
+  EXPECT_EQ(unit.InitialiseComms(), 1);
+}
+
+}  // namespace
