@@ -144,23 +144,38 @@ class TypeLib final : public RefCounted<ITypeLib> {
 // floating-point number or a text.
 using Value = std::variant<std::monostate, std::int64_t, double, std::u16string>;
 
-std::optional<Value> ValueOf(const VARIANTARG& v) {
+// False for a type that does not convert.
+bool ValueOf(const VARIANTARG& v, Value& out) {
   switch (v.vt) {
-    case VT_EMPTY: return Value{};
-    case VT_I1: return Value{std::int64_t{v.cVal}};
-    case VT_UI1: return Value{std::int64_t{v.bVal}};
-    case VT_I2: return Value{std::int64_t{v.iVal}};
-    case VT_UI2: return Value{std::int64_t{v.uiVal}};
-    case VT_I4: return Value{std::int64_t{v.lVal}};
-    case VT_UI4: return Value{std::int64_t{v.ulVal}};
-    case VT_INT: return Value{std::int64_t{v.intVal}};
-    case VT_UINT: return Value{std::int64_t{v.uintVal}};
-    case VT_I8: return Value{std::int64_t{v.llVal}};
-    case VT_BOOL: return Value{std::int64_t{v.boolVal ? -1 : 0}};
-    case VT_R4: return Value{double{v.fltVal}};
-    case VT_R8: return Value{v.dblVal};
-    case VT_BSTR: return Value{std::u16string(v.bstrVal ? v.bstrVal : u"", v.bstrVal ? SysStringLen(v.bstrVal) : 0)};
-    default: return std::nullopt;
+    case VT_EMPTY: out = Value{};
+      return true;
+    case VT_I1: out = Value{std::int64_t{v.cVal}};
+      return true;
+    case VT_UI1: out = Value{std::int64_t{v.bVal}};
+      return true;
+    case VT_I2: out = Value{std::int64_t{v.iVal}};
+      return true;
+    case VT_UI2: out = Value{std::int64_t{v.uiVal}};
+      return true;
+    case VT_I4: out = Value{std::int64_t{v.lVal}};
+      return true;
+    case VT_UI4: out = Value{std::int64_t{v.ulVal}};
+      return true;
+    case VT_INT: out = Value{std::int64_t{v.intVal}};
+      return true;
+    case VT_UINT: out = Value{std::int64_t{v.uintVal}};
+      return true;
+    case VT_I8: out = Value{std::int64_t{v.llVal}};
+      return true;
+    case VT_BOOL: out = Value{std::int64_t{v.boolVal ? -1 : 0}};
+      return true;
+    case VT_R4: out = Value{double{v.fltVal}};
+      return true;
+    case VT_R8: out = Value{v.dblVal};
+      return true;
+    case VT_BSTR: out = Value{std::u16string(v.bstrVal ? v.bstrVal : u"", v.bstrVal ? SysStringLen(v.bstrVal) : 0)};
+      return true;
+    default: return false;
   }
 }
 
@@ -324,8 +339,9 @@ HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* source) {
 HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* source, USHORT, VARTYPE vt) {
   if (!dest || !source) return E_INVALIDARG;
   if (source->vt == vt) return VariantCopy(dest, source);
-  const std::optional<Value> value = ValueOf(*source);
-  if (!value) return source->vt == VT_NULL || source->vt == VT_DISPATCH || source->vt == VT_UNKNOWN ||
+  Value parsed;
+  const Value* value = &parsed;
+  if (!ValueOf(*source, parsed)) return source->vt == VT_NULL || source->vt == VT_DISPATCH || source->vt == VT_UNKNOWN ||
                             source->vt == VT_ERROR
                         ? DISP_E_TYPEMISMATCH
                         : DISP_E_BADVARTYPE;
