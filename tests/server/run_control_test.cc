@@ -59,6 +59,10 @@ TEST_F(RunControlTest, MethodItemsForTheUnitAndForTheNetworkBox) {
   EXPECT_TRUE(server.CurrentMethod().items.empty());
   server.FailForTesting("Method.AddItem", E_FAIL, 1);
   EXPECT_EQ(unit->WriteNewMethodItem(1.0, HplcFuncFlow, 1, 0, 0, 0, 0, 0), 0);
+  server.FailForTesting("Item.SetTime", E_FAIL, 1);
+  NewCalls();
+  EXPECT_EQ(unit->WriteNewMethodItem(1.0, HplcFuncFlow, 1, 0, 0, 0, 0, 0), 0);
+  EXPECT_EQ(NewCalls(), (std::vector<std::string>{"Method.AddItem(1, 1)", "Item.SetTime(1)"}));
 }
 
 TEST_F(RunControlTest, RunStopAndTheFlags) {
@@ -144,6 +148,12 @@ TEST_F(RunControlTest, NetworkCheckEveryNthCallOverAllUnits) {
   EXPECT_EQ(Checks(*unit, 3), "0:|1:Network connections not initialised or not responding|0:|");
   CCommon::GetInstance().CloseServer();
   EXPECT_EQ(Checks(*unit, 2), "0:|1:Error intialising server|");
+  // Unconnected: the stops succeed and nothing else starts, without a call.
+  NewCalls();
+  EXPECT_EQ(unit->StopMethod() * 100 + unit->StopRun() * 10 + unit->PureStop(), 111);
+  EXPECT_EQ(unit->Run() + unit->RunInitialConditions() + unit->WriteNewMethodItem(0, HplcFuncFlow, 1, 0, 0, 0, 0, 0), 0);
+  EXPECT_EQ(unit->ElapsedAnalysisTime(), 0.0f);
+  EXPECT_TRUE(NewCalls().empty());
 }
 
 TEST_F(RunControlTest, StepDataIsAcknowledgedOnce) {
