@@ -138,6 +138,20 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   double flow = 0, minutes = 0;
   pump->GetFlow(&flow);
   EXPECT_DOUBLE_EQ(flow, 2.0);
+  ITavixSolvents* solvents = nullptr;
+  ITavixSolvent* channel = nullptr;
+  LONG count = 0;
+  double percent = 0;
+  ASSERT_EQ(pump->GetSolvents(&solvents), S_OK);
+  EXPECT_EQ(solvents->AddRef(), 2u);
+  solvents->Release();
+  solvents->GetCount(&count);
+  EXPECT_EQ(count, 4);
+  ASSERT_EQ(solvents->GetSolvent(0, &channel), S_OK);
+  channel->GetPercent(&percent);
+  EXPECT_DOUBLE_EQ(percent, 100.0);
+  channel->Release();
+  solvents->Release();
   ITavixUnit2* boxUnit = nullptr;
   ASSERT_EQ(units->GetUnit(0, 0, &boxUnit), S_OK);
   ASSERT_EQ(boxUnit->QueryInterface(IID_ITavixNetBox, reinterpret_cast<void**>(&box)), S_OK);
@@ -162,6 +176,9 @@ TEST_F(SimulatedServerTest, InjectedResultsAndLateUnits) {
   ITavixUnit2* unit = reinterpret_cast<ITavixUnit2*>(&unit);
   EXPECT_EQ(units->GetUnit(5, 1, &unit), E_FAIL);
   EXPECT_EQ(unit, nullptr);
+  for (auto [type, number] : {std::pair{0, 1}, {1, 0}, {1, 4}, {2, 1}}) {
+    EXPECT_EQ(units->GetUnit(type, static_cast<SHORT>(number), &unit), E_FAIL) << type << "/" << number;
+  }
   ASSERT_EQ(units->GetUnit(5, 1, &unit), S_OK);
   LONG status = -1;
   SHORT connected = -1;
@@ -174,10 +191,9 @@ TEST_F(SimulatedServerTest, InjectedResultsAndLateUnits) {
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"0/0", "1073741825/0", "1073741825/0", "1073741825/1"}));
   const auto calls = server.Calls();
-  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 7),
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 6),
             (std::vector<std::string>{"CoCreateInstance()", "Server.CreateSession(0)", "Session.Advise()",
-                                      "Session.Open(\"1\")", "Session.GetUnits()", "Units.GetUnit(5, 1)",
-                                      "Units.GetUnit(5, 1)"}));
+                                      "Session.Open(\"1\")", "Session.GetUnits()", "Units.GetUnit(5, 1)"}));
   unit->Release();
   units->Release();
 }
