@@ -8,6 +8,7 @@
 
 #include "platform/mfc/windef.h"
 #include "platform/win/registry.h"
+#include "platform/win/sync.h"
 #include "platform/win/threads.h"
 
 void Sleep(DWORD milliseconds);

@@ -1,0 +1,161 @@
+// The simulated instrument server behind the server's COM interfaces
+// (platform/tavix/tavix.h), driving the same instruments as the simulated
+// network (sim/instrument_model.h).
+//
+// Instrument face: CoCreateInstance of CLSID_TavixServer lands here once
+// Register() has run (ResetForTesting runs it). The root object makes
+// sessions; a session finds units (the network box 0/0, pumps 1/1 to 1/3,
+// UV 4/1, autosampler 5/1, oven 6/1), hands out a sequence whose method
+// is built from method items, and runs that method on the instruments:
+// StartInitial applies the initial conditions and starts the pumps,
+// StartRun starts the run (with an injection when the sequence names a
+// vial), EndRun stops it, EndMethod stops the pumps. Units read back what
+// the instruments do at the present clock time. docs/simulator.md gives
+// the units' answers and every event.
+//
+// Events: a thread of the server's own calls IDispatch::Invoke on every
+// advised sink, arguments as VARIANTs in reverse order: HplcMessage
+// (unit type, unit number, code, two texts) and ErrorEvent (unit type,
+// sub-code, error bits, text). Events caused by a call follow it by
+// kEventLatencyMs; events of the instruments (end of run, injection,
+// pressure trips) come at the time they happen.
+//
+// Time: in virtual time the server is a clock driver. A virtual sleep
+// stops at each time something is due here and returns only when every
+// event due by then has been delivered through the sinks' Invoke and
+// Invoke has returned. In real or scaled time the event thread itself
+// produces what falls due as the clock passes it.
+//
+// Test face: an ordered log of every call with its arguments; any
+// operation made to fail with any result (a success code such as S_FALSE
+// is returned after the operation took effect, a failure code instead of
+// it); units absent, never present or connected late; a silent network
+// box; messages and error events on demand; the method items and the
+// sequence as written; a count of live server objects.
+//
+// The server is one process-wide object that lives until the process
+// ends. Thread safety: every member may be called from any thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock/clock.h"
+#include "platform/tavix/tavix.h"
+#include "sim/instrument_model.h"
+
+namespace sim {
+
+struct ServerMethodItem {
+  LONG unitType = 0;
+  SHORT unitNumber = 0;
+  double time = 0.0;
+  LONG setUnitType = -1;  // -1 until SetUnitType
+  LONG function = -1;     // -1 until SetFunction
+  double params[6] = {};
+};
+
+struct ServerMethod {
+  double runLength = 0.0;
+  LONG active = 0;
+  LONG controlMode = 0;
+  LONG pumpOption = 0;
+  double samplerTime = 0.0;
+  LONG samplerCount = 0;
+  LONG detectorOption = -1;
+  LONG ovenOption = -1;
+  std::vector<ServerMethodItem> items;
+};
+
+struct ServerSequence {
+  std::string methodName;
+  double runLength = 0.0;
+  LONG vial = -1;
+  double injectionVolume = 0.0;
+  double samplerValue = 0.0;
+};
+
+// One event the server fired.
+struct ServerEvent {
+  DISPID dispid = 0;
+  SHORT a = 0, b = 0;  // HplcMessage: unit type, number; ErrorEvent: unit type, sub-code
+  LONG code = 0;       // HplcMessage: the message code; ErrorEvent: the error bits
+  std::string text;
+  std::int64_t atMs = 0;
+  DWORD deliveredOn = 0;  // id of the thread that called Invoke
+  int sinks = 0;          // how many sinks it reached
+};
+
+class SimulatedServer final : public platform::Clock::Driver {
+ public:
+  static constexpr std::int64_t kEventLatencyMs = 10;
+  // Message codes of HplcMessage.
+  static constexpr LONG kMsgConnected = 1024, kMsgMethodRunning = 1025, kMsgRunEnded = 1026,
+                        kMsgMethodEnded = 1027, kMsgInitialStarted = 1029, kMsgSamplerReady = 1028,
+                        kMsgCommsLost = 1033, kMsgStepData = 66565;
+
+  static SimulatedServer& Get();
+  // Makes the server reachable through CoCreateInstance and its type
+  // library through LoadRegTypeLib.
+  static void Register();
+
+  // ---- platform::Clock::Driver ----
+  void AdvanceTo(std::int64_t nowMs) override;
+  std::int64_t NextDueMs() override;
+
+  // ---- Test face ----
+  // Fresh server: logs, switches and events cleared, every unit present
+  // and connected at once, instruments at power-up, registered with the
+  // clock and with COM. Objects still held by a test stay usable.
+  void ResetForTesting();
+
+  // Calls as "Interface.Operation(arguments)", e.g. "Session.Open(\"1\")".
+  std::vector<std::string> Calls() const;
+  void ClearCallsForTesting();
+  // `operation` ("Session.Open", "Units.GetUnit", "CoCreateInstance", ...)
+  // returns `hr` for its next `times` calls (-1: every call).
+  void FailForTesting(const std::string& operation, HRESULT hr, int times = -1);
+  // GetUnit of this unit fails with E_FAIL.
+  void SetUnitAbsentForTesting(LONG type, SHORT number, bool absent = true);
+  // Bit 30 of the unit's status from `presentAfterMs` after the session
+  // was made, its connected flag from `connectedAfterMs`; -1: never.
+  void SetUnitTimingForTesting(LONG type, SHORT number, std::int64_t presentAfterMs, std::int64_t connectedAfterMs);
+  // The network box gives an empty identification.
+  void SetNetBoxSilentForTesting(bool silent);
+  // The network box reports `state` (GetState) until 0 is set again.
+  void SetNetBoxStateForTesting(LONG state);
+  // The autosampler reports `state` (GetSamplerState) until -1 is set.
+  void SetSamplerStateForTesting(LONG state);
+  // An event now, delivered from the server thread before the call
+  // returns (to the sinks advised at the time).
+  void SendMessageForTesting(LONG code, SHORT unitType = 0, SHORT unitNumber = 0);
+  void SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text);
+
+  std::vector<ServerEvent> Events() const;
+  // The method the sequence runs (the last one added or emptied) and the
+  // sequence; empty ones before a session made them.
+  ServerMethod CurrentMethod() const;
+  ServerSequence Sequence() const;
+  // Server objects (root, sessions, units, ...) not yet released.
+  long LiveObjects() const;
+  // Sinks advised and not unadvised.
+  int AdvisedSinks() const;
+  // A copy of the instruments' state, brought to the current time.
+  InstrumentModel InstrumentsNow();
+
+  // ---- For the server's objects (sim/simulated_server.cc) ----
+  struct Internals;
+  Internals& In() { return *m_pIn; }
+
+ private:
+  SimulatedServer();
+  std::unique_ptr<Internals> m_pIn;
+};
+
+}  // namespace sim

@@ -1,0 +1,165 @@
+// The COM stand-in: BSTR layout and allocation failure, the shared BSTR
+// wrapper, VARIANT conversions, the class and type-library registries.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/com/comdef.h"
+
+namespace {
+
+using platform::com::ToUtf8;
+
+const GUID kLib = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
+const IID kEvents = {0x44444444, 0x5555, 0x6666, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+TEST(BstrTest, LengthPrefixTerminatorAndFailure) {
+  const long live = platform::com::LiveBstrCountForTesting();
+  BSTR text = SysAllocStringLen(OLESTR("abc"), 2);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(SysStringLen(text), 2u);
+  EXPECT_EQ(SysStringByteLen(text), 4u);
+  EXPECT_EQ(text[2], 0);
+  SysFreeString(text);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+
+  platform::com::FailBstrAllocationsForTesting(1);
+  try {
+    _bstr_t name(OLESTR("Korvatec_Method"));
+    FAIL() << "no error raised";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), E_OUTOFMEMORY);
+  }
+  _bstr_t after(OLESTR("x"));  // only one allocation failed
+  EXPECT_EQ(after.length(), 1u);
+  after = _bstr_t();
+  EXPECT_EQ(platform::com::LiveBstrCountForTesting(), live);
+}
+
+TEST(BstrTest, CopiesShareOneTextAndWidenWindows1252) {
+  _bstr_t a("\x80 \xB5");
+  _bstr_t b = a;
+  EXPECT_EQ(static_cast<const OLECHAR*>(a), static_cast<const OLECHAR*>(b));
+  EXPECT_EQ(ToUtf8(a), "\u20AC \u00B5");
+  BSTR owned = b.Detach();  // shared: the caller gets its own copy
+  EXPECT_NE(owned, static_cast<const OLECHAR*>(a));
+  EXPECT_TRUE(!b);
+  SysFreeString(owned);
+  EXPECT_TRUE(!_bstr_t());
+}
+
+struct Conversion {
+  VARIANT (*make)();
+  VARTYPE to;
+  HRESULT hr;
+  std::string text;  // the result printed, for successes
+};
+
+VARIANT I4(LONG v) {
+  VARIANT r;
+  VariantInit(&r);
+  r.vt = VT_I4;
+  r.lVal = v;
+  return r;
+}
+VARIANT R8(double v) {
+  VARIANT r;
+  VariantInit(&r);
+  r.vt = VT_R8;
+  r.dblVal = v;
+  return r;
+}
+VARIANT Text(const OLECHAR* t) {
+  VARIANT r;
+  VariantInit(&r);
+  r.vt = VT_BSTR;
+  r.bstrVal = SysAllocString(t);
+  return r;
+}
+
+std::string Print(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_I2: return std::to_string(v.iVal);
+    case VT_I4: return std::to_string(v.lVal);
+    case VT_BSTR: return "'" + ToUtf8(v.bstrVal) + "'";
+    case VT_R8: return std::to_string(v.dblVal);
+    default: return "vt" + std::to_string(v.vt);
+  }
+}
+
+class VariantChangeTypeTest : public ::testing::TestWithParam<Conversion> {};
+
+TEST_P(VariantChangeTypeTest, ConvertsOrLeavesTheTargetAlone) {
+  const Conversion& c = GetParam();
+  VARIANT source = c.make();
+  VARIANT dest = I4(-7);
+  EXPECT_EQ(VariantChangeType(&dest, &source, 0, c.to), c.hr);
+  EXPECT_EQ(Print(dest), SUCCEEDED(c.hr) ? c.text : "-7");
+  // In place, as the event sink converts its copies.
+  EXPECT_EQ(VariantChangeType(&source, &source, 0, c.to), c.hr);
+  if (SUCCEEDED(c.hr)) {
+    EXPECT_EQ(Print(source), c.text);
+  }
+  VariantClear(&source);
+  VariantClear(&dest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, VariantChangeTypeTest,
+    ::testing::Values(Conversion{[] { return I4(66565); }, VT_I4, S_OK, "66565"},
+                      Conversion{[] { return I4(66565); }, VT_I2, DISP_E_OVERFLOW, ""},
+                      Conversion{[] { return R8(2.5); }, VT_I2, S_OK, "2"},
+                      Conversion{[] { return R8(3.5); }, VT_I2, S_OK, "4"},
+                      Conversion{[] { return Text(OLESTR(" 1025 ")); }, VT_I4, S_OK, "1025"},
+                      Conversion{[] { return Text(OLESTR("pump")); }, VT_I2, DISP_E_TYPEMISMATCH, ""},
+                      Conversion{[] { return I4(1033); }, VT_BSTR, S_OK, "'1033'"},
+                      Conversion{[] { return R8(0.25); }, VT_BSTR, S_OK, "'0.25'"},
+                      Conversion{[] { VARIANT v; VariantInit(&v); return v; }, VT_BSTR, S_OK, "''"},
+                      Conversion{[] { VARIANT v; VariantInit(&v); v.vt = VT_NULL; return v; }, VT_I2,
+                                 DISP_E_TYPEMISMATCH, ""},
+                      Conversion{[] { VARIANT v; VariantInit(&v); v.vt = 0x4002; return v; }, VT_I2,
+                                 DISP_E_BADVARTYPE, ""}));
+
+// A class whose factory records what it was asked for.
+IID g_asked;
+HRESULT Factory(REFIID riid, void** ppv) {
+  g_asked = riid;
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+TEST(ComRegistryTest, CreatesOnlyRegisteredClassesWithoutAggregation) {
+  void* object = &object;
+  EXPECT_EQ(CoCreateInstance(kLib, nullptr, CLSCTX_ALL, IID_IUnknown, &object), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(object, nullptr);
+  platform::com::RegisterClassObject(kLib, &Factory);
+  EXPECT_EQ(CoCreateInstance(kLib, nullptr, CLSCTX_ALL, IID_IDispatch, &object), E_NOINTERFACE);
+  EXPECT_EQ(g_asked, IID_IDispatch);
+  auto* outer = reinterpret_cast<IUnknown*>(&object);
+  EXPECT_EQ(CoCreateInstance(kLib, outer, CLSCTX_ALL, IID_IUnknown, &object), CLASS_E_NOAGGREGATION);
+  platform::com::RegisterClassObject(kLib, nullptr);
+}
+
+TEST(ComRegistryTest, TypeLibraryNamesByVersionWithoutRegardToCase) {
+  ITypeLib* lib = nullptr;
+  EXPECT_EQ(LoadRegTypeLib(kLib, 1, 0, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
+  platform::com::RegisterTypeLib(kLib, 1, 0, {{kEvents, {{u"HplcMessage", 1}, {u"ErrorEvent", 4}}}});
+  EXPECT_EQ(LoadRegTypeLib(kLib, 2, 0, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
+  EXPECT_EQ(LoadRegTypeLib(kLib, 1, 1, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
+  ASSERT_EQ(LoadRegTypeLib(kLib, 1, 0, 0x409, &lib), S_OK);
+  ITypeInfo* info = nullptr;
+  EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_IDispatch, &info), TYPE_E_ELEMENTNOTFOUND);
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(kEvents, &info), S_OK);
+  OLECHAR name1[] = OLESTR("errorevent");
+  OLECHAR name2[] = OLESTR("Nothing");
+  LPOLESTR names[] = {name1, name2};
+  DISPID ids[2] = {};
+  EXPECT_EQ(DispGetIDsOfNames(info, names, 2, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], 4);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  info->Release();
+  lib->Release();
+  platform::com::UnregisterTypeLib(kLib, 1);
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// Opening the shared session and finding units: every failure text with
+// the server objects released (or kept, for the network box), the waits in
+// virtual time, the construction wait and the repository path.
+#include <chrono>
+#include <functional>
+
+#include "platform/clock/clock.h"
+#include "platform/win/registry.h"
+#include "tests/server/server_world.h"
+
+namespace {
+
+using server_testing::ServerWorld;
+using server_testing::TestUnit;
+
+struct ConnectFailure {
+  const char* name;
+  std::function<void(sim::SimulatedServer&)> arrange;
+  const char* text;
+  std::int64_t atMs;  // clock time when the exception leaves
+  bool keepsObjects;
+  short unitType = 1;
+  const IID* iid = &IID_ITavixPump2;
+  const char* unitName = "Pump";
+  bool unitHeld = false;  // the unit keeps its own unit object until destroyed
+};
+
+void PrintTo(const ConnectFailure& c, std::ostream* os) { *os << c.name; }
+
+class ConnectFailureTest : public ServerWorld, public ::testing::WithParamInterface<ConnectFailure> {};
+
+TEST_P(ConnectFailureTest, ThrowsItsTextAndReleasesTheServer) {
+  const ConnectFailure& c = GetParam();
+  c.arrange(server);
+  const auto wallStart = std::chrono::steady_clock::now();
+  {
+    TestUnit unit(c.unitType, *c.iid, c.unitName);
+    try {
+      unit.InitialiseComms();
+      FAIL() << "no exception";
+    } catch (const CCommunicationsException& e) {
+      EXPECT_EQ(e.GetErrorMessage(), CString(c.text));
+      EXPECT_EQ(e.GetCode(), 0);
+    }
+    EXPECT_EQ(platform::Clock::Get().NowMs(), c.atMs);
+    EXPECT_EQ(CCommon::GetInstance().IsConnected(), 0);
+    EXPECT_EQ(server.LiveObjects() > (c.unitHeld ? 1 : 0), c.keepsObjects);
+    EXPECT_EQ(server.AdvisedSinks() > 0, c.keepsObjects);
+  }
+  EXPECT_EQ(server.LiveObjects(), 0);  // the last unit released everything
+  EXPECT_LT(std::chrono::steady_clock::now() - wallStart, std::chrono::seconds(2));
+}
+
+void Fail(sim::SimulatedServer& s, const char* op, HRESULT hr, int times = -1) { s.FailForTesting(op, hr, times); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ConnectFailureTest,
+    ::testing::Values(
+        ConnectFailure{"NoServer", [](auto& s) { Fail(s, "CoCreateInstance", REGDB_E_CLASSNOTREG); },
+                       "Failed to open Quarn server!", 0, false},
+        ConnectFailure{"ServerSFalse", [](auto& s) { Fail(s, "CoCreateInstance", S_FALSE); },
+                       "Failed to open Quarn server!", 0, false},
+        ConnectFailure{"Session", [](auto& s) { Fail(s, "Server.CreateSession", E_FAIL); },
+                       "Unable to open Quarn Session object! Contact support.", 0, false},
+        ConnectFailure{"Advise", [](auto& s) { Fail(s, "Session.Advise", CONNECT_E_ADVISELIMIT); },
+                       "Error connecting to Quarn server. Contact support.", 0, false},
+        ConnectFailure{"Units", [](auto& s) { Fail(s, "Session.GetUnits", E_FAIL); },
+                       "Unable to get HPLC units object. Check connections.", 0, false},
+        ConnectFailure{"NetBoxUnit", [](auto& s) { s.SetUnitAbsentForTesting(0, 0); },
+                       "Unable to get NetBox object. Contact support", 0, false},
+        ConnectFailure{"NetBoxSilent", [](auto& s) { s.SetNetBoxSilentForTesting(true); }, "Netbox not detected",
+                       6000, true},
+        ConnectFailure{"Sequence", [](auto& s) { Fail(s, "Session.GetSequence", E_OUTOFMEMORY); },
+                       "Failed to get Quarn sequence object! Contact support.", 100, false},
+        ConnectFailure{"Method", [](auto& s) { Fail(s, "Sequence.AddMethod", E_FAIL); },
+                       "Unable to add method object to collection! Contact support.", 100, false},
+        ConnectFailure{"UnitAbsent", [](auto& s) { s.SetUnitAbsentForTesting(1, 1); }, "Can't create Pump object",
+                       100, false},
+        ConnectFailure{"WrongInterface", [](auto&) {}, "Can't create UV object", 100, false, 4, &IID_ITavixOven,
+                       "UV", true},
+        ConnectFailure{"NeverPresent", [](auto& s) { s.SetUnitTimingForTesting(5, 1, -1, 0); },
+                       "Autosampler unit not detected", 6100, false, 5, &IID_ITavixAutosampler2, "Autosampler", true},
+        ConnectFailure{"NeverConnected", [](auto& s) { s.SetUnitTimingForTesting(6, 1, 0, -1); },
+                       "Oven unit not detected", 6100, false, 6, &IID_ITavixOven, "Oven", true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ServerWorld, OpenRetriedTwentyTimesThenConnectsAnywayAndLateUnitsAreAccepted) {
+  server.FailForTesting("Session.Open", RPC_E_DISCONNECTED);
+  server.SetUnitTimingForTesting(1, 1, 2300, 2600);  // present at once, connected later
+  TestUnit unit;
+  EXPECT_EQ(unit.InitialiseComms(), 1);
+  const auto calls = NewCalls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "Session.Open(\"1\")"), 20);
+  EXPECT_EQ(platform::Clock::Get().NowMs(), 2600);
+  // Connected: the next call asks the server nothing.
+  EXPECT_EQ(unit.CComSetup::InitialiseComms(), 1);
+  EXPECT_TRUE(NewCalls().empty());
+}
+
+TEST_F(ServerWorld, AFailedConnectionIsRetriedFromTheStart) {
+  server.FailForTesting("Session.GetSequence", E_FAIL, 1);
+  TestUnit unit;
+  EXPECT_THROW(unit.InitialiseComms(), CCommunicationsException);
+  NewCalls();
+  EXPECT_EQ(unit.InitialiseComms(), 1);
+  const auto calls = NewCalls();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(calls[0], "CoCreateInstance()");
+  EXPECT_EQ(calls[1], "Server.CreateSession(0)");
+}
+
+TEST_F(ServerWorld, OnlyAUnitAfterAllWereDestroyedWaitsTwoSeconds) {
+  auto& clock = platform::Clock::Get();
+  auto first = std::make_unique<TestUnit>();
+  auto second = std::make_unique<TestUnit>();
+  EXPECT_EQ(clock.NowMs(), 0);
+  first.reset();
+  second.reset();
+  TestUnit third;
+  EXPECT_EQ(clock.NowMs(), 2000);
+}
+
+TEST_F(ServerWorld, RepositoryPathIsSetToTheFixedFolder) {
+  const char* kKey = "Software\\Quarn\\Pelta\\TAVIXSRV\\Global";
+  auto& registry = platform::Registry::Get();
+  CCommon::GetInstance();
+  EXPECT_EQ(registry.Read(HKEY_LOCAL_MACHINE, kKey, "Repository Path"),
+            std::optional<platform::RegistryValue>(std::string("C:\\Temp")));
+  registry.Write(HKEY_LOCAL_MACHINE, kKey, "Repository Path", std::string("C:\\temp"));
+  CCommon::ResetForTesting();
+  CCommon::GetInstance();
+  EXPECT_EQ(registry.Read(HKEY_LOCAL_MACHINE, kKey, "Repository Path"),
+            std::optional<platform::RegistryValue>(std::string("C:\\Temp")));
+}
+
+TEST_F(ServerWorld, LastUnitStopsAnActiveRunBeforeReleasingTheServer) {
+  {
+    TestUnit unit;
+    ASSERT_EQ(unit.InitialiseComms(), 1);
+    ASSERT_EQ(unit.Run(), 1);
+    NewCalls();
+  }
+  EXPECT_EQ(NewCalls(), (std::vector<std::string>{"Session.EndRun()", "Session.EndMethod()", "Session.Unadvise(1)",
+                                                  "Session.Close()"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ServerWorld, AMethodNameThatCannotBeAllocatedRaisesTheComSupportError) {
+  platform::com::FailBstrAllocationsForTesting(1);
+  try {
+    CCommon::GetInstance();
+    FAIL() << "no error";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), E_OUTOFMEMORY);
+  }
+  TestUnit unit;  // the next attempt makes the session as usual
+  EXPECT_EQ(unit.InitialiseComms(), 1);
+}
+
+}  // namespace

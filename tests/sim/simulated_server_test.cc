@@ -1,0 +1,201 @@
+// The simulated instrument server through its COM interfaces: events from
+// its own thread at deterministic times, runs built from method items,
+// injected results and unit timing.
+#include "sim/simulated_server.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/com/afxctl.h"
+#include "platform/com/comdef.h"
+#include "platform/win/windows.h"
+#include "tests/support/test_world.h"
+
+namespace {
+
+using platform::com::ToUtf8;
+
+// A sink that records every Invoke: dispatch id, argument types and
+// values (first parameter first), the thread and the clock time.
+class RecordingSink final : public IDispatch {
+ public:
+  virtual ~RecordingSink() = default;
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+    *ppv = this;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
+  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+    std::string text = std::to_string(id) + ":";
+    for (UINT i = params->cArgs; i-- > 0;) {
+      const VARIANT& v = params->rgvarg[i];
+      text += v.vt == VT_I2 ? " i2=" + std::to_string(v.iVal)
+              : v.vt == VT_I4 ? " i4=" + std::to_string(v.lVal)
+                              : " s='" + ToUtf8(v.bstrVal) + "'";
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_log.push_back(text + " @" + std::to_string(platform::Clock::Get().NowMs()));
+    m_threads.push_back(GetCurrentThreadId());
+    return S_OK;
+  }
+  std::vector<std::string> Log() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_log;
+  }
+  std::vector<DWORD> Threads() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_threads;
+  }
+  ULONG m_refs = 0;
+
+ private:
+  std::mutex m_mutex;
+  std::vector<std::string> m_log;
+  std::vector<DWORD> m_threads;
+};
+
+class SimulatedServerTest : public testing_support::TestWorld {
+ protected:
+  void SetUp() override {
+    TestWorld::SetUp();
+    server.ResetForTesting();
+    ASSERT_EQ(CoCreateInstance(CLSID_TavixServer, nullptr, CLSCTX_ALL, IID_ITavixServer,
+                               reinterpret_cast<void**>(&root)),
+              S_OK);
+    ASSERT_EQ(root->CreateSession(0, &session), S_OK);
+    ASSERT_TRUE(AfxConnectionAdvise(session, DIID__ITavixSession2Events, &sink, FALSE, &cookie));
+  }
+  void TearDown() override {
+    EXPECT_TRUE(AfxConnectionUnadvise(session, DIID__ITavixSession2Events, &sink, FALSE, cookie));
+    session->Release();
+    root->Release();
+    EXPECT_EQ(sink.m_refs, 0u);
+    EXPECT_EQ(server.LiveObjects(), 0);
+    TestWorld::TearDown();
+  }
+  void Open() {
+    _bstr_t user(OLESTR("1"));
+    ASSERT_EQ(session->Open(user), S_OK);
+  }
+
+  sim::SimulatedServer& server = sim::SimulatedServer::Get();
+  ITavixServer* root = nullptr;
+  ITavixSession2* session = nullptr;
+  RecordingSink sink;
+  DWORD cookie = 0;
+};
+
+TEST_F(SimulatedServerTest, EventsComeFromTheServerThreadWithinTheSleepThatReachesThem) {
+  Open();
+  Sleep(9);
+  EXPECT_TRUE(sink.Log().empty());
+  Sleep(1);
+  server.SendErrorEventForTesting(1, 1, 2, "Pump over pressure");
+  EXPECT_EQ(sink.Log(), (std::vector<std::string>{"1: i2=0 i2=0 i4=1024 s='Connected' s='' @10",
+                                                  "4: i2=1 i2=1 i2=2 s='Pump over pressure' @10"}));
+  ASSERT_EQ(sink.Threads().size(), 2u);
+  EXPECT_NE(sink.Threads()[0], GetCurrentThreadId());
+  EXPECT_EQ(sink.Threads()[0], sink.Threads()[1]);
+}
+
+TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
+  Open();
+  ITavixSequence* sequence = nullptr;
+  ITavixMethod2* method = nullptr;
+  ASSERT_EQ(session->GetSequence(&sequence), S_OK);
+  ASSERT_EQ(sequence->AddMethod(&method), S_OK);
+  auto item = [&](double time, HplcMethodFunc f, double p1, double p2 = 0) {
+    ITavixMethodItem2* it = nullptr;
+    ASSERT_EQ(method->AddItem(1, 1, &it), S_OK);
+    it->SetTime(time);
+    it->SetFunction(f);
+    it->SetParameters(p1, p2, 0, 0, 0, 0);
+    it->Release();
+  };
+  item(-1, HplcFuncFlow, 1.0);
+  item(-1, HplcFuncComposition, 100);
+  item(0.5, HplcFuncFlow, 2.0);
+  method->SetRunLength(1.0);
+  ASSERT_EQ(session->StartRun(), S_OK);
+  Sleep(30000);
+  ITavixUnits* units = nullptr;
+  ITavixUnit2* unit = nullptr;
+  ITavixPump2* pump = nullptr;
+  ITavixNetBox* box = nullptr;
+  ASSERT_EQ(session->GetUnits(&units), S_OK);
+  ASSERT_EQ(units->GetUnit(1, 1, &unit), S_OK);
+  ASSERT_EQ(unit->QueryInterface(IID_ITavixPump2, reinterpret_cast<void**>(&pump)), S_OK);
+  EXPECT_EQ(unit->QueryInterface(IID_ITavixOven, reinterpret_cast<void**>(&box)), E_NOINTERFACE);
+  double flow = 0, minutes = 0;
+  pump->GetFlow(&flow);
+  EXPECT_DOUBLE_EQ(flow, 2.0);
+  ITavixSolvents* solvents = nullptr;
+  ITavixSolvent* channel = nullptr;
+  LONG count = 0;
+  double percent = 0;
+  ASSERT_EQ(pump->GetSolvents(&solvents), S_OK);
+  EXPECT_EQ(solvents->AddRef(), 2u);
+  solvents->Release();
+  solvents->GetCount(&count);
+  EXPECT_EQ(count, 4);
+  ASSERT_EQ(solvents->GetSolvent(0, &channel), S_OK);
+  channel->GetPercent(&percent);
+  EXPECT_DOUBLE_EQ(percent, 100.0);
+  channel->Release();
+  solvents->Release();
+  ITavixUnit2* boxUnit = nullptr;
+  ASSERT_EQ(units->GetUnit(0, 0, &boxUnit), S_OK);
+  ASSERT_EQ(boxUnit->QueryInterface(IID_ITavixNetBox, reinterpret_cast<void**>(&box)), S_OK);
+  box->GetElapsedTime(&minutes);
+  EXPECT_DOUBLE_EQ(minutes, 0.5);
+  Sleep(30000);
+  const auto log = sink.Log();
+  EXPECT_EQ(log, (std::vector<std::string>{"1: i2=0 i2=0 i4=1024 s='Connected' s='' @10",
+                                           "1: i2=0 i2=0 i4=1025 s='Method running' s='' @10",
+                                           "1: i2=5 i2=1 i4=1028 s='Autosampler ready' s='' @2500",
+                                           "1: i2=0 i2=0 i4=1026 s='Run ended' s='' @60000"}));
+  for (IUnknown* p : std::vector<IUnknown*>{box, boxUnit, pump, unit, units, method, sequence}) p->Release();
+}
+
+TEST_F(SimulatedServerTest, InjectedResultsAndLateUnits) {
+  server.FailForTesting("Session.GetUnits", S_FALSE, 1);
+  server.FailForTesting("Units.GetUnit", E_FAIL, 1);
+  server.SetUnitTimingForTesting(5, 1, 300, 500);
+  Open();
+  ITavixUnits* units = nullptr;
+  ASSERT_EQ(session->GetUnits(&units), S_FALSE);  // a success code: the object comes too
+  ITavixUnit2* unit = reinterpret_cast<ITavixUnit2*>(&unit);
+  EXPECT_EQ(units->GetUnit(5, 1, &unit), E_FAIL);
+  EXPECT_EQ(unit, nullptr);
+  for (auto [type, number] : {std::pair{0, 1}, {1, 0}, {1, 4}, {2, 1}}) {
+    EXPECT_EQ(units->GetUnit(type, static_cast<SHORT>(number), &unit), E_FAIL) << type << "/" << number;
+  }
+  ASSERT_EQ(units->GetUnit(5, 1, &unit), S_OK);
+  LONG status = -1;
+  SHORT connected = -1;
+  std::vector<std::string> seen;
+  for (int ms : {299, 1, 199, 1}) {
+    Sleep(static_cast<DWORD>(ms));
+    unit->GetStatus(&status);
+    unit->GetConnected(&connected);
+    seen.push_back(std::to_string(status) + "/" + std::to_string(connected));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"0/0", "1073741825/0", "1073741825/0", "1073741825/1"}));
+  const auto calls = server.Calls();
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 6),
+            (std::vector<std::string>{"CoCreateInstance()", "Server.CreateSession(0)", "Session.Advise()",
+                                      "Session.Open(\"1\")", "Session.GetUnits()", "Units.GetUnit(5, 1)"}));
+  unit->Release();
+  units->Release();
+}
+
+}  // namespace
