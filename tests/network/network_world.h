@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "network/vexlink_session.h"
 #include "network/wire_trace.h"
 #include "sim/simulated_network.h"
+#include "tests/support/hex_dump.h"
 #include "tests/support/test_world.h"
 
 namespace testing_support {
@@ -72,29 +72,6 @@ inline std::uint32_t LeU16(const std::vector<std::uint8_t>& b, std::size_t offse
 }
 inline std::int32_t LeI32(const std::vector<std::uint8_t>& b, std::size_t offset) {
   return static_cast<std::int32_t>(LeU16(b, offset) | LeU16(b, offset + 2) << 16);
-}
-
-// Bytes as a reader compares them: offset, then 16 bytes a line; a run of
-// zero lines is one "*" line, as hexdump shows it.
-inline std::string HexDump(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  bool skipping = false;
-  for (std::size_t at = 0; at < bytes.size(); at += 16) {
-    const std::size_t end = std::min(at + 16, bytes.size());
-    const bool zero = std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                  bytes.begin() + static_cast<std::ptrdiff_t>(end), [](auto b) { return b == 0; });
-    if (zero && at > 0 && end < bytes.size()) {
-      if (!skipping) text += "*\n";
-      skipping = true;
-      continue;
-    }
-    skipping = false;
-    char line[80];
-    int n = std::snprintf(line, sizeof line, "%04zx ", at);
-    for (std::size_t i = at; i < end; ++i) n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), " %02x", bytes[i]);
-    text += std::string(line) + "\n";
-  }
-  return text;
 }
 
 // A reply record written byte by byte, little-endian, at explicit offsets.
