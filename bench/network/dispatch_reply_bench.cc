@@ -11,14 +11,13 @@
 #include <cstdlib>
 #include <new>
 
+#include "bench/counting_allocator.h"
 #include "network/reply_decoder.h"
 #include "network/vexlink_session.h"
 #include "network/wire_trace.h"
 #include "platform/vexlink/vexlink.h"
 
 namespace {
-
-std::atomic<std::uint64_t> g_allocations{0};
 
 struct Reply {
   alignas(4) BYTE bytes[LC_REPLY_BUFFER_SIZE] = {};
@@ -83,21 +82,5 @@ void BM_OtherKind(benchmark::State& state) {
 BENCHMARK(BM_OtherKind);
 
 }  // namespace
-
-// Counting allocator for the whole program. GCC cannot see that these
-// replacements pair malloc with free throughout, hence the pragma.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 BENCHMARK_MAIN();

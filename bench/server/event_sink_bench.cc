@@ -15,36 +15,19 @@
 #include <filesystem>
 #include <new>
 
+#include "bench/counting_allocator.h"
 #include "platform/clock/clock.h"
 #include "platform/win/registry.h"
 #include "server/com_setup.h"
 #include "sim/simulated_server.h"
+#include "tests/support/variants.h"
 
 namespace {
 
-std::atomic<std::uint64_t> g_allocations{0};
+using testing_support::I2;
+using testing_support::I4;
+using testing_support::Text;
 
-VARIANT Short(SHORT v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_I2;
-  r.iVal = v;
-  return r;
-}
-VARIANT Long(LONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_I4;
-  r.lVal = v;
-  return r;
-}
-VARIANT Text(const OLECHAR* t) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_BSTR;
-  r.bstrVal = SysAllocString(t);
-  return r;
-}
 
 void RunInvoke(benchmark::State& state, DISPID id, VARIANT* args, UINT count) {
   CEventSink sink(1);
@@ -60,13 +43,13 @@ void RunInvoke(benchmark::State& state, DISPID id, VARIANT* args, UINT count) {
 }
 
 void BM_InvokeHplcMessage(benchmark::State& state) {
-  VARIANT args[5] = {Text(OLESTR("")), Text(OLESTR("Method running")), Long(1025), Short(0), Short(0)};
+  VARIANT args[5] = {Text(OLESTR("")), Text(OLESTR("Method running")), I4(1025), I2(0), I2(0)};
   RunInvoke(state, DISPID_HplcMessage, args, 5);
 }
 BENCHMARK(BM_InvokeHplcMessage);
 
 void BM_InvokeErrorEvent(benchmark::State& state) {
-  VARIANT args[4] = {Text(OLESTR("Pump over pressure")), Short(2), Short(1), Short(1)};
+  VARIANT args[4] = {Text(OLESTR("Pump over pressure")), I2(2), I2(1), I2(1)};
   RunInvoke(state, DISPID_ErrorEvent, args, 4);
 }
 BENCHMARK(BM_InvokeErrorEvent);
@@ -102,13 +85,5 @@ void BM_ElapsedAnalysisTime(benchmark::State& state) {
 BENCHMARK(BM_ElapsedAnalysisTime);
 
 }  // namespace
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 BENCHMARK_MAIN();

@@ -5,8 +5,13 @@
 #include <string>
 
 #include "platform/com/comdef.h"
+#include "tests/support/variants.h"
 
 namespace {
+
+using testing_support::I4;
+using testing_support::R8;
+using testing_support::Text;
 
 using platform::com::ToUtf8;
 
@@ -55,27 +60,6 @@ struct Conversion {
   std::string text;  // the result printed, for successes
 };
 
-VARIANT I4(LONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_I4;
-  r.lVal = v;
-  return r;
-}
-VARIANT R8(double v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_R8;
-  r.dblVal = v;
-  return r;
-}
-VARIANT Text(const OLECHAR* t) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_BSTR;
-  r.bstrVal = SysAllocString(t);
-  return r;
-}
 
 std::string Print(const VARIANT& v) {
   switch (v.vt) {

@@ -8,30 +8,14 @@
 
 #include "server/event_sink.h"
 #include "sim/simulated_server.h"
+#include "tests/support/variants.h"
 
 namespace {
 
-VARIANT I2(SHORT v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_I2;
-  r.iVal = v;
-  return r;
-}
-VARIANT I4(LONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_I4;
-  r.lVal = v;
-  return r;
-}
-VARIANT Text(const OLECHAR* t) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_BSTR;
-  r.bstrVal = SysAllocString(t);
-  return r;
-}
+using testing_support::I2;
+using testing_support::I4;
+using testing_support::Text;
+
 
 // Invokes `id` with `args` given first parameter first, as a server does.
 HRESULT Fire(CEventSink& sink, DISPID id, std::vector<VARIANT> args, REFIID riid = IID_NULL) {
