@@ -728,7 +728,7 @@ void SimulatedNetwork::TickerLoop() {
       continue;
     }
     const std::int64_t waitMs = std::min<std::int64_t>(due - now, 1000);
-    clock.WaitFor(lock, m_tickerCv, waitMs, [&] { return m_bTickerWake; });
+    clock.BackgroundWaitFor(lock, m_tickerCv, waitMs, [&] { return m_bTickerWake; });
   }
 }
 

@@ -874,7 +874,7 @@ void SimulatedServer::Internals::EventLoop() {
     if (!ready.empty()) continue;
     const std::int64_t due = NextDueLocked();
     const std::int64_t waitMs = due == kNothingDue ? 1000 : std::max<std::int64_t>(1, due - clock.NowMs());
-    clock.WaitFor(lock, readyCv, waitMs, [&] { return wake || !ready.empty(); });
+    clock.BackgroundWaitFor(lock, readyCv, waitMs, [&] { return wake || !ready.empty(); });
   }
 }
 

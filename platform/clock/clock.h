@@ -82,6 +82,21 @@ class Clock {
   bool WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, std::int64_t ms,
                Pred pred);
 
+  // The wait of a simulator's own thread, which never moves the clock: in
+  // real or scaled mode as WaitFor; in virtual mode until pred() alone,
+  // since the virtual sleeps of other threads drive the simulator then. A
+  // thread that saw real time and then finds the clock made virtual (a
+  // test's set-up) so waits without moving everyone's time.
+  template <class Pred>
+  bool BackgroundWaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, std::int64_t ms,
+                         Pred pred) {
+    if (GetMode() == Mode::kVirtual) {
+      cv.wait(lock, pred);
+      return true;
+    }
+    return cv.wait_for(lock, RealFor(ms), pred);
+  }
+
   // Drivers are borrowed: a driver must be removed before it is destroyed.
   void AddDriver(Driver* driver);
   void RemoveDriver(Driver* driver);
