@@ -125,6 +125,22 @@ TEST_F(ClockTest, VirtualTimedWaitEndsWhenAStepMakesThePredicateTrue) {
   Clock::Get().RemoveDriver(&answerer);
 }
 
+TEST_F(ClockTest, ABackgroundWaitInVirtualTimeNeverMovesTheClock) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread worker([&] {
+    std::lock_guard<std::mutex> hold(m);
+    done = true;
+    cv.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(m);
+  EXPECT_TRUE(Clock::Get().BackgroundWaitFor(lock, cv, 10000, [&] { return done; }));
+  EXPECT_EQ(Clock::Get().NowMs(), 0);
+  lock.unlock();
+  worker.join();
+}
+
 TEST_F(ClockTest, ScaledTimeRunsFasterThanWallTime) {
   Clock::Get().UseScaled(1000.0);
   const std::int64_t start = Clock::Get().NowMs();
