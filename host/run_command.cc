@@ -360,8 +360,10 @@ bool RunSession::Poll(int poll, double clockMinutes) {
   const std::optional<double> speed = m_o.virtualTime ? std::nullopt : std::optional<double>(m_o.speed);
   m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
   if (m_ui.ShowsStatusLine(milestone)) {
-    m_ui.StatusLine("  " + RunProgress(row.elapsedMinutes, m_runLength, speed, 20) + "  " + StatusLineText(row),
-                    milestone);
+    // Once the run is over the node's run clock reads 0 again; the bar
+    // keeps where the run got to.
+    const double progress = row.running || row.methodRunning ? row.elapsedMinutes : m_runTime;
+    m_ui.StatusLine("  " + RunProgress(progress, m_runLength, speed, 20) + "  " + StatusLineText(row), milestone);
   }
   if (m_ui.ShowsJson()) m_ui.JsonObject(JsonRow(row));
   return true;
