@@ -288,6 +288,7 @@ TEST_F(HostCliTest, LiveLineFitsTheTerminalAndReasonsArePrintedOnce) {
   EXPECT_NE(screen.find(reason), std::string::npos) << screen.substr(0, 2000);
   EXPECT_EQ(screen.find(reason), screen.rfind(reason));
   EXPECT_NE(screen.find("\r  [##########..........] 12.5/25.0 min  RUNNING"), std::string::npos);
+  EXPECT_NE(screen.find("25.0/25.0 min  PUMP ON"), std::string::npos) << "the bar keeps the end of the run";
 }
 
 }  // namespace
