@@ -16,6 +16,10 @@ using LONG = std::int32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPVOID = void*;
+using LPDWORD = DWORD*;
 
 struct HWND__;
 using HWND = HWND__*;
