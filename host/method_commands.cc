@@ -16,6 +16,7 @@
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
+#include "sim/simulated_server.h"
 
 namespace host {
 
@@ -92,11 +93,6 @@ std::string RecordTextAsUtf8(const std::string& text) {
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
                        TerminalUi& ui) {
   const Transport against = transport.value_or(ConfiguredTransport());
-  if (against == Transport::kServer) {
-    std::fprintf(stderr,
-                 "quarn-host: note: the instrument server transport is not available yet; what it would change "
-                 "in a method is not checked\n");
-  }
   std::size_t bad = 0;
   for (const auto& given : files) {
     std::string note;
@@ -150,10 +146,7 @@ int MethodShowCommand(const std::string& given, TerminalUi& ui) {
 }
 
 int StatusCommand(TerminalUi& ui, OutputMode mode) {
-  if (ReadNetBoxCommsFlag() != 0) {
-    ui.Failure("the instrument server transport is not available yet; use 'quarn-host config set transport direct'");
-    return 1;
-  }
+  if (ReadNetBoxCommsFlag() != 0) sim::SimulatedServer::Register();
   platform::Clock::Get().UseScaled(100.0);
   try {
     CQuarnControlAutoSampler sampler;

@@ -18,6 +18,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cerrno>
@@ -44,6 +45,7 @@
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
 #include "sim/simulated_network.h"
+#include "sim/simulated_server.h"
 
 namespace host {
 
@@ -69,7 +71,7 @@ constexpr double kLimitShare = 0.05;
 
 // The files a run leaves; a folder holding any of them holds a run.
 constexpr const char* kRunFiles[] = {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml",
-                                     "wire-trace.log"};
+                                     "wire-trace.log", "server-calls.log"};
 constexpr const char* kLockFile = ".quarn-run.lock";
 
 const char* SignalName(int signal) {
@@ -233,6 +235,8 @@ class RunSession {
   void StopAndClose();
   void WriteFile(const char* name, const std::string& text);
   void FinishFiles(const std::string& outcome);
+  bool StartTrace(bool viaServer, const std::filesystem::path& path);
+  bool StopTrace(bool viaServer);
 
   const RunOptions& m_o;
   TerminalUi& m_ui;
@@ -258,6 +262,7 @@ class RunSession {
   std::vector<std::string> m_written;
   bool m_writeFailed = false;
   bool m_closed = false;
+  std::shared_ptr<std::ofstream> m_serverTrace;  // the server path's trace while it is written
 };
 
 bool RunSession::OpenAll() {
@@ -477,6 +482,33 @@ void RunSession::StopAndClose() {
   d.oven.CloseDownComms();
 }
 
+bool RunSession::StartTrace(bool viaServer, const std::filesystem::path& path) {
+  if (!viaServer) return SetWireTrace(path.string().c_str());
+  auto file = std::make_shared<std::ofstream>(path, std::ios::trunc);
+  if (!*file) return false;
+  m_serverTrace = file;
+  sim::SimulatedServer::Get().SetTraceSink([file](const std::string& line) { *file << line << '\n'; });
+  return true;
+}
+
+// Whether the trace file is whole.
+bool RunSession::StopTrace(bool viaServer) {
+  if (!viaServer) {
+    SetWireTrace(nullptr);
+    return std::filesystem::exists(m_folder.Path() / "wire-trace.log");
+  }
+  sim::SimulatedServer::Get().SetTraceSink(nullptr);
+  if (!m_serverTrace) return false;
+  m_serverTrace->close();
+  const bool whole = static_cast<bool>(*m_serverTrace);
+  m_serverTrace.reset();
+  if (!whole) {
+    m_ui.Failure("could not write all of " + (m_folder.Path() / "server-calls.log").string());
+    m_writeFailed = true;
+  }
+  return whole;
+}
+
 void RunSession::WriteFile(const char* name, const std::string& text) {
   const std::filesystem::path path = m_folder.Path() / name;
   errno = 0;
@@ -560,24 +592,27 @@ int RunSession::Run() {
   m_runLength = m_method.GetRunLength();
 
   if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
-  if (ReadNetBoxCommsFlag() != 0) {
-    return Fail(
-        "the instrument server transport is not available yet; run with --transport direct "
-        "(or 'quarn-host config set transport direct')");
-  }
+  const bool viaServer = ReadNetBoxCommsFlag() != 0;
   // What the transport will round, ignore or refuse, before anything runs.
-  PrintMethodWarnings(path, m_method, lines, Transport::kDirect, stderr);
+  PrintMethodWarnings(path, m_method, lines, viaServer ? Transport::kServer : Transport::kDirect, stderr);
 
   // The simulated bottles hold what the method's [solvents] names.
   const SolventSelection& solvents = m_method.GetSolventSelection();
-  sim::SimulatedNetwork::Get().FillBottles({solvents.Name(0).str(), solvents.Name(1).str(), solvents.Name(2).str()});
+  const std::array<std::string, 3> labels{solvents.Name(0).str(), solvents.Name(1).str(), solvents.Name(2).str()};
+  if (viaServer) {
+    sim::SimulatedServer::Register();
+    sim::SimulatedServer::Get().FillBottles(labels);
+  } else {
+    sim::SimulatedNetwork::Get().FillBottles(labels);
+  }
 
   if (!m_folder.Prepare(m_o, stem, m_ui)) return 1;
   const std::filesystem::path& dir = m_folder.Path();
-  if (m_o.trace) {
-    if (!SetWireTrace((dir / "wire-trace.log").string().c_str())) {
-      return Fail("cannot write the wire trace to " + (dir / "wire-trace.log").string());
-    }
+  // The trace: the plug-in's own on the network; on the server path, the
+  // calls the simulated server received and the events it sent.
+  const char* const traceName = viaServer ? "server-calls.log" : "wire-trace.log";
+  if (m_o.trace && !StartTrace(viaServer, dir / traceName)) {
+    return Fail("cannot write the trace to " + (dir / traceName).string());
   }
   m_csv.open(dir / "status.csv", std::ios::trunc);
   if (!m_csv) return Fail("cannot write " + (dir / "status.csv").string());
@@ -590,8 +625,9 @@ int RunSession::Run() {
   } else {
     platform::Clock::Get().UsePacedVirtual(m_o.speed);
   }
-  // The simulator's test logs would grow with every poll of a long run.
+  // The simulators' test logs would grow with every poll of a long run.
   sim::SimulatedNetwork::Get().SetKeepLogs(false);
+  if (viaServer) sim::SimulatedServer::Get().SetKeepLogs(false);
   m_ui.Note("Run folder: " + dir.string());
 
   int result = 0;
@@ -644,8 +680,7 @@ int RunSession::Run() {
   }
   FinishFiles(outcome);
   m_devices.reset();
-  SetWireTrace(nullptr);
-  if (m_o.trace && std::filesystem::exists(dir / "wire-trace.log")) m_written.push_back("wire-trace.log");
+  if (m_o.trace && StopTrace(viaServer)) m_written.push_back(traceName);
   if (m_writeFailed && result == 0) result = 1;
   if (m_o.mode == OutputMode::kNormal) {
     std::string list;

@@ -223,15 +223,26 @@ class DirectCheck {
   std::vector<MethodWarning> m_warnings;
 };
 
+
+// What the server transport does to a method: the autosampler's time goes
+// in whole minutes. (The shares it leaves out, of a channel the pump
+// system lacks or that is not in use, never load from a method file.)
+std::vector<MethodWarning> ServerWarnings(const QuarnMethod& method, const MethodKeyLines& lines) {
+  const auto line = lines.find("autosampler.analysis_time");
+  const double minutes = Written(method.GetSamplerInitialCons().AnalysisTime());
+  if (line == lines.end() || minutes == std::trunc(minutes)) return {};
+  return {{line->second, line->first,
+           "sends the autosampler's time in whole minutes: " + Num(minutes) + " min is sent as " +
+               Num(std::trunc(minutes)) + " min"}};
+}
+
 }  // namespace
 
 const char* TransportName(Transport transport) { return transport == Transport::kDirect ? "direct" : "server"; }
 
 std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const MethodKeyLines& lines,
                                              Transport transport) {
-  // The server transport is not built yet; what it changes is listed
-  // once it is.
-  if (transport == Transport::kServer) return {};
+  if (transport == Transport::kServer) return ServerWarnings(method, lines);
   return DirectCheck(method, lines).Run();
 }
 

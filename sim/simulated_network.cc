@@ -851,9 +851,7 @@ void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t w
 
 void SimulatedNetwork::FillBottles(const std::array<std::string, 3>& labels) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  Bottles bottles = kDefaultBottles;
-  for (std::size_t i = 0; i < labels.size(); ++i) bottles[i] = SolventFromLabel(labels[i]).value_or(bottles[i]);
-  m_model.SetBottles(bottles);
+  m_model.SetBottles(BottlesFromLabels(labels));
 }
 
 void SimulatedNetwork::LoadOutputProgramForTesting(const OutputProgram& program) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/win/threads.h"
+#include "sim/solvents.h"
 
 namespace sim {
 
@@ -61,6 +62,8 @@ struct SimulatedServer::Internals {
 
   std::vector<std::string> calls;
   std::vector<ServerEvent> events;
+  bool keepLogs = true;
+  std::function<void(const std::string&)> trace;
   struct Failure {
     HRESULT hr;
     int times;
@@ -80,7 +83,8 @@ struct SimulatedServer::Internals {
 
   // Logs the call and gives the result a test asked for (S_OK if none).
   HRESULT Enter(const std::string& op, const std::string& args) {
-    calls.push_back(op + "(" + args + ")");
+    if (keepLogs) calls.push_back(op + "(" + args + ")");
+    if (trace) Trace(op + "(" + args + ")");
     const auto it = failures.find(op);
     if (it == failures.end()) return S_OK;
     const HRESULT hr = it->second.hr;
@@ -89,6 +93,12 @@ struct SimulatedServer::Internals {
   }
 
   std::int64_t NowLocked() const { return std::max(nowMs, platform::Clock::Get().NowMs()); }
+
+  void Trace(const std::string& what) const {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%10.3f ", static_cast<double>(NowLocked()) / 1000.0);
+    trace(stamp + what);
+  }
 
   void Schedule(ServerEvent event, std::int64_t atMs) {
     event.atMs = atMs;
@@ -851,7 +861,12 @@ void SimulatedServer::Internals::Deliver(std::unique_lock<std::mutex>& lock) {
   event.deliveredOn = GetCurrentThreadId();
   event.sinks = static_cast<int>(sinks.size());
   lock.lock();
-  events.push_back(std::move(event));
+  if (trace) {
+    Trace(std::string("event ") + (event.dispid == DISPID_HplcMessage ? "HplcMessage(" : "ErrorEvent(") +
+          std::to_string(event.a) + ", " + std::to_string(event.b) + ", " + std::to_string(event.code) + ", \"" +
+          event.text + "\")");
+  }
+  if (keepLogs) events.push_back(std::move(event));
   --inFlight;
   idleCv.notify_all();
 }
@@ -938,6 +953,8 @@ void SimulatedServer::ResetForTesting() {
     in.nextCookie = 1;
     in.method = std::make_shared<ServerMethod>();
     in.sequence = std::make_shared<ServerSequence>();
+    in.keepLogs = true;
+    in.trace = nullptr;
   }
   platform::Clock::Get().AddDriver(this);
 }
@@ -1043,6 +1060,21 @@ InstrumentModel SimulatedServer::InstrumentsNow() {
   std::unique_lock<std::mutex> lock(m_pIn->mutex);
   m_pIn->CatchUp(lock);
   return m_pIn->model;
+}
+
+void SimulatedServer::SetKeepLogs(bool keep) {
+  std::lock_guard<std::mutex> lock(m_pIn->mutex);
+  m_pIn->keepLogs = keep;
+}
+
+void SimulatedServer::FillBottles(const std::array<std::string, 3>& labels) {
+  std::lock_guard<std::mutex> lock(m_pIn->mutex);
+  m_pIn->model.SetBottles(BottlesFromLabels(labels));
+}
+
+void SimulatedServer::SetTraceSink(std::function<void(const std::string& line)> sink) {
+  std::lock_guard<std::mutex> lock(m_pIn->mutex);
+  m_pIn->trace = std::move(sink);
 }
 
 }  // namespace sim

@@ -37,9 +37,11 @@
 // ends. Thread safety: every member may be called from any thread.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -148,6 +150,18 @@ class SimulatedServer final : public platform::Clock::Driver {
   int AdvisedSinks() const;
   // A copy of the instruments' state, brought to the current time.
   InstrumentModel InstrumentsNow();
+
+  // ---- Host face ----
+  // Off: calls and events are no longer kept for Calls() and Events(), so
+  // that a long run's polls cost no memory (on after ResetForTesting).
+  void SetKeepLogs(bool keep);
+  // The bottles of channels A to C hold what these labels name.
+  void FillBottles(const std::array<std::string, 3>& labels);
+  // Receives every call and every delivered event as one line of text,
+  // "<clock seconds> <call>" or "<clock seconds> event <name>(...)", on
+  // the thread that made the call or delivered the event, under the
+  // server's lock (it must not call the server). Null: none.
+  void SetTraceSink(std::function<void(const std::string& line)> sink);
 
   // ---- For the server's objects (sim/simulated_server.cc) ----
   struct Internals;

@@ -128,4 +128,10 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& s
   return cp;
 }
 
+Bottles BottlesFromLabels(const std::array<std::string, 3>& labels) {
+  Bottles bottles = kDefaultBottles;
+  for (std::size_t i = 0; i < labels.size(); ++i) bottles[i] = SolventFromLabel(labels[i]).value_or(bottles[i]);
+  return bottles;
+}
+
 }  // namespace sim

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace sim {
@@ -29,6 +30,10 @@ inline constexpr Bottles kDefaultBottles{Solvent::kWater, Solvent::kMethanol, So
 // after one ("0.1 % TFA in water"). A premix ("Water / methanol 70:30")
 // or anything else: nullopt.
 std::optional<Solvent> SolventFromLabel(std::string_view label);
+
+// The bottles of channels A to C named by these labels; a label that names
+// no known solvent keeps that channel's default bottle.
+Bottles BottlesFromLabels(const std::array<std::string, 3>& labels);
 
 // "water", "methanol", "acetonitrile", "tetrahydrofuran", "isopropanol".
 const char* SolventName(Solvent solvent);

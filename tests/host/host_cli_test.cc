@@ -78,12 +78,6 @@ TEST_F(HostCliTest, ConfigSetsAndGetsTheTransport) {
   EXPECT_NE(Read(m_dir / "registry.reg").find("\"NetBoxComms\"=dword:00000000"), std::string::npos);
 }
 
-TEST_F(HostCliTest, ServerTransportSaysItIsNotAvailableYet) {
-  const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --transport server --virtual-time");
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.out.find("the instrument server transport is not available yet"), std::string::npos) << r.out;
-}
-
 TEST_F(HostCliTest, UnwritableOutputFolderIsOneClearError) {
   std::ofstream(m_dir / "a-file") << "x";
   const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --out a-file/run --virtual-time");
