@@ -57,6 +57,8 @@ std::atomic<int> g_stopSignal{0};
 // How the UV detector is introduced to the host: kind 1, number 1.
 constexpr int kUVDetectorKind = 1;
 constexpr int kUVDetectorNumber = 1;
+// The host polls every device once a second.
+constexpr std::int64_t kPollPeriodMs = 1000;
 // How long the host waits for the instruments to become ready (the oven to
 // reach its temperature) before it injects anyway.
 constexpr double kReadyTimeoutMinutes = 15.0;
@@ -191,8 +193,13 @@ struct Devices {
   // One status poll of every device, as the host takes it: the pump's own
   // reading in `pumpReading` (it reports for every unit on the direct network)
   // and the flags of all five merged in `merged`. False when the pump gave
-  // no reading.
+  // no reading. Polls start at most once a second of clock time: a
+  // back-end whose status read takes that second itself (the direct pump)
+  // is not slowed, one that answers at once is not polled in a spin.
   bool ReadAll(CInletSystemStatus& pumpReading, CInletSystemStatus& merged) {
+    platform::Clock& clock = platform::Clock::Get();
+    if (const std::int64_t wait = nextPollMs - clock.NowMs(); wait > 0) clock.SleepMs(wait);
+    nextPollMs = clock.NowMs() + kPollPeriodMs;
     CInletSystemStatus others[4];
     const int ok = pump.ReadStatus(pumpReading);
     sampler.ReadStatus(others[0]);
@@ -203,6 +210,8 @@ struct Devices {
     for (const auto& other : others) merged |= other;
     return ok != 0;
   }
+  std::int64_t nextPollMs = 0;
+
   int AnyMethodRunning() {
     return pump.MethodRunning() | sampler.MethodRunning() | uv.MethodRunning() | pda.MethodRunning() |
            oven.MethodRunning();
