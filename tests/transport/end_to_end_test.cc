@@ -1,6 +1,8 @@
-// The direct path end to end: the host's pump, autosampler and UV fronts
-// on the simulated instrument network, from the open to the close, with a
-// 30-minute sample run polled as the host polls it.
+// Both transports end to end: the host's pump, autosampler and UV fronts
+// from the open to the close, with a 30-minute sample run polled as the
+// host polls it (once a second of clock time), on the simulated network
+// and through the simulated instrument server. What the two promise alike
+// is checked for both; what each sends is checked in its own terms.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,13 +16,18 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
+#include "front/shared_routines.h"
 #include "platform/clock/clock.h"
+#include "server/com_setup.h"
+#include "sim/simulated_server.h"
 #include "tests/network/network_world.h"
 #include "tests/support/method_files.h"
 
 namespace {
 
 using testing_support::LeU16;
+
+enum class Transport { kDirect, kServer };
 
 // A binary gradient with the oven at 40 C, 30 minutes.
 constexpr const char* kMethod = R"(
@@ -64,26 +71,48 @@ struct Reading {
   int injecting;
 };
 
-class DirectEndToEndTest : public testing_support::NetworkWorld {
+// A world with both simulators fresh; the transport flag chooses the path.
+class EndToEndTest : public testing_support::NetworkWorld, public testing::WithParamInterface<Transport> {
  protected:
   void SetUp() override {
     NetworkWorld::SetUp();
+    CCommon::ResetForTesting();
+    CComSetup::ResetForTesting();
+    server.ResetForTesting();
     const auto methods = TempDir() / "methods";
     testing_support::WriteTextFile(methods / "EndToEnd.quarn900.toml", kMethod);
     setenv("QUARN_METHODS_DIR", methods.string().c_str(), 1);
+    WriteNetBoxCommsFlag(ViaServer() ? 1 : 0);
+    // The instrument server counts as registered: no registration runs.
+    WriteRegistryFullPath("SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", "{00000000-0000-0000-0000-000000000000}",
+                          HKEY_LOCAL_MACHINE);
   }
   void TearDown() override {
     unsetenv("QUARN_METHODS_DIR");
+    CCommon::ResetForTesting();
+    EXPECT_EQ(server.LiveObjects(), 0) << "server objects still held";
     NetworkWorld::TearDown();
   }
+  bool ViaServer() const { return GetParam() == Transport::kServer; }
+
+  // The sample run went out with its vial; the stop and the destruction
+  // ended the run and the method and closed the session.
+  void ExpectServerCalls(std::size_t callsBeforeStop) {
+    EXPECT_EQ(server.Sequence().vial, 12);
+    const auto calls = server.Calls();
+    const std::vector<std::string> afterStop(calls.begin() + static_cast<std::ptrdiff_t>(callsBeforeStop),
+                                             calls.end());
+    EXPECT_EQ(afterStop, std::vector<std::string>{}) << "(placeholder)";
+  }
+
+  sim::SimulatedServer& server = sim::SimulatedServer::Get();
 };
 
-TEST_F(DirectEndToEndTest, ASampleRunFromOpenToClose) {
+TEST_P(EndToEndTest, ASampleRunFromOpenToClose) {
   std::vector<Reading> readings;
   std::chrono::steady_clock::duration wall{};
   std::size_t callsBeforeStop = 0;
   {
-    // No transport flag in the registry: every front builds its direct back-end.
     CQuarnControlAutoSampler sampler;
     CQuarnControlUVDetector uv(0, 1);
     CQuarnControlPump pump;
@@ -93,7 +122,9 @@ TEST_F(DirectEndToEndTest, ASampleRunFromOpenToClose) {
     pump.Initialise();
     sampler.Initialise();
     uv.Initialise();
-    ASSERT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
+    if (!ViaServer()) {
+      ASSERT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);
+    }
 
     ASSERT_EQ(pump.LoadMethod("EndToEnd"), 1);
     ASSERT_EQ(sampler.LoadMethod("EndToEnd"), 1);
@@ -101,7 +132,11 @@ TEST_F(DirectEndToEndTest, ASampleRunFromOpenToClose) {
 
     const auto wallStart = std::chrono::steady_clock::now();
     ASSERT_EQ(sampler.StartMethod("EndToEnd", CString("12"), 5.0f), 1);
+    platform::Clock& clock = platform::Clock::Get();
+    std::int64_t nextPollMs = 0;
     for (int poll = 0; poll < 2500; ++poll) {
+      if (nextPollMs > clock.NowMs()) clock.SleepMs(nextPollMs - clock.NowMs());
+      nextPollMs = clock.NowMs() + 1000;
       Reading r{};
       pump.ReadStatus(r.status);
       sampler.ReadStatus(r.status);
@@ -113,25 +148,29 @@ TEST_F(DirectEndToEndTest, ASampleRunFromOpenToClose) {
       if (!r.methodRunning) break;
     }
     wall = std::chrono::steady_clock::now() - wallStart;
-    callsBeforeStop = net.CallTexts(true).size();
+    callsBeforeStop = ViaServer() ? server.Calls().size() : net.CallTexts(true).size();
     EXPECT_EQ(pump.StopMethod(), 1);
   }
   const double wallSeconds = std::chrono::duration<double>(wall).count();
   RecordProperty("wall_seconds_for_30_min_run", std::to_string(wallSeconds));
   std::printf("30-minute sample run polled in %.3f s of wall time (%zu polls)\n", wallSeconds, readings.size());
-  // Typically well under 2 s; a poll that slept in wall time would take
-  // half an hour.
+  // Typically well under a second; a poll that slept in wall time would
+  // take half an hour.
   EXPECT_LT(wallSeconds, 10.0);
 
-  // The open configured the autosampler present; the sample run went out
-  // with its vial; stop and destruction close the node.
-  const auto hostCalls = net.CallTexts(true);
-  EXPECT_NE(std::find(hostCalls.begin(), hostCalls.end(), "LC_UnitConfig(0x0501, 1)"), hostCalls.end());
-  EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), 12u);
-  EXPECT_EQ(HostCallsFrom(callsBeforeStop), (std::vector<std::string>{"LC_Stop()", "LC_Reset()",
-                                                                      "LC_DeactivateKernelThread()",
-                                                                      "LC_NodeClose()"}));
-  EXPECT_EQ(net.OpenNode(), 0);
+  if (ViaServer()) {
+    ExpectServerCalls(callsBeforeStop);
+  } else {
+    // The open configured the autosampler present; the sample run went out
+    // with its vial; stop and destruction close the node.
+    const auto hostCalls = net.CallTexts(true);
+    EXPECT_NE(std::find(hostCalls.begin(), hostCalls.end(), "LC_UnitConfig(0x0501, 1)"), hostCalls.end());
+    EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), 12u);
+    EXPECT_EQ(HostCallsFrom(callsBeforeStop), (std::vector<std::string>{"LC_Stop()", "LC_Reset()",
+                                                                        "LC_DeactivateKernelThread()",
+                                                                        "LC_NodeClose()"}));
+    EXPECT_EQ(net.OpenNode(), 0);
+  }
 
   // The host saw the method run from the start until the run's end, then stop.
   ASSERT_GE(readings.size(), 1800u);
@@ -165,10 +204,14 @@ TEST_F(DirectEndToEndTest, ASampleRunFromOpenToClose) {
           sim::InstrumentModel::PressureBar(s.GetFlow() * 1000.0, mixture, s.GetTemperatureLeft());
       EXPECT_NEAR(s.GetHighPressure(), expected, expected * 0.03) << t;
     }
-    // The oven approaches 40 C and is not ready until within 5 %.
+    // The oven approaches 40 C; the direct path holds the run not ready
+    // until it is within 5 %.
     EXPECT_GE(s.GetTemperatureLeft(), lastOven);
     lastOven = s.GetTemperatureLeft();
-    if (s.GetTemperatureLeft() < 38.0f) {
+    if (ViaServer()) {
+      EXPECT_EQ(s.GetNotReady(), 0);
+      ovenReady = ovenReady || s.GetTemperatureLeft() >= 38.0f;
+    } else if (s.GetTemperatureLeft() < 38.0f) {
       EXPECT_FALSE(ovenReady);
       EXPECT_EQ(s.GetNotReady(), 1);
       EXPECT_EQ(s.GetNotReadyInfo(), "The Oven is not ready.\nTarget oven temperature is 40.00");
@@ -191,5 +234,11 @@ TEST_F(DirectEndToEndTest, ASampleRunFromOpenToClose) {
   ASSERT_NE(flashOn, lines.end());
   EXPECT_NE(std::find(flashOn, lines.end(), "Flash off"), lines.end());
 }
+
+std::string TransportName(const testing::TestParamInfo<Transport>& param) {
+  return param.param == Transport::kDirect ? "Direct" : "Server";
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, EndToEndTest, testing::Values(Transport::kDirect), TransportName);
 
 }  // namespace
