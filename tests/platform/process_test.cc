@@ -1,0 +1,110 @@
+#include "platform/win/process.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform/clock/clock.h"
+#include "platform/inlet/inlet.h"
+#include "tests/support/test_world.h"
+
+namespace {
+
+constexpr const char* kAppIdPath = "SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID";
+const std::string kServer = "\"" QUARN_TAVIX_SERVER_DIR "\\TavixServer.exe\" ";
+
+class ProcessTest : public testing_support::TestWorld {
+ protected:
+  // Starts `line` as the plug-in does.
+  BOOL Start(std::string line) {
+    STARTUPINFOA startup;
+    startup.cb = 68;
+    startup.dwFlags = STARTF_USEPOSITION;
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                          &startup, &m_info);
+  }
+  DWORD ExitCode() {
+    DWORD code = 12345;
+    EXPECT_TRUE(GetExitCodeProcess(m_info.hProcess, &code));
+    return code;
+  }
+  void Close() {
+    if (m_info.hProcess) CloseHandle(m_info.hProcess);
+    if (m_info.hThread) CloseHandle(m_info.hThread);
+    m_info = {};
+  }
+  void TearDown() override {
+    Close();
+    TestWorld::TearDown();
+  }
+
+  PROCESS_INFORMATION m_info;
+};
+
+TEST_F(ProcessTest, MissingProgramStartsNothing) {
+  EXPECT_FALSE(Start("\"" + TempDir().string() + "\\TavixServer.exe\" /Regserver"));
+  EXPECT_EQ(m_info.hProcess, nullptr);
+}
+
+TEST_F(ProcessTest, RegistrationIsReadableAfterTheWait) {
+  // The child sees the registry in use here, not an older setting.
+  setenv("QUARN_REGISTRY", (TempDir() / "other.reg").c_str(), 1);
+  ASSERT_TRUE(Start(kServer + "/Regserver"));
+  unsetenv("QUARN_REGISTRY");
+  EXPECT_EQ(WaitForSingleObject(m_info.hProcess, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCode(), 0u);
+  CString value;
+  ASSERT_EQ(ReadRegistryFullPath(kAppIdPath, value, HKEY_LOCAL_MACHINE), 1);
+  EXPECT_EQ(value, "{3F6A2C71-8E4B-4D19-B5A0-7C2E9D14F860}");
+  // Already collected: no zombie is left.
+  EXPECT_EQ(::waitpid(static_cast<pid_t>(m_info.dwProcessId), nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  EXPECT_EQ(WaitForSingleObject(m_info.hThread, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(ProcessTest, RegistrationProgramSwitches) {
+  const struct {
+    const char* arguments;
+    DWORD exitCode;
+    int registered;
+  } cases[] = {{"-REGSERVER", 0, 1}, {"/UnregServer", 0, 0}, {"/RegServers", 2, 0}, {"", 2, 0}, {"/Regserver x", 2, 0}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Start(kServer + c.arguments));
+    EXPECT_EQ(WaitForSingleObject(m_info.hProcess, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(ExitCode(), c.exitCode) << c.arguments;
+    CString value;
+    EXPECT_EQ(ReadRegistryFullPath(kAppIdPath, value, HKEY_LOCAL_MACHINE), c.registered) << c.arguments;
+    Close();
+  }
+}
+
+TEST_F(ProcessTest, HungProgramTimesOutAfterTenClockSecondsAndLittleWallTime) {
+  const auto wallStart = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Start("\"\\bin\\sleep\" 30"));
+  EXPECT_EQ(WaitForSingleObject(m_info.hProcess, 10000), WAIT_TIMEOUT);
+  EXPECT_EQ(platform::Clock::Get().NowMs(), 10000);
+  EXPECT_LT(std::chrono::steady_clock::now() - wallStart, std::chrono::seconds(4));
+  EXPECT_EQ(ExitCode(), STILL_ACTIVE);
+  ::kill(static_cast<pid_t>(m_info.dwProcessId), SIGKILL);
+  EXPECT_EQ(WaitForSingleObject(m_info.hProcess, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCode(), 128u + SIGKILL);
+}
+
+TEST(ParseCommandLineTest, TakesProgramAndArgumentsApart) {
+  // Each case: the line, then the program and its arguments.
+  const std::vector<std::vector<std::string>> cases = {
+      {"\"C:\\Program Files\\TavixServer.exe\" /Regserver", "C:/Program Files/TavixServer.exe", "/Regserver"},
+      {" \tdir\\x.exe a\t\"b c\"  d\\\"e ", "dir/x.exe", "a", "b c", "d\"e"},
+      {"\"/no closing quote", "/no closing quote"},
+      {"   ", ""}};
+  for (const auto& c : cases) {
+    const platform::CommandLine parsed = platform::ParseCommandLine(c[0]);
+    EXPECT_EQ(parsed.program, c[1]) << c[0];
+    EXPECT_EQ(parsed.arguments, std::vector<std::string>(c.begin() + 2, c.end())) << c[0];
+  }
+}
+
+}  // namespace
