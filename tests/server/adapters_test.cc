@@ -74,6 +74,9 @@ TEST_F(AdaptersTest, PumpLinesAndTheGradientRun) {
   EXPECT_EQ(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0), 0);
   EXPECT_EQ(Items().back(), "1/1 @-1 f3: 2 0 0 0 0 0");  // written before the failure: kept
   EXPECT_EQ(pump->InitialiseComms(), 0);                 // a second discovery after a good one
+  server.FailForTesting("Method.AddItem", E_FAIL, 1);
+  EXPECT_EQ(pump->SetMethodLine(1, 1, 50, 50, 0, 100), 0);
+  EXPECT_EQ(NewCalls().back(), "Method.AddItem(1, 1)");  // the first failing item ends the line
 }
 
 TEST_F(AdaptersTest, ControlModeConfirmedWithinTwentyPollsAndTheThirdPump) {
@@ -112,7 +115,8 @@ TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
   server.FailForTesting("Solvent.GetPercent", E_FAIL, 1);
   EXPECT_EQ(Flows(), "1: 1.25 0 20 30 35");
   for (const auto& [operation, flows] :
-       {std::pair{"Solvents.GetCount", "1: 1.25 7 7 7 7"}, {"PumpUnit.GetStatus", "0: -1 7 7 7 7"}}) {
+       {std::pair{"Solvents.GetCount", "1: 1.25 7 7 7 7"}, {"Pump.GetFlow", "0: -1 7 7 7 7"},
+        {"PumpUnit.GetStatus", "0: -1 7 7 7 7"}}) {
     server.FailForTesting(operation, E_FAIL, 1);
     EXPECT_EQ(Flows(), flows) << operation;
   }
@@ -145,10 +149,18 @@ TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
   EXPECT_EQ(Calls(restart.end() - 2, restart.end()), (Calls{"Pump.SetFlow(1.5)", "PumpUnit.SendSettings()"}));
   EXPECT_EQ(pump->SwitchPump(0), 1);
   EXPECT_EQ(NewCalls(), (Calls{"PumpUnit.GetStatus()", "Pump.GetFlow()", "Session.EndRun()", "Session.EndMethod()"}));
+  auto stops = [&] {
+    const Calls calls = NewCalls();
+    return std::count(calls.begin(), calls.end(), "Session.EndMethod()");
+  };
+  ASSERT_EQ(pump->RunInitialConditions(), 1);
+  Status(*pump);
+  EXPECT_EQ(stops(), 0);  // the initial conditions run again: the switch-off waits
+  ASSERT_EQ(pump->Stop(), 1);
+  NewCalls();
   Status(*pump);
   Status(*pump);
-  const Calls calls = NewCalls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "Session.EndMethod()"), 1);  // by the first idle check only
+  EXPECT_EQ(stops(), 1);  // by the first idle check only
 }
 
 TEST_F(AdaptersTest, SamplerInitialConditionsAndStates) {
@@ -204,7 +216,7 @@ TEST_F(AdaptersTest, UvLinesLampAndOven) {
   EXPECT_EQ(oven.GetOvenTemp(), 25.0);
   server.FailForTesting("Oven.GetTemperature", E_FAIL, 1);
   EXPECT_EQ(oven.GetOvenTemp(), 0.0);
-  EXPECT_EQ(CComOven().GetOvenTemp(), 0.0);  // no oven unit: not asked
+  EXPECT_EQ(CComOven().GetOvenTemp() + CComUV().IsLampOn() + CComUV().SwitchLamp(1), 0.0);  // no unit: not asked
 }
 
 }  // namespace
