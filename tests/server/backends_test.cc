@@ -1,10 +1,7 @@
-// The server back-ends as the server sees them: the method items a method
-// turns into, the oven adapter's life, the runs they start and the status
-// they report.
-#include <algorithm>
-#include <cstdio>
+// The server back-ends as the server sees them: method items, the oven
+// adapter's life, runs, status and the server's registration.
+#include <array>
 
-#include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"
 #include "platform/win/windows.h"
 #include "server/server_backends.h"
@@ -13,286 +10,171 @@
 namespace {
 
 using Lines = std::vector<std::string>;
+constexpr const char* kAppIdKey = "SOFTWARE\\Classes\\AppID\\TavixServer.EXE";
 
 class BackendsTest : public server_testing::ServerWorld {
  protected:
   void SetUp() override {
     ServerWorld::SetUp();
-    // Registered: InitialiseComms starts no process.
-    WriteRegistryFullPath("SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", CString("{7A0C}"), HKEY_LOCAL_MACHINE);
+    platform::Registry::Get().Write(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID", std::string("{7A0C}"));
   }
-  // The method's items from `from` on, as "time code p1 p2 ..." without
-  // trailing zero parameters.
-  Lines Items(size_t from = 0) {
+  // Each item as "time code p1 p2 ..." without trailing zero parameters.
+  Lines Items() {
     Lines lines;
-    const auto items = server.CurrentMethod().items;
-    for (size_t i = from; i < items.size(); ++i) {
+    for (const sim::ServerMethodItem& item : server.CurrentMethod().items) {
+      std::string line = CStringF::Format("%g %ld", item.time, static_cast<long>(item.function)).str();
       int n = 6;
-      while (n > 0 && items[i].params[n - 1] == 0.0) --n;
-      char text[160];
-      int len = std::snprintf(text, sizeof text, "%g %ld", items[i].time, static_cast<long>(items[i].function));
-      for (int k = 0; k < n; ++k) len += std::snprintf(text + len, sizeof text - len, " %g", items[i].params[k]);
-      lines.emplace_back(text);
+      while (n > 0 && item.params[n - 1] == 0.0) --n;
+      for (int k = 0; k < n; ++k) line += CStringF::Format(" %g", item.params[k]).str();
+      lines.push_back(line);
     }
     return lines;
   }
-  long Count(const Lines& calls, const std::string& call) { return std::count(calls.begin(), calls.end(), call); }
-
+  static void AddEvents(QuarnMethod& method, std::initializer_list<std::array<float, 3>> events) {
+    for (auto [t, type, action] : events) method.GetEventTable().AddEntry({t, EventType(type), ActionType(action)});
+  }
+  long Count(const std::string& call) {
+    const Lines calls = NewCalls();
+    return std::count(calls.begin(), calls.end(), call);
+  }
   QuarnMethod m;
+  PumpInitialCons& p = m.GetPumpInitialCons();
 };
 
-TEST_F(BackendsTest, InitialConditionsPerPumpSystem) {
+// The oven column: in use, then how many oven units were made for this
+// download; the oven's line ("-1 4 40") closes the items while it lives.
+TEST_F(BackendsTest, InitialConditionsPerPumpSystemAndTheOvenAdaptersLife) {
   struct Case {
     int system, maxPressure, minPressure;
     float b, c, d;
+    int oven, made;
     long mode;
     Lines items;
-  };
-  const Case cases[] = {
-      {1, 400, 0, 30, 0, 0, modeBinary, {"-1 3", "-1 0 1.5", "-1 2 40", "-1 1 70 30"}},
-      {3, 0, 20, 30, 20, 10, modeTernary, {"-1 3 2", "-1 0 1.5", "-1 1 50 30 20"}},
-      {0, 250, 5, 30, 20, 10, modeIsocratic, {"-1 3 0.5", "-1 0 1.5", "-1 2 25", "-1 1 100"}},
-      {2, 100, 0, 10, 20, 30, modeQuaternary, {"-1 3", "-1 0 1.5", "-1 2 10", "-1 1 40 10 20 30"}},
-  };
+  } const cases[] = {{1, 400, 0, 30, 0, 0, 1, 1, modeBinary, {"-1 3", "-1 0 1.5", "-1 2 40", "-1 1 70 30", "-1 4 40"}},
+                     {3, 0, 20, 30, 20, 10, 1, 0, modeTernary, {"-1 3 2", "-1 0 1.5", "-1 1 50 30 20", "-1 4 40"}},
+                     {0, 0, 0, 30, 20, 0, 2, 0, modeIsocratic, {"-1 3", "-1 0 1.5", "-1 1 100", "-1 4 40"}},
+                     {2, 0, 0, 10, 20, 30, 0, 0, modeQuaternary, {"-1 3", "-1 0 1.5", "-1 1 40 10 20 30"}},
+                     {0, 0, 0, 0, 0, 0, 2, 0, modeIsocratic, {"-1 3", "-1 0 1.5", "-1 1 100"}},
+                     {0, 0, 0, 0, 0, 0, 1, 1, modeIsocratic, {"-1 3", "-1 0 1.5", "-1 1 100", "-1 4 40"}}};
   CNetIIPump pump;
   ASSERT_EQ(pump.InitialiseComms(), 1);
-  PumpInitialCons& p = m.GetPumpInitialCons();
-  p.Flow() = 1.5f;
-  p.StopTime() = 12.0f;
+  p.Flow() = 1.5f, p.OvenTemperature() = 40.0f;
   for (const Case& c : cases) {
-    p.PumpSystem() = c.system;
-    p.MaxPressure() = c.maxPressure;
-    p.MinPressure() = c.minPressure;
-    p.PercentB() = c.b;
-    p.PercentC() = c.c;
-    p.PercentD() = c.d;
+    p.PumpSystem() = c.system, p.MaxPressure() = c.maxPressure, p.MinPressure() = c.minPressure;
+    p.PercentB() = c.b, p.PercentC() = c.c, p.PercentD() = c.d, p.OvenInUse() = c.oven;
     pump.ClearMethod();
-    EXPECT_EQ(pump.DownloadInitialConditions(m), 1) << c.system;
-    EXPECT_EQ(Items(), c.items) << c.system;
-    EXPECT_EQ(server.CurrentMethod().controlMode, c.mode);
+    EXPECT_EQ(pump.DownloadInitialConditions(m), 1);
+    EXPECT_EQ(Items(), c.items);
+    EXPECT_EQ(server.CurrentMethod().controlMode * 10 + Count("Units.GetUnit(6, 1)"), c.mode * 10 + c.made);
   }
-  for (const char* op : {"Method.SetControlMode", "Method.SetPumpOption"}) {
+  EXPECT_EQ(RegGetInstrumentMake("OVEN"), "QUARN900");
+  for (const char* op : {"Method.SetOvenOption", "Method.SetControlMode"}) {
     server.FailForTesting(op, E_FAIL, 1);
     EXPECT_EQ(pump.DownloadInitialConditions(m), 0) << op;
   }
 }
 
-TEST_F(BackendsTest, OvenAdapterLivesWhileTheMethodUsesTheOven) {
+TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
   CNetIIPump pump;
   ASSERT_EQ(pump.InitialiseComms(), 1);
-  m.GetPumpInitialCons().OvenTemperature() = 40.0f;
-  std::string made, lines;
-  for (int inUse : {1, 1, 2, 0, 2, 1}) {
-    m.GetPumpInitialCons().OvenInUse() = inUse;
-    pump.ClearMethod();
-    NewCalls();
-    EXPECT_EQ(pump.DownloadInitialConditions(m), 1);
-    made += std::to_string(Count(NewCalls(), "Units.GetUnit(6, 1)"));
-    lines += Items().back() == "-1 4 40" ? "o" : "-";
-  }
-  EXPECT_EQ(made, "100001");
-  EXPECT_EQ(lines, "ooo--o");
-  EXPECT_EQ(RegGetInstrumentMake("OVEN"), "QUARN900");
-  server.FailForTesting("Method.SetOvenOption", E_FAIL, 1);
-  EXPECT_EQ(pump.DownloadInitialConditions(m), 0);
-}
-
-TEST_F(BackendsTest, OvenThatNeverAnswersRaisesAndStaysAttached) {
-  CNetIIPump pump;
-  ASSERT_EQ(pump.InitialiseComms(), 1);
-  server.SetUnitTimingForTesting(6, 1, -1, -1);
-  m.GetPumpInitialCons().OvenInUse() = 1;
-  EXPECT_THROW(pump.DownloadInitialConditions(m), CCommunicationsException);
-  NewCalls();
-  EXPECT_EQ(pump.DownloadInitialConditions(m), 0);  // the session is gone; no second oven
-  EXPECT_EQ(Count(NewCalls(), "Units.GetUnit(6, 1)"), 0);
-}
-
-TEST_F(BackendsTest, TimetableInTableOrderWithUnusedChannelsCleared) {
-  CNetIIPump pump;
-  ASSERT_EQ(pump.InitialiseComms(), 1);
-  EXPECT_EQ(pump.DownloadTimetable(m), 1);  // empty: nothing sent
-  EXPECT_TRUE(Items().empty());
-  SolventSelection& s = m.GetSolventSelection();
-  s.InUseB() = 1;
-  s.InUseD() = 1;
-  m.GetPumpGradient().AddEntry(GradTimeTableEntry(5.0f, 1.0f, 20, 30, 0, 150));
-  m.GetPumpGradient().AddEntry(GradTimeTableEntry(2.0f, 0.5f, 10, 0, 25, 0));
+  m.GetSolventSelection().InUseB() = m.GetSolventSelection().InUseD() = 1;  // C not in use
+  m.GetPumpGradient().AddEntry({5.0f, 1.0f, 20, 30, 0, 150});
+  m.GetPumpGradient().AddEntry({2.0f, 0.5f, 10, 0, 25, 0});
   EXPECT_EQ(pump.DownloadTimetable(m), 1);
   EXPECT_EQ(Items(), (Lines{"5 0 1", "5 2 15", "5 1 80 20", "2 0 0.5", "2 1 65 10 0 25"}));
   EXPECT_EQ(m.GetPumpGradient().TableEntry(0)->PercentC(), 0.0f);
-  s.InUseB() = 0;
-  s.InUseD() = 0;
-  server.FailForTesting("Method.AddItem", E_FAIL);
-  EXPECT_EQ(pump.DownloadTimetable(m), 1);  // failing lines are not reported
-  EXPECT_EQ(m.GetPumpGradient().TableEntry(1)->PercentB() + m.GetPumpGradient().TableEntry(1)->PercentD(), 0.0f);
+  // One line per time and kind, holding every entry at that time.
+  QuarnMethod a;
+  AddEvents(a, {{1, eventOutput1, actionOn}, {1, eventOutput2, actionOn}, {2, eventValve1, actionPosition3}});
+  pump.ClearMethod();
+  EXPECT_EQ(pump.DownloadEvents(a), 1);
+  EXPECT_EQ(Items(), (Lines{"1 5 1 1", "2 6 3"}));
+  // Every action code's value (42: any other); the lines start from the
+  // initial states; a valve entry at -1 heading the table writes nothing.
+  const int codes[] = {0, 1, 2, 42, 4, 5, 6};
+  for (int k = 0; k < kEventTypeCount; ++k) m.GetInitialEventStates().State(EventType(k)) = ActionType(codes[k]);
+  AddEvents(m, {{-1, eventValve1, actionPosition3}, {1, eventOutput4, actionOff}, {1, eventValve2, actionPosition2}});
+  pump.ClearMethod();
+  EXPECT_EQ(pump.DownloadInitialEvents(m) + pump.DownloadEvents(m), 2);
+  EXPECT_EQ(Items(), (Lines{"-1 5 2 1 2", "-1 6 4 5 6", "1 5 2 1 2", "1 6 4 2 6"}));
 }
 
-TEST_F(BackendsTest, EventsBecomeFullLinesOfOutputsOrValves) {
-  struct Case {
-    const char* name;
-    std::vector<CExternalEvent> events;
-    Lines items;
-  };
-  const Case cases[] = {
-      {"AllAtATimeInOneLine",
-       {{1.0f, eventOutput1, actionOn}, {1.0f, eventOutput2, actionOn}, {2.0f, eventValve1, actionPosition3}},
-       {"1 5 1 1", "2 6 3"}},
-      {"OutputAndValveAtOneTime",
-       {{1.0f, eventOutput3, actionPulse}, {1.0f, eventValve2, actionPosition2}},
-       {"1 5 0 0 2", "1 6 0 2"}},
-      {"StatesCarryOver",
-       {{1.0f, eventOutput1, actionOn}, {2.0f, eventOutput4, actionOn}, {3.0f, eventOutput1, actionOff}},
-       {"1 5 1", "2 5 1 0 0 1", "3 5 0 0 0 1"}},
-      {"ValveAtMinusOneFirstIsSkipped",
-       {{-1.0f, eventValve1, actionPosition3}, {3.0f, eventValve2, actionPosition5}},
-       {"3 6 0 5"}},
-  };
+TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen) {
   CNetIIPump pump;
   ASSERT_EQ(pump.InitialiseComms(), 1);
-  for (const Case& c : cases) {
-    QuarnMethod method;
-    for (const CExternalEvent& e : c.events) method.GetEventTable().AddEntry(e);
-    pump.ClearMethod();
-    EXPECT_EQ(pump.DownloadEvents(method), 1);
-    EXPECT_EQ(Items(), c.items) << c.name;
-  }
-}
-
-TEST_F(BackendsTest, InitialEventsAndTheValueOfEachAction) {
-  CNetIIPump pump;
-  ASSERT_EQ(pump.InitialiseComms(), 1);
-  InitialEventStates& s = m.GetInitialEventStates();
-  const int first[] = {0, 1, 2, 3, 4, 5, 6};
-  const int second[] = {7, 8, 9, -1, 8, 7, 42};
-  for (const int* codes : {first, second}) {
-    for (int k = 0; k < kEventTypeCount; ++k) s.State(static_cast<EventType>(k)) = static_cast<ActionType>(codes[k]);
-    EXPECT_EQ(pump.DownloadInitialEvents(m), 1);
-  }
-  EXPECT_EQ(Items(), (Lines{"-1 5 2 1 2 3", "-1 6 4 5 6", "-1 5 0 1", "-1 6 1"}));
-  // The initial states are where the timed lines start from.
-  m.GetEventTable().AddEntry({1.0f, eventOutput3, actionOn});
-  EXPECT_EQ(pump.DownloadEvents(m), 1);
-  EXPECT_EQ(Items(4), (Lines{"1 5 0 1 1"}));
-}
-
-TEST_F(BackendsTest, PumpStatusAndTheInitialConditionsRestartedAfterFlowWasSeen) {
-  CNetIIPump pump;
-  ASSERT_EQ(pump.InitialiseComms(), 1);
-  PumpInitialCons& p = m.GetPumpInitialCons();
-  p.Flow() = 1.0f;
-  p.StopTime() = 5.0f;
-  p.MaxPressure() = 400;
-  p.PumpSystem() = pumpSystemBinary;
-  p.PercentB() = 40.0f;
-  p.OvenInUse() = 1;
+  p.Flow() = 1.0f, p.StopTime() = 5.0f, p.PumpSystem() = 1, p.PercentB() = 40.0f, p.OvenInUse() = 1;
   p.OvenTemperature() = 35.0f;
   ASSERT_EQ(pump.DownloadInitialConditions(m), 1);
-  NewCalls();
-  EXPECT_EQ(pump.DownloadEvents(m), 1);
-  EXPECT_EQ(Count(NewCalls(), "Session.StartInitial()"), 0);  // no flow polled yet
+  EXPECT_EQ(pump.DownloadEvents(m) * 10 + Count("Session.StartInitial()"), 10);
   EXPECT_EQ(pump.SwitchPump(On), 1);
-  Sleep(60000);
-  CInletSystemStatus status;
-  status.GetError() = 1;  // the pump clears the error flag first
-  status.GetTime() = 9.0f;
-  EXPECT_EQ(pump.ReadStatus(status), 1);
-  EXPECT_EQ(status.GetError() + status.GetNotReady() + status.GetRunning(), 0);
-  EXPECT_EQ(status.GetFlow(), 1.0f);
-  EXPECT_EQ(status.GetPumpOn(), 1);
-  EXPECT_NEAR(status.GetPercentA(), 60.0f, 0.5f);
-  EXPECT_NEAR(status.GetPercentB(), 40.0f, 0.5f);
-  EXPECT_GT(status.GetHighPressure(), 10.0f);
-  EXPECT_NEAR(status.GetTemperatureLeft(), 35.0f, 1.0f);
-  EXPECT_EQ(status.GetTime(), 0.0f);
-  NewCalls();
-  EXPECT_EQ(pump.DownloadEvents(m), 1);
-  EXPECT_EQ(NewCalls(), (Lines{"Session.StartInitial()"}));
-
+  Sleep(300000);  // the oven settles
+  CInletSystemStatus s;
+  s.GetError() = 1, s.GetTime() = 9.0f;  // the pump clears the error flag first
+  const auto fields = [&s] {
+    return s.GetNotReadyInfo() + CStringF::Format("%d%d%d%d %.2f %.0f/%.0f %.2f %.1f %d", s.GetError(), s.GetNotReady(),
+                                                  s.GetRunning(), s.GetPumpOn(), s.GetFlow(), s.GetPercentA(),
+                                                  s.GetPercentB(), s.GetTime(), s.GetTemperatureLeft(),
+                                                  s.GetHighPressure() > 10.0f);
+  };
+  EXPECT_EQ(pump.ReadStatus(s), 1);
+  EXPECT_EQ(fields(), "0001 1.00 60/40 0.00 35.0 1");
+  EXPECT_EQ(pump.DownloadEvents(m) * 10 + Count("Session.StartInitial()"), 11);
   EXPECT_EQ(pump.StartMethod(), 1);
   Sleep(30000);
-  EXPECT_EQ(pump.ReadStatus(status), 1);
-  EXPECT_EQ(status.GetRunning() * 10 + pump.MethodRunning(), 11);
-  EXPECT_NEAR(status.GetTime(), 0.5f, 0.02f);
-  EXPECT_EQ(pump.StopMethod(), 1);
-  EXPECT_EQ(pump.MethodRunning(), 0);
-
-  CCommon::GetInstance().CloseServer();
-  status.GetFlow() = -1.0f;
-  EXPECT_EQ(pump.ReadStatus(status), 1);
-  EXPECT_EQ(status.GetNotReady(), 1);
-  EXPECT_EQ(status.GetNotReadyInfo(), "Error intialising server");
-  EXPECT_EQ(status.GetFlow(), -1.0f);  // nothing read while not ready
+  EXPECT_EQ(pump.ReadStatus(s) + pump.MethodRunning(), 2);
+  EXPECT_EQ(fields(), "0011 1.00 60/40 0.50 35.0 1");
+  EXPECT_EQ(pump.StopMethod() * 10 + pump.MethodRunning(), 10);
 }
 
-TEST_F(BackendsTest, SamplerInitialConditionsStatusAndInjecting) {
+TEST_F(BackendsTest, SamplerAndDetector) {
   CNetIISamp sampler;
-  ASSERT_EQ(sampler.InitialiseComms(), 1);
-  SamplerInitialCons& s = m.GetSamplerInitialCons();
-  s.VialNumber() = 12;
-  s.InjectionVolume() = 10.0f;
-  s.TimeSetting() = 25.7f;
-  s.CountSetting() = 2;
+  CNetIIUV uv;
+  ASSERT_EQ(sampler.InitialiseComms() + uv.InitialiseComms(), 2);
+  SamplerInitialCons& a = m.GetSamplerInitialCons();
+  a.VialNumber() = 12, a.InjectionVolume() = 10.0f, a.TimeSetting() = 25.7f, a.CountSetting() = 2;
+  NewCalls();
   EXPECT_EQ(sampler.DownloadMethod(m), 1);
-  EXPECT_EQ(server.Sequence().vial, 12);
-  EXPECT_EQ(server.Sequence().injectionVolume, 10.0);
-  EXPECT_EQ(server.CurrentMethod().samplerTime, 25.0);
-  EXPECT_EQ(server.CurrentMethod().samplerCount, 2);
-
-  struct Case {
-    long state;
-    int presetError;
-    std::string expected;  // not ready, error, injecting, wash on, texts
-  };
-  const Case cases[] = {{6, 0, "0011||"},
-                        {0, 0, "0000||"},
-                        {8, 0, "1000|Autosampler is locked.|"},
-                        {1, 0, "0100||Autosampler has gone into fault status."},
-                        {6, 1, "0100||"}};  // an error already in the record stays, nothing copied
-  for (const Case& c : cases) {
-    server.SetSamplerStateForTesting(c.state);
-    CInletSystemStatus status;
-    status.GetError() = c.presetError;
-    EXPECT_EQ(sampler.ReadStatus(status), 1);
-    EXPECT_EQ(std::to_string(status.GetNotReady()) + std::to_string(status.GetError()) +
-                  std::to_string(status.GetInjecting()) + std::to_string(status.GetWashOn()) + "|" +
-                  status.GetNotReadyInfo().str() + "|" + status.GetErrorInfo().str(),
-              c.expected)
-        << c.state;
+  EXPECT_EQ(NewCalls(), (Lines{"Sequence.SetVial(12)", "Sequence.SetInjectionVolume(10)", "Sequence.SetSamplerValue(0)",
+                               "Method.SetSamplerTime(25)", "Method.SetSamplerCount(2)"}));
+  // Sampler state and an error already in the record -> not ready, error,
+  // injecting, wash on and the texts.
+  for (auto [state, error, expected] : std::initializer_list<std::tuple<int, int, const char*>>{
+           {6, 0, "0011||"}, {6, 1, "0100||"}, {1, 0, "0100||Autosampler has gone into fault status."}}) {
+    server.SetSamplerStateForTesting(state);
+    CInletSystemStatus s;
+    s.GetError() = error;
+    EXPECT_EQ(sampler.ReadStatus(s), 1);
+    EXPECT_EQ(CStringF::Format("%d%d%d%d|", s.GetNotReady(), s.GetError(), s.GetInjecting(), s.GetWashOn()) +
+                  s.GetNotReadyInfo() + "|" + s.GetErrorInfo(),
+              expected);
   }
-  // Injecting is the server's method running, whatever the sampler says.
+  // Injecting follows the server's method run, not the sampler (state 0).
   server.SetSamplerStateForTesting(0);
-  EXPECT_EQ(sampler.Injecting(), 0);
-  EXPECT_EQ(sampler.StartMethod(), 1);
+  EXPECT_EQ(sampler.Injecting() * 10 + sampler.StartMethod(), 1);
   Sleep(100);
-  EXPECT_EQ(sampler.Injecting(), 1);
-  EXPECT_EQ(sampler.StopMethod(), 1);
+  EXPECT_EQ(sampler.Injecting() * 10 + sampler.StopMethod(), 11);
   EXPECT_EQ(sampler.Injecting(), 0);
+  // UV: response 5 and -3 are sent as 1; the zero setting is not sent.
+  m.GetUVDetectorCons().ZeroSetting() = 1;
+  for (int response : {0, 2, 5, -3}) EXPECT_EQ((m.GetUVDetectorCons().Response() = response, uv.DownloadMethod(m)), 1);
+  EXPECT_EQ(Items(), (Lines{"-1 7 254", "-1 9", "-1 7 254", "-1 9 2", "-1 7 254", "-1 9 1", "-1 7 254", "-1 9 1"}));
+  std::string lamp;
+  for (Switch value : {Off, On}) {
+    CInletSystemStatus s;
+    EXPECT_EQ(uv.SwitchLamp(value) + uv.ReadStatus(s), 2);
+    lamp += std::to_string(s.GetLamp());
+  }
+  EXPECT_EQ(lamp + std::to_string(uv.StopMethod()), "011");
 }
 
-TEST_F(BackendsTest, DetectorResponseAndLamp) {
-  CNetIIUV uv;
-  uv.Initialise();
-  ASSERT_EQ(uv.InitialiseComms(), 1);
-  UVDetectorCons& d = m.GetUVDetectorCons();
-  d.Wavelength() = 280;
-  d.ZeroSetting() = 1;  // never sent with the initial conditions
-  for (int response : {0, 2, 5, 1, -3}) {
-    d.Response() = response;
-    EXPECT_EQ(uv.DownloadMethod(m), 1);
-  }
-  EXPECT_EQ(Items(), (Lines{"-1 7 280", "-1 9", "-1 7 280", "-1 9 2", "-1 7 280", "-1 9 1", "-1 7 280", "-1 9 1",
-                            "-1 7 280", "-1 9 1"}));
-  CInletSystemStatus status;
-  EXPECT_EQ(uv.SwitchLamp(On), 1);
-  Sleep(1000);
-  EXPECT_EQ(uv.ReadStatus(status), 1);
-  EXPECT_EQ(status.GetLamp(), 1);
-  EXPECT_EQ(uv.SwitchLamp(Off), 1);
-  Sleep(1000);
-  EXPECT_EQ(uv.ReadStatus(status), 1);
-  EXPECT_EQ(status.GetLamp(), 0);
-  EXPECT_EQ(uv.StopMethod(), 1);
+TEST_F(BackendsTest, RegistrationThatCannotStartIsReportedAndOpensNothing) {
+  platform::Registry::Get().Delete(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID");
+  setenv("QUARN_WORKING_DIR", TempDir().c_str(), 1);  // no registration program there
+  CNetIIPump pump;
+  EXPECT_EQ(pump.InitialiseComms(), 0);
+  unsetenv("QUARN_WORKING_DIR");
+  EXPECT_EQ(ui.MessageBoxes(), (Lines{"MessageBox 0x0:  Fail to register the TavixServer. Please contact support."}));
+  EXPECT_TRUE(NewCalls().empty());
 }
 
 }  // namespace
