@@ -1,4 +1,9 @@
-// COM object plumbing for the plug-in's own COM objects (the event sink).
+// COM object plumbing: the plug-in's own COM objects (the event sink) and
+// the server objects it borrows.
+//
+// Held<T>: owns one reference to a server object handed out with an added
+// reference (CCommon's accessors, a unit's solvents) and releases it at the
+// end of the scope; null is allowed.
 //
 // CIUnknownImp<T, piid>: IUnknown for an object implementing interface T
 // (identifier *piid). QueryInterface answers IID_IUnknown and *piid;
@@ -17,6 +22,23 @@
 #pragma once
 
 #include "platform/com/com.h"
+
+template <class T>
+class Held {
+ public:
+  explicit Held(T* pointer) : m_p(pointer) {}
+  ~Held() {
+    if (m_p) m_p->Release();
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  T* operator->() const { return m_p; }
+  explicit operator bool() const { return m_p != nullptr; }
+  T* Get() const { return m_p; }
+
+ private:
+  T* m_p;
+};
 
 template <class T, const IID* piid>
 class CIUnknownImp : public T {

@@ -49,6 +49,8 @@ class CComPump : public CComSetup {
   void AllMethodStart();
 
  private:
+  // Pump 1 and its unit found, and this adapter's discovery done.
+  int CanWriteMethod();
   int CreatePump(ITavixPump2** ppPump, ITavixUnit2** ppUnit, int nNumber);
   int GetComposition(ITavixSolvents* pSolvents, int nIndex, float& fPercent);
   ITavixPump2* CheckAndGetPump1();

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "server/com_plumbing.h"
+
 namespace {
 
 std::unique_ptr<CCommon>& Instance() {
@@ -20,24 +22,6 @@ T* WithReference(T* pointer) {
   if (pointer) pointer->AddRef();
   return pointer;
 }
-
-// Releases a borrowed-with-reference server object at the end of a scope.
-template <class T>
-class Held {
- public:
-  explicit Held(T* pointer) : m_p(pointer) {}
-  ~Held() {
-    if (m_p) m_p->Release();
-  }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  T* operator->() const { return m_p; }
-  explicit operator bool() const { return m_p != nullptr; }
-  T* Get() const { return m_p; }
-
- private:
-  T* m_p;
-};
 
 constexpr LONG kPresentBit = 0x40000000;
 

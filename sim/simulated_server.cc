@@ -70,6 +70,8 @@ struct SimulatedServer::Internals {
   bool netBoxSilent = false;
   LONG netBoxState = 0;
   LONG samplerState = -1;
+  std::optional<LONG> lampState;
+  std::map<SHORT, ServerPumpReading> pumpReadings;  // by pump number
   std::int64_t openedAtMs = -1;
   DWORD nextCookie = 1;
 
@@ -316,6 +318,11 @@ class Solvents final : public SimObject, public ITavixSolvents {
   }
   STDMETHODIMP GetSolvent(LONG index, ITavixSolvent** pp) override {
     SIM_ENTER_OUT("Solvents.GetSolvent", std::to_string(index), pp);
+    if (const auto it = in.pumpReadings.find(static_cast<SHORT>(m_nPump + 1)); it != in.pumpReadings.end()) {
+      if (index < 0 || static_cast<std::size_t>(index) >= it->second.percents.size()) return E_INVALIDARG;
+      *pp = new Solvent(it->second.percents[static_cast<std::size_t>(index)]);
+      return hr;
+    }
     if (index < 0 || index > 3) return E_INVALIDARG;
     const Composition c = in.model.ReadPump(m_nPump).composition;
     const double percents[4] = {c.a, c.b, c.c, std::max(0.0, 100.0 - c.a - c.b - c.c)};
@@ -325,7 +332,8 @@ class Solvents final : public SimObject, public ITavixSolvents {
   STDMETHODIMP GetCount(LONG* p) override {
     if (!p) return E_POINTER;
     SIM_ENTER("Solvents.GetCount", "");
-    *p = 4;
+    const auto it = in.pumpReadings.find(static_cast<SHORT>(m_nPump + 1));
+    *p = it != in.pumpReadings.end() ? static_cast<LONG>(it->second.percents.size()) : 4;
     return hr;
   }
 
@@ -407,12 +415,20 @@ class Unit final : public SimObject,
   STDMETHODIMP GetFlow(DOUBLE* p) override {
     if (!p) return E_POINTER;
     SIM_ENTER("Pump.GetFlow", "");
+    if (const auto it = in.pumpReadings.find(m_nNumber); it != in.pumpReadings.end()) {
+      *p = it->second.flowMlMin;
+      return hr;
+    }
     *p = in.model.ReadPump(m_nNumber - 1).flowUlMin / 1000.0;
     return hr;
   }
   STDMETHODIMP GetPressure(DOUBLE* p) override {
     if (!p) return E_POINTER;
     SIM_ENTER("Pump.GetPressure", "");
+    if (const auto it = in.pumpReadings.find(m_nNumber); it != in.pumpReadings.end()) {
+      *p = it->second.pressureMPa;
+      return hr;
+    }
     *p = in.model.ReadPump(m_nNumber - 1).pressureBar / 10.0;
     return hr;
   }
@@ -449,7 +465,7 @@ class Unit final : public SimObject,
   STDMETHODIMP GetLampState(LONG* p) override {
     if (!p) return E_POINTER;
     SIM_ENTER("UV.GetLampState", "");
-    *p = in.model.ReadUv().lampOn ? 3 : 0;
+    *p = in.lampState ? *in.lampState : in.model.ReadUv().lampOn ? 3 : 0;
     return hr;
   }
   STDMETHODIMP SetLampState(LONG state) override {
@@ -934,6 +950,8 @@ void SimulatedServer::ResetForTesting() {
     in.netBoxSilent = false;
     in.netBoxState = 0;
     in.samplerState = -1;
+    in.lampState.reset();
+    in.pumpReadings.clear();
     in.openedAtMs = -1;
     in.nextCookie = 1;
     in.method = std::make_shared<ServerMethod>();
@@ -987,6 +1005,16 @@ void SimulatedServer::SetNetBoxStateForTesting(LONG state) {
 void SimulatedServer::SetSamplerStateForTesting(LONG state) {
   std::lock_guard<std::mutex> lock(m_pIn->mutex);
   m_pIn->samplerState = state;
+}
+
+void SimulatedServer::SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading) {
+  std::lock_guard<std::mutex> lock(m_pIn->mutex);
+  m_pIn->pumpReadings[number] = reading;
+}
+
+void SimulatedServer::SetLampStateForTesting(std::optional<LONG> state) {
+  std::lock_guard<std::mutex> lock(m_pIn->mutex);
+  m_pIn->lampState = state;
 }
 
 void SimulatedServer::SendMessageForTesting(LONG code, SHORT unitType, SHORT unitNumber) {

@@ -43,6 +43,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,13 @@ struct ServerSequence {
   LONG vial = -1;
   double injectionVolume = 0.0;
   double samplerValue = 0.0;
+};
+
+// What a pump reports instead of the instruments' readings (test face).
+struct ServerPumpReading {
+  double flowMlMin = 0.0;
+  double pressureMPa = 0.0;
+  std::vector<double> percents;  // one solvent channel each; GetCount gives their number
 };
 
 // One event the server fired.
@@ -132,6 +140,11 @@ class SimulatedServer final : public platform::Clock::Driver {
   void SetNetBoxStateForTesting(LONG state);
   // The autosampler reports `state` (GetSamplerState) until -1 is set.
   void SetSamplerStateForTesting(LONG state);
+  // Pump `number` (1 to 3) reports `reading` (flow, pressure, solvent
+  // channels) until ResetForTesting.
+  void SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading);
+  // The UV detector reports `state` (GetLampState) until nullopt is set.
+  void SetLampStateForTesting(std::optional<LONG> state);
   // An event now, delivered from the server thread before the call
   // returns (to the sinks advised at the time).
   void SendMessageForTesting(LONG code, SHORT unitType = 0, SHORT unitNumber = 0);
