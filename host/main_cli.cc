@@ -6,6 +6,8 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +30,23 @@ void CatchStopSignals() {
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The host data system's working folder is where its programs are
+// installed: here the folder of quarn-host, beside which the build puts
+// the instrument server's registration program (TavixServer.exe). A
+// working folder set by the user wins. The methods folder stays `methods`
+// in the current folder, as before, unless QUARN_METHODS_DIR says otherwise.
+void UseOwnFolderAsWorkingDir() {
+  if (const char* set = std::getenv("QUARN_WORKING_DIR"); set && *set) return;
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec || !self.has_parent_path()) return;
+  if (const char* methods = std::getenv("QUARN_METHODS_DIR"); !methods || !*methods) {
+    const std::filesystem::path current = std::filesystem::current_path(ec);
+    if (!ec) setenv("QUARN_METHODS_DIR", (current / "methods").c_str(), 1);
+  }
+  setenv("QUARN_WORKING_DIR", self.parent_path().c_str(), 1);
 }
 
 }  // namespace
@@ -137,6 +156,7 @@ int main(int argc, char** argv) {
   host::TerminalUi ui(runCmd->parsed() ? mode : (statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal),
                       stdout, stderr, isatty(fileno(stdout)) != 0);
   platform::InstallHostUi(&ui);
+  UseOwnFolderAsWorkingDir();
 
   int code = 0;
   if (runCmd->parsed()) {

@@ -26,6 +26,7 @@
 // thread. Choose the mode before other threads start using the clock.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -97,6 +98,23 @@ class Clock {
     return cv.wait_for(lock, RealFor(ms), pred);
   }
 
+  // The wait for something outside the simulated world that takes wall
+  // time whatever the clock does (another program). Waits on `cv` (with
+  // `lock` held on entry and exit) until `pred()` is true or `ms` clock
+  // milliseconds pass (kNoLimit: no limit). Returns pred().
+  // In real or scaled mode as WaitFor. In virtual mode the clock neither
+  // stands still nor jumps over the outside's work: the wait moves the clock
+  // in steps of kOutsideStepMs (as a sleep: drivers see the time pass) and
+  // before each step grants the outside up to kOutsideGrantMs of wall time.
+  // An outside that ends within a grant is seen ending at the end of that
+  // step; a 10 s limit costs at most about a second of wall time.
+  static constexpr std::int64_t kNoLimit = -1;
+  static constexpr std::int64_t kOutsideStepMs = 100;
+  static constexpr std::int64_t kOutsideGrantMs = 10;
+  template <class Pred>
+  bool OutsideWaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, std::int64_t ms,
+                      Pred pred);
+
   // Drivers are borrowed: a driver must be removed before it is destroyed.
   void AddDriver(Driver* driver);
   void RemoveDriver(Driver* driver);
@@ -136,6 +154,30 @@ bool Clock::WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable&
     const std::int64_t now = NowMs();
     if (now >= deadline) return false;
     const std::int64_t step = std::min(deadline - now, m_quantumMs.load());
+    lock.unlock();
+    SleepMs(step);
+    lock.lock();
+  }
+  return true;
+}
+
+template <class Pred>
+bool Clock::OutsideWaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, std::int64_t ms,
+                           Pred pred) {
+  if (GetMode() != Mode::kVirtual) {
+    if (ms == kNoLimit) {
+      cv.wait(lock, pred);
+      return true;
+    }
+    return cv.wait_for(lock, RealFor(ms), pred);
+  }
+  const std::int64_t deadline = ms == kNoLimit ? INT64_MAX : NowMs() + (ms < 0 ? 0 : ms);
+  while (!pred()) {
+    const std::int64_t now = NowMs();
+    if (now >= deadline) return false;
+    const std::int64_t step = std::min(deadline - now, kOutsideStepMs);
+    cv.wait_for(lock, std::chrono::milliseconds(std::max<std::int64_t>(1, step * kOutsideGrantMs / kOutsideStepMs)),
+                pred);
     lock.unlock();
     SleepMs(step);
     lock.lock();
