@@ -109,21 +109,25 @@ TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen
   EXPECT_EQ(pump.SwitchPump(On), 1);
   Sleep(300000);  // the oven settles
   CInletSystemStatus s;
-  s.GetError() = 1, s.GetTime() = 9.0f;  // the pump clears the error flag first
+  s.GetError() = 1, s.GetTime() = 9.0f;         // the pump clears the error flag first
+  s.SetNotReadyInfo("n"), s.SetErrorInfo("e");  // texts change only with their flags
   const auto fields = [&s] {
-    return s.GetNotReadyInfo() + CStringF::Format("%d%d%d%d %.2f %.0f/%.0f %.2f %.0f %d", s.GetError(), s.GetNotReady(),
-                                                  s.GetRunning(), s.GetPumpOn(), s.GetFlow(), s.GetPercentA(),
-                                                  s.GetPercentB(), s.GetTime(), s.GetTemperatureLeft(),
-                                                  s.GetHighPressure() > 10.0f);
+    return s.GetNotReadyInfo() + "|" + s.GetErrorInfo() +
+           CStringF::Format(" %d%d%d%d %.2f %.0f/%.0f %.2f %.0f %d", s.GetError(), s.GetNotReady(), s.GetRunning(),
+                            s.GetPumpOn(), s.GetFlow(), s.GetPercentA(), s.GetPercentB(), s.GetTime(),
+                            s.GetTemperatureLeft(), s.GetHighPressure() > 10.0f);
   };
   EXPECT_EQ(pump.ReadStatus(s), 1);
-  EXPECT_EQ(fields(), "0001 1.00 60/40 0.00 35 1");
+  EXPECT_EQ(fields(), "n|e 0001 1.00 60/40 0.00 35 1");
   EXPECT_EQ(pump.DownloadEvents(m) * 10 + Count("Session.StartInitial()"), 12);  // the switch-on's and this
   EXPECT_EQ(pump.StartMethod(), 1);
   Sleep(30000);
   EXPECT_EQ(pump.ReadStatus(s) + pump.MethodRunning(), 2);
-  EXPECT_EQ(fields(), "0011 1.00 60/40 0.50 35 1");
+  EXPECT_EQ(fields(), "n|e 0011 1.00 60/40 0.50 35 1");
   EXPECT_EQ(pump.StopMethod() * 10 + pump.MethodRunning(), 10);
+  CCommon::GetInstance().CloseServer();
+  EXPECT_EQ(pump.ReadStatus(s), 1);
+  EXPECT_EQ(fields(), "Error intialising server|e 0111 1.00 60/40 0.50 35 1");  // nothing read
 }
 
 TEST_F(BackendsTest, SamplerAndDetector) {
@@ -161,17 +165,18 @@ TEST_F(BackendsTest, SamplerAndDetector) {
   std::string lamp;
   for (Switch value : {Off, On}) {
     CInletSystemStatus s;
+    s.SetErrorInfo("e");  // kept without an error
     EXPECT_EQ(uv.SwitchLamp(value) + uv.ReadStatus(s), 2);
-    lamp += std::to_string(s.GetLamp());
+    lamp += std::to_string(s.GetLamp()) + s.GetErrorInfo().str();
   }
-  EXPECT_EQ(lamp + std::to_string(uv.StopMethod()), "011");
+  EXPECT_EQ(lamp + std::to_string(uv.StopMethod()), "0e1e1");
 }
 
 // Unregistered: the registration program in the working folder runs once
 // per InitialiseComms; where it cannot start, a message and nothing opens.
 TEST_F(BackendsTest, RegistrationThroughTheServersProgram) {
   CNetIIPump pump;
-  for (const std::string dir : {TempDir().string(), std::string(QUARN_TAVIX_SERVER_DIR)}) {
+  for (const std::string& dir : {TempDir().string(), std::string(QUARN_TAVIX_SERVER_DIR)}) {
     platform::Registry::Get().Delete(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID");
     setenv("QUARN_WORKING_DIR", dir.c_str(), 1);
     const int result = pump.InitialiseComms();
