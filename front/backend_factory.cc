@@ -4,26 +4,26 @@
 #include "network/quarn_autosampler.h"
 #include "network/quarn_pump.h"
 #include "network/quarn_uv_detector.h"
+#include "server/server_backends.h"
 
 namespace {
 
 BackendMakerForTesting* g_testMaker = nullptr;
 
-// Each family's constructors, as they join the library. A family not yet
-// here (the server-mediated one) builds nothing.
+// Each family's constructors.
 std::unique_ptr<CBasePump> NewRealPump(BackendFamily family) {
   if (family == BackendFamily::kDirect) return std::make_unique<CQuarnPump>();
-  return nullptr;
+  return std::make_unique<CNetIIPump>();
 }
 
 std::unique_ptr<CBaseSamp> NewRealSampler(BackendFamily family) {
   if (family == BackendFamily::kDirect) return std::make_unique<CQuarnAutoSampler>();
-  return nullptr;
+  return std::make_unique<CNetIISamp>();
 }
 
 std::unique_ptr<CBaseUV> NewRealUV(BackendFamily family) {
   if (family == BackendFamily::kDirect) return std::make_unique<CQuarnUVDetector>();
-  return nullptr;
+  return std::make_unique<CNetIIUV>();
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 //
 // Contract: each Create* reads the transport flag afresh
 // (ReadNetBoxCommsFlag) and builds one back-end of the chosen family:
-//     flag non-zero -> server-mediated family
-//     flag zero     -> direct-network family
+//     flag non-zero -> server-mediated family (CNetIIPump, CNetIISamp,
+//                      CNetIIUV)
+//     flag zero     -> direct-network family (CQuarnPump,
+//                      CQuarnAutoSampler, CQuarnUVDetector)
 // A null result means "no back-end": the front then answers every call
-// with its fixed value. A family whose classes are not built into this
-// library yields null.
+// with its fixed value.
 // Tests may install a maker that builds fakes instead (the flag is still
 // read, and the chosen family is passed to the maker).
 // Thread safety: host's thread only.

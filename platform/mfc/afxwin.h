@@ -8,6 +8,8 @@
 // follow them, as in the framework. No window is ever created here.
 // DECLARE_MESSAGE_MAP / BEGIN_MESSAGE_MAP / END_MESSAGE_MAP declare and
 // define an empty message map chained to the base class's map.
+// AfxMessageBox shows its text through the host-UI sink
+// (platform/inlet/host_ui.h).
 // Thread safety: none needed; these objects hold no shared state.
 #pragma once
 
@@ -62,3 +64,8 @@ class CWnd : public CObject {
  protected:
   HWND m_hWnd = nullptr;
 };
+
+// The framework's message box: `nType` is the box's style (0: an OK
+// button), `nIDHelp` its help context (not used here). Returns the button
+// pressed (1: OK).
+int AfxMessageBox(LPCSTR lpszText, UINT nType = 0, UINT nIDHelp = 0);
