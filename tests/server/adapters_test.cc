@@ -126,7 +126,8 @@ TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
   CComPump fresh;  // pump 1 never found: no line, no switching, no call; readings raise "Comms error"
   NewCalls();
   EXPECT_EQ(fresh.SetMethodLine(1, 1, 100, 0, 0, 0) + fresh.SetVexlinkBoxValveMethodLine(1, 1, 1, 1) +
-                fresh.SetVexlinkBoxEventMethodLine(1, 1, 1, 1, 1) + fresh.SwitchPump(1),
+                fresh.SetVexlinkBoxEventMethodLine(1, 1, 1, 1, 1) + fresh.SetInitialCons(1, 1, 0, 0, 100, 0, 0) +
+                fresh.SwitchPump(1),
             0);
   EXPECT_TRUE(NewCalls().empty());
   EXPECT_THROW(fresh.UpdatePressure(pressure), CCommunicationsException);
