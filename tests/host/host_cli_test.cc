@@ -78,6 +78,33 @@ TEST_F(HostCliTest, ConfigSetsAndGetsTheTransport) {
   EXPECT_NE(Read(m_dir / "registry.reg").find("\"NetBoxComms\"=dword:00000000"), std::string::npos);
 }
 
+// Every example runs through the instrument server as on the network: the
+// same run folder files and a completed run. The first run registers the
+// server with its registration program; --trace keeps the server's calls.
+TEST_F(HostCliTest, EveryExampleRunsThroughTheServer) {
+  bool first = true;
+  for (const auto& entry : fs::directory_iterator(std::string(QUARN_SOURCE_DIR) + "/examples")) {
+    const std::string name = entry.path().stem().stem().string();
+    const Result r = Run("run '" + entry.path().string() + "' --transport server --virtual-time --quiet --out " +
+                         name + (first ? " --trace" : ""));
+    EXPECT_EQ(r.exitCode, 0) << name << r.out;
+    for (const char* file : {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml"}) {
+      EXPECT_TRUE(fs::exists(m_dir / name / file)) << name << " " << file;
+    }
+    EXPECT_NE(Read(m_dir / name / "experiment-record.txt").find("Run result: completed"), std::string::npos) << name;
+    if (first) {
+      EXPECT_NE(Read(Registry()).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\AppID\\TavixServer.EXE]"),
+                std::string::npos);
+      const std::string trace = Read(m_dir / name / "server-calls.log");
+      // Clock seconds, then the call; the registration took some of the clock.
+      EXPECT_TRUE(std::regex_search(trace, std::regex("^ +[0-9]+\\.[0-9]{3} CoCreateInstance\\(\\)\n"))) << trace.substr(0, 200);
+      EXPECT_NE(trace.find(" Session.StartRun()\n"), std::string::npos);
+      EXPECT_NE(trace.find(" event HplcMessage(0, 0, 1025, \"Method running\")\n"), std::string::npos);
+    }
+    first = false;
+  }
+}
+
 TEST_F(HostCliTest, UnwritableOutputFolderIsOneClearError) {
   std::ofstream(m_dir / "a-file") << "x";
   const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --out a-file/run --virtual-time");
