@@ -641,6 +641,7 @@ int RunSession::Run() {
 
   int result = 0;
   std::string outcome;
+  std::string failure;  // what communications reported, when they failed
   try {
     m_devices = std::make_unique<Devices>();
     StartRecord();
@@ -661,7 +662,8 @@ int RunSession::Run() {
     }
     StopAndClose();
   } catch (const CCommunicationsException& e) {
-    m_ui.Failure("communications failed: " + e.GetErrorMessage().str());
+    failure = "communications failed: " + OneLineText(e.GetErrorMessage().str());
+    m_ui.Failure(failure);
     result = 1;
     try {
       StopAndClose();
@@ -683,7 +685,8 @@ int RunSession::Run() {
     outcome = "no injection: the autosampler did not report an injection sequence";
     result = Fail("the run had " + outcome);
   } else if (result != 0) {
-    outcome = "failed at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min";
+    outcome = "failed at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min" +
+              (failure.empty() ? "" : ": " + failure);
   } else {
     m_ui.Note("The run has ended: " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min.");
   }

@@ -34,6 +34,7 @@ std::string OneLineText(const std::string& text) {
   std::string r;
   for (char c : text) r += (c == '\n' || c == '\r') ? ' ' : c;
   while (r.find("  ") != std::string::npos) r.erase(r.find("  "), 1);
+  while (!r.empty() && r.back() == ' ') r.pop_back();
   return r;
 }
 

@@ -51,7 +51,7 @@ std::string StatusLineText(const PollRow& row);
 // terminal and the run files.
 std::string Utf8FromWindows1252(const std::string& text);
 
-// A multi-line plug-in text on one line.
+// A multi-line plug-in text on one line, without trailing blanks.
 std::string OneLineText(const std::string& text);
 
 // Quoting helpers (exposed for tests); they take plug-in text and give
