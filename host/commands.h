@@ -33,6 +33,16 @@ struct RunOptions {
 };
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
+
+struct SoakOptions {
+  std::string method;                    // a method name or a file path
+  std::optional<std::string> transport;  // "direct" or "server"; unset: the registry decides
+  int runs = 1000;                       // samples in a row
+};
+
+// Runs `runs` samples in a row on one set of open devices, in virtual
+// time; 1 when a sample went wrong or memory grew after the warm-up.
+int SoakCommand(const SoakOptions& options, TerminalUi& ui);
 // Checks each file, then what `transport` (unset: the transport setting)
 // would change in it. Warnings alone exit 0, unless `strict`.
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,

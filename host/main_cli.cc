@@ -110,6 +110,16 @@ int main(int argc, char** argv) {
   setCmd->add_option("KEY", setKey, "transport, oven-make, server-repository, server-registration")->required();
   setCmd->add_option("VALUE", setValue, "New value (transport: direct or server)")->required();
 
+  // soak
+  host::SoakOptions soak;
+  std::string soakTransport;
+  std::string soakRuns;
+  auto* soakCmd = app.add_subcommand("soak", "Run many samples in a row in virtual time; check results and memory");
+  soakCmd->add_option("METHOD", soak.method, "Method name or method file (.toml)")->required();
+  soakCmd->add_option("--transport", soakTransport, "direct or server (writes the transport setting first)")
+      ->check(CLI::IsMember({"direct", "server"}));
+  soakCmd->add_option("--runs", soakRuns, "How many samples (1 to 100000; default 1000)");
+
   // status
   bool statusJson = false;
   auto* statusCmd = app.add_subcommand("status", "Open the instruments and show one status poll");
@@ -146,9 +156,14 @@ int main(int argc, char** argv) {
     if (read.value) run.speed = *read.value;
     usage = read.error;
   }
+  if (soakCmd->count("--runs") > 0 && usage.empty()) {
+    const auto read = host::ReadWholeNumber(soakRuns, "--runs", 1, 100000);
+    if (read.value) soak.runs = static_cast<int>(*read.value);
+    usage = read.error;
+  }
   if (!usage.empty()) {
     std::fprintf(stderr, "quarn-host: error: %s\n", usage.c_str());
-    std::fprintf(stderr, "Run 'quarn-host run --help' for usage.\n");
+    std::fprintf(stderr, "Run 'quarn-host %s --help' for usage.\n", soakCmd->parsed() ? "soak" : "run");
     return 2;
   }
   const host::OutputMode mode =
@@ -177,6 +192,9 @@ int main(int argc, char** argv) {
     code = host::ConfigGetCommand(getKey, ui);
   } else if (setCmd->parsed()) {
     code = host::ConfigSetCommand(setKey, setValue, ui);
+  } else if (soakCmd->parsed()) {
+    if (!soakTransport.empty()) soak.transport = soakTransport;
+    code = host::SoakCommand(soak, ui);
   } else if (statusCmd->parsed()) {
     CatchStopSignals();
     code = host::StatusCommand(ui, statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal);
