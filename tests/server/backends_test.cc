@@ -85,6 +85,10 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
   EXPECT_EQ(pump.DownloadTimetable(m), 1);
   EXPECT_EQ(Items(), (Lines{"5 0 1", "5 2 15", "5 1 80 20", "2 0 0.5", "2 1 65 10 0 25"}));
   EXPECT_EQ(m.GetPumpGradient().TableEntry(0)->PercentC(), 0.0f);
+  m.GetSolventSelection().InUseB() = m.GetSolventSelection().InUseD() = 0;
+  EXPECT_EQ(pump.DownloadTimetable(m) + m.GetPumpGradient().TableEntry(1)->PercentB() +
+                m.GetPumpGradient().TableEntry(1)->PercentD(),
+            1);
   // One line per time and kind, holding every entry at that time.
   QuarnMethod a;
   AddEvents(a, {{1, eventOutput1, actionOn}, {1, eventOutput2, actionOn}, {2, eventValve1, actionPosition3}});
@@ -168,13 +172,15 @@ TEST_F(BackendsTest, SamplerAndDetector) {
   for (int response : {0, 2, 5, -3}) EXPECT_EQ((m.GetUVDetectorCons().Response() = response, uv.DownloadMethod(m)), 1);
   EXPECT_EQ(Items(), (Lines{"-1 7 254", "-1 9", "-1 7 254", "-1 9 2", "-1 7 254", "-1 9 1", "-1 7 254", "-1 9 1"}));
   std::string lamp;
-  for (Switch value : {Off, On}) {
+  // A not-ready flag in the record is cleared by the check, an error flag
+  // is not (the lamp is then not read); texts are kept without their flags.
+  for (auto [value, error] : {std::pair{Off, 0}, {On, 0}, {On, 1}}) {
     CInletSystemStatus s;
-    s.SetNotReadyInfo("n"), s.SetErrorInfo("e");  // kept without their flags
+    s.SetNotReadyInfo("n"), s.SetErrorInfo("e"), s.GetNotReady() = 1, s.GetError() = error;
     EXPECT_EQ(uv.SwitchLamp(value) + uv.ReadStatus(s), 2);
     lamp += std::to_string(s.GetLamp()) + s.GetNotReadyInfo().str() + s.GetErrorInfo().str();
   }
-  EXPECT_EQ(lamp + std::to_string(uv.StopMethod()), "0ne1ne1");
+  EXPECT_EQ(lamp + std::to_string(uv.StopMethod()), "0ne1ne0n1");
 }
 
 // Unregistered: the registration program in the working folder runs once
