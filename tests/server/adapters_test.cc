@@ -70,11 +70,13 @@ TEST_F(AdaptersTest, PumpLinesAndTheGradientRun) {
                                "Session.StartRun()"}));
   server.FailForTesting("Method.SetRunLength", S_FALSE, 1);
   EXPECT_EQ(pump->RunGradient(), 0);
-  NewCalls();
+  server.FailForTesting("Method.SetPumpOption", E_FAIL, 1);
+  EXPECT_EQ(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0), 0);
+  EXPECT_EQ(Items().back(), "1/1 @-1 f3: 2 0 0 0 0 0");  // written before the failure: kept
+  EXPECT_EQ(pump->InitialiseComms(), 0);                 // a second discovery after a good one
   server.FailForTesting("Method.AddItem", E_FAIL, 1);
   EXPECT_EQ(pump->SetMethodLine(1, 1, 50, 50, 0, 100), 0);
-  EXPECT_EQ(NewCalls(), Calls{"Method.AddItem(1, 1)"});  // the first failing item ends the line
-  EXPECT_EQ(pump->InitialiseComms(), 0);                  // a second discovery after a good one
+  EXPECT_EQ(NewCalls().back(), "Method.AddItem(1, 1)");  // the first failing item ends the line
 }
 
 TEST_F(AdaptersTest, ControlModeConfirmedWithinTwentyPollsAndTheThirdPump) {
@@ -112,17 +114,23 @@ TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
   server.SetPumpReadingForTesting(1, {1.25, 12.5, {10, 20, 30, 35, 5}});
   server.FailForTesting("Solvent.GetPercent", E_FAIL, 1);
   EXPECT_EQ(Flows(), "1: 1.25 0 20 30 35");
-  for (const auto& [operation, flows] : {std::pair{"Solvents.GetCount", "1: 1.25 7 7 7 7"},
-                                         {"Solvents.GetSolvent", "0: 1.25 7 7 7 7"}, {"Pump.GetFlow", "0: -1 7 7 7 7"},
-                                         {"PumpUnit.GetStatus", "0: -1 7 7 7 7"}}) {
+  for (const auto& [operation, flows] :
+       {std::pair{"Solvents.GetCount", "1: 1.25 7 7 7 7"}, {"Pump.GetFlow", "0: -1 7 7 7 7"},
+        {"PumpUnit.GetStatus", "0: -1 7 7 7 7"}}) {
     server.FailForTesting(operation, E_FAIL, 1);
     EXPECT_EQ(Flows(), flows) << operation;
   }
   float pressure = -1;
   EXPECT_EQ(pump->UpdatePressure(pressure), 1);
   EXPECT_EQ(pressure, 125.0f);
-  CComPump fresh;
-  EXPECT_THROW(fresh.UpdatePressure(pressure), CCommunicationsException);  // "Comms error"
+  CComPump fresh;  // pump 1 never found: no line, no switching, no call; readings raise "Comms error"
+  NewCalls();
+  EXPECT_EQ(fresh.SetMethodLine(1, 1, 100, 0, 0, 0) + fresh.SetVexlinkBoxValveMethodLine(1, 1, 1, 1) +
+                fresh.SetVexlinkBoxEventMethodLine(1, 1, 1, 1, 1) + fresh.SetInitialCons(1, 1, 0, 0, 100, 0, 0) +
+                fresh.SwitchPump(1),
+            0);
+  EXPECT_TRUE(NewCalls().empty());
+  EXPECT_THROW(fresh.UpdatePressure(pressure), CCommunicationsException);
 }
 
 TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
@@ -142,13 +150,18 @@ TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
   EXPECT_EQ(Calls(restart.end() - 2, restart.end()), (Calls{"Pump.SetFlow(1.5)", "PumpUnit.SendSettings()"}));
   EXPECT_EQ(pump->SwitchPump(0), 1);
   EXPECT_EQ(NewCalls(), (Calls{"PumpUnit.GetStatus()", "Pump.GetFlow()", "Session.EndRun()", "Session.EndMethod()"}));
-  std::string stops;
-  for (int poll = 0; poll < 2; ++poll) {
-    Status(*pump);
+  auto stops = [&] {
     const Calls calls = NewCalls();
-    stops += std::to_string(std::count(calls.begin(), calls.end(), "Session.EndMethod()"));
-  }
-  EXPECT_EQ(stops, "10");  // the switch-off finished once, by the first idle check
+    return std::count(calls.begin(), calls.end(), "Session.EndMethod()");
+  };
+  ASSERT_EQ(pump->RunInitialConditions(), 1);
+  Status(*pump);
+  EXPECT_EQ(stops(), 0);  // the initial conditions run again: the switch-off waits
+  ASSERT_EQ(pump->Stop(), 1);
+  NewCalls();
+  Status(*pump);
+  Status(*pump);
+  EXPECT_EQ(stops(), 1);  // by the first idle check only
 }
 
 TEST_F(AdaptersTest, SamplerInitialConditionsAndStates) {
@@ -204,7 +217,7 @@ TEST_F(AdaptersTest, UvLinesLampAndOven) {
   EXPECT_EQ(oven.GetOvenTemp(), 25.0);
   server.FailForTesting("Oven.GetTemperature", E_FAIL, 1);
   EXPECT_EQ(oven.GetOvenTemp(), 0.0);
-  EXPECT_EQ(CComOven().GetOvenTemp(), 0.0);  // no oven unit: not asked
+  EXPECT_EQ(CComOven().GetOvenTemp() + CComUV().IsLampOn() + CComUV().SwitchLamp(1), 0.0);  // no unit: not asked
 }
 
 }  // namespace
