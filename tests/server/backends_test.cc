@@ -2,6 +2,8 @@
 // adapter's life, runs, status and the server's registration.
 #include <array>
 
+#include "front/backend_factory.h"
+#include "front/shared_routines.h"
 #include "platform/method/quarn_method.h"
 #include "platform/win/windows.h"
 #include "server/server_backends.h"
@@ -83,6 +85,10 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
   EXPECT_EQ(pump.DownloadTimetable(m), 1);
   EXPECT_EQ(Items(), (Lines{"5 0 1", "5 2 15", "5 1 80 20", "2 0 0.5", "2 1 65 10 0 25"}));
   EXPECT_EQ(m.GetPumpGradient().TableEntry(0)->PercentC(), 0.0f);
+  m.GetSolventSelection().InUseB() = m.GetSolventSelection().InUseD() = 0;
+  EXPECT_EQ(pump.DownloadTimetable(m) + m.GetPumpGradient().TableEntry(1)->PercentB() +
+                m.GetPumpGradient().TableEntry(1)->PercentD(),
+            1);
   // One line per time and kind, holding every entry at that time.
   QuarnMethod a;
   AddEvents(a, {{1, eventOutput1, actionOn}, {1, eventOutput2, actionOn}, {2, eventValve1, actionPosition3}});
@@ -93,10 +99,10 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
   // initial states; a valve entry at -1 heading the table writes nothing.
   const int codes[] = {0, 1, 2, 42, 4, 5, 6};
   for (int k = 0; k < kEventTypeCount; ++k) m.GetInitialEventStates().State(EventType(k)) = ActionType(codes[k]);
-  AddEvents(m, {{-1, eventValve1, actionPosition3}, {1, eventOutput4, actionOff}, {1, eventValve2, actionPosition2}});
+  AddEvents(m, {{-1, eventValve1, actionPosition3}, {1, eventOutput4, actionOff}, {1, eventValve1, actionPosition2}});
   pump.ClearMethod();
   EXPECT_EQ(pump.DownloadInitialEvents(m) + pump.DownloadEvents(m), 2);
-  EXPECT_EQ(Items(), (Lines{"-1 5 2 1 2", "-1 6 4 5 6", "1 5 2 1 2", "1 6 4 2 6"}));
+  EXPECT_EQ(Items(), (Lines{"-1 5 2 1 2", "-1 6 4 5 6", "1 5 2 1 2", "1 6 2 5 6"}));
 }
 
 TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen) {
@@ -119,15 +125,18 @@ TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen
   };
   EXPECT_EQ(pump.ReadStatus(s), 1);
   EXPECT_EQ(fields(), "n|e 0001 1.00 60/40 0.00 35 1");
+  m.GetEventTable().AddEntry({1.0f, eventOutput2, actionOn});
   EXPECT_EQ(pump.DownloadEvents(m) * 10 + Count("Session.StartInitial()"), 12);  // the switch-on's and this
+  EXPECT_EQ(Items().back(), "1 5 0 1");
   EXPECT_EQ(pump.StartMethod(), 1);
   Sleep(30000);
   EXPECT_EQ(pump.ReadStatus(s) + pump.MethodRunning(), 2);
   EXPECT_EQ(fields(), "n|e 0011 1.00 60/40 0.50 35 1");
   EXPECT_EQ(pump.StopMethod() * 10 + pump.MethodRunning(), 10);
+  EXPECT_EQ(pump.ReadStatus(s) * 10 + s.GetPumpOn(), 10);  // the stop ended the flow
   CCommon::GetInstance().CloseServer();
   EXPECT_EQ(pump.ReadStatus(s), 1);
-  EXPECT_EQ(fields(), "Error intialising server|e 0111 1.00 60/40 0.50 35 1");  // nothing read
+  EXPECT_EQ(fields(), "Error intialising server|e 0100 0.00 60/40 0.00 35 0");  // readings kept
 }
 
 TEST_F(BackendsTest, SamplerAndDetector) {
@@ -163,13 +172,15 @@ TEST_F(BackendsTest, SamplerAndDetector) {
   for (int response : {0, 2, 5, -3}) EXPECT_EQ((m.GetUVDetectorCons().Response() = response, uv.DownloadMethod(m)), 1);
   EXPECT_EQ(Items(), (Lines{"-1 7 254", "-1 9", "-1 7 254", "-1 9 2", "-1 7 254", "-1 9 1", "-1 7 254", "-1 9 1"}));
   std::string lamp;
-  for (Switch value : {Off, On}) {
+  // A not-ready flag in the record is cleared by the check, an error flag
+  // is not (the lamp is then not read); texts are kept without their flags.
+  for (auto [value, error] : {std::pair{Off, 0}, {On, 0}, {On, 1}}) {
     CInletSystemStatus s;
-    s.SetErrorInfo("e");  // kept without an error
+    s.SetNotReadyInfo("n"), s.SetErrorInfo("e"), s.GetNotReady() = 1, s.GetError() = error;
     EXPECT_EQ(uv.SwitchLamp(value) + uv.ReadStatus(s), 2);
-    lamp += std::to_string(s.GetLamp()) + s.GetErrorInfo().str();
+    lamp += std::to_string(s.GetLamp()) + s.GetNotReadyInfo().str() + s.GetErrorInfo().str();
   }
-  EXPECT_EQ(lamp + std::to_string(uv.StopMethod()), "0e1e1");
+  EXPECT_EQ(lamp + std::to_string(uv.StopMethod()), "0ne1ne0n1");
 }
 
 // Unregistered: the registration program in the working folder runs once
@@ -185,6 +196,13 @@ TEST_F(BackendsTest, RegistrationThroughTheServersProgram) {
     EXPECT_EQ(platform::Registry::Get().Read(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID").has_value(), result == 1);
   }
   EXPECT_EQ(ui.MessageBoxes(), (Lines{"MessageBox 0x0:  Fail to register the TavixServer. Please contact support."}));
+}
+
+TEST_F(BackendsTest, NonZeroTransportFlagBuildsThisFamily) {
+  WriteNetBoxCommsFlag(7);
+  EXPECT_TRUE(dynamic_cast<CNetIIPump*>(CreatePumpBackend().get()) &&
+              dynamic_cast<CNetIISamp*>(CreateSamplerBackend().get()) &&
+              dynamic_cast<CNetIIUV*>(CreateUVBackend().get()));
 }
 
 }  // namespace
