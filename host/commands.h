@@ -38,6 +38,7 @@ struct SoakOptions {
   std::string method;                    // a method name or a file path
   std::optional<std::string> transport;  // "direct" or "server"; unset: the registry decides
   int runs = 1000;                       // samples in a row
+  bool memoryCheck = true;               // fail when memory grows after the warm-up
 };
 
 // Runs `runs` samples in a row on one set of open devices, in virtual

@@ -119,6 +119,9 @@ int main(int argc, char** argv) {
   soakCmd->add_option("--transport", soakTransport, "direct or server (writes the transport setting first)")
       ->check(CLI::IsMember({"direct", "server"}));
   soakCmd->add_option("--runs", soakRuns, "How many samples (1 to 100000; default 1000)");
+  bool noMemoryCheck = false;
+  soakCmd->add_flag("--no-memory-check", noMemoryCheck,
+                    "Report memory without judging it (sanitizer builds hold memory of their own)");
 
   // status
   bool statusJson = false;
@@ -194,6 +197,7 @@ int main(int argc, char** argv) {
     code = host::ConfigSetCommand(setKey, setValue, ui);
   } else if (soakCmd->parsed()) {
     if (!soakTransport.empty()) soak.transport = soakTransport;
+    soak.memoryCheck = !noMemoryCheck;
     code = host::SoakCommand(soak, ui);
   } else if (statusCmd->parsed()) {
     CatchStopSignals();

@@ -194,7 +194,7 @@ int Soak::Run() {
   }
   platform::InstallHostUi(&m_ui);
   if (result != 0) return result;
-  if (warmKb != 0 && peakGrowthKb > kFlatKb) {
+  if (m_o.memoryCheck && warmKb != 0 && peakGrowthKb > kFlatKb) {
     return Fail("resident memory grew " + std::to_string(peakGrowthKb) + " kB after the first " +
                 std::to_string(kWarmUpRuns) + " samples (at most " + std::to_string(kFlatKb) + " kB allowed)");
   }
