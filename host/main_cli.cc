@@ -76,7 +76,9 @@ int main(int argc, char** argv) {
   runCmd->add_option("--speed", speedText, "How much faster than real time the run goes (1 to 10000)");
   runCmd->add_option("--out", outDir, "Folder for the run's files (default: a new folder under ./runs)");
   runCmd->add_flag("--force", run.force, "Replace the files of an earlier run in the --out folder");
-  runCmd->add_flag("--trace", run.trace, "Record the network wire trace in wire-trace.log");
+  runCmd->add_flag("--trace", run.trace,
+                   "Record the network wire trace in wire-trace.log (server transport: the server calls in "
+                   "server-calls.log)");
   runCmd->add_flag("--virtual-time", run.virtualTime,
                    "Run in virtual time: as fast as the computer allows (for tests and scripts)");
   runCmd->add_flag("--quiet", quiet, "Show only messages and errors");

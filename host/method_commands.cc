@@ -166,9 +166,10 @@ int StatusCommand(TerminalUi& ui, OutputMode mode) {
     }
     CInletSystemStatus pumpStatus = status;
     sampler.ReadStatus(other);
-    status |= other;
-    uv.ReadStatus(other);
-    status |= other;
+    AddDeviceReading(status, other);
+    CInletSystemStatus uvStatus;
+    uv.ReadStatus(uvStatus);
+    AddDeviceReading(status, uvStatus);
     PollRow row = RowFromRecords(pumpStatus, status);
     row.poll = 1;
     row.methodRunning = pump.MethodRunning();
@@ -176,6 +177,8 @@ int StatusCommand(TerminalUi& ui, OutputMode mode) {
       std::printf("%s\n", JsonRow(row).c_str());
     } else {
       std::printf("%s\n", StatusLineText(row).c_str());
+      std::fflush(stdout);
+      ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
     }
     pump.CloseDownComms();
   } catch (const CCommunicationsException& e) {

@@ -207,7 +207,7 @@ struct Devices {
     pda.ReadStatus(others[2]);
     oven.ReadStatus(others[3]);
     merged = pumpReading;
-    for (const auto& other : others) merged |= other;
+    for (auto& other : others) AddDeviceReading(merged, other);
     return ok != 0;
   }
   std::int64_t nextPollMs = 0;

@@ -91,9 +91,27 @@ PollRow RowFromRecords(CInletSystemStatus& pump, CInletSystemStatus& merged) {
   row.lamp = merged.GetLamp();
   row.notReady = merged.GetNotReady();
   row.error = merged.GetError();
-  row.notReadyText = pump.GetNotReadyInfo().str();
-  row.errorText = pump.GetErrorInfo().str();
+  row.notReadyText = merged.GetNotReadyInfo().str();
+  row.errorText = merged.GetErrorInfo().str();
   return row;
+}
+
+namespace {
+
+// `text` with `more` on a line of its own, unless it holds it already.
+CString Joined(const CString& text, const CString& more) {
+  if (more.IsEmpty() || text.str().find(more.str()) != std::string::npos) return text;
+  return text.IsEmpty() ? more : text + "\n" + more;
+}
+
+}  // namespace
+
+void AddDeviceReading(CInletSystemStatus& merged, CInletSystemStatus& device) {
+  const int error = merged.GetError() == 1 || device.GetError() == 1;
+  merged |= device;
+  if (error) merged.GetError() = 1;
+  if (device.GetNotReady() == 1) merged.SetNotReadyInfo(Joined(merged.GetNotReadyInfo(), device.GetNotReadyInfo()));
+  if (device.GetError() == 1) merged.SetErrorInfo(Joined(merged.GetErrorInfo(), device.GetErrorInfo()));
 }
 
 bool IsMilestone(const PollRow& previous, const PollRow& row) {

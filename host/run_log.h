@@ -32,9 +32,16 @@ struct PollRow {
   std::string errorText;
 };
 
-// A row from one poll: the numbers and texts from the pump's record (which
-// reports for every unit), the flags from the merge of every device's.
+// A row from one poll: the numbers from the pump's record (which reports
+// for every unit), the flags and texts from the merge of every device's.
 PollRow RowFromRecords(CInletSystemStatus& pump, CInletSystemStatus& merged);
+
+// Adds one device's reading to `merged` (which starts as the pump's): the
+// flags as the status record merges them, except that an error of any
+// device counts (the record's own merge keeps one only when every reading
+// has one), and the device's not-ready and error texts joined on, so that
+// no device's reason is lost.
+void AddDeviceReading(CInletSystemStatus& merged, CInletSystemStatus& device);
 
 // True when `row` is worth a line in a log after `previous`: the state
 // changed, or a new minute of the run began.

@@ -154,4 +154,24 @@ TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
       << "printed at each change, never for an unchanged text";
 }
 
+// No device's reason is lost in the merge, and one device's error is the
+// poll's error (the record's own merge would need every device to agree).
+TEST(RunLogTest, EveryDevicesReasonReachesTheMergedReading) {
+  CInletSystemStatus merged;  // the pump: ready, no error
+  CInletSystemStatus sampler;
+  sampler.GetNotReady() = 1;
+  sampler.SetNotReadyInfo("Autosampler is locked.");
+  sampler.GetError() = 1;
+  sampler.SetErrorInfo("Autosampler has gone into fault status.");
+  CInletSystemStatus uv;
+  uv.GetNotReady() = 1;
+  uv.SetNotReadyInfo("Network connections not initialised or not responding");
+  for (CInletSystemStatus* device : {&sampler, &uv, &sampler}) host::AddDeviceReading(merged, *device);
+  EXPECT_EQ(merged.GetNotReady(), 1);
+  EXPECT_EQ(merged.GetNotReadyInfo(),
+            CString("Autosampler is locked.\nNetwork connections not initialised or not responding"));
+  EXPECT_EQ(merged.GetError(), 1);
+  EXPECT_EQ(merged.GetErrorInfo(), CString("Autosampler has gone into fault status."));
+}
+
 }  // namespace
