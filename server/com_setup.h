@@ -106,6 +106,16 @@ class CComSetup {
 
  protected:
   int GetNewUnitPointers(const IID& iid, CString& strName, void** ppUnitInterface);
+  // An adapter's discovery: connect, then, while the adapter holds no
+  // interface of its unit, find the unit under `name` and take its
+  // interface `iid` into `pInterface`.
+  template <class Interface>
+  int ConnectUnit(const IID& iid, const char* name, Interface*& pInterface) {
+    if (!CComSetup::InitialiseComms()) return 0;
+    if (pInterface || GetUnitInterface()) return 1;
+    CString strName(name);
+    return GetNewUnitPointers(iid, strName, reinterpret_cast<void**>(&pInterface));
+  }
   int EstablishContact(ITavixUnit2* pUnit, CString& strName);
   ITavixUnit2* GetUnitInterface();
 

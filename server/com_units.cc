@@ -20,12 +20,7 @@ CComSamp::CComSamp() : CComSetup(5, 1) {}
 
 CComSamp::~CComSamp() { ReleaseAndClear(m_pSampler); }
 
-int CComSamp::InitialiseComms() {
-  if (!CComSetup::InitialiseComms()) return 0;
-  if (m_pSampler || GetUnitInterface()) return 1;
-  CString strName("Autosampler");
-  return GetNewUnitPointers(IID_ITavixAutosampler2, strName, reinterpret_cast<void**>(&m_pSampler));
-}
+int CComSamp::InitialiseComms() { return ConnectUnit(IID_ITavixAutosampler2, "Autosampler", m_pSampler); }
 
 int CComSamp::SetInitialCons(double dVial, double dVolume, double dValue, double dTime, double dCount) {
   CCommon& common = CCommon::GetInstance();
@@ -86,12 +81,7 @@ CComUV::CComUV() : CComSetup(4, 1) {}
 
 CComUV::~CComUV() { ReleaseAndClear(m_pDetector); }
 
-int CComUV::InitialiseComms() {
-  if (!CComSetup::InitialiseComms()) return 0;
-  if (m_pDetector || GetUnitInterface()) return 1;
-  CString strName("UV");
-  return GetNewUnitPointers(IID_ITavix_DET_UV2, strName, reinterpret_cast<void**>(&m_pDetector));
-}
+int CComUV::InitialiseComms() { return ConnectUnit(IID_ITavix_DET_UV2, "UV", m_pDetector); }
 
 int CComUV::SetInitialCons(float fWavelength, Response eResponse, int nZeroSetting) {
   CCommon& common = CCommon::GetInstance();
@@ -151,12 +141,7 @@ CComOven::CComOven() : CComSetup(6, 1) {}
 
 CComOven::~CComOven() { ReleaseAndClear(m_pOven); }
 
-int CComOven::InitialiseComms() {
-  if (!CComSetup::InitialiseComms()) return 0;
-  if (m_pOven || GetUnitInterface()) return 1;
-  CString strName("Oven");
-  return GetNewUnitPointers(IID_ITavixOven, strName, reinterpret_cast<void**>(&m_pOven));
-}
+int CComOven::InitialiseComms() { return ConnectUnit(IID_ITavixOven, "Oven", m_pOven); }
 
 int CComOven::SetMethodLine(double dTime, double dTemperature) {
   HRESULT hr = E_POINTER;
