@@ -16,18 +16,14 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
-#include "front/shared_routines.h"
 #include "platform/clock/clock.h"
-#include "server/com_setup.h"
-#include "sim/simulated_server.h"
-#include "tests/network/network_world.h"
-#include "tests/support/method_files.h"
+#include "tests/transport/transport_world.h"
 
 namespace {
 
 using testing_support::LeU16;
-
-enum class Transport { kDirect, kServer };
+using testing_support::Transport;
+using testing_support::TransportName;
 
 // A binary gradient with the oven at 40 C, 30 minutes.
 constexpr const char* kMethod = R"(
@@ -71,29 +67,13 @@ struct Reading {
   int injecting;
 };
 
-// A world with both simulators fresh; the transport flag chooses the path.
-class EndToEndTest : public testing_support::NetworkWorld, public testing::WithParamInterface<Transport> {
+class EndToEndTest : public testing_support::TransportWorld, public testing::WithParamInterface<Transport> {
  protected:
   void SetUp() override {
-    NetworkWorld::SetUp();
-    CCommon::ResetForTesting();
-    CComSetup::ResetForTesting();
-    server.ResetForTesting();
-    const auto methods = TempDir() / "methods";
-    testing_support::WriteTextFile(methods / "EndToEnd.quarn900.toml", kMethod);
-    setenv("QUARN_METHODS_DIR", methods.string().c_str(), 1);
-    WriteNetBoxCommsFlag(ViaServer() ? 1 : 0);
-    // The instrument server counts as registered: no registration runs.
-    WriteRegistryFullPath("SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", "{00000000-0000-0000-0000-000000000000}",
-                          HKEY_LOCAL_MACHINE);
+    TransportWorld::SetUp();
+    UseTransport(GetParam());
+    WriteMethod("EndToEnd", kMethod);
   }
-  void TearDown() override {
-    unsetenv("QUARN_METHODS_DIR");
-    CCommon::ResetForTesting();
-    EXPECT_EQ(server.LiveObjects(), 0) << "server objects still held";
-    NetworkWorld::TearDown();
-  }
-  bool ViaServer() const { return GetParam() == Transport::kServer; }
 
   // The sample run went out with its vial; the stop ended the run and the
   // method, and the last unit's going ends them again before it closes the
@@ -107,7 +87,6 @@ class EndToEndTest : public testing_support::NetworkWorld, public testing::WithP
                                                    "Session.EndMethod()", "Session.Unadvise(1)", "Session.Close()"}));
   }
 
-  sim::SimulatedServer& server = sim::SimulatedServer::Get();
 };
 
 TEST_P(EndToEndTest, ASampleRunFromOpenToClose) {
@@ -261,7 +240,7 @@ analysis_time = 30
 using ServerEndToEndTest = EndToEndTest;
 
 TEST_P(ServerEndToEndTest, PumpOverPressureMidRunReachesTheHost) {
-  testing_support::WriteTextFile(TempDir() / "methods" / "Trip.quarn900.toml", kOverPressureMethod);
+  WriteMethod("Trip", kOverPressureMethod);
   CQuarnControlAutoSampler sampler;
   CQuarnControlPump pump;
   ASSERT_EQ(pump.InitialiseComms(), 1);
@@ -297,10 +276,6 @@ TEST_P(ServerEndToEndTest, PumpOverPressureMidRunReachesTheHost) {
   EXPECT_EQ(pump.InitialiseComms(), 0);
   EXPECT_NO_THROW(pump.ReadStatus(status));
   EXPECT_EQ(status.GetError(), 0);
-}
-
-std::string TransportName(const testing::TestParamInfo<Transport>& param) {
-  return param.param == Transport::kDirect ? "Direct" : "Server";
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, EndToEndTest, testing::Values(Transport::kDirect, Transport::kServer), TransportName);
