@@ -35,41 +35,43 @@ constexpr LONG kSamplerLocked = 8;
 
 constexpr FaultKind kCatalogue[] = {
     {"driver-missing", FaultParameter::kNone, false, false,
-     "the instrument network's driver is not installed: opening the network fails",
+     "the instrument network's driver is not installed: opening the network fails", "driver-missing",
      [](const Fault&) { Network().SetDriverMissingForTesting(true); }, nullptr},
     {"unit-absent", FaultParameter::kUnit, false, false,
-     "the unit is not there: it does not answer on the network, the server does not find it",
+     "the unit is not there: it does not answer on the network, the server does not find it", "unit-absent:uv",
      [](const Fault& f) { Network().SetUnitAbsentForTesting(f.unitAddress); },
      [](const Fault& f) { Server().SetUnitAbsentForTesting(f.serverUnitType, Short(f.serverUnitNumber)); }},
     {"unit-never-connects", FaultParameter::kUnit, false, false,
-     "the server finds the unit, which reports itself present but never connected", nullptr,
+     "the server finds the unit, which reports itself present but never connected", "unit-never-connects:pump",
+     nullptr,
      [](const Fault& f) { Server().SetUnitTimingForTesting(f.serverUnitType, Short(f.serverUnitNumber), 0, -1); }},
     {"server-call", FaultParameter::kServerCall, true, false,
      "every call of the operation from then on returns RESULT (a failure code instead of acting, a success "
      "code after it)",
-     nullptr,
+     "server-call:Session.StartRun=0x80004005", nullptr,
      [](const Fault& f) { Server().FailForTesting(f.operation, static_cast<HRESULT>(f.result), -1); }},
     {"error-event", FaultParameter::kNone, true, true,
-     "the server sends an error event: network box, \"External Input #1 error\"", nullptr,
+     "the server sends an error event: network box, \"External Input #1 error\"", "error-event", nullptr,
      [](const Fault&) { Server().SendErrorEventForTesting(0, 0, 1, "External Input #1 error"); }},
     {"trouble-event", FaultParameter::kNone, true, true,
-     "pump 1 sends a pressure trouble event while it goes on delivering",
+     "pump 1 sends a pressure trouble event while it goes on delivering", "trouble-event",
      [](const Fault&) { Network().SendTroubleForTesting(sim::kPump1, kTroubleCode); }, nullptr},
     {"node-state", FaultParameter::kNodeState, true, false,
      "the node (network box) reports STATE, a state that needs a reset: on the network until it is reset, "
      "on the server for good",
-     [](const Fault& f) { Network().SetNodeStateForTesting(static_cast<std::uint32_t>(f.nodeState)); },
+     "node-state:8", [](const Fault& f) { Network().SetNodeStateForTesting(static_cast<std::uint32_t>(f.nodeState)); },
      [](const Fault& f) { Server().SetNetBoxStateForTesting(f.nodeState); }},
     {"autosampler-never-ready", FaultParameter::kNone, true, false,
-     "the autosampler never reports ready: silent on the network, locked on the server",
+     "the autosampler never reports ready: silent on the network, locked on the server", "autosampler-never-ready",
      [](const Fault&) { Network().SetAutosamplerSilentForTesting(true); },
      [](const Fault&) { Server().SetSamplerStateForTesting(kSamplerLocked); }},
     {"netbox-silent", FaultParameter::kNone, true, false,
-     "the network box gives an empty identification: it does not answer", nullptr,
+     "the network box gives an empty identification: it does not answer", "netbox-silent", nullptr,
      [](const Fault&) { Server().SetNetBoxSilentForTesting(true); }},
     {"pump-overpressure", FaultParameter::kNone, true, false,
      "pump 1 goes over its upper pressure limit and trips at once, or as soon as the pumps deliver",
-     [](const Fault&) { Network().BlockLineForTesting(); }, [](const Fault&) { Server().BlockLineForTesting(); }},
+     "pump-overpressure", [](const Fault&) { Network().BlockLineForTesting(); },
+     [](const Fault&) { Server().BlockLineForTesting(); }},
 };
 
 bool IsName(const std::string& text) {
@@ -163,7 +165,9 @@ FaultRead ReadFault(const std::string& text) {
   }
   if (!fault.kind) return fail("unknown fault '" + name + "'; 'quarn-host run --fault list' shows the faults");
   const bool wants = fault.kind->parameter != FaultParameter::kNone;
-  if (wants && colon == std::string::npos) return fail("missing parameter; expected " + FaultSyntax(*fault.kind));
+  if (wants && colon == std::string::npos) {
+    return fail("missing parameter; expected " + FaultSyntax(*fault.kind) + ", for instance " + fault.kind->example);
+  }
   if (!wants && colon != std::string::npos) return fail(name + " takes no parameter");
   if (fault.minutes && !fault.kind->timed) {
     return fail(name + " acts when the instruments are opened; give it without @MINUTES");

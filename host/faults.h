@@ -37,6 +37,7 @@ struct FaultKind {
   bool timed;          // takes @MINUTES; else it acts only when the instruments are opened
   bool atSampleStart;  // without @MINUTES: injected at the sample start, not before opening
   const char* what;    // one line for the list
+  const char* example; // a complete fault of this kind as typed, without @MINUTES
   // Injects the fault on that transport now; null: the transport has no such fault.
   void (*direct)(const Fault&);
   void (*server)(const Fault&);

@@ -22,6 +22,8 @@ TEST_F(HostFaultTest, ListNamesEveryFaultAndIsTheListOfTheDocs) {
     const std::size_t at = r.out.find(start);
     ASSERT_NE(at, std::string::npos) << kind.name;
     EXPECT_EQ(r.out.substr(at + 44, host::FaultTransports(kind).size()), host::FaultTransports(kind)) << kind.name;
+    const host::FaultRead example = host::ReadFault(kind.example);
+    EXPECT_TRUE(example.fault && example.fault->kind == &kind) << kind.example << ": " << example.error;
   }
   EXPECT_NE(Read(std::string(QUARN_SOURCE_DIR) + "/docs/faults.md").find(r.out), std::string::npos)
       << "docs/faults.md holds the list as the program prints it";
