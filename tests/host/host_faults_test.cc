@@ -25,6 +25,11 @@ TEST_F(HostFaultTest, ListNamesEveryFaultAndIsTheListOfTheDocs) {
     const host::FaultRead example = host::ReadFault(kind.example);
     EXPECT_TRUE(example.fault && example.fault->kind == &kind) << kind.example << ": " << example.error;
   }
+  const host::FaultRead call = host::ReadFault("server-call:Session.Open=0x8000fFfF@1.5");
+  ASSERT_TRUE(call.fault) << call.error;
+  EXPECT_EQ(call.fault->operation, "Session.Open");
+  EXPECT_EQ(call.fault->result, 0x8000FFFFu);
+  EXPECT_EQ(call.fault->minutes, 1.5);
   EXPECT_NE(Read(std::string(QUARN_SOURCE_DIR) + "/docs/faults.md").find(r.out), std::string::npos)
       << "docs/faults.md holds the list as the program prints it";
 }
@@ -40,6 +45,7 @@ TEST_F(HostFaultTest, BadFaultsExitTwoNamingWhatIsWrong) {
            {"--fault pump-overpressure@-1", "MINUTES: "},
            {"--fault node-state:3", "'3' is not a node state that needs a reset; expected 7, 8 or 9"},
            {"--fault server-call:StartRun", "'StartRun' is not OPERATION=RESULT"},
+           {"--fault server-call:9Session.Open=0x1", "'9Session.Open=0x1' is not OPERATION=RESULT"},
            {"--fault server-call:Session.StartRun=80004005", "'80004005' is not a result code"},
            {"--transport server --fault driver-missing",
             "the fault driver-missing exists on the direct transport only, and this run uses the server transport"},
