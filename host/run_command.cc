@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -279,6 +280,9 @@ class RunSession {
   // Per fault of the options: the schedule's number of a fault injected
   // at a clock time; 0 for one injected before opening; -1 not yet.
   std::vector<int> m_faultIds;
+  // When the run was over and the instruments began to close: a fault due
+  // after it did not hit the run.
+  std::int64_t m_runOverMs = INT64_MAX;
 };
 
 // Before opening (`atSampleStart` false): the faults there from the start.
@@ -306,10 +310,11 @@ void RunSession::JudgeFaults(int& result, std::string& outcome) {
   std::string hit;
   for (std::size_t i = 0; i < m_o.faults.size(); ++i) {
     const int id = m_faultIds[i];
-    if (id == 0 || (id > 0 && sim::FaultSchedule::Get().RanAt(id))) {
+    const std::optional<std::int64_t> ranAt = id > 0 ? sim::FaultSchedule::Get().RanAt(id) : std::nullopt;
+    if (id == 0 || (ranAt && *ranAt <= m_runOverMs)) {
       hit += (hit.empty() ? "" : ", ") + m_o.faults[i].text;
     } else {
-      m_ui.Note("The fault " + m_o.faults[i].text + " was not injected: the run ended before it was due.");
+      m_ui.Note("The fault " + m_o.faults[i].text + " did not hit the run: the run was over before it was due.");
     }
   }
   if (hit.empty()) return;
@@ -528,6 +533,7 @@ int RunSession::PollUntilTheEnd() {
 void RunSession::StopAndClose() {
   if (m_closed || !m_devices) return;
   m_closed = true;
+  m_runOverMs = platform::Clock::Get().NowMs();
   Devices& d = *m_devices;
   d.pump.StopMethod();
   d.sampler.StopMethod();
