@@ -14,6 +14,11 @@
 // sample that was never injected, a signal that stops the run and a file
 // that could not be written each change the exit code and are written in
 // the record, the last row of status.csv and the chart.
+//
+// Faults given with --fault (host/faults.h) are injected into the
+// simulators before opening or at their time after the sample start; a
+// run one of them hit is never reported as a success, and its result
+// names them.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
