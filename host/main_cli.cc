@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/commands.h"
+#include "host/faults.h"
 #include "host/number_text.h"
 #include "host/terminal_ui.h"
 
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
   std::string outDir;
   std::string transport;
   auto* runCmd = app.add_subcommand("run", "Run a method end to end: load, inject, poll until the run ends");
-  runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)")->required();
+  // Required unless --fault list asks only for the list of faults.
+  runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)");
   runCmd->add_option("--transport", transport, "direct or server (writes the transport setting first)")
       ->check(CLI::IsMember({"direct", "server"}));
   // Numbers are taken as text and read here: decimal always, no nan or inf.
@@ -83,6 +85,12 @@ int main(int argc, char** argv) {
                    "Run in virtual time: as fast as the computer allows (for tests and scripts)");
   runCmd->add_flag("--quiet", quiet, "Show only messages and errors");
   runCmd->add_flag("--json", json, "Write one JSON object per poll to standard output");
+  std::vector<std::string> faultTexts;
+  runCmd
+      ->add_option("--fault", faultTexts,
+                   "Inject a fault into the simulated instruments: NAME[:PARAMETER][@MINUTES], repeatable; "
+                   "'--fault list' lists them")
+      ->allow_extra_args(false);
 
   // method check / show
   auto* methodCmd = app.add_subcommand("method", "Check or show method files");
@@ -141,6 +149,27 @@ int main(int argc, char** argv) {
     return app.exit(e);
   }
 
+  if (runCmd->parsed()) {
+    for (const std::string& text : faultTexts) {
+      if (text != "list") continue;
+      std::fputs(host::FaultListText().c_str(), stdout);
+      return 0;
+    }
+    if (run.method.empty()) {
+      std::fprintf(stderr, "quarn-host: error: METHOD is required\n");
+      std::fprintf(stderr, "Run 'quarn-host run --help' for usage.\n");
+      return 2;
+    }
+    for (const std::string& text : faultTexts) {
+      host::FaultRead read = host::ReadFault(text);
+      if (!read.fault) {
+        std::fprintf(stderr, "quarn-host: error: %s\n", read.error.c_str());
+        std::fprintf(stderr, "Run 'quarn-host run --fault list' for the faults.\n");
+        return 2;
+      }
+      run.faults.push_back(*read.fault);
+    }
+  }
   if (quiet && json) {
     std::fprintf(stderr, "quarn-host: error: --quiet and --json cannot be used together\n");
     return 2;

@@ -14,6 +14,11 @@
 // sample that was never injected, a signal that stops the run and a file
 // that could not be written each change the exit code and are written in
 // the record, the last row of status.csv and the chart.
+//
+// Faults given with --fault (host/faults.h) are injected into the
+// simulators before opening or at their time after the sample start; a
+// run one of them hit is never reported as a success, and its result
+// names them.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -24,6 +29,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -44,6 +50,7 @@
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
+#include "sim/fault_schedule.h"
 #include "sim/simulated_network.h"
 #include "sim/simulated_server.h"
 
@@ -245,6 +252,8 @@ class RunSession {
   void WriteFile(const char* name, const std::string& text);
   void FinishFiles(const std::string& outcome);
   bool StartTrace(bool viaServer, const std::filesystem::path& path);
+  void InjectFaults(bool atSampleStart);
+  void JudgeFaults(int& result, std::string& outcome);
   bool StopTrace(bool viaServer);
 
   const RunOptions& m_o;
@@ -272,7 +281,56 @@ class RunSession {
   bool m_writeFailed = false;
   bool m_closed = false;
   std::shared_ptr<std::ofstream> m_serverTrace;  // the server path's trace while it is written
+  Transport m_transport = Transport::kDirect;
+  // Per fault of the options: the schedule's number of a fault injected
+  // at a clock time; 0 for one injected before opening; -1 not yet.
+  std::vector<int> m_faultIds;
+  // When the run was over and the instruments began to close: a fault due
+  // after it did not hit the run.
+  std::int64_t m_runOverMs = INT64_MAX;
 };
+
+// Before opening (`atSampleStart` false): the faults there from the start.
+// At the sample start: the events without a time, and every fault with
+// one, at its clock time.
+void RunSession::InjectFaults(bool atSampleStart) {
+  const std::int64_t nowMs = platform::Clock::Get().NowMs();
+  for (std::size_t i = 0; i < m_o.faults.size(); ++i) {
+    const Fault& fault = m_o.faults[i];
+    const bool later = fault.minutes || fault.kind->atSampleStart;
+    if (later != atSampleStart) continue;
+    if (!later) {
+      InjectFault(fault, m_transport);
+      m_faultIds[i] = 0;
+      continue;
+    }
+    const auto atMs = nowMs + static_cast<std::int64_t>(std::llround(fault.minutes.value_or(0.0) * 60000.0));
+    m_faultIds[i] = sim::FaultSchedule::Get().At(atMs, [fault, t = m_transport] { InjectFault(fault, t); });
+  }
+}
+
+// A run that an injected fault hit is never a success; every result names
+// the faults that hit it.
+void RunSession::JudgeFaults(int& result, std::string& outcome) {
+  std::string hit;
+  for (std::size_t i = 0; i < m_o.faults.size(); ++i) {
+    const int id = m_faultIds[i];
+    const std::optional<std::int64_t> ranAt = id > 0 ? sim::FaultSchedule::Get().RanAt(id) : std::nullopt;
+    if (id == 0 || (ranAt && *ranAt <= m_runOverMs)) {
+      hit += (hit.empty() ? "" : ", ") + m_o.faults[i].text;
+    } else {
+      m_ui.Note("The fault " + m_o.faults[i].text + " did not hit the run: the run was over before it was due.");
+    }
+  }
+  if (hit.empty()) return;
+  if (outcome.empty()) {
+    outcome = "completed, " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) +
+              " min, but hit by the injected fault " + hit + ": not a valid run";
+    result = Fail("the run " + outcome);
+    return;
+  }
+  outcome += "; injected fault: " + hit;
+}
 
 bool RunSession::OpenAll() {
   Devices& d = *m_devices;
@@ -480,6 +538,7 @@ int RunSession::PollUntilTheEnd() {
 void RunSession::StopAndClose() {
   if (m_closed || !m_devices) return;
   m_closed = true;
+  m_runOverMs = platform::Clock::Get().NowMs();
   Devices& d = *m_devices;
   d.pump.StopMethod();
   d.sampler.StopMethod();
@@ -575,6 +634,18 @@ void RunSession::FinishFiles(const std::string& outcome) {
 }
 
 int RunSession::Run() {
+  // A fault the transport does not have: refused before anything is read
+  // or changed.
+  const bool serverMeant = m_o.transport ? *m_o.transport == "server" : ReadNetBoxCommsFlag() != 0;
+  for (const Fault& fault : m_o.faults) {
+    const Transport meant = serverMeant ? Transport::kServer : Transport::kDirect;
+    if (HasTransport(*fault.kind, meant)) continue;
+    m_ui.Failure("--fault " + fault.text + ": the fault " + fault.kind->name + " exists on the " +
+                 FaultTransports(*fault.kind) + " transport only, and this run uses the " + TransportName(meant) +
+                 " transport (--transport or the transport setting)");
+    return 2;
+  }
+  m_faultIds.assign(m_o.faults.size(), -1);
   // The method: checked here first, so that a broken file is one clear
   // error before any instrument is touched.
   std::string note;
@@ -602,6 +673,7 @@ int RunSession::Run() {
 
   if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
   const bool viaServer = ReadNetBoxCommsFlag() != 0;
+  m_transport = viaServer ? Transport::kServer : Transport::kDirect;
   // What the transport will round, ignore or refuse, before anything runs.
   PrintMethodWarnings(path, m_method, lines, viaServer ? Transport::kServer : Transport::kDirect, stderr);
 
@@ -645,6 +717,7 @@ int RunSession::Run() {
   try {
     m_devices = std::make_unique<Devices>();
     StartRecord();
+    InjectFaults(false);
     if (!OpenAll() || !LoadAll()) {
       result = 1;
     } else {
@@ -652,6 +725,7 @@ int RunSession::Run() {
       if (WaitUntilReady()) {
         m_ui.Note("Injecting " + Fixed(m_volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_vial) +
                   "; the method runs " + Fixed(m_runLength, 1) + " min.");
+        InjectFaults(true);
         CAutoSampler::StartMethodParams params{std::to_string(m_vial).c_str(), static_cast<float>(m_volumeUl)};
         if (!m_devices->sampler.StartMethod(CString(m_methodName.c_str()), params)) {
           result = Fail("the autosampler did not start the sample");
@@ -690,6 +764,7 @@ int RunSession::Run() {
   } else {
     m_ui.Note("The run has ended: " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min.");
   }
+  JudgeFaults(result, outcome);
   FinishFiles(outcome);
   m_devices.reset();
   if (m_o.trace && StopTrace(viaServer)) m_written.push_back(traceName);

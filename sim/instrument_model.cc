@@ -361,6 +361,11 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
     if (Delivering() && (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs <= m_nowMs) {
       m_lastCheckMs = m_nowMs;
       const double pressure = PressureBar(FlowUlMin(), CurrentComposition(), OvenTemperature(), m_bottles);
+      if (m_bLineBlocked) {
+        m_bLineBlocked = false;
+        Trip(Notice::Kind::kUpperPressure, 0, notices);
+        continue;
+      }
       for (int i = 0; i < kPumpCount; ++i) {
         if (!PumpInSystem(i)) continue;
         const int upper = UpperLimit(i);

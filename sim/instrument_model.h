@@ -201,6 +201,10 @@ class InstrumentModel {
   void StartRun();
   void ClearTrouble();
   void ForceNodeState(std::uint32_t state) { m_dwFaultState = state; }
+  // A blocked line: the next limit check while the pumps deliver finds
+  // pump 1 above its upper limit and trips it, once. Kept across power-up
+  // until it has tripped.
+  void BlockLine() { m_bLineBlocked = true; }
 
   // Direct settings; nullopt leaves a value as it is. Flow and
   // composition are the delivery system's; the limits are pump `pump`'s.
@@ -285,6 +289,7 @@ class InstrumentModel {
   std::array<int, kPumpCount> m_lowerLimit{};
   std::array<bool, kPumpCount> m_bPumpTrouble{};
   std::array<bool, kPumpCount> m_bPumpPresent{};
+  bool m_bLineBlocked = false;
 
   // Autosampler.
   bool m_bSamplerPresent = false;

@@ -540,7 +540,8 @@ int SimulatedNetwork::UnitConfig(int node, WORD unit, int present) {
   CatchUpLocked(lock);
   LogLocked("LC_UnitConfig", node, Hex4(unit) + ", " + std::to_string(present));
   if (!IsOpenLocked(node)) return -1;
-  m_model.SetUnitPresent(unit, present != 0);
+  const bool absent = std::find(m_absentUnits.begin(), m_absentUnits.end(), unit) != m_absentUnits.end();
+  m_model.SetUnitPresent(unit, present != 0 && !absent);
   return 0;
 }
 
@@ -749,6 +750,7 @@ void SimulatedNetwork::ResetForTesting() {
     ++m_nGeneration;
     m_bInAdvance = false;
     m_bDriverMissing = false;
+    m_absentUnits.clear();
     m_bLogOnly = false;
     m_bReleaseReceivers = false;
     m_bKeepLogs = true;
@@ -792,6 +794,18 @@ int SimulatedNetwork::OpenNode() const {
 void SimulatedNetwork::SetDriverMissingForTesting(bool missing) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_bDriverMissing = missing;
+}
+
+void SimulatedNetwork::SetUnitAbsentForTesting(std::uint16_t unit, bool absent) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::erase(m_absentUnits, unit);
+  if (absent) m_absentUnits.push_back(unit);
+}
+
+void SimulatedNetwork::BlockLineForTesting() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  CatchUpLocked(lock);
+  m_model.BlockLine();
 }
 
 void SimulatedNetwork::SetAutosamplerSilentForTesting(bool silent) {

@@ -121,6 +121,12 @@ class SimulatedNetwork final : public platform::Clock::Driver {
 
   // LC_NodeOpen fails (-1), as when the driver is missing.
   void SetDriverMissingForTesting(bool missing);
+  // `unit` stays absent when LC_UnitConfig declares it present: it does
+  // not answer and is not in the node's unit list.
+  void SetUnitAbsentForTesting(std::uint16_t unit, bool absent = true);
+  // The pumps' next limit check while they deliver trips pump 1 above its
+  // upper limit (InstrumentModel::BlockLine).
+  void BlockLineForTesting();
   // The autosampler never reports ready and never answers.
   void SetAutosamplerSilentForTesting(bool silent);
   // The node reports `state` (7, 8 or 9: needs a reset) until LC_Reset.
@@ -218,6 +224,7 @@ class SimulatedNetwork final : public platform::Clock::Driver {
   bool m_bInAdvance = false;
 
   bool m_bDriverMissing = false;
+  std::vector<std::uint16_t> m_absentUnits;
   bool m_bLogOnly = false;
   bool m_bReleaseReceivers = false;
 

@@ -1029,6 +1029,12 @@ void SimulatedServer::SetPumpReadingForTesting(SHORT number, const ServerPumpRea
   m_pIn->pumpReadings[number] = reading;
 }
 
+void SimulatedServer::BlockLineForTesting() {
+  std::unique_lock<std::mutex> lock(m_pIn->mutex);
+  m_pIn->CatchUp(lock);
+  m_pIn->model.BlockLine();
+}
+
 void SimulatedServer::SetLampStateForTesting(std::optional<LONG> state) {
   std::lock_guard<std::mutex> lock(m_pIn->mutex);
   m_pIn->lampState = state;

@@ -145,6 +145,9 @@ class SimulatedServer final : public platform::Clock::Driver {
   // Pump `number` (1 to 3) reports `reading` (flow, pressure, solvent
   // channels) until ResetForTesting.
   void SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading);
+  // The pumps' next limit check while they deliver trips pump 1 above its
+  // upper limit (InstrumentModel::BlockLine).
+  void BlockLineForTesting();
   // The UV detector reports `state` (GetLampState) until nullopt is set.
   void SetLampStateForTesting(std::optional<LONG> state);
   // An event now, delivered from the server thread before the call

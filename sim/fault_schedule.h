@@ -1,0 +1,53 @@
+// Faults at a clock time: actions the simulated world takes when the clock
+// reaches their time, so that a fault "5 minutes into the run" happens at
+// exactly that instrument time however fast the clock runs.
+//
+// The schedule is a clock driver (platform/clock). In virtual time a sleep
+// stops at each action's time and runs the action on the sleeping thread,
+// without the schedule's lock held, so the action may call the simulators
+// (a simulated event is delivered and handled before the sleep goes on).
+// A time already passed runs at the next sleep. In real or scaled time
+// nothing drives the schedule: its actions wait for a virtual sleep.
+//
+// The schedule is one process-wide object that lives until the process
+// ends. Thread safety: every member may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "platform/clock/clock.h"
+
+namespace sim {
+
+class FaultSchedule final : public platform::Clock::Driver {
+ public:
+  static FaultSchedule& Get();
+
+  // Runs `action` once when the clock reaches `atMs`. Returns the
+  // action's number for RanAt.
+  int At(std::int64_t atMs, std::function<void()> action);
+  // The clock time at which action `id` ran; nullopt while it has not.
+  std::optional<std::int64_t> RanAt(int id) const;
+  // No actions, none run; registered with the clock again.
+  void ResetForTesting();
+
+  // ---- platform::Clock::Driver ----
+  void AdvanceTo(std::int64_t nowMs) override;
+  std::int64_t NextDueMs() override;
+
+ private:
+  FaultSchedule();
+
+  mutable std::mutex m_mutex;
+  int m_nNextId = 1;
+  // Waiting actions by (time, number): equal times run in the order given.
+  std::map<std::pair<std::int64_t, int>, std::function<void()>> m_waiting;
+  std::map<int, std::int64_t> m_ranAt;
+};
+
+}  // namespace sim
