@@ -105,18 +105,6 @@ TEST_F(HostCliTest, EveryExampleRunsThroughTheServer) {
   }
 }
 
-// A server error mid-run ends the run as failed, naming the error.
-TEST_F(HostCliTest, AServerErrorMidRunIsTheRunsResult) {
-  std::ofstream(m_dir / "trip.toml") << "[pump]\nflow = 1.0\nmax_pressure = 200\nstop_time = 30\ntimetable = [\n"
-                                        "{ time = 10.0, flow = 1.0 }, { time = 12.0, flow = 4.0 } ]\n";
-  const Result r = Run("run trip.toml --transport server --virtual-time --quiet --out trip");
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.out.find("quarn-host: error: communications failed: Pump over pressure!\n"), std::string::npos) << r.out;
-  EXPECT_TRUE(std::regex_search(Read(m_dir / "trip" / "experiment-record.txt"),
-                                std::regex("Run result: failed at 10\\.[0-9] of 30\\.0 min: communications failed: "
-                                           "Pump over pressure!\n$")));
-}
-
 // Fifty samples in a row on one set of open devices, on each transport;
 // a sample that ends short of its length stops the soak and says so.
 TEST_F(HostCliTest, SoakRunsFiftySamplesRightOnBothTransports) {
