@@ -184,18 +184,6 @@ TEST_F(RunControlTest, ServerErrorThrowsItsTranslationUntilTheNextSession) {
   EXPECT_NE(unit->GetUnitInterface(), nullptr);
 }
 
-TEST_F(RunControlTest, OverPressureOnTheInstrumentsReachesTheHost) {
-  EXPECT_EQ(unit->WriteNewMethodItem(-1, HplcFuncFlow, 20.0, 0, 0, 0, 0, 0), 1);
-  EXPECT_EQ(unit->WriteNewMethodItem(-1, HplcFuncMaxPressure, 10.0, 0, 0, 0, 0, 0), 1);  // 100 bar
-  ASSERT_EQ(unit->Run(), 1);
-  Sleep(1000);
-  EXPECT_THROW(unit->CheckForEventError(), CCommunicationsException);
-  const auto events = server.Events();
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.back().dispid, DISPID_ErrorEvent);
-  EXPECT_EQ(events.back().code, 2);
-}
-
 // The server thread fires while the host thread queries: the sink's record
 // is the only shared state (run under ThreadSanitizer).
 TEST_F(RunControlTest, EventsFromTheServerThreadWhileTheHostPolls) {
