@@ -195,8 +195,8 @@ RegistryContents Registry::Parse(std::string_view bytes, const std::string& file
     std::string joined;
     const bool valueLine = line.front() == '"' || line.front() == '@';
     while (valueLine && !line.empty() && line.back() == '\\') {
-      while (!line.empty() && line.back() == '\\') line.remove_suffix(1);
-      joined += TrimLine(line);
+      while (!line.empty() && line.back() == '\\') line = TrimLine(line.substr(0, line.size() - 1));
+      joined += line;
       line = {};
       if (end >= text.size()) break;
       const size_t nextEnd = std::min(text.find('\n', start), text.size());

@@ -131,7 +131,7 @@ TEST(RegistryFormatTest, ContinuedValuesLoseEveryBackslashAndRoundTrip) {
   const std::string key = "[HKEY_LOCAL_MACHINE\\A]\r\n";
   for (const std::string& file : {key + "\"Bin\"=hex:01,\\\r\n  02,\\\r\n  03\r\n\"N\"=dword:00000002\r\n",
                                    key + "\"Bin\"=hex:01,02,03\\\\\n\n\"N\"=dword:00000002",
-                                   key + "\"N\"=dword:00000002\n\"Bin\"=hex:01,02,03\\"}) {
+                                   key + "\"N\"=dword:00000002\n\"Bin\"=hex:01,02,03 \\ \\"}) {
     const platform::RegistryContents contents = Registry::Parse(file, "f");
     const auto& values = contents.at("HKEY_LOCAL_MACHINE\\A");
     EXPECT_EQ(values.at("Bin"), platform::RegistryValue(platform::RegistryOtherValue{"hex:01,02,03"})) << file;
