@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs the whole test suite in the
 # debug, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
-# (ThreadSanitizer) presets. Exits non-zero if anything fails.
-#   scripts/test.sh               all three presets
-#   scripts/test.sh debug         just the named presets
+# (ThreadSanitizer) presets, and runs every fuzz target for 20 seconds
+# (scripts/fuzz.sh; FUZZ_SECONDS changes it). Exits non-zero if anything
+# fails.
+#   scripts/test.sh               all three presets and the fuzz targets
+#   scripts/test.sh debug fuzz    just the named presets (fuzz: the targets)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(debug asan tsan)
+[ ${#presets[@]} -gt 0 ] || presets=(debug asan tsan fuzz)
 
 # ccache keeps its cache in its usual per-user folder, so a fresh clone
 # builds quickly on a machine that has built the project before (paths
@@ -20,6 +22,10 @@ export CCACHE_NOHASHDIR=1
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-2G}"
 
 for preset in "${presets[@]}"; do
+  if [ "$preset" = fuzz ]; then
+    bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+    continue
+  fi
   echo "=== ${preset}: configure and build ==="
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

@@ -197,6 +197,33 @@ std::optional<double> ParseNumber(const std::u16string& text) {
   return value;
 }
 
+// A text holding a whole number (optional blanks and sign, decimal
+// digits, optional blanks), read exactly: a double keeps only 53 bits, so
+// a 64-bit number written as text would not read back as itself.
+enum class WholeText { kNotWhole, kWhole, kTooLarge };
+WholeText ParseWhole(const std::u16string& text, std::int64_t& out) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && (text[i] == u' ' || text[i] == u'\t')) ++i;
+  const bool negative = i < n && text[i] == u'-';
+  if (i < n && (text[i] == u'-' || text[i] == u'+')) ++i;
+  const std::size_t digits = i;
+  std::uint64_t magnitude = 0;
+  bool tooLarge = false;
+  for (; i < n && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    const auto digit = static_cast<std::uint64_t>(text[i] - u'0');
+    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) tooLarge = true;
+    magnitude = tooLarge ? magnitude : magnitude * 10 + digit;
+  }
+  if (i == digits) return WholeText::kNotWhole;
+  while (i < n && (text[i] == u' ' || text[i] == u'\t')) ++i;
+  if (i != n) return WholeText::kNotWhole;
+  const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
+  if (tooLarge || magnitude > limit) return WholeText::kTooLarge;
+  out = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+  return WholeText::kWhole;
+}
+
 std::u16string TextOf(const Value& value, VARTYPE sourceType) {
   char buffer[64] = {};
   if (const auto* n = std::get_if<std::int64_t>(&value)) {
@@ -221,13 +248,24 @@ HRESULT WholeOf(const Value& value, std::int64_t lo, std::int64_t hi, std::int64
   if (const auto* f = std::get_if<double>(&value)) {
     d = *f;
   } else if (const auto* t = std::get_if<std::u16string>(&value)) {
+    std::int64_t whole = 0;
+    switch (ParseWhole(*t, whole)) {
+      case WholeText::kWhole:
+        if (whole < lo || whole > hi) return DISP_E_OVERFLOW;
+        out = whole;
+        return S_OK;
+      case WholeText::kTooLarge: return DISP_E_OVERFLOW;
+      case WholeText::kNotWhole: break;
+    }
     const auto parsed = ParseNumber(*t);
     if (!parsed) return DISP_E_TYPEMISMATCH;
     d = *parsed;
   }
   if (!std::isfinite(d)) return DISP_E_OVERFLOW;
   const double rounded = std::nearbyint(d);
-  if (rounded < static_cast<double>(lo) || rounded > static_cast<double>(hi)) return DISP_E_OVERFLOW;
+  // hi + 1 (a power of two, exact as a double): INT64_MAX itself is not.
+  const double above = 2.0 * static_cast<double>(hi / 2 + 1);
+  if (rounded < static_cast<double>(lo) || rounded >= above) return DISP_E_OVERFLOW;
   out = static_cast<std::int64_t>(rounded);
   return S_OK;
 }

@@ -123,6 +123,14 @@ std::string DecodeFileText(std::string_view bytes) {
   return std::string(bytes);
 }
 
+// A line without the blanks and carriage returns around it.
+std::string_view TrimLine(std::string_view line) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  return line;
+}
+
 bool HasControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -172,30 +180,30 @@ RegistryContents Registry::Parse(std::string_view bytes, const std::string& file
   while (start <= text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
+    std::string_view line = TrimLine(text.substr(start, end - start));
     start = end + 1;
     ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
     if (line.empty() || line.front() == ';' || line.front() == '#' ||
         line == "Windows Registry Editor Version 5.00" || line == "REGEDIT4") {
       if (end == text.size()) break;
       continue;
     }
     // A value continued on the next lines (long hex values end each line
-    // with a backslash).
+    // with a backslash). The backslashes are never part of the value, also
+    // where no line follows: a value kept with one would be written back
+    // as a continued line and swallow the line after it.
     std::string joined;
-    while ((line.front() == '"' || line.front() == '@') && line.back() == '\\' && end < text.size()) {
-      joined += line.substr(0, line.size() - 1);
+    const bool valueLine = line.front() == '"' || line.front() == '@';
+    while (valueLine && !line.empty() && line.back() == '\\') {
+      while (!line.empty() && line.back() == '\\') line = TrimLine(line.substr(0, line.size() - 1));
+      joined += line;
+      line = {};
+      if (end >= text.size()) break;
       const size_t nextEnd = std::min(text.find('\n', start), text.size());
-      line = text.substr(start, nextEnd - start);
+      line = TrimLine(text.substr(start, nextEnd - start));
       end = nextEnd;
       start = end + 1;
       ++lineNo;
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-      if (line.empty()) break;
     }
     if (!joined.empty()) {
       joined += line;

@@ -67,6 +67,7 @@ std::string Print(const VARIANT& v) {
     case VT_I4: return std::to_string(v.lVal);
     case VT_BSTR: return "'" + ToUtf8(v.bstrVal) + "'";
     case VT_R8: return std::to_string(v.dblVal);
+    case VT_I8: return std::to_string(v.llVal);
     default: return "vt" + std::to_string(v.vt);
   }
 }
@@ -96,6 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Conversion{[] { return R8(3.5); }, VT_I2, S_OK, "4"},
                       Conversion{[] { return Text(OLESTR(" 1025 ")); }, VT_I4, S_OK, "1025"},
                       Conversion{[] { return Text(OLESTR("pump")); }, VT_I2, DISP_E_TYPEMISMATCH, ""},
+                      Conversion{[] { return Text(OLESTR(" -9007199254740993 ")); }, VT_I8, S_OK, "-9007199254740993"},
+                      Conversion{[] { return Text(OLESTR("9223372036854775808")); }, VT_I8, DISP_E_OVERFLOW, ""},
+                      Conversion{[] { return R8(9223372036854775808.0); }, VT_I8, DISP_E_OVERFLOW, ""},
+                      Conversion{[] { return I4(-32768); }, VT_I2, S_OK, "-32768"},
+                      Conversion{[] { return I4(128); }, VT_I1, DISP_E_OVERFLOW, ""},
                       Conversion{[] { return I4(1033); }, VT_BSTR, S_OK, "'1033'"},
                       Conversion{[] { return R8(0.25); }, VT_BSTR, S_OK, "'0.25'"},
                       Conversion{[] { VARIANT v; VariantInit(&v); return v; }, VT_BSTR, S_OK, "''"},

@@ -127,6 +127,18 @@ TEST(RegistryFormatTest, RoundTripsEveryValueKind) {
   EXPECT_EQ(Registry::Parse(Registry::Serialise(contents), "f"), contents);
 }
 
+TEST(RegistryFormatTest, ContinuedValuesLoseEveryBackslashAndRoundTrip) {
+  const std::string key = "[HKEY_LOCAL_MACHINE\\A]\r\n";
+  for (const std::string& file : {key + "\"Bin\"=hex:01,\\\r\n  02,\\\r\n  03\r\n\"N\"=dword:00000002\r\n",
+                                   key + "\"Bin\"=hex:01,02,03\\\\\n\n\"N\"=dword:00000002",
+                                   key + "\"N\"=dword:00000002\n\"Bin\"=hex:01,02,03 \\ \\"}) {
+    const platform::RegistryContents contents = Registry::Parse(file, "f");
+    EXPECT_EQ(contents.at("HKEY_LOCAL_MACHINE\\A").at("Bin"),
+              platform::RegistryValue(platform::RegistryOtherValue{"hex:01,02,03"})) << file;
+    EXPECT_EQ(Registry::Parse(Registry::Serialise(contents), "f"), contents) << file;
+  }
+}
+
 TEST(RegistryFormatTest, DefaultPathFollowsTheEnvironment) {
   ::setenv("QUARN_REGISTRY", "/tmp/somewhere/r.reg", 1);
   EXPECT_EQ(platform::DefaultRegistryPath(), "/tmp/somewhere/r.reg");
