@@ -130,7 +130,7 @@ TEST_F(AutoSamplerFrontTest, BackEndExceptionPassesThroughWithTheDisplayClosed) 
   maker.sampler->throwFrom = "DownloadMethod";
   EXPECT_THROW(sampler.LoadMethod("M1"), CCommunicationsException);
   EXPECT_EQ(timeline.back(), "Progress close");
-  EXPECT_EQ(timelineUi.openDisplays, 0);
+  EXPECT_EQ(ui.OpenProgressDisplays(), 0);
   EXPECT_THROW(sampler.StartMethod("M1", CString("2"), 1.0f), CCommunicationsException);
 }
 
