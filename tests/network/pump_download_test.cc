@@ -122,7 +122,8 @@ TEST_F(PumpDownloadTest, MethodsReachTheUnitsAsTheGoldenFileShows) {
   for (auto [name, system, inUseB, percentB, percentD] :
        {std::tuple{"Isocratic", pumpSystemIsocratic, 1, 30.0f, 0.0f},
         std::tuple{"Quaternary", pumpSystemQuaternary, 1, 30.0f, 0.0f},
-        std::tuple{"Binary", pumpSystemBinary, 1, 30.0f, 0.0f}, std::tuple{"Ternary", pumpSystemTernary, 1, 30.0f, 0.0f},
+        std::tuple{"Binary", pumpSystemBinary, 1, 30.0f, 0.0f},
+        std::tuple{"Ternary", pumpSystemTernary, 1, 30.0f, 0.0f},
         std::tuple{"Ternary, B rounded, D as A", pumpSystemTernary, 1, 30.6f, 15.0f},
         std::tuple{"Ternary, B not in use, D as A", pumpSystemTernary, 0, 20.0f, 15.0f}}) {
     QuarnMethod m = MakeMethod(system, {1, inUseB, 0, percentD > 0});
