@@ -90,35 +90,24 @@ TEST_P(StatusEqualityTest, AnyDifferenceMakesRecordsUnequal) {
 
 float Next(float v) { return std::nextafter(v, 1e9f); }
 
+// A change named for the field it makes.
+#define CHANGE(name, change) FieldChange{#name, [](auto& s) { change; }}
+
 INSTANTIATE_TEST_SUITE_P(
     EveryField, StatusEqualityTest,
     ::testing::Values(
-        FieldChange{"Running", [](auto& s) { s.GetRunning() = 1; }},
-        FieldChange{"PostRunning", [](auto& s) { s.GetPostRunning() = 1; }},
-        FieldChange{"NotReady", [](auto& s) { s.GetNotReady() = 1; }},
-        FieldChange{"Error", [](auto& s) { s.GetError() = -1; }},
-        FieldChange{"Time", [](auto& s) { s.GetTime() = Next(0.0f); }},
-        FieldChange{"StatusText", [](auto& s) { s.SetStatusInfo("x"); }},
-        FieldChange{"NotReadyText", [](auto& s) { s.SetNotReadyInfo("x"); }},
-        FieldChange{"ErrorText", [](auto& s) { s.SetErrorInfo("x"); }},
-        FieldChange{"StopText", [](auto& s) { s.SetStopText("x"); }},
-        FieldChange{"TextCase", [](auto& s) { s.SetStopText("X"); }},
-        FieldChange{"Injecting", [](auto& s) { s.GetInjecting() = 1; }},
-        FieldChange{"WashOn", [](auto& s) { s.GetWashOn() = 1; }},
-        FieldChange{"Lamp", [](auto& s) { s.GetLamp() = 1; }},
-        FieldChange{"DadScan", [](auto& s) { s.GetDadScan() = 2; }},
-        FieldChange{"DadAcquiring", [](auto& s) { s.DADAcquiring() = 1; }},
-        FieldChange{"PumpOn", [](auto& s) { s.GetPumpOn() = 1; }},
-        FieldChange{"PercentA", [](auto& s) { s.GetPercentA() = Next(100.0f); }},
-        FieldChange{"PercentB", [](auto& s) { s.GetPercentB() = Next(0.0f); }},
-        FieldChange{"PercentC", [](auto& s) { s.GetPercentC() = 1; }},
-        FieldChange{"PercentD", [](auto& s) { s.GetPercentD() = 1; }},
-        FieldChange{"HighPressure", [](auto& s) { s.GetHighPressure() = 1; }},
-        FieldChange{"Flow", [](auto& s) { s.GetFlow() = Next(0.0f); }},
-        FieldChange{"LowPressure", [](auto& s) { s.GetLowPressure() = 1; }},
-        FieldChange{"TemperatureLeft", [](auto& s) { s.GetTemperatureLeft() = 1; }},
-        FieldChange{"TemperatureRight", [](auto& s) { s.GetTemperatureRight() = 1; }},
-        FieldChange{"SampleTemperature", [](auto& s) { s.SampleTemperature() = 1; }}),
+        CHANGE(Running, s.GetRunning() = 1), CHANGE(PostRunning, s.GetPostRunning() = 1),
+        CHANGE(NotReady, s.GetNotReady() = 1), CHANGE(Error, s.GetError() = -1), CHANGE(Time, s.GetTime() = Next(0.0f)),
+        CHANGE(StatusText, s.SetStatusInfo("x")), CHANGE(NotReadyText, s.SetNotReadyInfo("x")),
+        CHANGE(ErrorText, s.SetErrorInfo("x")), CHANGE(StopText, s.SetStopText("x")),
+        CHANGE(TextCase, s.SetStopText("X")), CHANGE(Injecting, s.GetInjecting() = 1),
+        CHANGE(WashOn, s.GetWashOn() = 1), CHANGE(Lamp, s.GetLamp() = 1), CHANGE(DadScan, s.GetDadScan() = 2),
+        CHANGE(DadAcquiring, s.DADAcquiring() = 1), CHANGE(PumpOn, s.GetPumpOn() = 1),
+        CHANGE(PercentA, s.GetPercentA() = Next(100.0f)), CHANGE(PercentB, s.GetPercentB() = Next(0.0f)),
+        CHANGE(PercentC, s.GetPercentC() = 1), CHANGE(PercentD, s.GetPercentD() = 1),
+        CHANGE(HighPressure, s.GetHighPressure() = 1), CHANGE(Flow, s.GetFlow() = Next(0.0f)),
+        CHANGE(LowPressure, s.GetLowPressure() = 1), CHANGE(TemperatureLeft, s.GetTemperatureLeft() = 1),
+        CHANGE(TemperatureRight, s.GetTemperatureRight() = 1), CHANGE(SampleTemperature, s.SampleTemperature() = 1)),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(StatusRecordTest, NanNeverComparesEqual) {
