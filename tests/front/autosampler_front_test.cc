@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
+#include <tuple>
 
 #include "tests/front/front_test_world.h"
 
@@ -13,14 +15,25 @@ using front_testing::Timeline;
 
 class AutoSamplerFrontTest : public FrontTest {};
 
-TEST_F(AutoSamplerFrontTest, SampleStartPatchesVialAndVolumeThenFlashesAndStarts) {
+// Each sample start (the vial as text, as a number, or in the host's
+// parameters) downloads the method with its vial and volume, flashes the
+// method's name and starts, answering what the back-end's start answers.
+TEST_F(AutoSamplerFrontTest, SampleStartsPatchVialAndVolumeThenFlashAndStart) {
   CQuarnControlAutoSampler sampler;
+  CAutoSampler& host = sampler;
   maker.sampler->results["StartMethod"] = 7;
-  EXPECT_EQ(sampler.StartMethod("M1", CString("12"), 5.0f), 7);
-  EXPECT_EQ(timeline, (Timeline{"DownloadMethod", "Flash on: Running :- |M1", "StartMethod"}));
-  const SamplerInitialCons& sent = maker.sampler->lastMethod.GetSamplerInitialCons();
-  EXPECT_EQ(sent.VialNumber(), 12);
-  EXPECT_FLOAT_EQ(sent.InjectionVolume(), 5.0f);
+  const Timeline start = {"DownloadMethod", "Flash on: Running :- |M1", "StartMethod"};
+  const std::function<int()> starts[] = {
+      [&] { return sampler.StartMethod("M1", CString("12"), 5.0f); },
+      [&] { return sampler.StartMethod("M1", 3, 2.0f); },
+      [&] { return host.StartMethod("M1", CAutoSampler::StartMethodParams{"9", 2.5f}); }};
+  for (auto [index, vial, volume] : {std::tuple{0, 12, 5.0f}, std::tuple{1, 3, 2.0f}, std::tuple{2, 9, 2.5f}}) {
+    timeline.clear();
+    EXPECT_EQ(starts[index](), 7) << index;
+    EXPECT_EQ(timeline, start) << index;
+    EXPECT_EQ(maker.sampler->lastMethod.GetSamplerInitialCons().VialNumber(), vial);
+    EXPECT_FLOAT_EQ(maker.sampler->lastMethod.GetSamplerInitialCons().InjectionVolume(), volume);
+  }
 }
 
 TEST_F(AutoSamplerFrontTest, SampleStartGoesOnWhenTheDownloadFails) {
@@ -28,23 +41,6 @@ TEST_F(AutoSamplerFrontTest, SampleStartGoesOnWhenTheDownloadFails) {
   maker.sampler->results["DownloadMethod"] = 0;
   EXPECT_EQ(sampler.StartMethod("M1", CString("3"), 1.0f), 1);
   EXPECT_EQ(timeline.back(), "StartMethod");
-}
-
-TEST_F(AutoSamplerFrontTest, HostStartParametersReachTheSampleStart) {
-  CQuarnControlAutoSampler sampler;
-  CAutoSampler& host = sampler;
-  EXPECT_EQ(host.StartMethod("M1", CAutoSampler::StartMethodParams{"9", 2.5f}), 1);
-  EXPECT_EQ(maker.sampler->lastMethod.GetSamplerInitialCons().VialNumber(), 9);
-  EXPECT_FLOAT_EQ(maker.sampler->lastMethod.GetSamplerInitialCons().InjectionVolume(), 2.5f);
-}
-
-TEST_F(AutoSamplerFrontTest, IntegerStartAppliesItsVialAndVolumeToo) {
-  CQuarnControlAutoSampler sampler;
-  maker.sampler->results["StartMethod"] = 4;
-  EXPECT_EQ(sampler.StartMethod("M1", 3, 2.0f), 4);
-  EXPECT_EQ(timeline, (Timeline{"DownloadMethod", "Flash on: Running :- |M1", "StartMethod"}));
-  EXPECT_EQ(maker.sampler->lastMethod.GetSamplerInitialCons().VialNumber(), 3);
-  EXPECT_FLOAT_EQ(maker.sampler->lastMethod.GetSamplerInitialCons().InjectionVolume(), 2.0f);
 }
 
 struct VialCase {
@@ -130,7 +126,7 @@ TEST_F(AutoSamplerFrontTest, BackEndExceptionPassesThroughWithTheDisplayClosed) 
   maker.sampler->throwFrom = "DownloadMethod";
   EXPECT_THROW(sampler.LoadMethod("M1"), CCommunicationsException);
   EXPECT_EQ(timeline.back(), "Progress close");
-  EXPECT_EQ(timelineUi.openDisplays, 0);
+  EXPECT_EQ(ui.OpenProgressDisplays(), 0);
   EXPECT_THROW(sampler.StartMethod("M1", CString("2"), 1.0f), CCommunicationsException);
 }
 

@@ -38,7 +38,7 @@ TEST_F(UVFrontTest, BackEndExceptionPassesThroughWithTheDisplayClosed) {
   maker.uv->throwFrom = "DownloadMethod";
   EXPECT_THROW(uv.LoadMethod("M1"), CCommunicationsException);
   EXPECT_EQ(timeline.back(), "Progress close");
-  EXPECT_EQ(timelineUi.openDisplays, 0);
+  EXPECT_EQ(ui.OpenProgressDisplays(), 0);
 }
 
 TEST_F(UVFrontTest, BackEndDiesWithTheFront) {

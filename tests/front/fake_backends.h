@@ -20,7 +20,6 @@
 
 #include "front/backend_factory.h"
 #include "platform/clock/clock.h"
-#include "platform/inlet/host_ui.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"
 
@@ -154,37 +153,11 @@ class FakeMaker final : public BackendMakerForTesting {
   Timeline& m_timeline;
 };
 
-// The host UI and the clock, writing into the timeline.
-class TimelineHostUi final : public platform::HostUi, public platform::Clock::Driver {
+// The clock's advances, written into the timeline.
+class TimelineClock final : public platform::Clock::Driver {
  public:
-  explicit TimelineHostUi(Timeline& timeline) : m_timeline(timeline) {}
-
-  int MessageBox(const CString& text, UINT style) override {
-    m_timeline.push_back((style == 0x30 ? "MessageBox 0x30: " : "MessageBox: ") + text.str());
-    return 1;
-  }
-  void ProgressOpen(const CString& text) override {
-    ++openDisplays;
-    m_timeline.push_back("Progress open: " + text.str());
-  }
-  void ProgressStep(int percent, const char* text) override {
-    m_timeline.push_back("Progress " + std::to_string(percent) + (text ? std::string(": ") + text : ""));
-  }
-  void ProgressClose() override {
-    --openDisplays;
-    m_timeline.push_back("Progress close");
-  }
-  void FlashStatusText(const char* prefix, const char* text, int on) override {
-    if (!prefix && !text && !on) {
-      m_timeline.push_back("Flash off");
-    } else {
-      m_timeline.push_back(std::string(on ? "Flash on: " : "Flash 0: ") + (prefix ? prefix : "(null)") + "|" +
-                           (text ? text : "(null)"));
-    }
-  }
+  explicit TimelineClock(Timeline& timeline) : m_timeline(timeline) {}
   void AdvanceTo(std::int64_t nowMs) override { m_timeline.push_back("Sleep to " + std::to_string(nowMs)); }
-
-  int openDisplays = 0;
 
  private:
   Timeline& m_timeline;

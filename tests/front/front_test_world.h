@@ -1,5 +1,5 @@
 // A clean world for front tests: TestWorld, plus the fake back-end maker
-// installed, the timeline host UI and clock driver, and a methods folder
+// installed, the host UI and the clock writing into the timeline, and a methods folder
 // holding "M1" (a readable method, stop time 12.5 min) and "Broken" (flow
 // -1).
 #pragma once
@@ -18,8 +18,8 @@ class FrontTest : public testing_support::TestWorld {
  protected:
   void SetUp() override {
     TestWorld::SetUp();
-    platform::InstallHostUi(&timelineUi);
-    platform::Clock::Get().AddDriver(&timelineUi);
+    ui.CopyLinesTo(&timeline);
+    platform::Clock::Get().AddDriver(&timelineClock);
     SetBackendMakerForTesting(&maker);
     m_methodsDir = TempDir() / "methods";
     setenv("QUARN_METHODS_DIR", m_methodsDir.string().c_str(), 1);
@@ -31,8 +31,7 @@ class FrontTest : public testing_support::TestWorld {
   }
   void TearDown() override {
     SetBackendMakerForTesting(nullptr);
-    platform::Clock::Get().RemoveDriver(&timelineUi);
-    platform::InstallHostUi(nullptr);
+    platform::Clock::Get().RemoveDriver(&timelineClock);
     unsetenv("QUARN_METHODS_DIR");
     TestWorld::TearDown();
   }
@@ -59,7 +58,7 @@ class FrontTest : public testing_support::TestWorld {
 
   Timeline timeline;
   FakeMaker maker{timeline};
-  TimelineHostUi timelineUi{timeline};
+  TimelineClock timelineClock{timeline};
 
  private:
   std::filesystem::path m_methodsDir;

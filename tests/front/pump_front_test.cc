@@ -76,7 +76,7 @@ TEST_F(PumpFrontTest, BackEndExceptionPassesThroughWithTheDisplayClosed) {
   Timeline expected(kFullDownload.begin(), kFullDownload.begin() + 7);
   expected.push_back("Progress close");
   EXPECT_EQ(timeline, expected) << "no events stage, no pause";
-  EXPECT_EQ(timelineUi.openDisplays, 0);
+  EXPECT_EQ(ui.OpenProgressDisplays(), 0);
 }
 
 TEST_F(PumpFrontTest, NamedStartReadsTheFileAndStartsWhateverTheBackEndSays) {

@@ -3,8 +3,10 @@
 // from the simulated network's call log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <ostream>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "network/quarn_uv_detector.h"
 #include "platform/inlet/inlet.h"
 #include "tests/network/network_world.h"
+#include "tests/support/golden.h"
 
 namespace {
 
@@ -20,39 +23,36 @@ using testing_support::LeI32;
 using testing_support::LeU16;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Line {
-  std::uint32_t unit;
-  std::int32_t timeMs;
-  std::uint32_t code;
-  std::int32_t p0, p1, p2;
-  bool operator==(const Line&) const = default;
-};
-void PrintTo(const Line& l, std::ostream* os) {
-  *os << "{0x" << std::hex << l.unit << std::dec << " t " << l.timeMs << " code " << l.code << ": " << l.p0 << "/"
-      << l.p1 << "/" << l.p2 << "}";
-}
-Line Initial(std::uint32_t unit, std::uint32_t code, std::int32_t p0, std::int32_t p1 = 0, std::int32_t p2 = 0) {
-  return {unit, -1, code, p0, p1, p2};
-}
-
-// The lines of the table at `offset` whose count is at `countOffset`.
-std::vector<Line> Lines(const Bytes& file, std::size_t offset, std::size_t countOffset) {
-  std::vector<Line> lines;
-  for (std::size_t i = 0, at = offset; i < LeU16(file, countOffset); ++i, at += 44) {
-    lines.push_back({LeU16(file, at + 2), LeI32(file, at + 4), LeU16(file, at + 8), LeI32(file, at + 12),
-                     LeI32(file, at + 16), LeI32(file, at + 20)});
+// The analysis file as the units read it: its words, its counted lines
+// (each "unit at time: code = parameters"), any initial line past them that
+// is not blank (left from an earlier load), and its unit list.
+std::string Describe(const Bytes& file) {
+  char text[120];
+  std::snprintf(text, sizeof text, "system code 0x%x, word %d, signature %d\n", LeI32(file, 0), LeI32(file, 4),
+                LeI32(file, 8));
+  std::string out = text;
+  for (auto [title, offset, countOffset, capacity] :
+       {std::tuple{"initial", 16, 12, 32u}, std::tuple{"timetable", 1424, 14, 0u}}) {
+    for (std::size_t i = 0, at = offset; i < std::max<std::size_t>(capacity, LeU16(file, countOffset)); ++i, at += 44) {
+      const bool counted = i < LeU16(file, countOffset);
+      if (!counted && LeU16(file, at + 2) == 0 && LeU16(file, at + 8) == 0 &&
+          std::all_of(file.begin() + at + 12, file.begin() + at + 24, [](auto b) { return b == 0; })) {
+        continue;
+      }
+      std::snprintf(text, sizeof text, "%s%s 0x%04x at %d: code %u = %d %d %d\n", counted ? "" : "STALE ", title,
+                    LeU16(file, at + 2), LeI32(file, at + 4), LeU16(file, at + 8), LeI32(file, at + 12),
+                    LeI32(file, at + 16), LeI32(file, at + 20));
+      out += text;
+    }
   }
-  return lines;
-}
-std::vector<Line> InitialLines(const Bytes& file) { return Lines(file, 16, 12); }
-std::vector<Line> TimetableLines(const Bytes& file) { return Lines(file, 1424, 14); }
-// The unit list up to its first free entry; every entry after it must be free.
-std::vector<std::uint32_t> UnitList(const Bytes& file) {
-  std::vector<std::uint32_t> units;
-  std::size_t i = 0;
-  for (; i < 64 && LeU16(file, 4240 + 2 * i) != 0; ++i) units.push_back(LeU16(file, 4240 + 2 * i));
-  for (; i < 64; ++i) EXPECT_EQ(LeU16(file, 4240 + 2 * i), 0u) << "entry " << i;
-  return units;
+  out += "units:";
+  for (std::size_t i = 0; i < 64; ++i) {
+    if (!LeU16(file, 4240 + 2 * i)) continue;
+    std::snprintf(text, sizeof text, " %s0x%04x", i && !LeU16(file, 4238 + 2 * i) ? "STALE " : "",
+                  LeU16(file, 4240 + 2 * i));
+    out += text;
+  }
+  return out + "\n";
 }
 
 // A method as a user might write it: 1 ml/min, 400 / 5 bar, 10 min.
@@ -97,180 +97,78 @@ class PumpDownloadTest : public testing_support::NetworkWorld {
       g_downloadRecords.m_directCommand.Data()[b] = static_cast<std::uint8_t>(value >> (8 * (b % 2)));
     }
   }
-  CQuarnPump pump;
-};
-
-// ---- The pump system decides the system code, the lines and the units ----
-
-struct SystemCase {
-  const char* name;
-  int pumpSystem;
-  std::uint32_t code;
-  std::vector<Line> initialAfterPump1;  // behind pump 1's flow, upper and lower limit lines
-  std::vector<std::uint32_t> units;
-  std::string pumpCommand;
-  std::size_t timetableLines;
-};
-
-class SystemCodeTest : public PumpDownloadTest, public testing::WithParamInterface<SystemCase> {};
-
-const Line kComposition = Initial(0x0101, 1, 70, 30, 0);
-const std::vector<Line> kPump2 = {kComposition, Initial(0x0102, 2, 400), Initial(0x0102, 3, 5)};
-
-INSTANTIATE_TEST_SUITE_P(
-    Systems, SystemCodeTest,
-    testing::Values(
-        SystemCase{"Isocratic", pumpSystemIsocratic, 1, {}, {0x0101},
-                   "LC_UnitDirect(0x0101 0xabcd 0x03e8 0xffff 0x0190 0x0005 0xabcd 0xabcd 0xabcd)", 0},
-        SystemCase{"Quaternary", pumpSystemQuaternary, 0x10, {kComposition}, {0x0101},
-                   "LC_UnitDirect(0x0101 0x0010 0x03e8 0xffff 0x0190 0x0005 0x0046 0x001e 0xabcd)", 6},
-        SystemCase{"Binary", pumpSystemBinary, 0x200, kPump2, {0x0101, 0x0102},
-                   "LC_UnitDirect(0x0101 0x0200 0x03e8 0xffff 0x0190 0x0005 0x0046 0x001e 0xabcd)", 6},
-        SystemCase{"Ternary", pumpSystemTernary, 0x300,
-                   {kComposition, Initial(0x0102, 2, 400), Initial(0x0102, 3, 5), Initial(0x0103, 2, 400),
-                    Initial(0x0103, 3, 5)},
-                   {0x0101, 0x0102, 0x0103},
-                   "LC_UnitDirect(0x0101 0x0300 0x03e8 0xffff 0x0190 0x0005 0x0046 0x001e 0xabcd)", 6}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
-
-TEST_P(SystemCodeTest, FileLinesUnitsAndPumpCommand) {
-  const SystemCase& c = GetParam();
-  QuarnMethod m = MakeMethod(c.pumpSystem, {1, 1, 0, 0});
-  m.GetPumpInitialCons().PercentB() = 30.0f;
-  AddSteps(m, 2);
-  PresetCommandWords(0xABCD);
-  ASSERT_EQ(Load(m), 1);
-
-  const Bytes file = PushAtStart().at(1);
-  EXPECT_EQ(static_cast<std::uint32_t>(LeI32(file, 0)), c.code);
-  EXPECT_EQ(LeI32(file, 4), 0);
-  EXPECT_EQ(LeI32(file, 8), 5678);
-  std::vector<Line> initial = {Initial(0x0101, 0, 1000), Initial(0x0101, 2, 400), Initial(0x0101, 3, 5)};
-  initial.insert(initial.end(), c.initialAfterPump1.begin(), c.initialAfterPump1.end());
-  EXPECT_EQ(InitialLines(file), initial);
-  EXPECT_EQ(TimetableLines(file).size(), c.timetableLines);
-  EXPECT_EQ(UnitList(file), c.units);
-  EXPECT_EQ(LastCommandTo("0x0101"), c.pumpCommand);
-}
-
-TEST_F(PumpDownloadTest, OvenAutosamplerAndUvJoinTheFileInTheOrderOfTheirDownloads) {
-  QuarnMethod m = MakeMethod(pumpSystemTernary, {1, 1, 1, 0});
-  m.GetPumpInitialCons().OvenInUse() = 1;
-  m.GetPumpInitialCons().OvenTemperature() = 39.6f;
-  CQuarnAutoSampler sampler;
-  CQuarnUVDetector uv;
-  ASSERT_EQ(Load(m), 1);
-  ASSERT_EQ(sampler.DownloadMethod(m), 1);
-  ASSERT_EQ(uv.DownloadMethod(m), 1);
-  // The oven hears first (its target truncated), then the pump.
-  EXPECT_EQ(HostCallsFrom(0), (std::vector<std::string>{
-                                  "LC_UnitDirect(0x0601 0x0001 0x0027 0x0000 0x0000 0x0000 0x0000 0x0000 0x0000)",
-                                  "LC_UnitDirect(0x0101 0x0300 0x03e8 0xffff 0x0190 0x0005 0x0064 0x0000 0x0000)",
-                                  "LC_UnitDirect(0x0401 0x09ec 0x0001 0xffff 0x0003 0x0005 0x0064 0x0000 0x0000)"}));
-  EXPECT_EQ(RegGetInstrumentMake("OVEN"), "QUARN900");
-
-  const Bytes file = PushAtStart().at(1);
-  EXPECT_EQ(UnitList(file), (std::vector<std::uint32_t>{0x0101, 0x0102, 0x0103, 0x0601, 0x0501, 0x0401}));
-  const auto lines = InitialLines(file);
-  ASSERT_EQ(lines.size(), 11u);
-  EXPECT_EQ(std::vector<Line>(lines.begin() + 8, lines.end()),
-            (std::vector<Line>{Initial(0x0601, 4, 40), Initial(0x0401, 7, 2540), Initial(0x0401, 9, 1)}));
-
-  // Without the oven: no oven command, no make.
-  QuarnMethod noOven = MakeMethod(pumpSystemTernary, {1, 1, 1, 0});
-  const std::size_t before = net.Calls().size();
-  ASSERT_EQ(Load(noOven), 1);
-  EXPECT_EQ(HostCallsFrom(before).size(), 1u);
-  EXPECT_EQ(RegGetInstrumentMake("OVEN"), "");
-}
-
-TEST_F(PumpDownloadTest, ASecondLoadCarriesNothingOfTheFirstIntoItsLines) {
-  QuarnMethod first = MakeMethod(pumpSystemTernary, {1, 1, 1, 0});
-  first.GetPumpInitialCons().PercentB() = 30.0f;
-  first.GetPumpInitialCons().PercentC() = 10.0f;
-  first.GetPumpInitialCons().OvenInUse() = 1;
-  CQuarnUVDetector uv;
-  ASSERT_EQ(Load(first), 1);
-  ASSERT_EQ(uv.DownloadMethod(first), 1);
-  // The UV lines now follow three pump lines, where the composition line
-  // with its B and C shares stood.
-  QuarnMethod second = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
-  ASSERT_EQ(Load(second), 1);
-  ASSERT_EQ(uv.DownloadMethod(second), 1);
-
-  const Bytes file = PushAtStart().at(1);
-  EXPECT_EQ(InitialLines(file), (std::vector<Line>{Initial(0x0101, 0, 1000), Initial(0x0101, 2, 400),
-                                                   Initial(0x0101, 3, 5), Initial(0x0401, 7, 2540),
-                                                   Initial(0x0401, 9, 1)}));
-  for (std::size_t i = 5, at = 16 + 5 * 44; i < 32; ++i, at += 44) {
-    EXPECT_EQ((Line{LeU16(file, at + 2), LeI32(file, at + 4), LeU16(file, at + 8), LeI32(file, at + 12),
-                    LeI32(file, at + 16), LeI32(file, at + 20)}),
-              Initial(0, 0, 0))
-        << "unused initial line " << i;
+  // Loads `m` (both pump stages, then what `also` downloads) into command
+  // records preset to 0xabcd words and adds to the dump the calls the
+  // network hears and the analysis file the next start pushes.
+  void Record(const std::string& name, QuarnMethod m, const std::function<void(QuarnMethod&)>& also = {}) {
+    PresetCommandWords(0xABCD);
+    const std::size_t first = net.Calls().size();
+    ASSERT_EQ(Load(m), 1) << name;
+    if (also) also(m);
+    dump += "== " + name + "\n";
+    for (const std::string& call : HostCallsFrom(first)) dump += call + "\n";
+    dump += Describe(PushAtStart().at(1));
   }
-}
-
-// ---- Flow and composition: rounded or truncated, as each record wants ----
-
-struct CompositionCase {
-  const char* name;
-  int inUseB, inUseC;
-  float percentB, percentC;
-  Line line;
-  std::string words5to7;  // of the pump's direct command
+  CQuarnPump pump;
+  std::string dump;
 };
 
-class CompositionTest : public PumpDownloadTest, public testing::WithParamInterface<CompositionCase> {};
+// ---- What the units receive, byte for byte: the file's lines and units
+// follow the pump system and each unit's download; flow and composition are
+// rounded or truncated as each record wants ----
 
-INSTANTIATE_TEST_SUITE_P(
-    Shares, CompositionTest,
-    testing::Values(CompositionCase{"BRounded", 1, 0, 30.6f, 0.0f, Initial(0x0101, 1, 69, 31), "0x0045 0x001e 0xeeee)"},
-                    CompositionCase{"BNotInUse", 0, 0, 20.0f, 0.0f, Initial(0x0101, 1, 100), "0x0064 0xeeee 0xeeee)"},
-                    CompositionCase{"BAndC", 1, 1, 30.6f, 10.5f, Initial(0x0101, 1, 58, 31, 11),
-                                    "0x003a 0x001e 0x000a)"}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
-
-TEST_P(CompositionTest, LineAndCommandWords) {
-  const CompositionCase& c = GetParam();
+TEST_F(PumpDownloadTest, MethodsReachTheUnitsAsTheGoldenFileShows) {
   // Solvent D has no channel on the units: its share runs as A.
-  QuarnMethod m = MakeMethod(pumpSystemTernary, {1, c.inUseB, c.inUseC, 1});
-  m.GetPumpInitialCons().PercentB() = c.percentB;
-  m.GetPumpInitialCons().PercentC() = c.percentC;
-  m.GetPumpInitialCons().PercentD() = 15.0f;
-  PresetCommandWords(0xEEEE);
-  ASSERT_EQ(Load(m), 1);
-  EXPECT_EQ(InitialLines(PushAtStart().at(1)).at(3), c.line);
-  const std::string command = LastCommandTo("0x0101");
-  EXPECT_EQ(command.substr(command.size() - c.words5to7.size()), c.words5to7);
-}
-
-TEST_F(PumpDownloadTest, FlowIsTruncatedInTheFileAndRoundedInTheCommand) {
-  for (auto [flow, line, word] : {std::tuple{0.0005f, 0, "0x0001"}, std::tuple{0.0015f, 1, "0x0002"}}) {
+  for (auto [name, system, inUseB, percentB, percentD] :
+       {std::tuple{"Isocratic", pumpSystemIsocratic, 1, 30.0f, 0.0f},
+        std::tuple{"Quaternary", pumpSystemQuaternary, 1, 30.0f, 0.0f},
+        std::tuple{"Binary", pumpSystemBinary, 1, 30.0f, 0.0f},
+        std::tuple{"Ternary", pumpSystemTernary, 1, 30.0f, 0.0f},
+        std::tuple{"Ternary, B rounded, D as A", pumpSystemTernary, 1, 30.6f, 15.0f},
+        std::tuple{"Ternary, B not in use, D as A", pumpSystemTernary, 0, 20.0f, 15.0f}}) {
+    QuarnMethod m = MakeMethod(system, {1, inUseB, 0, percentD > 0});
+    m.GetPumpInitialCons().PercentB() = percentB;
+    m.GetPumpInitialCons().PercentD() = percentD;
+    AddSteps(m, 2);
+    Record(name, m);
+  }
+  QuarnMethod shares = MakeMethod(pumpSystemTernary, {1, 1, 1, 1});
+  shares.GetPumpInitialCons().PercentB() = 30.6f;
+  shares.GetPumpInitialCons().PercentC() = 10.5f;
+  shares.GetPumpInitialCons().PercentD() = 15.0f;
+  Record("Ternary, B and C, D as A", shares);
+  // Flow: truncated in the file, rounded in the command.
+  for (float flow : {0.0005f, 0.0015f}) {
     QuarnMethod m = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
     m.GetPumpInitialCons().Flow() = flow;
-    ASSERT_EQ(Load(m), 1);
-    EXPECT_EQ(InitialLines(PushAtStart().at(1)).at(0), Initial(0x0101, 0, line)) << flow;
-    EXPECT_EQ(LastCommandTo("0x0101").substr(28, 6), word) << flow;  // word 1
+    Record("Flow " + std::to_string(flow), m);
   }
-}
-
-// ---- The gradient timetable and the stop time ----
-
-TEST_F(PumpDownloadTest, EachStepGivesFlowLimitAndCompositionLinesInTimeOrder) {
-  QuarnMethod m = MakeMethod(pumpSystemTernary, {1, 1, 1, 1});
-  PumpGradient& g = m.GetPumpGradient();
-  g.AddEntry({1.5f, 1.25f, 40.0f, 0.0f, 0.0f, 0});
-  g.AddEntry({0.0f, 1.0f, 10.0f, 0.0f, 0.0f, 0});
-  // Same time: kept after the one above. Its own limit and its D share
-  // are not the units' to take: the method's limit, D as A.
-  g.AddEntry({1.5f, 2.0f, 60.0f, 4.5f, 20.0f, 350});
-  ASSERT_EQ(Load(m), 1);
-  EXPECT_EQ(TimetableLines(PushAtStart().at(1)),
-            (std::vector<Line>{{0x0101, 0, 0, 1000, 0, 0},     {0x0101, 0, 2, 400, 0, 0},
-                               {0x0101, 0, 1, 90, 10, 0},      {0x0101, 90000, 0, 1250, 0, 0},
-                               {0x0101, 90000, 2, 400, 0, 0},  {0x0101, 90000, 1, 60, 40, 0},
-                               {0x0101, 90000, 0, 2000, 0, 0}, {0x0101, 90000, 2, 400, 0, 0},
-                               {0x0101, 90000, 1, 35, 60, 5}}));
+  // Steps in time order; one at the same time is kept after the one before
+  // it. Its own limit and its D share are not the units' to take: the
+  // method's limit, D as A.
+  QuarnMethod steps = MakeMethod(pumpSystemTernary, {1, 1, 1, 1});
+  steps.GetPumpGradient().AddEntry({1.5f, 1.25f, 40.0f, 0.0f, 0.0f, 0});
+  steps.GetPumpGradient().AddEntry({0.0f, 1.0f, 10.0f, 0.0f, 0.0f, 0});
+  steps.GetPumpGradient().AddEntry({1.5f, 2.0f, 60.0f, 4.5f, 20.0f, 350});
+  Record("Steps", steps);
+  // The oven hears first (its target truncated), then the pump; the
+  // autosampler and UV join the file in the order of their downloads.
+  QuarnMethod oven = MakeMethod(pumpSystemTernary, {1, 1, 1, 0});
+  oven.GetPumpInitialCons().OvenInUse() = 1;
+  oven.GetPumpInitialCons().OvenTemperature() = 39.6f;
+  CQuarnAutoSampler sampler;
+  CQuarnUVDetector uv;
+  Record("Oven, autosampler, UV", oven, [&](QuarnMethod& m) {
+    ASSERT_EQ(sampler.DownloadMethod(m), 1);
+    ASSERT_EQ(uv.DownloadMethod(m), 1);
+  });
+  EXPECT_EQ(RegGetInstrumentMake("OVEN"), "QUARN900");
+  // A second load carries nothing of the first into its lines: the UV
+  // lines now follow three pump lines, where the composition line stood.
+  Record("Isocratic after it, no oven, UV", MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0}),
+         [&](QuarnMethod& m) { ASSERT_EQ(uv.DownloadMethod(m), 1); });
+  EXPECT_EQ(RegGetInstrumentMake("OVEN"), "");
+  testing_support::ExpectMatchesGolden(dump, "network/golden/pump-downloads.txt");
 }
 
 TEST_F(PumpDownloadTest, APumpStartRunsForTheStopTimeWhichZeroLeavesAsItWasExceptOnTheFirstLoad) {
@@ -317,7 +215,7 @@ TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
   QuarnMethod m = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
   AddSteps(m, 21);
   ASSERT_EQ(Load(m), 1);
-  EXPECT_EQ(TimetableLines(PushAtStart().at(1)).size(), 63u);
+  EXPECT_EQ(LeU16(PushAtStart().at(1), 14), 63u);
 
   QuarnMethod more = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
   AddSteps(more, 1);
@@ -332,7 +230,7 @@ TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
   QuarnMethod isocratic = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
   AddSteps(isocratic, 30);
   EXPECT_EQ(Load(isocratic), 1);
-  EXPECT_EQ(TimetableLines(PushAtStart().at(1)).size(), 0u);
+  EXPECT_EQ(LeU16(PushAtStart().at(1), 14), 0u);
 }
 
 TEST_F(PumpDownloadTest, ACommunicationsFailureIsShownUnderThePumpHeadingAndThrownOn) {

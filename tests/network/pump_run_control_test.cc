@@ -2,6 +2,7 @@
 // sees, and what a poll makes of the unit status snapshot.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include "network/quarn_pump.h"
 #include "platform/clock/clock.h"
 #include "tests/network/network_world.h"
+#include "tests/support/golden.h"
+#include "tests/support/status_text.h"
 
 namespace {
 
@@ -94,67 +97,43 @@ TEST_F(RunControlTest, SwitchingAlwaysAnswersMinusOne) {
 
 // ---- A status poll ----
 
-struct PollCase {
-  const char* name;
-  std::uint32_t nodeState;
-  float elapsedMin;
-  float flow;
-  std::uint32_t sampler;
-  // What the record shows; -1: the caller's value (7) is kept.
-  int running, pumpOn, postRunning;
-  float time;
-  int injecting;
-};
-
-class StatusPollTest : public RunControlTest, public testing::WithParamInterface<PollCase> {};
-
-INSTANTIATE_TEST_SUITE_P(
-    Snapshots, StatusPollTest,
-    testing::Values(PollCase{"IdleWhileFlowing", 1, 0.0f, 0.5f, 0x0104, 0, 1, 0, 0.0f, 0},
-                    PollCase{"PumpOn", 2, 0.0f, 1.0f, 0x0104, 0, 1, 0, 0.0f, 0},
-                    PollCase{"RunBelowThreshold", 3, 0.003f, 1.0f, 0x0104, 0, 1, 0, 0.0f, 0},
-                    PollCase{"Run", 3, 2.5f, 1.0f, 0x0124, 1, 1, 0, 2.5f, 0},
-                    PollCase{"NeedsReset", 8, 1.0f, 0.0f, 0x0104, -1, -1, -1, 1.0f, 0},
-                    PollCase{"SamplerInjectedHighBitsIgnored", 3, 1.0f, 1.0f, 0x00010124, 1, 1, 0, 1.0f, 0},
-                    PollCase{"SamplerBusy", 3, 0.0f, 1.0f, 0x0125, 0, 1, 0, 0.0f, 1}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
-
-TEST_P(StatusPollTest, FillsTheRecordFromTheSnapshot) {
-  const PollCase& c = GetParam();
+// Each snapshot (node state, elapsed minutes, flow, autosampler status)
+// and the record a poll fills from it (its running, pump-on and
+// post-running flags 7 before), the autosampler status kept and whether
+// the method runs. The D share, never measured, is cleared; no oven is in
+// use, so the record is ready.
+TEST_F(RunControlTest, APollFillsTheRecordFromTheSnapshotAsTheGoldenFileShows) {
   UnitStatusSnapshot& s = g_unitStatusSnapshot;
-  s.m_dwNodeState.Store(c.nodeState);
-  s.m_fElapsedMinutes.Store(c.elapsedMin);
-  s.m_fPumpFlow.Store(c.flow);
-  s.m_fPumpPressure.Store(98.0f);
-  s.m_dwSamplerStatus.Store(c.sampler);
-  s.m_fPercentA.Store(60.0f);
-  s.m_fPercentB.Store(30.0f);
-  s.m_fPercentC.Store(10.0f);
-  s.m_nLamp.Store(1);
-  s.m_nOvenTemperature.Store(31);
-
-  CInletSystemStatus status;
-  status.GetRunning() = status.GetPumpOn() = status.GetPostRunning() = 7;
-  status.GetPercentD() = 5.0f;
-  EXPECT_EQ(pump.ReadStatus(status), 1);
-
-  auto expected = [](int value) { return value < 0 ? 7 : value; };
-  EXPECT_EQ(status.GetRunning(), expected(c.running));
-  EXPECT_EQ(status.GetPumpOn(), expected(c.pumpOn));
-  EXPECT_EQ(status.GetPostRunning(), expected(c.postRunning));
-  EXPECT_EQ(status.GetTime(), c.time);
-  EXPECT_EQ(status.GetInjecting(), c.injecting);
-  EXPECT_EQ(status.GetFlow(), c.flow);
-  EXPECT_EQ(status.GetHighPressure(), 98.0f);
-  EXPECT_EQ(status.GetPercentA(), 60.0f);
-  EXPECT_EQ(status.GetPercentB(), 30.0f);
-  EXPECT_EQ(status.GetPercentC(), 10.0f);
-  EXPECT_EQ(status.GetPercentD(), 0.0f);
-  EXPECT_EQ(status.GetLamp(), 1);
-  EXPECT_EQ(status.GetTemperatureLeft(), 31.0f);
-  EXPECT_EQ(status.GetNotReady(), 0);  // no oven in use
-  EXPECT_EQ(s.m_dwSamplerStatus.Load(), c.sampler & 0xFFFF);
-  EXPECT_EQ(pump.MethodRunning(), c.running > 0 ? 1 : 0);
+  std::string text;
+  for (auto [name, nodeState, elapsedMin, flow, sampler] :
+       {std::tuple{"IdleWhileFlowing", 1u, 0.0f, 0.5f, 0x0104u}, std::tuple{"PumpOn", 2u, 0.0f, 1.0f, 0x0104u},
+        std::tuple{"RunBelowThreshold", 3u, 0.003f, 1.0f, 0x0104u}, std::tuple{"Run", 3u, 2.5f, 1.0f, 0x0124u},
+        std::tuple{"NeedsReset", 8u, 1.0f, 0.0f, 0x0104u},
+        std::tuple{"SamplerInjectedHighBitsIgnored", 3u, 1.0f, 1.0f, 0x00010124u},
+        std::tuple{"SamplerBusy", 3u, 0.0f, 1.0f, 0x0125u}}) {
+    g_directPumpState.ResetForTesting();  // each snapshot meets a fresh back-end
+    g_directRunFlags.ResetForTesting();
+    CQuarnPump fresh;
+    s.m_dwNodeState.Store(nodeState);
+    s.m_fElapsedMinutes.Store(elapsedMin);
+    s.m_fPumpFlow.Store(flow);
+    s.m_fPumpPressure.Store(98.0f);
+    s.m_dwSamplerStatus.Store(sampler);
+    s.m_fPercentA.Store(60.0f);
+    s.m_fPercentB.Store(30.0f);
+    s.m_fPercentC.Store(10.0f);
+    s.m_nLamp.Store(1);
+    s.m_nOvenTemperature.Store(31);
+    CInletSystemStatus status;
+    status.GetRunning() = status.GetPumpOn() = status.GetPostRunning() = 7;
+    status.GetPercentD() = 5.0f;
+    EXPECT_EQ(fresh.ReadStatus(status), 1);
+    char line[120];
+    std::snprintf(line, sizeof line, "== %s: autosampler status kept 0x%x, method running %d\n", name,
+                  s.m_dwSamplerStatus.Load(), fresh.MethodRunning());
+    text += line + testing_support::StatusText(status);
+  }
+  testing_support::ExpectMatchesGolden(text, "network/golden/status-polls.txt");
 }
 
 TEST_F(RunControlTest, TheOvenIsReadyWithinFivePercentOfItsTarget) {

@@ -42,24 +42,9 @@ TEST_F(VexlinkSessionTest, OpenCallsTheNetworkInOrderAndWaitsForTheAutosampler) 
   // The autosampler reports ready 2.5 s after it is configured at 1 s, so
   // the third pause of the wait ends it; a timer event each second makes
   // the receiving thread ask for the node's status.
-  EXPECT_EQ(CallsFrom(0), (std::vector<std::string>{
-                              "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)",
-                              "LC_HardReset()",
-                              "LC_NodeConnect(0)",
-                              "LC_UnitConfig(0x0101, 1)",
-                              "LC_UnitConfig(0x0102, 1)",
-                              "LC_UnitConfig(0x0103, 1)",
-                              "LC_UnitConfig(0x0401, 1)",
-                              "LC_UnitConfig(0x0601, 1)",
-                              "LC_UnitConfig(0x0501, 1)",
-                              "LC_UnitStatus(0x0000) by receiver",
-                              "LC_UnitStatus(0x0000) by receiver",
-                              "LC_UnitStatus(0x0000) by receiver",
-                              "LC_Inquiry(0x0000)",
-                              "LC_Inquiry(0x0501)",
-                              "LC_ActivateKernelThread()",
-                              "LC_PushAnlsFile(run header, analysis file, transfer control)",
-                          }));
+  std::string log;
+  for (const std::string& call : CallsFrom(0)) log += call + "\n";
+  testing_support::ExpectMatchesGolden(log, "network/golden/session-open-calls.txt");
   EXPECT_EQ(Now(), 4000);
   const auto calls = net.Calls();
   EXPECT_EQ(calls[1].atMs, 0);   // the hard reset, then a pause of 1 s

@@ -7,32 +7,32 @@ namespace testing_support {
 int RecordingHostUi::MessageBox(const CString& text, UINT style) {
   char head[32];
   std::snprintf(head, sizeof head, "MessageBox 0x%x: ", style);
-  m_lines.push_back(head + text.str());
+  Add(head + text.str());
   return 1;
 }
 
 void RecordingHostUi::ProgressOpen(const CString& text) {
   ++m_open;
-  m_lines.push_back("Progress open: " + text.str());
+  Add("Progress open: " + text.str());
 }
 
 void RecordingHostUi::ProgressStep(int percent, const char* text) {
   std::string line = "Progress " + std::to_string(percent);
   if (text) line += std::string(": ") + text;
-  m_lines.push_back(line);
+  Add(line);
 }
 
 void RecordingHostUi::ProgressClose() {
   --m_open;
-  m_lines.push_back("Progress close");
+  Add("Progress close");
 }
 
 void RecordingHostUi::FlashStatusText(const char* prefix, const char* text, int on) {
   if (!on && !prefix && !text) {
-    m_lines.push_back("Flash off");
+    Add("Flash off");
     return;
   }
-  m_lines.push_back(std::string(on ? "Flash on: " : "Flash 0: ") + (prefix ? prefix : "(null)") + "|" +
+  Add(std::string(on ? "Flash on: " : "Flash 0: ") + (prefix ? prefix : "(null)") + "|" +
                     (text ? text : "(null)"));
 }
 

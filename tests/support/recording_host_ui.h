@@ -3,7 +3,8 @@
 // Lines: "MessageBox 0x30: <text>", "Progress open: <text>",
 // "Progress 17: <text>" (or "Progress 100" with no text),
 // "Progress close", "Flash on: <prefix>|<text>", "Flash off".
-// Installs itself on construction and uninstalls on destruction.
+// Installs itself on construction and uninstalls on destruction. Each line
+// can also go to a log the test keeps of other calls (CopyLinesTo).
 #pragma once
 
 #include <string>
@@ -30,9 +31,15 @@ class RecordingHostUi final : public platform::HostUi {
   std::vector<std::string> MessageBoxes() const;
   int OpenProgressDisplays() const { return m_open; }
   void Clear() { m_lines.clear(); }
+  void CopyLinesTo(std::vector<std::string>* log) { m_copy = log; }
 
  private:
+  void Add(const std::string& line) {
+    m_lines.push_back(line);
+    if (m_copy) m_copy->push_back(line);
+  }
   std::vector<std::string> m_lines;
+  std::vector<std::string>* m_copy = nullptr;
   int m_open = 0;
 };
 
