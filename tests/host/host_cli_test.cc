@@ -63,6 +63,9 @@ TEST_F(HostCliTest, EveryExampleChecksAndShowsItsThreeReports) {
     for (const char* heading : {"Pump Method", "Autosampler Method", "UV Detector Method"}) {
       EXPECT_NE(show.out.find(heading), std::string::npos) << entry.path() << heading;
     }
+    // The server transport sends every example as written.
+    EXPECT_EQ(Run("method check --transport server '" + entry.path().string() + "'").out,
+              entry.path().string() + ": ok\n");
   }
 }
 
@@ -112,6 +115,8 @@ TEST_F(HostCliTest, SoakRunsFiftySamplesRightOnBothTransports) {
   for (const char* transport : {"direct", "server"}) {
     const Result r = Run(std::string("soak one.toml --runs 50 --transport ") + transport);
     EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("\n     50 samples  resident "), std::string::npos) << r.out;  // the last, not each
+    EXPECT_EQ(r.out.find("     49 samples"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("All 50 samples ran right."), std::string::npos) << r.out;
   }
   std::ofstream(m_dir / "short.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 2\n"
