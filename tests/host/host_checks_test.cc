@@ -250,6 +250,8 @@ TEST(HostJsonTest, EveryTextComesOutAsValidJson) {
   for (int c = 0; c < 256; ++c) row.errorText += static_cast<char>(c);
   const auto parsed = nlohmann::json::parse(host::JsonRow(row));
   EXPECT_EQ(parsed["error_text"].get<std::string>(), host::Utf8FromWindows1252(row.errorText));
+  // The edges of the range that differs from Latin-1.
+  EXPECT_EQ(host::Utf8FromWindows1252("\x7F\x80\x9F\xA0\xFF"), "\x7F\u20AC\u0178\u00A0\u00FF");
 }
 
 }  // namespace
