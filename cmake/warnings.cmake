@@ -8,4 +8,10 @@ function(quarn_warnings target)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE -Wno-restrict)
   endif()
+  # The system's COM interfaces have public, non-virtual destructors by
+  # design (objects are released, never deleted through them), so every
+  # interface derived from them would be reported.
+  if(WIN32)
+    target_compile_options(${target} PRIVATE -Wno-non-virtual-dtor)
+  endif()
 endfunction()

@@ -36,6 +36,15 @@ struct InletSystemStatusLayout {
   QUARN_AFTER(m_fTemperatureLeft, m_fTemperatureRight, 4);
   static_assert(offsetof(CInletSystemStatus, m_fTemperatureRight) + 4 - offsetof(CInletSystemStatus, m_nRunning) ==
                 4 * 4 + 4 * 512 + 17 * 4);
+  // The fields follow the object's one pointer-sized member (its table of
+  // virtual functions): 4 bytes in the 32-bit host, and nothing after them
+  // but the padding to the pointer's alignment.
+  static_assert(offsetof(CInletSystemStatus, m_nRunning) == sizeof(void*));
+  static_assert(sizeof(CInletSystemStatus) ==
+                (sizeof(void*) + 4 * 4 + 4 * 512 + 17 * 4 + alignof(void*) - 1) / alignof(void*) * alignof(void*));
+#if defined(_WIN32) && !defined(_WIN64)
+  static_assert(sizeof(CInletSystemStatus) == 2136, "the record as the 32-bit host lays it out");
+#endif
 };
 #pragma GCC diagnostic pop
 #undef QUARN_AFTER

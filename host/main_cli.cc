@@ -1,10 +1,8 @@
 // quarn-host: the stand-in for the mass-spectrometry host that loads the
 // plug-in. It drives the exported device objects as the host does, on
 // simulated instruments.
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,24 +12,13 @@
 
 #include "host/commands.h"
 #include "host/faults.h"
+#include "host/host_system.h"
 #include "host/number_text.h"
 #include "host/terminal_ui.h"
 
 namespace {
 
 extern "C" void OnStopSignal(int signal) { host::RequestStop(signal); }
-
-// Ctrl-C, kill and a closed terminal stop a run cleanly at its next step;
-// a closed output pipe is noticed at the next write instead of ending the
-// program unannounced.
-void CatchStopSignals() {
-  struct sigaction action{};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-}
 
 // The host data system's working folder is where its programs are
 // installed: here the folder of quarn-host, beside which the build puts
@@ -41,13 +28,13 @@ void CatchStopSignals() {
 void UseOwnFolderAsWorkingDir() {
   if (const char* set = std::getenv("QUARN_WORKING_DIR"); set && *set) return;
   std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || !self.has_parent_path()) return;
+  const std::filesystem::path self = host::OwnProgramPath();
+  if (!self.has_parent_path()) return;
   if (const char* methods = std::getenv("QUARN_METHODS_DIR"); !methods || !*methods) {
     const std::filesystem::path current = std::filesystem::current_path(ec);
-    if (!ec) setenv("QUARN_METHODS_DIR", (current / "methods").c_str(), 1);
+    if (!ec) host::SetEnvironment("QUARN_METHODS_DIR", (current / "methods").string());
   }
-  setenv("QUARN_WORKING_DIR", self.parent_path().c_str(), 1);
+  host::SetEnvironment("QUARN_WORKING_DIR", self.parent_path().string());
 }
 
 }  // namespace
@@ -203,7 +190,7 @@ int main(int argc, char** argv) {
   const host::OutputMode mode =
       json ? host::OutputMode::kJson : quiet ? host::OutputMode::kQuiet : host::OutputMode::kNormal;
   host::TerminalUi ui(runCmd->parsed() ? mode : (statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal),
-                      stdout, stderr, isatty(fileno(stdout)) != 0);
+                      stdout, stderr, host::IsTerminal(stdout));
   platform::InstallHostUi(&ui);
   UseOwnFolderAsWorkingDir();
 
@@ -212,7 +199,7 @@ int main(int argc, char** argv) {
     if (!transport.empty()) run.transport = transport;
     if (!outDir.empty()) run.out = outDir;
     run.mode = mode;
-    CatchStopSignals();
+    host::CatchStopSignals(OnStopSignal);
     code = host::RunMethodCommand(run, ui);
   } else if (checkCmd->parsed()) {
     std::optional<host::Transport> against;
@@ -231,7 +218,7 @@ int main(int argc, char** argv) {
     soak.memoryCheck = !noMemoryCheck;
     code = host::SoakCommand(soak, ui);
   } else if (statusCmd->parsed()) {
-    CatchStopSignals();
+    host::CatchStopSignals(OnStopSignal);
     code = host::StatusCommand(ui, statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal);
   }
   platform::InstallHostUi(nullptr);

@@ -19,10 +19,6 @@
 // simulators before opening or at their time after the sample start; a
 // run one of them hit is never reported as a success, and its result
 // names them.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -43,6 +39,7 @@
 #include "front/quarn_control_pump.h"
 #include "front/shared_routines.h"
 #include "host/commands.h"
+#include "host/host_system.h"
 #include "host/run_log.h"
 #include "host/svg_chart.h"
 #include "network/wire_trace.h"
@@ -87,8 +84,10 @@ const char* SignalName(int signal) {
   switch (signal) {
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
+#if defined(SIGHUP)
     case SIGHUP: return "SIGHUP";
-    case SIGPIPE: return "the output pipe was closed";
+#endif
+    case kOutputClosed: return "the output pipe was closed";
     default: return "a signal";
   }
 }
@@ -104,8 +103,7 @@ std::string Fixed(double value, int decimals) {
 enum class TimeText { kFolder, kReadable };
 std::string Now(TimeText kind) {
   const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  const std::tm tm = LocalTime(t);
   char buf[64];
   if (kind == TimeText::kFolder) {
     std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
@@ -120,10 +118,9 @@ std::string Now(TimeText kind) {
 class RunFolder {
  public:
   ~RunFolder() {
-    if (m_lock < 0) return;
+    if (!m_lock || !m_lock->Locked()) return;
     std::error_code ec;
     std::filesystem::remove(m_path / kLockFile, ec);
-    close(m_lock);
   }
   const std::filesystem::path& Path() const { return m_path; }
 
@@ -152,15 +149,12 @@ class RunFolder {
       ui.Failure("cannot create the output folder " + m_path.string() + (ec ? ": " + ec.message() : ""));
       return false;
     }
-    m_lock = open((m_path / kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (m_lock < 0) {
-      const int error = errno;
-      ui.Failure("cannot write to the output folder " + m_path.string() + ": " + std::strerror(error));
+    m_lock = std::make_unique<TryLockFile>(m_path / kLockFile);
+    if (!m_lock->Error().empty()) {
+      ui.Failure("cannot write to the output folder " + m_path.string() + ": " + m_lock->Error());
       return false;
     }
-    if (flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
-      close(m_lock);
-      m_lock = -1;
+    if (!m_lock->Locked()) {
       ui.Failure("another run is writing into " + m_path.string() + "; give another --out folder");
       return false;
     }
@@ -184,7 +178,7 @@ class RunFolder {
 
  private:
   std::filesystem::path m_path;
-  int m_lock = -1;
+  std::unique_ptr<TryLockFile> m_lock;
 };
 
 // The devices of one run, built and destroyed in the host's order.
@@ -236,7 +230,7 @@ class RunSession {
     return 1;
   }
   bool StopRequested() {
-    if (m_ui.OutputClosed()) RequestStop(SIGPIPE);
+    if (m_ui.OutputClosed()) RequestStop(kOutputClosed);
     return g_stopSignal.load() != 0;
   }
   bool OpenAll();

@@ -1,12 +1,10 @@
 #include "host/terminal_ui.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <tuple>
 
+#include "host/host_system.h"
 #include "host/run_log.h"
 
 namespace host {
@@ -129,9 +127,7 @@ void TerminalUi::FlashStatusText(const char* prefix, const char* text, int on) {
 }
 
 int TerminalUi::Columns() const {
-  winsize size{};
-  if (ioctl(fileno(m_out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
+  return TerminalColumns(m_out);
 }
 
 void TerminalUi::Reasons(const std::string& notReady, const std::string& error) {

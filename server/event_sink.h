@@ -45,7 +45,8 @@ class CSafeVariant : public VARIANT {
   CSafeVariant(const CSafeVariant&) = delete;
   CSafeVariant& operator=(const CSafeVariant&) = delete;
   ~CSafeVariant() { VariantClear(this); }
-  HRESULT Copy(const VARIANT& source) { return VariantCopy(this, &source); }
+  // Some system headers declare VariantCopy's source without const.
+  HRESULT Copy(const VARIANT& source) { return VariantCopy(this, const_cast<VARIANT*>(&source)); }
   HRESULT ChangeType(VARTYPE type) { return VariantChangeType(this, this, 0, type); }
 };
 

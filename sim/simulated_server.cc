@@ -398,8 +398,8 @@ class Unit final : public SimObject,
     std::string text = m_nType >= 0 && m_nType <= 6 ? kNames[m_nType] : "";
     if (m_nType == 1) text += " " + std::to_string(m_nNumber);
     if (m_nType == 0 && in.netBoxSilent) text.clear();
-    const std::u16string wide = FromUtf8(text);
-    *p = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
+    const platform::com::OleString wide = FromUtf8(text);
+    *p = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     return *p ? hr : E_OUTOFMEMORY;
   }
   STDMETHODIMP SendSettings() override {
@@ -788,6 +788,15 @@ class Session final : public SimObject, public ITavixSession2, public IConnectio
     sink->Release();
     return hr;
   }
+  // The plug-in never enumerates; the server hands out no enumerators.
+  STDMETHODIMP EnumConnections(IEnumConnections** pp) override {
+    if (pp) *pp = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** pp) override {
+    if (pp) *pp = nullptr;
+    return E_NOTIMPL;
+  }
 
  private:
   std::shared_ptr<SessionData> m_pData;
@@ -850,10 +859,10 @@ void SimulatedServer::Internals::Deliver(std::unique_lock<std::mutex>& lock) {
     ++count;
   };
   auto putText = [&](const std::string& text) {
-    const std::u16string wide = FromUtf8(text);
+    const platform::com::OleString wide = FromUtf8(text);
     VariantInit(&args[count]);
     args[count].vt = VT_BSTR;
-    args[count].bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
+    args[count].bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     ++count;
   };
   // Arguments last first.
@@ -930,11 +939,11 @@ void SimulatedServer::Register() {
   platform::com::RegisterClassObject(CLSID_TavixServer, &CreateServer);
   platform::com::RegisterTypeLib(LIBID_TAVIXSERVERLib, 1, 0,
                                  {{DIID__ITavixSession2Events,
-                                   {{u"HplcMessage", DISPID_HplcMessage},
-                                    {u"ChangeStatus", DISPID_ChangeStatus},
-                                    {u"MeasrureSpectrum", DISPID_MeasrureSpectrum},
-                                    {u"ErrorEvent", DISPID_ErrorEvent},
-                                    {u"WarningEvent", DISPID_WarningEvent}}}});
+                                   {{OLESTR("HplcMessage"), DISPID_HplcMessage},
+                                    {OLESTR("ChangeStatus"), DISPID_ChangeStatus},
+                                    {OLESTR("MeasrureSpectrum"), DISPID_MeasrureSpectrum},
+                                    {OLESTR("ErrorEvent"), DISPID_ErrorEvent},
+                                    {OLESTR("WarningEvent"), DISPID_WarningEvent}}}});
 }
 
 void SimulatedServer::AdvanceTo(std::int64_t nowMs) {

@@ -31,10 +31,12 @@
 #include "platform/mfc/windef.h"
 
 #if defined(_WIN32)
-#define STDMETHODCALLTYPE __stdcall
+// Windows: the system's COM and OLE Automation. Only the registries of
+// platform::com below are this layer's own, built on the system's
+// functions (platform/com/com_win.cc).
+#include "platform/win/system_headers.h"
 #else
 #define STDMETHODCALLTYPE
-#endif
 #define STDMETHOD(method) virtual HRESULT STDMETHODCALLTYPE method
 #define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
@@ -59,13 +61,8 @@ using VARIANT_BOOL = SHORT;
 using LPVOID = void*;
 
 // 16-bit text: wchar_t on Windows, char16_t here (wchar_t is 32-bit).
-#if defined(_WIN32)
-using OLECHAR = wchar_t;
-#define OLESTR(str) L##str
-#else
 using OLECHAR = char16_t;
 #define OLESTR(str) u##str
-#endif
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
@@ -286,6 +283,8 @@ inline constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 
 // ---- Connection points ----
 struct IConnectionPointContainer;
+struct IEnumConnections;      // never handed out here
+struct IEnumConnectionPoints;  // never handed out here
 struct IConnectionPoint : IUnknown {
  protected:
   ~IConnectionPoint() = default;  // never deleted through an interface pointer
@@ -295,19 +294,25 @@ struct IConnectionPoint : IUnknown {
   STDMETHOD(GetConnectionPointContainer)(IConnectionPointContainer** ppCPC) = 0;
   STDMETHOD(Advise)(IUnknown* pUnkSink, DWORD* pdwCookie) = 0;
   STDMETHOD(Unadvise)(DWORD dwCookie) = 0;
+  STDMETHOD(EnumConnections)(IEnumConnections** ppEnum) = 0;
 };
 struct IConnectionPointContainer : IUnknown {
  protected:
   ~IConnectionPointContainer() = default;  // never deleted through an interface pointer
 
  public:
+  STDMETHOD(EnumConnectionPoints)(IEnumConnectionPoints** ppEnum) = 0;
   STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** ppCP) = 0;
 };
 
 // ---- Object creation ----
 HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+#endif  // !_WIN32
 
 namespace platform::com {
+
+// Text in the system's 16-bit characters.
+using OleString = std::basic_string<OLECHAR>;
 
 // Makes an object of a registered class and queries it for `riid`; the
 // result is what CoCreateInstance returns (its *ppv set as the function
@@ -316,12 +321,14 @@ using ClassFactoryFn = HRESULT (*)(REFIID riid, void** ppv);
 
 // The class registry behind CoCreateInstance. A class not registered
 // gives REGDB_E_CLASSNOTREG; registering again replaces; nullptr removes.
+// On Windows this is the system's own: a class factory registered with
+// CoRegisterClassObject for this process (local server, multiple use).
 void RegisterClassObject(REFCLSID clsid, ClassFactoryFn factory);
 
 // One dispatch interface of a registered type library: its members'
 // names (matched without regard to case) and dispatch identifiers.
 struct TypeInfoMember {
-  std::u16string name;
+  OleString name;
   DISPID dispid;
 };
 struct TypeInfoDesc {
@@ -330,19 +337,24 @@ struct TypeInfoDesc {
 };
 // The type-library registry behind LoadRegTypeLib: a library is found by
 // its identifier and major version, with a minor version at least the
-// one asked for; the locale is not used.
+// one asked for; the locale is not used. On Windows the library is built
+// with the system's CreateTypeLib2 into a file in the temporary folder and
+// registered for the user (RegisterTypeLibForUser), so that the system's
+// LoadRegTypeLib and type information answer.
 void RegisterTypeLib(REFGUID libid, WORD major, WORD minor, std::vector<TypeInfoDesc> interfaces);
 void UnregisterTypeLib(REFGUID libid, WORD major);
 
+#if !defined(_WIN32)  // the system's allocator has no such hooks
 // Tests only: the next `count` BSTR allocations fail (return null), as
 // when memory runs out; 0 switches it off.
 void FailBstrAllocationsForTesting(int count);
 // Tests only: BSTRs allocated and not yet freed.
 long LiveBstrCountForTesting();
+#endif
 
 // Text helpers for code outside the product (tests, simulators):
 // 16-bit text to UTF-8 and back (BMP only; a null BSTR is empty).
 std::string ToUtf8(const OLECHAR* text);
-std::u16string FromUtf8(const std::string& text);
+OleString FromUtf8(const std::string& text);
 
 }  // namespace platform::com

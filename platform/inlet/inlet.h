@@ -20,11 +20,13 @@
 #include "platform/mfc/afxwin.h"
 #include "platform/win/registry.h"
 
+#if !defined(_WIN32)  // Windows: the system's values (winuser.h)
 // Message box styles.
 inline constexpr UINT MB_OK = 0x00;
 inline constexpr UINT MB_ICONEXCLAMATION = 0x30;
 inline constexpr UINT MB_ICONWARNING = 0x30;
 inline constexpr int IDOK = 1;
+#endif
 
 // ---- Registry ----
 int ReadRegistryPath(const CString& path, int& value, HKEY root);

@@ -774,11 +774,11 @@ CString Utf8ToWindows1252(std::string_view text) {
       out += static_cast<char>(cp);
       continue;
     }
-    char byte = '?';
+    char single = '?';
     for (const auto& [code, b] : kWindows1252High) {
-      if (code == cp) byte = static_cast<char>(b);
+      if (code == cp) single = static_cast<char>(b);
     }
-    out += byte;
+    out += single;
   }
   return CString(std::string_view(out));
 }

@@ -5,6 +5,10 @@
 // Header-only; no state; safe from any thread.
 #pragma once
 
+#if defined(_WIN32)
+// Windows: the system's own declarations.
+#include "platform/win/system_headers.h"
+#else
 #include <cstdint>
 
 using BOOL = int;
@@ -29,4 +33,5 @@ using HWND = HWND__*;
 #endif
 #ifndef FALSE
 #define FALSE 0
+#endif
 #endif

@@ -49,6 +49,7 @@
 #include <string_view>
 #include <vector>
 
+#if !defined(_WIN32)  // Windows: the system's CreateProcessA (windows.h)
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
@@ -103,3 +104,5 @@ struct CommandLine {
 CommandLine ParseCommandLine(std::string_view commandLine);
 
 }  // namespace platform
+#endif  // !_WIN32
+

@@ -82,8 +82,8 @@ constexpr std::pair<char32_t, unsigned char> kWindows1252High[] = {
 // no place there.
 char Windows1252(char32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-  for (const auto& [code, byte] : kWindows1252High) {
-    if (code == c) return static_cast<char>(byte);
+  for (const auto& [code, single] : kWindows1252High) {
+    if (code == c) return static_cast<char>(single);
   }
   return '?';
 }
@@ -427,6 +427,11 @@ void Registry::UseFileForTesting(const std::filesystem::path& file) {
   Registry& registry = Get();
   std::lock_guard<std::mutex> lock(registry.m_mutex);
   registry.m_file = file;
+#if defined(_WIN32)
+  // Programs started with the system's CreateProcessA inherit the
+  // environment: they find the same file through it.
+  _putenv_s("QUARN_REGISTRY", file.string().c_str());
+#endif
 }
 
 std::filesystem::path Registry::FilePath() const {

@@ -43,11 +43,15 @@
 #include <string_view>
 #include <variant>
 
+#if defined(_WIN32)
+#include "platform/win/system_headers.h"  // HKEY and the root keys
+#else
 struct HKEY__;
 using HKEY = HKEY__*;
 // The root keys this stand-in knows; only HKEY_LOCAL_MACHINE is used.
 inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(std::uintptr_t{0x80000001});
 inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(std::uintptr_t{0x80000002});
+#endif
 
 namespace platform {
 
@@ -101,7 +105,8 @@ class Registry {
   // The process-wide registry at DefaultRegistryPath() (or the path set
   // for testing).
   static Registry& Get();
-  // Points the process-wide registry at `file`; tests only.
+  // Points the process-wide registry at `file`; tests only. On Windows it
+  // also sets QUARN_REGISTRY, so that programs started from here share it.
   static void UseFileForTesting(const std::filesystem::path& file);
 
   std::filesystem::path FilePath() const;

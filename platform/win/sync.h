@@ -13,9 +13,13 @@
 #pragma once
 
 #include "platform/mfc/windef.h"
-#include "platform/win/kernel_object.h"
 #include "platform/win/threads.h"
 
+#if !defined(_WIN32)
+#include "platform/win/kernel_object.h"
+#endif
+
+#if !defined(_WIN32)  // Windows: the system's critical sections and waits (windows.h)
 struct RTL_CRITICAL_SECTION {
   void* impl = nullptr;  // the stand-in's lock, made by InitializeCriticalSection
 };
@@ -45,3 +49,4 @@ class Waitable : public KernelObject {
 };
 
 }  // namespace platform
+#endif  // !_WIN32

@@ -19,11 +19,8 @@
 
 #include "platform/mfc/windef.h"
 
-#if defined(_WIN32)
-#define WINAPI __stdcall
-#else
+#if !defined(_WIN32)  // Windows: the system's threads (windows.h)
 #define WINAPI
-#endif
 
 using HANDLE = void*;
 using LPVOID = void*;
@@ -40,3 +37,5 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_S
 BOOL CloseHandle(HANDLE handle);
 
 DWORD GetCurrentThreadId();
+#endif  // !_WIN32
+

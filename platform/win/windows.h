@@ -11,4 +11,13 @@
 #include "platform/win/sync.h"
 #include "platform/win/threads.h"
 
+#if defined(_WIN32)
+// On Windows the system's Sleep would wait wall time whatever the clock's
+// mode; the product's sleeps are the clock's there too, so a virtual-time
+// run stays virtual. This is the only system name the platform layer
+// replaces.
+void QuarnClockSleep(DWORD milliseconds);
+#define Sleep QuarnClockSleep
+#else
 void Sleep(DWORD milliseconds);
+#endif

@@ -22,7 +22,7 @@ class FrontTest : public testing_support::TestWorld {
     platform::Clock::Get().AddDriver(&timelineClock);
     SetBackendMakerForTesting(&maker);
     m_methodsDir = TempDir() / "methods";
-    setenv("QUARN_METHODS_DIR", m_methodsDir.string().c_str(), 1);
+    testing_support::SetEnv("QUARN_METHODS_DIR", m_methodsDir.string());
     WriteMethod("M1",
                 "[method]\ntitle = \"Test method M1\"\n"
                 "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 12.5\n"
@@ -32,7 +32,7 @@ class FrontTest : public testing_support::TestWorld {
   void TearDown() override {
     SetBackendMakerForTesting(nullptr);
     platform::Clock::Get().RemoveDriver(&timelineClock);
-    unsetenv("QUARN_METHODS_DIR");
+    testing_support::UnsetEnv("QUARN_METHODS_DIR");
     TestWorld::TearDown();
   }
 

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "platform/inlet/inlet.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -13,13 +15,13 @@ class MethodNameTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const char* old = std::getenv("QUARN_METHODS_DIR")) m_old = old;
-    setenv("QUARN_METHODS_DIR", "/lab/methods", 1);
+    testing_support::SetEnv("QUARN_METHODS_DIR", "/lab/methods");
   }
   void TearDown() override {
     if (m_old) {
-      setenv("QUARN_METHODS_DIR", m_old->c_str(), 1);
+      testing_support::SetEnv("QUARN_METHODS_DIR", *m_old);
     } else {
-      unsetenv("QUARN_METHODS_DIR");
+      testing_support::UnsetEnv("QUARN_METHODS_DIR");
     }
   }
 
@@ -28,19 +30,23 @@ class MethodNameTest : public ::testing::Test {
     AddMethodFileExtension(type, text);
     return text.str();
   }
+  // A file in a folder, with the system's separator between them.
+  static std::string In(const char* folder, const char* file) {
+    return (std::filesystem::path(folder) / file).string();
+  }
 
  private:
   std::optional<std::string> m_old;
 };
 
 TEST_F(MethodNameTest, BareNamesGetTheTypeExtensionInTheMethodsFolder) {
-  EXPECT_EQ(Completed("Quarn900", "Caffeine"), "/lab/methods/Caffeine.quarn900.toml");
-  EXPECT_EQ(Completed("Quarn900", ""), "/lab/methods/.quarn900.toml");
+  EXPECT_EQ(Completed("Quarn900", "Caffeine"), In("/lab/methods", "Caffeine.quarn900.toml"));
+  EXPECT_EQ(Completed("Quarn900", ""), In("/lab/methods", ".quarn900.toml"));
 }
 
 TEST_F(MethodNameTest, NamesEndingInTomlAreCompleteFileNames) {
-  EXPECT_EQ(Completed("Quarn900", "Caffeine.quarn900.toml"), "/lab/methods/Caffeine.quarn900.toml");
-  EXPECT_EQ(Completed("Quarn900", "mine.TOML"), "/lab/methods/mine.TOML");
+  EXPECT_EQ(Completed("Quarn900", "Caffeine.quarn900.toml"), In("/lab/methods", "Caffeine.quarn900.toml"));
+  EXPECT_EQ(Completed("Quarn900", "mine.TOML"), In("/lab/methods", "mine.TOML"));
 }
 
 TEST_F(MethodNameTest, NamesWithAFolderAreUsedAsGiven) {
@@ -50,11 +56,11 @@ TEST_F(MethodNameTest, NamesWithAFolderAreUsedAsGiven) {
 }
 
 TEST_F(MethodNameTest, WithoutTheVariableTheWorkingFolderHoldsTheMethods) {
-  unsetenv("QUARN_METHODS_DIR");
-  setenv("QUARN_WORKING_DIR", "/data/korvatec", 1);
-  EXPECT_EQ(GetMethodsDir(), "/data/korvatec/methods");
-  EXPECT_EQ(Completed("Quarn900", "m1"), "/data/korvatec/methods/m1.quarn900.toml");
-  unsetenv("QUARN_WORKING_DIR");
+  testing_support::UnsetEnv("QUARN_METHODS_DIR");
+  testing_support::SetEnv("QUARN_WORKING_DIR", "/data/korvatec");
+  EXPECT_EQ(GetMethodsDir().str(), In("/data/korvatec", "methods"));
+  EXPECT_EQ(Completed("Quarn900", "m1"), In(In("/data/korvatec", "methods").c_str(), "m1.quarn900.toml"));
+  testing_support::UnsetEnv("QUARN_WORKING_DIR");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "network/quarn_uv_detector.h"
 #include "tests/network/network_world.h"
 #include "tests/support/method_files.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -107,13 +108,13 @@ TEST_F(SamplerUvTest, SampleStartCarriesVialVolumeAnalysisTimeAndFlushes) {
   testing_support::WriteTextFile(methods / "Sample.quarn900.toml",
                                  "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 12\n"
                                  "[autosampler]\nvial = 4\ninjection_volume = 10\nanalysis_time = 10\nflushes = 3\n");
-  setenv("QUARN_METHODS_DIR", methods.string().c_str(), 1);
+  testing_support::SetEnv("QUARN_METHODS_DIR", methods.string());
   {
     CQuarnControlAutoSampler front;
     EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 1);
     EXPECT_EQ(front.StartMethod("Sample", CString("12"), 5.0f), 1);
   }
-  unsetenv("QUARN_METHODS_DIR");
+  testing_support::UnsetEnv("QUARN_METHODS_DIR");
   EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 0);
 
   const auto header = LastRecords("LC_PushAnlsFile").at(0);

@@ -75,7 +75,7 @@ TEST_F(WireTraceTest, EveryReplyReadsAsTheGoldenTrace) {
   for (WORD sender : {0x0000, 0x0102, 0x0401, 0x0501, 0x0601, 0x0A01, 0x0B01, 0x0701}) {
     DispatchReply(115, record.Data(), sender);
   }
-  std::ifstream trace(m_path, std::ios::binary);
+  std::ifstream trace(m_path);  // text: the log has CRLF line ends on Windows
   testing_support::ExpectMatchesGolden(
       std::string(std::istreambuf_iterator<char>(trace), std::istreambuf_iterator<char>()),
       "network/golden/every-reply.trace");

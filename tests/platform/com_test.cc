@@ -19,7 +19,9 @@ const GUID kLib = {0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
 const IID kEvents = {0x44444444, 0x5555, 0x6666, {1, 2, 3, 4, 5, 6, 7, 8}};
 
 TEST(BstrTest, LengthPrefixTerminatorAndFailure) {
+#if !defined(_WIN32)  // the system's allocator has no failure or count hooks
   const long live = platform::com::LiveBstrCountForTesting();
+#endif
   BSTR text = SysAllocStringLen(OLESTR("abc"), 2);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(SysStringLen(text), 2u);
@@ -28,6 +30,7 @@ TEST(BstrTest, LengthPrefixTerminatorAndFailure) {
   SysFreeString(text);
   EXPECT_EQ(SysStringLen(nullptr), 0u);
 
+#if !defined(_WIN32)
   platform::com::FailBstrAllocationsForTesting(1);
   try {
     _bstr_t name(OLESTR("Korvatec_Method"));
@@ -39,6 +42,7 @@ TEST(BstrTest, LengthPrefixTerminatorAndFailure) {
   EXPECT_EQ(after.length(), 1u);
   after = _bstr_t();
   EXPECT_EQ(platform::com::LiveBstrCountForTesting(), live);
+#endif
 }
 
 TEST(BstrTest, CopiesShareOneTextAndWidenWindows1252) {
@@ -89,26 +93,29 @@ TEST_P(VariantChangeTypeTest, ConvertsOrLeavesTheTargetAlone) {
   VariantClear(&dest);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, VariantChangeTypeTest,
-    ::testing::Values(Conversion{[] { return I4(66565); }, VT_I4, S_OK, "66565"},
-                      Conversion{[] { return I4(66565); }, VT_I2, DISP_E_OVERFLOW, ""},
-                      Conversion{[] { return R8(2.5); }, VT_I2, S_OK, "2"},
-                      Conversion{[] { return R8(3.5); }, VT_I2, S_OK, "4"},
-                      Conversion{[] { return Text(OLESTR(" 1025 ")); }, VT_I4, S_OK, "1025"},
-                      Conversion{[] { return Text(OLESTR("pump")); }, VT_I2, DISP_E_TYPEMISMATCH, ""},
-                      Conversion{[] { return Text(OLESTR(" -9007199254740993 ")); }, VT_I8, S_OK, "-9007199254740993"},
-                      Conversion{[] { return Text(OLESTR("9223372036854775808")); }, VT_I8, DISP_E_OVERFLOW, ""},
-                      Conversion{[] { return R8(9223372036854775808.0); }, VT_I8, DISP_E_OVERFLOW, ""},
-                      Conversion{[] { return I4(-32768); }, VT_I2, S_OK, "-32768"},
-                      Conversion{[] { return I4(128); }, VT_I1, DISP_E_OVERFLOW, ""},
-                      Conversion{[] { return I4(1033); }, VT_BSTR, S_OK, "'1033'"},
-                      Conversion{[] { return R8(0.25); }, VT_BSTR, S_OK, "'0.25'"},
-                      Conversion{[] { VARIANT v; VariantInit(&v); return v; }, VT_BSTR, S_OK, "''"},
-                      Conversion{[] { VARIANT v; VariantInit(&v); v.vt = VT_NULL; return v; }, VT_I2,
-                                 DISP_E_TYPEMISMATCH, ""},
-                      Conversion{[] { VARIANT v; VariantInit(&v); v.vt = 0x4002; return v; }, VT_I2,
-                                 DISP_E_BADVARTYPE, ""}));
+const Conversion kConversions[] = {
+    Conversion{[] { return I4(66565); }, VT_I4, S_OK, "66565"},
+    Conversion{[] { return I4(66565); }, VT_I2, DISP_E_OVERFLOW, ""},
+    Conversion{[] { return R8(2.5); }, VT_I2, S_OK, "2"},
+    Conversion{[] { return R8(3.5); }, VT_I2, S_OK, "4"},
+    Conversion{[] { return Text(OLESTR(" 1025 ")); }, VT_I4, S_OK, "1025"},
+    Conversion{[] { return Text(OLESTR("pump")); }, VT_I2, DISP_E_TYPEMISMATCH, ""},
+    Conversion{[] { return Text(OLESTR(" -9007199254740993 ")); }, VT_I8, S_OK, "-9007199254740993"},
+    Conversion{[] { return Text(OLESTR("9223372036854775808")); }, VT_I8, DISP_E_OVERFLOW, ""},
+    Conversion{[] { return R8(9223372036854775808.0); }, VT_I8, DISP_E_OVERFLOW, ""},
+    Conversion{[] { return I4(-32768); }, VT_I2, S_OK, "-32768"},
+    Conversion{[] { return I4(128); }, VT_I1, DISP_E_OVERFLOW, ""},
+    Conversion{[] { return I4(1033); }, VT_BSTR, S_OK, "'1033'"},
+    Conversion{[] { return R8(0.25); }, VT_BSTR, S_OK, "'0.25'"},
+    Conversion{[] { VARIANT v; VariantInit(&v); return v; }, VT_BSTR, S_OK, "''"},
+    Conversion{[] { VARIANT v; VariantInit(&v); v.vt = VT_NULL; return v; }, VT_I2,
+               DISP_E_TYPEMISMATCH, ""},
+#if !defined(_WIN32)  // a reference to nothing: the system's answer differs between its implementations
+    Conversion{[] { VARIANT v; VariantInit(&v); v.vt = 0x4002; return v; }, VT_I2,
+               DISP_E_BADVARTYPE, ""},
+#endif
+};
+INSTANTIATE_TEST_SUITE_P(Table, VariantChangeTypeTest, ::testing::ValuesIn(kConversions));
 
 // A class whose factory records what it was asked for.
 IID g_asked;
@@ -133,7 +140,7 @@ TEST(ComRegistryTest, CreatesOnlyRegisteredClassesWithoutAggregation) {
 TEST(ComRegistryTest, TypeLibraryNamesByVersionWithoutRegardToCase) {
   ITypeLib* lib = nullptr;
   EXPECT_EQ(LoadRegTypeLib(kLib, 1, 0, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
-  platform::com::RegisterTypeLib(kLib, 1, 0, {{kEvents, {{u"HplcMessage", 1}, {u"ErrorEvent", 4}}}});
+  platform::com::RegisterTypeLib(kLib, 1, 0, {{kEvents, {{OLESTR("HplcMessage"), 1}, {OLESTR("ErrorEvent"), 4}}}});
   EXPECT_EQ(LoadRegTypeLib(kLib, 2, 0, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
   EXPECT_EQ(LoadRegTypeLib(kLib, 1, 1, 0x409, &lib), TYPE_E_LIBNOTREGISTERED);
   ASSERT_EQ(LoadRegTypeLib(kLib, 1, 0, 0x409, &lib), S_OK);

@@ -51,9 +51,9 @@ TEST_F(ProcessTest, MissingProgramStartsNothing) {
 
 TEST_F(ProcessTest, RegistrationIsReadableAfterTheWait) {
   // The child sees the registry in use here, not an older setting.
-  setenv("QUARN_REGISTRY", (TempDir() / "other.reg").c_str(), 1);
+  testing_support::SetEnv("QUARN_REGISTRY", (TempDir() / "other.reg").string());
   ASSERT_TRUE(Start(kServer + "/Regserver"));
-  unsetenv("QUARN_REGISTRY");
+  testing_support::UnsetEnv("QUARN_REGISTRY");
   EXPECT_EQ(WaitForSingleObject(m_info.hProcess, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(ExitCode(), 0u);
   CString value;

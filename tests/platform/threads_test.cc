@@ -29,9 +29,11 @@ TEST(ThreadsTest, NewThreadRunsWithTheIdItWasGiven) {
   EXPECT_EQ(GetCurrentThreadId(), GetCurrentThreadId());
 }
 
+#if !defined(_WIN32)  // the system starts a thread at a null routine
 TEST(ThreadsTest, NullRoutineAndNullHandleAreRefused) {
   EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
   EXPECT_EQ(CloseHandle(nullptr), FALSE);
 }
+#endif
 
 }  // namespace

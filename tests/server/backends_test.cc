@@ -8,6 +8,7 @@
 #include "platform/win/windows.h"
 #include "server/server_backends.h"
 #include "tests/server/server_world.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -189,9 +190,9 @@ TEST_F(BackendsTest, RegistrationThroughTheServersProgram) {
   CNetIIPump pump;
   for (const std::string& dir : {TempDir().string(), std::string(QUARN_TAVIX_SERVER_DIR)}) {
     platform::Registry::Get().Delete(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID");
-    setenv("QUARN_WORKING_DIR", dir.c_str(), 1);
+    testing_support::SetEnv("QUARN_WORKING_DIR", dir);
     const int result = pump.InitialiseComms();
-    unsetenv("QUARN_WORKING_DIR");
+    testing_support::UnsetEnv("QUARN_WORKING_DIR");
     EXPECT_EQ(result * 10 + Count("CoCreateInstance()"), dir == TempDir() ? 0 : 11);
     EXPECT_EQ(platform::Registry::Get().Read(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID").has_value(), result == 1);
   }

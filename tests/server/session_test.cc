@@ -53,13 +53,13 @@ TEST_P(ConnectFailureTest, ThrowsItsTextAndReleasesTheServer) {
 
 void Fail(sim::SimulatedServer& s, const char* op, HRESULT hr, int times = -1) { s.FailForTesting(op, hr, times); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ConnectFailureTest,
-    ::testing::Values(
+const ConnectFailure kConnectFailures[] = {
         ConnectFailure{"NoServer", [](auto& s) { Fail(s, "CoCreateInstance", REGDB_E_CLASSNOTREG); },
                        "Failed to open Quarn server!", 0, false},
+#if !defined(_WIN32)  // the system's CoCreateInstance turns a factory's S_FALSE into S_OK
         ConnectFailure{"ServerSFalse", [](auto& s) { Fail(s, "CoCreateInstance", S_FALSE); },
                        "Failed to open Quarn server!", 0, false},
+#endif
         ConnectFailure{"Session", [](auto& s) { Fail(s, "Server.CreateSession", E_FAIL); },
                        "Unable to open Quarn Session object! Contact support.", 0, false},
         ConnectFailure{"Advise", [](auto& s) { Fail(s, "Session.Advise", CONNECT_E_ADVISELIMIT); },
@@ -81,8 +81,10 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectFailure{"NeverPresent", [](auto& s) { s.SetUnitTimingForTesting(5, 1, -1, 0); },
                        "Autosampler unit not detected", 6100, false, 5, &IID_ITavixAutosampler2, "Autosampler", true},
         ConnectFailure{"NeverConnected", [](auto& s) { s.SetUnitTimingForTesting(6, 1, 0, -1); },
-                       "Oven unit not detected", 6100, false, 6, &IID_ITavixOven, "Oven", true}),
-    [](const auto& row) { return std::string(row.param.name); });
+                       "Oven unit not detected", 6100, false, 6, &IID_ITavixOven, "Oven", true},
+};
+INSTANTIATE_TEST_SUITE_P(Table, ConnectFailureTest, ::testing::ValuesIn(kConnectFailures),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ServerWorld, OpenRetriedTwentyTimesThenConnectsAnywayAndLateUnitsAreAccepted) {
   server.FailForTesting("Session.Open", RPC_E_DISCONNECTED);
@@ -146,6 +148,7 @@ TEST_F(ServerWorld, LastUnitStopsAnActiveRunBeforeReleasingTheServer) {
 
 }  // namespace
 
+#if !defined(_WIN32)  // the system's allocator cannot be made to fail
 namespace {
 
 TEST_F(ServerWorld, AMethodNameThatCannotBeAllocatedRaisesTheComSupportError) {
@@ -161,3 +164,4 @@ TEST_F(ServerWorld, AMethodNameThatCannotBeAllocatedRaisesTheComSupportError) {
 }
 
 }  // namespace
+#endif

@@ -24,4 +24,20 @@ void TestWorld::TearDown() {
   std::filesystem::remove_all(m_tempDir, ec);
 }
 
+void SetEnv(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+void UnsetEnv(const char* name) {
+#if defined(_WIN32)
+  _putenv_s(name, "");
+#else
+  unsetenv(name);
+#endif
+}
+
 }  // namespace testing_support

@@ -5,10 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
 
 #include "tests/support/recording_host_ui.h"
 
 namespace testing_support {
+
+// Sets or removes an environment variable of this process (the system's
+// own calls differ between POSIX systems and Windows).
+void SetEnv(const char* name, const std::string& value);
+void UnsetEnv(const char* name);
 
 class TestWorld : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 #include "sim/simulated_server.h"
 #include "tests/network/network_world.h"
 #include "tests/support/method_files.h"
+#include "tests/support/test_world.h"
 
 namespace testing_support {
 
@@ -29,12 +30,12 @@ class TransportWorld : public NetworkWorld {
     CCommon::ResetForTesting();
     CComSetup::ResetForTesting();
     server.ResetForTesting();
-    setenv("QUARN_METHODS_DIR", (TempDir() / "methods").string().c_str(), 1);
+    testing_support::SetEnv("QUARN_METHODS_DIR", (TempDir() / "methods").string());
     WriteRegistryFullPath("SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", "{00000000-0000-0000-0000-000000000000}",
                           HKEY_LOCAL_MACHINE);
   }
   void TearDown() override {
-    unsetenv("QUARN_METHODS_DIR");
+    testing_support::UnsetEnv("QUARN_METHODS_DIR");
     CCommon::ResetForTesting();
     EXPECT_EQ(server.LiveObjects(), 0) << "server objects still held";
     NetworkWorld::TearDown();

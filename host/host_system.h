@@ -1,0 +1,59 @@
+// What the host program needs from the operating system, one call each,
+// so that the program itself reads the same on POSIX systems and Windows.
+//
+// Contract:
+//  - CatchStopSignals: interrupt and terminate (and, where they exist, a
+//    closed terminal) call `onStop(signal)`; a closed output pipe does not
+//    end the program (the next write fails instead).
+//  - OwnProgramPath: the running program's file, or empty when unknown.
+//  - SetEnvironment: sets a variable for this process and its children.
+//  - IsTerminal / TerminalColumns: whether `file` is a terminal, and its
+//    width (80 when unknown).
+//  - kOutputClosed: the stop cause of a closed output pipe (SIGPIPE's
+//    number, also where the system has no such signal).
+//  - LocalTime: the broken-down local time.
+//  - TryLockFile: an exclusive lock on `file` (created when missing), taken
+//    without waiting and held until the object goes; Locked() tells
+//    whether it was had, Error() why not ("" when another holder has it).
+// Thread safety: call from the program's main thread.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <ctime>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace host {
+
+#if defined(SIGPIPE)
+inline constexpr int kOutputClosed = SIGPIPE;
+#else
+inline constexpr int kOutputClosed = 13;
+#endif
+
+void CatchStopSignals(void (*onStop)(int signal));
+std::tm LocalTime(std::time_t time);
+std::filesystem::path OwnProgramPath();
+void SetEnvironment(const char* name, const std::string& value);
+bool IsTerminal(std::FILE* file);
+int TerminalColumns(std::FILE* file);
+
+class TryLockFile {
+ public:
+  explicit TryLockFile(const std::filesystem::path& file);
+  ~TryLockFile();
+  TryLockFile(const TryLockFile&) = delete;
+  TryLockFile& operator=(const TryLockFile&) = delete;
+
+  bool Locked() const { return m_bLocked; }
+  const std::string& Error() const { return m_error; }
+
+ private:
+  std::intptr_t m_handle = -1;
+  bool m_bLocked = false;
+  std::string m_error;
+};
+
+}  // namespace host

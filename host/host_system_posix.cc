@@ -1,0 +1,60 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/host_system.h"
+
+namespace host {
+
+void CatchStopSignals(void (*onStop)(int signal)) {
+  struct sigaction action{};
+  action.sa_handler = onStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::tm LocalTime(std::time_t time) {
+  std::tm tm{};
+  localtime_r(&time, &tm);
+  return tm;
+}
+
+std::filesystem::path OwnProgramPath() {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : self;
+}
+
+void SetEnvironment(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
+bool IsTerminal(std::FILE* file) { return isatty(fileno(file)) != 0; }
+
+int TerminalColumns(std::FILE* file) {
+  winsize size{};
+  if (ioctl(fileno(file), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+TryLockFile::TryLockFile(const std::filesystem::path& file) {
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    m_error = std::strerror(errno);
+    return;
+  }
+  m_handle = fd;
+  m_bLocked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+TryLockFile::~TryLockFile() {
+  if (m_handle >= 0) close(static_cast<int>(m_handle));
+}
+
+}  // namespace host

@@ -1,0 +1,58 @@
+#include <io.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <system_error>
+
+#include "host/host_system.h"
+#include "platform/win/system_headers.h"
+
+namespace host {
+
+// Windows has interrupt and terminate; a console closed under the program
+// ends it, and writes to a closed pipe fail without a signal.
+void CatchStopSignals(void (*onStop)(int signal)) {
+  for (int signal : {SIGINT, SIGTERM}) std::signal(signal, onStop);
+}
+
+std::tm LocalTime(std::time_t time) {
+  std::tm tm{};
+  localtime_s(&tm, &time);
+  return tm;
+}
+
+std::filesystem::path OwnProgramPath() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+  return length == 0 || length > MAX_PATH ? std::filesystem::path() : std::filesystem::path(path);
+}
+
+void SetEnvironment(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
+
+bool IsTerminal(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
+
+int TerminalColumns(std::FILE* file) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (GetConsoleScreenBufferInfo(console, &info)) return info.srWindow.Right - info.srWindow.Left + 1;
+  return 80;
+}
+
+TryLockFile::TryLockFile(const std::filesystem::path& file) {
+  const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    m_error = std::system_category().message(static_cast<int>(GetLastError()));
+    return;
+  }
+  m_handle = reinterpret_cast<std::intptr_t>(handle);
+  OVERLAPPED whole{};
+  m_bLocked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole);
+}
+
+TryLockFile::~TryLockFile() {
+  if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+}
+
+}  // namespace host
