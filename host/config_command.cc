@@ -25,7 +25,7 @@ std::string KnownKeys() {
   return list;
 }
 
-std::string SettingsFile() { return platform::Registry::Get().FilePath().string(); }
+std::string SettingsFile() { return platform::Registry::Get().Place(); }
 
 std::optional<platform::RegistryValue> ReadSetting(const ConfigKey& key) {
   const auto [path, name] = platform::SplitValuePath(key.fullPath);

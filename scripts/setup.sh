@@ -11,6 +11,9 @@ packages=(
   libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   time
+  googletest
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64
 )
 
 missing=()

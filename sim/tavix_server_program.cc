@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     }
   } catch (const platform::RegistryError& error) {
     std::fprintf(stderr, "TavixServer.exe: cannot %s the server in %s: %s\n",
-                 registering ? "register" : "unregister", registry.FilePath().string().c_str(), error.what());
+                 registering ? "register" : "unregister", registry.Place().c_str(), error.what());
     return 1;
   }
   return 0;

@@ -147,8 +147,8 @@ std::string KindOf(const RegistryValue& value) {
 std::string MismatchText(const std::filesystem::path& file, const std::string& fullKey, std::string_view name,
                          const RegistryValue& found) {
   const std::string wanted = std::holds_alternative<std::uint32_t>(found) ? "text" : "a number (dword)";
-  return "the value \"" + std::string(name) + "\" under [" + fullKey + "] in the registry file " + file.string() +
-         " holds " + KindOf(found) + " where " + wanted + " belongs; it has been left as it is. Correct or remove it.";
+  const std::string where = file.empty() ? "the system's registry" : "the registry file " + file.string();
+  return "the value \"" + std::string(name) + "\" under [" + fullKey + "] in " + where + " holds " + KindOf(found) + " where " + wanted + " belongs; it has been left as it is. Correct or remove it.";
 }
 
 }  // namespace
@@ -369,6 +369,9 @@ std::string Registry::TypeMismatch(HKEY root, std::string_view key, std::string_
 
 std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std::string_view name) const {
   std::lock_guard<std::mutex> lock(m_mutex);
+#if defined(_WIN32)
+  if (m_file.empty()) return SystemRead(root, key, name);
+#endif
   const RegistryContents contents = Load();
   const auto section = FindNoCase(contents, FullKey(root, key));
   if (section == contents.end()) return std::nullopt;
@@ -379,6 +382,15 @@ std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std
 
 void Registry::Write(HKEY root, std::string_view key, std::string_view name, const RegistryValue& value,
                      bool replaceOtherType) {
+#if defined(_WIN32)
+  if (FilePath().empty()) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const auto found = SystemWrite(root, key, name, value, replaceOtherType)) {
+      throw RegistryError(MismatchText(m_file, FullKey(root, key), name, *found));
+    }
+    return;
+  }
+#endif
   if (const auto* text = std::get_if<std::string>(&value); text && HasControlCharacter(*text)) {
     throw RegistryError("the text for \"" + std::string(name) +
                         "\" holds a control character (a line break, a tab...); the registry file keeps one "
@@ -403,6 +415,12 @@ void Registry::Write(HKEY root, std::string_view key, std::string_view name, con
 }
 
 void Registry::Delete(HKEY root, std::string_view key, std::string_view name) {
+#if defined(_WIN32)
+  if (FilePath().empty()) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return SystemDelete(root, key, name);
+  }
+#endif
   Modify([&](RegistryContents& contents) {
     auto section = FindNoCase(contents, FullKey(root, key));
     if (section == contents.end()) return false;
@@ -415,6 +433,9 @@ void Registry::Delete(HKEY root, std::string_view key, std::string_view name) {
 
 RegistryContents Registry::ReadAll() const {
   std::lock_guard<std::mutex> lock(m_mutex);
+#if defined(_WIN32)
+  if (m_file.empty()) return SystemReadAll();
+#endif
   return Load();
 }
 
@@ -429,7 +450,8 @@ void Registry::UseFileForTesting(const std::filesystem::path& file) {
   registry.m_file = file;
 #if defined(_WIN32)
   // Programs started with the system's CreateProcessA inherit the
-  // environment: they find the same file through it.
+  // environment: they find the same file (or the system's registry)
+  // through it.
   _putenv_s("QUARN_REGISTRY", file.string().c_str());
 #endif
 }
@@ -437,6 +459,11 @@ void Registry::UseFileForTesting(const std::filesystem::path& file) {
 std::filesystem::path Registry::FilePath() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_file;
+}
+
+std::string Registry::Place() const {
+  const std::filesystem::path file = FilePath();
+  return file.empty() ? "the system's registry" : file.string();
 }
 
 }  // namespace platform

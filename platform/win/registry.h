@@ -25,6 +25,12 @@
 //    continued on the next line after a backslash.
 //  - Location: $QUARN_REGISTRY if set, else `registry.reg` in the user's
 //    data folder for QuarnControl (see DefaultRegistryPath).
+//  - On Windows, without $QUARN_REGISTRY, the registry is the system's own
+//    (an empty file path): values are read and written with the system's
+//    functions, dwords as REG_DWORD and texts as REG_SZ, and the values of
+//    other kinds are reported by their type number ("type 3"). The same
+//    refusals apply, except that there is no file to lock or damage.
+//    ReadAll lists the keys under HKEY_LOCAL_MACHINE\SOFTWARE\Korvatec.
 // The file format is that of a registry export:
 //     [HKEY_LOCAL_MACHINE\SOFTWARE\Korvatec\Inlets\...\Configuration]
 //     "NetBoxComms"=dword:00000000
@@ -109,7 +115,11 @@ class Registry {
   // also sets QUARN_REGISTRY, so that programs started from here share it.
   static void UseFileForTesting(const std::filesystem::path& file);
 
+  // The settings file; empty for the system's registry (Windows only).
   std::filesystem::path FilePath() const;
+  // Where the settings are, as a user reads it: the file's path, or "the
+  // system's registry".
+  std::string Place() const;
 
   // The value, or nothing when it (or the file) does not exist.
   // Throws RegistryError when the file is damaged or unreadable.
@@ -132,6 +142,16 @@ class Registry {
 
  private:
   RegistryContents Load() const;
+#if defined(_WIN32)
+  // The system's registry (m_file empty).
+  static std::optional<RegistryValue> SystemRead(HKEY root, std::string_view key, std::string_view name);
+  // Writes the value; when a value of the other type is there and may not
+  // be replaced, writes nothing and returns it.
+  static std::optional<RegistryValue> SystemWrite(HKEY root, std::string_view key, std::string_view name,
+                                                  const RegistryValue& value, bool replaceOtherType);
+  static void SystemDelete(HKEY root, std::string_view key, std::string_view name);
+  static RegistryContents SystemReadAll();
+#endif
   // The file a write replaces: m_file with its symbolic links followed.
   std::filesystem::path WriteTarget() const;
   // Reads, changes and stores the file under the lock.

@@ -1,19 +1,133 @@
-// Where the registry file lives on Windows, and its lock.
-#include <windows.h>
-
+// The registry on Windows: the system's own when no file is named, and the
+// lock of a registry file.
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 #include <system_error>
 
 #include "platform/win/registry.h"
 
 namespace platform {
 
+namespace {
+
+std::string Reason(LSTATUS status) { return std::system_category().message(static_cast<int>(status)); }
+
+// An open key, closed when it goes.
+class Key {
+ public:
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() {
+    if (m_key) RegCloseKey(m_key);
+  }
+  HKEY* Out() { return &m_key; }
+  HKEY Get() const { return m_key; }
+
+ private:
+  HKEY m_key = nullptr;
+};
+
+// The value of `name` in an open key, or nothing.
+std::optional<RegistryValue> ValueOf(HKEY key, const std::string& name) {
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
+  std::string bytes(size, '\0');
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  bytes.resize(size);
+  if (type == REG_DWORD && size == sizeof(DWORD)) {
+    DWORD number = 0;
+    std::memcpy(&number, bytes.data(), sizeof number);
+    return RegistryValue(std::uint32_t{number});
+  }
+  if (type == REG_SZ) {
+    while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+    return RegistryValue(bytes);
+  }
+  return RegistryValue(RegistryOtherValue{"type " + std::to_string(type)});
+}
+
+}  // namespace
+
 std::filesystem::path DefaultRegistryPath() {
   if (const char* env = std::getenv("QUARN_REGISTRY"); env && *env) return env;
-  if (const char* appData = std::getenv("APPDATA"); appData && *appData) {
-    return std::filesystem::path(appData) / "QuarnControl" / "registry.reg";
+  return {};  // the system's registry
+}
+
+std::optional<RegistryValue> Registry::SystemRead(HKEY root, std::string_view key, std::string_view name) {
+  Key open;
+  if (RegOpenKeyExA(root, std::string(key).c_str(), 0, KEY_READ, open.Out()) != ERROR_SUCCESS) return std::nullopt;
+  return ValueOf(open.Get(), std::string(name));
+}
+
+std::optional<RegistryValue> Registry::SystemWrite(HKEY root, std::string_view key, std::string_view name,
+                                                   const RegistryValue& value, bool replaceOtherType) {
+  Key open;
+  const std::string path(key);
+  if (const LSTATUS status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                             KEY_READ | KEY_WRITE, nullptr, open.Out(), nullptr);
+      status != ERROR_SUCCESS) {
+    throw RegistryError("cannot open the key " + RootKeyName(root) + "\\" + path + " in the system's registry: " +
+                        Reason(status));
   }
-  return std::filesystem::path("quarncontrol-registry.reg");
+  const std::string valueName(name);
+  if (const auto found = ValueOf(open.Get(), valueName); found && found->index() != value.index()) {
+    if (!replaceOtherType) return found;
+  }
+  LSTATUS status = ERROR_SUCCESS;
+  if (const auto* number = std::get_if<std::uint32_t>(&value)) {
+    const DWORD dword = *number;
+    status = RegSetValueExA(open.Get(), valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword),
+                            sizeof dword);
+  } else if (const auto* text = std::get_if<std::string>(&value)) {
+    status = RegSetValueExA(open.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
+                            static_cast<DWORD>(text->size() + 1));
+  } else {
+    throw RegistryError("a value of another kind cannot be written to the system's registry");
+  }
+  if (status != ERROR_SUCCESS) {
+    throw RegistryError("cannot write \"" + valueName + "\" under " + RootKeyName(root) + "\\" + path +
+                        " in the system's registry: " + Reason(status));
+  }
+  return std::nullopt;
+}
+
+void Registry::SystemDelete(HKEY root, std::string_view key, std::string_view name) {
+  Key open;
+  if (RegOpenKeyExA(root, std::string(key).c_str(), 0, KEY_SET_VALUE, open.Out()) != ERROR_SUCCESS) return;
+  RegDeleteValueA(open.Get(), std::string(name).c_str());
+}
+
+RegistryContents Registry::SystemReadAll() {
+  RegistryContents contents;
+  // Depth first through the product's part of the registry.
+  std::vector<std::string> pending{"SOFTWARE\\Korvatec"};
+  while (!pending.empty()) {
+    const std::string path = pending.back();
+    pending.pop_back();
+    Key open;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, open.Out()) != ERROR_SUCCESS) continue;
+    char name[16384];
+    for (DWORD i = 0;; ++i) {
+      DWORD length = sizeof name;
+      if (RegEnumKeyExA(open.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      pending.push_back(path + "\\" + std::string(name, length));
+    }
+    for (DWORD i = 0;; ++i) {
+      DWORD length = sizeof name;
+      if (RegEnumValueA(open.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      const std::string valueName(name, length);
+      if (auto value = ValueOf(open.Get(), valueName)) {
+        contents["HKEY_LOCAL_MACHINE\\" + path][valueName] = std::move(*value);
+      }
+    }
+  }
+  return contents;
 }
 
 RegistryFileLock::RegistryFileLock(const std::filesystem::path& lockFile) : m_handle(-1) {

@@ -147,7 +147,35 @@ TEST(RegistryFormatTest, DefaultPathFollowsTheEnvironment) {
   testing_support::SetEnv("QUARN_REGISTRY", "/tmp/somewhere/r.reg");
   EXPECT_EQ(platform::DefaultRegistryPath(), "/tmp/somewhere/r.reg");
   testing_support::UnsetEnv("QUARN_REGISTRY");
+#if defined(_WIN32)
+  EXPECT_TRUE(platform::DefaultRegistryPath().empty());  // the system's registry
+#else
   EXPECT_EQ(platform::DefaultRegistryPath().filename(), "registry.reg");
+#endif
 }
+
+#if defined(_WIN32)
+// Without a file the settings live in the system's registry: what the
+// plug-in writes the system's own functions read back, and a value of the
+// other type is refused there too.
+TEST_F(RegistryTest, WithoutAFileTheSystemsRegistryHoldsTheSettings) {
+  Registry::UseFileForTesting({});
+  const std::string key = "Inlets\\Test" + std::to_string(GetCurrentProcessId());
+  const std::string full = "SOFTWARE\\Korvatec\\" + key;
+  ASSERT_EQ(WriteRegistryPath(CString((key + "\\Count").c_str()), 1234, HKEY_CURRENT_USER), 1);
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, full.c_str(), "Count", RRF_RT_REG_DWORD, nullptr, &value, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 1234u);
+  int read = 0;
+  EXPECT_EQ(ReadRegistryPath(CString((key + "\\Count").c_str()), read, HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(read, 1234);
+  EXPECT_THROW(Registry::Get().Write(HKEY_CURRENT_USER, full, "Count", std::string("text")), platform::RegistryError);
+  Registry::Get().Delete(HKEY_CURRENT_USER, full, "Count");
+  EXPECT_FALSE(Registry::Get().Read(HKEY_CURRENT_USER, full, "Count").has_value());
+  RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Korvatec\\Inlets");
+}
+#endif
 
 }  // namespace
