@@ -20,8 +20,8 @@
 
 #include <csignal>
 #include <cstdint>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
