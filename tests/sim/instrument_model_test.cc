@@ -213,7 +213,7 @@ TEST_F(InstrumentModelTest, InjectionSequenceStartsTheRunClock) {
   model.LoadProgram(p);
   At(3000);  // ready at 2500
   NOTE(model.StartRun());
-  for (std::int64_t t : {5999, 6000, 8250, 9250, 15249, 15250, 609249, 700000}) At(t);
+  for (std::int64_t t : {3000, 5999, 6000, 8250, 9250, 15249, 15250, 609249, 700000}) At(t);
 }
 
 TEST_F(InstrumentModelTest, SequenceAskedForWhileHomingWaitsForReady) {
