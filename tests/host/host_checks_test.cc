@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "host/run_log.h"
 #include "tests/host/host_program.h"
+#include "tests/support/golden.h"
 
 namespace {
 
@@ -174,62 +176,36 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
 
 // One method with everything the direct transport rounds, ignores or
 // refuses: each warning names the line and key, `check` passes unless
-// --strict, and `run` shows the same warnings before it starts.
+// --strict, and `run` shows the same warnings before it starts. A 22-step
+// timetable warns only of its length; the server carries D on a
+// four-channel pump and every step's own values, and cuts only the
+// autosampler's time to whole minutes. The outputs: golden/method-checks.txt.
 TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   std::ofstream(m_dir / "w.toml") << "[pump]\nsystem = \"quaternary\"\nflow = 0.7\nmax_pressure = 400.0\n"
                                      "stop_time = 20\npercent_b = 12.5\npercent_d = 5\n[[pump.timetable]]\ntime = 1\n"
                                      "flow = 0.0005\nmax_pressure = 500\n[oven]\ntemperature = 37.5\n"
                                      "[autosampler]\nanalysis_time = 26.01\n[uv]\nautozero = true\n"
                                      "[events.initial]\nvalve1 = 2\n[[events.timed]]\ntime = 2\nevent1 = \"pulse\"\n";
-  const std::string warnings[] = {
-      "line 3, key 'pump.flow': warning: the direct transport sends the starting flow in whole µl/min, cut off: "
-      "0.7 ml/min starts as 0.699 ml/min",
-      "line 6, key 'pump.percent_b': warning: the direct transport sends whole percent: 12.5 % B runs as 13 % (A 87 %",
-      "line 7, key 'pump.percent_d': warning: the direct transport has no solvent D channel: its share runs as A "
-      "(5 % D; the run gets A 87 %, B 13 %, C 0 %)",
-      "line 10, key 'pump.timetable[1].flow': warning: the direct transport sends flows in whole µl/min: 0.0005 ml",
-      "line 11, key 'pump.timetable[1].max_pressure': warning: the direct transport keeps the upper pressure limit",
-      "line 13, key 'oven.temperature': warning: the direct transport sets whole degrees: oven temperature 37.5 C",
-      "line 15, key 'autosampler.analysis_time': warning: the direct transport sends the length of a sample run in",
-      "line 15, key 'autosampler.analysis_time': warning: the direct transport runs a sample run for the "
-      "autosampler's analysis time (26.01 min), which is longer than the pump's stop time (20 min): the run goes "
-      "on to 26.01 min at the conditions the method ends with; quarn-host waits at most 5 min past the stop time, "
-      "so it stops the run at 25 min and reports that it did not end",
-      "line 17, key 'uv.autozero': warning: the direct transport does not send autozero",
-      "line 19, key 'events.initial.valve1': warning: the direct transport does not send the states of outputs",
-      "line 20, key 'events.timed[1]': warning: the direct transport does not send timed events: event1 will not"};
-  const auto [code, out] = Run("method check w.toml");
-  EXPECT_EQ(code, 0) << out;
-  EXPECT_NE(out.find("./w.toml: ok, 11 warnings for the direct transport\n"), std::string::npos) << out;
-  std::size_t at = 0;
-  for (const auto& warning : warnings) {
-    const std::size_t found = out.find("./w.toml: " + warning, at);
-    EXPECT_NE(found, std::string::npos) << warning << "\n" << out;
-    if (found != std::string::npos) at = found;
-  }
-  EXPECT_EQ(Run("method check --strict w.toml").exitCode, 1);
   std::ofstream long_(m_dir / "long.toml");
   long_ << "[pump]\nsystem = \"binary\"\nflow = 1\nmax_pressure = 400\nstop_time = 30\n";
   for (int step = 0; step < 22; ++step) long_ << "[[pump.timetable]]\ntime = " << step << "\n";
   long_ << "[oven]\ntemperature = 40\n[uv]\nautozero = false\n";  // as sent: no warning
   long_.close();
-  const std::string longCheck = Run("method check long.toml").out;
-  EXPECT_NE(longCheck.find("./long.toml: ok, 1 warning for the direct transport\n"), std::string::npos) << longCheck;
-  EXPECT_NE(longCheck.find(
-                "line 48, key 'pump.timetable[22]': warning: the direct transport holds 21 gradient steps and this "
-                "timetable has 22: the pump refuses to load the method, so the run does not start"),
-            std::string::npos);
-  // The server carries D on a four-channel pump and every step's own
-  // values; only the autosampler's time is cut to whole minutes.
-  EXPECT_EQ(Run("method check --transport server w.toml").out,
-            "./w.toml: line 15, key 'autosampler.analysis_time': warning: the server transport sends the "
-            "autosampler's time in whole minutes: 26.01 min is sent as 26 min\n"
-            "./w.toml: ok, 1 warning for the server transport\n");
-
-  const std::string run = Run("run w.toml --virtual-time").out;
-  for (const auto& warning : warnings) {
-    EXPECT_LT(run.find(warning), run.find("Opening communications")) << warning << "\n" << run;
+  std::string outputs;
+  for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml"}) {
+    const auto [code, out] = Run(std::string("method check ") + args);
+    outputs += "$ quarn-host method check " + std::string(args) + "\n" + out + "(exit " + std::to_string(code) + ")\n";
   }
+  testing_support::ExpectMatchesGolden(outputs, "host/golden/method-checks.txt");
+  const std::string run = Run("run w.toml --virtual-time").out;
+  std::istringstream check(Run("method check w.toml").out);
+  int warnings = 0;
+  for (std::string line; std::getline(check, line);) {
+    if (line.find(": warning: ") == std::string::npos) continue;
+    ++warnings;
+    EXPECT_LT(run.find(line.substr(line.find("line "))), run.find("Opening communications")) << line << "\n" << run;
+  }
+  EXPECT_EQ(warnings, 11);
 }
 
 // A sample run longer than the method (analysis time 7 min, stop time

@@ -1,6 +1,7 @@
 // A clean server world for one test: the clock, registry and host UI of
 // TestWorld, a fresh simulated server, no CCommon and the unit statics at
-// their start values. A test unit stands in for the adapters.
+// their start values. A test unit stands in for the adapters. The
+// transcript notes the server calls of each step (golden/ beside the tests).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "server/com_setup.h"
 #include "sim/simulated_server.h"
 #include "tests/support/test_world.h"
+#include "tests/support/transcript.h"
 
 namespace server_testing {
 
@@ -49,6 +51,7 @@ class ServerWorld : public testing_support::TestWorld {
     server.ResetForTesting();
   }
   void TearDown() override {
+    transcript.ExpectMatchesGolden("server");
     CCommon::ResetForTesting();
     EXPECT_EQ(server.LiveObjects(), 0) << "server objects still held";
     TestWorld::TearDown();
@@ -59,8 +62,14 @@ class ServerWorld : public testing_support::TestWorld {
     server.ClearCallsForTesting();
     return calls;
   }
+  // The next `times` calls of `operation` fail with `result` (-1: all).
+  void Fail(const char* operation, HRESULT result = E_FAIL, int times = 1) {
+    server.FailForTesting(operation, result, times);
+    transcript.Say(std::string(operation) + " fails " + (times < 0 ? "from now on" : std::to_string(times) + "x"));
+  }
 
   sim::SimulatedServer& server = sim::SimulatedServer::Get();
+  testing_support::Transcript transcript{[this] { return NewCalls(); }};
 };
 
 }  // namespace server_testing

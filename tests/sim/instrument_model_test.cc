@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/support/transcript.h"
 
 namespace {
 
@@ -21,11 +23,43 @@ class InstrumentModelTest : public ::testing::Test {
   void SetUp() override {
     for (std::uint16_t unit : {0x0101, 0x0102, 0x0103, 0x0401, 0x0501, 0x0601}) model.SetUnitPresent(unit, true);
   }
-  // Advances in one step, returning what happened.
+  void TearDown() override { transcript.ExpectMatchesGolden("sim"); }
+  // Advances in one step; the notices on the way go to the transcript.
   std::vector<Notice> To(std::int64_t t) {
     std::vector<Notice> notices;
     model.AdvanceTo(t, notices);
+    static const char* const kKinds[] = {"sampler ready", "upper pressure", "lower pressure", "injected",
+                                         "run ended",     "sequence done",  "output switched", "valve turned"};
+    for (const Notice& n : notices) {
+      m_notices.push_back(std::string("notice: ") + kKinds[static_cast<int>(n.kind)] + " from " + Hex(n.unit) + " at " +
+                          std::to_string(n.atMs) + " ms");
+    }
     return notices;
+  }
+  static std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", value);
+    return text;
+  }
+  // The units as read now: node state and elapsed time, pump 1, the
+  // mixture, oven and autosampler.
+  std::string Units() {
+    const auto node = model.ReadNode();
+    const auto pump = model.ReadPump(0);
+    const auto oven = model.ReadOven();
+    const auto sampler = model.ReadSampler();
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "node %u at %d ms; pump %s %.1f ul/min; A/B/C %.2f/%.2f/%.2f; oven %u %.3f C; sampler %s vial %d",
+                  node.state, node.elapsedMs, Hex(pump.status).c_str(), pump.flowUlMin, node.composition.a,
+                  node.composition.b, node.composition.c, oven.status, oven.temperatureC, Hex(sampler.status).c_str(),
+                  sampler.vial);
+    return text;
+  }
+  // Advances to `t` and notes the units there.
+  void At(std::int64_t t) {
+    To(t);
+    transcript.Note(("at " + std::to_string(t) + " ms").c_str(), [&] { return Units(); });
   }
   static Program Isocratic(double flowUlMin, int upper = 400, int lower = 0) {
     Program p;
@@ -43,6 +77,8 @@ class InstrumentModelTest : public ::testing::Test {
     return step;
   }
   InstrumentModel model;
+  std::vector<std::string> m_notices;
+  testing_support::Transcript transcript{[this] { return std::exchange(m_notices, {}); }, false};
 };
 
 struct ViscosityCase {
@@ -72,70 +108,48 @@ INSTANTIATE_TEST_SUITE_P(
                       ViscosityCase{"NegativeShareIgnored", {150, -50, 0}, 25, 0.89}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
+// Each test's transcript is in golden/InstrumentModelTest/.
 TEST_F(InstrumentModelTest, NodeStatesFollowPumpAndRun) {
   Program p = Isocratic(1000);
   p.runTimeS = 60;
-  model.LoadProgram(p);
-  EXPECT_EQ(model.ReadNode().state, 1u);
-  model.PumpStart();
-  EXPECT_EQ(model.ReadNode().state, 2u);
-  EXPECT_EQ(model.ReadPump(0).flowUlMin, 1000.0);
-  To(1000);
-  model.StartRun();
-  EXPECT_EQ(model.ReadNode().state, 3u);
-  To(31000);
-  EXPECT_EQ(model.ReadNode().elapsedMs, 30000);
-  const auto notices = To(70000);
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_EQ(notices[0].kind, Notice::Kind::kRunEnded);
-  EXPECT_EQ(notices[0].atMs, 61000);
-  EXPECT_EQ(model.ReadNode().state, 2u);
-  EXPECT_EQ(model.ReadNode().elapsedMs, 0);
-  model.PumpStop();
-  EXPECT_EQ(model.ReadNode().state, 1u);
-  EXPECT_EQ(model.ReadPump(0).flowUlMin, 0.0);
+  NOTE(model.LoadProgram(p));
+  NOTE(Units());
+  NOTE(model.PumpStart());
+  At(1000);
+  NOTE(model.StartRun());
+  At(31000);
+  At(70000);  // the run ended at 61 s
+  NOTE(model.PumpStop());
+  NOTE(Units());
 }
 
 TEST_F(InstrumentModelTest, FlowAndCompositionRampBetweenSteps) {
   Program p = Isocratic(1000);
   p.timetable = {Step(60000, 2000, {50, 50, 0}), Step(120000, 2000, {0, 100, 0})};
   model.LoadProgram(p);
-  model.StartRun();
-  To(30000);
-  EXPECT_DOUBLE_EQ(model.ReadPump(0).flowUlMin, 1500.0);
-  EXPECT_DOUBLE_EQ(model.ReadNode().composition.a, 75.0);
-  To(90000);
-  EXPECT_DOUBLE_EQ(model.ReadPump(0).flowUlMin, 2000.0);
-  EXPECT_DOUBLE_EQ(model.ReadNode().composition.b, 75.0);
-  To(600000);
-  EXPECT_DOUBLE_EQ(model.ReadNode().composition.b, 100.0);  // held after the last step
-  model.StopRun();
-  EXPECT_DOUBLE_EQ(model.ReadPump(0).flowUlMin, 1000.0);  // back to the initial conditions
+  NOTE(model.StartRun());
+  At(30000);
+  At(90000);
+  At(600000);  // held after the last step
+  NOTE(model.StopRun());
+  NOTE(Units());  // back to the initial conditions
 }
 
 TEST_F(InstrumentModelTest, TwoStepsAtOneTimeMakeAJump) {
   Program p = Isocratic(1000);
   p.timetable = {Step(60000, 1000, {100, 0, 0}), Step(60000, 3000, {100, 0, 0})};
   model.LoadProgram(p);
-  model.StartRun();
-  To(59999);
-  EXPECT_DOUBLE_EQ(model.ReadPump(0).flowUlMin, 1000.0);
-  To(60000);
-  EXPECT_DOUBLE_EQ(model.ReadPump(0).flowUlMin, 3000.0);
+  NOTE(model.StartRun());
+  At(59999);
+  At(60000);
 }
 
 TEST_F(InstrumentModelTest, AboveTheUpperLimitThePumpStopsWithTrouble) {
   model.LoadProgram(Isocratic(2000, 150));  // 196 bar
-  model.PumpStart();
-  const auto notices = To(1000);
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_EQ(notices[0].kind, Notice::Kind::kUpperPressure);
-  EXPECT_EQ(notices[0].unit, kPump1);
-  EXPECT_EQ(notices[0].atMs, 100);  // the first check
-  EXPECT_EQ(model.ReadNode().state, 1u);
-  EXPECT_EQ(model.ReadPump(0).status, 0x8000u);
-  model.ClearTrouble();
-  EXPECT_EQ(model.ReadPump(0).status, 0u);
+  NOTE(model.PumpStart());
+  At(1000);  // stopped at the first check
+  NOTE(model.ClearTrouble());
+  NOTE(Units());
 }
 
 TEST_F(InstrumentModelTest, PressureTripTimeDoesNotDependOnHowTimeIsCut) {
@@ -165,44 +179,31 @@ TEST_F(InstrumentModelTest, PressureTripTimeDoesNotDependOnHowTimeIsCut) {
 TEST_F(InstrumentModelTest, BelowTheLowerLimitAfterTheGraceThePumpStops) {
   model.SetUnitPresent(0x0501, false);
   model.LoadProgram(Isocratic(1000, 400, 150));  // 98 bar
-  model.PumpStart();
-  const auto notices = To(10000);
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_EQ(notices[0].kind, Notice::Kind::kLowerPressure);
-  EXPECT_EQ(notices[0].atMs, InstrumentModel::kLowerLimitGraceMs);
+  NOTE(model.PumpStart());
+  At(10000);  // stopped at the end of the 5 s grace
 }
 
+// 45 - 20/e = 37.642 C after one time constant (60 s), about 25 + 20/e C
+// a minute after switching off.
 TEST_F(InstrumentModelTest, OvenApproachesItsSetPointWithALag) {
-  model.SetOven(true, 45);
-  EXPECT_DOUBLE_EQ(model.ReadOven().temperatureC, 25.0);
-  EXPECT_EQ(model.ReadOven().status, 1u);
-  To(60000);  // one time constant
-  EXPECT_NEAR(model.ReadOven().temperatureC, 45.0 - 20.0 * std::exp(-1.0), 1e-9);
-  To(600000);
-  EXPECT_NEAR(model.ReadOven().temperatureC, 45.0, 0.01);
-  EXPECT_EQ(model.ReadOven().status, 2u);
-  model.SetOven(false, 0);
-  To(660000);
-  EXPECT_NEAR(model.ReadOven().temperatureC, 25.0 + 20.0 * std::exp(-1.0), 0.01);
-  EXPECT_EQ(model.ReadOven().status, 0u);
+  NOTE(model.SetOven(true, 45));
+  NOTE(Units());
+  At(60000);
+  At(600000);
+  NOTE(model.SetOven(false, 0));
+  At(660000);
 }
 
 TEST_F(InstrumentModelTest, AutosamplerIsReadyAfterHomingUnlessSilent) {
-  const auto notices = To(10000);
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_EQ(notices[0].kind, Notice::Kind::kSamplerReady);
-  EXPECT_EQ(notices[0].atMs, InstrumentModel::kHomingMs);
-  EXPECT_EQ(model.ReadSampler().status, 0x0104u);
-
-  InstrumentModel silent;
-  silent.SetSamplerSilent(true);
-  silent.SetUnitPresent(0x0501, true);
-  std::vector<Notice> none;
-  silent.AdvanceTo(100000, none);
-  EXPECT_TRUE(none.empty());
-  EXPECT_EQ(silent.ReadSampler().status, 0u);
+  At(10000);  // ready at 2.5 s
+  model = InstrumentModel();
+  NOTE(model.SetSamplerSilent(true));
+  NOTE(model.SetUnitPresent(0x0501, true));
+  At(100000);
 }
 
+// To the vial 3 s, drawing 2 s + 50 ms per ul, injecting 1 s, then three
+// flushes of 2 s; the run clock starts at the injection.
 TEST_F(InstrumentModelTest, InjectionSequenceStartsTheRunClock) {
   Program p = Isocratic(1000);
   p.vial = 12;
@@ -210,46 +211,18 @@ TEST_F(InstrumentModelTest, InjectionSequenceStartsTheRunClock) {
   p.flushCount = 3;
   p.runTimeS = 600;
   model.LoadProgram(p);
-  To(3000);  // ready at 2500
-  model.StartRun();
-  struct Expect {
-    std::int64_t t;
-    std::uint32_t status;
-    std::int32_t elapsedMs;
-  };
-  // To the vial 3 s, drawing 2 s + 50 ms per ul, injecting 1 s, then
-  // three flushes of 2 s; the run clock starts at the injection.
-  const Expect timeline[] = {{3000, 0x0111, 0},     {5999, 0x0111, 0},    {6000, 0x0112, 0},
-                             {8250, 0x0113, 0},     {9250, 0x0114, 0},    {15249, 0x0114, 5999},
-                             {15250, 0x0124, 6000}, {609249, 0x0124, 599999}};
-  for (const Expect& e : timeline) {
-    const auto notices = To(e.t);
-    EXPECT_EQ(model.ReadSampler().status, e.status) << e.t;
-    EXPECT_EQ(model.ReadNode().elapsedMs, e.elapsedMs) << e.t;
-    EXPECT_EQ(model.ReadNode().state, 3u) << e.t;
-    if (e.t == 9250) {
-      ASSERT_EQ(notices.size(), 1u);
-      EXPECT_EQ(notices[0].kind, Notice::Kind::kInjected);
-    }
-  }
-  EXPECT_EQ(model.ReadSampler().vial, 12);
-  const auto end = To(700000);
-  ASSERT_EQ(end.size(), 2u);
-  EXPECT_EQ(end[0].kind, Notice::Kind::kRunEnded);
-  EXPECT_EQ(end[1].kind, Notice::Kind::kSequenceDone);
-  EXPECT_EQ(end[1].atMs, 609250);
-  EXPECT_EQ(model.ReadSampler().status, 0x0104u);
+  At(3000);  // ready at 2500
+  NOTE(model.StartRun());
+  for (std::int64_t t : {3000, 5999, 6000, 8250, 9250, 15249, 15250, 609249, 700000}) At(t);
 }
 
 TEST_F(InstrumentModelTest, SequenceAskedForWhileHomingWaitsForReady) {
   Program p = Isocratic(1000);
   p.vial = 1;
   model.LoadProgram(p);
-  model.StartRun();  // at 0; ready at 2500
-  To(5499);
-  EXPECT_EQ(model.ReadSampler().status, 0x0111u);
-  To(5500);
-  EXPECT_EQ(model.ReadSampler().status, 0x0112u);
+  NOTE(model.StartRun());  // at 0; ready at 2500
+  At(5499);
+  At(5500);
 }
 
 }  // namespace

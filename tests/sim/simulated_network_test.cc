@@ -97,14 +97,6 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
     if (replies.empty()) ADD_FAILURE() << "no status from " << unit;
     return replies.empty() ? SimReply{} : replies.back();
   }
-  std::vector<std::uint32_t> EventCodes() const {
-    std::vector<std::uint32_t> codes;
-    for (const SimReply& r : net.Replies()) {
-      if (r.kind == kEvent && U32(r, 16) != 0x00010000u) codes.push_back(U32(r, 16));  // timer events aside
-    }
-    return codes;
-  }
-
   // The replies so far but the node's timer events, one line each: time,
   // kind, sender and the record's first word (an event's code).
   std::string ReplyLog() const {

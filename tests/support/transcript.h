@@ -1,0 +1,67 @@
+// A test's transcript: each step noted with the clock time, its result (or
+// the communications error it raised) and what the world logged meanwhile,
+// compared at the test's end with golden/<suite>/<test>.txt in the test's
+// folder. A test reads as its steps; its golden file shows what each did.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "platform/clock/clock.h"
+#include "platform/inlet/inlet.h"
+#include "tests/support/golden.h"
+
+// Notes the expression as written and what it gave.
+#define NOTE(...) transcript.Note(#__VA_ARGS__, [&] { return __VA_ARGS__; })
+
+namespace testing_support {
+
+class Transcript {
+ public:
+  // `logged` gives what the world logged since it was last asked; `clock`:
+  // each step shows the clock time.
+  explicit Transcript(std::function<std::vector<std::string>()> logged, bool clock = true)
+      : m_logged(std::move(logged)), m_clock(clock) {}
+
+  template <class Step>
+  void Note(const char* what, Step step) {
+    std::ostringstream result;
+    try {
+      if constexpr (std::is_void_v<decltype(step())>) {
+        step();
+        result << "done";
+      } else {
+        result << step();
+      }
+    } catch (const CCommunicationsException& e) {
+      result << "throws \"" << e.GetErrorMessage().str() << "\"";
+    }
+    std::string text = result.str();
+    for (std::size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, "\\n");
+    if (m_clock) m_text << platform::Clock::Get().NowMs() << " ms: ";
+    m_text << what << " -> " << text << "\n";
+    for (const std::string& line : m_logged()) m_text << "    " << line << "\n";
+  }
+  // A line of context, in brackets.
+  void Say(const std::string& text) { m_text << "(" << text << ")\n"; }
+
+  // Compares with `folder`/golden/<suite>/<test>.txt when anything was noted.
+  void ExpectMatchesGolden(const std::string& folder) const {
+    if (m_text.str().empty()) return;
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    testing_support::ExpectMatchesGolden(
+        m_text.str(), folder + "/golden/" + test->test_suite_name() + "/" + test->name() + ".txt");
+  }
+
+ private:
+  std::function<std::vector<std::string>()> m_logged;
+  bool m_clock;
+  std::ostringstream m_text;
+};
+
+}  // namespace testing_support
