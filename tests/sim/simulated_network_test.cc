@@ -14,6 +14,7 @@
 #include "tests/support/golden.h"
 #include "tests/support/hex_dump.h"
 #include "tests/support/test_world.h"
+#include "tests/support/transcript.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
     net.SetLogOnlyForTesting(true);  // no receiving thread here: replies go to the log
   }
   void TearDown() override {
+    transcript.ExpectMatchesGolden("sim");
     net.ResetForTesting();
     TestWorld::TearDown();
   }
@@ -111,47 +113,69 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
     return log;
   }
 
+  // The calls and replies since last asked: each call with its node, each
+  // reply (timer events only if `timers`) with bytes 16 to 47 of its record.
+  std::vector<std::string> Traffic() {
+    std::vector<std::string> lines;
+    const auto calls = net.Calls();
+    for (; m_calls < calls.size(); ++m_calls) lines.push_back(std::to_string(calls[m_calls].node) + ": " + calls[m_calls].text);
+    const auto replies = net.Replies();
+    for (; m_replies < replies.size(); ++m_replies) {
+      const SimReply& r = replies[m_replies];
+      if (!timers && r.kind == kEvent && U32(r, 16) == 0x00010000u) continue;
+      char line[64];
+      std::snprintf(line, sizeof line, "reply %d from %08x at %lld ms:", r.kind, static_cast<unsigned>(r.sender),
+                    static_cast<long long>(r.atMs));
+      lines.push_back(line);
+      for (std::size_t i = 16; i < std::min<std::size_t>(r.bytes.size(), 48); ++i) {
+        std::snprintf(line, sizeof line, " %02x", r.bytes[i]);
+        lines.back() += line;
+      }
+    }
+    return lines;
+  }
+  // What the units are set to.
+  std::string Units() const {
+    const sim::InstrumentModel u = net.InstrumentsNow();
+    std::ostringstream text;
+    text << "pumps " << u.ReadPump(0).flowUlMin << " and " << u.ReadPump(1).flowUlMin << " ul/min, upper "
+         << u.ReadPump(0).upperLimitBar << " bar, B " << u.ReadNode().composition.b << " %, oven " << u.ReadOven().status
+         << " to " << u.ReadOven().setPointC << " C, UV " << std::hex << u.ReadUv().status << std::dec << " at "
+         << u.ReadUv().wavelengthTenthsNm;
+    return text.str();
+  }
+
   sim::SimulatedNetwork& net = sim::SimulatedNetwork::Get();
+  bool timers = false;
+  std::size_t m_calls = 0, m_replies = 0;
+  testing_support::Transcript transcript{[this] { return Traffic(); }};
 };
 
 TEST_F(SimulatedNetworkTest, OpenNeedsTheDriverTheRightPathAndAFreeNode) {
-  EXPECT_EQ(LC_NodeOpen(kPath, 0), 1);
-  EXPECT_EQ(LC_NodeOpen(kPath, 0), -1);  // already open
-  EXPECT_EQ(LC_NodeClose(1), 0);
-  EXPECT_EQ(LC_NodeOpen("\\\\.\\Vexlink1", 0), -1);
-  EXPECT_EQ(LC_NodeOpen(nullptr, 0), -1);
+  NOTE(LC_NodeOpen(kPath, 0));
+  NOTE(LC_NodeOpen(kPath, 0));  // already open
+  NOTE(LC_NodeClose(1));
+  NOTE(LC_NodeOpen("\\\\.\\Vexlink1", 0));
+  NOTE(LC_NodeOpen(nullptr, 0));
   net.SetDriverMissingForTesting(true);
-  EXPECT_EQ(LC_NodeOpen(kPath, 0), -1);
+  NOTE(LC_NodeOpen(kPath, 0));
   net.SetDriverMissingForTesting(false);
-  EXPECT_EQ(LC_NodeOpen(kPath, 0), 2);
-  EXPECT_EQ(net.CallTexts()[0], "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)");
-  EXPECT_EQ(net.CallTexts()[4], "LC_NodeOpen(\"(null)\", 0)");
+  NOTE(LC_NodeOpen(kPath, 0));
 }
 
 TEST_F(SimulatedNetworkTest, CommandsToANodeThatIsNotOpenAreLoggedAndRefused) {
-  EXPECT_EQ(LC_PumpStart(5), -1);
-  EXPECT_EQ(LC_UnitStatus(0, 0x0101), -1);
-  const auto calls = net.Calls();
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].text, "LC_PumpStart()");
-  EXPECT_EQ(calls[0].node, 5);
-  EXPECT_EQ(calls[1].text, "LC_UnitStatus(0x0101)");
-  EXPECT_TRUE(net.Replies().empty());
+  NOTE(LC_PumpStart(5));
+  NOTE(LC_UnitStatus(0, 0x0101));
 }
 
 TEST_F(SimulatedNetworkTest, ConnectedNodeSendsATimerEventEverySecond) {
+  timers = true;
   const int node = LC_NodeOpen(kPath, 0);
-  Sleep(500);
-  EXPECT_TRUE(net.Replies().empty());  // nothing before the connect
-  LC_NodeConnect(node, 0);
-  Sleep(3000);
-  std::vector<std::pair<int, std::int64_t>> seen;
-  for (const SimReply& r : net.Replies()) seen.push_back({r.kind, r.atMs});
-  EXPECT_EQ(seen, (std::vector<std::pair<int, std::int64_t>>{{103, 510}, {113, 1500}, {113, 2500}, {113, 3500}}));
-  EXPECT_EQ(U32(net.Replies()[1], 16), 0x00010000u);
+  NOTE(Sleep(500));  // nothing before the connect
+  NOTE(LC_NodeConnect(node, 0));
+  NOTE(Sleep(3000));
   net.SetTimerPeriodForTesting(0);
-  Sleep(5000);
-  EXPECT_EQ(net.Replies().size(), 4u);
+  NOTE(Sleep(5000));
 }
 
 TEST_F(SimulatedNetworkTest, StatusRecordsCarryTheUnitsStateInTheirLayouts) {
@@ -183,40 +207,19 @@ TEST_F(SimulatedNetworkTest, StatusRecordsCarryTheUnitsStateInTheirLayouts) {
 }
 
 TEST_F(SimulatedNetworkTest, DirectCommandsActAsTheirWordsSay) {
+  // 0x200: two pumps deliver; 0xFFFF leaves a value, and so do words that
+  // are no composition. Each command is acknowledged.
   const int node = Connect();
   Direct(node, 0x0101, {0x0200, 1200, 0xFFFF, 250, 10, 70, 30, 0});
   LC_PumpStart(node);
-  sim::InstrumentModel units = net.InstrumentsNow();
-  EXPECT_EQ(units.ReadPump(0).flowUlMin, 1200.0);
-  EXPECT_EQ(units.ReadPump(1).flowUlMin, 1200.0);  // 0x200: two pumps deliver
-  EXPECT_EQ(units.ReadPump(0).upperLimitBar, 250);
-  EXPECT_EQ(units.ReadNode().composition.b, 30.0);
-
-  // 0xFFFF leaves a value; words that are no composition leave it too.
-  Direct(node, 0x0101, {0x0001, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 69, 30, 7});
-  units = net.InstrumentsNow();
-  EXPECT_EQ(units.ReadPump(0).flowUlMin, 1200.0);
-  EXPECT_EQ(units.ReadNode().composition.b, 30.0);
-  EXPECT_EQ(units.ReadPump(1).flowUlMin, 1200.0);
-
-  Direct(node, 0x0601, {1, 45});
-  EXPECT_EQ(net.InstrumentsNow().ReadOven().setPointC, 45);
-  Direct(node, 0x0601, {0, 45});
-  EXPECT_EQ(net.InstrumentsNow().ReadOven().status, 0u);
-
-  Direct(node, 0x0401, {2540, 2, 0xFFFF, 0});
-  EXPECT_EQ(net.InstrumentsNow().ReadUv().status, 0x4000u);
-  Direct(node, 0x0401, {0xFFFF, 0xFFFF, 0xFFFF, 3});
-  const sim::UvReading uv = net.InstrumentsNow().ReadUv();
-  EXPECT_EQ(uv.status, 0u);
-  EXPECT_EQ(uv.wavelengthTenthsNm, 2540);
-
-  const auto calls = net.Calls();
-  EXPECT_EQ(calls.back().text, "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0003 0x0000 0x0000 0x0000 0x0000)");
-  EXPECT_EQ(calls.back().records.at(0),
-            (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  Sleep(20);
-  EXPECT_EQ(RepliesOf(139, 0x0401).size(), 2u);  // each command acknowledged
+  NOTE(Units());
+  for (std::vector<std::uint16_t> words : {std::vector<std::uint16_t>{0x0001, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 69, 30, 7},
+                                           {1, 45}, {0, 45}, {2540, 2, 0xFFFF, 0}, {0xFFFF, 0xFFFF, 0xFFFF, 3}}) {
+    Direct(node, words.size() == 2 ? 0x0601 : words.size() == 4 ? 0x0401 : 0x0101, words);
+    NOTE(Units());
+  }
+  NOTE(testing_support::HexDump(net.Calls().back().records.at(0)));
+  NOTE(Sleep(20));
 }
 
 TEST_F(SimulatedNetworkTest, AFileWithoutItsSignatureIsNotTaken) {
@@ -251,17 +254,8 @@ TEST_F(SimulatedNetworkTest, AutosamplerReportsReadyOnceConfiguredUnlessSilentOr
 
 TEST_F(SimulatedNetworkTest, InquiryOfTheNodeIdentifiesItAndListsTheUnits) {
   const int node = Connect(false);
-  LC_Inquiry(node, 0);
-  Sleep(20);
-  const auto id = RepliesOf(107, 0);
-  ASSERT_EQ(id.size(), 1u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&id[0].bytes[16])), "QUARN");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&id[0].bytes[24])), "QN-900 NODE");
-  const auto list = RepliesOf(109, 0);
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(U16(list[0], 16), 5u);
-  const std::uint32_t units[] = {0x0101, 0x0102, 0x0103, 0x0401, 0x0601, 0};
-  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(U16(list[0], 18 + 2 * i), units[i]) << i;
+  NOTE(LC_Inquiry(node, 0));
+  NOTE(Sleep(20));  // "QUARN" at 16, "QN-900 NODE" at 24; 5 units listed
 }
 
 // Over its limit the pump stops at the first check with a trouble event
@@ -282,12 +276,11 @@ TEST_F(SimulatedNetworkTest, OverPressureStopsThePumpWithATroubleEvent) {
 TEST_F(SimulatedNetworkTest, NodeStatesThatNeedAResetLastUntilLC_Reset) {
   const int node = Connect(false);
   net.SetNodeStateForTesting(9);
-  EXPECT_EQ(U32(StatusOf(node, 0), 16), 9u);
-  LC_ResetRun(node);
-  EXPECT_EQ(U32(StatusOf(node, 0), 16), 9u);
-  LC_Reset(node);
-  EXPECT_EQ(U32(StatusOf(node, 0), 16), 1u);
-  EXPECT_EQ(RepliesOf(175, 0).size(), 1u);
+  NOTE(U32(StatusOf(node, 0), 16));
+  NOTE(LC_ResetRun(node));
+  NOTE(U32(StatusOf(node, 0), 16));
+  NOTE(LC_Reset(node));
+  NOTE(U32(StatusOf(node, 0), 16));
 }
 
 TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
@@ -304,12 +297,8 @@ TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
   // To the vial 3 s, drawing 2.25 s, injecting 1 s: injected (0x05010401)
   // 6.25 s after the run start at 3 s; the run ends (0x00000403) 120 s later.
   testing_support::ExpectMatchesGolden(ReplyLog(), "sim/golden/sample-run-replies.txt");
-  const auto info = RepliesOf(173, 0x0501);
-  ASSERT_EQ(info.size(), 1u);
-  EXPECT_EQ(I16(info[0], 22), 2);      // number_of_flush
-  EXPECT_EQ(U32(info[0], 24), 5000u);  // inject_volume, nl
-  EXPECT_EQ(I16(info[0], 32), 7);      // first_sample_no
-  EXPECT_EQ(RepliesOf(153, 0).size(), 1u);
+  // The injection's record (173): 2 flushes at 22, 5000 nl at 24, vial 7 at 32.
+  NOTE(RepliesOf(153, 0).size());
 }
 
 TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowInTheNodeStatus) {
@@ -326,21 +315,12 @@ TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowIn
   Push(node, RunHeader(60, 0xFFFF), AnalysisFile(0x10));
   LC_ResetRun(node);  // no vial: the run clock starts now, at 0
   // At each time: the node status's event word (byte 80) and valve word (84).
-  for (const auto& [atMs, eventWord, valveWord] : {std::tuple{0, 0x6u, 0x002u}, std::tuple{1500, 0x6u, 0x005u},
-                                                   std::tuple{2200, 0x7u, 0x005u}, std::tuple{2700, 0x6u, 0x005u},
-                                                   std::tuple{3500, 0x4u, 0x005u}}) {
+  // Each change, and only a change, is an EVENT or VALVE event of the node.
+  for (std::int64_t atMs : {0, 1500, 2200, 2700, 3500}) {
     Sleep(static_cast<DWORD>(atMs - platform::Clock::Get().NowMs()));
     const SimReply n = StatusOf(node, 0);
-    EXPECT_EQ(U32(n, 80), eventWord) << atMs;
-    EXPECT_EQ(U32(n, 84), valveWord) << atMs;
+    NOTE(std::to_string(U32(n, 80)) + " " + std::to_string(U32(n, 84)));
   }
-  // Each change, and only a change, is an EVENT or VALVE event of the node.
-  std::vector<std::pair<std::uint32_t, std::int64_t>> events;
-  for (const SimReply& r : RepliesOf(kEvent, 0)) {
-    if (U32(r, 16) != 0x00010000u) events.emplace_back(U32(r, 16), r.atMs);
-  }
-  EXPECT_EQ(events, (decltype(events){{0x00010411u, 0}, {0x00010412u, 1000}, {0x00010411u, 2000},
-                                      {0x00010411u, 2500}, {0x00010411u, 3000}}));
 }
 
 TEST_F(SimulatedNetworkTest, BottlesHoldWhatTheLabelsNameAcrossAPowerUpAndThePressureFollows) {
@@ -358,13 +338,9 @@ TEST_F(SimulatedNetworkTest, BottlesHoldWhatTheLabelsNameAcrossAPowerUpAndThePre
 TEST_F(SimulatedNetworkTest, RepliesOnDemandAreLoggedAsGiven) {
   Connect(false);
   const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
-  net.DeliverReplyForTesting(131, 0x00028101u, bytes, sizeof bytes);
-  const SimReply r = net.Replies().back();
-  EXPECT_EQ(r.kind, 131);
-  EXPECT_EQ(r.sender, 0x00028101u);
-  EXPECT_EQ(r.bytes, std::vector<std::uint8_t>(bytes, bytes + sizeof bytes));
-  net.SendWarningForTesting(0x0401, 0x0033);
-  EXPECT_EQ(U32(net.Replies().back(), 16), 0xC4010033u);
+  NOTE(net.DeliverReplyForTesting(131, 0x00028101u, bytes, sizeof bytes));
+  NOTE(testing_support::HexDump(net.Replies().back().bytes));
+  NOTE(net.SendWarningForTesting(0x0401, 0x0033));
 }
 
 }  // namespace
