@@ -121,27 +121,9 @@ class FakeMaker final : public BackendMakerForTesting {
  public:
   explicit FakeMaker(Timeline& timeline) : m_timeline(timeline) {}
 
-  std::unique_ptr<CBasePump> NewPump(BackendFamily family) override {
-    families.push_back(family);
-    if (buildNothing) return nullptr;
-    auto fake = std::make_unique<FakePump>(m_timeline);
-    pump = fake.get();
-    return fake;
-  }
-  std::unique_ptr<CBaseSamp> NewSampler(BackendFamily family) override {
-    families.push_back(family);
-    if (buildNothing) return nullptr;
-    auto fake = std::make_unique<FakeSampler>(m_timeline);
-    sampler = fake.get();
-    return fake;
-  }
-  std::unique_ptr<CBaseUV> NewUV(BackendFamily family) override {
-    families.push_back(family);
-    if (buildNothing) return nullptr;
-    auto fake = std::make_unique<FakeUV>(m_timeline);
-    uv = fake.get();
-    return fake;
-  }
+  std::unique_ptr<CBasePump> NewPump(BackendFamily family) override { return Make(family, pump); }
+  std::unique_ptr<CBaseSamp> NewSampler(BackendFamily family) override { return Make(family, sampler); }
+  std::unique_ptr<CBaseUV> NewUV(BackendFamily family) override { return Make(family, uv); }
 
   bool buildNothing = false;
   std::vector<BackendFamily> families;
@@ -150,6 +132,14 @@ class FakeMaker final : public BackendMakerForTesting {
   FakeUV* uv = nullptr;
 
  private:
+  template <class Fake>
+  std::unique_ptr<Fake> Make(BackendFamily family, Fake*& last) {
+    families.push_back(family);
+    if (buildNothing) return nullptr;
+    auto fake = std::make_unique<Fake>(m_timeline);
+    last = fake.get();
+    return fake;
+  }
   Timeline& m_timeline;
 };
 

@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "server/event_sink.h"
@@ -110,41 +111,32 @@ TEST(EventSinkTest, DispatchPlumbing) {
   EXPECT_EQ(dispatch->Release(), 0u);  // deleted: asan reports a leak otherwise
 }
 
-struct Translation {
-  short unitType;
-  WORD bits;
-  const char* text;
-};
-
-class TranslateTest : public ::testing::TestWithParam<Translation> {};
-
-TEST_P(TranslateTest, GivesTheLinesOfTheSetBits) {
-  SErrorData error;
-  error.nUnitType = GetParam().unitType;
-  error.nErrorBits = GetParam().bits;
-  CString text("stale");
-  CComError translator;
-  EXPECT_EQ(translator.Translate(error, text), GetParam().bits ? 1 : 0);
-  EXPECT_EQ(text, CString(GetParam().text));
+// Each unit type's error bits, as lines of text.
+TEST(EventSinkTest, TranslationGivesTheLinesOfTheSetBits) {
+  for (auto [unitType, bits, expected] :
+       {std::tuple<short, WORD, const char*>{1, 0, ""}, {0, 0, ""}, {1, 3, "Pump over pressure!\n"},
+        {1, 1, "Pump under pressure!\n"}, {1, 0x8000, "Pump in error!\n"},
+        {0, 17, "External Input #1 error\nDone all steps\n"},
+        {0, 0x060E,
+         "External Input #2 error\nExternal Input #3 error\nExternal Input #4 error\nUnknown request id\n"
+         "Analysis sequence error\n"},
+        {0, 0x8000, "Network Error!\n"}, {0, 0x20 | 0x40, "Failed to complete all steps\nNetwork Error!\n"},
+        {4, 1, "Autosampler: X axis error.\n"}, {5, 2, "Autosampler: Y axis error.\n"},
+        {5, 4, "Autosampler: Z axis error.\n"}, {5, 8, "Autosampler: Injector error.\n"},
+        {5, 16, "Syringe error.\n"}, {4, 32, "Autosampler: Stop error.\n"},
+        {5, 64 | 1, "Waste bottle full.\n"}, {5, 128, "Autosampler in error.\n"},
+        {6, 1, "Oven temperature too high!\n"}, {6, 3, "Leak in oven!\n"},
+        {6, 4, "Oven in error!\n"}, {2, 1, "System in error\n"},
+        {3, 2, "System in error\n"}, {-1, 1, "System in error\n"},
+        {7, 0x8000, "System in error\n"}}) {
+    SErrorData error;
+    error.nUnitType = unitType;
+    error.nErrorBits = bits;
+    CString text("stale");
+    CComError translator;
+    EXPECT_EQ(translator.Translate(error, text), bits ? 1 : 0) << unitType << "/" << bits;
+    EXPECT_EQ(text, CString(expected)) << unitType << "/" << bits;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TranslateTest,
-    ::testing::Values(
-        Translation{1, 0, ""}, Translation{0, 0, ""}, Translation{1, 3, "Pump over pressure!\n"},
-        Translation{1, 1, "Pump under pressure!\n"}, Translation{1, 0x8000, "Pump in error!\n"},
-        Translation{0, 17, "External Input #1 error\nDone all steps\n"},
-        Translation{0, 0x060E,
-                    "External Input #2 error\nExternal Input #3 error\nExternal Input #4 error\n"
-                    "Unknown request id\nAnalysis sequence error\n"},
-        Translation{0, 0x8000, "Network Error!\n"}, Translation{0, 0x20 | 0x40, "Failed to complete all steps\nNetwork Error!\n"},
-        Translation{4, 1, "Autosampler: X axis error.\n"}, Translation{5, 2, "Autosampler: Y axis error.\n"},
-        Translation{5, 4, "Autosampler: Z axis error.\n"}, Translation{5, 8, "Autosampler: Injector error.\n"},
-        Translation{5, 16, "Syringe error.\n"}, Translation{4, 32, "Autosampler: Stop error.\n"},
-        Translation{5, 64 | 1, "Waste bottle full.\n"}, Translation{5, 128, "Autosampler in error.\n"},
-        Translation{6, 1, "Oven temperature too high!\n"}, Translation{6, 3, "Leak in oven!\n"},
-        Translation{6, 4, "Oven in error!\n"}, Translation{2, 1, "System in error\n"},
-        Translation{3, 2, "System in error\n"}, Translation{-1, 1, "System in error\n"},
-        Translation{7, 0x8000, "System in error\n"}));
 
 }  // namespace
