@@ -18,8 +18,9 @@ inline void ExpectMatchesGolden(const std::string& actual, const std::string& re
   if (std::getenv("QUARN_UPDATE_GOLDEN")) std::ofstream(path, std::ios::binary) << actual;
   std::ifstream golden(path, std::ios::binary);
   ASSERT_TRUE(golden) << "no golden file " << path;
-  EXPECT_EQ(actual, std::string(std::istreambuf_iterator<char>(golden), std::istreambuf_iterator<char>()))
-      << "differs from " << path;
+  std::string expected(std::istreambuf_iterator<char>(golden), std::istreambuf_iterator<char>{});
+  std::erase(expected, '\r');  // a checkout with CRLF line ends
+  EXPECT_EQ(actual, expected) << "differs from " << path;
 }
 
 }  // namespace testing_support
