@@ -19,11 +19,17 @@ class ClockTest : public ::testing::Test {
   void TearDown() override { Clock::Get().ResetForTesting(); }
 };
 
-// Records the times it is driven to.
+// Records the times it is driven to and the clock's time it reads then;
+// has work due at the times in `due`, each dropped once reached.
 class RecordingDriver final : public Clock::Driver {
  public:
-  void AdvanceTo(std::int64_t nowMs) override { times.push_back(nowMs); }
-  std::vector<std::int64_t> times;
+  void AdvanceTo(std::int64_t nowMs) override {
+    times.push_back(nowMs);
+    read.push_back(Clock::Get().NowMs());
+    while (!due.empty() && due.front() <= nowMs) due.erase(due.begin());
+  }
+  std::int64_t NextDueMs() override { return due.empty() ? kNothingDue : due.front(); }
+  std::vector<std::int64_t> due, times, read;
 };
 
 TEST_F(ClockTest, SixtyVirtualSecondsTakeMillisecondsOfWallTime) {
@@ -56,39 +62,23 @@ TEST_F(ClockTest, DriversSeeEveryVirtualAdvanceUntilRemoved) {
 TEST_F(ClockTest, VirtualSleepStopsWhereverADriverHasSomethingDue) {
   // Work due at 250 and 250 again (the second is ignored: a driver cannot
   // hold the clock), then at 700; each read of the clock sees its time.
-  class DueDriver final : public Clock::Driver {
-   public:
-    void AdvanceTo(std::int64_t nowMs) override {
-      seen.push_back({nowMs, Clock::Get().NowMs()});
-      while (!due.empty() && due.front() <= nowMs) due.erase(due.begin());
-    }
-    std::int64_t NextDueMs() override { return due.empty() ? kNothingDue : due.front(); }
-    std::vector<std::int64_t> due{250, 700};
-    std::vector<std::pair<std::int64_t, std::int64_t>> seen;
-  } driver;
+  RecordingDriver driver;
+  driver.due = {250, 700};
   RecordingDriver plain;
   Clock::Get().AddDriver(&driver);
   Clock::Get().AddDriver(&plain);
   Sleep(500);
   Sleep(500);
-  EXPECT_EQ(driver.seen, (std::vector<std::pair<std::int64_t, std::int64_t>>{
-                             {250, 250}, {500, 500}, {700, 700}, {1000, 1000}}));
+  EXPECT_EQ(driver.times, (std::vector<std::int64_t>{250, 500, 700, 1000}));
+  EXPECT_EQ(driver.read, driver.times);
   EXPECT_EQ(plain.times, (std::vector<std::int64_t>{250, 500, 700, 1000}));
   Clock::Get().RemoveDriver(&driver);
   Clock::Get().RemoveDriver(&plain);
 }
 
 TEST_F(ClockTest, DriverDueInThePastIsAdvancedAtOnce) {
-  class Late final : public Clock::Driver {
-   public:
-    void AdvanceTo(std::int64_t nowMs) override {
-      times.push_back(nowMs);
-      pending = false;
-    }
-    std::int64_t NextDueMs() override { return pending ? 0 : kNothingDue; }
-    bool pending = true;
-    std::vector<std::int64_t> times;
-  } late;
+  RecordingDriver late;
+  late.due = {0};
   Sleep(100);
   Clock::Get().AddDriver(&late);
   Sleep(100);
