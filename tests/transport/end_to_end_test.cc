@@ -23,32 +23,6 @@ using testing_support::LeU16;
 using testing_support::Transport;
 using testing_support::TransportName;
 
-// A binary gradient with the oven at 40 C, 30 minutes.
-constexpr const char* kMethod = R"(
-[method]
-title = "End to end"
-[pump]
-system = "binary"
-flow = 1.0
-max_pressure = 400
-stop_time = 30
-percent_b = 10
-timetable = [
-  { time = 0.0,  percent_b = 10 },
-  { time = 20.0, percent_b = 90, flow = 0.8 },
-  { time = 25.0, percent_b = 90 },
-  { time = 25.5, percent_b = 10, flow = 1.0 },
-]
-[oven]
-temperature = 40
-[autosampler]
-injection_volume = 10
-analysis_time = 30
-flushes = 2
-[uv]
-wavelength = 254
-response = "slow"
-)";
 
 // The timetable's flow (ml/min) and share of B at `t` minutes of the run.
 double Ramp(double t, double v0, double v20, double v25, double v255) {
@@ -70,7 +44,7 @@ class EndToEndTest : public testing_support::TransportWorld, public testing::Wit
   void SetUp() override {
     TransportWorld::SetUp();
     UseTransport(GetParam());
-    WriteMethod("EndToEnd", kMethod);
+    WriteMethod("EndToEnd", "end-to-end.quarn900.toml");  // a binary gradient, oven at 40 C, 30 min
   }
 };
 
@@ -206,24 +180,10 @@ TEST_P(EndToEndTest, ASampleRunFromOpenToClose) {
 // event reaches the host as a communications error at its next poll, the
 // run is stopped and the session let go; the error is reported at every
 // poll until communications are opened again, which recovers.
-constexpr const char* kOverPressureMethod = R"(
-[pump]
-flow = 1.0
-max_pressure = 200
-stop_time = 30
-timetable = [
-  { time = 0.0,  flow = 1.0 },
-  { time = 10.0, flow = 1.0 },
-  { time = 12.0, flow = 4.0 },
-]
-[autosampler]
-analysis_time = 30
-)";
-
 using ServerEndToEndTest = EndToEndTest;
 
 TEST_P(ServerEndToEndTest, PumpOverPressureMidRunReachesTheHost) {
-  WriteMethod("Trip", kOverPressureMethod);
+  WriteMethod("Trip", "over-pressure.quarn900.toml");  // 4 ml/min from 12 min, limit 200 bar
   CQuarnControlAutoSampler sampler;
   CQuarnControlPump pump;
   ASSERT_EQ(pump.InitialiseComms(), 1);

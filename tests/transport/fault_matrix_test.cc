@@ -27,16 +27,6 @@ namespace {
 
 using testing_support::Transport;
 
-constexpr const char* kMethod = R"(
-[pump]
-flow = 1.0
-max_pressure = 400
-stop_time = 2
-[autosampler]
-analysis_time = 2
-[uv]
-wavelength = 254
-)";
 constexpr double kRunMinutes = 2.0;
 constexpr const char* kSteps[] = {"open", "load", "start", "mid-run", "stop", "close"};
 
@@ -53,7 +43,7 @@ class FaultMatrixTest : public testing_support::TransportWorld {
     TearDown();
     SetUp();
     UseTransport(transport);
-    WriteMethod("Matrix", kMethod);
+    WriteMethod("Matrix", "fault-matrix.quarn900.toml");
   }
 
   // What went wrong first in one sample run with `fault` arriving before

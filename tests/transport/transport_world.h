@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "front/shared_routines.h"
@@ -46,9 +47,11 @@ class TransportWorld : public NetworkWorld {
     WriteNetBoxCommsFlag(transport == Transport::kServer ? 1 : 0);
   }
   bool ViaServer() const { return m_transport == Transport::kServer; }
-  // A method the fronts find by `name`.
-  void WriteMethod(const std::string& name, const char* text) {
-    WriteTextFile(TempDir() / "methods" / (name + ".quarn900.toml"), text);
+  // The method file `file` of this folder, where the fronts find it by `name`.
+  void WriteMethod(const std::string& name, const char* file) {
+    std::filesystem::create_directories(TempDir() / "methods");
+    std::filesystem::copy_file(std::filesystem::path(QUARN_SOURCE_DIR) / "tests" / "transport" / file,
+                               TempDir() / "methods" / (name + ".quarn900.toml"));
   }
 
   sim::SimulatedServer& server = sim::SimulatedServer::Get();
