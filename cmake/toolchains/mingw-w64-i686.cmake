@@ -1,14 +1,3 @@
-# Cross-compiles for i686 Windows with Debian's mingw-w64 (posix threads).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Programs carry their runtime with them, so they run from any folder
-# (and under wine) without the compiler's DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# 32-bit Windows, cross-compiled with mingw-w64.
+set(QUARN_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
