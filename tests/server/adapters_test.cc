@@ -1,8 +1,6 @@
 // The unit adapters on a connected session: method items, the exact server
 // calls of configuring, reading and switching the pump, sampler and lamp
 // states. Each test's transcript is in golden/AdaptersTest/.
-#include <cstdio>
-
 #include "server/com_pump.h"
 #include "server/com_units.h"
 #include "tests/server/server_world.h"
@@ -25,9 +23,7 @@ class AdaptersTest : public server_testing::ServerWorld {
   std::string Flows() {
     float flow = -1, a = 7, b = 7, c = 7, d = 7;
     const int result = pump->UpdateFlows(flow, a, b, c, d);
-    char text[96];
-    std::snprintf(text, sizeof text, "%d: %g %g %g %g %g", result, flow, a, b, c, d);
-    return text;
+    return CStringF::Format("%d: %g %g %g %g %g", result, flow, a, b, c, d).str();
   }
   // "notReady:text error:text" after the adapter's status check.
   template <class Adapter>

@@ -2,8 +2,6 @@
 // adapter's life, runs, status and the server's registration.
 #include <array>
 
-#include "front/backend_factory.h"
-#include "front/shared_routines.h"
 #include "platform/method/quarn_method.h"
 #include "platform/win/windows.h"
 #include "server/server_backends.h"
@@ -34,10 +32,6 @@ class BackendsTest : public server_testing::ServerWorld {
   }
   static void AddEvents(QuarnMethod& method, std::initializer_list<std::array<float, 3>> events) {
     for (auto [t, type, action] : events) method.GetEventTable().AddEntry({t, EventType(type), ActionType(action)});
-  }
-  long Count(const std::string& call) {
-    const Lines calls = NewCalls();
-    return std::count(calls.begin(), calls.end(), call);
   }
   QuarnMethod m;
   PumpInitialCons& p = m.GetPumpInitialCons();
@@ -168,17 +162,11 @@ TEST_F(BackendsTest, RegistrationThroughTheServersProgram) {
     testing_support::SetEnv("QUARN_WORKING_DIR", dir);
     const int result = pump.InitialiseComms();
     testing_support::UnsetEnv("QUARN_WORKING_DIR");
-    EXPECT_EQ(result * 10 + Count("CoCreateInstance()"), dir == TempDir() ? 0 : 11);
+    const Lines calls = NewCalls();
+    EXPECT_EQ(result * 10 + std::count(calls.begin(), calls.end(), "CoCreateInstance()"), dir == TempDir() ? 0 : 11);
     EXPECT_EQ(platform::Registry::Get().Read(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID").has_value(), result == 1);
   }
   EXPECT_EQ(ui.MessageBoxes(), (Lines{"MessageBox 0x0:  Fail to register the TavixServer. Please contact support."}));
-}
-
-TEST_F(BackendsTest, NonZeroTransportFlagBuildsThisFamily) {
-  WriteNetBoxCommsFlag(7);
-  EXPECT_TRUE(dynamic_cast<CNetIIPump*>(CreatePumpBackend().get()) &&
-              dynamic_cast<CNetIISamp*>(CreateSamplerBackend().get()) &&
-              dynamic_cast<CNetIIUV*>(CreateUVBackend().get()));
 }
 
 }  // namespace
