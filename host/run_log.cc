@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/inlet/utf8.h"
+
 namespace host {
 
 namespace {
@@ -47,17 +49,7 @@ std::string Utf8FromWindows1252(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (unsigned char c : text) {
-    const char16_t u = c < 0x80 ? c : (c < 0xA0 ? kHigh[c - 0x80] : c);
-    if (u < 0x80) {
-      out += static_cast<char>(u);
-    } else if (u < 0x800) {
-      out += static_cast<char>(0xC0 | (u >> 6));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (u >> 12));
-      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    }
+    platform::AppendUtf8(out, c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : char16_t{c});
   }
   return out;
 }

@@ -2,25 +2,14 @@
 #include <cstdint>
 
 #include "platform/com/com.h"
+#include "platform/inlet/utf8.h"
 
 namespace platform::com {
 
 std::string ToUtf8(const OLECHAR* text) {
   std::string out;
   if (!text) return out;
-  for (; *text; ++text) {
-    const auto c = static_cast<std::uint32_t>(static_cast<char16_t>(*text));
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (; *text; ++text) AppendUtf8(out, static_cast<char16_t>(*text));
   return out;
 }
 
