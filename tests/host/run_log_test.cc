@@ -22,9 +22,8 @@ PollRow Sample() {
   r.pumpOn = 1;
   r.flow = 1.0;
   r.pressure = 142.26;
-  r.percentA = 60;
-  r.percentB = 40;
-  r.ovenTemperature = 39;
+  r.percentA = 66.67, r.percentB = 33.33;
+  r.ovenTemperature = 39.26;
   r.lamp = 1;
   r.notReady = 1;
   r.notReadyText = "The Oven is not ready.\nTarget oven temperature is 40.00";
@@ -35,7 +34,7 @@ TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
   const std::string header = host::CsvHeader();
   const std::string row = host::CsvRow(Sample());
   EXPECT_EQ(row,
-            "3,2.500,2.250,1,1,1,0,1.000,142.3,60.0,40.0,0.0,0.0,39.0,1,1,0,"
+            "3,2.500,2.250,1,1,1,0,1.000,142.3,66.7,33.3,0.0,0.0,39.3,1,1,0,"
             "The Oven is not ready. Target oven temperature is 40.00,");
   EXPECT_EQ(std::count(header.begin(), header.end(), ','), std::count(row.begin(), row.end(), ','));
 }
@@ -51,15 +50,32 @@ TEST(RunLogTest, JsonRowIsOneObjectWithEveryField) {
   EXPECT_EQ(json.front(), '{');
   EXPECT_EQ(json.back(), '}');
   EXPECT_EQ(json.find('\n'), std::string::npos);
-  for (const char* key : {"\"poll\":3", "\"elapsed_min\":2.25", "\"percent\":[60.0,40.0,0.0,0.0]",
+  for (const char* key : {"\"poll\":3", "\"elapsed_min\":2.25", "\"percent\":[66.7,33.3,0.0,0.0]", "\"oven_c\":39.3",
                           "\"pressure_bar\":142.3", "\"not_ready_text\":\"The Oven is not ready.\\nTarget"}) {
     EXPECT_NE(json.find(key), std::string::npos) << key;
   }
 }
 
+// A log keeps the status line of every change of state and of every new
+// clock minute, not the polls in between.
+TEST(RunLogTest, MilestonesAreChangesOfStateAndNewMinutes) {
+  const PollRow before = Sample();
+  for (int PollRow::*flag : {&PollRow::running, &PollRow::methodRunning, &PollRow::injecting, &PollRow::pumpOn,
+                             &PollRow::notReady, &PollRow::error}) {
+    PollRow after = before;
+    after.*flag ^= 1;
+    EXPECT_TRUE(host::IsMilestone(before, after));
+  }
+  PollRow after = before;
+  after.clockMinutes = 2.99, after.flow = 0.5, after.lamp = 0;
+  EXPECT_FALSE(host::IsMilestone(before, after));
+  after.clockMinutes = 3.0;
+  EXPECT_TRUE(host::IsMilestone(before, after));
+}
+
 TEST(RunLogTest, StatusLineNamesTheStateButLeavesTheReasonsToTheirOwnLine) {
   EXPECT_EQ(host::StatusLineText(Sample()),
-            "RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 60.0/40.0/0.0/0.0%  oven 39 C  lamp on  NOT READY");
+            "RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 66.7/33.3/0.0/0.0%  oven 39 C  lamp on  NOT READY");
 }
 
 TEST(RunLogTest, RunProgressShowsRunTimeOfLengthAndTimeLeftAtTheSpeed) {
@@ -152,7 +168,7 @@ TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
 // No device's reason is lost in the merge, and one device's error is the
 // poll's error (the record's own merge would need every device to agree).
 TEST(RunLogTest, EveryDevicesReasonReachesTheMergedReading) {
-  CInletSystemStatus merged;  // the pump: ready, no error
+  CInletSystemStatus merged, clean;  // the pump and a device: ready, no error
   CInletSystemStatus sampler;
   sampler.GetNotReady() = 1;
   sampler.SetNotReadyInfo("Autosampler is locked.");
@@ -161,6 +177,8 @@ TEST(RunLogTest, EveryDevicesReasonReachesTheMergedReading) {
   CInletSystemStatus uv;
   uv.GetNotReady() = 1;
   uv.SetNotReadyInfo("Network connections not initialised or not responding");
+  host::AddDeviceReading(merged, clean);
+  EXPECT_EQ(merged.GetError(), 0);
   for (CInletSystemStatus* device : {&sampler, &uv, &sampler}) host::AddDeviceReading(merged, *device);
   EXPECT_EQ(merged.GetNotReady(), 1);
   EXPECT_EQ(merged.GetNotReadyInfo(),
