@@ -42,6 +42,7 @@ TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
 TEST(RunLogTest, CsvAndJsonEscapeWhatTheyMust) {
   EXPECT_EQ(host::CsvField("a,b \"c\""), "\"a,b \"\"c\"\"\"");
   EXPECT_EQ(host::CsvField("plain"), "plain");
+  EXPECT_EQ(host::OneLineText("a\r\n  b \n"), "a b");
   EXPECT_EQ(host::JsonString("q\"\\\n\x01\xB0\x80"), "\"q\\\"\\\\\\n\\u0001\xC2\xB0\xE2\x82\xAC\"");
 }
 
