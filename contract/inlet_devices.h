@@ -18,11 +18,12 @@
 #pragma once
 
 #include "contract/inlet_system_status.h"
+#include "contract/quarn_export.h"
 #include "platform/inlet/generic_exp_record.h"
 #include "platform/mfc/afxwin.h"
 
 // ---------------------------------------------------------------- pump --
-class CPump : public CWnd {
+class QUARN_EXPORT CPump : public CWnd {
  public:
   CPump();
   ~CPump() override;
@@ -64,7 +65,7 @@ class CPump : public CWnd {
 };
 
 // --------------------------------------------------------- autosampler --
-class CAutoSampler : public CWnd {
+class QUARN_EXPORT CAutoSampler : public CWnd {
  public:
   // A sample's start parameters as the host passes them.
   struct StartMethodParams {
@@ -119,7 +120,7 @@ class CAutoSampler : public CWnd {
 };
 
 // ----------------------------------------------------------- detectors --
-class CDetector : public CWnd {
+class QUARN_EXPORT CDetector : public CWnd {
  public:
   CDetector();
   ~CDetector() override;
@@ -169,7 +170,7 @@ class CDetector : public CWnd {
   HWND m_hUserInterfaceWindow;
 };
 
-class CUVDetector : public CDetector {
+class QUARN_EXPORT CUVDetector : public CDetector {
  public:
   CUVDetector();
   ~CUVDetector() override;
@@ -186,7 +187,7 @@ class CUVDetector : public CDetector {
   HWND m_hUserInterfaceWindow;
 };
 
-class CPDADetector : public CDetector {
+class QUARN_EXPORT CPDADetector : public CDetector {
  public:
   CPDADetector();
   ~CPDADetector() override;
@@ -207,7 +208,7 @@ class CPDADetector : public CDetector {
 };
 
 // ---------------------------------------------------------------- oven --
-class COven : public CWnd {
+class QUARN_EXPORT COven : public CWnd {
  public:
   COven();
   ~COven() override;
@@ -234,7 +235,7 @@ class COven : public CWnd {
 
 // ------------------------------------------------------- GC system -----
 // Part of the host contract; no device of this plug-in derives from it.
-class CGCSystem : public CWnd {
+class QUARN_EXPORT CGCSystem : public CWnd {
  public:
   CGCSystem();
   ~CGCSystem() override;

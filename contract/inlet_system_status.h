@@ -19,9 +19,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contract/quarn_export.h"
 #include "platform/mfc/afxwin.h"
 
-class CInletSystemStatus : public CObject {
+class QUARN_EXPORT CInletSystemStatus : public CObject {
  public:
   static constexpr int kTextSize = 512;
 

@@ -26,9 +26,12 @@
 #include <memory>
 
 #include "contract/inlet_devices.h"
-#include "front/backend_interfaces.h"
+#include "contract/quarn_export.h"
 
-class CQuarnControlAutoSampler : public CAutoSampler {
+// The back-end interface, seen only by the library itself.
+class CBaseSamp;
+
+class QUARN_EXPORT CQuarnControlAutoSampler : public CAutoSampler {
  public:
   CQuarnControlAutoSampler();
   ~CQuarnControlAutoSampler() override;

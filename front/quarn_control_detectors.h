@@ -20,9 +20,12 @@
 #include <memory>
 
 #include "contract/inlet_devices.h"
-#include "front/backend_interfaces.h"
+#include "contract/quarn_export.h"
 
-class CQuarnControlUVDetector : public CUVDetector {
+// The back-end interface, seen only by the library itself.
+class CBaseUV;
+
+class QUARN_EXPORT CQuarnControlUVDetector : public CUVDetector {
  public:
   // `kind` and `number` become the detector kind and number.
   CQuarnControlUVDetector(int kind, int number);
@@ -59,7 +62,7 @@ class CQuarnControlUVDetector : public CUVDetector {
   HWND m_hUserInterfaceWindow;
 };
 
-class CQuarnControlPDADetector : public CPDADetector {
+class QUARN_EXPORT CQuarnControlPDADetector : public CPDADetector {
  public:
   CQuarnControlPDADetector();
   ~CQuarnControlPDADetector() override;
@@ -105,7 +108,7 @@ class CQuarnControlPDADetector : public CPDADetector {
   HWND m_hUserInterfaceWindow;
 };
 
-class CQuarnControlOven : public COven {
+class QUARN_EXPORT CQuarnControlOven : public COven {
  public:
   CQuarnControlOven();
   ~CQuarnControlOven() override;

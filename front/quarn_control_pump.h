@@ -20,9 +20,12 @@
 #include <memory>
 
 #include "contract/inlet_devices.h"
-#include "front/backend_interfaces.h"
+#include "contract/quarn_export.h"
 
-class CQuarnControlPump : public CPump {
+// The back-end interface, seen only by the library itself.
+class CBasePump;
+
+class QUARN_EXPORT CQuarnControlPump : public CPump {
  public:
   CQuarnControlPump();
   ~CQuarnControlPump() override;

@@ -8,7 +8,6 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
-#include "front/shared_routines.h"
 #include "host/commands.h"
 #include "host/config_keys.h"
 #include "host/run_log.h"
@@ -146,7 +145,7 @@ int MethodShowCommand(const std::string& given, TerminalUi& ui) {
 }
 
 int StatusCommand(TerminalUi& ui, OutputMode mode) {
-  if (ReadNetBoxCommsFlag() != 0) sim::SimulatedServer::Register();
+  if (TransportFlagSaysServer()) sim::SimulatedServer::Register();
   platform::Clock::Get().UseScaled(100.0);
   try {
     CQuarnControlAutoSampler sampler;

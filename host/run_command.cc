@@ -37,12 +37,11 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
-#include "front/shared_routines.h"
 #include "host/commands.h"
+#include "host/config_keys.h"
 #include "host/host_system.h"
 #include "host/run_log.h"
 #include "host/svg_chart.h"
-#include "network/wire_trace.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
@@ -545,7 +544,14 @@ void RunSession::StopAndClose() {
 }
 
 bool RunSession::StartTrace(bool viaServer, const std::filesystem::path& path) {
-  if (!viaServer) return SetWireTrace(path.string().c_str());
+  if (!viaServer) {
+    // The plug-in traces the session it opens next to the file the
+    // environment names; the file is made here so that a folder it cannot
+    // be written in is found before the run.
+    if (!std::ofstream(path, std::ios::app)) return false;
+    SetEnvironment("QUARN_WIRE_TRACE", path.string());
+    return true;
+  }
   auto file = std::make_shared<std::ofstream>(path, std::ios::trunc);
   if (!*file) return false;
   m_serverTrace = file;
@@ -556,7 +562,7 @@ bool RunSession::StartTrace(bool viaServer, const std::filesystem::path& path) {
 // Whether the trace file is whole.
 bool RunSession::StopTrace(bool viaServer) {
   if (!viaServer) {
-    SetWireTrace(nullptr);
+    SetEnvironment("QUARN_WIRE_TRACE", "");
     return std::filesystem::exists(m_folder.Path() / "wire-trace.log");
   }
   sim::SimulatedServer::Get().SetTraceSink(nullptr);
@@ -630,7 +636,7 @@ void RunSession::FinishFiles(const std::string& outcome) {
 int RunSession::Run() {
   // A fault the transport does not have: refused before anything is read
   // or changed.
-  const bool serverMeant = m_o.transport ? *m_o.transport == "server" : ReadNetBoxCommsFlag() != 0;
+  const bool serverMeant = m_o.transport ? *m_o.transport == "server" : TransportFlagSaysServer();
   for (const Fault& fault : m_o.faults) {
     const Transport meant = serverMeant ? Transport::kServer : Transport::kDirect;
     if (HasTransport(*fault.kind, meant)) continue;
@@ -665,8 +671,8 @@ int RunSession::Run() {
   m_volumeUl = m_o.volumeUl.value_or(m_method.GetSamplerInitialCons().InjectionVolume());
   m_runLength = m_method.GetRunLength();
 
-  if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
-  const bool viaServer = ReadNetBoxCommsFlag() != 0;
+  if (m_o.transport) WriteTransportFlag(*m_o.transport == "server");
+  const bool viaServer = TransportFlagSaysServer();
   m_transport = viaServer ? Transport::kServer : Transport::kDirect;
   // What the transport will round, ignore or refuse, before anything runs.
   PrintMethodWarnings(path, m_method, lines, viaServer ? Transport::kServer : Transport::kDirect, stderr);

@@ -18,8 +18,8 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
-#include "front/shared_routines.h"
 #include "host/commands.h"
+#include "host/config_keys.h"
 #include "host/run_log.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/host_ui.h"
@@ -148,8 +148,8 @@ int Soak::Run() {
     return Fail("the method file " + m_methodPath + " is broken or missing; 'quarn-host method check' says why");
   }
   m_runLength = method.GetRunLength();
-  if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
-  const bool viaServer = ReadNetBoxCommsFlag() != 0;
+  if (m_o.transport) WriteTransportFlag(*m_o.transport == "server");
+  const bool viaServer = TransportFlagSaysServer();
   if (viaServer) sim::SimulatedServer::Register();
   platform::Clock::Get().UseVirtual();
   sim::SimulatedNetwork::Get().SetKeepLogs(false);

@@ -50,6 +50,7 @@ void VexlinkSession::ResetForTesting() {
 }
 
 int VexlinkSessionOpen() {
+  FollowWireTraceEnvironment();
   VexlinkSession& session = g_vexlinkSession;
   if (session.m_hNode.Load() == 0) session.m_hNode.Store(LC_NodeOpen(kDevicePath, 0));
   LC_HardReset(session.m_hNode.Load());

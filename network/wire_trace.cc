@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/clock/clock.h"
 
@@ -19,11 +20,12 @@ std::mutex g_sinkMutex;          // serialises lines and changes of the sink
 std::FILE* g_ownedFile = nullptr;  // the file we opened, closed when replaced
 thread_local const char* t_threadName = "host";
 
+// The value of QUARN_WIRE_TRACE last applied (host's thread only).
+std::string g_appliedEnvironment;
+
 // The environment chooses the trace when the library loads.
 [[maybe_unused]] const bool g_environmentApplied = [] {
-  if (const char* destination = std::getenv("QUARN_WIRE_TRACE"); destination && *destination) {
-    SetWireTrace(destination);
-  }
+  FollowWireTraceEnvironment();
   return true;
 }();
 
@@ -63,6 +65,14 @@ bool SetWireTrace(const char* destination) {
   g_ownedFile = owned ? next : nullptr;
   g_sink.store(next, std::memory_order_relaxed);
   return next != nullptr || !(destination && *destination);
+}
+
+void FollowWireTraceEnvironment() {
+  const char* destination = std::getenv("QUARN_WIRE_TRACE");
+  const std::string now = destination ? destination : "";
+  if (now == g_appliedEnvironment) return;
+  g_appliedEnvironment = now;
+  SetWireTrace(now.c_str());
 }
 
 void SetWireTraceThreadName(const char* name) { t_threadName = name ? name : "host"; }

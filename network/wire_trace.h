@@ -3,12 +3,15 @@
 // integrator debugging a network.
 //
 // Off by default; then a trace point costs one relaxed atomic load and
-// formats nothing. It is switched on
-//  - by the environment variable QUARN_WIRE_TRACE when the library loads:
-//    "stderr" or "-" for standard error, otherwise a file path (appended
-//    to; a file that cannot be opened leaves the trace off), or
-//  - by the host program with SetWireTrace(destination), with the same
-//    values; SetWireTrace(nullptr) or "" switches it off again.
+// formats nothing. It is switched
+//  - by the environment variable QUARN_WIRE_TRACE: "stderr" or "-" for
+//    standard error, otherwise a file path (appended to; a file that cannot
+//    be opened leaves the trace off), empty or unset for off. It is read
+//    when the library loads and again whenever the driver session opens,
+//    and then applied only if it changed, so a host chooses the trace of
+//    each session by setting the variable before it opens communications;
+//  - by the library's own tests with SetWireTrace(destination), with the
+//    same values.
 // Each line: clock time in seconds, the thread ("host" or "recv", the
 // receiving thread), a '*' on lines the program marks as important (trace
 // flag 1), then the text. Replies read "Recv from <sender> -- <kind>"
@@ -34,6 +37,10 @@ inline bool WireTraceOn() noexcept {
 // Switches the trace to `destination` or off. Returns false (and leaves the
 // trace off) when the file cannot be opened.
 bool SetWireTrace(const char* destination);
+
+// Applies QUARN_WIRE_TRACE if it changed since it was last applied.
+// Host's thread only.
+void FollowWireTraceEnvironment();
 
 // Names the calling thread in trace lines ("host" unless set).
 void SetWireTraceThreadName(const char* name);

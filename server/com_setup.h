@@ -21,6 +21,7 @@
 // is shared with the server's thread.
 #pragma once
 
+#include "contract/quarn_export.h"
 #include "platform/inlet/inlet.h"
 #include "server/event_sink.h"
 
@@ -80,7 +81,7 @@ class CCommon {
   CString m_strRepositoryKey;
 };
 
-class CComSetup {
+class QUARN_EXPORT CComSetup {
  public:
   CComSetup(short nUnitType, short nUnitNumber);
   virtual ~CComSetup();

@@ -11,6 +11,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Programs carry their runtime with them, so they run from any folder
-# (and under wine) without the compiler's DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Floating point as the platform's own compilers do it by default: strict
+# single and double precision in SSE registers, never the x87 unit's
+# extended precision, so that a method gives the same bytes on every build.
+if(QUARN_MINGW_ARCH STREQUAL "i686")
+  set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+  set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+endif()

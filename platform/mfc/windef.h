@@ -27,6 +27,10 @@ using LPDWORD = DWORD*;
 
 struct HWND__;
 using HWND = HWND__*;
+// A loaded module: the address at which the system mapped it.
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
 
 #ifndef TRUE
 #define TRUE 1
