@@ -13,7 +13,7 @@ packages=(
   time
   googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine64
+  wine wine64 wine32:i386
 )
 
 missing=()
@@ -34,5 +34,10 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit Windows programs run under the 32-bit wine, which comes from
+# the i386 architecture's packages.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs the whole test suite in the
 # debug, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
-# (ThreadSanitizer) presets; cross-builds everything for 32-bit Windows
-# (mingw-i686: built, not run); cross-builds for 64-bit Windows and runs
-# the tests under wine (mingw-x64); and runs every fuzz target for 20
+# (ThreadSanitizer) presets, and after the debug suite installs the plug-in
+# and builds and runs a host outside the tree against the installed package
+# (scripts/check-install.sh); cross-builds everything for 32-bit and 64-bit
+# Windows and runs both suites under wine (mingw-i686 in a 32-bit wine
+# folder, mingw-x64 in a 64-bit one); and runs every fuzz target for 20
 # seconds (scripts/fuzz.sh; FUZZ_SECONDS changes it). Exits non-zero if
 # anything fails.
 #   scripts/test.sh               all of the above
@@ -31,17 +33,22 @@ for preset in "${presets[@]}"; do
   echo "=== ${preset}: configure and build ==="
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  # A 32-bit Windows build has no runner here (Debian's wine runs 64-bit
-  # programs): building it proves that everything compiles for the host's
-  # platform with every layout check holding.
-  if [ "$preset" = mingw-i686 ]; then continue; fi
-  if [ "$preset" = mingw-x64 ]; then
-    # wine makes its folder on first use; make it here rather than inside
-    # the time limit of the first test.
-    WINEDEBUG=-all WINEPREFIX="$PWD/build/mingw-x64/wineprefix" wineboot --init >/dev/null 2>&1 || true
-    WINEDEBUG=-all WINEPREFIX="$PWD/build/mingw-x64/wineprefix" wineserver -w || true
-  fi
+  case "$preset" in
+    mingw-i686 | mingw-x64)
+      # wine makes its folder on first use; make it here rather than inside
+      # the time limit of the first test. The 32-bit build runs in a 32-bit
+      # folder, as on the host's own machine.
+      arch=win64
+      [ "$preset" = mingw-i686 ] && arch=win32
+      WINEDEBUG=-all WINEARCH=$arch WINEPREFIX="$PWD/build/$preset/wineprefix" wineboot --init >/dev/null 2>&1 || true
+      WINEDEBUG=-all WINEPREFIX="$PWD/build/$preset/wineprefix" wineserver -w || true
+      ;;
+  esac
   echo "=== ${preset}: test ==="
   ctest --preset "$preset"
+  if [ "$preset" = debug ]; then
+    echo "=== debug: install, and a host built against the installed package ==="
+    bash scripts/check-install.sh build/debug
+  fi
 done
 echo "=== all tests passed in: ${presets[*]} ==="

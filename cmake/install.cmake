@@ -1,0 +1,69 @@
+# What `cmake --install` puts into a prefix, for a host built elsewhere:
+#   lib/ (bin/ on Windows)  the plug-in library and the world's libraries
+#                           beside it: the framework and system stand-ins,
+#                           the simulated instruments and the driver library
+#                           they answer (and the server's registration
+#                           program)
+#   include/quarncontrol/   the headers a host gets with the plug-in (the
+#                           device contract and the device objects'
+#                           declarations), the world's headers (platform/)
+#                           and the simulators' (sim/); nothing of the
+#                           product's internals
+#   lib/cmake/QuarnControl/ the CMake package: find_package(QuarnControl)
+#                           gives QuarnControl::QuarnControl (the plug-in,
+#                           its headers and the world it needs) and
+#                           QuarnControl::Simulator (the simulated
+#                           instruments and network driver)
+#   lib/pkgconfig/          quarncontrol.pc
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/quarncontrol)
+foreach(header ${QUARN_HOST_HEADERS})
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${header} DESTINATION ${_include_dir}/${folder})
+endforeach()
+install(DIRECTORY platform/ DESTINATION ${_include_dir}/platform FILES_MATCHING PATTERN "*.h")
+install(DIRECTORY sim/ DESTINATION ${_include_dir}/sim FILES_MATCHING PATTERN "*.h")
+foreach(target quarncontrol_headers quarn_platform quarnsys quarnframework quarn_sim)
+  target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${_include_dir}>)
+endforeach()
+
+set_target_properties(quarncontrol PROPERTIES EXPORT_NAME QuarnControl)
+set_target_properties(quarncontrol_headers PROPERTIES EXPORT_NAME Headers)
+set_target_properties(quarn_platform PROPERTIES EXPORT_NAME World)
+set_target_properties(quarn_sim PROPERTIES EXPORT_NAME SimulatedInstruments)
+set_target_properties(vexlink32 PROPERTIES EXPORT_NAME vexlink32)
+set_target_properties(quarnsys PROPERTIES EXPORT_NAME System)
+set_target_properties(quarnframework PROPERTIES EXPORT_NAME Framework)
+add_library(quarn_simulator INTERFACE)
+target_link_libraries(quarn_simulator INTERFACE quarn_sim vexlink32)
+set_target_properties(quarn_simulator PROPERTIES EXPORT_NAME Simulator)
+
+# Each library finds the others beside itself.
+if(NOT WIN32)
+  set_target_properties(quarncontrol quarnsys quarnframework quarn_sim vexlink32 PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
+
+install(TARGETS quarncontrol quarncontrol_headers quarn_platform quarnsys quarnframework quarn_sim vexlink32
+                quarn_simulator
+  EXPORT QuarnControlTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tavix_server_program RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(WIN32)
+  install(FILES ${QUARN_WINDOWS_RUNTIME} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(EXPORT QuarnControlTargets NAMESPACE QuarnControl:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QuarnControl)
+
+configure_package_config_file(cmake/QuarnControlConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/QuarnControlConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QuarnControl)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuarnControlConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QuarnControlConfig.cmake ${PROJECT_BINARY_DIR}/QuarnControlConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QuarnControl)
+
+configure_file(cmake/quarncontrol.pc.in ${PROJECT_BINARY_DIR}/quarncontrol.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quarncontrol.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
