@@ -148,6 +148,7 @@ TEST_F(PumpDownloadTest, MethodsReachTheUnitsAsTheGoldenFileShows) {
   // method's limit, D as A.
   QuarnMethod steps = MakeMethod(pumpSystemTernary, {1, 1, 1, 1});
   steps.GetPumpGradient().AddEntry({1.5f, 1.25f, 40.0f, 0.0f, 0.0f, 0});
+  steps.GetPumpGradient().AddEntry({0.35f, 1.0f, 20.0f, 0.0f, 0.0f, 0});  // 21000 ms on every processor
   steps.GetPumpGradient().AddEntry({0.0f, 1.0f, 10.0f, 0.0f, 0.0f, 0});
   steps.GetPumpGradient().AddEntry({1.5f, 2.0f, 60.0f, 4.5f, 20.0f, 350});
   Record("Steps", steps);

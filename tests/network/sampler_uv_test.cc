@@ -107,20 +107,22 @@ TEST_F(SamplerUvTest, SampleStartCarriesVialVolumeAnalysisTimeAndFlushes) {
   const auto methods = TempDir() / "methods";
   testing_support::WriteTextFile(methods / "Sample.quarn900.toml",
                                  "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 12\n"
-                                 "[autosampler]\nvial = 4\ninjection_volume = 10\nanalysis_time = 10\nflushes = 3\n");
+                                 "[autosampler]\nvial = 4\ninjection_volume = 10\nanalysis_time = 2.3\nflushes = 3\n");
   testing_support::SetEnv("QUARN_METHODS_DIR", methods.string());
   {
     CQuarnControlAutoSampler front;
     EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 1);
-    EXPECT_EQ(front.StartMethod("Sample", CString("12"), 5.0f), 1);
+    EXPECT_EQ(front.StartMethod("Sample", CString("12"), 2.3f), 1);
   }
   testing_support::UnsetEnv("QUARN_METHODS_DIR");
   EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 0);
 
   const auto header = LastRecords("LC_PushAnlsFile").at(0);
   EXPECT_EQ(LeU16(header, 6), 3u);
-  EXPECT_EQ(LeI32(header, 8), 5000);
-  EXPECT_EQ(LeI32(header, 16), 600);
+  // Products in single precision, whatever the processor: 2.3 ul is
+  // 2300 nl and 2.3 min is 138 s, not a unit less.
+  EXPECT_EQ(LeI32(header, 8), 2300);
+  EXPECT_EQ(LeI32(header, 16), 138);
   EXPECT_EQ(LeU16(header, 20), 12u);
   EXPECT_EQ(LeU16(header, 22), 12u);
   EXPECT_EQ(HostCallsFrom(net.CallTexts(true).size() - 4),
