@@ -3,10 +3,15 @@
 # A library of the world (platform/, sim/): everything it defines is its
 # interface, as with the closed libraries it stands for. On Windows the
 # library is named without the "lib" prefix and exports all it defines.
+# Calls inside a library bind to the library's own functions, so that they
+# stay direct and can be inlined (no other module defines them).
 function(quarn_world_library target)
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "")
     target_link_options(${target} PRIVATE -Wl,--export-all-symbols)
+  else()
+    target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+    target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions)
   endif()
 endfunction()
 
