@@ -1,6 +1,7 @@
 #include "network/download_state.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "platform/vexlink/reply_formats.h"
@@ -17,6 +18,12 @@ void DownloadRecords::ResetForTesting() {
 }
 
 void DirectRunSettings::ResetForTesting() { *this = DirectRunSettings{}; }
+
+// The records' numbers come from single-precision products (2.3 min x 60
+// is 138 s only once rounded to a float), so a float expression must be
+// evaluated in its own precision, as the host's compilers do: never in the
+// x87 unit's extended precision.
+static_assert(FLT_EVAL_METHOD == 0, "floating point must be evaluated in SSE (-msse2 -mfpmath=sse on 32-bit x86)");
 
 std::int32_t TruncateToInt32(double value) {
   if (std::isnan(value)) return 0;
