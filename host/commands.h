@@ -23,7 +23,7 @@ namespace host {
 
 struct RunOptions {
   std::string method;                       // a method name or a file path
-  std::optional<std::string> transport;     // "direct" or "server"; unset: the registry decides
+  std::optional<Transport> transport;       // unset: the transport setting decides
   std::optional<int> vial;                  // unset: the method's autosampler vial
   std::optional<double> volumeUl;           // unset: the method's injection volume
   double speed = 120.0;                     // clock speed-up
@@ -39,7 +39,7 @@ int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
 
 struct SoakOptions {
   std::string method;                    // a method name or a file path
-  std::optional<std::string> transport;  // "direct" or "server"; unset: the registry decides
+  std::optional<Transport> transport;    // unset: the transport setting decides
   int runs = 1000;                       // samples in a row
   bool memoryCheck = true;               // fail when memory grows after the warm-up
 };
@@ -64,6 +64,12 @@ std::string ResolveMethodPath(const std::string& given, std::string* note = null
 
 // The transport the settings choose; direct when unset.
 Transport ConfiguredTransport();
+
+// Makes `transport` the one this process's devices use, whatever the
+// settings file holds or other processes write to it: the plug-in reads
+// the flag as ever, and this process alone sees this value. The settings
+// file is not written.
+void HoldTransport(Transport transport);
 
 // Writes what `transport` changes in the method read from `path`, one
 // line each ("PATH: line 12, key '...': warning, direct transport: ..."),

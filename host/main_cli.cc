@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   auto* runCmd = app.add_subcommand("run", "Run a method end to end: load, inject, poll until the run ends");
   // Required unless --fault list asks only for the list of faults.
   runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)");
-  runCmd->add_option("--transport", transport, "direct or server (writes the transport setting first)")
+  runCmd->add_option("--transport", transport, "direct or server (for this run; the transport setting is not changed)")
       ->check(CLI::IsMember({"direct", "server"}));
   // Numbers are taken as text and read here: decimal always, no nan or inf.
   std::string vialText;
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
   std::string soakRuns;
   auto* soakCmd = app.add_subcommand("soak", "Run many samples in a row in virtual time; check results and memory");
   soakCmd->add_option("METHOD", soak.method, "Method name or method file (.toml)")->required();
-  soakCmd->add_option("--transport", soakTransport, "direct or server (writes the transport setting first)")
+  soakCmd->add_option("--transport", soakTransport, "direct or server (for this soak; the setting is not changed)")
       ->check(CLI::IsMember({"direct", "server"}));
   soakCmd->add_option("--runs", soakRuns, "How many samples (1 to 100000; default 1000)");
   bool noMemoryCheck = false;
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
 
   int code = 0;
   if (runCmd->parsed()) {
-    if (!transport.empty()) run.transport = transport;
+    if (!transport.empty()) run.transport = transport == "server" ? host::Transport::kServer : host::Transport::kDirect;
     if (!outDir.empty()) run.out = outDir;
     run.mode = mode;
     host::CatchStopSignals(OnStopSignal);
@@ -214,7 +214,9 @@ int main(int argc, char** argv) {
   } else if (setCmd->parsed()) {
     code = host::ConfigSetCommand(setKey, setValue, ui);
   } else if (soakCmd->parsed()) {
-    if (!soakTransport.empty()) soak.transport = soakTransport;
+    if (!soakTransport.empty()) {
+      soak.transport = soakTransport == "server" ? host::Transport::kServer : host::Transport::kDirect;
+    }
     soak.memoryCheck = !noMemoryCheck;
     code = host::SoakCommand(soak, ui);
   } else if (statusCmd->parsed()) {

@@ -8,7 +8,6 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
-#include "front/shared_routines.h"
 #include "host/commands.h"
 #include "host/config_keys.h"
 #include "host/run_log.h"
@@ -16,6 +15,7 @@
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
+#include "platform/win/registry.h"
 #include "sim/simulated_server.h"
 
 namespace host {
@@ -65,6 +65,12 @@ Transport ConfiguredTransport() {
     return Transport::kServer;
   }
   return Transport::kDirect;
+}
+
+void HoldTransport(Transport transport) {
+  const auto [key, name] = platform::SplitValuePath(FindConfigKey("transport")->fullPath);
+  platform::Registry::Get().HoldForProcess(HKEY_LOCAL_MACHINE, key, name,
+                                           std::uint32_t{transport == Transport::kServer ? 1u : 0u});
 }
 
 std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
@@ -146,7 +152,7 @@ int MethodShowCommand(const std::string& given, TerminalUi& ui) {
 }
 
 int StatusCommand(TerminalUi& ui, OutputMode mode) {
-  if (ReadNetBoxCommsFlag() != 0) sim::SimulatedServer::Register();
+  if (ConfiguredTransport() == Transport::kServer) sim::SimulatedServer::Register();
   platform::Clock::Get().UseScaled(100.0);
   try {
     CQuarnControlAutoSampler sampler;

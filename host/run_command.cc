@@ -37,7 +37,6 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
-#include "front/shared_routines.h"
 #include "host/commands.h"
 #include "host/host_system.h"
 #include "host/run_log.h"
@@ -77,7 +76,7 @@ constexpr double kLimitShare = 0.05;
 
 // The files a run leaves; a folder holding any of them holds a run.
 constexpr const char* kRunFiles[] = {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml",
-                                     "wire-trace.log", "server-calls.log"};
+                                     "logbook.txt", "wire-trace.log", "server-calls.log"};
 constexpr const char* kLockFile = ".quarn-run.lock";
 
 const char* SignalName(int signal) {
@@ -237,11 +236,14 @@ class RunSession {
   bool LoadAll();
   void StartRecord();
   void RecordMethodReports();
-  bool Poll(int poll, double clockMinutes);
+  bool Poll(double clockMinutes, bool waiting);
   bool WaitUntilReady();
+  std::string LimitCause(const PollRow& row) const;
+  std::string NoInjectionReason() const;
   int PollUntilTheEnd();
   std::string EarlyEndCause() const;
   int UpperLimitAt(double minutes) const;
+  void Log(const std::string& text) { m_logbook.Add(platform::Clock::Get().NowMs(), text); }
   void StopAndClose();
   void WriteFile(const char* name, const std::string& text);
   void FinishFiles(const std::string& outcome);
@@ -269,6 +271,11 @@ class RunSession {
   double m_runTime = 0;  // the longest run time reported
   bool m_samplerSeen = false;  // the autosampler reported its sequence
   bool m_injected = false;     // ... and the run clock started after it
+  bool m_sampleStarted = false;  // the autosampler was asked to start the sample
+  int m_polls = 0;               // polls taken, waiting ones included
+  // What ended the run while it waited for the instruments to be ready.
+  std::string m_waitFailure;
+  Logbook m_logbook;
   CGenericExpRecord m_record;
   CInletSystemStatus m_lastPump;
   std::vector<std::string> m_written;
@@ -373,7 +380,8 @@ bool RunSession::LoadAll() {
 // happens next.
 void RunSession::StartRecord() {
   std::string head = "Experiment record: method " + m_methodName + ", vial " + std::to_string(m_vial) +
-                     ", injection " + Fixed(m_volumeUl, 2) + " ul, " + Now(TimeText::kReadable) + "\n";
+                     ", injection " + Fixed(m_volumeUl, 2) + " ul, " + TransportName(m_transport) + " transport, " +
+                     Now(TimeText::kReadable) + "\n";
   const SamplerInitialCons& cons = m_method.GetSamplerInitialCons();
   if (cons.VialNumber() != m_vial || Fixed(cons.InjectionVolume(), 2) != Fixed(m_volumeUl, 2)) {
     head += "Given on the command line: vial " + std::to_string(m_vial) + ", " + Fixed(m_volumeUl, 2) +
@@ -395,7 +403,9 @@ void RunSession::RecordMethodReports() {
   d.oven.WriteExpRecord(&m_record, name);
 }
 
-bool RunSession::Poll(int poll, double clockMinutes) {
+// One poll of every device, recorded: status.csv, the chart (not the
+// waiting polls), the logbook's events, the terminal and the JSON rows.
+bool RunSession::Poll(double clockMinutes, bool waiting) {
   Devices& d = *m_devices;
   CInletSystemStatus pump;
   CInletSystemStatus merged;
@@ -404,31 +414,37 @@ bool RunSession::Poll(int poll, double clockMinutes) {
   if (!ok) return false;
   m_lastPump = pump;
   PollRow row = RowFromRecords(pump, merged);
-  row.poll = poll;
+  row.poll = ++m_polls;
   row.clockMinutes = clockMinutes;
   row.methodRunning = running;
-  if (row.injecting) m_samplerSeen = true;
-  if (row.running && row.elapsedMinutes > 0) {
-    m_injected = m_injected || m_samplerSeen;
-    m_runTime = std::max(m_runTime, row.elapsedMinutes);
+  row.waiting = waiting;
+  if (!waiting) {
+    if (row.injecting) m_samplerSeen = true;
+    if (row.running && row.elapsedMinutes > 0) {
+      m_injected = m_injected || m_samplerSeen;
+      m_runTime = std::max(m_runTime, row.elapsedMinutes);
+    }
+    if (row.running || row.methodRunning) m_lastRunning = row;
   }
-  if (row.running || row.methodRunning) m_lastRunning = row;
   if (m_pendingCsv && m_csv) {
     m_csv << CsvRow(*m_pendingCsv) << ",\n";
     // Flushed at each poll for whoever watches the file; in virtual time
     // nobody can, and a flush a poll would cost more than the poll.
-    if (!m_o.virtualTime || poll % 1000 == 0) m_csv.flush();
+    if (!m_o.virtualTime || m_polls % 1000 == 0) m_csv.flush();
   }
   m_pendingCsv = row;
-  m_chart.Add(row);
+  if (!waiting) m_chart.Add(row);
+  for (const std::string& event : PollEvents(m_last ? &*m_last : nullptr, row)) Log(event);
   const bool milestone = !m_last || IsMilestone(*m_last, row);
   m_last = row;
-  const std::optional<double> speed = m_o.virtualTime ? std::nullopt : std::optional<double>(m_o.speed);
   m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
-  if (m_ui.ShowsStatusLine(milestone)) {
+  if (m_ui.ShowsStatusLine(milestone) && waiting) {
+    m_ui.StatusLine("  waiting " + Fixed(clockMinutes, 1) + " min  " + StatusLineText(row), milestone);
+  } else if (m_ui.ShowsStatusLine(milestone)) {
     // Once the run is over the node's run clock reads 0 again; the bar
     // keeps where the run got to.
     const double progress = row.running || row.methodRunning ? row.elapsedMinutes : m_runTime;
+    const std::optional<double> speed = m_o.virtualTime ? std::nullopt : std::optional<double>(m_o.speed);
     m_ui.StatusLine("  " + RunProgress(progress, m_runLength, speed, 20) + "  " + StatusLineText(row), milestone);
   }
   if (m_ui.ShowsJson()) m_ui.JsonObject(JsonRow(row));
@@ -436,32 +452,44 @@ bool RunSession::Poll(int poll, double clockMinutes) {
 }
 
 // Like the real host, inject only when no device reports not-ready (the
-// column oven at its temperature); these polls are shown, not recorded.
+// column oven at its temperature). The column equilibrates at the
+// method's initial conditions meanwhile, so the waiting polls are
+// recorded and judged like the run's: a trip, an error or a pump that
+// gives no status ends the run here (m_waitFailure says why). False when
+// the run ends before the injection.
 bool RunSession::WaitUntilReady() {
   Devices& d = *m_devices;
-  // The column equilibrates at the method's initial conditions meanwhile.
   d.pump.SwitchPump(On);
+  Log("the pump was switched on at the method's initial conditions; waiting for the instruments to be ready");
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool announced = false;
-  long shownHalf = -1;
+  bool pumpSeenOn = false;
+  std::optional<PollRow> lastOn;  // the last poll with the pump on
   while (!StopRequested()) {
-    CInletSystemStatus pump;
-    CInletSystemStatus merged;
-    if (!d.ReadAll(pump, merged)) return true;  // nothing to wait for without a status
-    if (!merged.GetNotReady()) return true;
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
-    if (!announced) {
-      m_ui.Note("Waiting for the instruments to be ready...");
-      announced = true;
+    if (!Poll(minutes, true)) {
+      m_waitFailure = "the pump gave no status: communications are not open";
+      return false;
     }
-    PollRow row = RowFromRecords(pump, merged);
-    m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
-    // In a log, one line each half minute.
-    const long halfMinutes = static_cast<long>(minutes * 2);
-    m_ui.StatusLine("  waiting " + Fixed(minutes, 1) + " min  " + StatusLineText(row), halfMinutes != shownHalf);
-    shownHalf = halfMinutes;
+    const PollRow& row = *m_last;
+    if (row.error) {
+      m_waitFailure = "the instruments report: " + OneLineText(Utf8FromWindows1252(row.errorText));
+      return false;
+    }
+    if (row.pumpOn) {
+      pumpSeenOn = true;
+      lastOn = row;
+    } else if (pumpSeenOn) {
+      const std::string cause = LimitCause(*lastOn);
+      m_waitFailure = "the pump stopped" + (cause.empty() ? std::string() : ": " + cause);
+      return false;
+    }
+    if (!row.notReady) return true;
+    if (!announced) m_ui.Note("Waiting for the instruments to be ready...");
+    announced = true;
     if (minutes > kReadyTimeoutMinutes) {
       m_ui.Note("The instruments are still not ready after 15 minutes; injecting anyway.");
+      Log("still not ready after 15 minutes; injecting anyway");
       return true;
     }
   }
@@ -469,9 +497,11 @@ bool RunSession::WaitUntilReady() {
 }
 
 // The pressure limit in force `minutes` into the run: the method's, or
-// the last gradient step's that sets one.
+// on the server transport the last gradient step's that sets one (the
+// direct transport sends only the method's).
 int RunSession::UpperLimitAt(double minutes) const {
   int limit = m_method.GetPumpInitialCons().MaxPressure();
+  if (m_transport == Transport::kDirect) return limit;
   const PumpGradient& gradient = m_method.GetPumpGradient();
   for (int i = 0; i < gradient.GetCount(); ++i) {
     const GradTimeTableEntry* step = gradient.TableEntry(i);
@@ -480,22 +510,31 @@ int RunSession::UpperLimitAt(double minutes) const {
   return limit;
 }
 
+// The pressure limit a reading reached (within a share: the pumps check
+// their limits ten times between two polls); empty when none.
+std::string RunSession::LimitCause(const PollRow& r) const {
+  const int upper = UpperLimitAt(r.waiting ? 0.0 : r.elapsedMinutes);
+  const int lower = m_method.GetPumpInitialCons().MinPressure();
+  if (upper > 0 && r.pressure >= upper * (1 - kLimitShare)) {
+    return "pressure reached its limit of " + std::to_string(upper) + " bar (" + Fixed(r.pressure, 1) +
+           " bar at the last reading)";
+  }
+  if (lower > 0 && r.pressure <= lower * (1 + kLimitShare)) {
+    return "pressure fell to its lower limit of " + std::to_string(lower) + " bar (" + Fixed(r.pressure, 1) +
+           " bar at the last reading)";
+  }
+  return "";
+}
+
 // What the last polls show about a run that ended early.
 std::string RunSession::EarlyEndCause() const {
   std::vector<std::string> seen;
   if (m_lastRunning) {
-    const PollRow& r = *m_lastRunning;
-    const int upper = UpperLimitAt(r.elapsedMinutes);
-    const int lower = m_method.GetPumpInitialCons().MinPressure();
-    if (upper > 0 && r.pressure >= upper * (1 - kLimitShare)) {
-      seen.push_back("pressure reached its limit of " + std::to_string(upper) + " bar (" + Fixed(r.pressure, 1) +
-                     " bar at the last reading)");
-    } else if (lower > 0 && r.pressure <= lower * (1 + kLimitShare)) {
-      seen.push_back("pressure fell to its lower limit of " + std::to_string(lower) + " bar (" +
-                     Fixed(r.pressure, 1) + " bar at the last reading)");
-    }
+    if (std::string cause = LimitCause(*m_lastRunning); !cause.empty()) seen.push_back(std::move(cause));
   }
-  if (m_last && m_last->flow == 0 && m_method.GetPumpInitialCons().Flow() > 0) seen.push_back("flow dropped to 0");
+  if (m_last && m_last->flow == 0 && m_method.GetPumpInitialCons().Flow() > 0) {
+    seen.push_back("flow dropped to 0");
+  }
   if (m_last && m_last->error) seen.push_back("the instruments report: " + OneLineText(m_last->errorText));
   if (seen.empty()) return "the instruments stopped it";
   std::string text;
@@ -503,15 +542,22 @@ std::string RunSession::EarlyEndCause() const {
   return text;
 }
 
+// Why the record has no injection block.
+std::string RunSession::NoInjectionReason() const {
+  if (!m_sampleStarted) return "the run ended before the sample was started";
+  if (m_samplerSeen) return "the autosampler began its injection sequence, but the run did not start after it";
+  return "the autosampler did not report an injection sequence";
+}
+
 // Polls from the sample start until the run ends; the exit code.
 int RunSession::PollUntilTheEnd() {
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool started = false;
   double runStartMinutes = -1.0;  // the first poll that saw the run
-  for (int poll = 1;; ++poll) {
+  for (;;) {
     if (StopRequested()) return 0;  // Run() reports the stop
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
-    if (!Poll(poll, minutes)) return Fail("the pump gave no status: communications are not open");
+    if (!Poll(minutes, false)) return Fail("the pump gave no status: communications are not open");
     const PollRow& row = *m_last;
     if (row.running || row.methodRunning) started = true;
     if (row.running && runStartMinutes < 0.0) runStartMinutes = minutes;
@@ -594,9 +640,7 @@ void RunSession::FinishFiles(const std::string& outcome) {
   if (m_devices && m_injected) {
     m_devices->sampler.WriteInjectionVolume(&m_record, static_cast<float>(m_volumeUl));
   }
-  if (!m_injected) {
-    m_record.AppendText("\nNo injection: the autosampler did not report an injection sequence before the run.\n");
-  }
+  if (!m_injected) m_record.AppendText(("\nNo injection: " + NoInjectionReason() + ".\n").c_str());
   m_record.AppendText(("\nRun result: " + result + "\n").c_str());
   WriteFile("experiment-record.txt", RecordTextAsUtf8(m_record.Text()));
 
@@ -628,15 +672,19 @@ void RunSession::FinishFiles(const std::string& outcome) {
 }
 
 int RunSession::Run() {
+  // One transport for the whole run, whatever other processes write to
+  // the setting meanwhile: the one asked for, else the setting's now. It
+  // is held for this process; the settings file is not written.
+  m_transport = m_o.transport.value_or(ConfiguredTransport());
+  HoldTransport(m_transport);
+  const bool viaServer = m_transport == Transport::kServer;
   // A fault the transport does not have: refused before anything is read
   // or changed.
-  const bool serverMeant = m_o.transport ? *m_o.transport == "server" : ReadNetBoxCommsFlag() != 0;
   for (const Fault& fault : m_o.faults) {
-    const Transport meant = serverMeant ? Transport::kServer : Transport::kDirect;
-    if (HasTransport(*fault.kind, meant)) continue;
+    if (HasTransport(*fault.kind, m_transport)) continue;
     m_ui.Failure("--fault " + fault.text + ": the fault " + fault.kind->name + " exists on the " +
-                 FaultTransports(*fault.kind) + " transport only, and this run uses the " + TransportName(meant) +
-                 " transport (--transport or the transport setting)");
+                 FaultTransports(*fault.kind) + " transport only, and this run uses the " +
+                 TransportName(m_transport) + " transport (--transport or the transport setting)");
     return 2;
   }
   m_faultIds.assign(m_o.faults.size(), -1);
@@ -665,11 +713,8 @@ int RunSession::Run() {
   m_volumeUl = m_o.volumeUl.value_or(m_method.GetSamplerInitialCons().InjectionVolume());
   m_runLength = m_method.GetRunLength();
 
-  if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
-  const bool viaServer = ReadNetBoxCommsFlag() != 0;
-  m_transport = viaServer ? Transport::kServer : Transport::kDirect;
   // What the transport will round, ignore or refuse, before anything runs.
-  PrintMethodWarnings(path, m_method, lines, viaServer ? Transport::kServer : Transport::kDirect, stderr);
+  PrintMethodWarnings(path, m_method, lines, m_transport, stderr);
 
   // The simulated bottles hold what the method's [solvents] names.
   const SolventSelection& solvents = m_method.GetSolventSelection();
@@ -692,6 +737,8 @@ int RunSession::Run() {
   m_csv.open(dir / "status.csv", std::ios::trunc);
   if (!m_csv) return Fail("cannot write " + (dir / "status.csv").string());
   m_csv << CsvHeader() << ",note\n";
+  if (!m_logbook.Open(dir / "logbook.txt")) return Fail("cannot write " + (dir / "logbook.txt").string());
+  m_ui.SetLog([this](const std::string& text) { Log(text); });
 
   // Simulated instruments run in virtual time; with --speed it is paced
   // to wall time, so that no poll is skipped however fast it goes.
@@ -704,6 +751,9 @@ int RunSession::Run() {
   sim::SimulatedNetwork::Get().SetKeepLogs(false);
   if (viaServer) sim::SimulatedServer::Get().SetKeepLogs(false);
   m_ui.Note("Run folder: " + dir.string());
+  const std::string transportText = std::string("the ") + TransportName(m_transport) + " transport" +
+                                    (m_o.transport ? " (--transport)" : " (the transport setting)");
+  m_ui.Note("Running " + m_methodName + " on " + transportText + ".");
 
   int result = 0;
   std::string outcome;
@@ -716,9 +766,13 @@ int RunSession::Run() {
       result = 1;
     } else {
       RecordMethodReports();
-      if (WaitUntilReady()) {
+      if (!WaitUntilReady()) {
+        if (!m_waitFailure.empty()) result = Fail("the run failed before the injection: " + m_waitFailure);
+      } else {
         m_ui.Note("Injecting " + Fixed(m_volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_vial) +
                   "; the method runs " + Fixed(m_runLength, 1) + " min.");
+        Log("sample started: vial " + std::to_string(m_vial) + ", " + Fixed(m_volumeUl, 2) + " \u00b5l");
+        m_sampleStarted = true;
         InjectFaults(true);
         CAutoSampler::StartMethodParams params{std::to_string(m_vial).c_str(), static_cast<float>(m_volumeUl)};
         if (!m_devices->sampler.StartMethod(CString(m_methodName.c_str()), params)) {
@@ -745,12 +799,14 @@ int RunSession::Run() {
     outcome = "interrupted at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min (" +
               SignalName(signal) + ")";
     m_ui.Failure("the run was " + outcome + "; the instruments were stopped");
+  } else if (!m_waitFailure.empty()) {
+    outcome = "failed before the injection: " + m_waitFailure;
   } else if (result == 0 && m_runTime < m_runLength - kEarlyEndMinutes) {
     outcome = "ended at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min: " + EarlyEndCause() +
               (m_injected ? "" : "; no sample was injected");
     result = Fail("the run " + outcome);
   } else if (result == 0 && !m_injected) {
-    outcome = "no injection: the autosampler did not report an injection sequence";
+    outcome = "no injection: " + NoInjectionReason();
     result = Fail("the run had " + outcome);
   } else if (result != 0) {
     outcome = "failed at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min" +
@@ -759,9 +815,17 @@ int RunSession::Run() {
     m_ui.Note("The run has ended: " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min.");
   }
   JudgeFaults(result, outcome);
+  Log("run result: " + (outcome.empty() ? "completed, " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min" : outcome));
   FinishFiles(outcome);
   m_devices.reset();
   if (m_o.trace && StopTrace(viaServer)) m_written.push_back(traceName);
+  m_ui.SetLog(nullptr);
+  if (m_logbook.Close()) {
+    m_written.push_back("logbook.txt");
+  } else {
+    m_ui.Failure("could not write all of " + (dir / "logbook.txt").string());
+    m_writeFailed = true;
+  }
   if (m_writeFailed && result == 0) result = 1;
   if (m_o.mode == OutputMode::kNormal) {
     std::string list;
@@ -781,7 +845,9 @@ void RequestStop(int signal) {
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui) {
   g_stopSignal.store(0);
   RunSession session(options, ui);
-  return session.Run();
+  const int result = session.Run();
+  ui.SetLog(nullptr);
+  return result;
 }
 
 }  // namespace host

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/host_system.h"
 #include "platform/inlet/utf8.h"
 
 namespace host {
@@ -113,9 +114,81 @@ bool IsMilestone(const PollRow& previous, const PollRow& row) {
          static_cast<long>(row.clockMinutes) != static_cast<long>(previous.clockMinutes);
 }
 
+std::string EscapeControls(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", u);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row) {
+  static const PollRow kNone;
+  const PollRow& p = previous ? *previous : kNone;
+  std::vector<std::string> events;
+  const auto text = [](const std::string& plugIn) { return OneLineText(Utf8FromWindows1252(plugIn)); };
+  if (row.notReady && (!p.notReady || row.notReadyText != p.notReadyText)) {
+    events.push_back("not ready: " + text(row.notReadyText));
+  } else if (!row.notReady && p.notReady) {
+    events.push_back("ready");
+  }
+  if (row.error && (!p.error || row.errorText != p.errorText)) {
+    events.push_back("error: " + text(row.errorText));
+  } else if (!row.error && p.error) {
+    events.push_back("the error cleared");
+  }
+  if (row.pumpOn != p.pumpOn && (previous || row.pumpOn)) {
+    events.push_back(std::string(row.pumpOn ? "pump on" : "pump off") + " (" + Fixed(row.flow, 3) + " ml/min, " +
+                     Fixed(row.pressure, 1) + " bar)");
+  }
+  if (row.injecting != p.injecting) {
+    events.push_back(row.injecting ? "the autosampler began its injection sequence"
+                                   : "the autosampler ended its injection sequence");
+  }
+  if (row.running != p.running) {
+    events.push_back(row.running ? "the run started" : "the run ended at " + Fixed(p.elapsedMinutes, 2) + " min");
+  }
+  if (row.lamp != p.lamp) events.push_back(row.lamp ? "UV lamp on" : "UV lamp off");
+  return events;
+}
+
+bool Logbook::Open(const std::filesystem::path& file) {
+  m_file.open(file, std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(m_file);
+}
+
+void Logbook::Add(std::int64_t clockMs, const std::string& text) {
+  if (!m_file.is_open()) return;
+  if (m_startMs < 0) m_startMs = clockMs;
+  const std::tm tm = LocalTime(std::time(nullptr));
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+  char clock[32];
+  std::snprintf(clock, sizeof clock, "%+9.3f min", (clockMs - m_startMs) / 60000.0);
+  m_file << when << "  " << clock << "  " << EscapeControls(text) << '\n';
+}
+
+bool Logbook::Close() {
+  if (!m_file.is_open()) return false;
+  m_file.close();
+  return static_cast<bool>(m_file);
+}
+
 std::string CsvHeader() {
   return "poll,clock_min,elapsed_min,running,method_running,pump_on,injecting,flow_ml_min,pressure_bar,"
-         "percent_a,percent_b,percent_c,percent_d,oven_c,lamp,not_ready,error,not_ready_text,error_text";
+         "percent_a,percent_b,percent_c,percent_d,oven_c,lamp,not_ready,error,not_ready_text,error_text,phase";
 }
 
 std::string CsvRow(const PollRow& r) {
@@ -125,7 +198,7 @@ std::string CsvRow(const PollRow& r) {
          Fixed(r.percentA, 1) + "," + Fixed(r.percentB, 1) + "," + Fixed(r.percentC, 1) + "," +
          Fixed(r.percentD, 1) + "," + Fixed(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
          std::to_string(r.notReady) + "," + std::to_string(r.error) + "," + CsvField(OneLineText(r.notReadyText)) +
-         "," + CsvField(OneLineText(r.errorText));
+         "," + CsvField(OneLineText(r.errorText)) + (r.waiting ? ",waiting" : ",run");
 }
 
 std::string JsonRow(const PollRow& r) {
@@ -147,6 +220,7 @@ std::string JsonRow(const PollRow& r) {
   row["error"] = r.error;
   row["not_ready_text"] = Utf8FromWindows1252(r.notReadyText);
   row["error_text"] = Utf8FromWindows1252(r.errorText);
+  row["phase"] = r.waiting ? "waiting" : "run";
   return JsonText(row);
 }
 

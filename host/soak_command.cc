@@ -18,7 +18,6 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
-#include "front/shared_routines.h"
 #include "host/commands.h"
 #include "host/run_log.h"
 #include "platform/clock/clock.h"
@@ -148,8 +147,9 @@ int Soak::Run() {
     return Fail("the method file " + m_methodPath + " is broken or missing; 'quarn-host method check' says why");
   }
   m_runLength = method.GetRunLength();
-  if (m_o.transport) WriteNetBoxCommsFlag(*m_o.transport == "server" ? 1 : 0);
-  const bool viaServer = ReadNetBoxCommsFlag() != 0;
+  const Transport transport = m_o.transport.value_or(ConfiguredTransport());
+  HoldTransport(transport);
+  const bool viaServer = transport == Transport::kServer;
   if (viaServer) sim::SimulatedServer::Register();
   platform::Clock::Get().UseVirtual();
   sim::SimulatedNetwork::Get().SetKeepLogs(false);

@@ -75,6 +75,7 @@ int TerminalUi::MessageBox(const CString& text, UINT style) {
   while (!body.empty() && (body.back() == ' ' || body.back() == '|' || body.back() == '\n')) body.pop_back();
   std::fprintf(to, "\n  +-- %s from the plug-in\n   | %s\n  +--\n", kind, body.c_str());
   std::fflush(to);
+  if (m_log) m_log(std::string(kind) + " from the plug-in: " + OneLineText(Utf8FromWindows1252(text.str())));
   return 1;  // OK
 }
 
@@ -164,6 +165,7 @@ void TerminalUi::JsonObject(const std::string& object) {
 }
 
 void TerminalUi::Note(const std::string& text) {
+  if (m_log) m_log(text);
   if (m_mode != OutputMode::kNormal) return;
   EndInPlaceLine();
   std::fprintf(m_out, "%s\n", text.c_str());
@@ -171,6 +173,7 @@ void TerminalUi::Note(const std::string& text) {
 }
 
 void TerminalUi::Failure(const std::string& text) {
+  if (m_log) m_log("error: " + text);
   EndInPlaceLine();
   std::fprintf(m_err, "quarn-host: error: %s\n", text.c_str());
   std::fflush(m_err);

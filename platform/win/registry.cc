@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <system_error>
@@ -37,6 +35,11 @@ std::string FullKey(HKEY root, std::string_view key) {
     full += k;
   }
   return full;
+}
+
+// A held value's name in Registry::m_held.
+std::string HeldName(HKEY root, std::string_view key, std::string_view name) {
+  return Lower(FullKey(root, key) + "\\" + std::string(name));
 }
 
 std::string Quote(std::string_view s) {
@@ -283,21 +286,21 @@ std::string Registry::Serialise(const RegistryContents& contents) {
 }
 
 RegistryContents Registry::Load() const {
-  std::error_code ec;
-  const auto status = std::filesystem::status(m_file, ec);
-  if (ec && ec != std::errc::no_such_file_or_directory) {
-    throw RegistryError("cannot read the registry file " + m_file.string() + ": " + ec.message());
-  }
-  if (!std::filesystem::exists(status)) return {};
-  errno = 0;
-  std::ifstream in(m_file, std::ios::binary);
-  if (!in) {
-    const std::string reason = SystemReason(errno);
-    throw RegistryError("cannot read the registry file " + m_file.string() + (reason.empty() ? "" : ": " + reason));
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Parse(text.str(), m_file.string());
+  const std::optional<std::string> bytes = ReadRegistryFile(m_file);
+  return bytes ? Parse(*bytes, m_file.string()) : RegistryContents{};
+}
+
+RegistryError NotOrdinaryFileError(const std::filesystem::path& file, std::filesystem::file_type type) {
+  using std::filesystem::file_type;
+  const char* kind = type == file_type::directory ? "a folder"
+                     : type == file_type::character ? "a character device"
+                     : type == file_type::block ? "a block device"
+                     : type == file_type::fifo ? "a FIFO (a named pipe)"
+                     : type == file_type::socket ? "a socket"
+                                                 : "not an ordinary file";
+  return RegistryError("the registry file " + file.string() + " is " + kind +
+                       ", not an ordinary file; it has been left as it is. Point QUARN_REGISTRY at an ordinary "
+                       "file (or at a path where none exists yet).");
 }
 
 std::filesystem::path Registry::WriteTarget() const {
@@ -320,26 +323,14 @@ void Registry::Store(const std::filesystem::path& target, const RegistryContents
   // A file its owner may not write is kept as it is, though its folder
   // would let it be replaced.
   const auto status = fs::status(target, ec);
-  if (!ec && fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+  const bool exists = !ec && fs::exists(status);
+  if (exists && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
     throw RegistryError("the registry file " + m_file.string() +
                         " is read-only; nothing was changed. Make it writable to change settings.");
   }
-  const fs::path temp = fs::path(target.string() + ".tmp");
-  errno = 0;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    const int openError = errno;
-    out << Serialise(contents);
-    out.flush();
-    if (!out) {
-      const std::string reason = SystemReason(openError ? openError : errno);
-      fs::remove(temp, ec);
-      throw RegistryError("cannot write the registry file " + m_file.string() + " (is its folder writable?)" +
-                          (reason.empty() ? "" : ": " + reason));
-    }
-  }
   // The new file gets the old one's permissions.
-  if (fs::exists(status)) fs::permissions(temp, status.permissions(), ec);
+  const fs::path temp = WriteRegistryTemp(target, Serialise(contents),
+                                          exists ? std::optional<fs::perms>(status.permissions()) : std::nullopt);
   fs::rename(temp, target, ec);
   if (ec) {
     std::error_code ignored;
@@ -354,6 +345,10 @@ void Registry::Modify(Change change) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const fs::path target = WriteTarget();
   std::error_code ec;
+  // Refused before the lock file is made beside it.
+  if (const auto status = fs::status(target, ec); !ec && fs::exists(status) && !fs::is_regular_file(status)) {
+    throw NotOrdinaryFileError(m_file, status.type());
+  }
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
   const RegistryFileLock fileLock(fs::path(target.string() + ".lock"));
   // Read again under the lock: another process may have written since.
@@ -367,8 +362,20 @@ std::string Registry::TypeMismatch(HKEY root, std::string_view key, std::string_
   return MismatchText(m_file, FullKey(root, key), name, found);
 }
 
+void Registry::HoldForProcess(HKEY root, std::string_view key, std::string_view name,
+                              std::optional<RegistryValue> value) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const std::string full = HeldName(root, key, name);
+  if (value) {
+    m_held[full] = std::move(*value);
+  } else {
+    m_held.erase(full);
+  }
+}
+
 std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std::string_view name) const {
   std::lock_guard<std::mutex> lock(m_mutex);
+  if (const auto held = m_held.find(HeldName(root, key, name)); held != m_held.end()) return held->second;
 #if defined(_WIN32)
   if (m_file.empty()) return SystemRead(root, key, name);
 #endif
@@ -382,6 +389,13 @@ std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std
 
 void Registry::Write(HKEY root, std::string_view key, std::string_view name, const RegistryValue& value,
                      bool replaceOtherType) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const auto held = m_held.find(HeldName(root, key, name)); held != m_held.end()) {
+      held->second = value;
+      return;
+    }
+  }
 #if defined(_WIN32)
   if (FilePath().empty()) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -415,6 +429,10 @@ void Registry::Write(HKEY root, std::string_view key, std::string_view name, con
 }
 
 void Registry::Delete(HKEY root, std::string_view key, std::string_view name) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_held.count(HeldName(root, key, name))) return;  // this process keeps its own value
+  }
 #if defined(_WIN32)
   if (FilePath().empty()) {
     std::lock_guard<std::mutex> lock(m_mutex);
