@@ -65,6 +65,10 @@ std::string ResolveMethodPath(const std::string& given, std::string* note = null
 // The transport the settings choose; direct when unset.
 Transport ConfiguredTransport();
 
+// What makes the settings unusable (a damaged file, a device or a FIFO
+// at its path...), or "" when they can be read.
+std::string SettingsProblem();
+
 // Makes `transport` the one this process's devices use, whatever the
 // settings file holds or other processes write to it: the plug-in reads
 // the flag as ever, and this process alone sees this value. The settings

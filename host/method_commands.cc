@@ -67,6 +67,15 @@ Transport ConfiguredTransport() {
   return Transport::kDirect;
 }
 
+std::string SettingsProblem() {
+  try {
+    platform::Registry::Get().ReadAll();
+    return "";
+  } catch (const platform::RegistryError& e) {
+    return e.what();
+  }
+}
+
 void HoldTransport(Transport transport) {
   const auto [key, name] = platform::SplitValuePath(FindConfigKey("transport")->fullPath);
   platform::Registry::Get().HoldForProcess(HKEY_LOCAL_MACHINE, key, name,

@@ -675,6 +675,9 @@ int RunSession::Run() {
   // One transport for the whole run, whatever other processes write to
   // the setting meanwhile: the one asked for, else the setting's now. It
   // is held for this process; the settings file is not written.
+  if (const std::string problem = SettingsProblem(); !problem.empty()) {
+    return Fail("the settings cannot be used, so nothing was run: " + problem);
+  }
   m_transport = m_o.transport.value_or(ConfiguredTransport());
   HoldTransport(m_transport);
   const bool viaServer = m_transport == Transport::kServer;
@@ -771,7 +774,6 @@ int RunSession::Run() {
       } else {
         m_ui.Note("Injecting " + Fixed(m_volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_vial) +
                   "; the method runs " + Fixed(m_runLength, 1) + " min.");
-        Log("sample started: vial " + std::to_string(m_vial) + ", " + Fixed(m_volumeUl, 2) + " \u00b5l");
         m_sampleStarted = true;
         InjectFaults(true);
         CAutoSampler::StartMethodParams params{std::to_string(m_vial).c_str(), static_cast<float>(m_volumeUl)};
@@ -815,8 +817,9 @@ int RunSession::Run() {
     m_ui.Note("The run has ended: " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min.");
   }
   JudgeFaults(result, outcome);
-  Log("run result: " + (outcome.empty() ? "completed, " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min" : outcome));
   FinishFiles(outcome);
+  Log("run result: " + (outcome.empty() ? "completed, " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min"
+                                        : outcome));
   m_devices.reset();
   if (m_o.trace && StopTrace(viaServer)) m_written.push_back(traceName);
   m_ui.SetLog(nullptr);

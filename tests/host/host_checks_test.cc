@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -145,8 +146,96 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"LineBreakInAValue", "", kRw, false, "config set server-repository \"$(printf 'a\\nb')\"", 1,
                      "cannot hold a line break", ""},
         SettingsCase{"LinkedFileKeepsItsLinkAndPermissions", kMakes + "\n\"OVEN\"=\"A\"\n", kRw, true,
-                     "config set transport 010", 0, "", "\"NetBoxComms\"=dword:0000000a"}),
+                     "config set transport 010", 0, "", "\"NetBoxComms\"=dword:0000000a"},
+        SettingsCase{"ReadOnlyFileRunsOnTheTransportAskedFor", kKey + "\n\"NetBoxComms\"=dword:00000000\n", kReadOnly,
+                     false, "run '" + kCaffeine + "' --transport server --virtual-time --out r", 0,
+                     "on the server transport (--transport)", "\"NetBoxComms\"=dword:00000000"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// What is at the settings file's path, or beside it, is never written
+// through, replaced, waited on or read without end.
+struct PlacedCase {
+  const char* name;
+  const char* setup;  // shell commands in the test's folder
+  const char* args;
+  int exitCode;
+  const char* text;
+};
+
+void PrintTo(const PlacedCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileSettingsPlaceTest : public HostChecksTest, public ::testing::WithParamInterface<PlacedCase> {};
+
+TEST_P(HostileSettingsPlaceTest, IsRefusedOrLeftAlone) {
+  const PlacedCase& c = GetParam();
+  ASSERT_EQ(std::system(("cd '" + m_dir.string() + "' && echo keep > victim && " + c.setup).c_str()), 0);
+  const fs::file_status before = fs::symlink_status(Registry());
+  const auto [code, out] = Run(c.args);
+  EXPECT_EQ(code, c.exitCode) << out;
+  EXPECT_NE(out.find(c.text), std::string::npos) << out;
+  EXPECT_EQ(Read(m_dir / "victim"), "keep\n");
+  if (fs::exists(before)) EXPECT_EQ(fs::symlink_status(Registry()).type(), before.type());
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileSettingsPlaceTest,
+    ::testing::Values(
+        PlacedCase{"Fifo", "mkfifo registry.reg", "config get", 1, "is a FIFO (a named pipe), not an ordinary file"},
+        PlacedCase{"LinkToDevice", "ln -s /dev/null registry.reg", "config set oven-make A", 1,
+                   "registry.reg is a character device, not an ordinary file; it has been left as it is"},
+        PlacedCase{"EndlessDevice", "ln -s /dev/zero registry.reg", "config get", 1, "a character device"},
+        PlacedCase{"Folder", "mkdir registry.reg", "config set oven-make A", 1, "is a folder"},
+        PlacedCase{"HugeFile", "truncate -s 17M registry.reg", "config get", 1, "is larger than 16 MB"},
+        PlacedCase{"RunRefused", "mkfifo registry.reg", "run m --virtual-time", 1,
+                   "the settings cannot be used, so nothing was run: the registry file"},
+        PlacedCase{"PlantedTemporaryFile", "ln -s victim registry.reg.tmp && ln -s victim registry.reg.tmp-000000",
+                   "config set oven-make B", 0, ""},
+        PlacedCase{"PlantedLockFile", "ln -s victim registry.reg.lock", "config set oven-make B", 1,
+                   "cannot lock the registry file: cannot open registry.reg.lock: Too many levels of symbolic"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Twelve pairs of runs at once, one on each transport, with the setting
+// at the server: each runs on its own transport and says so, and the
+// settings file is not touched.
+TEST_F(HostChecksTest, RunsInPairsEachKeepTheirTransport) {
+  std::ofstream(m_dir / "one.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 0.2\n";
+  ASSERT_EQ(Run("config set transport server").exitCode, 0);
+  for (const char* first : {"direct", "server"}) {  // what the plug-in records once
+    ASSERT_EQ(Run(std::string("run one.toml --virtual-time --quiet --transport ") + first).exitCode, 0);
+  }
+  const std::string settings = Read(Registry());
+  const char* const transports[] = {"direct", "server"};
+  for (int pair = 0; pair < 12; ++pair) {
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+      children[k] = fork();
+      ASSERT_GE(children[k], 0);
+      if (children[k] == 0) {
+        _exit(Run("run one.toml --virtual-time --quiet --trace --transport " + std::string(transports[k]) +
+                  " --out " + transports[k] + std::to_string(pair)).exitCode);
+      }
+    }
+    for (pid_t child : children) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << pair;
+    }
+  }
+  for (int pair = 0; pair < 12; ++pair) {
+    for (const char* transport : transports) {
+      const fs::path dir = m_dir / (transport + std::to_string(pair));
+      const std::string record = Read(dir / "experiment-record.txt");
+      EXPECT_NE(record.find(std::string(", ") + transport + " transport, "), std::string::npos) << record;
+      EXPECT_NE(record.find("Run result: completed"), std::string::npos) << record;
+      const bool server = transport == std::string("server");
+      EXPECT_NE(Read(dir / (server ? "server-calls.log" : "wire-trace.log"))
+                    .find(server ? "Session.StartRun()" : "StatusReply"), std::string::npos) << dir;
+      EXPECT_FALSE(fs::exists(dir / (server ? "wire-trace.log" : "server-calls.log"))) << dir;
+    }
+  }
+  EXPECT_EQ(Read(Registry()), settings);
+}
 
 // Three processes each set their own setting 30 times, reading it back
 // after each write: no write of one is undone by another.

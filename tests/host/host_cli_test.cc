@@ -197,6 +197,12 @@ constexpr const char* kGradientTrip =
     "[autosampler]\nvial = 4\ninjection_volume = 3.0\n";
 constexpr const char* kTripAtOnce =
     "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 50\nstop_time = 8.0\n";
+constexpr const char* kTripWhileWaiting =
+    "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 50\nstop_time = 8.0\n[oven]\ntemperature = 40\n";
+// The direct transport never sends a step's limit: the trip is at 100 bar.
+constexpr const char* kStepLimitNotSent =
+    "[pump]\nsystem = \"binary\"\nflow = 1.0\nmax_pressure = 100\nstop_time = 8\n[[pump.timetable]]\ntime = 2\n"
+    "max_pressure = 300\n[[pump.timetable]]\ntime = 6\nflow = 2.0\n";
 constexpr const char* kLong =
     "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 250\nstop_time = 30.0\n"
     "[autosampler]\nvial = 3\ninjection_volume = 7.0\n";
@@ -222,6 +228,11 @@ TEST_P(FailedRunTest, ExitCodeRecordCsvAndChartTellWhatHappened) {
   if (*c.outcome) {
     EXPECT_TRUE(std::regex_search(Read(m_dir / "run" / "status.svg"), std::regex(">" + outcome + "</text>")));
   }
+  // The wait before the injection is recorded; the logbook ends with the result.
+  EXPECT_EQ(csv.find("\n1,0.000,0.000,"), csv.find('\n')) << csv.substr(0, 400);
+  EXPECT_NE(csv.find(",waiting,"), std::string::npos);
+  const std::string logbook = Read(m_dir / "run" / "logbook.txt");
+  EXPECT_TRUE(std::regex_search(logbook, std::regex("min  run result: " + outcome + "\n$"))) << logbook;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -235,6 +246,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "ended at 0\\.0 of 8\\.0 min: pressure reached its limit of 50 bar \\(98\\.0 bar at the last "
                   "reading\\), flow dropped to 0; no sample was injected",
                   false, "error: the run ended at 0\\.0 of 8\\.0 min"},
+        FailedRun{"TripWhileWaiting", kTripWhileWaiting, "", 0, 1,
+                  "failed before the injection: the pump stopped: pressure reached its limit of 50 bar "
+                  "\\(9\\d\\.\\d bar at the last reading\\)",
+                  false, "error: the run failed before the injection: the pump stopped"},
+        FailedRun{"StepLimitNotSent", kStepLimitNotSent, "", 0, 1,
+                  "ended at 2\\.\\d of 8\\.0 min: pressure reached its limit of 100 bar \\(\\d+\\.\\d bar at the "
+                  "last reading\\), flow dropped to 0",
+                  true, "error: the run ended at 2\\.\\d of 8\\.0 min"},
         FailedRun{"Sigint", kLong, "--json", SIGINT, 130, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGINT\\)",
                   true, "error: the run was interrupted at .* \\(SIGINT\\); the instruments were stopped"},
         FailedRun{"Sigterm", kLong, "--json", SIGTERM, 143, "interrupted at \\d+\\.\\d of 30\\.0 min \\(SIGTERM\\)",
@@ -245,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "interrupted at \\d+\\.\\d of 30\\.0 min \\(the output pipe was closed\\)", true, ""},
         FailedRun{"UnwritableFile", kLong, "--force", 0, 1, "", true,
                   "could not write run/status.svg: Is a directory\n(.|\n)*Files in run: experiment-record.txt, "
-                  "status.csv, solvent-monitor.xml\n"}),
+                  "status.csv, solvent-monitor.xml, logbook.txt\n"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(HostCliTest, RunFoldersAreNeverMixed) {

@@ -35,8 +35,27 @@ TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
   const std::string row = host::CsvRow(Sample());
   EXPECT_EQ(row,
             "3,2.500,2.250,1,1,1,0,1.000,142.3,66.7,33.3,0.0,0.0,39.3,1,1,0,"
-            "The Oven is not ready. Target oven temperature is 40.00,");
+            "The Oven is not ready. Target oven temperature is 40.00,,run");
   EXPECT_EQ(std::count(header.begin(), header.end(), ','), std::count(row.begin(), row.end(), ','));
+}
+
+// The logbook's events: what changed from one poll to the next, texts
+// on one line and in UTF-8; the first poll tells only what is on.
+TEST(RunLogTest, PollEventsNameEachChange) {
+  host::PollRow off;
+  host::PollRow on = Sample();
+  on.error = 1;
+  on.errorText = "Pump over\npressure \xB0";
+  EXPECT_EQ(host::PollEvents(nullptr, off), std::vector<std::string>{});
+  EXPECT_EQ(host::PollEvents(&off, on),
+            (std::vector<std::string>{"not ready: The Oven is not ready. Target oven temperature is 40.00",
+                                      "error: Pump over pressure \u00b0", "pump on (1.000 ml/min, 142.3 bar)",
+                                      "the run started", "UV lamp on"}));
+  EXPECT_EQ(host::PollEvents(&on, off),
+            (std::vector<std::string>{"ready", "the error cleared", "pump off (0.000 ml/min, 0.0 bar)",
+                                      "the run ended at 2.25 min", "UV lamp off"}));
+  EXPECT_EQ(host::PollEvents(&on, on), std::vector<std::string>{});
+  EXPECT_EQ(host::EscapeControls("a\x1B[2Jb\n\t\x7F\u00e9"), "a\\x1B[2Jb\\n\\t\\x7F\u00e9");
 }
 
 TEST(RunLogTest, CsvAndJsonEscapeWhatTheyMust) {
@@ -52,7 +71,8 @@ TEST(RunLogTest, JsonRowIsOneObjectWithEveryField) {
   EXPECT_EQ(json.back(), '}');
   EXPECT_EQ(json.find('\n'), std::string::npos);
   for (const char* key : {"\"poll\":3", "\"elapsed_min\":2.25", "\"percent\":[66.7,33.3,0.0,0.0]", "\"oven_c\":39.3",
-                          "\"pressure_bar\":142.3", "\"not_ready_text\":\"The Oven is not ready.\\nTarget"}) {
+                          "\"pressure_bar\":142.3", "\"not_ready_text\":\"The Oven is not ready.\\nTarget",
+                          "\"phase\":\"run\""}) {
     EXPECT_NE(json.find(key), std::string::npos) << key;
   }
 }
