@@ -77,9 +77,10 @@ void HoldTransport(Transport transport);
 
 // Writes what `transport` changes in the method read from `path`, one
 // line each ("PATH: line 12, key '...': warning, direct transport: ..."),
-// to `to`; returns how many.
+// to `to`; returns how many. `refused` (if given) gets how many of them
+// are errors: the method would not run as meant on that transport.
 std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
-                                Transport transport, std::FILE* to);
+                                Transport transport, std::FILE* to, std::size_t* refused = nullptr);
 
 // An experiment record as UTF-8: the plug-in's single-byte lines
 // converted, lines that are UTF-8 already (a file name) kept.

@@ -83,10 +83,12 @@ void HoldTransport(Transport transport) {
 }
 
 std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
-                                Transport transport, std::FILE* to) {
+                                Transport transport, std::FILE* to, std::size_t* refused) {
   const auto warnings = TransportWarnings(method, lines, transport);
+  if (refused) *refused = 0;
   for (const auto& warning : warnings) {
     std::fprintf(to, "%s: %s\n", path.c_str(), DescribeMethodWarning(warning, transport).c_str());
+    if (refused && warning.refused) ++*refused;
   }
   std::fflush(to);
   return warnings.size();
@@ -123,8 +125,13 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
       }
       continue;
     }
-    const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr);
-    if (warnings == 0) {
+    std::size_t errors = 0;
+    const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr, &errors) - errors;
+    if (errors > 0) {
+      ++bad;
+      std::printf("%s: failed, %zu error%s and %zu warning%s for the %s transport\n", path.c_str(), errors,
+                  errors == 1 ? "" : "s", warnings, warnings == 1 ? "" : "s", TransportName(against));
+    } else if (warnings == 0) {
       std::printf("%s: ok\n", path.c_str());
     } else {
       if (strict) ++bad;

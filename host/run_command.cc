@@ -717,7 +717,15 @@ int RunSession::Run() {
   m_runLength = m_method.GetRunLength();
 
   // What the transport will round, ignore or refuse, before anything runs.
-  PrintMethodWarnings(path, m_method, lines, m_transport, stderr);
+  std::size_t refused = 0;
+  PrintMethodWarnings(path, m_method, lines, m_transport, stderr, &refused);
+  if (refused > 0) {
+    return Fail("the method would not run as written on the " + std::string(TransportName(m_transport)) +
+                " transport (the errors above); nothing was run");
+  }
+  if (const std::string why = VolumeRefusal(m_volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
+    return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
+  }
 
   // The simulated bottles hold what the method's [solvents] names.
   const SolventSelection& solvents = m_method.GetSolventSelection();

@@ -31,6 +31,8 @@ class HostChecksTest : public testing_support::HostProgramTest {
     fs::create_symlink("loop-a", m_dir / "loop-b");
     std::ofstream(m_dir / "utf8.toml") << "[method]\ntitle = \"Café 5 µl\"\n[pump]\nflow = 1\nmax_pressure = 400\n"
                                            "stop_time = 10\n";
+    std::ofstream(m_dir / "short.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 0.001\n"
+                                           "[autosampler]\ninjection_volume = 0.0004\n";
     fs::create_directories(m_dir / "runs");
     fs::copy_file(kCaffeine, m_dir / (std::string(245, 'a') + ".toml"));
     fs::create_directories(m_dir / "methods");
@@ -77,7 +79,17 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic"},
         CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
         CommandCase{"method check utf8.toml", 0, "note: using the file ./utf8.toml; the method " + std::string("/")},
-        CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"}),
+        CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"},
+        CommandCase{"run '" + kCaffeine + "' --volume 1e-9 --transport direct", 1,
+                    "--volume: the direct transport sends volumes in whole nanolitres: 1e-09 µl runs as 0 µl"},
+        CommandCase{"run '" + kCaffeine + "' --volume 0.0009 --transport server", 1, "would inject 0.0009 µl, less"},
+        CommandCase{"method check --transport direct short.toml", 1,
+                    "line 4, key 'pump.stop_time': error: the direct transport sends the length of a sample run in "
+                    "whole seconds: 0.001 min runs as 0 s"},
+        CommandCase{"method check --transport server short.toml", 1,
+                    "line 6, key 'autosampler.injection_volume': error: the server transport would inject 0.0004 µl"},
+        CommandCase{"run short.toml --transport server", 1,
+                    "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
 
 struct SettingsCase {
@@ -266,7 +278,7 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
 // One method with everything the direct transport rounds, ignores or
 // refuses: each warning names the line and key, `check` passes unless
 // --strict, and `run` shows the same warnings before it starts. A 22-step
-// timetable warns only of its length; the server carries D on a
+// timetable is an error: the pump would refuse it; the server carries D on a
 // four-channel pump and every step's own values, and cuts only the
 // autosampler's time to whole minutes. The outputs: golden/method-checks.txt.
 TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
