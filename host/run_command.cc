@@ -29,6 +29,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -201,6 +202,13 @@ struct Devices {
     if (const std::int64_t wait = nextPollMs - clock.NowMs(); wait > 0) clock.SleepMs(wait);
     nextPollMs = clock.NowMs() + kPollPeriodMs;
     CInletSystemStatus others[4];
+    // A value the pump could not read keeps this: no reading, not a zero.
+    constexpr float kUnread = std::numeric_limits<float>::quiet_NaN();
+    for (float* value : {&pumpReading.GetFlow(), &pumpReading.GetHighPressure(), &pumpReading.GetPercentA(),
+                         &pumpReading.GetPercentB(), &pumpReading.GetPercentC(), &pumpReading.GetPercentD(),
+                         &pumpReading.GetTemperatureLeft()}) {
+      *value = kUnread;
+    }
     const int ok = pump.ReadStatus(pumpReading);
     sampler.ReadStatus(others[0]);
     uv.ReadStatus(others[1]);

@@ -31,6 +31,12 @@ std::string Fixed(double value, int decimals) {
   return std::string(buf, written.ptr);
 }
 
+// A CSV cell: empty where a reading failed (not a number).
+std::string Cell(double value, int decimals) { return std::isfinite(value) ? Fixed(value, decimals) : ""; }
+
+// The live line's number: "--" where a reading failed.
+std::string Shown(double value, int decimals) { return std::isfinite(value) ? Fixed(value, decimals) : "--"; }
+
 }  // namespace
 
 std::string OneLineText(const std::string& text) {
@@ -150,8 +156,8 @@ std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row)
     events.push_back("the error cleared");
   }
   if (row.pumpOn != p.pumpOn && (previous || row.pumpOn)) {
-    events.push_back(std::string(row.pumpOn ? "pump on" : "pump off") + " (" + Fixed(row.flow, 3) + " ml/min, " +
-                     Fixed(row.pressure, 1) + " bar)");
+    events.push_back(std::string(row.pumpOn ? "pump on" : "pump off") + " (" + Shown(row.flow, 3) + " ml/min, " +
+                     Shown(row.pressure, 1) + " bar)");
   }
   if (row.injecting != p.injecting) {
     events.push_back(row.injecting ? "the autosampler began its injection sequence"
@@ -194,9 +200,9 @@ std::string CsvHeader() {
 std::string CsvRow(const PollRow& r) {
   return std::to_string(r.poll) + "," + Fixed(r.clockMinutes, 3) + "," + Fixed(r.elapsedMinutes, 3) + "," +
          std::to_string(r.running) + "," + std::to_string(r.methodRunning) + "," + std::to_string(r.pumpOn) + "," +
-         std::to_string(r.injecting) + "," + Fixed(r.flow, 3) + "," + Fixed(r.pressure, 1) + "," +
-         Fixed(r.percentA, 1) + "," + Fixed(r.percentB, 1) + "," + Fixed(r.percentC, 1) + "," +
-         Fixed(r.percentD, 1) + "," + Fixed(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
+         std::to_string(r.injecting) + "," + Cell(r.flow, 3) + "," + Cell(r.pressure, 1) + "," +
+         Cell(r.percentA, 1) + "," + Cell(r.percentB, 1) + "," + Cell(r.percentC, 1) + "," +
+         Cell(r.percentD, 1) + "," + Cell(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
          std::to_string(r.notReady) + "," + std::to_string(r.error) + "," + CsvField(OneLineText(r.notReadyText)) +
          "," + CsvField(OneLineText(r.errorText)) + (r.waiting ? ",waiting" : ",run");
 }
@@ -226,10 +232,10 @@ std::string JsonRow(const PollRow& r) {
 
 std::string StatusLineText(const PollRow& r) {
   const char* state = r.running ? "RUNNING" : (r.injecting ? "INJECTING" : (r.pumpOn ? "PUMP ON" : "IDLE"));
-  std::string line = std::string(state) + "  " + Fixed(r.flow, 3) +
-                     " ml/min  " + Fixed(r.pressure, 1) + " bar  A/B/C/D " + Fixed(r.percentA, 1) + "/" +
-                     Fixed(r.percentB, 1) + "/" + Fixed(r.percentC, 1) + "/" + Fixed(r.percentD, 1) + "%  oven " +
-                     Fixed(r.ovenTemperature, 0) + " C  lamp " + (r.lamp ? "on" : "off");
+  std::string line = std::string(state) + "  " + Shown(r.flow, 3) +
+                     " ml/min  " + Shown(r.pressure, 1) + " bar  A/B/C/D " + Shown(r.percentA, 1) + "/" +
+                     Shown(r.percentB, 1) + "/" + Shown(r.percentC, 1) + "/" + Shown(r.percentD, 1) + "%  oven " +
+                     Shown(r.ovenTemperature, 0) + " C  lamp " + (r.lamp ? "on" : "off");
   if (r.notReady) line += "  NOT READY";
   if (r.error) line += "  ERROR";
   return line;

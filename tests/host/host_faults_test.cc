@@ -2,7 +2,9 @@
 // errors, and what a run hit by a fault reports on each transport.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "host/faults.h"
 #include "tests/host/host_program.h"
@@ -84,6 +86,25 @@ TEST_F(HostFaultTest, ARunHitByAFaultNeverReportsSuccess) {
     const std::string record = Read(m_dir / "out" / "experiment-record.txt");
     EXPECT_NE(record.find("\nRun result: " + result + "\n"), std::string::npos) << args << "\n" << record;
   }
+}
+
+// A pressure the server could not read is no reading: its cell is empty
+// in every row, the flow is still shown.
+TEST_F(HostFaultTest, AFailedReadingIsNotAZero) {
+  const Result r = Run("run " + Example("caffeine-isocratic.quarn900.toml") + " --virtual-time --out out "
+                       "--transport server --fault server-call:Pump.GetPressure=0x80004005");
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  std::istringstream csv(Read(m_dir / "out" / "status.csv"));
+  std::string line;
+  int rows = 0;
+  for (std::getline(csv, line); std::getline(csv, line); ++rows) {
+    std::vector<std::string> cells;
+    std::stringstream row(line);
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    ASSERT_GT(cells.size(), 9u) << line;
+    EXPECT_EQ(cells[7] + "|" + cells[8], "1.000|") << line;  // flow, pressure
+  }
+  EXPECT_GT(rows, 400);
 }
 
 }  // namespace

@@ -162,6 +162,28 @@ TEST(SvgChartTest, EmptyAndFlatRunsStillDraw) {
   EXPECT_EQ(svg.find("inf"), std::string::npos);
 }
 
+// A reading that failed is no reading: an empty cell, null in JSON, "--"
+// on the live line, and a break in the chart's line.
+TEST(SvgChartTest, FailedReadingsBreakTheLine) {
+  std::vector<PollRow> rows(6, Sample());
+  for (int i = 0; i < 6; ++i) rows[i].clockMinutes = i / 60.0;
+  rows[2].pressure = rows[3].pressure = std::numeric_limits<double>::quiet_NaN();
+  const std::string svg = host::RenderStatusSvg(rows, {"t", "s", std::nullopt, ""});
+  const auto pressureLines = [&] {
+    int n = 0;
+    for (size_t at = svg.find("polyline fill=\"none\" stroke=\"#1f4e9c\""); at != std::string::npos;
+         at = svg.find("polyline fill=\"none\" stroke=\"#1f4e9c\"", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
+  EXPECT_EQ(pressureLines(), 2) << svg;
+  EXPECT_NE(host::CsvRow(rows[2]).find(",1.000,,66.7,"), std::string::npos);
+  EXPECT_NE(host::JsonRow(rows[2]).find("\"pressure_bar\":null"), std::string::npos);
+  EXPECT_NE(host::StatusLineText(rows[2]).find(" -- bar"), std::string::npos);
+}
+
 TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
