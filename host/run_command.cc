@@ -236,6 +236,11 @@ class RunSession {
     m_ui.Failure(text);
     return 1;
   }
+  // A failure of the run itself: its text goes into the result as well.
+  int FailRun(const std::string& text) {
+    if (m_failure.empty()) m_failure = text;
+    return Fail(text);
+  }
   bool StopRequested() {
     if (m_ui.OutputClosed()) RequestStop(kOutputClosed);
     return g_stopSignal.load() != 0;
@@ -283,6 +288,9 @@ class RunSession {
   int m_polls = 0;               // polls taken, waiting ones included
   // What ended the run while it waited for the instruments to be ready.
   std::string m_waitFailure;
+  // What failed, when the run failed for a reason of its own.
+  std::string m_failure;
+  bool m_loaded = false;  // the instruments are open and the method loaded
   Logbook m_logbook;
   CGenericExpRecord m_record;
   CInletSystemStatus m_lastPump;
@@ -357,7 +365,7 @@ bool RunSession::OpenAll() {
                      +[](Devices& x) { return x.oven.Initialise(), 1; }}) {
     if (StopRequested()) return false;
     if (!step(d)) {
-      m_ui.Failure("a device could not open communications; check the instruments and the transport setting");
+      FailRun("a device could not open communications; check the instruments and the transport setting");
       return false;
     }
   }
@@ -377,7 +385,7 @@ bool RunSession::LoadAll() {
                            Load{+[](Devices& x, const CString& n) { return x.uv.LoadMethod(n); }, "UV detector"}}) {
     if (StopRequested()) return false;
     if (!step.load(d, name)) {
-      m_ui.Failure(std::string("the ") + step.what + " did not accept the method " + m_methodName);
+      FailRun(std::string("the ") + step.what + " did not accept the method " + m_methodName);
       return false;
     }
   }
@@ -552,6 +560,10 @@ std::string RunSession::EarlyEndCause() const {
 
 // Why the record has no injection block.
 std::string RunSession::NoInjectionReason() const {
+  if (const int signal = g_stopSignal.load(); signal != 0) {
+    return std::string("the run was interrupted (") + SignalName(signal) + ") " +
+           (m_samplerSeen ? "during the injection sequence" : "before the injection");
+  }
   if (!m_sampleStarted) return "the run ended before the sample was started";
   if (m_samplerSeen) return "the autosampler began its injection sequence, but the run did not start after it";
   return "the autosampler did not report an injection sequence";
@@ -565,19 +577,19 @@ int RunSession::PollUntilTheEnd() {
   for (;;) {
     if (StopRequested()) return 0;  // Run() reports the stop
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
-    if (!Poll(minutes, false)) return Fail("the pump gave no status: communications are not open");
+    if (!Poll(minutes, false)) return FailRun("the pump gave no status: communications are not open");
     const PollRow& row = *m_last;
     if (row.running || row.methodRunning) started = true;
     if (row.running && runStartMinutes < 0.0) runStartMinutes = minutes;
     if (started && !row.running && !row.methodRunning) return 0;
     if (!started && minutes > kStartTimeoutMinutes) {
-      return Fail("the run did not start within 3 minutes of the sample start");
+      return FailRun("the run did not start within 3 minutes of the sample start");
     }
     // The margin counts from the run's start (while it was never seen
     // running, from the latest it could have started).
     const double from = runStartMinutes >= 0.0 ? runStartMinutes : kStartTimeoutMinutes;
     if (minutes - from > m_runLength + kRunEndMarginMinutes) {
-      return Fail("the run did not end within " + Fixed(kRunEndMarginMinutes, 0) +
+      return FailRun("the run did not end within " + Fixed(kRunEndMarginMinutes, 0) +
                   " min after the method's run length of " + Fixed(m_runLength, 1) + " min; stopping it");
     }
   }
@@ -784,6 +796,7 @@ int RunSession::Run() {
     if (!OpenAll() || !LoadAll()) {
       result = 1;
     } else {
+      m_loaded = true;
       RecordMethodReports();
       if (!WaitUntilReady()) {
         if (!m_waitFailure.empty()) result = Fail("the run failed before the injection: " + m_waitFailure);
@@ -794,7 +807,7 @@ int RunSession::Run() {
         InjectFaults(true);
         CAutoSampler::StartMethodParams params{std::to_string(m_vial).c_str(), static_cast<float>(m_volumeUl)};
         if (!m_devices->sampler.StartMethod(CString(m_methodName.c_str()), params)) {
-          result = Fail("the autosampler did not start the sample");
+          result = FailRun("the autosampler did not start the sample");
         } else {
           result = PollUntilTheEnd();
         }
@@ -802,7 +815,13 @@ int RunSession::Run() {
     }
     StopAndClose();
   } catch (const CCommunicationsException& e) {
-    failure = "communications failed: " + OneLineText(e.GetErrorMessage().str());
+    // Once the instruments are open and loaded, what the plug-in throws is
+    // an instrument's own error (a pump over its limit), not a link that
+    // failed; the plug-in's text is kept as it is.
+    const std::string text = OneLineText(e.GetErrorMessage().str());
+    const std::string limit = m_loaded && m_last ? LimitCause(*m_last) : "";
+    failure = !m_loaded ? "communications failed: " + text
+                        : "the instruments reported: " + text + (limit.empty() ? "" : " (" + limit + ")");
     m_ui.Failure(failure);
     result = 1;
     try {
@@ -827,6 +846,7 @@ int RunSession::Run() {
     outcome = "no injection: " + NoInjectionReason();
     result = Fail("the run had " + outcome);
   } else if (result != 0) {
+    if (failure.empty()) failure = m_failure;
     outcome = "failed at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min" +
               (failure.empty() ? "" : ": " + failure);
   } else {

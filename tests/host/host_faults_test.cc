@@ -74,12 +74,13 @@ TEST_F(HostFaultTest, ARunHitByAFaultNeverReportsSuccess) {
            {"direct --fault pump-overpressure@30", 0, "completed, 8.0 of 8.0 min"},
            {"server --fault error-event@8.12", 0, "completed, 8.0 of 8.0 min"},  // while closing
            {"server --fault error-event@3", 1,
-            "failed at 2.9 of 8.0 min: communications failed: External Input #1 error; injected fault: error-event@3"},
+            "failed at 2.9 of 8.0 min: the instruments reported: External Input #1 error; injected fault: error-event@3"},
            {"server --fault unit-never-connects:pump", 1,
             "failed at 0.0 of 8.0 min: communications failed: Pump unit not detected; injected fault: "
             "unit-never-connects:pump"},
            {"server --fault server-call:Session.StartRun=0x80004005 --fault pump-overpressure@5", 1,
-            "failed at 0.0 of 8.0 min; injected fault: server-call:Session.StartRun=0x80004005"}}) {
+            "failed at 0.0 of 8.0 min: the autosampler did not start the sample; injected fault: "
+            "server-call:Session.StartRun=0x80004005"}}) {
     const Result r = Run("run " + Example("caffeine-isocratic.quarn900.toml") + " --virtual-time --force --out out "
                          "--transport " + args);
     EXPECT_EQ(r.exitCode, exitCode) << args << "\n" << r.out;
