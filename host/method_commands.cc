@@ -20,24 +20,6 @@
 
 namespace host {
 
-namespace {
-
-bool IsUtf8(const std::string& text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length =
-        lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string ResolveMethodPath(const std::string& given, std::string* note) {
   CString name(given.c_str());
   AddMethodFileExtension("Quarn900", name);
@@ -100,7 +82,7 @@ std::string RecordTextAsUtf8(const std::string& text) {
   while (start < text.size()) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
     const std::string line = text.substr(start, end - start);
-    out += IsUtf8(line) ? line : Utf8FromWindows1252(line);
+    out += platform::IsUtf8(line) ? line : Utf8FromWindows1252(line);
     if (end < text.size()) out += '\n';
     start = end + 1;
   }

@@ -396,13 +396,13 @@ bool RunSession::LoadAll() {
 // happens next.
 void RunSession::StartRecord() {
   std::string head = "Experiment record: method " + m_methodName + ", vial " + std::to_string(m_vial) +
-                     ", injection " + Fixed(m_volumeUl, 2) + " ul, " + TransportName(m_transport) + " transport, " +
+                     ", injection " + Fixed(m_volumeUl, 2) + " \u00b5l, " + TransportName(m_transport) + " transport, " +
                      Now(TimeText::kReadable) + "\n";
   const SamplerInitialCons& cons = m_method.GetSamplerInitialCons();
   if (cons.VialNumber() != m_vial || Fixed(cons.InjectionVolume(), 2) != Fixed(m_volumeUl, 2)) {
     head += "Given on the command line: vial " + std::to_string(m_vial) + ", " + Fixed(m_volumeUl, 2) +
-            " ul; the autosampler method below names vial " + std::to_string(cons.VialNumber()) + ", " +
-            Fixed(cons.InjectionVolume(), 2) + " ul.\n";
+            " \u00b5l; the autosampler method below names vial " + std::to_string(cons.VialNumber()) + ", " +
+            Fixed(cons.InjectionVolume(), 2) + " \u00b5l.\n";
   }
   m_record.AppendText((head + "\n").c_str());
 }
@@ -551,7 +551,9 @@ std::string RunSession::EarlyEndCause() const {
   if (m_last && m_last->flow == 0 && m_method.GetPumpInitialCons().Flow() > 0) {
     seen.push_back("flow dropped to 0");
   }
-  if (m_last && m_last->error) seen.push_back("the instruments report: " + OneLineText(m_last->errorText));
+  if (m_last && m_last->error) {
+    seen.push_back("the instruments report: " + Utf8FromWindows1252(OneLineText(m_last->errorText)));
+  }
   if (seen.empty()) return "the instruments stopped it";
   std::string text;
   for (const std::string& s : seen) text += (text.empty() ? "" : ", ") + s;
@@ -665,7 +667,7 @@ void RunSession::FinishFiles(const std::string& outcome) {
   WriteFile("experiment-record.txt", RecordTextAsUtf8(m_record.Text()));
 
   if (m_csv.is_open()) {
-    if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvField(outcome) << '\n';
+    if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvQuoted(outcome) << '\n';
     m_csv.close();
     if (m_csv) {
       m_written.push_back("status.csv");
@@ -676,10 +678,10 @@ void RunSession::FinishFiles(const std::string& outcome) {
   }
 
   ChartInfo info;
-  // Chart texts are single-byte, like the method's own.
-  info.title = m_method.Title().IsEmpty() ? "Method " + m_methodName : m_method.Title().str();
-  info.subtitle = std::filesystem::path(m_methodName).filename().string() + " \x97 vial " + std::to_string(m_vial) +
-                  ", injection " + Fixed(m_volumeUl, 2) + " \xB5l, " + std::to_string(m_chart.Rows()) + " polls, " +
+  // The method's title is single-byte text; a file name is UTF-8.
+  info.title = m_method.Title().IsEmpty() ? "Method " + m_methodName : Utf8FromWindows1252(m_method.Title().str());
+  info.subtitle = std::filesystem::path(m_methodName).filename().string() + " \u2014 vial " + std::to_string(m_vial) +
+                  ", injection " + Fixed(m_volumeUl, 2) + " \u00b5l, " + std::to_string(m_chart.Rows()) + " polls, " +
                   Now(TimeText::kReadable);
   info.outcome = outcome;
   if (m_method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = m_method.GetPumpInitialCons().OvenTemperature();
@@ -818,7 +820,7 @@ int RunSession::Run() {
     // Once the instruments are open and loaded, what the plug-in throws is
     // an instrument's own error (a pump over its limit), not a link that
     // failed; the plug-in's text is kept as it is.
-    const std::string text = OneLineText(e.GetErrorMessage().str());
+    const std::string text = Utf8FromWindows1252(OneLineText(e.GetErrorMessage().str()));
     const std::string limit = m_loaded && m_last ? LimitCause(*m_last) : "";
     failure = !m_loaded ? "communications failed: " + text
                         : "the instruments reported: " + text + (limit.empty() ? "" : " (" + limit + ")");

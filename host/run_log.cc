@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include "host/host_system.h"
-#include "platform/inlet/utf8.h"
 
 namespace host {
 
@@ -47,22 +46,9 @@ std::string OneLineText(const std::string& text) {
   return r;
 }
 
-std::string Utf8FromWindows1252(const std::string& text) {
-  // 0x80 to 0x9F differ from Latin-1; these are the characters there.
-  static const char16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    platform::AppendUtf8(out, c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : char16_t{c});
-  }
-  return out;
-}
+std::string CsvField(const std::string& raw) { return CsvQuoted(Utf8FromWindows1252(raw)); }
 
-std::string CsvField(const std::string& raw) {
-  const std::string text = Utf8FromWindows1252(raw);
+std::string CsvQuoted(const std::string& text) {
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
   std::string r = "\"";
   for (char c : text) {
@@ -235,7 +221,7 @@ std::string StatusLineText(const PollRow& r) {
   std::string line = std::string(state) + "  " + Shown(r.flow, 3) +
                      " ml/min  " + Shown(r.pressure, 1) + " bar  A/B/C/D " + Shown(r.percentA, 1) + "/" +
                      Shown(r.percentB, 1) + "/" + Shown(r.percentC, 1) + "/" + Shown(r.percentD, 1) + "%  oven " +
-                     Shown(r.ovenTemperature, 0) + " C  lamp " + (r.lamp ? "on" : "off");
+                     Shown(r.ovenTemperature, 0) + " \u00b0C  lamp " + (r.lamp ? "on" : "off");
   if (r.notReady) line += "  NOT READY";
   if (r.error) line += "  ERROR";
   return line;

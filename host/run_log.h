@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "contract/inlet_system_status.h"
+#include "platform/inlet/text.h"
 
 namespace host {
 
@@ -87,7 +88,7 @@ std::string StatusLineText(const PollRow& row);
 
 // The plug-in's single-byte (Windows-1252) text as UTF-8, for the
 // terminal and the run files.
-std::string Utf8FromWindows1252(const std::string& text);
+using platform::Utf8FromWindows1252;
 
 // A multi-line plug-in text on one line, without trailing blanks.
 std::string OneLineText(const std::string& text);
@@ -95,6 +96,8 @@ std::string OneLineText(const std::string& text);
 // Quoting helpers (exposed for tests); they take plug-in text and give
 // UTF-8.
 std::string CsvField(const std::string& text);
+// A UTF-8 text as one CSV cell.
+std::string CsvQuoted(const std::string& text);
 std::string JsonString(const std::string& text);
 
 }  // namespace host

@@ -23,11 +23,10 @@ std::string Num(double v, int decimals = 1) {
   return buf;
 }
 
-// Texts from the plug-in and the method are Windows-1252 bytes; SVG wants
-// UTF-8 with markup escaped.
+// A UTF-8 text with markup escaped and control characters made blanks.
 std::string Xml(const std::string& text) {
   std::string r;
-  for (char c : Utf8FromWindows1252(text)) {
+  for (char c : text) {
     switch (c) {
       case '&': r += "&amp;"; break;
       case '<': r += "&lt;"; break;
@@ -174,7 +173,7 @@ std::string RenderStatusSvg(const ChartData& data, const ChartInfo& info) {
   panels.push_back(composition);
   panels.push_back({"Flow (ml/min)", {{"Flow", "#138d90", ChartData::kFlow}}, 0.0,
                     std::nullopt, std::nullopt, ""});
-  panels.push_back({"Oven (\xB0" "C)", {{"Oven temperature", "#c0392b", ChartData::kOven}},
+  panels.push_back({"Oven (\u00b0C)", {{"Oven temperature", "#c0392b", ChartData::kOven}},
                     std::nullopt, std::nullopt, info.ovenSetPoint, "Set point", 10.0});
 
   const double height = kTop + panels.size() * kPanel + (panels.size() - 1) * kGap + kBottom;

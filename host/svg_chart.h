@@ -20,6 +20,7 @@
 
 namespace host {
 
+// The chart's texts, in UTF-8.
 struct ChartInfo {
   std::string title;                   // e.g. the method name
   std::string subtitle;                // e.g. vial, volume, date

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/inlet/text.h"
+
 namespace platform {
 
 namespace {
@@ -73,56 +75,31 @@ size_t ReadQuoted(std::string_view s, size_t pos, std::string& out) {
   return std::string_view::npos;
 }
 
-// Windows-1252 bytes 0x80 to 0x9F and the characters they hold.
-constexpr std::pair<char32_t, unsigned char> kWindows1252High[] = {
-    {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86}, {0x2021, 0x87},
-    {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91},
-    {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98},
-    {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
-};
-
-// A character as the single-byte text the settings hold; '?' when it has
-// no place there.
-char Windows1252(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-  for (const auto& [code, single] : kWindows1252High) {
-    if (code == c) return static_cast<char>(single);
-  }
-  return '?';
-}
-
-// The file's text as single-byte text: a UTF-16LE or UTF-8 file (known by
-// its byte order mark, as a registry editor writes it) is converted; a
-// file without one is taken as it is.
+// The file's text as the single-byte text the settings hold. The file is
+// UTF-8, as this program writes it, with or without a byte order mark; a
+// UTF-16LE file (a registry editor's export, known by its mark) is
+// converted as well. A file that is neither is taken as single-byte text,
+// as older versions wrote it. A character single-byte text has no place
+// for reads as '?'.
 std::string DecodeFileText(std::string_view bytes) {
-  std::string out;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    std::string out;
+    const auto unit = [&](size_t i) -> char32_t {
+      return static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+    };
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      char32_t c = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-      if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
-        i += 2;  // a surrogate pair: a character beyond single-byte text
-        c = '?';
+      char32_t c = unit(i);
+      if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+        i += 2;
       }
-      out += Windows1252(c);
+      out += ToWindows1252(c).value_or('?');
     }
     return out;
   }
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    bytes.remove_prefix(3);
-    for (size_t i = 0; i < bytes.size();) {
-      const auto lead = static_cast<unsigned char>(bytes[i]);
-      const size_t length =
-          lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
-      char32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
-      for (size_t k = 1; k < length && i + k < bytes.size(); ++k) {
-        c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
-      }
-      out += length == 1 && lead >= 0x80 ? '?' : Windows1252(c);
-      i += length;
-    }
-    return out;
-  }
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return Windows1252FromUtf8(bytes.substr(3));
+  if (IsUtf8(bytes)) return Windows1252FromUtf8(bytes);
   return std::string(bytes);
 }
 
@@ -282,7 +259,7 @@ std::string Registry::Serialise(const RegistryContents& contents) {
       out << '\n';
     }
   }
-  return out.str();
+  return Utf8FromWindows1252(out.str());
 }
 
 RegistryContents Registry::Load() const {

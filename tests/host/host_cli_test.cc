@@ -289,7 +289,7 @@ TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
   EXPECT_EQ(trace.find("an old trace"), std::string::npos);
   EXPECT_NE(trace.find("StatusReply"), std::string::npos);
   const std::string record = Read(m_dir / "run" / "experiment-record.txt");
-  EXPECT_NE(record.find(", vial 3, injection 7.00 ul, "), std::string::npos) << record;
+  EXPECT_NE(record.find(", vial 3, injection 7.00 \u00b5l, "), std::string::npos) << record;
   EXPECT_NE(record.find("Injection Volume (ul)   -   7.00\n"), std::string::npos) << record;
   EXPECT_EQ(record.find("Given on the command line"), std::string::npos) << record;
 }

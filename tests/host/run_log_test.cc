@@ -96,7 +96,7 @@ TEST(RunLogTest, MilestonesAreChangesOfStateAndNewMinutes) {
 
 TEST(RunLogTest, StatusLineNamesTheStateButLeavesTheReasonsToTheirOwnLine) {
   EXPECT_EQ(host::StatusLineText(Sample()),
-            "RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 66.7/33.3/0.0/0.0%  oven 39 C  lamp on  NOT READY");
+            "RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 66.7/33.3/0.0/0.0%  oven 39 \u00b0C  lamp on  NOT READY");
 }
 
 TEST(RunLogTest, RunProgressShowsRunTimeOfLengthAndTimeLeftAtTheSpeed) {
@@ -143,7 +143,7 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
     r.pressure = 120 + i;
     rows.push_back(r);
   }
-  const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \xB5l", 40.0, ""});
+  const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \u00b5l", 40.0, ""});
   for (const char* part : {"Pressure (bar)", "Composition (%)", "Flow (ml/min)", "Oven (\xC2\xB0" "C)",
                            "Time since sample start (min)", ">%B<", ">Set point 40.0<", "Gradient &lt;A&amp;B&gt;",
                            "5.00 \xC2\xB5l", "<polyline"}) {
