@@ -14,6 +14,7 @@
 #include "host/faults.h"
 #include "host/host_system.h"
 #include "host/number_text.h"
+#include "host/run_log.h"
 #include "host/terminal_ui.h"
 
 namespace {
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
     for (const std::string& text : faultTexts) {
       host::FaultRead read = host::ReadFault(text);
       if (!read.fault) {
-        std::fprintf(stderr, "quarn-host: error: %s\n", read.error.c_str());
+        std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(read.error).c_str());
         std::fprintf(stderr, "Run 'quarn-host run --fault list' for the faults.\n");
         return 2;
       }

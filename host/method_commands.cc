@@ -82,7 +82,11 @@ std::string RecordTextAsUtf8(const std::string& text) {
   while (start < text.size()) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
     const std::string line = text.substr(start, end - start);
-    out += platform::IsUtf8(line) ? line : Utf8FromWindows1252(line);
+    // Control characters (from a file name) are shown, never sent.
+    for (char c : platform::IsUtf8(line) ? line : Utf8FromWindows1252(line)) {
+      const auto u = static_cast<unsigned char>(c);
+      out += (u < 0x20 && c != '\t' && c != '\r') || u == 0x7F ? EscapeControls(std::string(1, c)) : std::string(1, c);
+    }
     if (end < text.size()) out += '\n';
     start = end + 1;
   }

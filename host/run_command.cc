@@ -375,7 +375,7 @@ bool RunSession::OpenAll() {
 bool RunSession::LoadAll() {
   Devices& d = *m_devices;
   const CString name(m_methodName.c_str());
-  m_ui.Note("Loading method " + m_methodName + "...");
+  m_ui.Note("Loading method " + EscapeControls(m_methodName) + "...");
   struct Load {
     int (*load)(Devices&, const CString&);
     const char* what;
@@ -385,7 +385,7 @@ bool RunSession::LoadAll() {
                            Load{+[](Devices& x, const CString& n) { return x.uv.LoadMethod(n); }, "UV detector"}}) {
     if (StopRequested()) return false;
     if (!step.load(d, name)) {
-      FailRun(std::string("the ") + step.what + " did not accept the method " + m_methodName);
+      FailRun(std::string("the ") + step.what + " did not accept the method " + EscapeControls(m_methodName));
       return false;
     }
   }
@@ -395,7 +395,7 @@ bool RunSession::LoadAll() {
 // The record's first lines: what is injected and when. Written whatever
 // happens next.
 void RunSession::StartRecord() {
-  std::string head = "Experiment record: method " + m_methodName + ", vial " + std::to_string(m_vial) +
+  std::string head = "Experiment record: method " + EscapeControls(m_methodName) + ", vial " + std::to_string(m_vial) +
                      ", injection " + Fixed(m_volumeUl, 2) + " \u00b5l, " + TransportName(m_transport) + " transport, " +
                      Now(TimeText::kReadable) + "\n";
   const SamplerInitialCons& cons = m_method.GetSamplerInitialCons();
@@ -786,7 +786,7 @@ int RunSession::Run() {
   m_ui.Note("Run folder: " + dir.string());
   const std::string transportText = std::string("the ") + TransportName(m_transport) + " transport" +
                                     (m_o.transport ? " (--transport)" : " (the transport setting)");
-  m_ui.Note("Running " + m_methodName + " on " + transportText + ".");
+  m_ui.Note("Running " + EscapeControls(m_methodName) + " on " + transportText + ".");
 
   int result = 0;
   std::string outcome;

@@ -106,12 +106,12 @@ bool IsMilestone(const PollRow& previous, const PollRow& row) {
          static_cast<long>(row.clockMinutes) != static_cast<long>(previous.clockMinutes);
 }
 
-std::string EscapeControls(const std::string& text) {
+std::string EscapeControls(const std::string& text, bool keepLineBreaks) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
     const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7F) {
+    if ((u >= 0x20 && u != 0x7F) || (keepLineBreaks && c == '\n')) {
       out += c;
     } else if (c == '\n') {
       out += "\\n";

@@ -59,8 +59,9 @@ bool IsMilestone(const PollRow& previous, const PollRow& row);
 std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row);
 
 // `text` (UTF-8) with every control character shown as an escape
-// ("\x1B", "\n"), so that a name cannot drive a terminal or split a line.
-std::string EscapeControls(const std::string& text);
+// ("\x1B", "\n"), so that a name cannot drive a terminal or split a line;
+// with `keepLineBreaks`, "\n" stays a line break.
+std::string EscapeControls(const std::string& text, bool keepLineBreaks = false);
 
 // The run's logbook, logbook.txt: one line per event as it happens, the
 // local time and the instrument clock's minutes since it was opened

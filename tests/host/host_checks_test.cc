@@ -33,6 +33,7 @@ class HostChecksTest : public testing_support::HostProgramTest {
                                            "stop_time = 10\n";
     std::ofstream(m_dir / "short.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 0.001\n"
                                            "[autosampler]\ninjection_volume = 0.0004\n";
+    std::ofstream(m_dir / "e\x1B[2Jx\nnl.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 0.1\n";
     fs::create_directories(m_dir / "runs");
     fs::copy_file(kCaffeine, m_dir / (std::string(245, 'a') + ".toml"));
     fs::create_directories(m_dir / "methods");
@@ -55,6 +56,7 @@ TEST_P(HostileCommandLineTest, GetsAClearAnswer) {
   EXPECT_EQ(code, GetParam().exitCode) << out;
   EXPECT_NE(out.find(GetParam().text), std::string::npos) << out;
   EXPECT_EQ(out.find(": Success"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1B'), std::string::npos) << "names cannot drive the terminal";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,6 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "whole seconds: 0.001 min runs as 0 s"},
         CommandCase{"method check --transport server short.toml", 1,
                     "line 6, key 'autosampler.injection_volume': error: the server transport would inject 0.0004 µl"},
+        CommandCase{"run \"$(printf 'e\\033[2Jx\\nnl.toml')\" --virtual-time --out esc", 0,
+                    "Running ./e\\x1B[2Jx\\nnl.toml on the direct transport"},
+        CommandCase{"run m --fault \"$(printf 'x\\033')\"", 2, "unknown fault 'x\\x1B'"},
         CommandCase{"run short.toml --transport server", 1,
                     "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
