@@ -2,8 +2,8 @@
 //
 // Contract: each returns the process exit code (0 success, 1 a problem
 // the user can fix: bad input, a failed method check, a run that failed
-// or a file that could not be written; 2 a run given a fault its
-// transport does not have; 128 + the signal for a run stopped
+// or a file that could not be written; 2 a mistake on the command line:
+// an unknown setting, a fault the run's transport does not have; 128 + the signal for a run stopped
 // by one: 130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 a closed output pipe)
 // and reports through the TerminalUi. None throws.
 // Thread safety: host's thread only.

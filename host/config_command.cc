@@ -71,7 +71,7 @@ int ConfigGetCommand(const std::string& name, TerminalUi& ui) {
     const ConfigKey* key = FindConfigKey(name);
     if (!key) {
       ui.Failure("unknown setting '" + name + "'; known settings: " + KnownKeys());
-      return 1;
+      return 2;
     }
     const auto value = ReadSetting(*key);
     if (!value) {
@@ -96,7 +96,7 @@ int ConfigSetCommand(const std::string& name, const std::string& text, TerminalU
   const ConfigKey* key = FindConfigKey(name);
   if (!key) {
     ui.Failure("unknown setting '" + name + "'; known settings: " + KnownKeys());
-    return 1;
+    return 2;
   }
   platform::RegistryValue value;
   if (key->isNumber) {

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <regex>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -16,6 +17,8 @@
 #include "host/number_text.h"
 #include "host/run_log.h"
 #include "host/terminal_ui.h"
+
+#define QUARN_VERSION_TEXT "0.1.0"
 
 namespace {
 
@@ -38,12 +41,40 @@ void UseOwnFolderAsWorkingDir() {
   host::SetEnvironment("QUARN_WORKING_DIR", self.parent_path().string());
 }
 
+// The parser's message in words a person reads: which option, what was
+// wrong and what it takes.
+std::string Explained(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  std::smatch m;
+  if (std::regex_match(what, m, std::regex("(\\S+): \\d+ required \\S+ missing"))) {
+    return m[1].str() + " needs a value";
+  }
+  if (std::regex_match(what, m, std::regex("(\\S+): At Most \\d+ required but received (\\d+)"))) {
+    return m[1].str() + " takes one value; " + m[2].str() + " were given";
+  }
+  if (std::regex_match(what, m, std::regex("(\\S+): (.*) not in \\{(.*)\\}"))) {
+    std::string choices = m[3].str();
+    for (std::size_t at = choices.find(','); at != std::string::npos; at = choices.find(',', at)) {
+      choices.replace(at, 1, " or ");
+    }
+    return m[1].str() + ": '" + m[2].str() + "' is not known; expected " + choices;
+  }
+  if (what == "A subcommand is required") {
+    return "a command is required: run, method check, method show, config get, config set, soak or status";
+  }
+  if (std::regex_match(what, m, std::regex("The following arguments? (?:was|were) not expected: (.*)"))) {
+    return "unexpected " + m[1].str() + " (each option takes one value; quote a value with blanks)";
+  }
+  return what;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "quarn-host: runs liquid-chromatography methods through the QuarnControl plug-in on simulated instruments"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "quarn-host (QuarnControl) " QUARN_VERSION_TEXT);
   app.set_help_all_flag("--help-all", "Show help for every command");
 
   // run
@@ -130,7 +161,7 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() != 0) {
-      std::fprintf(stderr, "quarn-host: error: %s\n", e.what());
+      std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(Explained(e)).c_str());
       std::fprintf(stderr, "Run 'quarn-host --help' (or 'quarn-host COMMAND --help') for usage.\n");
       return 2;
     }
@@ -144,7 +175,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (run.method.empty()) {
-      std::fprintf(stderr, "quarn-host: error: METHOD is required\n");
+      std::fprintf(stderr, runCmd->count("METHOD") ? "quarn-host: error: METHOD is empty: give a method file or name\n"
+                                                   : "quarn-host: error: METHOD is required\n");
       std::fprintf(stderr, "Run 'quarn-host run --help' for usage.\n");
       return 2;
     }
@@ -157,6 +189,12 @@ int main(int argc, char** argv) {
       }
       run.faults.push_back(*read.fault);
     }
+  }
+  for (const std::string& file : checkFiles) {
+    if (!file.empty()) continue;
+    std::fprintf(stderr, "quarn-host: error: FILE is empty: give a method file or name\n");
+    std::fprintf(stderr, "Run 'quarn-host method check --help' for usage.\n");
+    return 2;
   }
   if (quiet && json) {
     std::fprintf(stderr, "quarn-host: error: --quiet and --json cannot be used together\n");

@@ -68,6 +68,13 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run m --vial 0x10", 2, "--vial: '0x10' is not a decimal number"},
         CommandCase{"run m --vial abc", 2, "--vial: 'abc' is not a number; expected a whole number from 1 to 10000"},
         CommandCase{"run m --vial 10.5", 2, "'10.5' is not a whole number"},
+        CommandCase{"run m --vial 1e3", 1, "unknown method 'm'"},  // 1000
+        CommandCase{"run m --vial", 2, "error: --vial needs a value\n"},
+        CommandCase{"run m --transport Server", 2, "--transport: 'Server' is not known; expected direct or server"},
+        CommandCase{"--version", 0, "quarn-host (QuarnControl) "},
+        CommandCase{"config set nosuch 1", 2, "unknown setting 'nosuch'"},
+        CommandCase{"method check ''", 2, "FILE is empty"},
+        CommandCase{"run ''", 2, "METHOD is empty"},
         CommandCase{"run m --volume nan", 2, "--volume: 'nan' is not a number (nan and inf are never accepted)"},
         CommandCase{"run m --speed -Infinity", 2, "'-Infinity' is not a number (nan and inf"},
         CommandCase{"run m --speed 0x1p3", 2, "'0x1p3' is not a decimal number"},

@@ -71,7 +71,7 @@ TEST_F(HostCliTest, ConfigSetsAndGetsTheTransport) {
   const Result bad = Run("config set transport sideways");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.out.find("takes direct, server or a whole number"), std::string::npos);
-  EXPECT_EQ(Run("config get no-such-key").exitCode, 1);
+  EXPECT_EQ(Run("config get no-such-key").exitCode, 2);
   EXPECT_NE(Read(m_dir / "registry.reg").find("\"NetBoxComms\"=dword:00000000"), std::string::npos);
 }
 
