@@ -211,6 +211,9 @@ int main(int argc, char** argv) {
     if (read.value) run.volumeUl = *read.value;
     usage = read.error;
   }
+  if (runCmd->count("--speed") > 0 && run.virtualTime && usage.empty()) {
+    usage = "--speed and --virtual-time cannot be used together: virtual time runs as fast as it can";
+  }
   if (runCmd->count("--speed") > 0 && usage.empty()) {
     const auto read = host::ReadDecimalNumber(speedText, "--speed", 1.0, 10000.0, false);
     if (read.value) run.speed = *read.value;

@@ -19,6 +19,7 @@
 // simulators before opening or at their time after the sample start; a
 // run one of them hit is never reported as a success, and its result
 // names them.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -168,6 +169,17 @@ class RunFolder {
       ui.Failure("the folder " + m_path.string() + " already holds the files of a run (" + held +
                  "); give a new --out folder, or add --force to replace them");
       return false;
+    }
+    // A folder (or anything but a file) where a run file goes is found now,
+    // before anything is injected, not when the file is written.
+    for (const char* name : kRunFiles) {
+      const auto status = std::filesystem::symlink_status(m_path / name, ec);
+      if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        ui.Failure((m_path / name).string() + " is " +
+                   (std::filesystem::is_directory(status) ? "a folder" : "not an ordinary file") +
+                   ", where the run writes its file; remove it or give another --out folder");
+        return false;
+      }
     }
     for (const char* name : kRunFiles) {
       // Replaced as a whole: the wire trace would otherwise be appended to.
@@ -668,11 +680,13 @@ void RunSession::FinishFiles(const std::string& outcome) {
 
   if (m_csv.is_open()) {
     if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvQuoted(outcome) << '\n';
+    errno = 0;
     m_csv.close();
     if (m_csv) {
       m_written.push_back("status.csv");
     } else {
-      m_ui.Failure("could not write all of " + (m_folder.Path() / "status.csv").string());
+      m_ui.Failure("could not write all of " + (m_folder.Path() / "status.csv").string() +
+                   (errno ? std::string(": ") + std::strerror(errno) : " (is the disk full?)"));
       m_writeFailed = true;
     }
   }
@@ -721,6 +735,11 @@ int RunSession::Run() {
   MethodFileProblems problems;
   MethodKeyLines lines;
   std::error_code ec;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec)) &&
+      !std::filesystem::exists(path, ec) && !ec) {
+    return Fail("the method file " + EscapeControls(path) + " is a link to " +
+                EscapeControls(std::filesystem::read_symlink(path, ec).string()) + ", which does not exist");
+  }
   if (!std::filesystem::exists(path, ec) && !ec) {
     return Fail("unknown method '" + m_o.method + "': there is no file " + path +
                 " (give a method file path, or a name from " + GetMethodsDir().str() + ")");
@@ -728,7 +747,10 @@ int RunSession::Run() {
   if (!LoadMethodFile(path, m_method, problems, &lines)) {
     std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    return Fail("the method file is broken:\n" + RecordTextAsUtf8(text));
+    // A file that could not be read is not a broken one.
+    const bool read = std::any_of(problems.begin(), problems.end(), [](const auto& p) { return p.line > 0; });
+    return Fail(std::string(read ? "the method file is broken:\n" : "the method file cannot be used:\n") +
+                RecordTextAsUtf8(text));
   }
   m_methodName = path;
   const std::string stem = std::filesystem::path(path).filename().string().substr(
@@ -784,6 +806,7 @@ int RunSession::Run() {
   sim::SimulatedNetwork::Get().SetKeepLogs(false);
   if (viaServer) sim::SimulatedServer::Get().SetKeepLogs(false);
   m_ui.Note("Run folder: " + dir.string());
+  if (m_o.mode == OutputMode::kJson) std::fprintf(stderr, "quarn-host: run folder: %s\n", EscapeControls(dir.string()).c_str());
   const std::string transportText = std::string("the ") + TransportName(m_transport) + " transport" +
                                     (m_o.transport ? " (--transport)" : " (the transport setting)");
   m_ui.Note("Running " + EscapeControls(m_methodName) + " on " + transportText + ".");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <system_error>
@@ -326,7 +327,13 @@ void Registry::Modify(Change change) {
   if (const auto status = fs::status(target, ec); !ec && fs::exists(status) && !fs::is_regular_file(status)) {
     throw NotOrdinaryFileError(m_file, status.type());
   }
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  if (target.has_parent_path() && !fs::exists(target.parent_path(), ec)) {
+    if (!m_createFolder) {
+      throw RegistryError("the folder " + target.parent_path().string() + " of the registry file " + m_file.string() +
+                          " does not exist; nothing was written. Create it, or point QUARN_REGISTRY elsewhere.");
+    }
+    fs::create_directories(target.parent_path(), ec);
+  }
   const RegistryFileLock fileLock(fs::path(target.string() + ".lock"));
   // Read again under the lock: another process may have written since.
   RegistryContents contents = Load();
@@ -435,7 +442,12 @@ RegistryContents Registry::ReadAll() const {
 }
 
 Registry& Registry::Get() {
-  static Registry registry(DefaultRegistryPath());
+  static Registry& registry = [] () -> Registry& {
+    static Registry made(DefaultRegistryPath());
+    const char* named = std::getenv("QUARN_REGISTRY");
+    made.m_createFolder = !named || !*named;
+    return made;
+  }();
   return registry;
 }
 
@@ -443,6 +455,7 @@ void Registry::UseFileForTesting(const std::filesystem::path& file) {
   Registry& registry = Get();
   std::lock_guard<std::mutex> lock(registry.m_mutex);
   registry.m_file = file;
+  registry.m_createFolder = true;
 #if defined(_WIN32)
   // Programs started with the system's CreateProcessA inherit the
   // environment: they find the same file (or the system's registry)

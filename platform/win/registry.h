@@ -30,7 +30,9 @@
 //    UTF-16LE byte order mark, "@" for a key's default value and values
 //    continued on the next line after a backslash.
 //  - Location: $QUARN_REGISTRY if set, else `registry.reg` in the user's
-//    data folder for QuarnControl (see DefaultRegistryPath).
+//    data folder for QuarnControl (see DefaultRegistryPath). A write
+//    creates the data folder when it is missing; the folder of a file the
+//    user named must exist.
 //  - On Windows, without $QUARN_REGISTRY, the registry is the system's own
 //    (an empty file path): values are read and written with the system's
 //    functions, dwords as REG_DWORD and texts as REG_SZ, and the values of
@@ -191,6 +193,9 @@ class Registry {
   void Store(const std::filesystem::path& target, const RegistryContents& contents);
 
   std::filesystem::path m_file;
+  // Whether a write may create the file's folder: only for the per-user
+  // default, never for a path the user named.
+  bool m_createFolder = false;
   // The values held for this process, by full key and name in lower case.
   std::map<std::string, RegistryValue> m_held;
   mutable std::mutex m_mutex;

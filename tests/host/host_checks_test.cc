@@ -33,8 +33,10 @@ class HostChecksTest : public testing_support::HostProgramTest {
                                            "stop_time = 10\n";
     std::ofstream(m_dir / "short.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 0.001\n"
                                            "[autosampler]\ninjection_volume = 0.0004\n";
+    fs::create_symlink("nowhere.toml", m_dir / "gone.toml");
     std::ofstream(m_dir / "e\x1B[2Jx\nnl.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 0.1\n";
     fs::create_directories(m_dir / "runs");
+    fs::create_directories(m_dir / "busy" / "status.svg");
     fs::copy_file(kCaffeine, m_dir / (std::string(245, 'a') + ".toml"));
     fs::create_directories(m_dir / "methods");
     fs::copy_file(m_dir / "utf8.toml", m_dir / "methods" / "utf8.toml");
@@ -100,6 +102,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run \"$(printf 'e\\033[2Jx\\nnl.toml')\" --virtual-time --out esc", 0,
                     "Running ./e\\x1B[2Jx\\nnl.toml on the direct transport"},
         CommandCase{"run m --fault \"$(printf 'x\\033')\"", 2, "unknown fault 'x\\x1B'"},
+        CommandCase{"run '" + kCaffeine + "' --out busy --force --virtual-time", 1,
+                    "busy/status.svg is a folder, where the run writes its file"},
+        CommandCase{"run '" + kCaffeine + "' --speed 10 --virtual-time", 2, "cannot be used together"},
+        CommandCase{"run '" + kCaffeine + "' --json --virtual-time", 0, "quarn-host: run folder: runs/"},
+        CommandCase{"run gone.toml", 1, "the method file ./gone.toml is a link to nowhere.toml, which does not exist"},
         CommandCase{"run short.toml --transport server", 1,
                     "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
@@ -216,6 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlacedCase{"EndlessDevice", "ln -s /dev/zero registry.reg", "config get", 1, "a character device"},
         PlacedCase{"Folder", "mkdir registry.reg", "config set oven-make A", 1, "is a folder"},
         PlacedCase{"HugeFile", "truncate -s 17M registry.reg", "config get", 1, "is larger than 16 MB"},
+        PlacedCase{"FolderNotCreated", "ln -s nodir/x.reg registry.reg", "config set oven-make A", 1,
+                   "the folder nodir of the registry file registry.reg does not exist; nothing was written"},
         PlacedCase{"RunRefused", "mkfifo registry.reg", "run m --virtual-time", 1,
                    "the settings cannot be used, so nothing was run: the registry file"},
         PlacedCase{"PlantedTemporaryFile", "ln -s victim registry.reg.tmp && ln -s victim registry.reg.tmp-000000",
