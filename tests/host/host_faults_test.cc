@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <regex>
 #include <string>
-#include <vector>
 
 #include "host/faults.h"
 #include "tests/host/host_program.h"
@@ -99,11 +99,7 @@ TEST_F(HostFaultTest, AFailedReadingIsNotAZero) {
   std::string line;
   int rows = 0;
   for (std::getline(csv, line); std::getline(csv, line); ++rows) {
-    std::vector<std::string> cells;
-    std::stringstream row(line);
-    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
-    ASSERT_GT(cells.size(), 9u) << line;
-    EXPECT_EQ(cells[7] + "|" + cells[8], "1.000|") << line;  // flow, pressure
+    EXPECT_TRUE(std::regex_search(line, std::regex("^(?:[^,]*,){7}1\\.000,,"))) << line;  // flow, no pressure
   }
   EXPECT_GT(rows, 400);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "host/svg_chart.h"
 #include "host/terminal_ui.h"
@@ -169,16 +170,9 @@ TEST(SvgChartTest, FailedReadingsBreakTheLine) {
   for (int i = 0; i < 6; ++i) rows[i].clockMinutes = i / 60.0;
   rows[2].pressure = rows[3].pressure = std::numeric_limits<double>::quiet_NaN();
   const std::string svg = host::RenderStatusSvg(rows, {"t", "s", std::nullopt, ""});
-  const auto pressureLines = [&] {
-    int n = 0;
-    for (size_t at = svg.find("polyline fill=\"none\" stroke=\"#1f4e9c\""); at != std::string::npos;
-         at = svg.find("polyline fill=\"none\" stroke=\"#1f4e9c\"", at + 1)) {
-      ++n;
-    }
-    return n;
-  };
+  const std::regex pressureLine("polyline fill=\"none\" stroke=\"#1f4e9c\"");
   EXPECT_EQ(svg.find("nan"), std::string::npos);
-  EXPECT_EQ(pressureLines(), 2) << svg;
+  EXPECT_EQ(std::distance(std::sregex_iterator(svg.begin(), svg.end(), pressureLine), std::sregex_iterator()), 2);
   EXPECT_NE(host::CsvRow(rows[2]).find(",1.000,,66.7,"), std::string::npos);
   EXPECT_NE(host::JsonRow(rows[2]).find("\"pressure_bar\":null"), std::string::npos);
   EXPECT_NE(host::StatusLineText(rows[2]).find(" -- bar"), std::string::npos);
