@@ -247,9 +247,7 @@ TEST_F(HostChecksTest, RunsInPairsEachKeepTheirTransport) {
   for (int pair = 0; pair < 12; ++pair) {
     pid_t children[2];
     for (int k = 0; k < 2; ++k) {
-      children[k] = fork();
-      ASSERT_GE(children[k], 0);
-      if (children[k] == 0) {
+      if ((children[k] = fork()) == 0) {
         _exit(Run("run one.toml --virtual-time --quiet --trace --transport " + std::string(transports[k]) +
                   " --out " + transports[k] + std::to_string(pair)).exitCode);
       }
@@ -259,8 +257,6 @@ TEST_F(HostChecksTest, RunsInPairsEachKeepTheirTransport) {
       waitpid(child, &status, 0);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << pair;
     }
-  }
-  for (int pair = 0; pair < 12; ++pair) {
     for (const char* transport : transports) {
       const fs::path dir = m_dir / (transport + std::to_string(pair));
       const std::string record = Read(dir / "experiment-record.txt");
