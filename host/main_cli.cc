@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <regex>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -45,25 +44,28 @@ void UseOwnFolderAsWorkingDir() {
 // wrong and what it takes.
 std::string Explained(const CLI::ParseError& e) {
   const std::string what = e.what();
-  std::smatch m;
-  if (std::regex_match(what, m, std::regex("(\\S+): \\d+ required \\S+ missing"))) {
-    return m[1].str() + " needs a value";
+  const std::size_t colon = what.find(": ");
+  const std::string option = what.substr(0, colon);
+  const std::string rest = colon == std::string::npos ? "" : what.substr(colon + 2);
+  const auto endsWith = [](const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  };
+  if (rest.find(" required ") != std::string::npos && endsWith(rest, " missing")) return option + " needs a value";
+  if (rest.rfind("At Most ", 0) == 0) {
+    return option + " takes one value; " + rest.substr(rest.rfind(' ') + 1) + " were given";
   }
-  if (std::regex_match(what, m, std::regex("(\\S+): At Most \\d+ required but received (\\d+)"))) {
-    return m[1].str() + " takes one value; " + m[2].str() + " were given";
-  }
-  if (std::regex_match(what, m, std::regex("(\\S+): (.*) not in \\{(.*)\\}"))) {
-    std::string choices = m[3].str();
+  if (const std::size_t in = rest.find(" not in {"); in != std::string::npos && endsWith(rest, "}")) {
+    std::string choices = rest.substr(in + 9, rest.size() - in - 10);
     for (std::size_t at = choices.find(','); at != std::string::npos; at = choices.find(',', at)) {
       choices.replace(at, 1, " or ");
     }
-    return m[1].str() + ": '" + m[2].str() + "' is not known; expected " + choices;
+    return option + ": '" + rest.substr(0, in) + "' is not known; expected " + choices;
   }
   if (what == "A subcommand is required") {
     return "a command is required: run, method check, method show, config get, config set, soak or status";
   }
-  if (std::regex_match(what, m, std::regex("The following arguments? (?:was|were) not expected: (.*)"))) {
-    return "unexpected " + m[1].str() + " (each option takes one value; quote a value with blanks)";
+  if (what.rfind("The following argument", 0) == 0 && colon != std::string::npos) {
+    return "unexpected " + rest + " (each option takes one value; quote a value with blanks)";
   }
   return what;
 }
