@@ -2,8 +2,8 @@
 //
 // Contract: each returns the process exit code (0 success, 1 a problem
 // the user can fix: bad input, a failed method check, a run that failed
-// or a file that could not be written; 2 a run given a fault its
-// transport does not have; 128 + the signal for a run stopped
+// or a file that could not be written; 2 a mistake on the command line:
+// an unknown setting, a fault the run's transport does not have; 128 + the signal for a run stopped
 // by one: 130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 a closed output pipe)
 // and reports through the TerminalUi. None throws.
 // Thread safety: host's thread only.
@@ -23,7 +23,7 @@ namespace host {
 
 struct RunOptions {
   std::string method;                       // a method name or a file path
-  std::optional<std::string> transport;     // "direct" or "server"; unset: the registry decides
+  std::optional<Transport> transport;       // unset: the transport setting decides
   std::optional<int> vial;                  // unset: the method's autosampler vial
   std::optional<double> volumeUl;           // unset: the method's injection volume
   double speed = 120.0;                     // clock speed-up
@@ -39,7 +39,7 @@ int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
 
 struct SoakOptions {
   std::string method;                    // a method name or a file path
-  std::optional<std::string> transport;  // "direct" or "server"; unset: the registry decides
+  std::optional<Transport> transport;    // unset: the transport setting decides
   int runs = 1000;                       // samples in a row
   bool memoryCheck = true;               // fail when memory grows after the warm-up
 };
@@ -65,11 +65,22 @@ std::string ResolveMethodPath(const std::string& given, std::string* note = null
 // The transport the settings choose; direct when unset.
 Transport ConfiguredTransport();
 
+// What makes the settings unusable (a damaged file, a device or a FIFO
+// at its path...), or "" when they can be read.
+std::string SettingsProblem();
+
+// Makes `transport` the one this process's devices use, whatever the
+// settings file holds or other processes write to it: the plug-in reads
+// the flag as ever, and this process alone sees this value. The settings
+// file is not written.
+void HoldTransport(Transport transport);
+
 // Writes what `transport` changes in the method read from `path`, one
 // line each ("PATH: line 12, key '...': warning, direct transport: ..."),
-// to `to`; returns how many.
+// to `to`; returns how many. `refused` (if given) gets how many of them
+// are errors: the method would not run as meant on that transport.
 std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
-                                Transport transport, std::FILE* to);
+                                Transport transport, std::FILE* to, std::size_t* refused = nullptr);
 
 // An experiment record as UTF-8: the plug-in's single-byte lines
 // converted, lines that are UTF-8 already (a file name) kept.

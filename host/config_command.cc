@@ -71,7 +71,7 @@ int ConfigGetCommand(const std::string& name, TerminalUi& ui) {
     const ConfigKey* key = FindConfigKey(name);
     if (!key) {
       ui.Failure("unknown setting '" + name + "'; known settings: " + KnownKeys());
-      return 1;
+      return 2;
     }
     const auto value = ReadSetting(*key);
     if (!value) {
@@ -96,7 +96,7 @@ int ConfigSetCommand(const std::string& name, const std::string& text, TerminalU
   const ConfigKey* key = FindConfigKey(name);
   if (!key) {
     ui.Failure("unknown setting '" + name + "'; known settings: " + KnownKeys());
-    return 1;
+    return 2;
   }
   platform::RegistryValue value;
   if (key->isNumber) {
@@ -119,7 +119,16 @@ int ConfigSetCommand(const std::string& name, const std::string& text, TerminalU
         return 1;
       }
     }
-    value = std::string(Utf8ToWindows1252(text).str());
+    // The value holds single-byte text (Windows-1252, Western European):
+    // what it cannot hold is refused, not changed.
+    bool lossless = false;
+    value = platform::Windows1252FromUtf8(text, &lossless);
+    if (!lossless) {
+      ui.Failure("'" + name + "' can hold only the characters of the Windows-1252 code page (Western European "
+                 "letters, digits and signs); '" + EscapeControls(text) +
+                 "' holds others (or is not UTF-8); nothing was changed");
+      return 1;
+    }
   }
   try {
     const auto [path, valueName] = platform::SplitValuePath(key->fullPath);

@@ -1,7 +1,5 @@
 #include "host/config_keys.h"
 
-#include "platform/inlet/inlet.h"
-
 namespace host {
 
 const std::vector<ConfigKey>& ConfigKeys() {
@@ -23,15 +21,6 @@ const ConfigKey* FindConfigKey(const std::string& name) {
     if (key.name == name) return &key;
   }
   return nullptr;
-}
-
-bool TransportFlagSaysServer() {
-  int value = 0;
-  return ReadRegistryFullPath(FindConfigKey("transport")->fullPath.c_str(), value, HKEY_LOCAL_MACHINE) && value != 0;
-}
-
-void WriteTransportFlag(bool viaServer) {
-  WriteRegistryFullPath(FindConfigKey("transport")->fullPath.c_str(), viaServer ? 1 : 0, HKEY_LOCAL_MACHINE);
 }
 
 }  // namespace host

@@ -19,9 +19,4 @@ struct ConfigKey {
 const std::vector<ConfigKey>& ConfigKeys();
 const ConfigKey* FindConfigKey(const std::string& name);
 
-// The transport flag in the settings, read as the plug-in reads it: true
-// when it selects the server (non-zero); absent or unreadable is direct.
-bool TransportFlagSaysServer();
-void WriteTransportFlag(bool viaServer);
-
 }  // namespace host

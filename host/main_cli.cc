@@ -14,7 +14,10 @@
 #include "host/faults.h"
 #include "host/host_system.h"
 #include "host/number_text.h"
+#include "host/run_log.h"
 #include "host/terminal_ui.h"
+
+#define QUARN_VERSION_TEXT "0.1.0"
 
 namespace {
 
@@ -37,12 +40,43 @@ void UseOwnFolderAsWorkingDir() {
   host::SetEnvironment("QUARN_WORKING_DIR", self.parent_path().string());
 }
 
+// The parser's message in words a person reads: which option, what was
+// wrong and what it takes.
+std::string Explained(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  const std::size_t colon = what.find(": ");
+  const std::string option = what.substr(0, colon);
+  const std::string rest = colon == std::string::npos ? "" : what.substr(colon + 2);
+  const auto endsWith = [](const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  };
+  if (rest.find(" required ") != std::string::npos && endsWith(rest, " missing")) return option + " needs a value";
+  if (rest.rfind("At Most ", 0) == 0) {
+    return option + " takes one value; " + rest.substr(rest.rfind(' ') + 1) + " were given";
+  }
+  if (const std::size_t in = rest.find(" not in {"); in != std::string::npos && endsWith(rest, "}")) {
+    std::string choices = rest.substr(in + 9, rest.size() - in - 10);
+    for (std::size_t at = choices.find(','); at != std::string::npos; at = choices.find(',', at)) {
+      choices.replace(at, 1, " or ");
+    }
+    return option + ": '" + rest.substr(0, in) + "' is not known; expected " + choices;
+  }
+  if (what == "A subcommand is required") {
+    return "a command is required: run, method check, method show, config get, config set, soak or status";
+  }
+  if (what.rfind("The following argument", 0) == 0 && colon != std::string::npos) {
+    return "unexpected " + rest + " (each option takes one value; quote a value with blanks)";
+  }
+  return what;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "quarn-host: runs liquid-chromatography methods through the QuarnControl plug-in on simulated instruments"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "quarn-host (QuarnControl) " QUARN_VERSION_TEXT);
   app.set_help_all_flag("--help-all", "Show help for every command");
 
   // run
@@ -54,7 +88,7 @@ int main(int argc, char** argv) {
   auto* runCmd = app.add_subcommand("run", "Run a method end to end: load, inject, poll until the run ends");
   // Required unless --fault list asks only for the list of faults.
   runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)");
-  runCmd->add_option("--transport", transport, "direct or server (writes the transport setting first)")
+  runCmd->add_option("--transport", transport, "direct or server (for this run; the transport setting is not changed)")
       ->check(CLI::IsMember({"direct", "server"}));
   // Numbers are taken as text and read here: decimal always, no nan or inf.
   std::string vialText;
@@ -113,7 +147,7 @@ int main(int argc, char** argv) {
   std::string soakRuns;
   auto* soakCmd = app.add_subcommand("soak", "Run many samples in a row in virtual time; check results and memory");
   soakCmd->add_option("METHOD", soak.method, "Method name or method file (.toml)")->required();
-  soakCmd->add_option("--transport", soakTransport, "direct or server (writes the transport setting first)")
+  soakCmd->add_option("--transport", soakTransport, "direct or server (for this soak; the setting is not changed)")
       ->check(CLI::IsMember({"direct", "server"}));
   soakCmd->add_option("--runs", soakRuns, "How many samples (1 to 100000; default 1000)");
   bool noMemoryCheck = false;
@@ -129,7 +163,7 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() != 0) {
-      std::fprintf(stderr, "quarn-host: error: %s\n", e.what());
+      std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(Explained(e)).c_str());
       std::fprintf(stderr, "Run 'quarn-host --help' (or 'quarn-host COMMAND --help') for usage.\n");
       return 2;
     }
@@ -143,19 +177,26 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (run.method.empty()) {
-      std::fprintf(stderr, "quarn-host: error: METHOD is required\n");
+      std::fprintf(stderr, runCmd->count("METHOD") ? "quarn-host: error: METHOD is empty: give a method file or name\n"
+                                                   : "quarn-host: error: METHOD is required\n");
       std::fprintf(stderr, "Run 'quarn-host run --help' for usage.\n");
       return 2;
     }
     for (const std::string& text : faultTexts) {
       host::FaultRead read = host::ReadFault(text);
       if (!read.fault) {
-        std::fprintf(stderr, "quarn-host: error: %s\n", read.error.c_str());
+        std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(read.error).c_str());
         std::fprintf(stderr, "Run 'quarn-host run --fault list' for the faults.\n");
         return 2;
       }
       run.faults.push_back(*read.fault);
     }
+  }
+  for (const std::string& file : checkFiles) {
+    if (!file.empty()) continue;
+    std::fprintf(stderr, "quarn-host: error: FILE is empty: give a method file or name\n");
+    std::fprintf(stderr, "Run 'quarn-host method check --help' for usage.\n");
+    return 2;
   }
   if (quiet && json) {
     std::fprintf(stderr, "quarn-host: error: --quiet and --json cannot be used together\n");
@@ -171,6 +212,9 @@ int main(int argc, char** argv) {
     const auto read = host::ReadDecimalNumber(volumeText, "--volume", 0.0, 1000.0, true);
     if (read.value) run.volumeUl = *read.value;
     usage = read.error;
+  }
+  if (runCmd->count("--speed") > 0 && run.virtualTime && usage.empty()) {
+    usage = "--speed and --virtual-time cannot be used together: virtual time runs as fast as it can";
   }
   if (runCmd->count("--speed") > 0 && usage.empty()) {
     const auto read = host::ReadDecimalNumber(speedText, "--speed", 1.0, 10000.0, false);
@@ -196,7 +240,7 @@ int main(int argc, char** argv) {
 
   int code = 0;
   if (runCmd->parsed()) {
-    if (!transport.empty()) run.transport = transport;
+    if (!transport.empty()) run.transport = transport == "server" ? host::Transport::kServer : host::Transport::kDirect;
     if (!outDir.empty()) run.out = outDir;
     run.mode = mode;
     host::CatchStopSignals(OnStopSignal);
@@ -214,7 +258,9 @@ int main(int argc, char** argv) {
   } else if (setCmd->parsed()) {
     code = host::ConfigSetCommand(setKey, setValue, ui);
   } else if (soakCmd->parsed()) {
-    if (!soakTransport.empty()) soak.transport = soakTransport;
+    if (!soakTransport.empty()) {
+      soak.transport = soakTransport == "server" ? host::Transport::kServer : host::Transport::kDirect;
+    }
     soak.memoryCheck = !noMemoryCheck;
     code = host::SoakCommand(soak, ui);
   } else if (statusCmd->parsed()) {

@@ -15,27 +15,10 @@
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
+#include "platform/win/registry.h"
 #include "sim/simulated_server.h"
 
 namespace host {
-
-namespace {
-
-bool IsUtf8(const std::string& text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length =
-        lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string ResolveMethodPath(const std::string& given, std::string* note) {
   CString name(given.c_str());
@@ -66,11 +49,28 @@ Transport ConfiguredTransport() {
   return Transport::kDirect;
 }
 
+std::string SettingsProblem() {
+  try {
+    platform::Registry::Get().ReadAll();
+    return "";
+  } catch (const platform::RegistryError& e) {
+    return e.what();
+  }
+}
+
+void HoldTransport(Transport transport) {
+  const auto [key, name] = platform::SplitValuePath(FindConfigKey("transport")->fullPath);
+  platform::Registry::Get().HoldForProcess(HKEY_LOCAL_MACHINE, key, name,
+                                           std::uint32_t{transport == Transport::kServer ? 1u : 0u});
+}
+
 std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
-                                Transport transport, std::FILE* to) {
+                                Transport transport, std::FILE* to, std::size_t* refused) {
   const auto warnings = TransportWarnings(method, lines, transport);
+  if (refused) *refused = 0;
   for (const auto& warning : warnings) {
     std::fprintf(to, "%s: %s\n", path.c_str(), DescribeMethodWarning(warning, transport).c_str());
+    if (refused && warning.refused) ++*refused;
   }
   std::fflush(to);
   return warnings.size();
@@ -82,7 +82,11 @@ std::string RecordTextAsUtf8(const std::string& text) {
   while (start < text.size()) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
     const std::string line = text.substr(start, end - start);
-    out += IsUtf8(line) ? line : Utf8FromWindows1252(line);
+    // Control characters (from a file name) are shown, never sent.
+    for (char c : platform::IsUtf8(line) ? line : Utf8FromWindows1252(line)) {
+      const auto u = static_cast<unsigned char>(c);
+      out += (u < 0x20 && c != '\t' && c != '\r') || u == 0x7F ? EscapeControls(std::string(1, c)) : std::string(1, c);
+    }
     if (end < text.size()) out += '\n';
     start = end + 1;
   }
@@ -107,8 +111,13 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
       }
       continue;
     }
-    const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr);
-    if (warnings == 0) {
+    std::size_t errors = 0;
+    const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr, &errors) - errors;
+    if (errors > 0) {
+      ++bad;
+      std::printf("%s: failed, %zu error%s and %zu warning%s for the %s transport\n", path.c_str(), errors,
+                  errors == 1 ? "" : "s", warnings, warnings == 1 ? "" : "s", TransportName(against));
+    } else if (warnings == 0) {
       std::printf("%s: ok\n", path.c_str());
     } else {
       if (strict) ++bad;
@@ -145,7 +154,7 @@ int MethodShowCommand(const std::string& given, TerminalUi& ui) {
 }
 
 int StatusCommand(TerminalUi& ui, OutputMode mode) {
-  if (TransportFlagSaysServer()) sim::SimulatedServer::Register();
+  if (ConfiguredTransport() == Transport::kServer) sim::SimulatedServer::Register();
   platform::Clock::Get().UseScaled(100.0);
   try {
     CQuarnControlAutoSampler sampler;

@@ -1,6 +1,7 @@
 #include "host/number_text.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -58,6 +59,16 @@ std::string WhyNot(const std::string& text, bool whole) {
 NumberRead<long long> ReadWholeNumber(const std::string& text, const std::string& what, long long lo,
                                       long long hi) {
   const std::string expected = "expected a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+  // A whole number in decimal form (1e3, 10.0) is that number.
+  if (!text.empty() && ScanNumber(text, true) != text.size() && ScanNumber(text, false) == text.size()) {
+    const double value = std::strtod(text.c_str(), nullptr);
+    if (value == std::trunc(value)) {
+      if (value >= static_cast<double>(lo) && value <= static_cast<double>(hi)) {
+        return {static_cast<long long>(value), "", ""};
+      }
+      return {std::nullopt, what + ": " + expected + ", found " + Shown(text), Shown(text) + " is out of range"};
+    }
+  }
   if (text.empty() || ScanNumber(text, true) != text.size()) {
     const std::string why = Shown(text) + " is " + WhyNot(text, true);
     return {std::nullopt, what + ": " + why + "; " + expected, why};

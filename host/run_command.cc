@@ -19,6 +19,7 @@
 // simulators before opening or at their time after the sample start; a
 // run one of them hit is never reported as a success, and its result
 // names them.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,7 +78,7 @@ constexpr double kLimitShare = 0.05;
 
 // The files a run leaves; a folder holding any of them holds a run.
 constexpr const char* kRunFiles[] = {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml",
-                                     "wire-trace.log", "server-calls.log"};
+                                     "logbook.txt", "wire-trace.log", "server-calls.log"};
 constexpr const char* kLockFile = ".quarn-run.lock";
 
 const char* SignalName(int signal) {
@@ -168,6 +170,17 @@ class RunFolder {
                  "); give a new --out folder, or add --force to replace them");
       return false;
     }
+    // A folder (or anything but a file) where a run file goes is found now,
+    // before anything is injected, not when the file is written.
+    for (const char* name : kRunFiles) {
+      const auto status = std::filesystem::symlink_status(m_path / name, ec);
+      if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        ui.Failure((m_path / name).string() + " is " +
+                   (std::filesystem::is_directory(status) ? "a folder" : "not an ordinary file") +
+                   ", where the run writes its file; remove it or give another --out folder");
+        return false;
+      }
+    }
     for (const char* name : kRunFiles) {
       // Replaced as a whole: the wire trace would otherwise be appended to.
       if (!std::filesystem::is_directory(m_path / name, ec)) std::filesystem::remove(m_path / name, ec);
@@ -201,6 +214,13 @@ struct Devices {
     if (const std::int64_t wait = nextPollMs - clock.NowMs(); wait > 0) clock.SleepMs(wait);
     nextPollMs = clock.NowMs() + kPollPeriodMs;
     CInletSystemStatus others[4];
+    // A value the pump could not read keeps this: no reading, not a zero.
+    constexpr float kUnread = std::numeric_limits<float>::quiet_NaN();
+    for (float* value : {&pumpReading.GetFlow(), &pumpReading.GetHighPressure(), &pumpReading.GetPercentA(),
+                         &pumpReading.GetPercentB(), &pumpReading.GetPercentC(), &pumpReading.GetPercentD(),
+                         &pumpReading.GetTemperatureLeft()}) {
+      *value = kUnread;
+    }
     const int ok = pump.ReadStatus(pumpReading);
     sampler.ReadStatus(others[0]);
     uv.ReadStatus(others[1]);
@@ -228,6 +248,11 @@ class RunSession {
     m_ui.Failure(text);
     return 1;
   }
+  // A failure of the run itself: its text goes into the result as well.
+  int FailRun(const std::string& text) {
+    if (m_failure.empty()) m_failure = text;
+    return Fail(text);
+  }
   bool StopRequested() {
     if (m_ui.OutputClosed()) RequestStop(kOutputClosed);
     return g_stopSignal.load() != 0;
@@ -236,11 +261,14 @@ class RunSession {
   bool LoadAll();
   void StartRecord();
   void RecordMethodReports();
-  bool Poll(int poll, double clockMinutes);
+  bool Poll(double clockMinutes, bool waiting);
   bool WaitUntilReady();
+  std::string LimitCause(const PollRow& row) const;
+  std::string NoInjectionReason() const;
   int PollUntilTheEnd();
   std::string EarlyEndCause() const;
   int UpperLimitAt(double minutes) const;
+  void Log(const std::string& text) { m_logbook.Add(platform::Clock::Get().NowMs(), text); }
   void StopAndClose();
   void WriteFile(const char* name, const std::string& text);
   void FinishFiles(const std::string& outcome);
@@ -268,6 +296,14 @@ class RunSession {
   double m_runTime = 0;  // the longest run time reported
   bool m_samplerSeen = false;  // the autosampler reported its sequence
   bool m_injected = false;     // ... and the run clock started after it
+  bool m_sampleStarted = false;  // the autosampler was asked to start the sample
+  int m_polls = 0;               // polls taken, waiting ones included
+  // What ended the run while it waited for the instruments to be ready.
+  std::string m_waitFailure;
+  // What failed, when the run failed for a reason of its own.
+  std::string m_failure;
+  bool m_loaded = false;  // the instruments are open and the method loaded
+  Logbook m_logbook;
   CGenericExpRecord m_record;
   CInletSystemStatus m_lastPump;
   std::vector<std::string> m_written;
@@ -341,7 +377,7 @@ bool RunSession::OpenAll() {
                      +[](Devices& x) { return x.oven.Initialise(), 1; }}) {
     if (StopRequested()) return false;
     if (!step(d)) {
-      m_ui.Failure("a device could not open communications; check the instruments and the transport setting");
+      FailRun("a device could not open communications; check the instruments and the transport setting");
       return false;
     }
   }
@@ -351,7 +387,7 @@ bool RunSession::OpenAll() {
 bool RunSession::LoadAll() {
   Devices& d = *m_devices;
   const CString name(m_methodName.c_str());
-  m_ui.Note("Loading method " + m_methodName + "...");
+  m_ui.Note("Loading method " + EscapeControls(m_methodName) + "...");
   struct Load {
     int (*load)(Devices&, const CString&);
     const char* what;
@@ -361,7 +397,7 @@ bool RunSession::LoadAll() {
                            Load{+[](Devices& x, const CString& n) { return x.uv.LoadMethod(n); }, "UV detector"}}) {
     if (StopRequested()) return false;
     if (!step.load(d, name)) {
-      m_ui.Failure(std::string("the ") + step.what + " did not accept the method " + m_methodName);
+      FailRun(std::string("the ") + step.what + " did not accept the method " + EscapeControls(m_methodName));
       return false;
     }
   }
@@ -371,13 +407,14 @@ bool RunSession::LoadAll() {
 // The record's first lines: what is injected and when. Written whatever
 // happens next.
 void RunSession::StartRecord() {
-  std::string head = "Experiment record: method " + m_methodName + ", vial " + std::to_string(m_vial) +
-                     ", injection " + Fixed(m_volumeUl, 2) + " ul, " + Now(TimeText::kReadable) + "\n";
+  std::string head = "Experiment record: method " + EscapeControls(m_methodName) + ", vial " + std::to_string(m_vial) +
+                     ", injection " + Fixed(m_volumeUl, 2) + " \u00b5l, " + TransportName(m_transport) + " transport, " +
+                     Now(TimeText::kReadable) + "\n";
   const SamplerInitialCons& cons = m_method.GetSamplerInitialCons();
   if (cons.VialNumber() != m_vial || Fixed(cons.InjectionVolume(), 2) != Fixed(m_volumeUl, 2)) {
     head += "Given on the command line: vial " + std::to_string(m_vial) + ", " + Fixed(m_volumeUl, 2) +
-            " ul; the autosampler method below names vial " + std::to_string(cons.VialNumber()) + ", " +
-            Fixed(cons.InjectionVolume(), 2) + " ul.\n";
+            " \u00b5l; the autosampler method below names vial " + std::to_string(cons.VialNumber()) + ", " +
+            Fixed(cons.InjectionVolume(), 2) + " \u00b5l.\n";
   }
   m_record.AppendText((head + "\n").c_str());
 }
@@ -394,7 +431,9 @@ void RunSession::RecordMethodReports() {
   d.oven.WriteExpRecord(&m_record, name);
 }
 
-bool RunSession::Poll(int poll, double clockMinutes) {
+// One poll of every device, recorded: status.csv, the chart (not the
+// waiting polls), the logbook's events, the terminal and the JSON rows.
+bool RunSession::Poll(double clockMinutes, bool waiting) {
   Devices& d = *m_devices;
   CInletSystemStatus pump;
   CInletSystemStatus merged;
@@ -403,31 +442,37 @@ bool RunSession::Poll(int poll, double clockMinutes) {
   if (!ok) return false;
   m_lastPump = pump;
   PollRow row = RowFromRecords(pump, merged);
-  row.poll = poll;
+  row.poll = ++m_polls;
   row.clockMinutes = clockMinutes;
   row.methodRunning = running;
-  if (row.injecting) m_samplerSeen = true;
-  if (row.running && row.elapsedMinutes > 0) {
-    m_injected = m_injected || m_samplerSeen;
-    m_runTime = std::max(m_runTime, row.elapsedMinutes);
+  row.waiting = waiting;
+  if (!waiting) {
+    if (row.injecting) m_samplerSeen = true;
+    if (row.running && row.elapsedMinutes > 0) {
+      m_injected = m_injected || m_samplerSeen;
+      m_runTime = std::max(m_runTime, row.elapsedMinutes);
+    }
+    if (row.running || row.methodRunning) m_lastRunning = row;
   }
-  if (row.running || row.methodRunning) m_lastRunning = row;
   if (m_pendingCsv && m_csv) {
     m_csv << CsvRow(*m_pendingCsv) << ",\n";
     // Flushed at each poll for whoever watches the file; in virtual time
     // nobody can, and a flush a poll would cost more than the poll.
-    if (!m_o.virtualTime || poll % 1000 == 0) m_csv.flush();
+    if (!m_o.virtualTime || m_polls % 1000 == 0) m_csv.flush();
   }
   m_pendingCsv = row;
-  m_chart.Add(row);
+  if (!waiting) m_chart.Add(row);
+  for (const std::string& event : PollEvents(m_last ? &*m_last : nullptr, row)) Log(event);
   const bool milestone = !m_last || IsMilestone(*m_last, row);
   m_last = row;
-  const std::optional<double> speed = m_o.virtualTime ? std::nullopt : std::optional<double>(m_o.speed);
   m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
-  if (m_ui.ShowsStatusLine(milestone)) {
+  if (m_ui.ShowsStatusLine(milestone) && waiting) {
+    m_ui.StatusLine("  waiting " + Fixed(clockMinutes, 1) + " min  " + StatusLineText(row), milestone);
+  } else if (m_ui.ShowsStatusLine(milestone)) {
     // Once the run is over the node's run clock reads 0 again; the bar
     // keeps where the run got to.
     const double progress = row.running || row.methodRunning ? row.elapsedMinutes : m_runTime;
+    const std::optional<double> speed = m_o.virtualTime ? std::nullopt : std::optional<double>(m_o.speed);
     m_ui.StatusLine("  " + RunProgress(progress, m_runLength, speed, 20) + "  " + StatusLineText(row), milestone);
   }
   if (m_ui.ShowsJson()) m_ui.JsonObject(JsonRow(row));
@@ -435,32 +480,44 @@ bool RunSession::Poll(int poll, double clockMinutes) {
 }
 
 // Like the real host, inject only when no device reports not-ready (the
-// column oven at its temperature); these polls are shown, not recorded.
+// column oven at its temperature). The column equilibrates at the
+// method's initial conditions meanwhile, so the waiting polls are
+// recorded and judged like the run's: a trip, an error or a pump that
+// gives no status ends the run here (m_waitFailure says why). False when
+// the run ends before the injection.
 bool RunSession::WaitUntilReady() {
   Devices& d = *m_devices;
-  // The column equilibrates at the method's initial conditions meanwhile.
   d.pump.SwitchPump(On);
+  Log("the pump was switched on at the method's initial conditions; waiting for the instruments to be ready");
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool announced = false;
-  long shownHalf = -1;
+  bool pumpSeenOn = false;
+  std::optional<PollRow> lastOn;  // the last poll with the pump on
   while (!StopRequested()) {
-    CInletSystemStatus pump;
-    CInletSystemStatus merged;
-    if (!d.ReadAll(pump, merged)) return true;  // nothing to wait for without a status
-    if (!merged.GetNotReady()) return true;
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
-    if (!announced) {
-      m_ui.Note("Waiting for the instruments to be ready...");
-      announced = true;
+    if (!Poll(minutes, true)) {
+      m_waitFailure = "the pump gave no status: communications are not open";
+      return false;
     }
-    PollRow row = RowFromRecords(pump, merged);
-    m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
-    // In a log, one line each half minute.
-    const long halfMinutes = static_cast<long>(minutes * 2);
-    m_ui.StatusLine("  waiting " + Fixed(minutes, 1) + " min  " + StatusLineText(row), halfMinutes != shownHalf);
-    shownHalf = halfMinutes;
+    const PollRow& row = *m_last;
+    if (row.error) {
+      m_waitFailure = "the instruments report: " + OneLineText(Utf8FromWindows1252(row.errorText));
+      return false;
+    }
+    if (row.pumpOn) {
+      pumpSeenOn = true;
+      lastOn = row;
+    } else if (pumpSeenOn) {
+      const std::string cause = LimitCause(*lastOn);
+      m_waitFailure = "the pump stopped" + (cause.empty() ? std::string() : ": " + cause);
+      return false;
+    }
+    if (!row.notReady) return true;
+    if (!announced) m_ui.Note("Waiting for the instruments to be ready...");
+    announced = true;
     if (minutes > kReadyTimeoutMinutes) {
       m_ui.Note("The instruments are still not ready after 15 minutes; injecting anyway.");
+      Log("still not ready after 15 minutes; injecting anyway");
       return true;
     }
   }
@@ -468,9 +525,11 @@ bool RunSession::WaitUntilReady() {
 }
 
 // The pressure limit in force `minutes` into the run: the method's, or
-// the last gradient step's that sets one.
+// on the server transport the last gradient step's that sets one (the
+// direct transport sends only the method's).
 int RunSession::UpperLimitAt(double minutes) const {
   int limit = m_method.GetPumpInitialCons().MaxPressure();
+  if (m_transport == Transport::kDirect) return limit;
   const PumpGradient& gradient = m_method.GetPumpGradient();
   for (int i = 0; i < gradient.GetCount(); ++i) {
     const GradTimeTableEntry* step = gradient.TableEntry(i);
@@ -479,27 +538,49 @@ int RunSession::UpperLimitAt(double minutes) const {
   return limit;
 }
 
+// The pressure limit a reading reached (within a share: the pumps check
+// their limits ten times between two polls); empty when none.
+std::string RunSession::LimitCause(const PollRow& r) const {
+  const int upper = UpperLimitAt(r.waiting ? 0.0 : r.elapsedMinutes);
+  const int lower = m_method.GetPumpInitialCons().MinPressure();
+  if (upper > 0 && r.pressure >= upper * (1 - kLimitShare)) {
+    return "pressure reached its limit of " + std::to_string(upper) + " bar (" + Fixed(r.pressure, 1) +
+           " bar at the last reading)";
+  }
+  if (lower > 0 && r.pressure <= lower * (1 + kLimitShare)) {
+    return "pressure fell to its lower limit of " + std::to_string(lower) + " bar (" + Fixed(r.pressure, 1) +
+           " bar at the last reading)";
+  }
+  return "";
+}
+
 // What the last polls show about a run that ended early.
 std::string RunSession::EarlyEndCause() const {
   std::vector<std::string> seen;
   if (m_lastRunning) {
-    const PollRow& r = *m_lastRunning;
-    const int upper = UpperLimitAt(r.elapsedMinutes);
-    const int lower = m_method.GetPumpInitialCons().MinPressure();
-    if (upper > 0 && r.pressure >= upper * (1 - kLimitShare)) {
-      seen.push_back("pressure reached its limit of " + std::to_string(upper) + " bar (" + Fixed(r.pressure, 1) +
-                     " bar at the last reading)");
-    } else if (lower > 0 && r.pressure <= lower * (1 + kLimitShare)) {
-      seen.push_back("pressure fell to its lower limit of " + std::to_string(lower) + " bar (" +
-                     Fixed(r.pressure, 1) + " bar at the last reading)");
-    }
+    if (std::string cause = LimitCause(*m_lastRunning); !cause.empty()) seen.push_back(std::move(cause));
   }
-  if (m_last && m_last->flow == 0 && m_method.GetPumpInitialCons().Flow() > 0) seen.push_back("flow dropped to 0");
-  if (m_last && m_last->error) seen.push_back("the instruments report: " + OneLineText(m_last->errorText));
+  if (m_last && m_last->flow == 0 && m_method.GetPumpInitialCons().Flow() > 0) {
+    seen.push_back("flow dropped to 0");
+  }
+  if (m_last && m_last->error) {
+    seen.push_back("the instruments report: " + Utf8FromWindows1252(OneLineText(m_last->errorText)));
+  }
   if (seen.empty()) return "the instruments stopped it";
   std::string text;
   for (const std::string& s : seen) text += (text.empty() ? "" : ", ") + s;
   return text;
+}
+
+// Why the record has no injection block.
+std::string RunSession::NoInjectionReason() const {
+  if (const int signal = g_stopSignal.load(); signal != 0) {
+    return std::string("the run was interrupted (") + SignalName(signal) + ") " +
+           (m_samplerSeen ? "during the injection sequence" : "before the injection");
+  }
+  if (!m_sampleStarted) return "the run ended before the sample was started";
+  if (m_samplerSeen) return "the autosampler began its injection sequence, but the run did not start after it";
+  return "the autosampler did not report an injection sequence";
 }
 
 // Polls from the sample start until the run ends; the exit code.
@@ -507,22 +588,22 @@ int RunSession::PollUntilTheEnd() {
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool started = false;
   double runStartMinutes = -1.0;  // the first poll that saw the run
-  for (int poll = 1;; ++poll) {
+  for (;;) {
     if (StopRequested()) return 0;  // Run() reports the stop
     const double minutes = (platform::Clock::Get().NowMs() - startMs) / 60000.0;
-    if (!Poll(poll, minutes)) return Fail("the pump gave no status: communications are not open");
+    if (!Poll(minutes, false)) return FailRun("the pump gave no status: communications are not open");
     const PollRow& row = *m_last;
     if (row.running || row.methodRunning) started = true;
     if (row.running && runStartMinutes < 0.0) runStartMinutes = minutes;
     if (started && !row.running && !row.methodRunning) return 0;
     if (!started && minutes > kStartTimeoutMinutes) {
-      return Fail("the run did not start within 3 minutes of the sample start");
+      return FailRun("the run did not start within 3 minutes of the sample start");
     }
     // The margin counts from the run's start (while it was never seen
     // running, from the latest it could have started).
     const double from = runStartMinutes >= 0.0 ? runStartMinutes : kStartTimeoutMinutes;
     if (minutes - from > m_runLength + kRunEndMarginMinutes) {
-      return Fail("the run did not end within " + Fixed(kRunEndMarginMinutes, 0) +
+      return FailRun("the run did not end within " + Fixed(kRunEndMarginMinutes, 0) +
                   " min after the method's run length of " + Fixed(m_runLength, 1) + " min; stopping it");
     }
   }
@@ -600,28 +681,28 @@ void RunSession::FinishFiles(const std::string& outcome) {
   if (m_devices && m_injected) {
     m_devices->sampler.WriteInjectionVolume(&m_record, static_cast<float>(m_volumeUl));
   }
-  if (!m_injected) {
-    m_record.AppendText("\nNo injection: the autosampler did not report an injection sequence before the run.\n");
-  }
+  if (!m_injected) m_record.AppendText(("\nNo injection: " + NoInjectionReason() + ".\n").c_str());
   m_record.AppendText(("\nRun result: " + result + "\n").c_str());
   WriteFile("experiment-record.txt", RecordTextAsUtf8(m_record.Text()));
 
   if (m_csv.is_open()) {
-    if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvField(outcome) << '\n';
+    if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvQuoted(outcome) << '\n';
+    errno = 0;
     m_csv.close();
     if (m_csv) {
       m_written.push_back("status.csv");
     } else {
-      m_ui.Failure("could not write all of " + (m_folder.Path() / "status.csv").string());
+      m_ui.Failure("could not write all of " + (m_folder.Path() / "status.csv").string() +
+                   (errno ? std::string(": ") + std::strerror(errno) : " (is the disk full?)"));
       m_writeFailed = true;
     }
   }
 
   ChartInfo info;
-  // Chart texts are single-byte, like the method's own.
-  info.title = m_method.Title().IsEmpty() ? "Method " + m_methodName : m_method.Title().str();
-  info.subtitle = std::filesystem::path(m_methodName).filename().string() + " \x97 vial " + std::to_string(m_vial) +
-                  ", injection " + Fixed(m_volumeUl, 2) + " \xB5l, " + std::to_string(m_chart.Rows()) + " polls, " +
+  // The method's title is single-byte text; a file name is UTF-8.
+  info.title = m_method.Title().IsEmpty() ? "Method " + m_methodName : Utf8FromWindows1252(m_method.Title().str());
+  info.subtitle = std::filesystem::path(m_methodName).filename().string() + " \u2014 vial " + std::to_string(m_vial) +
+                  ", injection " + Fixed(m_volumeUl, 2) + " \u00b5l, " + std::to_string(m_chart.Rows()) + " polls, " +
                   Now(TimeText::kReadable);
   info.outcome = outcome;
   if (m_method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = m_method.GetPumpInitialCons().OvenTemperature();
@@ -634,15 +715,22 @@ void RunSession::FinishFiles(const std::string& outcome) {
 }
 
 int RunSession::Run() {
+  // One transport for the whole run, whatever other processes write to
+  // the setting meanwhile: the one asked for, else the setting's now. It
+  // is held for this process; the settings file is not written.
+  if (const std::string problem = SettingsProblem(); !problem.empty()) {
+    return Fail("the settings cannot be used, so nothing was run: " + problem);
+  }
+  m_transport = m_o.transport.value_or(ConfiguredTransport());
+  HoldTransport(m_transport);
+  const bool viaServer = m_transport == Transport::kServer;
   // A fault the transport does not have: refused before anything is read
   // or changed.
-  const bool serverMeant = m_o.transport ? *m_o.transport == "server" : TransportFlagSaysServer();
   for (const Fault& fault : m_o.faults) {
-    const Transport meant = serverMeant ? Transport::kServer : Transport::kDirect;
-    if (HasTransport(*fault.kind, meant)) continue;
+    if (HasTransport(*fault.kind, m_transport)) continue;
     m_ui.Failure("--fault " + fault.text + ": the fault " + fault.kind->name + " exists on the " +
-                 FaultTransports(*fault.kind) + " transport only, and this run uses the " + TransportName(meant) +
-                 " transport (--transport or the transport setting)");
+                 FaultTransports(*fault.kind) + " transport only, and this run uses the " +
+                 TransportName(m_transport) + " transport (--transport or the transport setting)");
     return 2;
   }
   m_faultIds.assign(m_o.faults.size(), -1);
@@ -654,6 +742,11 @@ int RunSession::Run() {
   MethodFileProblems problems;
   MethodKeyLines lines;
   std::error_code ec;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec)) &&
+      !std::filesystem::exists(path, ec) && !ec) {
+    return Fail("the method file " + EscapeControls(path) + " is a link to " +
+                EscapeControls(std::filesystem::read_symlink(path, ec).string()) + ", which does not exist");
+  }
   if (!std::filesystem::exists(path, ec) && !ec) {
     return Fail("unknown method '" + m_o.method + "': there is no file " + path +
                 " (give a method file path, or a name from " + GetMethodsDir().str() + ")");
@@ -661,7 +754,10 @@ int RunSession::Run() {
   if (!LoadMethodFile(path, m_method, problems, &lines)) {
     std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    return Fail("the method file is broken:\n" + RecordTextAsUtf8(text));
+    // A file that could not be read is not a broken one.
+    const bool read = std::any_of(problems.begin(), problems.end(), [](const auto& p) { return p.line > 0; });
+    return Fail(std::string(read ? "the method file is broken:\n" : "the method file cannot be used:\n") +
+                RecordTextAsUtf8(text));
   }
   m_methodName = path;
   const std::string stem = std::filesystem::path(path).filename().string().substr(
@@ -671,11 +767,16 @@ int RunSession::Run() {
   m_volumeUl = m_o.volumeUl.value_or(m_method.GetSamplerInitialCons().InjectionVolume());
   m_runLength = m_method.GetRunLength();
 
-  if (m_o.transport) WriteTransportFlag(*m_o.transport == "server");
-  const bool viaServer = TransportFlagSaysServer();
-  m_transport = viaServer ? Transport::kServer : Transport::kDirect;
   // What the transport will round, ignore or refuse, before anything runs.
-  PrintMethodWarnings(path, m_method, lines, viaServer ? Transport::kServer : Transport::kDirect, stderr);
+  std::size_t refused = 0;
+  PrintMethodWarnings(path, m_method, lines, m_transport, stderr, &refused);
+  if (refused > 0) {
+    return Fail("the method would not run as written on the " + std::string(TransportName(m_transport)) +
+                " transport (the errors above); nothing was run");
+  }
+  if (const std::string why = VolumeRefusal(m_volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
+    return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
+  }
 
   // The simulated bottles hold what the method's [solvents] names.
   const SolventSelection& solvents = m_method.GetSolventSelection();
@@ -698,6 +799,8 @@ int RunSession::Run() {
   m_csv.open(dir / "status.csv", std::ios::trunc);
   if (!m_csv) return Fail("cannot write " + (dir / "status.csv").string());
   m_csv << CsvHeader() << ",note\n";
+  if (!m_logbook.Open(dir / "logbook.txt")) return Fail("cannot write " + (dir / "logbook.txt").string());
+  m_ui.SetLog([this](const std::string& text) { Log(text); });
 
   // Simulated instruments run in virtual time; with --speed it is paced
   // to wall time, so that no poll is skipped however fast it goes.
@@ -710,6 +813,10 @@ int RunSession::Run() {
   sim::SimulatedNetwork::Get().SetKeepLogs(false);
   if (viaServer) sim::SimulatedServer::Get().SetKeepLogs(false);
   m_ui.Note("Run folder: " + dir.string());
+  if (m_o.mode == OutputMode::kJson) std::fprintf(stderr, "quarn-host: run folder: %s\n", EscapeControls(dir.string()).c_str());
+  const std::string transportText = std::string("the ") + TransportName(m_transport) + " transport" +
+                                    (m_o.transport ? " (--transport)" : " (the transport setting)");
+  m_ui.Note("Running " + EscapeControls(m_methodName) + " on " + transportText + ".");
 
   int result = 0;
   std::string outcome;
@@ -721,14 +828,18 @@ int RunSession::Run() {
     if (!OpenAll() || !LoadAll()) {
       result = 1;
     } else {
+      m_loaded = true;
       RecordMethodReports();
-      if (WaitUntilReady()) {
+      if (!WaitUntilReady()) {
+        if (!m_waitFailure.empty()) result = Fail("the run failed before the injection: " + m_waitFailure);
+      } else {
         m_ui.Note("Injecting " + Fixed(m_volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_vial) +
                   "; the method runs " + Fixed(m_runLength, 1) + " min.");
+        m_sampleStarted = true;
         InjectFaults(true);
         CAutoSampler::StartMethodParams params{std::to_string(m_vial).c_str(), static_cast<float>(m_volumeUl)};
         if (!m_devices->sampler.StartMethod(CString(m_methodName.c_str()), params)) {
-          result = Fail("the autosampler did not start the sample");
+          result = FailRun("the autosampler did not start the sample");
         } else {
           result = PollUntilTheEnd();
         }
@@ -736,7 +847,13 @@ int RunSession::Run() {
     }
     StopAndClose();
   } catch (const CCommunicationsException& e) {
-    failure = "communications failed: " + OneLineText(e.GetErrorMessage().str());
+    // Once the instruments are open and loaded, what the plug-in throws is
+    // an instrument's own error (a pump over its limit), not a link that
+    // failed; the plug-in's text is kept as it is.
+    const std::string text = Utf8FromWindows1252(OneLineText(e.GetErrorMessage().str()));
+    const std::string limit = m_loaded && m_last ? LimitCause(*m_last) : "";
+    failure = !m_loaded ? "communications failed: " + text
+                        : "the instruments reported: " + text + (limit.empty() ? "" : " (" + limit + ")");
     m_ui.Failure(failure);
     result = 1;
     try {
@@ -751,14 +868,17 @@ int RunSession::Run() {
     outcome = "interrupted at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min (" +
               SignalName(signal) + ")";
     m_ui.Failure("the run was " + outcome + "; the instruments were stopped");
+  } else if (!m_waitFailure.empty()) {
+    outcome = "failed before the injection: " + m_waitFailure;
   } else if (result == 0 && m_runTime < m_runLength - kEarlyEndMinutes) {
     outcome = "ended at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min: " + EarlyEndCause() +
               (m_injected ? "" : "; no sample was injected");
     result = Fail("the run " + outcome);
   } else if (result == 0 && !m_injected) {
-    outcome = "no injection: the autosampler did not report an injection sequence";
+    outcome = "no injection: " + NoInjectionReason();
     result = Fail("the run had " + outcome);
   } else if (result != 0) {
+    if (failure.empty()) failure = m_failure;
     outcome = "failed at " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min" +
               (failure.empty() ? "" : ": " + failure);
   } else {
@@ -766,8 +886,17 @@ int RunSession::Run() {
   }
   JudgeFaults(result, outcome);
   FinishFiles(outcome);
+  Log("run result: " + (outcome.empty() ? "completed, " + Fixed(m_runTime, 1) + " of " + Fixed(m_runLength, 1) + " min"
+                                        : outcome));
   m_devices.reset();
   if (m_o.trace && StopTrace(viaServer)) m_written.push_back(traceName);
+  m_ui.SetLog(nullptr);
+  if (m_logbook.Close()) {
+    m_written.push_back("logbook.txt");
+  } else {
+    m_ui.Failure("could not write all of " + (dir / "logbook.txt").string());
+    m_writeFailed = true;
+  }
   if (m_writeFailed && result == 0) result = 1;
   if (m_o.mode == OutputMode::kNormal) {
     std::string list;
@@ -787,7 +916,9 @@ void RequestStop(int signal) {
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui) {
   g_stopSignal.store(0);
   RunSession session(options, ui);
-  return session.Run();
+  const int result = session.Run();
+  ui.SetLog(nullptr);
+  return result;
 }
 
 }  // namespace host

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/inlet/utf8.h"
+#include "host/host_system.h"
 
 namespace host {
 
@@ -30,6 +30,12 @@ std::string Fixed(double value, int decimals) {
   return std::string(buf, written.ptr);
 }
 
+// A CSV cell: empty where a reading failed (not a number).
+std::string Cell(double value, int decimals) { return std::isfinite(value) ? Fixed(value, decimals) : ""; }
+
+// The live line's number: "--" where a reading failed.
+std::string Shown(double value, int decimals) { return std::isfinite(value) ? Fixed(value, decimals) : "--"; }
+
 }  // namespace
 
 std::string OneLineText(const std::string& text) {
@@ -40,22 +46,9 @@ std::string OneLineText(const std::string& text) {
   return r;
 }
 
-std::string Utf8FromWindows1252(const std::string& text) {
-  // 0x80 to 0x9F differ from Latin-1; these are the characters there.
-  static const char16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    platform::AppendUtf8(out, c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : char16_t{c});
-  }
-  return out;
-}
+std::string CsvField(const std::string& raw) { return CsvQuoted(Utf8FromWindows1252(raw)); }
 
-std::string CsvField(const std::string& raw) {
-  const std::string text = Utf8FromWindows1252(raw);
+std::string CsvQuoted(const std::string& text) {
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
   std::string r = "\"";
   for (char c : text) {
@@ -113,19 +106,91 @@ bool IsMilestone(const PollRow& previous, const PollRow& row) {
          static_cast<long>(row.clockMinutes) != static_cast<long>(previous.clockMinutes);
 }
 
+std::string EscapeControls(const std::string& text, bool keepLineBreaks) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u >= 0x20 && u != 0x7F) || (keepLineBreaks && c == '\n')) {
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", u);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row) {
+  static const PollRow kNone;
+  const PollRow& p = previous ? *previous : kNone;
+  std::vector<std::string> events;
+  const auto text = [](const std::string& plugIn) { return OneLineText(Utf8FromWindows1252(plugIn)); };
+  if (row.notReady && (!p.notReady || row.notReadyText != p.notReadyText)) {
+    events.push_back("not ready: " + text(row.notReadyText));
+  } else if (!row.notReady && p.notReady) {
+    events.push_back("ready");
+  }
+  if (row.error && (!p.error || row.errorText != p.errorText)) {
+    events.push_back("error: " + text(row.errorText));
+  } else if (!row.error && p.error) {
+    events.push_back("the error cleared");
+  }
+  if (row.pumpOn != p.pumpOn && (previous || row.pumpOn)) {
+    events.push_back(std::string(row.pumpOn ? "pump on" : "pump off") + " (" + Shown(row.flow, 3) + " ml/min, " +
+                     Shown(row.pressure, 1) + " bar)");
+  }
+  if (row.injecting != p.injecting) {
+    events.push_back(row.injecting ? "the autosampler began its injection sequence"
+                                   : "the autosampler ended its injection sequence");
+  }
+  if (row.running != p.running) {
+    events.push_back(row.running ? "the run started" : "the run ended at " + Fixed(p.elapsedMinutes, 2) + " min");
+  }
+  if (row.lamp != p.lamp) events.push_back(row.lamp ? "UV lamp on" : "UV lamp off");
+  return events;
+}
+
+bool Logbook::Open(const std::filesystem::path& file) {
+  m_file.open(file, std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(m_file);
+}
+
+void Logbook::Add(std::int64_t clockMs, const std::string& text) {
+  if (!m_file.is_open()) return;
+  if (m_startMs < 0) m_startMs = clockMs;
+  const std::tm tm = LocalTime(std::time(nullptr));
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+  char clock[32];
+  std::snprintf(clock, sizeof clock, "%+9.3f min", (clockMs - m_startMs) / 60000.0);
+  m_file << when << "  " << clock << "  " << EscapeControls(text) << '\n';
+}
+
+bool Logbook::Close() {
+  if (!m_file.is_open()) return false;
+  m_file.close();
+  return static_cast<bool>(m_file);
+}
+
 std::string CsvHeader() {
   return "poll,clock_min,elapsed_min,running,method_running,pump_on,injecting,flow_ml_min,pressure_bar,"
-         "percent_a,percent_b,percent_c,percent_d,oven_c,lamp,not_ready,error,not_ready_text,error_text";
+         "percent_a,percent_b,percent_c,percent_d,oven_c,lamp,not_ready,error,not_ready_text,error_text,phase";
 }
 
 std::string CsvRow(const PollRow& r) {
   return std::to_string(r.poll) + "," + Fixed(r.clockMinutes, 3) + "," + Fixed(r.elapsedMinutes, 3) + "," +
          std::to_string(r.running) + "," + std::to_string(r.methodRunning) + "," + std::to_string(r.pumpOn) + "," +
-         std::to_string(r.injecting) + "," + Fixed(r.flow, 3) + "," + Fixed(r.pressure, 1) + "," +
-         Fixed(r.percentA, 1) + "," + Fixed(r.percentB, 1) + "," + Fixed(r.percentC, 1) + "," +
-         Fixed(r.percentD, 1) + "," + Fixed(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
+         std::to_string(r.injecting) + "," + Cell(r.flow, 3) + "," + Cell(r.pressure, 1) + "," +
+         Cell(r.percentA, 1) + "," + Cell(r.percentB, 1) + "," + Cell(r.percentC, 1) + "," +
+         Cell(r.percentD, 1) + "," + Cell(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
          std::to_string(r.notReady) + "," + std::to_string(r.error) + "," + CsvField(OneLineText(r.notReadyText)) +
-         "," + CsvField(OneLineText(r.errorText));
+         "," + CsvField(OneLineText(r.errorText)) + (r.waiting ? ",waiting" : ",run");
 }
 
 std::string JsonRow(const PollRow& r) {
@@ -147,15 +212,16 @@ std::string JsonRow(const PollRow& r) {
   row["error"] = r.error;
   row["not_ready_text"] = Utf8FromWindows1252(r.notReadyText);
   row["error_text"] = Utf8FromWindows1252(r.errorText);
+  row["phase"] = r.waiting ? "waiting" : "run";
   return JsonText(row);
 }
 
 std::string StatusLineText(const PollRow& r) {
   const char* state = r.running ? "RUNNING" : (r.injecting ? "INJECTING" : (r.pumpOn ? "PUMP ON" : "IDLE"));
-  std::string line = std::string(state) + "  " + Fixed(r.flow, 3) +
-                     " ml/min  " + Fixed(r.pressure, 1) + " bar  A/B/C/D " + Fixed(r.percentA, 1) + "/" +
-                     Fixed(r.percentB, 1) + "/" + Fixed(r.percentC, 1) + "/" + Fixed(r.percentD, 1) + "%  oven " +
-                     Fixed(r.ovenTemperature, 0) + " C  lamp " + (r.lamp ? "on" : "off");
+  std::string line = std::string(state) + "  " + Shown(r.flow, 3) +
+                     " ml/min  " + Shown(r.pressure, 1) + " bar  A/B/C/D " + Shown(r.percentA, 1) + "/" +
+                     Shown(r.percentB, 1) + "/" + Shown(r.percentC, 1) + "/" + Shown(r.percentD, 1) + "%  oven " +
+                     Shown(r.ovenTemperature, 0) + " \u00b0C  lamp " + (r.lamp ? "on" : "off");
   if (r.notReady) line += "  NOT READY";
   if (r.error) line += "  ERROR";
   return line;

@@ -6,10 +6,14 @@
 // escaped for their format. Pure functions; any thread.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "contract/inlet_system_status.h"
+#include "platform/inlet/text.h"
 
 namespace host {
 
@@ -30,6 +34,7 @@ struct PollRow {
   int error = 0;
   std::string notReadyText;
   std::string errorText;
+  bool waiting = false;         // taken while waiting for readiness, before the sample start
 };
 
 // A row from one poll: the numbers from the pump's record (which reports
@@ -47,6 +52,34 @@ void AddDeviceReading(CInletSystemStatus& merged, CInletSystemStatus& device);
 // changed, or a new minute of the run began.
 bool IsMilestone(const PollRow& previous, const PollRow& row);
 
+// The events a poll shows against the one before (nullptr: the first):
+// a not-ready or error text that appears, changes or goes, the pump
+// switched on or off, the injection sequence and the run starting and
+// ending, the lamp. UTF-8, one line each.
+std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row);
+
+// `text` (UTF-8) with every control character shown as an escape
+// ("\x1B", "\n"), so that a name cannot drive a terminal or split a line;
+// with `keepLineBreaks`, "\n" stays a line break.
+std::string EscapeControls(const std::string& text, bool keepLineBreaks = false);
+
+// The run's logbook, logbook.txt: one line per event as it happens, the
+// local time and the instrument clock's minutes since it was opened
+// first: "2026-12-06 20:01:02  +  0.250 min  the pump was switched on".
+// Host's thread only.
+class Logbook {
+ public:
+  bool Open(const std::filesystem::path& file);
+  // `text` is UTF-8; control characters are escaped.
+  void Add(std::int64_t clockMs, const std::string& text);
+  // Whether every line was written; nothing is written after.
+  bool Close();
+
+ private:
+  std::ofstream m_file;
+  std::int64_t m_startMs = -1;
+};
+
 std::string CsvHeader();
 std::string CsvRow(const PollRow& row);
 std::string JsonRow(const PollRow& row);
@@ -56,7 +89,7 @@ std::string StatusLineText(const PollRow& row);
 
 // The plug-in's single-byte (Windows-1252) text as UTF-8, for the
 // terminal and the run files.
-std::string Utf8FromWindows1252(const std::string& text);
+using platform::Utf8FromWindows1252;
 
 // A multi-line plug-in text on one line, without trailing blanks.
 std::string OneLineText(const std::string& text);
@@ -64,6 +97,8 @@ std::string OneLineText(const std::string& text);
 // Quoting helpers (exposed for tests); they take plug-in text and give
 // UTF-8.
 std::string CsvField(const std::string& text);
+// A UTF-8 text as one CSV cell.
+std::string CsvQuoted(const std::string& text);
 std::string JsonString(const std::string& text);
 
 }  // namespace host

@@ -148,8 +148,12 @@ int Soak::Run() {
     return Fail("the method file " + m_methodPath + " is broken or missing; 'quarn-host method check' says why");
   }
   m_runLength = method.GetRunLength();
-  if (m_o.transport) WriteTransportFlag(*m_o.transport == "server");
-  const bool viaServer = TransportFlagSaysServer();
+  if (const std::string problem = SettingsProblem(); !problem.empty()) {
+    return Fail("the settings cannot be used, so nothing was run: " + problem);
+  }
+  const Transport transport = m_o.transport.value_or(ConfiguredTransport());
+  HoldTransport(transport);
+  const bool viaServer = transport == Transport::kServer;
   if (viaServer) sim::SimulatedServer::Register();
   platform::Clock::Get().UseVirtual();
   sim::SimulatedNetwork::Get().SetKeepLogs(false);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 
 namespace host {
@@ -22,11 +23,10 @@ std::string Num(double v, int decimals = 1) {
   return buf;
 }
 
-// Texts from the plug-in and the method are Windows-1252 bytes; SVG wants
-// UTF-8 with markup escaped.
+// A UTF-8 text with markup escaped and control characters made blanks.
 std::string Xml(const std::string& text) {
   std::string r;
-  for (char c : Utf8FromWindows1252(text)) {
+  for (char c : text) {
     switch (c) {
       case '&': r += "&amp;"; break;
       case '<': r += "&lt;"; break;
@@ -91,8 +91,11 @@ void ChartData::Add(const PollRow& row) {
   const double values[kChannelCount] = {row.pressure, row.percentA, row.percentB,     row.percentC,
                                         row.percentD, row.flow,     row.ovenTemperature};
   for (int c = 0; c < kChannelCount; ++c) {
-    if (!std::isfinite(values[c])) continue;
     Extremes& e = m_intervals[index][static_cast<std::size_t>(c)];
+    if (!std::isfinite(values[c])) {
+      e.failed = true;
+      continue;
+    }
     if (!e.any || values[c] < e.low.value) e.low = {t, values[c]};
     if (!e.any || values[c] > e.high.value) e.high = {t, values[c]};
     e.any = true;
@@ -106,6 +109,7 @@ void ChartData::Merge() {
     for (std::size_t c = 0; c < kChannelCount; ++c) {
       const Extremes& from = m_intervals[i][c];
       Extremes& to = merged[i / 2][c];
+      to.failed = to.failed || from.failed;
       if (!from.any) continue;
       if (!to.any || from.low.value < to.low.value) to.low = from.low;
       if (!to.any || from.high.value > to.high.value) to.high = from.high;
@@ -119,7 +123,12 @@ std::vector<ChartData::Point> ChartData::Points(Channel channel) const {
   std::vector<Point> points;
   for (const Interval& interval : m_intervals) {
     const Extremes& e = interval[static_cast<std::size_t>(channel)];
-    if (!e.any) continue;
+    if (!e.any) {
+      if (e.failed && !points.empty() && !std::isnan(points.back().value)) {
+        points.push_back({points.back().minutes, std::numeric_limits<double>::quiet_NaN()});
+      }
+      continue;
+    }
     const bool lowFirst = e.low.minutes <= e.high.minutes;
     points.push_back(lowFirst ? e.low : e.high);
     if (e.low.minutes != e.high.minutes || e.low.value != e.high.value) points.push_back(lowFirst ? e.high : e.low);
@@ -164,7 +173,7 @@ std::string RenderStatusSvg(const ChartData& data, const ChartInfo& info) {
   panels.push_back(composition);
   panels.push_back({"Flow (ml/min)", {{"Flow", "#138d90", ChartData::kFlow}}, 0.0,
                     std::nullopt, std::nullopt, ""});
-  panels.push_back({"Oven (\xB0" "C)", {{"Oven temperature", "#c0392b", ChartData::kOven}},
+  panels.push_back({"Oven (\u00b0C)", {{"Oven temperature", "#c0392b", ChartData::kOven}},
                     std::nullopt, std::nullopt, info.ovenSetPoint, "Set point", 10.0});
 
   const double height = kTop + panels.size() * kPanel + (panels.size() - 1) * kGap + kBottom;
@@ -253,14 +262,22 @@ std::string RenderStatusSvg(const ChartData& data, const ChartInfo& info) {
     double legendY = top + 16;
     for (const auto& s : panel.series) {
       std::string points;
+      const auto line = [&] {
+        if (!points.empty()) {
+          svg += "<polyline fill=\"none\" stroke=\"" + s.colour + "\" stroke-width=\"" + (s.dashed ? "1.2" : "2") +
+                 "\" stroke-linejoin=\"round\"" + (s.dashed ? " stroke-dasharray=\"4 3\"" : "") + " points=\"" +
+                 points + "\"/>\n";
+        }
+        points.clear();
+      };
       for (const ChartData::Point& point : data.Points(s.channel)) {
+        if (std::isnan(point.value)) {
+          line();  // readings failed here: the line breaks
+          continue;
+        }
         points += Num(X(point.minutes), 2) + "," + Num(Y(std::clamp(point.value, lo, hi)), 2) + " ";
       }
-      if (!points.empty()) {
-        svg += "<polyline fill=\"none\" stroke=\"" + s.colour + "\" stroke-width=\"" + (s.dashed ? "1.2" : "2") +
-               "\" stroke-linejoin=\"round\"" + (s.dashed ? " stroke-dasharray=\"4 3\"" : "") + " points=\"" +
-               points + "\"/>\n";
-      }
+      line();
       const double lx = kLeft + plotW + 14;
       svg += "<line x1=\"" + Num(lx) + "\" x2=\"" + Num(lx + 22) + "\" y1=\"" + Num(legendY - 4) + "\" y2=\"" +
              Num(legendY - 4) + "\" stroke=\"" + s.colour + "\" stroke-width=\"" + (s.dashed ? "1.2" : "2.5") +

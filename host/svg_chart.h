@@ -20,6 +20,7 @@
 
 namespace host {
 
+// The chart's texts, in UTF-8.
 struct ChartInfo {
   std::string title;                   // e.g. the method name
   std::string subtitle;                // e.g. vial, volume, date
@@ -43,6 +44,7 @@ class ChartData {
   struct Extremes {
     Point low, high;
     bool any = false;
+    bool failed = false;  // a reading failed here (not a number)
   };
 
   explicit ChartData(int maxIntervals = 1000);
@@ -50,7 +52,9 @@ class ChartData {
 
   int Rows() const { return m_rows; }
   double LastMinutes() const { return m_lastMinutes; }
-  // The readings of `channel` to draw, in time order (two per interval at most).
+  // The readings of `channel` to draw, in time order (two per interval at
+  // most); a point whose value is NaN breaks the line where readings
+  // failed and nothing was read.
   std::vector<Point> Points(Channel channel) const;
   // The lowest and highest reading of `channel`; nullopt when it has none.
   std::optional<std::pair<double, double>> Range(Channel channel) const;

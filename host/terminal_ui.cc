@@ -73,8 +73,9 @@ int TerminalUi::MessageBox(const CString& text, UINT style) {
     if (c == '\n') body += "   | ";
   }
   while (!body.empty() && (body.back() == ' ' || body.back() == '|' || body.back() == '\n')) body.pop_back();
-  std::fprintf(to, "\n  +-- %s from the plug-in\n   | %s\n  +--\n", kind, body.c_str());
+  std::fprintf(to, "\n  +-- %s from the plug-in\n   | %s\n  +--\n", kind, EscapeControls(body, true).c_str());
   std::fflush(to);
+  if (m_log) m_log(std::string(kind) + " from the plug-in: " + OneLineText(Utf8FromWindows1252(text.str())));
   return 1;  // OK
 }
 
@@ -94,7 +95,7 @@ void TerminalUi::ProgressOpen(const CString& text) {
   EndInPlaceLine();
   m_progressOpen = true;
   m_progressPercent = 0;
-  m_progressText = Utf8FromWindows1252(text.str());
+  m_progressText = EscapeControls(Utf8FromWindows1252(text.str()));
   // Trailing padding in progress titles carries no meaning on a terminal.
   while (!m_progressText.empty() && m_progressText.back() == ' ') m_progressText.pop_back();
   DrawProgress();
@@ -102,7 +103,7 @@ void TerminalUi::ProgressOpen(const CString& text) {
 
 void TerminalUi::ProgressStep(int percent, const char* text) {
   m_progressPercent = percent;
-  if (text) m_progressText = Utf8FromWindows1252(text);
+  if (text) m_progressText = EscapeControls(Utf8FromWindows1252(text));
   DrawProgress();
 }
 
@@ -113,7 +114,7 @@ void TerminalUi::ProgressClose() {
 
 void TerminalUi::FlashStatusText(const char* prefix, const char* text, int on) {
   const std::string now =
-      on ? Utf8FromWindows1252(std::string(prefix ? prefix : "") + (text ? text : "")) : std::string();
+      on ? EscapeControls(Utf8FromWindows1252(std::string(prefix ? prefix : "") + (text ? text : ""))) : std::string();
   if (now == m_flashing) return;
   m_flashing = now;
   if (m_mode != OutputMode::kNormal) return;
@@ -137,7 +138,7 @@ void TerminalUi::Reasons(const std::string& notReady, const std::string& error) 
     *was = *now;
     if (m_mode != OutputMode::kNormal || now->empty()) continue;
     EndInPlaceLine();
-    std::fprintf(m_out, "  %s%s\n", label, Utf8FromWindows1252(OneLineText(*now)).c_str());
+    std::fprintf(m_out, "  %s%s\n", label, EscapeControls(Utf8FromWindows1252(OneLineText(*now))).c_str());
   }
   std::fflush(m_out);
 }
@@ -145,7 +146,7 @@ void TerminalUi::Reasons(const std::string& notReady, const std::string& error) 
 void TerminalUi::StatusLine(const std::string& line, bool milestone) {
   if (m_mode != OutputMode::kNormal) return;
   if (!m_interactive && !milestone) return;
-  const std::string text = Utf8FromWindows1252(line);
+  const std::string text = EscapeControls(line);
   if (m_interactive) {
     // One column short of the width: a line that fills it would make some
     // terminals wrap before the carriage return.
@@ -164,15 +165,17 @@ void TerminalUi::JsonObject(const std::string& object) {
 }
 
 void TerminalUi::Note(const std::string& text) {
+  if (m_log) m_log(text);
   if (m_mode != OutputMode::kNormal) return;
   EndInPlaceLine();
-  std::fprintf(m_out, "%s\n", text.c_str());
+  std::fprintf(m_out, "%s\n", EscapeControls(text, true).c_str());
   std::fflush(m_out);
 }
 
 void TerminalUi::Failure(const std::string& text) {
+  if (m_log) m_log("error: " + text);
   EndInPlaceLine();
-  std::fprintf(m_err, "quarn-host: error: %s\n", text.c_str());
+  std::fprintf(m_err, "quarn-host: error: %s\n", EscapeControls(text, true).c_str());
   std::fflush(m_err);
 }
 

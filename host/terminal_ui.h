@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ class TerminalUi final : public platform::HostUi {
   // True once standard output could not be written (a closed pipe).
   bool OutputClosed() const { return std::ferror(m_out) != 0; }
 
+  // Where the plug-in's messages, the notes and the errors also go, one
+  // line of UTF-8 each (the run's logbook); nullptr: nowhere.
+  void SetLog(std::function<void(const std::string&)> log) { m_log = std::move(log); }
+
   int MessageCount() const { return m_messages; }
   const std::string& FlashingText() const { return m_flashing; }
 
@@ -78,6 +83,7 @@ class TerminalUi final : public platform::HostUi {
   std::string m_notReady;
   std::string m_error;
   int m_messages = 0;
+  std::function<void(const std::string&)> m_log;
 };
 
 // A progress bar: "[#######.............]  33%".

@@ -69,6 +69,9 @@ class DirectCheck {
     return found == m_lines.end() ? 0 : found->second;
   }
   void Warn(const std::string& key, const std::string& text) { m_warnings.push_back({Line(key), key, text}); }
+  void Refuse(const std::string& key, const std::string& text) {
+    m_warnings.push_back({Line(key), key, text, true});
+  }
 
   // The pump system whose system code is 1 (isocratic) gets no
   // composition line and no timetable.
@@ -124,7 +127,7 @@ class DirectCheck {
     }
     if (count > kDirectMaxGradientSteps) {
       const std::string key = "pump.timetable[" + std::to_string(kDirectMaxGradientSteps + 1) + "]";
-      Warn(Has(key) ? key : first, "holds " + std::to_string(kDirectMaxGradientSteps) +
+      Refuse(Has(key) ? key : first, "holds " + std::to_string(kDirectMaxGradientSteps) +
                                        " gradient steps and this timetable has " + std::to_string(count) +
                                        ": the pump refuses to load the method, so the run does not start");
     }
@@ -187,7 +190,10 @@ class DirectCheck {
     // A sample run lasts the analysis time, sent in whole seconds.
     const std::string timeKey = Has("autosampler.analysis_time") ? "autosampler.analysis_time" : "pump.stop_time";
     const double sentS = static_cast<double>(Truncate(static_cast<double>(sampler.AnalysisTime() * 60.0f)));
-    if (Differs(sentS, analysisMin * 60.0)) {
+    if (sentS <= 0) {
+      Refuse(timeKey, "sends the length of a sample run in whole seconds: " + Num(analysisMin) +
+                          " min runs as 0 s: the run would end as it starts");
+    } else if (Differs(sentS, analysisMin * 60.0)) {
       Warn(timeKey, "sends the length of a sample run in whole seconds: " + Num(analysisMin) + " min (" +
                         Num(analysisMin * 60.0) + " s) runs as " + Num(sentS) + " s");
     }
@@ -208,7 +214,9 @@ class DirectCheck {
       }
       Warn("autosampler.analysis_time", text);
     }
-    if (Has("autosampler.injection_volume")) {
+    if (std::string why = VolumeRefusal(sampler.InjectionVolume(), Transport::kDirect); !why.empty()) {
+      Refuse("autosampler.injection_volume", why);
+    } else if (Has("autosampler.injection_volume")) {
       const double sentNl = static_cast<double>(Truncate(static_cast<double>(sampler.InjectionVolume() * 1000.0f)));
       if (Differs(sentNl, Written(sampler.InjectionVolume()) * 1000.0)) {
         Warn("autosampler.injection_volume", "sends volumes in whole nanolitres: " +
@@ -228,15 +236,50 @@ class DirectCheck {
 // in whole minutes. (The shares it leaves out, of a channel the pump
 // system lacks or that is not in use, never load from a method file.)
 std::vector<MethodWarning> ServerWarnings(const QuarnMethod& method, const MethodKeyLines& lines) {
-  const auto line = lines.find("autosampler.analysis_time");
+  std::vector<MethodWarning> found;
+  const auto lineOf = [&](const std::string& key) {
+    const auto line = lines.find(key);
+    return line == lines.end() ? 0 : line->second;
+  };
+  const bool ownTime = lines.count("autosampler.analysis_time") != 0;
+  const std::string timeKey = ownTime ? "autosampler.analysis_time" : "pump.stop_time";
   const double minutes = Written(method.GetSamplerInitialCons().AnalysisTime());
-  if (line == lines.end() || minutes == std::trunc(minutes)) return {};
-  return {{line->second, line->first,
-           "sends the autosampler's time in whole minutes: " + Num(minutes) + " min is sent as " +
-               Num(std::trunc(minutes)) + " min"}};
+  // The pump's run length goes as it is; a run shorter than the host's
+  // poll can start and end unseen.
+  if (!(minutes * 60.0 >= 1.0)) {
+    found.push_back({lineOf(timeKey), timeKey,
+                     "runs a sample run of " + Num(minutes) + " min (" + Num(minutes * 60.0) +
+                         " s), shorter than a poll (1 s): the run could start and end unseen",
+                     true});
+  }
+  if (ownTime && minutes != std::trunc(minutes)) {
+    found.push_back({lineOf(timeKey), timeKey,
+                     "sends the autosampler's time in whole minutes: " + Num(minutes) + " min is sent as " +
+                         Num(std::trunc(minutes)) + " min"});
+  }
+  if (std::string why = VolumeRefusal(method.GetSamplerInitialCons().InjectionVolume(), Transport::kServer);
+      !why.empty()) {
+    found.push_back({lineOf("autosampler.injection_volume"), "autosampler.injection_volume", why, true});
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const MethodWarning& a, const MethodWarning& b) { return a.line < b.line; });
+  return found;
 }
 
 }  // namespace
+
+std::string VolumeRefusal(double ul, Transport transport) {
+  const double sentNl = static_cast<double>(Truncate(static_cast<double>(static_cast<float>(ul) * 1000.0f)));
+  if (transport == Transport::kDirect && sentNl <= 0) {
+    return "sends volumes in whole nanolitres: " + Num(Written(static_cast<float>(ul))) +
+           " \u00b5l runs as 0 \u00b5l: nothing would be injected";
+  }
+  if (!(ul >= kMinInjectionUl)) {
+    return "would inject " + Num(Written(static_cast<float>(ul))) + " \u00b5l, less than the 0.001 \u00b5l (1 nl) quarn-host takes for an "
+           "injection";
+  }
+  return "";
+}
 
 const char* TransportName(Transport transport) { return transport == Transport::kDirect ? "direct" : "server"; }
 
@@ -248,8 +291,8 @@ std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const Me
 
 std::string DescribeMethodWarning(const MethodWarning& warning, Transport transport) {
   MethodFileProblem problem{warning.line, 0, warning.key, ""};
-  return DescribeMethodFileProblem(problem) + "warning: the " + TransportName(transport) + " transport " +
-         warning.text;
+  return DescribeMethodFileProblem(problem) + (warning.refused ? "error" : "warning") + ": the " +
+         TransportName(transport) + " transport " + warning.text;
 }
 
 }  // namespace host

@@ -33,13 +33,22 @@ struct MethodWarning {
   int line = 0;     // from 1; 0 when no line of the file holds it
   std::string key;  // dotted key path, as in problems
   std::string text; // what the transport does, after "the direct transport ": "sends whole percent: ..."
+  bool refused = false;  // the method would not run as meant (nothing injected, no run, not loaded): an error
 };
+
+// The smallest injection quarn-host accepts, microlitres: the direct
+// transport sends whole nanolitres, and less is no injection on either.
+inline constexpr double kMinInjectionUl = 0.001;
+
+// Why `ul` would inject nothing on `transport` (after "the direct
+// transport "), or "" when it is an injection.
+std::string VolumeRefusal(double ul, Transport transport);
 
 std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const MethodKeyLines& lines,
                                              Transport transport);
 
 // "line 12, key 'pump.percent_b': warning: the direct transport sends whole
-// percent: 12.5 % B runs as 13 % (...)".
+// percent: 12.5 % B runs as 13 % (...)"; "error:" for a refusal.
 std::string DescribeMethodWarning(const MethodWarning& warning, Transport transport);
 
 }  // namespace host

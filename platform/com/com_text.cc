@@ -2,33 +2,38 @@
 #include <cstdint>
 
 #include "platform/com/com.h"
-#include "platform/inlet/utf8.h"
+#include "platform/inlet/text.h"
 
 namespace platform::com {
 
 std::string ToUtf8(const OLECHAR* text) {
   std::string out;
   if (!text) return out;
-  for (; *text; ++text) AppendUtf8(out, static_cast<char16_t>(*text));
+  for (; *text; ++text) {
+    const char32_t c = static_cast<char16_t>(*text);
+    const char32_t next = static_cast<char16_t>(text[1]);
+    if (c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+      AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00));
+      ++text;
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
   return out;
 }
 
+// Bytes that are not UTF-8 become U+FFFD; characters beyond the 16 bits a
+// surrogate pair.
 OleString FromUtf8(const std::string& text) {
   OleString out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    std::uint32_t c = b;
-    std::size_t extra = 0;
-    if (b >= 0xE0) {
-      c = b & 0x0F, extra = 2;
-    } else if (b >= 0xC0) {
-      c = b & 0x1F, extra = 1;
+  for (std::size_t at = 0; at < text.size();) {
+    const char32_t c = DecodeUtf8(text, at).value_or(0xFFFD);
+    if (c < 0x10000) {
+      out += static_cast<OLECHAR>(c);
+    } else {
+      out += static_cast<OLECHAR>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<OLECHAR>(0xDC00 + ((c - 0x10000) & 0x3FF));
     }
-    ++i;
-    for (std::size_t k = 0; k < extra && i < text.size(); ++k, ++i) {
-      c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-    }
-    out += static_cast<OLECHAR>(c);
   }
   return out;
 }

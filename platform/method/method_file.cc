@@ -41,6 +41,7 @@
 #include <utility>
 
 #include "platform/inlet/inlet.h"
+#include "platform/inlet/text.h"
 
 namespace {
 
@@ -723,14 +724,6 @@ class MethodReader {
   Checker& m_checker;
 };
 
-// Windows-1252 bytes 0x80 to 0x9F and the characters they hold.
-constexpr std::pair<char32_t, unsigned char> kWindows1252High[] = {
-    {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86}, {0x2021, 0x87},
-    {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91},
-    {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98},
-    {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
-};
-
 // Records the line of every key below `node` (`path` names it).
 void CollectKeyLines(const toml::node& node, const std::string& path, MethodKeyLines& lines) {
   if (!path.empty()) lines.emplace(path, LineOf(node));
@@ -750,38 +743,7 @@ void CollectKeyLines(const toml::node& node, const std::string& path, MethodKeyL
 
 }  // namespace
 
-CString Utf8ToWindows1252(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t cp = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
-    bool valid = length > 0 && i + static_cast<std::size_t>(length) <= text.size();
-    for (int k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      valid = (next & 0xC0) == 0x80;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (!valid) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    i += static_cast<std::size_t>(length);
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    char single = '?';
-    for (const auto& [code, b] : kWindows1252High) {
-      if (code == cp) single = static_cast<char>(b);
-    }
-    out += single;
-  }
-  return CString(std::string_view(out));
-}
+CString Utf8ToWindows1252(std::string_view text) { return CString(platform::Windows1252FromUtf8(text)); }
 
 bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProblems& problems,
                      MethodKeyLines* lines) {

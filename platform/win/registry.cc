@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <system_error>
 #include <utility>
+
+#include "platform/inlet/text.h"
 
 namespace platform {
 
@@ -37,6 +38,11 @@ std::string FullKey(HKEY root, std::string_view key) {
     full += k;
   }
   return full;
+}
+
+// A held value's name in Registry::m_held.
+std::string HeldName(HKEY root, std::string_view key, std::string_view name) {
+  return Lower(FullKey(root, key) + "\\" + std::string(name));
 }
 
 std::string Quote(std::string_view s) {
@@ -70,56 +76,31 @@ size_t ReadQuoted(std::string_view s, size_t pos, std::string& out) {
   return std::string_view::npos;
 }
 
-// Windows-1252 bytes 0x80 to 0x9F and the characters they hold.
-constexpr std::pair<char32_t, unsigned char> kWindows1252High[] = {
-    {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86}, {0x2021, 0x87},
-    {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91},
-    {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98},
-    {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
-};
-
-// A character as the single-byte text the settings hold; '?' when it has
-// no place there.
-char Windows1252(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-  for (const auto& [code, single] : kWindows1252High) {
-    if (code == c) return static_cast<char>(single);
-  }
-  return '?';
-}
-
-// The file's text as single-byte text: a UTF-16LE or UTF-8 file (known by
-// its byte order mark, as a registry editor writes it) is converted; a
-// file without one is taken as it is.
+// The file's text as the single-byte text the settings hold. The file is
+// UTF-8, as this program writes it, with or without a byte order mark; a
+// UTF-16LE file (a registry editor's export, known by its mark) is
+// converted as well. A file that is neither is taken as single-byte text,
+// as older versions wrote it. A character single-byte text has no place
+// for reads as '?'.
 std::string DecodeFileText(std::string_view bytes) {
-  std::string out;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    std::string out;
+    const auto unit = [&](size_t i) -> char32_t {
+      return static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+    };
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      char32_t c = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-      if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
-        i += 2;  // a surrogate pair: a character beyond single-byte text
-        c = '?';
+      char32_t c = unit(i);
+      if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+        i += 2;
       }
-      out += Windows1252(c);
+      out += ToWindows1252(c).value_or('?');
     }
     return out;
   }
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    bytes.remove_prefix(3);
-    for (size_t i = 0; i < bytes.size();) {
-      const auto lead = static_cast<unsigned char>(bytes[i]);
-      const size_t length =
-          lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
-      char32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
-      for (size_t k = 1; k < length && i + k < bytes.size(); ++k) {
-        c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
-      }
-      out += length == 1 && lead >= 0x80 ? '?' : Windows1252(c);
-      i += length;
-    }
-    return out;
-  }
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return Windows1252FromUtf8(bytes.substr(3));
+  if (IsUtf8(bytes)) return Windows1252FromUtf8(bytes);
   return std::string(bytes);
 }
 
@@ -279,25 +260,25 @@ std::string Registry::Serialise(const RegistryContents& contents) {
       out << '\n';
     }
   }
-  return out.str();
+  return Utf8FromWindows1252(out.str());
 }
 
 RegistryContents Registry::Load() const {
-  std::error_code ec;
-  const auto status = std::filesystem::status(m_file, ec);
-  if (ec && ec != std::errc::no_such_file_or_directory) {
-    throw RegistryError("cannot read the registry file " + m_file.string() + ": " + ec.message());
-  }
-  if (!std::filesystem::exists(status)) return {};
-  errno = 0;
-  std::ifstream in(m_file, std::ios::binary);
-  if (!in) {
-    const std::string reason = SystemReason(errno);
-    throw RegistryError("cannot read the registry file " + m_file.string() + (reason.empty() ? "" : ": " + reason));
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Parse(text.str(), m_file.string());
+  const std::optional<std::string> bytes = ReadRegistryFile(m_file);
+  return bytes ? Parse(*bytes, m_file.string()) : RegistryContents{};
+}
+
+RegistryError NotOrdinaryFileError(const std::filesystem::path& file, std::filesystem::file_type type) {
+  using std::filesystem::file_type;
+  const char* kind = type == file_type::directory ? "a folder"
+                     : type == file_type::character ? "a character device"
+                     : type == file_type::block ? "a block device"
+                     : type == file_type::fifo ? "a FIFO (a named pipe)"
+                     : type == file_type::socket ? "a socket"
+                                                 : "not an ordinary file";
+  return RegistryError("the registry file " + file.string() + " is " + kind +
+                       ", not an ordinary file; it has been left as it is. Point QUARN_REGISTRY at an ordinary "
+                       "file (or at a path where none exists yet).");
 }
 
 std::filesystem::path Registry::WriteTarget() const {
@@ -320,26 +301,14 @@ void Registry::Store(const std::filesystem::path& target, const RegistryContents
   // A file its owner may not write is kept as it is, though its folder
   // would let it be replaced.
   const auto status = fs::status(target, ec);
-  if (!ec && fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+  const bool exists = !ec && fs::exists(status);
+  if (exists && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
     throw RegistryError("the registry file " + m_file.string() +
                         " is read-only; nothing was changed. Make it writable to change settings.");
   }
-  const fs::path temp = fs::path(target.string() + ".tmp");
-  errno = 0;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    const int openError = errno;
-    out << Serialise(contents);
-    out.flush();
-    if (!out) {
-      const std::string reason = SystemReason(openError ? openError : errno);
-      fs::remove(temp, ec);
-      throw RegistryError("cannot write the registry file " + m_file.string() + " (is its folder writable?)" +
-                          (reason.empty() ? "" : ": " + reason));
-    }
-  }
   // The new file gets the old one's permissions.
-  if (fs::exists(status)) fs::permissions(temp, status.permissions(), ec);
+  const fs::path temp = WriteRegistryTemp(target, Serialise(contents),
+                                          exists ? std::optional<fs::perms>(status.permissions()) : std::nullopt);
   fs::rename(temp, target, ec);
   if (ec) {
     std::error_code ignored;
@@ -354,7 +323,17 @@ void Registry::Modify(Change change) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const fs::path target = WriteTarget();
   std::error_code ec;
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  // Refused before the lock file is made beside it.
+  if (const auto status = fs::status(target, ec); !ec && fs::exists(status) && !fs::is_regular_file(status)) {
+    throw NotOrdinaryFileError(m_file, status.type());
+  }
+  if (target.has_parent_path() && !fs::exists(target.parent_path(), ec)) {
+    if (!m_createFolder) {
+      throw RegistryError("the folder " + target.parent_path().string() + " of the registry file " + m_file.string() +
+                          " does not exist; nothing was written. Create it, or point QUARN_REGISTRY elsewhere.");
+    }
+    fs::create_directories(target.parent_path(), ec);
+  }
   const RegistryFileLock fileLock(fs::path(target.string() + ".lock"));
   // Read again under the lock: another process may have written since.
   RegistryContents contents = Load();
@@ -367,8 +346,20 @@ std::string Registry::TypeMismatch(HKEY root, std::string_view key, std::string_
   return MismatchText(m_file, FullKey(root, key), name, found);
 }
 
+void Registry::HoldForProcess(HKEY root, std::string_view key, std::string_view name,
+                              std::optional<RegistryValue> value) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const std::string full = HeldName(root, key, name);
+  if (value) {
+    m_held[full] = std::move(*value);
+  } else {
+    m_held.erase(full);
+  }
+}
+
 std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std::string_view name) const {
   std::lock_guard<std::mutex> lock(m_mutex);
+  if (const auto held = m_held.find(HeldName(root, key, name)); held != m_held.end()) return held->second;
 #if defined(_WIN32)
   if (m_file.empty()) return SystemRead(root, key, name);
 #endif
@@ -382,6 +373,13 @@ std::optional<RegistryValue> Registry::Read(HKEY root, std::string_view key, std
 
 void Registry::Write(HKEY root, std::string_view key, std::string_view name, const RegistryValue& value,
                      bool replaceOtherType) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const auto held = m_held.find(HeldName(root, key, name)); held != m_held.end()) {
+      held->second = value;
+      return;
+    }
+  }
 #if defined(_WIN32)
   if (FilePath().empty()) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -415,6 +413,10 @@ void Registry::Write(HKEY root, std::string_view key, std::string_view name, con
 }
 
 void Registry::Delete(HKEY root, std::string_view key, std::string_view name) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_held.count(HeldName(root, key, name))) return;  // this process keeps its own value
+  }
 #if defined(_WIN32)
   if (FilePath().empty()) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -440,7 +442,12 @@ RegistryContents Registry::ReadAll() const {
 }
 
 Registry& Registry::Get() {
-  static Registry registry(DefaultRegistryPath());
+  static Registry& registry = [] () -> Registry& {
+    static Registry made(DefaultRegistryPath());
+    const char* named = std::getenv("QUARN_REGISTRY");
+    made.m_createFolder = !named || !*named;
+    return made;
+  }();
   return registry;
 }
 
@@ -448,6 +455,7 @@ void Registry::UseFileForTesting(const std::filesystem::path& file) {
   Registry& registry = Get();
   std::lock_guard<std::mutex> lock(registry.m_mutex);
   registry.m_file = file;
+  registry.m_createFolder = true;
 #if defined(_WIN32)
   // Programs started with the system's CreateProcessA inherit the
   // environment: they find the same file (or the system's registry)

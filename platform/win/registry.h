@@ -6,12 +6,18 @@
 //    kinds a registry export holds (hex:..., hex(2):...) are kept as they
 //    are written and never read as a number or text.
 //  - The file is read afresh at every read, so another process's writes
-//    are seen at once. A missing or empty file holds nothing.
+//    are seen at once. A missing or empty file holds nothing. Only an
+//    ordinary file (after following links) is read or replaced, and at
+//    most kMaxRegistryFileBytes of it: a device, a FIFO or a folder at
+//    the path is refused as it is, never read, waited on or replaced.
 //  - A write takes a lock on `<file>.lock` beside the file (shared by every
 //    process), reads the file again under the lock, changes one value and
 //    writes the whole file to a temporary file in the same folder, which
 //    then replaces it: every other value is kept, also when processes
-//    write at once, and a crash mid-write loses nothing. The file keeps
+//    write at once, and a crash mid-write loses nothing. The temporary
+//    file has a name nobody can predict and is created new (never an
+//    existing file, never through a link); the lock file is never opened
+//    through a link either. The file keeps
 //    its permissions; a symbolic link keeps pointing where it did (its
 //    target is replaced).
 //  - Nothing is changed, and RegistryError says why, when: the file cannot
@@ -24,13 +30,19 @@
 //    UTF-16LE byte order mark, "@" for a key's default value and values
 //    continued on the next line after a backslash.
 //  - Location: $QUARN_REGISTRY if set, else `registry.reg` in the user's
-//    data folder for QuarnControl (see DefaultRegistryPath).
+//    data folder for QuarnControl (see DefaultRegistryPath). A write
+//    creates the data folder when it is missing; the folder of a file the
+//    user named must exist.
 //  - On Windows, without $QUARN_REGISTRY, the registry is the system's own
 //    (an empty file path): values are read and written with the system's
 //    functions, dwords as REG_DWORD and texts as REG_SZ, and the values of
 //    other kinds are reported by their type number ("type 3"). The same
 //    refusals apply, except that there is no file to lock or damage.
 //    ReadAll lists the keys under HKEY_LOCAL_MACHINE\SOFTWARE\Korvatec.
+//  - A value may be held for this process alone (HoldForProcess): Read
+//    returns it, whatever the file or the system's registry holds, and a
+//    Write or Delete of it changes only what this process sees. Other
+//    processes and the file never see it.
 // The file format is that of a registry export:
 //     [HKEY_LOCAL_MACHINE\SOFTWARE\Korvatec\Inlets\...\Configuration]
 //     "NetBoxComms"=dword:00000000
@@ -104,6 +116,24 @@ class RegistryFileLock {
 // The system's text for an error number, never "Success": "" for 0.
 std::string SystemReason(int error);
 
+// The largest settings file read; a larger one is refused.
+inline constexpr std::uintmax_t kMaxRegistryFileBytes = 16u << 20;
+
+// Between the portable part and each system's file access (registry_*.cc):
+//  - ReadRegistryFile: the whole file, or nothing when there is none;
+//    throws RegistryError for what is not an ordinary file, a file over
+//    kMaxRegistryFileBytes and a file that cannot be read.
+//  - WriteRegistryTemp: writes `bytes` to a new file in `target`'s folder
+//    with a name nobody can predict (created exclusively, never through
+//    a link), with `perms` when given, and returns its path; throws
+//    RegistryError (nothing left behind) when it cannot.
+//  - NotOrdinaryFileError: the refusal of a path that is not an ordinary
+//    file, naming what it is.
+std::optional<std::string> ReadRegistryFile(const std::filesystem::path& file);
+std::filesystem::path WriteRegistryTemp(const std::filesystem::path& target, const std::string& bytes,
+                                        std::optional<std::filesystem::perms> perms);
+RegistryError NotOrdinaryFileError(const std::filesystem::path& file, std::filesystem::file_type type);
+
 class Registry {
  public:
   explicit Registry(std::filesystem::path file) : m_file(std::move(file)) {}
@@ -133,6 +163,9 @@ class Registry {
   std::string TypeMismatch(HKEY root, std::string_view key, std::string_view name, const RegistryValue& found) const;
   // Removes one value; absent values are ignored.
   void Delete(HKEY root, std::string_view key, std::string_view name);
+  // Holds `value` for this process alone (see above); nothing stops
+  // holding it again.
+  void HoldForProcess(HKEY root, std::string_view key, std::string_view name, std::optional<RegistryValue> value);
   // Everything in the file. Throws RegistryError when damaged.
   RegistryContents ReadAll() const;
 
@@ -160,6 +193,11 @@ class Registry {
   void Store(const std::filesystem::path& target, const RegistryContents& contents);
 
   std::filesystem::path m_file;
+  // Whether a write may create the file's folder: only for the per-user
+  // default, never for a path the user named.
+  bool m_createFolder = false;
+  // The values held for this process, by full key and name in lower case.
+  std::map<std::string, RegistryValue> m_held;
   mutable std::mutex m_mutex;
 };
 

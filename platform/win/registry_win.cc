@@ -2,8 +2,10 @@
 // lock of a registry file.
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <fstream>
+#include <random>
 #include <system_error>
+#include <vector>
 
 #include "platform/win/registry.h"
 
@@ -130,10 +132,62 @@ RegistryContents Registry::SystemReadAll() {
   return contents;
 }
 
+std::optional<std::string> ReadRegistryFile(const std::filesystem::path& file) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const auto status = fs::status(file, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory) {
+    throw RegistryError("cannot read the registry file " + file.string() + ": " + ec.message());
+  }
+  if (!fs::exists(status)) return std::nullopt;
+  if (!fs::is_regular_file(status)) throw NotOrdinaryFileError(file, status.type());
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw RegistryError("cannot read the registry file " + file.string());
+  std::string bytes;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() > kMaxRegistryFileBytes) {
+      throw RegistryError("the registry file " + file.string() + " is larger than " +
+                          std::to_string(kMaxRegistryFileBytes >> 20) +
+                          " MB, far more than settings take; it has been left as it is");
+    }
+  }
+  return bytes;
+}
+
+std::filesystem::path WriteRegistryTemp(const std::filesystem::path& target, const std::string& bytes,
+                                        std::optional<std::filesystem::perms>) {
+  // CREATE_NEW never opens an existing file or link; the name is random.
+  std::random_device random;
+  for (int attempt = 0;; ++attempt) {
+    const std::filesystem::path name = target.string() + ".tmp-" + std::to_string(random());
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS && attempt < 100) continue;
+      throw RegistryError("cannot write the registry file " + target.string() + " (is its folder writable?): " +
+                          std::system_category().message(static_cast<int>(error)));
+    }
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size() && FlushFileBuffers(file);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) {
+      DeleteFileW(name.c_str());
+      throw RegistryError("cannot write the registry file " + target.string() + ": " +
+                          std::system_category().message(static_cast<int>(error)));
+    }
+    return name;
+  }
+}
+
 RegistryFileLock::RegistryFileLock(const std::filesystem::path& lockFile) : m_handle(-1) {
   HANDLE file = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     throw RegistryError("cannot lock the registry file: cannot open " + lockFile.string() + ": " +
                         std::system_category().message(static_cast<int>(GetLastError())));

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -30,7 +31,12 @@ class HostChecksTest : public testing_support::HostProgramTest {
     fs::create_symlink("loop-a", m_dir / "loop-b");
     std::ofstream(m_dir / "utf8.toml") << "[method]\ntitle = \"Café 5 µl\"\n[pump]\nflow = 1\nmax_pressure = 400\n"
                                            "stop_time = 10\n";
+    std::ofstream(m_dir / "short.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 0.001\n"
+                                           "[autosampler]\ninjection_volume = 0.0004\n";
+    fs::create_symlink("nowhere.toml", m_dir / "gone.toml");
+    std::ofstream(m_dir / "e\x1B[2Jx\nnl.toml") << "[pump]\nflow = 1\nmax_pressure = 400\nstop_time = 0.1\n";
     fs::create_directories(m_dir / "runs");
+    fs::create_directories(m_dir / "busy" / "status.svg");
     fs::copy_file(kCaffeine, m_dir / (std::string(245, 'a') + ".toml"));
     fs::create_directories(m_dir / "methods");
     fs::copy_file(m_dir / "utf8.toml", m_dir / "methods" / "utf8.toml");
@@ -52,6 +58,7 @@ TEST_P(HostileCommandLineTest, GetsAClearAnswer) {
   EXPECT_EQ(code, GetParam().exitCode) << out;
   EXPECT_NE(out.find(GetParam().text), std::string::npos) << out;
   EXPECT_EQ(out.find(": Success"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1B'), std::string::npos) << "names cannot drive the terminal";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -63,6 +70,13 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run m --vial 0x10", 2, "--vial: '0x10' is not a decimal number"},
         CommandCase{"run m --vial abc", 2, "--vial: 'abc' is not a number; expected a whole number from 1 to 10000"},
         CommandCase{"run m --vial 10.5", 2, "'10.5' is not a whole number"},
+        CommandCase{"run m --vial 1e3", 1, "unknown method 'm'"},  // 1000
+        CommandCase{"run m --vial", 2, "error: --vial needs a value\n"},
+        CommandCase{"run m --transport Server", 2, "--transport: 'Server' is not known; expected direct or server"},
+        CommandCase{"--version", 0, "quarn-host (QuarnControl) "},
+        CommandCase{"config set nosuch 1", 2, "unknown setting 'nosuch'"},
+        CommandCase{"method check ''", 2, "FILE is empty"},
+        CommandCase{"run ''", 2, "METHOD is empty"},
         CommandCase{"run m --volume nan", 2, "--volume: 'nan' is not a number (nan and inf are never accepted)"},
         CommandCase{"run m --speed -Infinity", 2, "'-Infinity' is not a number (nan and inf"},
         CommandCase{"run m --speed 0x1p3", 2, "'0x1p3' is not a decimal number"},
@@ -76,7 +90,25 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic"},
         CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
         CommandCase{"method check utf8.toml", 0, "note: using the file ./utf8.toml; the method " + std::string("/")},
-        CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"}),
+        CommandCase{"method check /proc/self/mem", 1, "the file cannot be read: Input/output error"},
+        CommandCase{"run '" + kCaffeine + "' --volume 1e-9 --transport direct", 1,
+                    "--volume: the direct transport sends volumes in whole nanolitres: 1e-09 µl runs as 0 µl"},
+        CommandCase{"run '" + kCaffeine + "' --volume 0.0009 --transport server", 1, "would inject 0.0009 µl, less"},
+        CommandCase{"method check --transport direct short.toml", 1,
+                    "line 4, key 'pump.stop_time': error: the direct transport sends the length of a sample run in "
+                    "whole seconds: 0.001 min runs as 0 s"},
+        CommandCase{"method check --transport server short.toml", 1,
+                    "line 6, key 'autosampler.injection_volume': error: the server transport would inject 0.0004 µl"},
+        CommandCase{"run \"$(printf 'e\\033[2Jx\\nnl.toml')\" --virtual-time --out esc", 0,
+                    "Running ./e\\x1B[2Jx\\nnl.toml on the direct transport"},
+        CommandCase{"run m --fault \"$(printf 'x\\033')\"", 2, "unknown fault 'x\\x1B'"},
+        CommandCase{"run '" + kCaffeine + "' --out busy --force --virtual-time", 1,
+                    "busy/status.svg is a folder, where the run writes its file"},
+        CommandCase{"run '" + kCaffeine + "' --speed 10 --virtual-time", 2, "cannot be used together"},
+        CommandCase{"run '" + kCaffeine + "' --json --virtual-time", 0, "quarn-host: run folder: runs/"},
+        CommandCase{"run gone.toml", 1, "the method file ./gone.toml is a link to nowhere.toml, which does not exist"},
+        CommandCase{"run short.toml --transport server", 1,
+                    "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
 
 struct SettingsCase {
@@ -132,6 +164,11 @@ INSTANTIATE_TEST_SUITE_P(
                      kRw, false, "config set oven-make 'Quärn 900'", 0, "", "\"Bin\"=hex:01,02,03"},
         SettingsCase{"Utf8BomTextIsConverted", "\xEF\xBB\xBF" + kMakes + "\r\n\"OVEN\"=\"Quärn\"\r\n", kRw, false,
                      "config get oven-make", 0, "Quärn\n", ""},
+        SettingsCase{"Utf8WithoutBomIsRead", kMakes + "\n\"OVEN\"=\"caf\u00e9\"\n", kRw, false, "config get oven-make",
+                     0, "caf\u00e9\n", ""},
+        SettingsCase{"TextTheValueCannotHoldIsRefused", kMakes + "\n\"OVEN\"=\"A\"\n", kRw, false,
+                     "config set oven-make '\u2603 snow \u00e9'", 1,
+                     "can hold only the characters of the Windows-1252 code page", "\"OVEN\"=\"A\""},
         SettingsCase{"DamagedFileOnGet", "[x\n", kRw, false, "config get", 1, "damaged at line 1", "[x\n"},
         SettingsCase{"WrongTypeIsNamed", kKey + "\n\"NetBoxComms\"=\"1\"\n", kRw, false, "config get transport", 1,
                      "holds text (\"1\") where a number (dword) belongs", "\"NetBoxComms\"=\"1\""},
@@ -145,8 +182,94 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"LineBreakInAValue", "", kRw, false, "config set server-repository \"$(printf 'a\\nb')\"", 1,
                      "cannot hold a line break", ""},
         SettingsCase{"LinkedFileKeepsItsLinkAndPermissions", kMakes + "\n\"OVEN\"=\"A\"\n", kRw, true,
-                     "config set transport 010", 0, "", "\"NetBoxComms\"=dword:0000000a"}),
+                     "config set transport 010", 0, "", "\"NetBoxComms\"=dword:0000000a"},
+        SettingsCase{"ReadOnlyFileRunsOnTheTransportAskedFor", kKey + "\n\"NetBoxComms\"=dword:00000000\n", kReadOnly,
+                     false, "run '" + kCaffeine + "' --transport server --virtual-time --out r", 0,
+                     "on the server transport (--transport)", "\"NetBoxComms\"=dword:00000000"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// What is at the settings file's path, or beside it, is never written
+// through, replaced, waited on or read without end.
+struct PlacedCase {
+  const char* name;
+  const char* setup;  // shell commands in the test's folder
+  const char* args;
+  int exitCode;
+  const char* text;
+};
+
+void PrintTo(const PlacedCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileSettingsPlaceTest : public HostChecksTest, public ::testing::WithParamInterface<PlacedCase> {};
+
+TEST_P(HostileSettingsPlaceTest, IsRefusedOrLeftAlone) {
+  const PlacedCase& c = GetParam();
+  ASSERT_EQ(std::system(("cd '" + m_dir.string() + "' && echo keep > victim && " + c.setup).c_str()), 0);
+  const fs::file_status before = fs::symlink_status(Registry());
+  const auto [code, out] = Run(c.args);
+  EXPECT_EQ(code, c.exitCode) << out;
+  EXPECT_NE(out.find(c.text), std::string::npos) << out;
+  EXPECT_EQ(Read(m_dir / "victim"), "keep\n");
+  if (fs::exists(before)) EXPECT_EQ(fs::symlink_status(Registry()).type(), before.type());
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileSettingsPlaceTest,
+    ::testing::Values(
+        PlacedCase{"Fifo", "mkfifo registry.reg", "config get", 1, "is a FIFO (a named pipe), not an ordinary file"},
+        PlacedCase{"LinkToDevice", "ln -s /dev/null registry.reg", "config set oven-make A", 1,
+                   "registry.reg is a character device, not an ordinary file; it has been left as it is"},
+        PlacedCase{"EndlessDevice", "ln -s /dev/zero registry.reg", "config get", 1, "a character device"},
+        PlacedCase{"Folder", "mkdir registry.reg", "config set oven-make A", 1, "is a folder"},
+        PlacedCase{"HugeFile", "truncate -s 17M registry.reg", "config get", 1, "is larger than 16 MB"},
+        PlacedCase{"FolderNotCreated", "ln -s nodir/x.reg registry.reg", "config set oven-make A", 1,
+                   "the folder nodir of the registry file registry.reg does not exist; nothing was written"},
+        PlacedCase{"RunRefused", "mkfifo registry.reg", "run m --virtual-time", 1,
+                   "the settings cannot be used, so nothing was run: the registry file"},
+        PlacedCase{"PlantedTemporaryFile", "ln -s victim registry.reg.tmp && ln -s victim registry.reg.tmp-000000",
+                   "config set oven-make B", 0, ""},
+        PlacedCase{"PlantedLockFile", "ln -s victim registry.reg.lock", "config set oven-make B", 1,
+                   "cannot lock the registry file: cannot open registry.reg.lock: Too many levels of symbolic"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Twelve pairs of runs at once, one on each transport, with the setting
+// at the server: each runs on its own transport and says so, and the
+// settings file is not touched.
+TEST_F(HostChecksTest, RunsInPairsEachKeepTheirTransport) {
+  std::ofstream(m_dir / "one.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 0.2\n";
+  ASSERT_EQ(Run("config set transport server").exitCode, 0);
+  for (const char* first : {"direct", "server"}) {  // what the plug-in records once
+    ASSERT_EQ(Run(std::string("run one.toml --virtual-time --quiet --transport ") + first).exitCode, 0);
+  }
+  const std::string settings = Read(Registry());
+  const char* const transports[] = {"direct", "server"};
+  for (int pair = 0; pair < 12; ++pair) {
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+      if ((children[k] = fork()) == 0) {
+        _exit(Run("run one.toml --virtual-time --quiet --trace --transport " + std::string(transports[k]) +
+                  " --out " + transports[k] + std::to_string(pair)).exitCode);
+      }
+    }
+    for (pid_t child : children) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << pair;
+    }
+    for (const char* transport : transports) {
+      const fs::path dir = m_dir / (transport + std::to_string(pair));
+      const std::string record = Read(dir / "experiment-record.txt");
+      EXPECT_NE(record.find(std::string(", ") + transport + " transport, "), std::string::npos) << record;
+      EXPECT_NE(record.find("Run result: completed"), std::string::npos) << record;
+      const bool server = transport == std::string("server");
+      EXPECT_NE(Read(dir / (server ? "server-calls.log" : "wire-trace.log"))
+                    .find(server ? "Session.StartRun()" : "StatusReply"), std::string::npos) << dir;
+      EXPECT_FALSE(fs::exists(dir / (server ? "wire-trace.log" : "server-calls.log"))) << dir;
+    }
+  }
+  EXPECT_EQ(Read(Registry()), settings);
+}
 
 // Three processes each set their own setting 30 times, reading it back
 // after each write: no write of one is undone by another.
@@ -177,7 +300,7 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
 // One method with everything the direct transport rounds, ignores or
 // refuses: each warning names the line and key, `check` passes unless
 // --strict, and `run` shows the same warnings before it starts. A 22-step
-// timetable warns only of its length; the server carries D on a
+// timetable is an error: the pump would refuse it; the server carries D on a
 // four-channel pump and every step's own values, and cuts only the
 // autosampler's time to whole minutes. The outputs: golden/method-checks.txt.
 TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {

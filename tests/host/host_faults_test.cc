@@ -2,6 +2,8 @@
 // errors, and what a run hit by a fault reports on each transport.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <regex>
 #include <string>
 
 #include "host/faults.h"
@@ -72,18 +74,34 @@ TEST_F(HostFaultTest, ARunHitByAFaultNeverReportsSuccess) {
            {"direct --fault pump-overpressure@30", 0, "completed, 8.0 of 8.0 min"},
            {"server --fault error-event@8.12", 0, "completed, 8.0 of 8.0 min"},  // while closing
            {"server --fault error-event@3", 1,
-            "failed at 2.9 of 8.0 min: communications failed: External Input #1 error; injected fault: error-event@3"},
+            "failed at 2.9 of 8.0 min: the instruments reported: External Input #1 error; injected fault: error-event@3"},
            {"server --fault unit-never-connects:pump", 1,
             "failed at 0.0 of 8.0 min: communications failed: Pump unit not detected; injected fault: "
             "unit-never-connects:pump"},
            {"server --fault server-call:Session.StartRun=0x80004005 --fault pump-overpressure@5", 1,
-            "failed at 0.0 of 8.0 min; injected fault: server-call:Session.StartRun=0x80004005"}}) {
+            "failed at 0.0 of 8.0 min: the autosampler did not start the sample; injected fault: "
+            "server-call:Session.StartRun=0x80004005"}}) {
     const Result r = Run("run " + Example("caffeine-isocratic.quarn900.toml") + " --virtual-time --force --out out "
                          "--transport " + args);
     EXPECT_EQ(r.exitCode, exitCode) << args << "\n" << r.out;
     const std::string record = Read(m_dir / "out" / "experiment-record.txt");
     EXPECT_NE(record.find("\nRun result: " + result + "\n"), std::string::npos) << args << "\n" << record;
   }
+}
+
+// A pressure the server could not read is no reading: its cell is empty
+// in every row, the flow is still shown.
+TEST_F(HostFaultTest, AFailedReadingIsNotAZero) {
+  const Result r = Run("run " + Example("caffeine-isocratic.quarn900.toml") + " --virtual-time --out out "
+                       "--transport server --fault server-call:Pump.GetPressure=0x80004005");
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  std::istringstream csv(Read(m_dir / "out" / "status.csv"));
+  std::string line;
+  int rows = 0;
+  for (std::getline(csv, line); std::getline(csv, line); ++rows) {
+    EXPECT_TRUE(std::regex_search(line, std::regex("^(?:[^,]*,){7}1\\.000,,"))) << line;  // flow, no pressure
+  }
+  EXPECT_GT(rows, 400);
 }
 
 }  // namespace

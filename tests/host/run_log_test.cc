@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "host/svg_chart.h"
 #include "host/terminal_ui.h"
@@ -35,8 +36,27 @@ TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
   const std::string row = host::CsvRow(Sample());
   EXPECT_EQ(row,
             "3,2.500,2.250,1,1,1,0,1.000,142.3,66.7,33.3,0.0,0.0,39.3,1,1,0,"
-            "The Oven is not ready. Target oven temperature is 40.00,");
+            "The Oven is not ready. Target oven temperature is 40.00,,run");
   EXPECT_EQ(std::count(header.begin(), header.end(), ','), std::count(row.begin(), row.end(), ','));
+}
+
+// The logbook's events: what changed from one poll to the next, texts
+// on one line and in UTF-8; the first poll tells only what is on.
+TEST(RunLogTest, PollEventsNameEachChange) {
+  host::PollRow off;
+  host::PollRow on = Sample();
+  on.error = 1;
+  on.errorText = "Pump over\npressure \xB0";
+  EXPECT_EQ(host::PollEvents(nullptr, off), std::vector<std::string>{});
+  EXPECT_EQ(host::PollEvents(&off, on),
+            (std::vector<std::string>{"not ready: The Oven is not ready. Target oven temperature is 40.00",
+                                      "error: Pump over pressure \u00b0", "pump on (1.000 ml/min, 142.3 bar)",
+                                      "the run started", "UV lamp on"}));
+  EXPECT_EQ(host::PollEvents(&on, off),
+            (std::vector<std::string>{"ready", "the error cleared", "pump off (0.000 ml/min, 0.0 bar)",
+                                      "the run ended at 2.25 min", "UV lamp off"}));
+  EXPECT_EQ(host::PollEvents(&on, on), std::vector<std::string>{});
+  EXPECT_EQ(host::EscapeControls("a\x1B[2Jb\n\t\x7F\u00e9"), "a\\x1B[2Jb\\n\\t\\x7F\u00e9");
 }
 
 TEST(RunLogTest, CsvAndJsonEscapeWhatTheyMust) {
@@ -52,7 +72,8 @@ TEST(RunLogTest, JsonRowIsOneObjectWithEveryField) {
   EXPECT_EQ(json.back(), '}');
   EXPECT_EQ(json.find('\n'), std::string::npos);
   for (const char* key : {"\"poll\":3", "\"elapsed_min\":2.25", "\"percent\":[66.7,33.3,0.0,0.0]", "\"oven_c\":39.3",
-                          "\"pressure_bar\":142.3", "\"not_ready_text\":\"The Oven is not ready.\\nTarget"}) {
+                          "\"pressure_bar\":142.3", "\"not_ready_text\":\"The Oven is not ready.\\nTarget",
+                          "\"phase\":\"run\""}) {
     EXPECT_NE(json.find(key), std::string::npos) << key;
   }
 }
@@ -76,7 +97,7 @@ TEST(RunLogTest, MilestonesAreChangesOfStateAndNewMinutes) {
 
 TEST(RunLogTest, StatusLineNamesTheStateButLeavesTheReasonsToTheirOwnLine) {
   EXPECT_EQ(host::StatusLineText(Sample()),
-            "RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 66.7/33.3/0.0/0.0%  oven 39 C  lamp on  NOT READY");
+            "RUNNING  1.000 ml/min  142.3 bar  A/B/C/D 66.7/33.3/0.0/0.0%  oven 39 \u00b0C  lamp on  NOT READY");
 }
 
 TEST(RunLogTest, RunProgressShowsRunTimeOfLengthAndTimeLeftAtTheSpeed) {
@@ -123,7 +144,7 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
     r.pressure = 120 + i;
     rows.push_back(r);
   }
-  const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \xB5l", 40.0, ""});
+  const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \u00b5l", 40.0, ""});
   for (const char* part : {"Pressure (bar)", "Composition (%)", "Flow (ml/min)", "Oven (\xC2\xB0" "C)",
                            "Time since sample start (min)", ">%B<", ">Set point 40.0<", "Gradient &lt;A&amp;B&gt;",
                            "5.00 \xC2\xB5l", "<polyline"}) {
@@ -140,6 +161,21 @@ TEST(SvgChartTest, EmptyAndFlatRunsStillDraw) {
   const std::string svg = host::RenderStatusSvg({flat, flat}, {"t", "s", std::nullopt, ""});
   EXPECT_EQ(svg.find("nan"), std::string::npos);
   EXPECT_EQ(svg.find("inf"), std::string::npos);
+}
+
+// A reading that failed is no reading: an empty cell, null in JSON, "--"
+// on the live line, and a break in the chart's line.
+TEST(SvgChartTest, FailedReadingsBreakTheLine) {
+  std::vector<PollRow> rows(6, Sample());
+  for (int i = 0; i < 6; ++i) rows[i].clockMinutes = i / 60.0;
+  rows[2].pressure = rows[3].pressure = std::numeric_limits<double>::quiet_NaN();
+  const std::string svg = host::RenderStatusSvg(rows, {"t", "s", std::nullopt, ""});
+  const std::regex pressureLine("polyline fill=\"none\" stroke=\"#1f4e9c\"");
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
+  EXPECT_EQ(std::distance(std::sregex_iterator(svg.begin(), svg.end(), pressureLine), std::sregex_iterator()), 2);
+  EXPECT_NE(host::CsvRow(rows[2]).find(",1.000,,66.7,"), std::string::npos);
+  EXPECT_NE(host::JsonRow(rows[2]).find("\"pressure_bar\":null"), std::string::npos);
+  EXPECT_NE(host::StatusLineText(rows[2]).find(" -- bar"), std::string::npos);
 }
 
 TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {

@@ -50,12 +50,12 @@ TEST(BstrTest, CopiesShareOneTextAndWidenWindows1252) {
   _bstr_t b = a;
   EXPECT_EQ(static_cast<const OLECHAR*>(a), static_cast<const OLECHAR*>(b));
   EXPECT_EQ(ToUtf8(a), "\u20AC \u00B5");
-  // UTF-8 and back at the edges of the one-, two- and three-byte forms; a
-  // 0xC0 lead byte takes its continuation byte too.
+  // UTF-8 and back at the edges of the one-, two- and three-byte forms; an
+  // overlong form is not UTF-8, each of its bytes one U+FFFD.
   const platform::com::OleString edges{0x7F, 0x80, 0x7FF, 0x800, 0xFFFF};
   EXPECT_EQ(ToUtf8(edges.c_str()), "\x7F\u0080\u07FF\u0800\uFFFF");
   EXPECT_EQ(platform::com::FromUtf8("\x7F\u0080\u07FF\u0800\uFFFF"), edges);
-  EXPECT_EQ(platform::com::FromUtf8("\xC0\xB5"), platform::com::OleString(1, '5'));
+  EXPECT_EQ(platform::com::FromUtf8("\xC0\xB5"), platform::com::OleString(2, 0xFFFD));
   BSTR owned = b.Detach();  // shared: the caller gets its own copy
   EXPECT_NE(owned, static_cast<const OLECHAR*>(a));
   EXPECT_TRUE(!b);
