@@ -90,13 +90,13 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
 }
 
 void InstrumentModel::SetUnitPresent(std::uint16_t unit, bool present) {
-  if (unit >= kPump1 && unit < kPump1 + kPumpCount) {
-    m_bPumpPresent[unit - kPump1] = present;
-  } else if (unit == kUV) {
+  if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) {
+    m_bPumpPresent[unit - kUnitPump1] = present;
+  } else if (unit == kUnitUV) {
     m_bUvPresent = present;
-  } else if (unit == kOven) {
+  } else if (unit == kUnitOven) {
     m_bOvenPresent = present;
-  } else if (unit == kAutosampler) {
+  } else if (unit == kUnitAutosampler) {
     if (present && !m_bSamplerPresent) m_samplerReadyAtMs = m_nowMs + kHomingMs;
     if (!present) {
       AbortSequence();
@@ -109,10 +109,10 @@ void InstrumentModel::SetUnitPresent(std::uint16_t unit, bool present) {
 
 bool InstrumentModel::IsPresent(std::uint16_t unit) const {
   if (unit == 0) return true;
-  if (unit >= kPump1 && unit < kPump1 + kPumpCount) return m_bPumpPresent[unit - kPump1];
-  if (unit == kUV) return m_bUvPresent;
-  if (unit == kOven) return m_bOvenPresent;
-  if (unit == kAutosampler) return m_bSamplerPresent;
+  if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) return m_bPumpPresent[unit - kUnitPump1];
+  if (unit == kUnitUV) return m_bUvPresent;
+  if (unit == kUnitOven) return m_bOvenPresent;
+  if (unit == kUnitAutosampler) return m_bSamplerPresent;
   return false;
 }
 
@@ -318,7 +318,7 @@ void InstrumentModel::AdvanceSampler(std::vector<Notice>& notices) {
       m_samplerPhase = SamplerPhase::kFlushing;
       m_runStartMs = end;
       m_runEndMs = m_program.runTimeS > 0 ? end + std::int64_t{m_program.runTimeS} * 1000 : -1;
-      notices.push_back({Notice::Kind::kInjected, kAutosampler, end});
+      notices.push_back({Notice::Kind::kInjected, kUnitAutosampler, end});
       break;
     case SamplerPhase::kFlushing:
       m_samplerPhase = SamplerPhase::kInjected;
@@ -333,7 +333,7 @@ void InstrumentModel::Trip(Notice::Kind kind, int pump, std::vector<Notice>& not
   m_bPumpTrouble[pump] = true;
   m_bPumpOn = false;
   StopRun();
-  notices.push_back({kind, static_cast<std::uint16_t>(kPump1 + pump), m_nowMs});
+  notices.push_back({kind, static_cast<std::uint16_t>(kUnitPump1 + pump), m_nowMs});
 }
 
 void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices) {
@@ -345,7 +345,7 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
     if (m_bSamplerPresent && !m_bSamplerReady && !m_bSamplerSilent && m_samplerReadyAtMs >= 0 &&
         m_samplerReadyAtMs <= m_nowMs) {
       m_bSamplerReady = true;
-      notices.push_back({Notice::Kind::kSamplerReady, kAutosampler, m_nowMs});
+      notices.push_back({Notice::Kind::kSamplerReady, kUnitAutosampler, m_nowMs});
     }
     AdvanceSampler(notices);
     AdvanceOutputs(notices);
@@ -356,7 +356,7 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
       m_runEndMs = -1;
       AbortSequence();
       notices.push_back({Notice::Kind::kRunEnded, 0, m_nowMs});
-      if (sequence) notices.push_back({Notice::Kind::kSequenceDone, kAutosampler, m_nowMs});
+      if (sequence) notices.push_back({Notice::Kind::kSequenceDone, kUnitAutosampler, m_nowMs});
     }
     if (Delivering() && (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs <= m_nowMs) {
       m_lastCheckMs = m_nowMs;
@@ -386,8 +386,8 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
 bool InstrumentModel::PumpInSystem(int pump) const {
   if (!m_bPumpPresent[pump]) return false;
   switch (m_program.systemCode) {
-    case 0x200: return pump <= 1;
-    case 0x300: return pump <= 2;
+    case kSystemBinary: return pump <= 1;
+    case kSystemTernary: return pump <= 2;
     default: return pump == 0;
   }
 }
@@ -396,19 +396,19 @@ double InstrumentModel::FlowUlMin() const {
   if (!Delivering()) return 0.0;
   if (!RunClockStarted()) return m_baseFlowUlMin;
   return Ramp<double>(m_program.timetable, ElapsedMs(), m_baseFlowUlMin,
-                      [](const TimetableStep& s) { return s.unit == kPump1 ? s.flowUlMin : std::nullopt; });
+                      [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.flowUlMin : std::nullopt; });
 }
 
 Composition InstrumentModel::CurrentComposition() const {
   if (!RunClockStarted()) return m_baseComposition;
   return Ramp<Composition>(m_program.timetable, ElapsedMs(), m_baseComposition,
-                           [](const TimetableStep& s) { return s.unit == kPump1 ? s.composition : std::nullopt; });
+                           [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.composition : std::nullopt; });
 }
 
 int InstrumentModel::UpperLimit(int pump) const {
   int limit = m_upperLimit[pump];
   if (!RunClockStarted()) return limit;
-  const auto unit = static_cast<std::uint16_t>(kPump1 + pump);
+  const auto unit = static_cast<std::uint16_t>(kUnitPump1 + pump);
   for (const TimetableStep& step : m_program.timetable) {
     if (step.timeMs > ElapsedMs()) break;
     if (step.unit == unit && step.upperLimitBar) limit = *step.upperLimitBar;
@@ -433,7 +433,7 @@ double InstrumentModel::PressureBar(double flowUlMin, const Composition& composi
 
 NodeReading InstrumentModel::ReadNode() const {
   NodeReading r{};
-  r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? 3u : m_bPumpOn ? 2u : 1u;
+  r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? kNodeRunning : m_bPumpOn ? kNodePumpOn : kNodeIdle;
   r.elapsedMs = static_cast<std::int32_t>(std::min<std::int64_t>(ElapsedMs(), INT32_MAX));
   r.composition = CurrentComposition();
   r.flowUlMin = FlowUlMin();
@@ -494,7 +494,7 @@ OvenReading InstrumentModel::ReadOven() const {
 }
 
 UvReading InstrumentModel::ReadUv() const {
-  return {m_bLampOn ? 0u : 0x4000u, m_uvWavelength, m_uvResponse, m_bLampOn};
+  return {m_bLampOn ? 0u : reply::UVStatus::kLampOffBit, m_uvWavelength, m_uvResponse, m_bLampOn};
 }
 
 }  // namespace sim

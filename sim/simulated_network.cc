@@ -38,8 +38,6 @@ thread_local bool t_isReceiver = false;
 // turns a missing receiver (a hang) into a clear abort, and decides no
 // result.
 constexpr auto kWaitForReceiverLimit = std::chrono::seconds(30);
-constexpr std::uint16_t kTroubleUpperPressure = 0x0201;
-constexpr std::uint16_t kTroubleLowerPressure = 0x0202;
 
 std::int16_t Word16(double value) {
   const double rounded = std::nearbyint(value);
@@ -112,8 +110,8 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
     const auto line = file.Row<AnlsFile::InitialLines>(static_cast<std::size_t>(i));
     const std::uint16_t unit = line.Get<AnlsLine::Unit>();
     const std::int32_t p0 = line.Get<AnlsLine::P0>();
-    if (unit >= kPump1 && unit < kPump1 + kPumpCount) {
-      Program::PumpStart& pump = program.pumps[unit - kPump1];
+    if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) {
+      Program::PumpStart& pump = program.pumps[unit - kUnitPump1];
       switch (line.Get<AnlsLine::Code>()) {
         case AnlsLine::kFlow: pump.flowUlMin = p0; break;
         case AnlsLine::kComposition:
@@ -124,11 +122,11 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
         case AnlsLine::kLowerPressure: pump.lowerLimitBar = p0; break;
         default: break;
       }
-    } else if (unit == kOven && line.Get<AnlsLine::Code>() == AnlsLine::kOvenTemperature) {
+    } else if (unit == kUnitOven && line.Get<AnlsLine::Code>() == AnlsLine::kOvenTemperature) {
       program.ovenTemperatureC = p0;
-    } else if (unit == kUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvWavelength) {
+    } else if (unit == kUnitUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvWavelength) {
       program.uvWavelengthTenthsNm = p0;
-    } else if (unit == kUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvResponse) {
+    } else if (unit == kUnitUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvResponse) {
       program.uvResponse = p0;
     }
   }
@@ -383,7 +381,7 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<P::SetPress>(0);
     r.Set<P::SetPmax>(Word16(pump.upperLimitBar));
     r.Set<P::SetPmin>(Word16(pump.lowerLimitBar));
-  } else if (unit == kAutosampler) {
+  } else if (unit == kUnitAutosampler) {
     using A = reply::AutosamplerStatus;
     const SamplerReading sampler = m_model.ReadSampler();
     r.Set<A::Status>(sampler.status);
@@ -391,13 +389,13 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<A::NumberOfInject>(static_cast<std::int16_t>(sampler.injections));
     PutSampleInfo<A::Sample>(r, node);
     r.Set<A::IAmLastSample>(sampler.lastSample ? 1 : 0);
-  } else if (unit == kOven) {
+  } else if (unit == kUnitOven) {
     using O = reply::OvenStatus;
     const OvenReading oven = m_model.ReadOven();
     r.Set<O::Status>(oven.status);
     r.Set<O::Temp>(Word16(oven.temperatureC));
     r.Set<O::SetTemp>(Word16(oven.setPointC));
-  } else if (unit == kUV) {
+  } else if (unit == kUnitUV) {
     using U = reply::UVStatus;
     const UvReading uv = m_model.ReadUv();
     r.Set<U::Status>(uv.status);
@@ -438,7 +436,7 @@ std::vector<std::uint8_t> SimulatedNetwork::IdentificationLocked(std::uint16_t u
 }
 
 std::vector<std::uint8_t> SimulatedNetwork::UnitListLocked() const {
-  static constexpr std::uint16_t kUnits[] = {0x0101, 0x0102, 0x0103, kUV, kAutosampler, kOven};
+  static constexpr std::uint16_t kUnits[] = {kUnitPump1, kUnitPump2, kUnitPump3, kUnitUV, kUnitAutosampler, kUnitOven};
   StoredRecord r;
   std::uint16_t n = 0;
   for (std::uint16_t unit : kUnits) {
@@ -550,7 +548,7 @@ int SimulatedNetwork::Inquiry(int node, WORD unit) {
   CatchUpLocked(lock);
   LogLocked("LC_Inquiry", node, Hex4(unit));
   if (!IsOpenLocked(node)) return -1;
-  if (!m_model.IsPresent(unit) || (unit == kAutosampler && m_model.SamplerSilent())) return 0;
+  if (!m_model.IsPresent(unit) || (unit == kUnitAutosampler && m_model.SamplerSilent())) return 0;
   ScheduleReplyLocked(kReplyInquiry, unit, IdentificationLocked(unit));
   if (unit == 0) ScheduleReplyLocked(kReplyConfig, 0, UnitListLocked());
   return 0;
@@ -585,7 +583,7 @@ int SimulatedNetwork::UnitStatus(int node, WORD unit) {
   CatchUpLocked(lock);
   LogLocked("LC_UnitStatus", node, Hex4(unit));
   if (!IsOpenLocked(node)) return -1;
-  if (!m_model.IsPresent(unit) || (unit == kAutosampler && m_model.SamplerSilent())) return 0;
+  if (!m_model.IsPresent(unit) || (unit == kUnitAutosampler && m_model.SamplerSilent())) return 0;
   ScheduleLocked({Pending::Type::kStatusOf, {}, unit}, kReplyLatencyMs);
   return 0;
 }
@@ -616,7 +614,8 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
   if (!m_model.IsPresent(unit)) return;
   switch (unit & kUnitKindMask) {
     case kKindPump: {
-      if (word(0) == 0x10 || word(0) == 0x200 || word(0) == 0x300) m_model.SetSystemCode(word(0));
+      const std::uint16_t system = word(0);
+      if (system == kSystemQuaternary || system == kSystemBinary || system == kSystemTernary) m_model.SetSystemCode(system);
       std::optional<Composition> composition;
       // Three words that do not add up to 100 are no composition (what a
       // sender leaves in them from an earlier command).
@@ -627,13 +626,13 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
       break;
     }
     case kKindOven:
-      if (word(0) == 1) m_model.SetOven(true, static_cast<std::int16_t>(word(1)));
-      if (word(0) == 0) m_model.SetOven(false, 0);
+      if (word(0) == DirectCommand::kOvenOn) m_model.SetOven(true, static_cast<std::int16_t>(word(1)));
+      if (word(0) == DirectCommand::kOvenOff) m_model.SetOven(false, 0);
       break;
     case kKindUV: {
       std::optional<bool> lamp;
-      if (word(3) == 3) lamp = true;
-      if (word(3) == 0) lamp = false;
+      if (word(3) == DirectCommand::kLampOn) lamp = true;
+      if (word(3) == DirectCommand::kLampOff) lamp = false;
       m_model.SetUv(unlessUnchanged(0), unlessUnchanged(1), lamp);
       break;
     }

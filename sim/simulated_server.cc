@@ -135,7 +135,7 @@ struct SimulatedServer::Internals {
   }
 
   void EmitNotice(const Notice& n) {
-    const SHORT pump = static_cast<SHORT>(n.unit - kPump1 + 1);
+    const SHORT pump = static_cast<SHORT>(n.unit - kUnitPump1 + 1);
     switch (n.kind) {
       case Notice::Kind::kUpperPressure: Error(1, pump, 2, "Pump over pressure", n.atMs); break;
       case Notice::Kind::kLowerPressure: Error(1, pump, 1, "Pump under pressure", n.atMs); break;
