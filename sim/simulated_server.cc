@@ -1,10 +1,11 @@
 #include "sim/simulated_server.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <thread>
+#include <deque>
+#include <map>
+#include <type_traits>
 
 #include "platform/win/threads.h"
 #include "sim/solvents.h"
@@ -24,13 +25,29 @@ std::string Num(double v) {
 
 std::string Quote(BSTR text) { return "\"" + ToUtf8(text) + "\""; }
 
+BSTR AllocText(const std::string& text) {
+  const platform::com::OleString wide = FromUtf8(text);
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+// A unit's address on the instruments: type x 256 + number.
 std::uint16_t ModelAddress(LONG type, SHORT number) {
   return static_cast<std::uint16_t>((type << 8) | (number & 0xFF));
 }
 
 constexpr LONG kPresentBit = 0x40000000;
+// ErrorEvent bits of a pump.
+constexpr SHORT kPumpUnderPressure = 1;
+constexpr SHORT kPumpOverPressure = 2;
 
-}  // namespace
+// The units the server has.
+struct KnownUnit {
+  TavixUnitType type;
+  SHORT number;
+};
+constexpr KnownUnit kKnownUnits[] = {{unitTypeNetBox, 0},     {unitTypePump, 1},        {unitTypePump, 2},
+                                     {unitTypePump, 3},       {unitTypeUVDetector, 1},  {unitTypeAutosampler, 1},
+                                     {unitTypeColumnOven, 1}};
 
 struct UnitConfig {
   bool absent = false;
@@ -38,36 +55,85 @@ struct UnitConfig {
   std::int64_t connectedAfterMs = 0;
 };
 
-struct SessionData {
-  struct Advise {
-    DWORD cookie;
-    IDispatch* sink;
-  };
-  std::vector<Advise> advises;
-  bool open = false;
-};
+ServerEvent MakeEvent(DISPID dispid, SHORT a, SHORT b, LONG code, std::string text) {
+  ServerEvent e;
+  e.dispid = dispid;
+  e.a = a;
+  e.b = b;
+  e.code = code;
+  e.text = std::move(text);
+  return e;
+}
 
-struct SimulatedServer::Internals {
-  mutable std::mutex mutex;
-  std::condition_variable readyCv;  // the event thread waits here
-  std::condition_variable idleCv;   // callers wait here for delivery
+ServerEvent Message(LONG code, SHORT type, SHORT number, std::string text) {
+  return MakeEvent(DISPID_HplcMessage, type, number, code, std::move(text));
+}
 
-  std::int64_t nowMs = 0;
-  InstrumentModel model;
-  std::multimap<std::int64_t, ServerEvent> pending;
-  std::deque<ServerEvent> ready;
-  int inFlight = 0;
-  bool wake = false;
-  bool inAdvance = false;
+ServerEvent Error(SHORT type, SHORT subCode, SHORT bits, std::string text) {
+  return MakeEvent(DISPID_ErrorEvent, type, subCode, static_cast<std::uint16_t>(bits), std::move(text));
+}
 
-  std::vector<std::string> calls;
-  std::vector<ServerEvent> events;
-  bool keepLogs = true;
-  std::function<void(const std::string&)> trace;
+// What a method's items mean to the instruments.
+Program BuildProgram(const ServerMethod& m, const ServerSequence& sequence) {
+  Program p;
+  p.systemCode = m.controlMode ? static_cast<std::uint32_t>(m.controlMode) : kSystemSingle;
+  for (const ServerMethodItem& item : m.items) {
+    const bool initial = item.time < 0;
+    TimetableStep step;
+    step.timeMs = static_cast<std::int64_t>(std::llround(item.time * 60000.0));
+    step.unit = ModelAddress(item.unitType, item.unitNumber);
+    Program::PumpStart& start = p.pumps[static_cast<std::size_t>(std::clamp<int>(item.unitNumber - 1, 0, 2))];
+    const double* q = item.params;
+    switch (item.function) {
+      case HplcFuncFlow: (initial ? start.flowUlMin : step.flowUlMin) = q[0] * 1000.0; break;
+      case HplcFuncComposition: (initial ? start.composition : step.composition) = Composition{q[0], q[1], q[2]}; break;
+      case HplcFuncMaxPressure:
+        (initial ? start.upperLimitBar : step.upperLimitBar) = static_cast<int>(std::lround(q[0] * 10.0));
+        break;
+      case HplcFuncMinPressure: start.lowerLimitBar = static_cast<int>(std::lround(q[0] * 10.0)); break;
+      case HplcFuncOvenTemperature: p.ovenTemperatureC = static_cast<int>(std::lround(q[0])); break;
+      case HplcFuncWavelength: p.uvWavelengthTenthsNm = static_cast<int>(std::lround(q[0] * 10.0)); break;
+      case HplcFuncResponse: p.uvResponse = static_cast<int>(std::lround(q[0])); break;
+      default: break;  // network-box outputs and valves, zero requests: recorded only
+    }
+    if (!initial && (step.flowUlMin || step.composition || step.upperLimitBar)) p.timetable.push_back(step);
+  }
+  std::stable_sort(p.timetable.begin(), p.timetable.end(),
+                   [](const TimetableStep& x, const TimetableStep& y) { return x.timeMs < y.timeMs; });
+  const double runLength = m.runLength > 0 ? m.runLength : sequence.runLength;
+  p.runTimeS = static_cast<std::int32_t>(std::lround(runLength * 60.0));
+  if (sequence.vial > 0) p.vial = static_cast<int>(sequence.vial);
+  p.injectVolumeNl = static_cast<std::int32_t>(std::lround(sequence.injectionVolume * 1000.0));
+  p.flushCount = m.samplerCount > 0 ? static_cast<int>(m.samplerCount) : 1;
+  return p;
+}
+
+// The sampler's phase as the server reports it.
+LONG SamplerState(std::uint32_t status) {
+  switch (status) {
+    case kSamplerReadyIdle: return samplerIdle;
+    case kSamplerToVial:
+    case kSamplerDrawing: return samplerDrawing;
+    case kSamplerInjecting: return samplerInjecting;
+    case kSamplerFlushing: return samplerWashing;
+    case kSamplerInjected: return samplerInjected;
+    default: return samplerLocked;
+  }
+}
+
+}  // namespace
+
+struct SimulatedServer::State {
   struct Failure {
     HRESULT hr;
     int times;
   };
+  std::deque<ServerEvent> ready;  // due, not yet delivered
+  int inFlight = 0;               // being delivered
+  std::vector<std::string> calls;
+  std::vector<ServerEvent> events;
+  bool keepLogs = true;
+  std::function<void(const std::string&)> trace;
   std::map<std::string, Failure> failures;
   std::map<std::pair<LONG, SHORT>, UnitConfig> units;
   bool netBoxSilent = false;
@@ -77,199 +143,145 @@ struct SimulatedServer::Internals {
   std::map<SHORT, ServerPumpReading> pumpReadings;  // by pump number
   std::int64_t openedAtMs = -1;
   DWORD nextCookie = 1;
-
-  std::vector<std::shared_ptr<SessionData>> sessions;
   std::shared_ptr<ServerMethod> method = std::make_shared<ServerMethod>();
   std::shared_ptr<ServerSequence> sequence = std::make_shared<ServerSequence>();
-  std::atomic<long> liveObjects{0};
-
-  // Logs the call and gives the result a test asked for (S_OK if none).
-  HRESULT Enter(const std::string& op, const std::string& args) {
-    if (keepLogs) calls.push_back(op + "(" + args + ")");
-    if (trace) Trace(op + "(" + args + ")");
-    const auto it = failures.find(op);
-    if (it == failures.end()) return S_OK;
-    const HRESULT hr = it->second.hr;
-    if (it->second.times > 0 && --it->second.times == 0) failures.erase(it);
-    return hr;
-  }
-
-  std::int64_t NowLocked() const { return std::max(nowMs, platform::Clock::Get().NowMs()); }
-
-  void Trace(const std::string& what) const {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%10.3f ", static_cast<double>(NowLocked()) / 1000.0);
-    trace(stamp + what);
-  }
-
-  void Schedule(ServerEvent event, std::int64_t atMs) {
-    event.atMs = atMs;
-    pending.emplace(atMs, std::move(event));
-    wake = true;
-    readyCv.notify_all();
-  }
-  void Message(LONG code, std::int64_t delay = kEventLatencyMs, SHORT type = 0, SHORT number = 0,
-               const char* text = "") {
-    ServerEvent e;
-    e.dispid = DISPID_HplcMessage;
-    e.a = type;
-    e.b = number;
-    e.code = code;
-    e.text = text;
-    Schedule(std::move(e), NowLocked() + delay);
-  }
-  void Error(SHORT type, SHORT sub, SHORT bits, std::string text, std::int64_t at) {
-    ServerEvent e;
-    e.dispid = DISPID_ErrorEvent;
-    e.a = type;
-    e.b = sub;
-    e.code = static_cast<std::uint16_t>(bits);
-    e.text = std::move(text);
-    Schedule(std::move(e), at);
-  }
-
-  std::int64_t NextDueLocked() const {
-    std::int64_t due = model.NextDeadline();
-    if (!pending.empty()) due = std::min(due, pending.begin()->first);
-    return due;
-  }
-
-  void EmitNotice(const Notice& n) {
-    const SHORT pump = static_cast<SHORT>(n.unit - kUnitPump1 + 1);
-    switch (n.kind) {
-      case Notice::Kind::kUpperPressure: Error(1, pump, 2, "Pump over pressure", n.atMs); break;
-      case Notice::Kind::kLowerPressure: Error(1, pump, 1, "Pump under pressure", n.atMs); break;
-      case Notice::Kind::kInjected: Message(kMsgStepData, n.atMs - NowLocked(), 5, 1, "Injected"); break;
-      case Notice::Kind::kRunEnded: Message(kMsgRunEnded, n.atMs - NowLocked(), 0, 0, "Run ended"); break;
-      case Notice::Kind::kSamplerReady:
-        Message(kMsgSamplerReady, n.atMs - NowLocked(), 5, 1, "Autosampler ready");
-        break;
-      case Notice::Kind::kSequenceDone:
-      case Notice::Kind::kOutputSwitched:  // outputs and valves switch without an event here
-      case Notice::Kind::kValveTurned: break;
-    }
-  }
-
-  // Produces everything due up to `t`; with `waitForDelivery` returns only
-  // when every event made ready has been delivered.
-  void RunUntil(std::unique_lock<std::mutex>& lock, std::int64_t t, bool waitForDelivery) {
-    std::vector<Notice> notices;
-    for (;;) {
-      const std::int64_t due = NextDueLocked();
-      if (due > t) break;
-      nowMs = std::max(nowMs, due);
-      notices.clear();
-      model.AdvanceTo(nowMs, notices);
-      for (const Notice& n : notices) EmitNotice(n);
-      while (!pending.empty() && pending.begin()->first <= nowMs) {
-        ready.push_back(std::move(pending.begin()->second));
-        pending.erase(pending.begin());
-      }
-      if (!ready.empty()) readyCv.notify_all();
-      if (waitForDelivery) WaitIdle(lock);
-    }
-    nowMs = std::max(nowMs, t);
-    notices.clear();
-    model.AdvanceTo(nowMs, notices);
-  }
-
-  void CatchUp(std::unique_lock<std::mutex>& lock) {
-    if (inAdvance) return;
-    RunUntil(lock, NowLocked(), false);
-  }
-
-  void WaitIdle(std::unique_lock<std::mutex>& lock) {
-    idleCv.wait(lock, [&] { return ready.empty() && inFlight == 0; });
-  }
-
-  std::vector<IDispatch*> Sinks() const {
-    std::vector<IDispatch*> sinks;
-    for (const auto& s : sessions) {
-      for (const auto& a : s->advises) sinks.push_back(a.sink);
-    }
-    return sinks;
-  }
-
-  const UnitConfig* Unit(LONG type, SHORT number) const {
-    static const UnitConfig kDefault;
-    const auto it = units.find({type, number});
-    if (it != units.end()) return &it->second;
-    const bool known = (type == 0 && number == 0) || (type == 1 && number >= 1 && number <= 3) ||
-                       ((type == 4 || type == 5 || type == 6) && number == 1);
-    return known ? &kDefault : nullptr;
-  }
-  bool Reached(std::int64_t afterMs) const {
-    return afterMs >= 0 && openedAtMs >= 0 && NowLocked() >= openedAtMs + afterMs;
-  }
-
-  Program BuildProgram() const {
-    Program p;
-    const ServerMethod& m = *method;
-    p.systemCode = m.controlMode ? static_cast<std::uint32_t>(m.controlMode) : 1u;
-    for (const ServerMethodItem& item : m.items) {
-      const bool initial = item.time < 0;
-      TimetableStep step;
-      step.timeMs = static_cast<std::int64_t>(std::llround(item.time * 60000.0));
-      step.unit = ModelAddress(item.unitType, item.unitNumber);
-      Program::PumpStart& start = p.pumps[static_cast<std::size_t>(std::clamp<int>(item.unitNumber - 1, 0, 2))];
-      const double* q = item.params;
-      switch (item.function) {
-        case HplcFuncFlow:
-          (initial ? start.flowUlMin : step.flowUlMin) = q[0] * 1000.0;
-          break;
-        case HplcFuncComposition:
-          (initial ? start.composition : step.composition) = Composition{q[0], q[1], q[2]};
-          break;
-        case HplcFuncMaxPressure:
-          (initial ? start.upperLimitBar : step.upperLimitBar) = static_cast<int>(std::lround(q[0] * 10.0));
-          break;
-        case HplcFuncMinPressure: start.lowerLimitBar = static_cast<int>(std::lround(q[0] * 10.0)); break;
-        case HplcFuncOvenTemperature: p.ovenTemperatureC = static_cast<int>(std::lround(q[0])); break;
-        case HplcFuncWavelength: p.uvWavelengthTenthsNm = static_cast<int>(std::lround(q[0] * 10.0)); break;
-        case HplcFuncResponse: p.uvResponse = static_cast<int>(std::lround(q[0])); break;
-        default: break;  // network-box outputs and valves, zero requests: recorded only
-      }
-      if (!initial && (step.flowUlMin || step.composition || step.upperLimitBar)) p.timetable.push_back(step);
-    }
-    std::stable_sort(p.timetable.begin(), p.timetable.end(),
-                     [](const TimetableStep& x, const TimetableStep& y) { return x.timeMs < y.timeMs; });
-    const double runLength = m.runLength > 0 ? m.runLength : sequence->runLength;
-    p.runTimeS = static_cast<std::int32_t>(std::lround(runLength * 60.0));
-    if (sequence->vial > 0) p.vial = static_cast<int>(sequence->vial);
-    p.injectVolumeNl = static_cast<std::int32_t>(std::lround(sequence->injectionVolume * 1000.0));
-    p.flushCount = m.samplerCount > 0 ? static_cast<int>(m.samplerCount) : 1;
-    return p;
-  }
-
-  void EventLoop();
-  void Deliver(std::unique_lock<std::mutex>& lock);
 };
 
-// ---- COM objects ----
+struct SimulatedServer::SessionData {
+  struct Advise {
+    DWORD cookie;
+    IDispatch* sink;
+  };
+  std::vector<Advise> advises;
+  bool open = false;
+};
+
+// One call into the server: holds its lock with the time caught up and the
+// call logged; `hr` is the result a test asked for (S_OK if none).
+class ServerCall {
+ public:
+  // The lock alone: nothing logged, the time not caught up.
+  ServerCall() : server(SimulatedServer::Get()), lock(server.m_mutex), s(*server.m_pState), model(server.m_model) {}
+  ServerCall(const std::string& op, const std::string& args) : ServerCall() {
+    server.CatchUpLocked(lock);
+    const std::string text = op + "(" + args + ")";
+    if (s.keepLogs) s.calls.push_back(text);
+    if (s.trace) server.TraceLocked(text);
+    const auto it = s.failures.find(op);
+    if (it == s.failures.end()) return;
+    hr = it->second.hr;
+    if (it->second.times > 0 && --it->second.times == 0) s.failures.erase(it);
+  }
+
+  // A message event of the session, kEventLatencyMs from now.
+  void Message(LONG code, const char* text) {
+    server.FireLocked(sim::Message(code, 0, 0, text), Now() + SimulatedServer::kEventLatencyMs);
+  }
+  // The unit's configuration; null for a unit the server does not have.
+  const UnitConfig* Unit(LONG type, SHORT number) const {
+    static const UnitConfig kDefault;
+    if (const auto it = s.units.find({type, number}); it != s.units.end()) return &it->second;
+    const bool known = std::any_of(std::begin(kKnownUnits), std::end(kKnownUnits),
+                                   [&](const KnownUnit& u) { return u.type == type && u.number == number; });
+    return known ? &kDefault : nullptr;
+  }
+  // Whether `afterMs` from the session's making has passed (-1: never).
+  bool Reached(std::int64_t afterMs) const {
+    return afterMs >= 0 && s.openedAtMs >= 0 && Now() >= s.openedAtMs + afterMs;
+  }
+  // What a test made pump `number` report instead of the instruments.
+  const ServerPumpReading* PumpOverride(SHORT number) const {
+    const auto it = s.pumpReadings.find(number);
+    return it == s.pumpReadings.end() ? nullptr : &it->second;
+  }
+  std::int64_t Now() const { return server.NowLocked(); }
+  Program ProgramOfMethod() const { return BuildProgram(*s.method, *s.sequence); }
+  using SessionData = SimulatedServer::SessionData;
+  std::vector<std::shared_ptr<SessionData>>& Sessions() { return server.m_sessions; }
+  void WaitIdle() { server.WaitIdleLocked(lock); }
+  static std::atomic<long>& LiveObjects() { return SimulatedServer::Get().m_liveObjects; }
+
+  SimulatedServer& server;
+  Scheduler::Lock lock;
+  SimulatedServer::State& s;
+  InstrumentModel& model;
+  HRESULT hr = S_OK;
+};
 
 namespace {
 
-SimulatedServer::Internals& In() { return SimulatedServer::Get().In(); }
+// Runs `act` in a call of `op` unless a test made the call fail. `act` may
+// return a failure of its own, which then is the result.
+template <class Act>
+HRESULT Run(const std::string& op, const std::string& args, Act act) {
+  ServerCall call(op, args);
+  if (FAILED(call.hr)) return call.hr;
+  if constexpr (std::is_void_v<decltype(act(call))>) {
+    act(call);
+  } else {
+    const HRESULT own = act(call);
+    if (FAILED(own)) return own;
+  }
+  return call.hr;
+}
 
-// Reference counting and the live-object count shared by every object.
-class SimObject {
+// A call that gives a value: `*out` is set only on success.
+template <class T, class Act>
+HRESULT Get(const std::string& op, T* out, Act act) {
+  if (!out) return E_POINTER;
+  return Run(op, "", [&](ServerCall& call) { *out = static_cast<T>(act(call)); });
+}
+
+// A call that hands out an object: `*out` is null unless it succeeds.
+template <class I, class Act>
+HRESULT Make(const std::string& op, const std::string& args, I** out, Act act) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return Run(op, args, act);
+}
+
+template <class I>
+const IID& IidOf();
+template <> const IID& IidOf<ITavixServer>() { return IID_ITavixServer; }
+template <> const IID& IidOf<ITavixSession2>() { return IID_ITavixSession2; }
+template <> const IID& IidOf<IConnectionPointContainer>() { return IID_IConnectionPointContainer; }
+template <> const IID& IidOf<IConnectionPoint>() { return IID_IConnectionPoint; }
+template <> const IID& IidOf<ITavixUnits>() { return IID_ITavixUnits; }
+template <> const IID& IidOf<ITavixUnit2>() { return IID_ITavixUnit2; }
+template <> const IID& IidOf<ITavixNetBox>() { return IID_ITavixNetBox; }
+template <> const IID& IidOf<ITavixPump2>() { return IID_ITavixPump2; }
+template <> const IID& IidOf<ITavixSolvents>() { return IID_ITavixSolvents; }
+template <> const IID& IidOf<ITavixSolvent>() { return IID_ITavixSolvent; }
+template <> const IID& IidOf<ITavixAutosampler2>() { return IID_ITavixAutosampler2; }
+template <> const IID& IidOf<ITavix_DET_UV2>() { return IID_ITavix_DET_UV2; }
+template <> const IID& IidOf<ITavixOven>() { return IID_ITavixOven; }
+template <> const IID& IidOf<ITavixSequence>() { return IID_ITavixSequence; }
+template <> const IID& IidOf<ITavixMethod2>() { return IID_ITavixMethod2; }
+template <> const IID& IidOf<ITavixMethodItem2>() { return IID_ITavixMethodItem2; }
+
+// A server object: reference counting, the count of live objects, and a
+// QueryInterface that answers IUnknown (as `First`) and each interface it
+// implements, and nothing else.
+template <class First, class... Rest>
+class SimObject : public First, public Rest... {
  public:
-  SimObject() { In().liveObjects.fetch_add(1); }
+  SimObject() { ServerCall::LiveObjects().fetch_add(1); }
   SimObject(const SimObject&) = delete;
   SimObject& operator=(const SimObject&) = delete;
-  virtual ~SimObject() { In().liveObjects.fetch_sub(1); }
+  virtual ~SimObject() { ServerCall::LiveObjects().fetch_sub(1); }
 
- protected:
-  ULONG DoAddRef() { return m_refs.fetch_add(1) + 1; }
-  ULONG DoRelease() {
+  STDMETHODIMP_(ULONG) AddRef() override { return m_refs.fetch_add(1) + 1; }
+  STDMETHODIMP_(ULONG) Release() override {
     const ULONG left = m_refs.fetch_sub(1) - 1;
     if (left == 0) delete this;
     return left;
   }
-  template <class I>
-  HRESULT Give(I* self, void** ppv) {
-    *ppv = self;
-    DoAddRef();
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = riid == IID_IUnknown || riid == IidOf<First>() ? static_cast<First*>(this) : nullptr;
+    ((*ppv = !*ppv && riid == IidOf<Rest>() ? static_cast<Rest*>(this) : *ppv), ...);
+    if (!*ppv) return E_NOINTERFACE;
+    AddRef();
     return S_OK;
   }
 
@@ -277,294 +289,199 @@ class SimObject {
   std::atomic<ULONG> m_refs{1};
 };
 
-#define SIM_REFCOUNT                                                \
-  STDMETHODIMP_(ULONG) AddRef() override { return DoAddRef(); }   \
-  STDMETHODIMP_(ULONG) Release() override { return DoRelease(); }
-
-// The common head of a simulated operation: lock, catch up, log, and the
-// injected result.
-#define SIM_ENTER(op, args)                            \
-  auto& in = In();                                     \
-  std::unique_lock<std::mutex> lock(in.mutex);         \
-  in.CatchUp(lock);                                    \
-  const HRESULT hr = in.Enter(op, args);               \
-  if (FAILED(hr)) return hr;
-
-#define SIM_ENTER_OUT(op, args, out) \
-  if (!(out)) return E_POINTER;      \
-  *(out) = nullptr;                  \
-  SIM_ENTER(op, args)
-
-class Solvent final : public SimObject, public ITavixSolvent {
+class Solvent final : public SimObject<ITavixSolvent> {
  public:
   explicit Solvent(double percent) : m_percent(percent) {}
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixSolvent) return Give<ITavixSolvent>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
   STDMETHODIMP GetPercent(DOUBLE* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("Solvent.GetPercent", "");
-    *p = m_percent;
-    return hr;
+    return Get("Solvent.GetPercent", p, [&](ServerCall&) { return m_percent; });
   }
 
  private:
   double m_percent;
 };
 
-class Solvents final : public SimObject, public ITavixSolvents {
+class Solvents final : public SimObject<ITavixSolvents> {
  public:
-  explicit Solvents(int pump) : m_nPump(pump) {}
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixSolvents) return Give<ITavixSolvents>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  explicit Solvents(SHORT pump) : m_nPump(pump) {}
   STDMETHODIMP GetSolvent(LONG index, ITavixSolvent** pp) override {
-    SIM_ENTER_OUT("Solvents.GetSolvent", std::to_string(index), pp);
-    if (const auto it = in.pumpReadings.find(static_cast<SHORT>(m_nPump + 1)); it != in.pumpReadings.end()) {
-      if (index < 0 || static_cast<std::size_t>(index) >= it->second.percents.size()) return E_INVALIDARG;
-      *pp = new Solvent(it->second.percents[static_cast<std::size_t>(index)]);
-      return hr;
-    }
-    if (index < 0 || index > 3) return E_INVALIDARG;
-    const Composition c = in.model.ReadPump(m_nPump).composition;
-    const double percents[4] = {c.a, c.b, c.c, std::max(0.0, 100.0 - c.a - c.b - c.c)};
-    *pp = new Solvent(percents[index]);
-    return hr;
+    return Make("Solvents.GetSolvent", std::to_string(index), pp, [&](ServerCall& call) {
+      std::vector<double> percents;
+      if (const ServerPumpReading* reading = call.PumpOverride(m_nPump)) {
+        percents = reading->percents;
+      } else {
+        const Composition c = call.model.ReadPump(m_nPump - 1).composition;
+        percents = {c.a, c.b, c.c, std::max(0.0, 100.0 - c.a - c.b - c.c)};
+      }
+      if (index < 0 || static_cast<std::size_t>(index) >= percents.size()) return E_INVALIDARG;
+      *pp = new Solvent(percents[static_cast<std::size_t>(index)]);
+      return S_OK;
+    });
   }
   STDMETHODIMP GetCount(LONG* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("Solvents.GetCount", "");
-    const auto it = in.pumpReadings.find(static_cast<SHORT>(m_nPump + 1));
-    *p = it != in.pumpReadings.end() ? static_cast<LONG>(it->second.percents.size()) : 4;
-    return hr;
+    return Get("Solvents.GetCount", p, [&](ServerCall& call) {
+      const ServerPumpReading* reading = call.PumpOverride(m_nPump);
+      return reading ? static_cast<LONG>(reading->percents.size()) : 4;
+    });
   }
 
  private:
-  int m_nPump;
+  SHORT m_nPump;
 };
 
-// A unit: answers ITavixUnit2 and the interface of its kind.
-class Unit final : public SimObject,
-                   public ITavixUnit2,
-                   public ITavixNetBox,
-                   public ITavixPump2,
-                   public ITavixAutosampler2,
-                   public ITavix_DET_UV2,
-                   public ITavixOven {
+// A unit: ITavixUnit2 and the interface of its kind.
+template <class Kind>
+class Unit : public SimObject<ITavixUnit2, Kind> {
  public:
-  Unit(LONG type, SHORT number) : m_nType(type), m_nNumber(number) {}
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixUnit2) return Give<ITavixUnit2>(this, ppv);
-    if (riid == IID_ITavixNetBox && m_nType == 0) return Give<ITavixNetBox>(this, ppv);
-    if (riid == IID_ITavixPump2 && m_nType == 1) return Give<ITavixPump2>(this, ppv);
-    if (riid == IID_ITavix_DET_UV2 && m_nType == 4) return Give<ITavix_DET_UV2>(this, ppv);
-    if (riid == IID_ITavixAutosampler2 && m_nType == 5) return Give<ITavixAutosampler2>(this, ppv);
-    if (riid == IID_ITavixOven && m_nType == 6) return Give<ITavixOven>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  Unit(const char* kind, TavixUnitType type, SHORT number, std::string identification)
+      : m_kind(kind), m_type(type), m_nNumber(number), m_identification(std::move(identification)) {}
 
-  // ITavixUnit2
   STDMETHODIMP GetStatus(LONG* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER(Name("GetStatus"), "");
-    const UnitConfig* config = in.Unit(m_nType, m_nNumber);
-    *p = config && in.Reached(config->presentAfterMs) ? (kPresentBit | 1) : 0;
-    return hr;
+    return Get(Op("GetStatus"), p, [&](ServerCall& call) {
+      const UnitConfig* config = call.Unit(m_type, m_nNumber);
+      return config && call.Reached(config->presentAfterMs) ? (kPresentBit | 1) : 0;
+    });
   }
   STDMETHODIMP GetConnected(SHORT* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER(Name("GetConnected"), "");
-    const UnitConfig* config = in.Unit(m_nType, m_nNumber);
-    *p = config && in.Reached(config->connectedAfterMs) ? 1 : 0;
-    return hr;
+    return Get(Op("GetConnected"), p, [&](ServerCall& call) {
+      const UnitConfig* config = call.Unit(m_type, m_nNumber);
+      return config && call.Reached(config->connectedAfterMs) ? 1 : 0;
+    });
   }
   STDMETHODIMP GetIdentification(BSTR* p) override {
-    if (!p) return E_POINTER;
-    *p = nullptr;
-    SIM_ENTER(Name("GetIdentification"), "");
-    static const char* const kNames[] = {"Quarn NetBox II v2.10", "Quarn 900 Pump", "", "", "Quarn 900 UV Detector",
-                                         "Quarn 900 Autosampler", "Quarn 900 Column Oven"};
-    std::string text = m_nType >= 0 && m_nType <= 6 ? kNames[m_nType] : "";
-    if (m_nType == 1) text += " " + std::to_string(m_nNumber);
-    if (m_nType == 0 && in.netBoxSilent) text.clear();
-    const platform::com::OleString wide = FromUtf8(text);
-    *p = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    return *p ? hr : E_OUTOFMEMORY;
+    return Make(Op("GetIdentification"), "", p, [&](ServerCall& call) {
+      *p = AllocText(m_type == unitTypeNetBox && call.s.netBoxSilent ? "" : m_identification);
+      return *p ? S_OK : E_OUTOFMEMORY;
+    });
   }
-  STDMETHODIMP SendSettings() override {
-    SIM_ENTER(Name("SendSettings"), "");
-    return hr;
-  }
+  STDMETHODIMP SendSettings() override { return Run(Op("SendSettings"), "", [](ServerCall&) {}); }
 
-  // ITavixNetBox
-  STDMETHODIMP GetElapsedTime(DOUBLE* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("NetBox.GetElapsedTime", "");
-    *p = in.model.ReadNode().elapsedMs / 60000.0;
-    return hr;
-  }
-  STDMETHODIMP GetState(LONG* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("NetBox.GetState", "");
-    *p = in.netBoxState ? in.netBoxState : static_cast<LONG>(in.model.ReadNode().state);
-    return hr;
-  }
-
-  // ITavixPump2
-  STDMETHODIMP GetFlow(DOUBLE* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("Pump.GetFlow", "");
-    if (const auto it = in.pumpReadings.find(m_nNumber); it != in.pumpReadings.end()) {
-      *p = it->second.flowMlMin;
-      return hr;
-    }
-    *p = in.model.ReadPump(m_nNumber - 1).flowUlMin / 1000.0;
-    return hr;
-  }
-  STDMETHODIMP GetPressure(DOUBLE* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("Pump.GetPressure", "");
-    if (const auto it = in.pumpReadings.find(m_nNumber); it != in.pumpReadings.end()) {
-      *p = it->second.pressureMPa;
-      return hr;
-    }
-    *p = in.model.ReadPump(m_nNumber - 1).pressureBar / 10.0;
-    return hr;
-  }
-  STDMETHODIMP SetFlow(DOUBLE flow) override {
-    SIM_ENTER("Pump.SetFlow", Num(flow));
-    in.model.SetPump(m_nNumber - 1, flow * 1000.0, std::nullopt, std::nullopt, std::nullopt);
-    return hr;
-  }
-  STDMETHODIMP GetSolvents(ITavixSolvents** pp) override {
-    SIM_ENTER_OUT("Pump.GetSolvents", "", pp);
-    *pp = new Solvents(m_nNumber - 1);
-    return hr;
-  }
-
-  // ITavixAutosampler2
-  STDMETHODIMP GetSamplerState(LONG* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("Autosampler.GetSamplerState", "");
-    *p = in.samplerState >= 0 ? in.samplerState : SamplerCode(in.model.ReadSampler().status);
-    return hr;
-  }
-
-  // ITavix_DET_UV2
-  STDMETHODIMP SetWavelength(DOUBLE nm) override {
-    SIM_ENTER("UV.SetWavelength", Num(nm));
-    in.model.SetUv(static_cast<int>(std::lround(nm * 10.0)), std::nullopt, std::nullopt);
-    return hr;
-  }
-  STDMETHODIMP SetResponse(LONG response) override {
-    SIM_ENTER("UV.SetResponse", std::to_string(response));
-    in.model.SetUv(std::nullopt, static_cast<int>(response), std::nullopt);
-    return hr;
-  }
-  STDMETHODIMP GetLampState(LONG* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("UV.GetLampState", "");
-    *p = in.lampState ? *in.lampState : in.model.ReadUv().lampOn ? 3 : 0;
-    return hr;
-  }
-  STDMETHODIMP SetLampState(LONG state) override {
-    SIM_ENTER("UV.SetLampState", std::to_string(state));
-    in.model.SetUv(std::nullopt, std::nullopt, state != 0);
-    return hr;
-  }
-
-  // ITavixOven
-  STDMETHODIMP GetTemperature(DOUBLE* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("Oven.GetTemperature", "");
-    *p = in.model.ReadOven().temperatureC;
-    return hr;
-  }
+ protected:
+  std::string Op(const char* op) const { return std::string(m_kind) + "Unit." + op; }
+  SHORT Number() const { return m_nNumber; }
 
  private:
-  std::string Name(const char* op) const {
-    static const char* const kKinds[] = {"NetBox", "Pump", "Unit", "Unit", "UV", "Autosampler", "Oven"};
-    return std::string(m_nType >= 0 && m_nType <= 6 ? kKinds[m_nType] : "Unit") + "Unit." + op;
-  }
-  // The sampler's phase as the server reports it: 2 idle, 3 at the vial
-  // or drawing, 5 injecting, 6 flushing (injecting and washing), 7
-  // injected, 8 locked (homing or not ready).
-  static LONG SamplerCode(std::uint32_t status) {
-    switch (status) {
-      case kSamplerReadyIdle: return 2;
-      case kSamplerToVial:
-      case kSamplerDrawing: return 3;
-      case kSamplerInjecting: return 5;
-      case kSamplerFlushing: return 6;
-      case kSamplerInjected: return 7;
-      default: return 8;
-    }
-  }
-
-  LONG m_nType;
+  const char* m_kind;
+  TavixUnitType m_type;
   SHORT m_nNumber;
+  std::string m_identification;
 };
 
-class Units final : public SimObject, public ITavixUnits {
+class NetBoxUnit final : public Unit<ITavixNetBox> {
  public:
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixUnits) return Give<ITavixUnits>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+  NetBoxUnit() : Unit("NetBox", unitTypeNetBox, 0, "Quarn NetBox II v2.10") {}
+  STDMETHODIMP GetElapsedTime(DOUBLE* p) override {
+    return Get("NetBox.GetElapsedTime", p, [](ServerCall& call) { return call.model.ReadNode().elapsedMs / 60000.0; });
   }
-  STDMETHODIMP GetUnit(LONG type, SHORT number, ITavixUnit2** pp) override {
-    SIM_ENTER_OUT("Units.GetUnit", std::to_string(type) + ", " + std::to_string(number), pp);
-    const UnitConfig* config = in.Unit(type, number);
-    if (!config || config->absent) return E_FAIL;
-    *pp = new Unit(type, number);
-    return hr;
+  STDMETHODIMP GetState(LONG* p) override {
+    return Get("NetBox.GetState", p, [](ServerCall& call) {
+      return call.s.netBoxState ? call.s.netBoxState : static_cast<LONG>(call.model.ReadNode().state);
+    });
   }
 };
 
-class MethodItem final : public SimObject, public ITavixMethodItem2 {
+class PumpUnit final : public Unit<ITavixPump2> {
+ public:
+  explicit PumpUnit(SHORT number)
+      : Unit("Pump", unitTypePump, number, "Quarn 900 Pump " + std::to_string(number)) {}
+  STDMETHODIMP GetFlow(DOUBLE* p) override {
+    return Get("Pump.GetFlow", p, [&](ServerCall& call) {
+      const ServerPumpReading* reading = call.PumpOverride(Number());
+      return reading ? reading->flowMlMin : call.model.ReadPump(Number() - 1).flowUlMin / 1000.0;
+    });
+  }
+  STDMETHODIMP GetPressure(DOUBLE* p) override {
+    return Get("Pump.GetPressure", p, [&](ServerCall& call) {
+      const ServerPumpReading* reading = call.PumpOverride(Number());
+      return reading ? reading->pressureMPa : call.model.ReadPump(Number() - 1).pressureBar / 10.0;
+    });
+  }
+  STDMETHODIMP SetFlow(DOUBLE flow) override {
+    return Run("Pump.SetFlow", Num(flow), [&](ServerCall& call) {
+      call.model.SetPump(Number() - 1, flow * 1000.0, std::nullopt, std::nullopt, std::nullopt);
+    });
+  }
+  STDMETHODIMP GetSolvents(ITavixSolvents** pp) override {
+    return Make("Pump.GetSolvents", "", pp, [&](ServerCall&) { *pp = new Solvents(Number()); });
+  }
+};
+
+class AutosamplerUnit final : public Unit<ITavixAutosampler2> {
+ public:
+  AutosamplerUnit() : Unit("Autosampler", unitTypeAutosampler, 1, "Quarn 900 Autosampler") {}
+  STDMETHODIMP GetSamplerState(LONG* p) override {
+    return Get("Autosampler.GetSamplerState", p, [](ServerCall& call) {
+      return call.s.samplerState >= 0 ? call.s.samplerState : SamplerState(call.model.ReadSampler().status);
+    });
+  }
+};
+
+class UvUnit final : public Unit<ITavix_DET_UV2> {
+ public:
+  UvUnit() : Unit("UV", unitTypeUVDetector, 1, "Quarn 900 UV Detector") {}
+  STDMETHODIMP SetWavelength(DOUBLE nm) override {
+    return Run("UV.SetWavelength", Num(nm), [&](ServerCall& call) {
+      call.model.SetUv(static_cast<int>(std::lround(nm * 10.0)), std::nullopt, std::nullopt);
+    });
+  }
+  STDMETHODIMP SetResponse(LONG response) override {
+    return Run("UV.SetResponse", std::to_string(response), [&](ServerCall& call) {
+      call.model.SetUv(std::nullopt, static_cast<int>(response), std::nullopt);
+    });
+  }
+  STDMETHODIMP GetLampState(LONG* p) override {
+    return Get("UV.GetLampState", p, [](ServerCall& call) {
+      return call.s.lampState ? *call.s.lampState : call.model.ReadUv().lampOn ? lampOn : lampOff;
+    });
+  }
+  STDMETHODIMP SetLampState(LONG state) override {
+    return Run("UV.SetLampState", std::to_string(state),
+               [&](ServerCall& call) { call.model.SetUv(std::nullopt, std::nullopt, state != lampOff); });
+  }
+};
+
+class OvenUnit final : public Unit<ITavixOven> {
+ public:
+  OvenUnit() : Unit("Oven", unitTypeColumnOven, 1, "Quarn 900 Column Oven") {}
+  STDMETHODIMP GetTemperature(DOUBLE* p) override {
+    return Get("Oven.GetTemperature", p, [](ServerCall& call) { return call.model.ReadOven().temperatureC; });
+  }
+};
+
+class Units final : public SimObject<ITavixUnits> {
+ public:
+  STDMETHODIMP GetUnit(LONG type, SHORT number, ITavixUnit2** pp) override {
+    return Make("Units.GetUnit", std::to_string(type) + ", " + std::to_string(number), pp, [&](ServerCall& call) {
+      const UnitConfig* config = call.Unit(type, number);
+      if (!config || config->absent) return E_FAIL;
+      switch (type) {
+        case unitTypeNetBox: *pp = new NetBoxUnit(); break;
+        case unitTypePump: *pp = new PumpUnit(number); break;
+        case unitTypeUVDetector: *pp = new UvUnit(); break;
+        case unitTypeAutosampler: *pp = new AutosamplerUnit(); break;
+        default: *pp = new OvenUnit(); break;
+      }
+      return S_OK;
+    });
+  }
+};
+
+class MethodItem final : public SimObject<ITavixMethodItem2> {
  public:
   MethodItem(std::shared_ptr<ServerMethod> method, std::size_t index) : m_pMethod(std::move(method)), m_nIndex(index) {}
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixMethodItem2) return Give<ITavixMethodItem2>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
   STDMETHODIMP SetTime(DOUBLE t) override {
-    SIM_ENTER("Item.SetTime", Num(t));
-    Item().time = t;
-    return hr;
+    return Run("Item.SetTime", Num(t), [&](ServerCall&) { Item().time = t; });
   }
   STDMETHODIMP SetUnitType(LONG type) override {
-    SIM_ENTER("Item.SetUnitType", std::to_string(type));
-    Item().setUnitType = type;
-    return hr;
+    return Run("Item.SetUnitType", std::to_string(type), [&](ServerCall&) { Item().setUnitType = type; });
   }
   STDMETHODIMP SetFunction(HplcMethodFunc f) override {
-    SIM_ENTER("Item.SetFunction", std::to_string(f));
-    Item().function = f;
-    return hr;
+    return Run("Item.SetFunction", std::to_string(f), [&](ServerCall&) { Item().function = f; });
   }
   STDMETHODIMP SetParameters(DOUBLE p1, DOUBLE p2, DOUBLE p3, DOUBLE p4, DOUBLE p5, DOUBLE p6) override {
-    SIM_ENTER("Item.SetParameters",
-              Num(p1) + ", " + Num(p2) + ", " + Num(p3) + ", " + Num(p4) + ", " + Num(p5) + ", " + Num(p6));
     const double values[6] = {p1, p2, p3, p4, p5, p6};
-    std::copy(values, values + 6, Item().params);
-    return hr;
+    std::string args = Num(p1);
+    for (int i = 1; i < 6; ++i) args += ", " + Num(values[i]);
+    return Run("Item.SetParameters", args, [&](ServerCall&) { std::copy(values, values + 6, Item().params); });
   }
 
  private:
@@ -573,33 +490,23 @@ class MethodItem final : public SimObject, public ITavixMethodItem2 {
   std::size_t m_nIndex;
 };
 
-class Method final : public SimObject, public ITavixMethod2 {
+class Method final : public SimObject<ITavixMethod2> {
  public:
   explicit Method(std::shared_ptr<ServerMethod> data) : m_pData(std::move(data)) {}
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixMethod2) return Give<ITavixMethod2>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
   STDMETHODIMP AddItem(LONG type, SHORT number, ITavixMethodItem2** pp) override {
-    SIM_ENTER_OUT("Method.AddItem", std::to_string(type) + ", " + std::to_string(number), pp);
-    ServerMethodItem item;
-    item.unitType = type;
-    item.unitNumber = number;
-    m_pData->items.push_back(item);
-    *pp = new MethodItem(m_pData, m_pData->items.size() - 1);
-    return hr;
+    return Make("Method.AddItem", std::to_string(type) + ", " + std::to_string(number), pp, [&](ServerCall&) {
+      ServerMethodItem item;
+      item.unitType = type;
+      item.unitNumber = number;
+      m_pData->items.push_back(item);
+      *pp = new MethodItem(m_pData, m_pData->items.size() - 1);
+    });
+  }
+  STDMETHODIMP GetControlMode(LONG* p) override {
+    return Get("Method.GetControlMode", p, [&](ServerCall&) { return m_pData->controlMode; });
   }
   STDMETHODIMP SetRunLength(DOUBLE minutes) override { return Set("Method.SetRunLength", minutes, m_pData->runLength); }
   STDMETHODIMP SetActive(LONG v) override { return Set("Method.SetActive", v, m_pData->active); }
-  STDMETHODIMP GetControlMode(LONG* p) override {
-    if (!p) return E_POINTER;
-    SIM_ENTER("Method.GetControlMode", "");
-    *p = m_pData->controlMode;
-    return hr;
-  }
   STDMETHODIMP SetControlMode(LONG v) override { return Set("Method.SetControlMode", v, m_pData->controlMode); }
   STDMETHODIMP SetPumpOption(LONG v) override { return Set("Method.SetPumpOption", v, m_pData->pumpOption); }
   STDMETHODIMP SetSamplerTime(DOUBLE v) override { return Set("Method.SetSamplerTime", v, m_pData->samplerTime); }
@@ -611,150 +518,119 @@ class Method final : public SimObject, public ITavixMethod2 {
 
  private:
   template <class T>
-  HRESULT Set(const char* op, T value, T& field) {
-    SIM_ENTER(op, Num(static_cast<double>(value)));
-    field = value;
-    return hr;
+  static HRESULT Set(const char* op, T value, T& field) {
+    return Run(op, Num(static_cast<double>(value)), [&](ServerCall&) { field = value; });
   }
   std::shared_ptr<ServerMethod> m_pData;
 };
 
-class Sequence final : public SimObject, public ITavixSequence {
+class Sequence final : public SimObject<ITavixSequence> {
  public:
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixSequence) return Give<ITavixSequence>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
   STDMETHODIMP SetMethodName(BSTR name) override {
-    SIM_ENTER("Sequence.SetMethodName", Quote(name));
-    in.sequence->methodName = ToUtf8(name);
-    return hr;
+    return Run("Sequence.SetMethodName", Quote(name), [&](ServerCall& call) { call.s.sequence->methodName = ToUtf8(name); });
   }
   STDMETHODIMP AddMethod(ITavixMethod2** pp) override { return NewMethod("Sequence.AddMethod", pp); }
   STDMETHODIMP GetEmptyMethod(ITavixMethod2** pp) override { return NewMethod("Sequence.GetEmptyMethod", pp); }
-  STDMETHODIMP SetRunLength(DOUBLE v) override {
-    SIM_ENTER("Sequence.SetRunLength", Num(v));
-    in.sequence->runLength = v;
-    return hr;
-  }
-  STDMETHODIMP SetVial(LONG v) override {
-    SIM_ENTER("Sequence.SetVial", std::to_string(v));
-    in.sequence->vial = v;
-    return hr;
-  }
+  STDMETHODIMP SetRunLength(DOUBLE v) override { return Set("Sequence.SetRunLength", v, &ServerSequence::runLength); }
+  STDMETHODIMP SetVial(LONG v) override { return Set("Sequence.SetVial", v, &ServerSequence::vial); }
   STDMETHODIMP SetInjectionVolume(DOUBLE v) override {
-    SIM_ENTER("Sequence.SetInjectionVolume", Num(v));
-    in.sequence->injectionVolume = v;
-    return hr;
+    return Set("Sequence.SetInjectionVolume", v, &ServerSequence::injectionVolume);
   }
   STDMETHODIMP SetSamplerValue(DOUBLE v) override {
-    SIM_ENTER("Sequence.SetSamplerValue", Num(v));
-    in.sequence->samplerValue = v;
-    return hr;
+    return Set("Sequence.SetSamplerValue", v, &ServerSequence::samplerValue);
   }
 
  private:
-  HRESULT NewMethod(const char* op, ITavixMethod2** pp) {
-    SIM_ENTER_OUT(op, "", pp);
-    in.method = std::make_shared<ServerMethod>();
-    *pp = new Method(in.method);
-    return hr;
+  template <class T>
+  static HRESULT Set(const char* op, T value, T ServerSequence::*field) {
+    const std::string args = std::is_integral_v<T> ? std::to_string(value) : Num(static_cast<double>(value));
+    return Run(op, args, [&](ServerCall& call) { (*call.s.sequence).*field = value; });
+  }
+  static HRESULT NewMethod(const char* op, ITavixMethod2** pp) {
+    return Make(op, "", pp, [&](ServerCall& call) {
+      call.s.method = std::make_shared<ServerMethod>();
+      *pp = new Method(call.s.method);
+    });
   }
 };
 
-class Session final : public SimObject, public ITavixSession2, public IConnectionPointContainer, public IConnectionPoint {
+class Session final : public SimObject<ITavixSession2, IConnectionPointContainer, IConnectionPoint> {
  public:
-  Session() : m_pData(std::make_shared<SessionData>()) {
-    In().sessions.push_back(m_pData);  // made under the server's lock
-  }
+  using Data = ServerCall::SessionData;
+
+  explicit Session(ServerCall& call) : m_pData(std::make_shared<Data>()) { call.Sessions().push_back(m_pData); }
   ~Session() override {
-    auto& in = In();
-    std::unique_lock<std::mutex> lock(in.mutex);
-    in.WaitIdle(lock);
-    for (const auto& a : m_pData->advises) a.sink->Release();
-    std::erase(in.sessions, m_pData);
-  }
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixSession2) return Give<ITavixSession2>(this, ppv);
-    if (riid == IID_IConnectionPointContainer) return Give<IConnectionPointContainer>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    std::vector<Data::Advise> advises;
+    {
+      ServerCall call;
+      call.WaitIdle();
+      advises.swap(m_pData->advises);
+      std::erase(call.Sessions(), m_pData);
+    }
+    for (const Data::Advise& a : advises) a.sink->Release();  // the plug-in's: outside the lock
   }
 
   STDMETHODIMP Open(BSTR user) override {
-    SIM_ENTER("Session.Open", Quote(user));
-    m_pData->open = true;
-    in.Message(SimulatedServer::kMsgConnected, SimulatedServer::kEventLatencyMs, 0, 0, "Connected");
-    return hr;
+    return Run("Session.Open", Quote(user), [&](ServerCall& call) {
+      m_pData->open = true;
+      call.Message(SimulatedServer::kMsgConnected, "Connected");
+    });
   }
-  STDMETHODIMP Close() override {
-    SIM_ENTER("Session.Close", "");
-    m_pData->open = false;
-    return hr;
-  }
+  STDMETHODIMP Close() override { return Run("Session.Close", "", [&](ServerCall&) { m_pData->open = false; }); }
   STDMETHODIMP ResetError() override {
-    SIM_ENTER("Session.ResetError", "");
-    in.model.ClearTrouble();
-    return hr;
+    return Run("Session.ResetError", "", [](ServerCall& call) { call.model.ClearTrouble(); });
   }
   STDMETHODIMP GetUnits(ITavixUnits** pp) override {
-    SIM_ENTER_OUT("Session.GetUnits", "", pp);
-    *pp = new Units();
-    return hr;
+    return Make("Session.GetUnits", "", pp, [&](ServerCall&) { *pp = new Units(); });
   }
   STDMETHODIMP GetSequence(ITavixSequence** pp) override {
-    SIM_ENTER_OUT("Session.GetSequence", "", pp);
-    *pp = new Sequence();
-    return hr;
+    return Make("Session.GetSequence", "", pp, [&](ServerCall&) { *pp = new Sequence(); });
   }
   STDMETHODIMP StartInitial() override {
-    SIM_ENTER("Session.StartInitial", "");
-    in.model.LoadProgram(in.BuildProgram());
-    in.model.PumpStart();
-    in.Message(SimulatedServer::kMsgInitialStarted, SimulatedServer::kEventLatencyMs, 0, 0, "Initial conditions");
-    return hr;
+    return Run("Session.StartInitial", "", [](ServerCall& call) {
+      call.model.LoadProgram(call.ProgramOfMethod());
+      call.model.PumpStart();
+      call.Message(SimulatedServer::kMsgInitialStarted, "Initial conditions");
+    });
   }
   STDMETHODIMP PrepareRun() override {
-    SIM_ENTER("Session.PrepareRun", "");
-    in.model.LoadProgram(in.BuildProgram());
-    return hr;
+    return Run("Session.PrepareRun", "", [](ServerCall& call) { call.model.LoadProgram(call.ProgramOfMethod()); });
   }
   STDMETHODIMP StartRun() override {
-    SIM_ENTER("Session.StartRun", "");
-    in.model.LoadProgram(in.BuildProgram());
-    in.model.StartRun();
-    in.Message(SimulatedServer::kMsgMethodRunning, SimulatedServer::kEventLatencyMs, 0, 0, "Method running");
-    return hr;
+    return Run("Session.StartRun", "", [](ServerCall& call) {
+      call.model.LoadProgram(call.ProgramOfMethod());
+      call.model.StartRun();
+      call.Message(SimulatedServer::kMsgMethodRunning, "Method running");
+    });
   }
   STDMETHODIMP EndRun() override {
-    SIM_ENTER("Session.EndRun", "");
-    in.model.StopRun();
-    in.Message(SimulatedServer::kMsgRunEnded, SimulatedServer::kEventLatencyMs, 0, 0, "Run ended");
-    return hr;
+    return Run("Session.EndRun", "", [](ServerCall& call) {
+      call.model.StopRun();
+      call.Message(SimulatedServer::kMsgRunEnded, "Run ended");
+    });
   }
   STDMETHODIMP EndMethod() override {
-    SIM_ENTER("Session.EndMethod", "");
-    in.model.PumpStop();
-    in.Message(SimulatedServer::kMsgMethodEnded, SimulatedServer::kEventLatencyMs, 0, 0, "Method ended");
-    return hr;
+    return Run("Session.EndMethod", "", [](ServerCall& call) {
+      call.model.PumpStop();
+      call.Message(SimulatedServer::kMsgMethodEnded, "Method ended");
+    });
   }
-  STDMETHODIMP AcknowledgeStepData() override {
-    SIM_ENTER("Session.AcknowledgeStepData", "");
-    return hr;
-  }
+  STDMETHODIMP AcknowledgeStepData() override { return Run("Session.AcknowledgeStepData", "", [](ServerCall&) {}); }
 
-  // IConnectionPointContainer / IConnectionPoint
+  // IConnectionPointContainer; the session is its own connection point.
   STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** pp) override {
     if (!pp) return E_POINTER;
     *pp = nullptr;
     if (riid != DIID__ITavixSession2Events) return CONNECT_E_NOCONNECTION;
-    return Give<IConnectionPoint>(this, reinterpret_cast<void**>(pp));
+    return QueryInterface(IID_IConnectionPoint, reinterpret_cast<void**>(pp));
   }
+  // The plug-in never enumerates; the server hands out no enumerators.
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** pp) override {
+    if (pp) *pp = nullptr;
+    return E_NOTIMPL;
+  }
+
+  // IConnectionPoint
   STDMETHODIMP GetConnectionInterface(IID* iid) override {
     if (!iid) return E_POINTER;
     *iid = DIID__ITavixSession2Events;
@@ -762,76 +638,62 @@ class Session final : public SimObject, public ITavixSession2, public IConnectio
   }
   STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** pp) override {
     if (!pp) return E_POINTER;
-    return Give<IConnectionPointContainer>(this, reinterpret_cast<void**>(pp));
+    return QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(pp));
   }
   STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
     if (!sink || !cookie) return E_POINTER;
     *cookie = 0;
-    SIM_ENTER("Session.Advise", "");
+    ServerCall call("Session.Advise", "");
+    if (FAILED(call.hr)) return call.hr;
+    call.lock.unlock();  // the sink is the plug-in's
     IDispatch* dispatch = nullptr;
-    if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) || !dispatch) {
-      return CONNECT_E_CANNOTCONNECT;
-    }
-    *cookie = in.nextCookie++;
+    const HRESULT qi = sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    call.lock.lock();
+    if (FAILED(qi) || !dispatch) return CONNECT_E_CANNOTCONNECT;
+    *cookie = call.s.nextCookie++;
     m_pData->advises.push_back({*cookie, dispatch});
-    return hr;
+    return call.hr;
   }
   STDMETHODIMP Unadvise(DWORD cookie) override {
-    SIM_ENTER("Session.Unadvise", std::to_string(cookie));
-    in.WaitIdle(lock);  // no event is inside the sink while it goes
+    ServerCall call("Session.Unadvise", std::to_string(cookie));
+    if (FAILED(call.hr)) return call.hr;
+    call.WaitIdle();  // no event is inside the sink while it goes
     auto& advises = m_pData->advises;
     const auto it = std::find_if(advises.begin(), advises.end(), [&](const auto& a) { return a.cookie == cookie; });
     if (it == advises.end()) return CONNECT_E_NOCONNECTION;
     IDispatch* sink = it->sink;
     advises.erase(it);
-    lock.unlock();
+    call.lock.unlock();
     sink->Release();
-    return hr;
+    return call.hr;
   }
-  // The plug-in never enumerates; the server hands out no enumerators.
   STDMETHODIMP EnumConnections(IEnumConnections** pp) override {
-    if (pp) *pp = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** pp) override {
     if (pp) *pp = nullptr;
     return E_NOTIMPL;
   }
 
  private:
-  std::shared_ptr<SessionData> m_pData;
+  std::shared_ptr<Data> m_pData;
 };
 
-class Server final : public SimObject, public ITavixServer {
+class Server final : public SimObject<ITavixServer> {
  public:
-  SIM_REFCOUNT
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITavixServer) return Give<ITavixServer>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
   STDMETHODIMP CreateSession(LONG flags, ITavixSession2** pp) override {
-    SIM_ENTER_OUT("Server.CreateSession", std::to_string(flags), pp);
-    in.openedAtMs = in.NowLocked();
-    for (LONG type : {1, 4, 5, 6}) {
-      for (SHORT n = 1; n <= (type == 1 ? 3 : 1); ++n) {
-        const UnitConfig* config = in.Unit(type, n);
-        in.model.SetUnitPresent(ModelAddress(type, n), config && !config->absent && config->presentAfterMs >= 0);
+    return Make("Server.CreateSession", std::to_string(flags), pp, [&](ServerCall& call) {
+      call.s.openedAtMs = call.Now();
+      for (const KnownUnit& unit : kKnownUnits) {
+        if (unit.type == unitTypeNetBox) continue;
+        const UnitConfig* config = call.Unit(unit.type, unit.number);
+        call.model.SetUnitPresent(ModelAddress(unit.type, unit.number),
+                                  config && !config->absent && config->presentAfterMs >= 0);
       }
-    }
-    *pp = new Session();
-    return hr;
+      *pp = new Session(call);
+    });
   }
 };
 
 HRESULT CreateServer(REFIID riid, void** ppv) {
-  auto& in = In();
-  HRESULT hr = S_OK;
-  {
-    std::unique_lock<std::mutex> lock(in.mutex);
-    hr = in.Enter("CoCreateInstance", "");
-  }
+  const HRESULT hr = Run("CoCreateInstance", "", [](ServerCall&) {});
   if (FAILED(hr)) return hr;
   auto* server = new Server();
   const HRESULT qi = server->QueryInterface(riid, ppv);
@@ -841,43 +703,81 @@ HRESULT CreateServer(REFIID riid, void** ppv) {
 
 }  // namespace
 
-// ---- The event thread ----
+// ---- Events ----
 
-void SimulatedServer::Internals::Deliver(std::unique_lock<std::mutex>& lock) {
-  ServerEvent event = std::move(ready.front());
-  ready.pop_front();
-  ++inFlight;
-  const std::vector<IDispatch*> sinks = Sinks();
+void SimulatedServer::FireLocked(ServerEvent event, std::int64_t atMs) {
+  event.atMs = atMs;
+  ScheduleLocked(atMs, [this, event] {
+    m_pState->ready.push_back(event);
+    WakeLocked();
+  });
+}
+
+void SimulatedServer::EmitNoticeLocked(const Notice& n) {
+  const auto pump = static_cast<SHORT>(n.unit - kUnitPump1 + 1);
+  switch (n.kind) {
+    case Notice::Kind::kUpperPressure:
+      FireLocked(Error(unitTypePump, pump, kPumpOverPressure, "Pump over pressure"), n.atMs);
+      break;
+    case Notice::Kind::kLowerPressure:
+      FireLocked(Error(unitTypePump, pump, kPumpUnderPressure, "Pump under pressure"), n.atMs);
+      break;
+    case Notice::Kind::kInjected: FireLocked(Message(kMsgStepData, unitTypeAutosampler, 1, "Injected"), n.atMs); break;
+    case Notice::Kind::kRunEnded: FireLocked(Message(kMsgRunEnded, 0, 0, "Run ended"), n.atMs); break;
+    case Notice::Kind::kSamplerReady:
+      FireLocked(Message(kMsgSamplerReady, unitTypeAutosampler, 1, "Autosampler ready"), n.atMs);
+      break;
+    case Notice::Kind::kSequenceDone:
+    case Notice::Kind::kOutputSwitched:  // outputs and valves switch without an event here
+    case Notice::Kind::kValveTurned: break;
+  }
+}
+
+bool SimulatedServer::IdleLocked() const { return m_pState->ready.empty() && m_pState->inFlight == 0; }
+
+void SimulatedServer::WakeOtherSideLocked(Lock&) {
+  if (!m_pState->ready.empty()) WakeLocked();
+}
+
+std::string SimulatedServer::StallTextLocked() const {
+  return "simulated server: " + std::to_string(m_pState->ready.size()) +
+         " events waited 30 s for delivery; does a sink's Invoke wait for the server?";
+}
+
+std::vector<IDispatch*> SimulatedServer::SinksLocked() const {
+  std::vector<IDispatch*> sinks;
+  for (const auto& session : m_sessions) {
+    for (const auto& a : session->advises) sinks.push_back(a.sink);
+  }
+  return sinks;
+}
+
+bool SimulatedServer::DeliverOneLocked(Lock& lock) {
+  State& s = *m_pState;
+  if (s.ready.empty()) return false;
+  ServerEvent event = std::move(s.ready.front());
+  s.ready.pop_front();
+  ++s.inFlight;
+  const std::vector<IDispatch*> sinks = SinksLocked();
   lock.unlock();
   VARIANT args[5];
   UINT count = 0;
-  auto put = [&](VARTYPE vt, LONG value) {
+  auto put = [&](VARTYPE vt, LONG value, const std::string& text = {}) {
     VariantInit(&args[count]);
     args[count].vt = vt;
     if (vt == VT_I2) args[count].iVal = static_cast<SHORT>(value);
     if (vt == VT_I4) args[count].lVal = value;
+    if (vt == VT_BSTR) args[count].bstrVal = AllocText(text);
     ++count;
   };
-  auto putText = [&](const std::string& text) {
-    const platform::com::OleString wide = FromUtf8(text);
-    VariantInit(&args[count]);
-    args[count].vt = VT_BSTR;
-    args[count].bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    ++count;
-  };
-  // Arguments last first.
-  if (event.dispid == DISPID_HplcMessage) {
-    putText("");
-    putText(event.text);
-    put(VT_I4, event.code);
-    put(VT_I2, event.b);
-    put(VT_I2, event.a);
-  } else {
-    putText(event.text);
-    put(VT_I2, event.code);
-    put(VT_I2, event.b);
-    put(VT_I2, event.a);
-  }
+  // Arguments last first: HplcMessage (type, number, code, text, second
+  // text), ErrorEvent (type, sub-code, bits, text).
+  const bool message = event.dispid == DISPID_HplcMessage;
+  if (message) put(VT_BSTR, 0, "");
+  put(VT_BSTR, 0, event.text);
+  put(message ? VT_I4 : VT_I2, event.code);
+  put(VT_I2, event.b);
+  put(VT_I2, event.a);
   DISPPARAMS params{args, nullptr, count, 0};
   for (IDispatch* sink : sinks) {
     sink->Invoke(event.dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
@@ -886,53 +786,36 @@ void SimulatedServer::Internals::Deliver(std::unique_lock<std::mutex>& lock) {
   event.deliveredOn = GetCurrentThreadId();
   event.sinks = static_cast<int>(sinks.size());
   lock.lock();
-  if (trace) {
-    Trace(std::string("event ") + (event.dispid == DISPID_HplcMessage ? "HplcMessage(" : "ErrorEvent(") +
-          std::to_string(event.a) + ", " + std::to_string(event.b) + ", " + std::to_string(event.code) + ", \"" +
-          event.text + "\")");
+  if (s.trace) {
+    TraceLocked(std::string("event ") + (message ? "HplcMessage(" : "ErrorEvent(") + std::to_string(event.a) + ", " +
+                std::to_string(event.b) + ", " + std::to_string(event.code) + ", \"" + event.text + "\")");
   }
-  if (keepLogs) events.push_back(std::move(event));
-  --inFlight;
-  idleCv.notify_all();
+  if (s.keepLogs) s.events.push_back(std::move(event));
+  --s.inFlight;
+  m_idleCv.notify_all();
+  return true;
 }
 
-void SimulatedServer::Internals::EventLoop() {
-  platform::Clock& clock = platform::Clock::Get();
-  std::unique_lock<std::mutex> lock(mutex);
-  for (;;) {
-    if (!ready.empty()) {
-      Deliver(lock);
-      continue;
-    }
-    wake = false;
-    if (clock.GetMode() == platform::Clock::Mode::kVirtual) {
-      // Virtual sleeps produce what is due; this thread only delivers.
-      readyCv.wait(lock, [&] { return !ready.empty() || wake; });
-      continue;
-    }
-    RunUntil(lock, clock.NowMs(), false);
-    if (!ready.empty()) continue;
-    const std::int64_t due = NextDueLocked();
-    const std::int64_t waitMs = due == kNothingDue ? 1000 : std::max<std::int64_t>(1, due - clock.NowMs());
-    clock.BackgroundWaitFor(lock, readyCv, waitMs, [&] { return wake || !ready.empty(); });
-  }
+void SimulatedServer::TraceLocked(const std::string& what) const {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%10.3f ", static_cast<double>(NowLocked()) / 1000.0);
+  m_pState->trace(stamp + what);
 }
 
 // ---- The server ----
 
 SimulatedServer& SimulatedServer::Get() {
   // Never destroyed: its thread waits in it until the process ends.
-  static SimulatedServer* const server = [] {
-    auto* s = new SimulatedServer();
-    std::thread([s] { s->m_pIn->EventLoop(); }).detach();
-    return s;
-  }();
+  static SimulatedServer* const server = new SimulatedServer();
   return *server;
 }
 
-SimulatedServer::SimulatedServer() : m_pIn(std::make_unique<Internals>()) {
+SimulatedServer::SimulatedServer() : m_pState(std::make_unique<State>()) {
   platform::Clock::Get().AddDriver(this);
+  StartThread();
 }
+
+SimulatedServer::~SimulatedServer() = default;
 
 void SimulatedServer::Register() {
   Get();
@@ -946,178 +829,121 @@ void SimulatedServer::Register() {
                                     {OLESTR("WarningEvent"), DISPID_WarningEvent}}}});
 }
 
-void SimulatedServer::AdvanceTo(std::int64_t nowMs) {
-  std::unique_lock<std::mutex> lock(m_pIn->mutex);
-  m_pIn->inAdvance = true;
-  m_pIn->RunUntil(lock, nowMs, true);
-  m_pIn->inAdvance = false;
-}
-
-std::int64_t SimulatedServer::NextDueMs() {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  return m_pIn->NextDueLocked();
-}
-
 void SimulatedServer::ResetForTesting() {
   Register();
   {
-    Internals& in = *m_pIn;
-    std::unique_lock<std::mutex> lock(in.mutex);
-    in.WaitIdle(lock);
-    in.nowMs = 0;
-    in.model = InstrumentModel();
-    in.pending.clear();
-    in.calls.clear();
-    in.events.clear();
-    in.failures.clear();
-    in.units.clear();
-    in.netBoxSilent = false;
-    in.netBoxState = 0;
-    in.samplerState = -1;
-    in.lampState.reset();
-    in.pumpReadings.clear();
-    in.openedAtMs = -1;
-    in.nextCookie = 1;
-    in.method = std::make_shared<ServerMethod>();
-    in.sequence = std::make_shared<ServerSequence>();
-    in.keepLogs = true;
-    in.trace = nullptr;
+    Lock lock(m_mutex);
+    WaitIdleLocked(lock);
+    ResetLocked();
+    *m_pState = State{};
   }
   platform::Clock::Get().AddDriver(this);
 }
 
+// ---- Test face ----
+
+namespace {
+
+template <class Read>
+auto Locked(std::mutex& mutex, Read read) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return read();
+}
+
+}  // namespace
+
 std::vector<std::string> SimulatedServer::Calls() const {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  return m_pIn->calls;
+  return Locked(m_mutex, [&] { return m_pState->calls; });
 }
 
 void SimulatedServer::ClearCallsForTesting() {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->calls.clear();
+  Locked(m_mutex, [&] { m_pState->calls.clear(); });
 }
 
 void SimulatedServer::FailForTesting(const std::string& operation, HRESULT hr, int times) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  if (times == 0) {
-    m_pIn->failures.erase(operation);
-  } else {
-    m_pIn->failures[operation] = {hr, times};
-  }
+  Locked(m_mutex, [&] {
+    if (times == 0) {
+      m_pState->failures.erase(operation);
+    } else {
+      m_pState->failures[operation] = {hr, times};
+    }
+  });
 }
 
 void SimulatedServer::SetUnitAbsentForTesting(LONG type, SHORT number, bool absent) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->units[{type, number}].absent = absent;
+  Locked(m_mutex, [&] { m_pState->units[{type, number}].absent = absent; });
 }
 
 void SimulatedServer::SetUnitTimingForTesting(LONG type, SHORT number, std::int64_t presentAfterMs,
                                               std::int64_t connectedAfterMs) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  UnitConfig& unit = m_pIn->units[{type, number}];
-  unit.presentAfterMs = presentAfterMs;
-  unit.connectedAfterMs = connectedAfterMs;
+  Locked(m_mutex, [&] {
+    UnitConfig& unit = m_pState->units[{type, number}];
+    unit.presentAfterMs = presentAfterMs;
+    unit.connectedAfterMs = connectedAfterMs;
+  });
 }
 
 void SimulatedServer::SetNetBoxSilentForTesting(bool silent) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->netBoxSilent = silent;
+  Locked(m_mutex, [&] { m_pState->netBoxSilent = silent; });
 }
 
 void SimulatedServer::SetNetBoxStateForTesting(LONG state) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->netBoxState = state;
+  Locked(m_mutex, [&] { m_pState->netBoxState = state; });
 }
 
 void SimulatedServer::SetSamplerStateForTesting(LONG state) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->samplerState = state;
+  Locked(m_mutex, [&] { m_pState->samplerState = state; });
 }
 
 void SimulatedServer::SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->pumpReadings[number] = reading;
-}
-
-void SimulatedServer::BlockLineForTesting() {
-  std::unique_lock<std::mutex> lock(m_pIn->mutex);
-  m_pIn->CatchUp(lock);
-  m_pIn->model.BlockLine();
+  Locked(m_mutex, [&] { m_pState->pumpReadings[number] = reading; });
 }
 
 void SimulatedServer::SetLampStateForTesting(std::optional<LONG> state) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->lampState = state;
+  Locked(m_mutex, [&] { m_pState->lampState = state; });
 }
 
 void SimulatedServer::SendMessageForTesting(LONG code, SHORT unitType, SHORT unitNumber) {
-  std::unique_lock<std::mutex> lock(m_pIn->mutex);
-  ServerEvent e;
-  e.dispid = DISPID_HplcMessage;
-  e.a = unitType;
-  e.b = unitNumber;
-  e.code = code;
-  e.atMs = m_pIn->NowLocked();
-  m_pIn->ready.push_back(std::move(e));
-  m_pIn->readyCv.notify_all();
-  m_pIn->WaitIdle(lock);
+  Lock lock(m_mutex);
+  ServerEvent event = Message(code, unitType, unitNumber, "");
+  event.atMs = NowLocked();
+  m_pState->ready.push_back(std::move(event));
+  WaitIdleLocked(lock);
 }
 
 void SimulatedServer::SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits,
                                                const std::string& text) {
-  std::unique_lock<std::mutex> lock(m_pIn->mutex);
-  ServerEvent e;
-  e.dispid = DISPID_ErrorEvent;
-  e.a = unitType;
-  e.b = subCode;
-  e.code = static_cast<std::uint16_t>(errorBits);
-  e.text = text;
-  e.atMs = m_pIn->NowLocked();
-  m_pIn->ready.push_back(std::move(e));
-  m_pIn->readyCv.notify_all();
-  m_pIn->WaitIdle(lock);
+  Lock lock(m_mutex);
+  ServerEvent event = Error(unitType, subCode, errorBits, text);
+  event.atMs = NowLocked();
+  m_pState->ready.push_back(std::move(event));
+  WaitIdleLocked(lock);
 }
 
 std::vector<ServerEvent> SimulatedServer::Events() const {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  return m_pIn->events;
+  return Locked(m_mutex, [&] { return m_pState->events; });
 }
 
 ServerMethod SimulatedServer::CurrentMethod() const {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  return *m_pIn->method;
+  return Locked(m_mutex, [&] { return *m_pState->method; });
 }
 
 ServerSequence SimulatedServer::Sequence() const {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  return *m_pIn->sequence;
+  return Locked(m_mutex, [&] { return *m_pState->sequence; });
 }
 
-long SimulatedServer::LiveObjects() const { return m_pIn->liveObjects.load(); }
+long SimulatedServer::LiveObjects() const { return m_liveObjects.load(); }
 
 int SimulatedServer::AdvisedSinks() const {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  return static_cast<int>(m_pIn->Sinks().size());
-}
-
-InstrumentModel SimulatedServer::InstrumentsNow() {
-  std::unique_lock<std::mutex> lock(m_pIn->mutex);
-  m_pIn->CatchUp(lock);
-  return m_pIn->model;
+  return Locked(m_mutex, [&] { return static_cast<int>(SinksLocked().size()); });
 }
 
 void SimulatedServer::SetKeepLogs(bool keep) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->keepLogs = keep;
-}
-
-void SimulatedServer::FillBottles(const std::array<std::string, 3>& labels) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->model.SetBottles(BottlesFromLabels(labels));
+  Locked(m_mutex, [&] { m_pState->keepLogs = keep; });
 }
 
 void SimulatedServer::SetTraceSink(std::function<void(const std::string& line)> sink) {
-  std::lock_guard<std::mutex> lock(m_pIn->mutex);
-  m_pIn->trace = std::move(sink);
+  Locked(m_mutex, [&] { m_pState->trace = std::move(sink); });
 }
 
 }  // namespace sim
