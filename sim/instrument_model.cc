@@ -12,7 +12,6 @@ constexpr std::int64_t kDrawBaseMs = 2000;
 constexpr std::int64_t kDrawMsPerUl = 50;
 constexpr std::int64_t kInjectMs = 1000;
 constexpr std::int64_t kFlushMs = 2000;
-constexpr int kDefaultUpperLimitBar = 400;
 
 // Pressure: bar per (ml/min x cP) of the simulated column.
 constexpr double kColumnResistance = 110.0;
@@ -48,45 +47,19 @@ T Ramp(const std::vector<TimetableStep>& steps, std::int64_t elapsed, T base, Ge
 }  // namespace
 
 void InstrumentModel::PowerUp(std::int64_t nowMs) {
-  m_nowMs = std::max(m_nowMs, nowMs);
-  const double ovenNow = OvenTemperature();
-  const bool silent = m_bSamplerSilent;
-  const std::int64_t now = m_nowMs;
-  m_program = Program{};
-  m_dwFaultState = 0;
-  m_bRunning = false;
-  m_runStartMs = -1;
-  m_runEndMs = -1;
-  m_runVial.reset();
-  m_outputProgram = OutputProgram{};
-  m_nextOutputStep = 0;
-  m_bOutputOn.fill(false);
-  m_pulseEndMs.fill(-1);
-  m_valvePosition.fill(0);
-  m_bPumpOn = false;
-  m_pumpStartMs = now;
-  m_lastCheckMs = now;
-  m_baseFlowUlMin = 0.0;
-  m_baseComposition = Composition{};
-  m_upperLimit.fill(kDefaultUpperLimitBar);
-  m_lowerLimit.fill(0);
-  m_bPumpTrouble.fill(false);
-  m_bPumpPresent.fill(false);
-  m_bSamplerPresent = false;
-  m_bSamplerSilent = silent;
-  m_bSamplerReady = false;
-  m_samplerReadyAtMs = -1;
-  m_samplerPhase = SamplerPhase::kIdle;
-  m_samplerPhaseStartMs = now;
-  m_bOvenOn = false;
-  m_ovenSetPointC = 0;
-  m_ovenFromC = ovenNow;
-  m_ovenChangeMs = now;
-  m_bOvenPresent = false;
-  m_bUvPresent = false;
-  m_bLampOn = true;
-  m_uvWavelength = 2540;
-  m_uvResponse = 2;
+  // Everything is as made, at this time, except what outlasts a power-up:
+  // the oven's heat, the analysis count, the bottles, a blocked line, a
+  // silent autosampler.
+  InstrumentModel fresh;
+  fresh.m_nowMs = std::max(m_nowMs, nowMs);
+  fresh.m_pumpStartMs = fresh.m_lastCheckMs = fresh.m_samplerPhaseStartMs = fresh.m_ovenChangeMs = fresh.m_nowMs;
+  m_nowMs = fresh.m_nowMs;
+  fresh.m_ovenFromC = OvenTemperature();
+  fresh.m_dwAnlsSerial = m_dwAnlsSerial;
+  fresh.m_bottles = m_bottles;
+  fresh.m_bLineBlocked = m_bLineBlocked;
+  fresh.m_bSamplerSilent = m_bSamplerSilent;
+  *this = std::move(fresh);
 }
 
 void InstrumentModel::SetUnitPresent(std::uint16_t unit, bool present) {

@@ -157,8 +157,10 @@ class InstrumentModel {
   static constexpr std::int64_t kCheckPeriodMs = 100;
   static constexpr std::int64_t kLowerLimitGraceMs = 5000;
   static constexpr double kOvenTimeConstantMs = 60000.0;
+  static constexpr int kDefaultUpperLimitBar = 400;
 
-  InstrumentModel() { PowerUp(0); }
+  // At power-up at time 0.
+  InstrumentModel() = default;
 
   // Every unit to its state after power-up at `nowMs`; the oven cools
   // from where it is.
@@ -261,7 +263,7 @@ class InstrumentModel {
   OutputProgram m_outputProgram;
   std::size_t m_nextOutputStep = 0;  // the first timed switching not yet done in this run
   std::array<bool, kOutputCount> m_bOutputOn{};
-  std::array<std::int64_t, kOutputCount> m_pulseEndMs{};  // -1: no pulse running
+  std::array<std::int64_t, kOutputCount> m_pulseEndMs{-1, -1, -1, -1};  // -1: no pulse running
   std::array<int, kValveCount> m_valvePosition{};
 
   // What bottles A, B and C hold.
@@ -273,7 +275,7 @@ class InstrumentModel {
   std::int64_t m_lastCheckMs = 0;  // limit checks run every kCheckPeriodMs after it
   double m_baseFlowUlMin = 0.0;
   Composition m_baseComposition;
-  std::array<int, kPumpCount> m_upperLimit{};
+  std::array<int, kPumpCount> m_upperLimit{kDefaultUpperLimitBar, kDefaultUpperLimitBar, kDefaultUpperLimitBar};
   std::array<int, kPumpCount> m_lowerLimit{};
   std::array<bool, kPumpCount> m_bPumpTrouble{};
   std::array<bool, kPumpCount> m_bPumpPresent{};
