@@ -121,6 +121,19 @@ TEST_F(RunControlTest, NetworkCheckEveryNthCallOverAllUnits) {
   NOTE(unit->ElapsedAnalysisTime());
 }
 
+TEST_F(RunControlTest, AFailedEndMethodOrElapsedTimeKeepsTheFlagsAndReadsZero) {
+  ASSERT_EQ(unit->Run(), 1);
+  Sleep(30000);
+  EXPECT_GT(unit->ElapsedAnalysisTime(), 0.4f);  // seen running
+  Sleep(30000);
+  Fail("Session.EndMethod");
+  EXPECT_EQ(unit->PureStop(), 0);
+  EXPECT_EQ(Flags(), "110");  // the run is over on the server; the flags stay
+  Fail("NetBox.GetElapsedTime");
+  EXPECT_EQ(unit->ElapsedAnalysisTime(), 0.0f);
+  EXPECT_EQ(NewCalls().back(), "NetBox.GetElapsedTime()");  // the end of the run is not acted on
+}
+
 TEST_F(RunControlTest, StepDataIsAcknowledgedOnce) {
   server.SendMessageForTesting(66565);
   NOTE(NotReady(*unit));
