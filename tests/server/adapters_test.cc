@@ -56,6 +56,7 @@ TEST_F(AdaptersTest, PumpLinesAndTheGradientRun) {
 }
 
 TEST_F(AdaptersTest, ControlModeConfirmedWithinTwentyPollsAndTheThirdPump) {
+  transcript.ShowTimes();
   // Confirmed on the 20th poll, never (failing after 2 s) or at once.
   for (int failures : {-1, 19, 0}) {
     Fail("Method.GetControlMode", E_FAIL, failures);
@@ -90,6 +91,7 @@ TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
 }
 
 TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
+  transcript.ShowTimes();
   NOTE(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0));
   server.SetPumpReadingForTesting(1, {1.0, 5.0, {}});
   NOTE(pump->SwitchPump(1));  // already flowing: nothing sent

@@ -90,6 +90,7 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
 }
 
 TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen) {
+  transcript.ShowTimes();
   CNetIIPump pump;
   NOTE(pump.InitialiseComms());
   p.Flow() = 1.0f, p.StopTime() = 5.0f, p.PumpSystem() = 1, p.PercentB() = 40.0f, p.OvenInUse() = 1;
@@ -116,6 +117,7 @@ TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen
 }
 
 TEST_F(BackendsTest, SamplerAndDetector) {
+  transcript.ShowTimes();
   CNetIISamp sampler;
   CNetIIUV uv;
   NOTE(sampler.InitialiseComms());

@@ -58,6 +58,7 @@ TEST_F(RunControlTest, MethodItemsForTheUnitAndForTheNetworkBox) {
 
 // The flags: started initial conditions, started run, method running.
 TEST_F(RunControlTest, RunStopAndTheFlags) {
+  transcript.ShowTimes();
   NOTE(unit->Stop());  // nothing started: no call, no wait
   NOTE(unit->Run());
   NOTE(Flags());
@@ -74,6 +75,7 @@ TEST_F(RunControlTest, RunStopAndTheFlags) {
 }
 
 TEST_F(RunControlTest, StopWaitsFiveSecondsAfterAStop) {
+  transcript.ShowTimes();
   NOTE(unit->Run());
   NOTE(unit->Stop());
 }
@@ -95,6 +97,7 @@ TEST_F(RunControlTest, FailedRunLengthStillMarksTheInitialConditionsSent) {
 }
 
 TEST_F(RunControlTest, ElapsedTimeNoticesTheEndOfTheMethod) {
+  transcript.ShowTimes();
   NOTE(unit->Run());
   Sleep(300);
   NOTE(unit->ElapsedAnalysisTime());  // 0.005 min reads as 0

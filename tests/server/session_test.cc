@@ -89,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ConnectFailureTest, ::testing::ValuesIn(kConnect
 
 // The transcripts of these tests are in golden/ServerWorld/.
 TEST_F(ServerWorld, OpenRetriedTwentyTimesThenConnectsAnywayAndLateUnitsAreAccepted) {
+  transcript.ShowTimes();
   Fail("Session.Open", RPC_E_DISCONNECTED, -1);
   server.SetUnitTimingForTesting(1, 1, 2300, 2600);  // present at once, connected later
   TestUnit unit;

@@ -1,5 +1,6 @@
-// A test's transcript: each step noted with the clock time, its result (or
-// the communications error it raised) and what the world logged meanwhile,
+// A test's transcript: each step noted with its result (or the
+// communications error it raised), with the clock time when the test is
+// about time, and what the world logged meanwhile,
 // compared at the test's end with golden/<suite>/<test>.txt in the test's
 // folder. A test reads as its steps; its golden file shows what each did.
 #pragma once
@@ -47,6 +48,8 @@ class Transcript {
     m_text << what << " -> " << text << "\n";
     for (const std::string& line : m_logged()) m_text << "    " << line << "\n";
   }
+  // Each step from now on shows the clock time.
+  void ShowTimes() { m_clock = true; }
   // A line of context, in brackets.
   void Say(const std::string& text) { m_text << "(" << text << ")\n"; }
 
