@@ -498,33 +498,20 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
     return Make("Session.GetSequence", "", pp, [&](ServerCall&) { *pp = new Sequence(); });
   }
   STDMETHODIMP StartInitial() override {
-    return Run("Session.StartInitial", "", [](ServerCall& call) {
-      call.model.LoadProgram(call.ProgramOfMethod());
-      call.model.PumpStart();
-      call.Message(SimulatedServer::kMsgInitialStarted, "Initial conditions");
-    });
+    return Control("Session.StartInitial", true, &InstrumentModel::PumpStart, SimulatedServer::kMsgInitialStarted,
+                   "Initial conditions");
   }
-  STDMETHODIMP PrepareRun() override {
-    return Run("Session.PrepareRun", "", [](ServerCall& call) { call.model.LoadProgram(call.ProgramOfMethod()); });
-  }
+  STDMETHODIMP PrepareRun() override { return Control("Session.PrepareRun", true, nullptr, 0, nullptr); }
   STDMETHODIMP StartRun() override {
-    return Run("Session.StartRun", "", [](ServerCall& call) {
-      call.model.LoadProgram(call.ProgramOfMethod());
-      call.model.StartRun();
-      call.Message(SimulatedServer::kMsgMethodRunning, "Method running");
-    });
+    return Control("Session.StartRun", true, &InstrumentModel::StartRun, SimulatedServer::kMsgMethodRunning,
+                   "Method running");
   }
   STDMETHODIMP EndRun() override {
-    return Run("Session.EndRun", "", [](ServerCall& call) {
-      call.model.StopRun();
-      call.Message(SimulatedServer::kMsgRunEnded, "Run ended");
-    });
+    return Control("Session.EndRun", false, &InstrumentModel::StopRun, SimulatedServer::kMsgRunEnded, "Run ended");
   }
   STDMETHODIMP EndMethod() override {
-    return Run("Session.EndMethod", "", [](ServerCall& call) {
-      call.model.PumpStop();
-      call.Message(SimulatedServer::kMsgMethodEnded, "Method ended");
-    });
+    return Control("Session.EndMethod", false, &InstrumentModel::PumpStop, SimulatedServer::kMsgMethodEnded,
+                   "Method ended");
   }
   STDMETHODIMP AcknowledgeStepData() override { return Run("Session.AcknowledgeStepData", "", [](ServerCall&) {}); }
 
@@ -584,6 +571,16 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
   }
 
  private:
+  // Run control: with `load`, the method's items become the instruments'
+  // program; then `act` on the instruments and the message `code`.
+  static HRESULT Control(const char* op, bool load, void (InstrumentModel::*act)(), LONG code, const char* text) {
+    return Run(op, "", [&](ServerCall& call) {
+      if (load) call.model.LoadProgram(call.ProgramOfMethod());
+      if (act) (call.model.*act)();
+      if (text) call.Message(code, text);
+    });
+  }
+
   std::shared_ptr<Data> m_pData;
 };
 
