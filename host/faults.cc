@@ -16,22 +16,17 @@ namespace {
 struct UnitName {
   const char* name;
   std::uint16_t address;  // on the network
-  int type, number;       // on the server
+  TavixUnitType type;     // on the server
+  int number;
 };
-constexpr UnitName kUnits[] = {{"pump", sim::kPump1, 1, 1},
-                               {"uv", sim::kUV, 4, 1},
-                               {"autosampler", sim::kAutosampler, 5, 1},
-                               {"oven", sim::kOven, 6, 1}};
+constexpr UnitName kUnits[] = {{"pump", kUnitPump1, unitTypePump, 1},
+                               {"uv", kUnitUV, unitTypeUVDetector, 1},
+                               {"autosampler", kUnitAutosampler, unitTypeAutosampler, 1},
+                               {"oven", kUnitOven, unitTypeColumnOven, 1}};
 
 sim::SimulatedNetwork& Network() { return sim::SimulatedNetwork::Get(); }
 sim::SimulatedServer& Server() { return sim::SimulatedServer::Get(); }
 SHORT Short(int value) { return static_cast<SHORT>(value); }
-
-// A pump trouble event as a pump sends at a pressure trip (unit event
-// 0x0201), while the pump goes on delivering.
-constexpr std::uint16_t kTroubleCode = 0x0201;
-// The autosampler's "locked" state on the server: not ready.
-constexpr LONG kSamplerLocked = 8;
 
 constexpr FaultKind kCatalogue[] = {
     {"driver-missing", FaultParameter::kNone, false, false,
@@ -55,7 +50,7 @@ constexpr FaultKind kCatalogue[] = {
      [](const Fault&) { Server().SendErrorEventForTesting(0, 0, 1, "External Input #1 error"); }},
     {"trouble-event", FaultParameter::kNone, true, true,
      "pump 1 sends a pressure trouble event while it goes on delivering", "trouble-event",
-     [](const Fault&) { Network().SendTroubleForTesting(sim::kPump1, kTroubleCode); }, nullptr},
+     [](const Fault&) { Network().SendTroubleForTesting(kUnitPump1, kTroubleUpperPressure); }, nullptr},
     {"node-state", FaultParameter::kNodeState, true, false,
      "the node (network box) reports STATE, a state that needs a reset: on the network until it is reset, "
      "on the server for good",
@@ -64,7 +59,7 @@ constexpr FaultKind kCatalogue[] = {
     {"autosampler-never-ready", FaultParameter::kNone, true, false,
      "the autosampler never reports ready: silent on the network, locked on the server", "autosampler-never-ready",
      [](const Fault&) { Network().SetAutosamplerSilentForTesting(true); },
-     [](const Fault&) { Server().SetSamplerStateForTesting(kSamplerLocked); }},
+     [](const Fault&) { Server().SetSamplerStateForTesting(samplerLocked); }},
     {"netbox-silent", FaultParameter::kNone, true, false,
      "the network box gives an empty identification: it does not answer", "netbox-silent", nullptr,
      [](const Fault&) { Server().SetNetBoxSilentForTesting(true); }},

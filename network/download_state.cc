@@ -66,7 +66,7 @@ void BuildSessionAnlsFile() {
   AnlsFile& file = g_downloadRecords.m_anlsFile;
   file.Set<AnlsFile::InitialCount>(0);
   file.Set<AnlsFile::TimetableCount>(0);
-  file.Set<AnlsFile::SystemCode>(1);
+  file.Set<AnlsFile::SystemCode>(kSystemSingle);
   file.Set<AnlsFile::Reserved>(0);
   file.Set<AnlsFile::Signature>(AnlsFile::kSignature);
   for (std::size_t i = 0; i < AnlsFile::UnitList::kCount; ++i) file.Row<AnlsFile::UnitList>(i).Set<AnlsFile::UnitEntry>(0);

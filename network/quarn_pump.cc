@@ -26,14 +26,9 @@ constexpr double kOvenTolerance = 0.05;
 // A sample start whose run no poll has seen within this time did not take.
 constexpr crt::clock_t kSampleStartGraceMs = 10000;
 
-// The node states a poll acts on.
-constexpr std::uint32_t kNodeIdle = 1;
-constexpr std::uint32_t kNodePumpOn = 2;
-constexpr std::uint32_t kNodeRunning = 3;
-
 // Autosampler states (low 16 bits) that mean no injection sequence is
 // going on: not ready, injected and waiting for the run's end, ready.
-constexpr std::uint32_t kSamplerIdleStates[] = {0x0000, 0x0124, 0x0104};
+constexpr std::uint32_t kSamplerIdleStates[] = {kSamplerNotReady, kSamplerInjected, kSamplerReadyIdle};
 
 std::uint16_t LowWord(std::int64_t value) { return static_cast<std::uint16_t>(static_cast<std::uint64_t>(value)); }
 
@@ -79,10 +74,10 @@ WholePercent Compose(float percentB, float percentC) {
 
 std::uint32_t SystemCodeOf(int pumpSystem) {
   switch (pumpSystem) {
-    case pumpSystemBinary: return 0x200;
-    case pumpSystemQuaternary: return 0x10;
-    case pumpSystemTernary: return 0x300;
-    default: return 1;
+    case pumpSystemBinary: return kSystemBinary;
+    case pumpSystemQuaternary: return kSystemQuaternary;
+    case pumpSystemTernary: return kSystemTernary;
+    default: return kSystemSingle;
   }
 }
 
@@ -90,7 +85,7 @@ std::uint32_t SystemCodeOf(int pumpSystem) {
 // (a system code of 1 builds none). Returns why not, or empty.
 CString TimetableProblem(const PumpGradient& gradient, std::uint32_t systemCode, int linesUsed) {
   CString text;
-  if (systemCode == 1) return text;
+  if (systemCode == kSystemSingle) return text;
   const int steps = gradient.GetCount();
   const int freeSteps = (kTimetableLines - std::max(linesUsed, 0)) / kLinesPerStep;
   if (steps <= freeSteps) return text;
@@ -181,7 +176,7 @@ int CQuarnPump::DownloadInitialConditions(QuarnMethod& method) {
 
     if (pump.m_nOvenInUse) {
       pump.m_fOvenTarget = cons.OvenTemperature();
-      SetCommandWord<0>(1);
+      SetCommandWord<0>(DirectCommand::kOvenOn);
       SetCommandWord<1>(LowWord(TruncateToInt32(pump.m_fOvenTarget)));
       RegSetInstrumentMake("OVEN", "QUARN900");
       SendDirectCommand(kUnitOven);
@@ -246,9 +241,9 @@ void CQuarnPump::ResetAnlsFile() {
   }
 
   AppendUnit(kUnitPump1);
-  if (code == 0x200 || code == 0x300) AppendUnit(kUnitPump2);
-  if (code == 0x300) AppendUnit(kUnitPump3);
-  if (code != 1) SetCommandWord<0>(static_cast<std::uint16_t>(code));
+  if (code == kSystemBinary || code == kSystemTernary) AppendUnit(kUnitPump2);
+  if (code == kSystemTernary) AppendUnit(kUnitPump3);
+  if (code != kSystemSingle) SetCommandWord<0>(static_cast<std::uint16_t>(code));
   if (g_directPumpState.m_nOvenInUse) AppendUnit(kUnitOven);
 }
 
@@ -268,7 +263,7 @@ void CQuarnPump::BuildInitialLines(const PumpInitialCons& cons) {
   AppendInitialLine(kUnitPump1, AnlsLine::kLowerPressure, cons.MinPressure());
   SetCommandWord<4>(LowWord(cons.MinPressure()));
 
-  if (code != 1) {
+  if (code != kSystemSingle) {
     const WholePercent p = Compose(cons.PercentB(), cons.PercentC());
     const int index = g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>();
     if (AppendInitialLine(kUnitPump1, AnlsLine::kComposition, static_cast<std::int32_t>(p.a))) {
@@ -282,11 +277,11 @@ void CQuarnPump::BuildInitialLines(const PumpInitialCons& cons) {
     if (pump.m_nSolventInUse[2]) SetCommandWord<7>(LowWord(TruncateToInt32(cons.PercentC())));
   }
 
-  if (code == 0x200 || code == 0x300) {
+  if (code == kSystemBinary || code == kSystemTernary) {
     AppendInitialLine(kUnitPump2, AnlsLine::kUpperPressure, cons.MaxPressure());
     AppendInitialLine(kUnitPump2, AnlsLine::kLowerPressure, cons.MinPressure());
   }
-  if (code == 0x300) {
+  if (code == kSystemTernary) {
     AppendInitialLine(kUnitPump3, AnlsLine::kUpperPressure, cons.MaxPressure());
     AppendInitialLine(kUnitPump3, AnlsLine::kLowerPressure, cons.MinPressure());
   }
@@ -297,7 +292,7 @@ void CQuarnPump::BuildInitialLines(const PumpInitialCons& cons) {
 }
 
 void CQuarnPump::BuildTimetableLines(const PumpGradient& gradient) {
-  if (g_directPumpState.SystemCode() == 1) return;
+  if (g_directPumpState.SystemCode() == kSystemSingle) return;
   for (int i = 0; i < gradient.GetCount(); ++i) {
     const GradTimeTableEntry* step = gradient.TableEntry(i);
     if (!step) break;
@@ -402,10 +397,9 @@ int CQuarnPump::ReadStatus(CInletSystemStatus& status) {
       status.GetPumpOn() = status.GetRunning() = 1;
       f.m_nPostRunning = status.GetPostRunning() = 0;
       break;
-    case 7:
-    case 8:
-    case 9:
-      // States the node leaves only when reset.
+    case kNodeResetNeeded7:
+    case kNodeResetNeeded8:
+    case kNodeResetNeeded9:
       LC_Reset(Node());
       break;
     default:

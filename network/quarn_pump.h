@@ -11,10 +11,11 @@
 //
 // Downloads: DownloadInitialConditions rebuilds the analysis file from the
 // method's initial conditions and sends the pump and oven their settings at
-// once; DownloadTimetable appends the gradient. A method the network cannot
-// carry as written (a share of solvent D, a gradient longer than the
-// timetable holds) is refused with a message box and a 0 result, before
+// once; DownloadTimetable appends the gradient. A gradient longer than the
+// timetable holds is refused with a message box and a 0 result, before
 // anything is sent or changed, so the method loaded before stays whole.
+// The network has no channel D: A takes whatever B and C leave, a share
+// of D included.
 //
 // Run control: a run starts by pushing the analysis file and restarting
 // the units' program (StartAnalysis, shared with the autosampler back-end).
@@ -140,6 +141,7 @@ class CQuarnPump : public CBasePump {
   static void BuildInitialLines(const PumpInitialCons& cons);
   // Three timetable lines per step (flow, pressure limit, composition),
   // appended behind the lines already counted; none for system code 1.
-  // REQUIRES: the steps fit (TimetableLinesFree).
+  // REQUIRES: the steps fit behind the lines already counted (the
+  // gradient was checked before anything changed).
   static void BuildTimetableLines(const PumpGradient& gradient);
 };

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::uint16_t kLampOn = 3;
-constexpr std::uint16_t kLampOff = 0;
 constexpr int kLinesPerDownload = 2;
 
 template <int I>
@@ -43,7 +41,7 @@ int CQuarnUVDetector::DownloadMethod(QuarnMethod& method) {
   SetCommandWord<0>(static_cast<std::uint16_t>(tenths));
   SetCommandWord<1>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(cons.Response())));
   SetCommandWord<2>(DirectCommand::kUnchanged);
-  SetCommandWord<3>(kLampOn);
+  SetCommandWord<3>(DirectCommand::kLampOn);
   SendToDetector();
   AppendInitialLine(kUnitUV, AnlsLine::kUvWavelength, static_cast<std::int32_t>(tenths));
   AppendInitialLine(kUnitUV, AnlsLine::kUvResponse, cons.Response());
@@ -54,7 +52,7 @@ int CQuarnUVDetector::SwitchLamp(Switch value) {
   SetCommandWord<0>(DirectCommand::kUnchanged);
   SetCommandWord<1>(DirectCommand::kUnchanged);
   SetCommandWord<2>(DirectCommand::kUnchanged);
-  SetCommandWord<3>(static_cast<int>(value) == 1 ? kLampOn : kLampOff);
+  SetCommandWord<3>(static_cast<int>(value) == 1 ? DirectCommand::kLampOn : DirectCommand::kLampOff);
   SendToDetector();
   return 1;
 }

@@ -31,7 +31,7 @@ constexpr DWORD kConfirmPollMs = 100;
 
 }  // namespace
 
-CComPump::CComPump() : CComSetup(1, 1) {}
+CComPump::CComPump() : CComSetup(unitTypePump, 1) {}
 
 CComPump::~CComPump() {
   ReleaseAndClear(m_pUnit3);
@@ -138,7 +138,7 @@ int CComPump::CreatePump(ITavixPump2** ppPump, ITavixUnit2** ppUnit, int nNumber
   HRESULT hr = E_POINTER;
   {
     Held<ITavixUnits> units(common.UnitsPtr());
-    if (units) hr = units->GetUnit(1, static_cast<SHORT>(nNumber), ppUnit);
+    if (units) hr = units->GetUnit(unitTypePump, static_cast<SHORT>(nNumber), ppUnit);
   }
   if (FAILED(hr) || !*ppUnit) {
     *ppUnit = nullptr;

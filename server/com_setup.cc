@@ -89,7 +89,7 @@ int CCommon::GetUnitsObject() {
 int CCommon::FindNetBox() {
   if (!m_pUnits) return 0;
   ITavixUnit2* pUnit = nullptr;
-  const HRESULT hr = m_pUnits->GetUnit(0, 0, &pUnit);
+  const HRESULT hr = m_pUnits->GetUnit(unitTypeNetBox, 0, &pUnit);
   ReleaseAndClear(m_pNetBoxUnit);
   m_pNetBoxUnit = pUnit;
   ReleaseAndClear(m_pNetBox);
@@ -258,7 +258,7 @@ int CComSetup::GetMethodItem(ITavixMethod2* pMethod, ITavixMethodItem2** ppItem,
 int CComSetup::GetVexlinkBoxMethodItem(ITavixMethod2* pMethod, ITavixMethodItem2** ppItem, double, double) {
   *ppItem = nullptr;
   if (CCommon::GetInstance().m_bConnected == 0 || !pMethod) return 0;
-  if (FAILED(pMethod->AddItem(0, 0, ppItem)) || !*ppItem) {
+  if (FAILED(pMethod->AddItem(unitTypeNetBox, 0, ppItem)) || !*ppItem) {
     *ppItem = nullptr;
     return 0;
   }
@@ -280,7 +280,7 @@ int CComSetup::WriteNewMethodItem(double dTime, HplcMethodFunc eFunction, double
   if (!nGot) return 0;
   Held<ITavixMethodItem2> item(pItem);
   if (FAILED(item->SetTime(dTime))) return 0;
-  item->SetUnitType(bNetBox ? 0 : static_cast<LONG>(m_nUnitType));
+  item->SetUnitType(bNetBox ? unitTypeNetBox : static_cast<LONG>(m_nUnitType));
   if (FAILED(item->SetFunction(eFunction))) return 0;
   if (FAILED(item->SetParameters(p1, p2, p3, p4, p5, p6))) return 0;
   return 1;

@@ -16,7 +16,7 @@ void ReleaseAndClear(T*& pointer) {
 
 // ---- CComSamp ----
 
-CComSamp::CComSamp() : CComSetup(5, 1) {}
+CComSamp::CComSamp() : CComSetup(unitTypeAutosampler, 1) {}
 
 CComSamp::~CComSamp() { ReleaseAndClear(m_pSampler); }
 
@@ -59,12 +59,12 @@ void CComSamp::UpdateSampStatus(int& nNotReady, CString& strNotReady, int& nErro
   }
   LONG lState = 0;
   if (FAILED(pSampler->GetSamplerState(&lState))) return;
-  m_bInjecting = lState == 3 || lState == 5 || lState == 6;
-  m_bWashing = lState == 6;
-  if (lState == 1) {
+  m_bInjecting = lState == samplerDrawing || lState == samplerInjecting || lState == samplerWashing;
+  m_bWashing = lState == samplerWashing;
+  if (lState == samplerFault) {
     nError = 1;
     strError = "Autosampler has gone into fault status.";
-  } else if (lState == 8) {
+  } else if (lState == samplerLocked) {
     nNotReady = 1;
     strNotReady = "Autosampler is locked.";
   }
@@ -77,7 +77,7 @@ ITavixAutosampler2* CComSamp::CheckAndGetSamp() {
 
 // ---- CComUV ----
 
-CComUV::CComUV() : CComSetup(4, 1) {}
+CComUV::CComUV() : CComSetup(unitTypeUVDetector, 1) {}
 
 CComUV::~CComUV() { ReleaseAndClear(m_pDetector); }
 
@@ -113,7 +113,7 @@ int CComUV::SwitchLamp(int nOn) {
   ITavix_DET_UV2* pDetector = CheckAndGetUV();
   pDetector->SetWavelength(static_cast<double>(m_fWavelength));
   pDetector->SetResponse(m_eResponse);
-  const HRESULT hr = pDetector->SetLampState(nOn ? 3 : 0);
+  const HRESULT hr = pDetector->SetLampState(nOn ? lampOn : lampOff);
   ITavixUnit2* pUnit = GetUnitInterface();
   if (pUnit) pUnit->SendSettings();
   return SUCCEEDED(hr) ? 1 : 0;
@@ -123,7 +123,7 @@ int CComUV::IsLampOn() {
   if (!m_pDetector) return 0;
   LONG lState = 0;
   if (FAILED(CheckAndGetUV()->GetLampState(&lState))) return 0;
-  return lState >= 1 && lState <= 3 ? 1 : 0;
+  return lState >= 1 && lState <= lampOn ? 1 : 0;
 }
 
 void CComUV::SystemOK(int& nNotReady, CString& strNotReady, int& nError, CString& strError) {
@@ -137,7 +137,7 @@ ITavix_DET_UV2* CComUV::CheckAndGetUV() {
 
 // ---- CComOven ----
 
-CComOven::CComOven() : CComSetup(6, 1) {}
+CComOven::CComOven() : CComSetup(unitTypeColumnOven, 1) {}
 
 CComOven::~CComOven() { ReleaseAndClear(m_pOven); }
 

@@ -135,7 +135,7 @@ namespace {
 
 const char* BitText(short unitType, unsigned bit) {
   switch (unitType) {
-    case 0:
+    case unitTypeNetBox:
       switch (bit) {
         case 1: return "External Input #1 error";
         case 2: return "External Input #2 error";
@@ -147,14 +147,14 @@ const char* BitText(short unitType, unsigned bit) {
         case 1024: return "Analysis sequence error";
         default: return "Network Error!";
       }
-    case 1:
+    case unitTypePump:
       switch (bit) {
         case 1: return "Pump under pressure!";
         case 2: return "Pump over pressure!";
         default: return "Pump in error!";
       }
-    case 4:
-    case 5:
+    case unitTypeUVDetector:
+    case unitTypeAutosampler:
       switch (bit) {
         case 1: return "Autosampler: X axis error.";
         case 2: return "Autosampler: Y axis error.";
@@ -165,7 +165,7 @@ const char* BitText(short unitType, unsigned bit) {
         case 64: return "Waste bottle full.";
         default: return "Autosampler in error.";
       }
-    case 6:
+    case unitTypeColumnOven:
       switch (bit) {
         case 1: return "Oven temperature too high!";
         case 2: return "Leak in oven!";
@@ -184,7 +184,7 @@ int CComError::Translate(SErrorData& error, CString& text) {
     if ((error.nErrorBits & bit) == 0) continue;
     // The network box lists every bit; any other unit keeps only the
     // highest one.
-    if (error.nUnitType == 0) {
+    if (error.nUnitType == unitTypeNetBox) {
       text += BitText(error.nUnitType, bit);
     } else {
       text = BitText(error.nUnitType, bit);

@@ -12,7 +12,6 @@ constexpr std::int64_t kDrawBaseMs = 2000;
 constexpr std::int64_t kDrawMsPerUl = 50;
 constexpr std::int64_t kInjectMs = 1000;
 constexpr std::int64_t kFlushMs = 2000;
-constexpr int kDefaultUpperLimitBar = 400;
 
 // Pressure: bar per (ml/min x cP) of the simulated column.
 constexpr double kColumnResistance = 110.0;
@@ -48,55 +47,29 @@ T Ramp(const std::vector<TimetableStep>& steps, std::int64_t elapsed, T base, Ge
 }  // namespace
 
 void InstrumentModel::PowerUp(std::int64_t nowMs) {
-  m_nowMs = std::max(m_nowMs, nowMs);
-  const double ovenNow = OvenTemperature();
-  const bool silent = m_bSamplerSilent;
-  const std::int64_t now = m_nowMs;
-  m_program = Program{};
-  m_dwFaultState = 0;
-  m_bRunning = false;
-  m_runStartMs = -1;
-  m_runEndMs = -1;
-  m_runVial.reset();
-  m_outputProgram = OutputProgram{};
-  m_nextOutputStep = 0;
-  m_bOutputOn.fill(false);
-  m_pulseEndMs.fill(-1);
-  m_valvePosition.fill(0);
-  m_bPumpOn = false;
-  m_pumpStartMs = now;
-  m_lastCheckMs = now;
-  m_baseFlowUlMin = 0.0;
-  m_baseComposition = Composition{};
-  m_upperLimit.fill(kDefaultUpperLimitBar);
-  m_lowerLimit.fill(0);
-  m_bPumpTrouble.fill(false);
-  m_bPumpPresent.fill(false);
-  m_bSamplerPresent = false;
-  m_bSamplerSilent = silent;
-  m_bSamplerReady = false;
-  m_samplerReadyAtMs = -1;
-  m_samplerPhase = SamplerPhase::kIdle;
-  m_samplerPhaseStartMs = now;
-  m_bOvenOn = false;
-  m_ovenSetPointC = 0;
-  m_ovenFromC = ovenNow;
-  m_ovenChangeMs = now;
-  m_bOvenPresent = false;
-  m_bUvPresent = false;
-  m_bLampOn = true;
-  m_uvWavelength = 2540;
-  m_uvResponse = 2;
+  // Everything is as made, at this time, except what outlasts a power-up:
+  // the oven's heat, the analysis count, the bottles, a blocked line, a
+  // silent autosampler.
+  InstrumentModel fresh;
+  fresh.m_nowMs = std::max(m_nowMs, nowMs);
+  fresh.m_pumpStartMs = fresh.m_lastCheckMs = fresh.m_samplerPhaseStartMs = fresh.m_ovenChangeMs = fresh.m_nowMs;
+  m_nowMs = fresh.m_nowMs;
+  fresh.m_ovenFromC = OvenTemperature();
+  fresh.m_dwAnlsSerial = m_dwAnlsSerial;
+  fresh.m_bottles = m_bottles;
+  fresh.m_bLineBlocked = m_bLineBlocked;
+  fresh.m_bSamplerSilent = m_bSamplerSilent;
+  *this = std::move(fresh);
 }
 
 void InstrumentModel::SetUnitPresent(std::uint16_t unit, bool present) {
-  if (unit >= kPump1 && unit < kPump1 + kPumpCount) {
-    m_bPumpPresent[unit - kPump1] = present;
-  } else if (unit == kUV) {
+  if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) {
+    m_bPumpPresent[unit - kUnitPump1] = present;
+  } else if (unit == kUnitUV) {
     m_bUvPresent = present;
-  } else if (unit == kOven) {
+  } else if (unit == kUnitOven) {
     m_bOvenPresent = present;
-  } else if (unit == kAutosampler) {
+  } else if (unit == kUnitAutosampler) {
     if (present && !m_bSamplerPresent) m_samplerReadyAtMs = m_nowMs + kHomingMs;
     if (!present) {
       AbortSequence();
@@ -109,10 +82,10 @@ void InstrumentModel::SetUnitPresent(std::uint16_t unit, bool present) {
 
 bool InstrumentModel::IsPresent(std::uint16_t unit) const {
   if (unit == 0) return true;
-  if (unit >= kPump1 && unit < kPump1 + kPumpCount) return m_bPumpPresent[unit - kPump1];
-  if (unit == kUV) return m_bUvPresent;
-  if (unit == kOven) return m_bOvenPresent;
-  if (unit == kAutosampler) return m_bSamplerPresent;
+  if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) return m_bPumpPresent[unit - kUnitPump1];
+  if (unit == kUnitUV) return m_bUvPresent;
+  if (unit == kUnitOven) return m_bOvenPresent;
+  if (unit == kUnitAutosampler) return m_bSamplerPresent;
   return false;
 }
 
@@ -318,7 +291,7 @@ void InstrumentModel::AdvanceSampler(std::vector<Notice>& notices) {
       m_samplerPhase = SamplerPhase::kFlushing;
       m_runStartMs = end;
       m_runEndMs = m_program.runTimeS > 0 ? end + std::int64_t{m_program.runTimeS} * 1000 : -1;
-      notices.push_back({Notice::Kind::kInjected, kAutosampler, end});
+      notices.push_back({Notice::Kind::kInjected, kUnitAutosampler, end});
       break;
     case SamplerPhase::kFlushing:
       m_samplerPhase = SamplerPhase::kInjected;
@@ -333,7 +306,7 @@ void InstrumentModel::Trip(Notice::Kind kind, int pump, std::vector<Notice>& not
   m_bPumpTrouble[pump] = true;
   m_bPumpOn = false;
   StopRun();
-  notices.push_back({kind, static_cast<std::uint16_t>(kPump1 + pump), m_nowMs});
+  notices.push_back({kind, static_cast<std::uint16_t>(kUnitPump1 + pump), m_nowMs});
 }
 
 void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices) {
@@ -345,7 +318,7 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
     if (m_bSamplerPresent && !m_bSamplerReady && !m_bSamplerSilent && m_samplerReadyAtMs >= 0 &&
         m_samplerReadyAtMs <= m_nowMs) {
       m_bSamplerReady = true;
-      notices.push_back({Notice::Kind::kSamplerReady, kAutosampler, m_nowMs});
+      notices.push_back({Notice::Kind::kSamplerReady, kUnitAutosampler, m_nowMs});
     }
     AdvanceSampler(notices);
     AdvanceOutputs(notices);
@@ -356,7 +329,7 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
       m_runEndMs = -1;
       AbortSequence();
       notices.push_back({Notice::Kind::kRunEnded, 0, m_nowMs});
-      if (sequence) notices.push_back({Notice::Kind::kSequenceDone, kAutosampler, m_nowMs});
+      if (sequence) notices.push_back({Notice::Kind::kSequenceDone, kUnitAutosampler, m_nowMs});
     }
     if (Delivering() && (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs <= m_nowMs) {
       m_lastCheckMs = m_nowMs;
@@ -386,8 +359,8 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
 bool InstrumentModel::PumpInSystem(int pump) const {
   if (!m_bPumpPresent[pump]) return false;
   switch (m_program.systemCode) {
-    case 0x200: return pump <= 1;
-    case 0x300: return pump <= 2;
+    case kSystemBinary: return pump <= 1;
+    case kSystemTernary: return pump <= 2;
     default: return pump == 0;
   }
 }
@@ -396,19 +369,19 @@ double InstrumentModel::FlowUlMin() const {
   if (!Delivering()) return 0.0;
   if (!RunClockStarted()) return m_baseFlowUlMin;
   return Ramp<double>(m_program.timetable, ElapsedMs(), m_baseFlowUlMin,
-                      [](const TimetableStep& s) { return s.unit == kPump1 ? s.flowUlMin : std::nullopt; });
+                      [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.flowUlMin : std::nullopt; });
 }
 
 Composition InstrumentModel::CurrentComposition() const {
   if (!RunClockStarted()) return m_baseComposition;
   return Ramp<Composition>(m_program.timetable, ElapsedMs(), m_baseComposition,
-                           [](const TimetableStep& s) { return s.unit == kPump1 ? s.composition : std::nullopt; });
+                           [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.composition : std::nullopt; });
 }
 
 int InstrumentModel::UpperLimit(int pump) const {
   int limit = m_upperLimit[pump];
   if (!RunClockStarted()) return limit;
-  const auto unit = static_cast<std::uint16_t>(kPump1 + pump);
+  const auto unit = static_cast<std::uint16_t>(kUnitPump1 + pump);
   for (const TimetableStep& step : m_program.timetable) {
     if (step.timeMs > ElapsedMs()) break;
     if (step.unit == unit && step.upperLimitBar) limit = *step.upperLimitBar;
@@ -433,7 +406,7 @@ double InstrumentModel::PressureBar(double flowUlMin, const Composition& composi
 
 NodeReading InstrumentModel::ReadNode() const {
   NodeReading r{};
-  r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? 3u : m_bPumpOn ? 2u : 1u;
+  r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? kNodeRunning : m_bPumpOn ? kNodePumpOn : kNodeIdle;
   r.elapsedMs = static_cast<std::int32_t>(std::min<std::int64_t>(ElapsedMs(), INT32_MAX));
   r.composition = CurrentComposition();
   r.flowUlMin = FlowUlMin();
@@ -494,7 +467,7 @@ OvenReading InstrumentModel::ReadOven() const {
 }
 
 UvReading InstrumentModel::ReadUv() const {
-  return {m_bLampOn ? 0u : 0x4000u, m_uvWavelength, m_uvResponse, m_bLampOn};
+  return {m_bLampOn ? 0u : reply::UVStatus::kLampOffBit, m_uvWavelength, m_uvResponse, m_bLampOn};
 }
 
 }  // namespace sim

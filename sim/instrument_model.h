@@ -20,14 +20,12 @@
 #include <optional>
 #include <vector>
 
+#include "platform/vexlink/download_records.h"
+#include "platform/vexlink/reply_formats.h"
 #include "sim/solvents.h"
 
 namespace sim {
 
-inline constexpr std::uint16_t kPump1 = 0x0101;
-inline constexpr std::uint16_t kUV = 0x0401;
-inline constexpr std::uint16_t kAutosampler = 0x0501;
-inline constexpr std::uint16_t kOven = 0x0601;
 inline constexpr int kPumpCount = 3;
 // The node card's contact outputs and valves, which a method's timed
 // events drive.
@@ -60,7 +58,7 @@ struct Composition {
 // One time of a run's timetable: what changes at that time.
 struct TimetableStep {
   std::int64_t timeMs = 0;
-  std::uint16_t unit = kPump1;
+  std::uint16_t unit = kUnitPump1;
   std::optional<double> flowUlMin;
   std::optional<Composition> composition;
   std::optional<int> upperLimitBar;
@@ -87,7 +85,7 @@ struct OutputProgram {
 
 // What the units take as their program for the next run.
 struct Program {
-  std::uint32_t systemCode = 1;
+  std::uint32_t systemCode = kSystemSingle;
   struct PumpStart {
     std::optional<double> flowUlMin;
     std::optional<Composition> composition;
@@ -106,16 +104,6 @@ struct Program {
   std::int32_t injectVolumeNl = 0;
 };
 
-// Autosampler states, as the autosampler reports them.
-enum SamplerStatus : std::uint32_t {
-  kSamplerNotReady = 0x0000,   // not configured, or homing
-  kSamplerReadyIdle = 0x0104,  // ready
-  kSamplerToVial = 0x0111,
-  kSamplerDrawing = 0x0112,
-  kSamplerInjecting = 0x0113,
-  kSamplerFlushing = 0x0114,
-  kSamplerInjected = 0x0124,   // injected; waits for the end of the run
-};
 
 struct NodeReading {
   std::uint32_t state;  // 1 idle, 2 pump on, 3 run, or a forced fault state
@@ -169,8 +157,10 @@ class InstrumentModel {
   static constexpr std::int64_t kCheckPeriodMs = 100;
   static constexpr std::int64_t kLowerLimitGraceMs = 5000;
   static constexpr double kOvenTimeConstantMs = 60000.0;
+  static constexpr int kDefaultUpperLimitBar = 400;
 
-  InstrumentModel() { PowerUp(0); }
+  // At power-up at time 0.
+  InstrumentModel() = default;
 
   // Every unit to its state after power-up at `nowMs`; the oven cools
   // from where it is.
@@ -210,8 +200,8 @@ class InstrumentModel {
   // composition are the delivery system's; the limits are pump `pump`'s.
   void SetPump(int pump, std::optional<double> flowUlMin, std::optional<int> upperLimitBar,
                std::optional<int> lowerLimitBar, std::optional<Composition> composition);
-  // Which pumps deliver: 0x10 pump 1, 0x200 pumps 1-2, 0x300 pumps 1-3,
-  // anything else pump 1.
+  // Which pumps deliver (DeliverySystemCode): kSystemBinary pumps 1-2,
+  // kSystemTernary pumps 1-3, anything else pump 1.
   void SetSystemCode(std::uint32_t code) { m_program.systemCode = code; }
   void SetOven(bool on, int setPointC);
   void SetUv(std::optional<int> wavelengthTenthsNm, std::optional<int> response, std::optional<bool> lampOn);
@@ -273,7 +263,7 @@ class InstrumentModel {
   OutputProgram m_outputProgram;
   std::size_t m_nextOutputStep = 0;  // the first timed switching not yet done in this run
   std::array<bool, kOutputCount> m_bOutputOn{};
-  std::array<std::int64_t, kOutputCount> m_pulseEndMs{};  // -1: no pulse running
+  std::array<std::int64_t, kOutputCount> m_pulseEndMs{-1, -1, -1, -1};  // -1: no pulse running
   std::array<int, kValveCount> m_valvePosition{};
 
   // What bottles A, B and C hold.
@@ -285,7 +275,7 @@ class InstrumentModel {
   std::int64_t m_lastCheckMs = 0;  // limit checks run every kCheckPeriodMs after it
   double m_baseFlowUlMin = 0.0;
   Composition m_baseComposition;
-  std::array<int, kPumpCount> m_upperLimit{};
+  std::array<int, kPumpCount> m_upperLimit{kDefaultUpperLimitBar, kDefaultUpperLimitBar, kDefaultUpperLimitBar};
   std::array<int, kPumpCount> m_lowerLimit{};
   std::array<bool, kPumpCount> m_bPumpTrouble{};
   std::array<bool, kPumpCount> m_bPumpPresent{};

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/vexlink/download_records.h"
@@ -31,15 +30,6 @@ using StoredRecord = le::Record<SimulatedNetwork::kStoredReplySize>;
 thread_local bool t_holdsReply = false;
 thread_local std::uint64_t t_holdGeneration = 0;
 thread_local bool t_isReceiver = false;
-
-// A virtual sleep waits here, in wall time on purpose, for the receiving
-// thread to take what is due: that thread runs in wall time and virtual
-// time cannot move it. The wait normally lasts microseconds; the limit only
-// turns a missing receiver (a hang) into a clear abort, and decides no
-// result.
-constexpr auto kWaitForReceiverLimit = std::chrono::seconds(30);
-constexpr std::uint16_t kTroubleUpperPressure = 0x0201;
-constexpr std::uint16_t kTroubleLowerPressure = 0x0202;
 
 std::int16_t Word16(double value) {
   const double rounded = std::nearbyint(value);
@@ -112,8 +102,8 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
     const auto line = file.Row<AnlsFile::InitialLines>(static_cast<std::size_t>(i));
     const std::uint16_t unit = line.Get<AnlsLine::Unit>();
     const std::int32_t p0 = line.Get<AnlsLine::P0>();
-    if (unit >= kPump1 && unit < kPump1 + kPumpCount) {
-      Program::PumpStart& pump = program.pumps[unit - kPump1];
+    if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) {
+      Program::PumpStart& pump = program.pumps[unit - kUnitPump1];
       switch (line.Get<AnlsLine::Code>()) {
         case AnlsLine::kFlow: pump.flowUlMin = p0; break;
         case AnlsLine::kComposition:
@@ -124,11 +114,11 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
         case AnlsLine::kLowerPressure: pump.lowerLimitBar = p0; break;
         default: break;
       }
-    } else if (unit == kOven && line.Get<AnlsLine::Code>() == AnlsLine::kOvenTemperature) {
+    } else if (unit == kUnitOven && line.Get<AnlsLine::Code>() == AnlsLine::kOvenTemperature) {
       program.ovenTemperatureC = p0;
-    } else if (unit == kUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvWavelength) {
+    } else if (unit == kUnitUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvWavelength) {
       program.uvWavelengthTenthsNm = p0;
-    } else if (unit == kUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvResponse) {
+    } else if (unit == kUnitUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvResponse) {
       program.uvResponse = p0;
     }
   }
@@ -170,174 +160,117 @@ SimulatedNetwork& SimulatedNetwork::Get() {
   return *network;
 }
 
-SimulatedNetwork::SimulatedNetwork() { platform::Clock::Get().AddDriver(this); }
+SimulatedNetwork::SimulatedNetwork() {
+  platform::Clock::Get().AddDriver(this);
+  StartThread();
+}
 
 // ---- Time ----
 
-std::int64_t SimulatedNetwork::NowLocked() const { return std::max(m_nowMs, platform::Clock::Get().NowMs()); }
-
 bool SimulatedNetwork::ReceiverExpectedLocked() const {
-  return m_nOpenNode != 0 && m_bConnected && !m_bLogOnly && !m_bReleaseReceivers;
+  return m_state.openNode != 0 && m_state.connected && !m_state.logOnly && !m_state.releaseReceivers;
 }
 
-std::int64_t SimulatedNetwork::NextDueLocked() const {
-  if (m_nOpenNode == 0) return kNothingDue;
-  std::int64_t due = m_model.NextDeadline();
-  if (!m_pending.empty()) due = std::min(due, m_pending.begin()->first.first);
-  if (m_bConnected && m_nextTimerMs >= 0) due = std::min(due, m_nextTimerMs);
-  return due;
+std::int64_t SimulatedNetwork::OwnDueLocked() const {
+  return m_state.connected && m_state.nextTimerMs >= 0 ? m_state.nextTimerMs : kNothingDue;
 }
 
-void SimulatedNetwork::RunUntilLocked(std::unique_lock<std::mutex>& lock, std::int64_t t, bool waitForReceiver) {
-  std::vector<Notice> notices;
-  for (;;) {
-    const std::int64_t due = NextDueLocked();
-    if (due > t) break;
-    m_nowMs = std::max(m_nowMs, due);
-    notices.clear();
-    m_model.AdvanceTo(m_nowMs, notices);
-    for (const Notice& notice : notices) EmitNoticeLocked(notice);
-    if (m_bConnected && m_nextTimerMs >= 0 && m_nextTimerMs <= m_nowMs) {
-      ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TIMER_TIMEOUT)));
-      m_nextTimerMs = m_timerPeriodMs > 0 ? m_nextTimerMs + m_timerPeriodMs : -1;
-    }
-    while (!m_pending.empty() && m_pending.begin()->first.first <= m_nowMs) {
-      Pending pending = std::move(m_pending.begin()->second);
-      m_pending.erase(m_pending.begin());
-      if (pending.type == Pending::Type::kStatusOf) {
-        ProduceLocked(StatusReplyLocked(pending.unit));
-      } else {
-        ProduceLocked(std::move(pending.reply));
-      }
-    }
-    if (waitForReceiver) WaitForReceiverLocked(lock);
-  }
-  m_nowMs = std::max(m_nowMs, t);
-  notices.clear();
-  m_model.AdvanceTo(m_nowMs, notices);  // nothing is due: only moves the model's time
+void SimulatedNetwork::ProduceOwnLocked() {
+  if (!m_state.connected || m_state.nextTimerMs < 0 || m_state.nextTimerMs > m_nowMs) return;
+  ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TIMER_TIMEOUT)));
+  m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? m_state.nextTimerMs + m_state.timerPeriodMs : -1;
 }
 
-void SimulatedNetwork::CatchUpLocked(std::unique_lock<std::mutex>& lock) {
-  if (m_bInAdvance) return;  // a receiver's call while a sleep is handling this time
-  RunUntilLocked(lock, NowLocked(), false);
+bool SimulatedNetwork::IdleLocked() const {
+  return !ReceiverExpectedLocked() || (m_state.ready.empty() && m_state.inFlight == 0);
 }
 
-void SimulatedNetwork::WaitForReceiverLocked(std::unique_lock<std::mutex>& lock) {
-  if (!m_ready.empty()) {
-    // Woken without the lock held, a receiver does not wake only to wait
-    // for it: two thread switches fewer per reply time.
-    lock.unlock();
-    m_replyCv.notify_all();
-    lock.lock();
-  }
-  const bool handled = m_idleCv.wait_for(lock, kWaitForReceiverLimit, [&] {
-    return !ReceiverExpectedLocked() || (m_ready.empty() && m_nInFlight == 0);
-  });
-  if (!handled) {
-    std::fprintf(stderr,
-                 "simulated network: %zu replies for node %d waited 30 s for a receiver; is a thread receiving "
-                 "with LC_XRecvFrom?\n",
-                 m_ready.size(), m_nOpenNode);
-    std::abort();
-  }
+void SimulatedNetwork::WakeOtherSideLocked(Lock& lock) {
+  if (m_state.ready.empty()) return;
+  // Woken without the lock held, a receiver does not wake only to wait
+  // for it: two thread switches fewer per reply time.
+  lock.unlock();
+  m_replyCv.notify_all();
+  lock.lock();
 }
 
-void SimulatedNetwork::AdvanceTo(std::int64_t nowMs) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_bInAdvance = true;
-  RunUntilLocked(lock, nowMs, true);
-  m_bInAdvance = false;
-}
-
-std::int64_t SimulatedNetwork::NextDueMs() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return NextDueLocked();
+std::string SimulatedNetwork::StallTextLocked() const {
+  return "simulated network: " + std::to_string(m_state.ready.size()) + " replies for node " +
+         std::to_string(m_state.openNode) + " waited 30 s for a receiver; is a thread receiving with LC_XRecvFrom?";
 }
 
 // ---- Producing replies ----
 
-void SimulatedNetwork::ScheduleLocked(Pending pending, std::int64_t delayMs) {
-  m_pending.emplace(Key{NowLocked() + delayMs, m_nOrder++}, std::move(pending));
-  if (m_bTickerStarted) {
-    m_bTickerWake = true;
-    m_tickerCv.notify_all();
-  }
-}
-
-void SimulatedNetwork::ScheduleReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes) {
+SimReply SimulatedNetwork::ReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes) const {
   SimReply reply;
   reply.kind = kind;
   reply.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | unit;
-  reply.bytes = std::move(bytes);
-  ScheduleLocked({Pending::Type::kReply, std::move(reply), 0}, kReplyLatencyMs);
+  reply.bytes = bytes.empty() ? std::vector<std::uint8_t>(kStoredReplySize) : std::move(bytes);
+  return reply;
+}
+
+void SimulatedNetwork::ScheduleReplyLocked(SimReply reply) {
+  ScheduleLocked(NowLocked() + kReplyLatencyMs, [this, reply] { ProduceLocked(reply); });
 }
 
 void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
-  if (m_nOpenNode == 0 || !m_bConnected) return;  // nobody hears a node that is not connected
+  State& s = m_state;
+  if (s.openNode == 0 || !s.connected) return;  // nobody hears a node that is not connected
   reply.atMs = m_nowMs;
-  reply.node = m_nOpenNode;
+  reply.node = s.openNode;
   if (stampHeader && reply.bytes.size() >= 16) {
     le::Store<std::uint32_t>(reply.bytes.data() + Header::Kind::kOffset, static_cast<std::uint32_t>(reply.kind));
     le::Store<std::uint16_t>(reply.bytes.data() + Header::Unit::kOffset, static_cast<std::uint16_t>(reply.sender));
     le::Store<std::uint32_t>(reply.bytes.data() + Header::Sequence::kOffset,
-                             static_cast<std::uint32_t>(m_nRepliesDropped + m_replies.size()));
+                             static_cast<std::uint32_t>(s.repliesDropped + s.replies.size()));
     le::Store<std::uint32_t>(reply.bytes.data() + Header::TimeMs::kOffset, static_cast<std::uint32_t>(m_nowMs));
   }
-  if (!m_bKeepLogs) {
+  if (!s.keepLogs) {
     // Only replies still waiting for a receiver are needed.
-    const std::size_t firstNeeded = m_ready.empty() ? m_nRepliesDropped + m_replies.size() : m_ready.front();
-    while (!m_replies.empty() && m_nRepliesDropped < firstNeeded) {
-      m_replies.pop_front();
-      ++m_nRepliesDropped;
+    const std::size_t firstNeeded = s.ready.empty() ? s.repliesDropped + s.replies.size() : s.ready.front();
+    while (!s.replies.empty() && s.repliesDropped < firstNeeded) {
+      s.replies.pop_front();
+      ++s.repliesDropped;
     }
   }
-  m_replies.push_back(std::move(reply));
+  s.replies.push_back(std::move(reply));
   if (ReceiverExpectedLocked()) {
-    m_ready.push_back(m_nRepliesDropped + m_replies.size() - 1);
+    s.ready.push_back(s.repliesDropped + s.replies.size() - 1);
     // A virtual sleep wakes the receivers once, when it waits for them.
-    if (!m_bInAdvance) m_replyCv.notify_all();
+    if (!InAdvanceLocked()) m_replyCv.notify_all();
   }
 }
 
 SimReply SimulatedNetwork::EventReplyLocked(std::uint16_t unit, std::uint32_t code) const {
   StoredRecord record;
   record.Set<reply::Event::Code>(code);
-  SimReply reply;
-  reply.kind = kReplyEvent;
-  reply.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | unit;
-  reply.bytes.assign(record.Data(), record.Data() + kStoredReplySize);
-  return reply;
+  return ReplyLocked(kReplyEvent, unit, {record.Data(), record.Data() + kStoredReplySize});
 }
 
 void SimulatedNetwork::EmitNoticeLocked(const Notice& notice) {
+  const std::uint16_t unit = notice.unit;
   switch (notice.kind) {
     case Notice::Kind::kSamplerReady:
-      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::TEST_UNIT_READY)));
+      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::TEST_UNIT_READY)));
       break;
     case Notice::Kind::kUpperPressure:
-      ProduceLocked(EventReplyLocked(notice.unit, kEventTrouble | (std::uint32_t{notice.unit} << 16) |
-                                                      kTroubleUpperPressure));
+      ProduceLocked(EventReplyLocked(unit, kEventTrouble | (std::uint32_t{unit} << 16) | kTroubleUpperPressure));
       break;
     case Notice::Kind::kLowerPressure:
-      ProduceLocked(EventReplyLocked(notice.unit, kEventTrouble | (std::uint32_t{notice.unit} << 16) |
-                                                      kTroubleLowerPressure));
+      ProduceLocked(EventReplyLocked(unit, kEventTrouble | (std::uint32_t{unit} << 16) | kTroubleLowerPressure));
       break;
     case Notice::Kind::kInjected: {
-      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::INJECT)));
+      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::INJECT)));
       StoredRecord record;
       PutSampleInfo<reply::InjectedInfo>(record, m_model.ReadNode());
-      SimReply info;
-      info.kind = kReplyInjectedInfo;
-      info.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | notice.unit;
-      info.bytes.assign(record.Data(), record.Data() + kStoredReplySize);
-      ProduceLocked(std::move(info));
+      ProduceLocked(ReplyLocked(kReplyInjectedInfo, unit, {record.Data(), record.Data() + kStoredReplySize}));
       break;
     }
     case Notice::Kind::kRunEnded:
-      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::ANLSTIME_END)));
+      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::ANLSTIME_END)));
       break;
     case Notice::Kind::kSequenceDone:
-      ProduceLocked(EventReplyLocked(notice.unit, MakeUnitEvent(notice.unit, UnitEvent::ANLSSEQ_DONE)));
+      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::ANLSSEQ_DONE)));
       break;
     case Notice::Kind::kOutputSwitched:
       ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::EVENT)));
@@ -356,7 +289,7 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<N::Status>(node.state);
     r.Set<N::ElapsedAnlsTime>(node.elapsedMs);
     PutSampleInfo<N::Sample>(r, node);
-    r.Set<N::SysfileSerial>(m_dwPushes);
+    r.Set<N::SysfileSerial>(m_state.pushes);
     r.Set<N::Comp<0>>(Hundredths(node.composition.a));
     r.Set<N::Comp<1>>(Hundredths(node.composition.b));
     r.Set<N::Comp<2>>(Hundredths(node.composition.c));
@@ -383,7 +316,7 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<P::SetPress>(0);
     r.Set<P::SetPmax>(Word16(pump.upperLimitBar));
     r.Set<P::SetPmin>(Word16(pump.lowerLimitBar));
-  } else if (unit == kAutosampler) {
+  } else if (unit == kUnitAutosampler) {
     using A = reply::AutosamplerStatus;
     const SamplerReading sampler = m_model.ReadSampler();
     r.Set<A::Status>(sampler.status);
@@ -391,13 +324,13 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<A::NumberOfInject>(static_cast<std::int16_t>(sampler.injections));
     PutSampleInfo<A::Sample>(r, node);
     r.Set<A::IAmLastSample>(sampler.lastSample ? 1 : 0);
-  } else if (unit == kOven) {
+  } else if (unit == kUnitOven) {
     using O = reply::OvenStatus;
     const OvenReading oven = m_model.ReadOven();
     r.Set<O::Status>(oven.status);
     r.Set<O::Temp>(Word16(oven.temperatureC));
     r.Set<O::SetTemp>(Word16(oven.setPointC));
-  } else if (unit == kUV) {
+  } else if (unit == kUnitUV) {
     using U = reply::UVStatus;
     const UvReading uv = m_model.ReadUv();
     r.Set<U::Status>(uv.status);
@@ -409,11 +342,7 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<U::SigSample>(uv.lampOn ? 1000000u : 0u);
     r.Set<U::SigReference>(uv.lampOn ? 1000000u : 0u);
   }
-  SimReply reply;
-  reply.kind = kReplyStatus;
-  reply.sender = (static_cast<DWORD>(kNetworkNumber) << 16) | unit;
-  reply.bytes.assign(r.Data(), r.Data() + kStoredReplySize);
-  return reply;
+  return ReplyLocked(kReplyStatus, unit, {r.Data(), r.Data() + kStoredReplySize});
 }
 
 std::vector<std::uint8_t> SimulatedNetwork::IdentificationLocked(std::uint16_t unit) const {
@@ -438,7 +367,7 @@ std::vector<std::uint8_t> SimulatedNetwork::IdentificationLocked(std::uint16_t u
 }
 
 std::vector<std::uint8_t> SimulatedNetwork::UnitListLocked() const {
-  static constexpr std::uint16_t kUnits[] = {0x0101, 0x0102, 0x0103, kUV, kAutosampler, kOven};
+  static constexpr std::uint16_t kUnits[] = {kUnitPump1, kUnitPump2, kUnitPump3, kUnitUV, kUnitAutosampler, kUnitOven};
   StoredRecord r;
   std::uint16_t n = 0;
   for (std::uint16_t unit : kUnits) {
@@ -458,115 +387,95 @@ DriverCall& SimulatedNetwork::LogLocked(const char* name, int node, std::string 
   call.node = node;
   call.atMs = NowLocked();
   call.fromReceiver = t_isReceiver;
-  if (!m_bKeepLogs) {
-    m_lastCall = std::move(call);
-    return m_lastCall;
+  if (!m_state.keepLogs) {
+    m_state.lastCall = std::move(call);
+    return m_state.lastCall;
   }
-  m_calls.push_back(std::move(call));
-  return m_calls.back();
+  m_state.calls.push_back(std::move(call));
+  return m_state.calls.back();
 }
 
 template <class Act>
-int SimulatedNetwork::CommandLocked(const char* name, int node, int ackKind, Act act) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+int SimulatedNetwork::Command(const char* name, int node, std::string arguments, int ackKind, Act act) {
+  Lock lock(m_mutex);
   CatchUpLocked(lock);
-  LogLocked(name, node, "");
+  LogLocked(name, node, std::move(arguments));
   if (!IsOpenLocked(node)) return -1;
   act();
-  if (ackKind) ScheduleReplyLocked(ackKind, 0, std::vector<std::uint8_t>(kStoredReplySize));
+  if (ackKind) ScheduleReplyLocked(ReplyLocked(ackKind, 0));
   return 0;
 }
 
 int SimulatedNetwork::NodeOpen(const char* devicePath, int mode) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  Lock lock(m_mutex);
   CatchUpLocked(lock);
   const std::string path = devicePath ? devicePath : "(null)";
   DriverCall& call = LogLocked("LC_NodeOpen", -1, "\"" + path + "\", " + std::to_string(mode));
-  if (m_bDriverMissing || m_nOpenNode != 0 || !devicePath || path != "\\\\.\\Vexlink2") return -1;
-  m_nOpenNode = m_nNextHandle++;
-  call.node = m_nOpenNode;
-  m_bConnected = false;
+  State& s = m_state;
+  if (s.driverMissing || s.openNode != 0 || !devicePath || path != "\\\\.\\Vexlink2") return -1;
+  s.openNode = s.nextHandle++;
+  call.node = s.openNode;
+  s.connected = false;
   m_nowMs = NowLocked();
-  StartTickerIfNeededLocked();
   m_replyCv.notify_all();  // receivers waiting for a node read their handle again
-  return m_nOpenNode;
+  return s.openNode;
 }
 
-void SimulatedNetwork::CloseLocked() {
-  m_nOpenNode = 0;
-  m_bConnected = false;
-  m_nextTimerMs = -1;
-  m_pending.clear();
-  m_ready.clear();
+void SimulatedNetwork::DisconnectLocked() {
+  m_state.connected = false;
+  m_state.nextTimerMs = -1;
+  m_scheduled.clear();
+  m_state.ready.clear();
   m_idleCv.notify_all();
 }
 
 int SimulatedNetwork::NodeClose(int node) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  LogLocked("LC_NodeClose", node, "");
-  if (!IsOpenLocked(node)) return -1;
-  CloseLocked();
-  return 0;
+  return Command("LC_NodeClose", node, "", 0, [this] {
+    m_state.openNode = 0;
+    DisconnectLocked();
+  });
 }
 
 int SimulatedNetwork::HardReset(int node) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  LogLocked("LC_HardReset", node, "");
-  if (!IsOpenLocked(node)) return -1;
-  m_bConnected = false;
-  m_nextTimerMs = -1;
-  m_pending.clear();
-  m_ready.clear();
-  m_model.PowerUp(m_nowMs);
-  m_idleCv.notify_all();
-  return 0;
+  return Command("LC_HardReset", node, "", 0, [this] {
+    DisconnectLocked();
+    m_model.PowerUp(m_nowMs);
+  });
 }
 
 int SimulatedNetwork::NodeConnect(int node, int mode) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  LogLocked("LC_NodeConnect", node, std::to_string(mode));
-  if (!IsOpenLocked(node)) return -1;
-  m_bConnected = true;
-  m_nextTimerMs = m_timerPeriodMs > 0 ? m_nowMs + m_timerPeriodMs : -1;
-  ScheduleReplyLocked(kReplyConnect, 0, std::vector<std::uint8_t>(kStoredReplySize));
-  return 0;
+  return Command("LC_NodeConnect", node, std::to_string(mode), kReplyConnect, [this] {
+    m_state.connected = true;
+    m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? m_nowMs + m_state.timerPeriodMs : -1;
+  });
 }
 
 int SimulatedNetwork::UnitConfig(int node, WORD unit, int present) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  LogLocked("LC_UnitConfig", node, Hex4(unit) + ", " + std::to_string(present));
-  if (!IsOpenLocked(node)) return -1;
-  const bool absent = std::find(m_absentUnits.begin(), m_absentUnits.end(), unit) != m_absentUnits.end();
-  m_model.SetUnitPresent(unit, present != 0 && !absent);
-  return 0;
+  return Command("LC_UnitConfig", node, Hex4(unit) + ", " + std::to_string(present), 0, [&] {
+    const std::vector<std::uint16_t>& absent = m_state.absentUnits;
+    m_model.SetUnitPresent(unit, present != 0 && std::find(absent.begin(), absent.end(), unit) == absent.end());
+  });
 }
 
 int SimulatedNetwork::Inquiry(int node, WORD unit) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  LogLocked("LC_Inquiry", node, Hex4(unit));
-  if (!IsOpenLocked(node)) return -1;
-  if (!m_model.IsPresent(unit) || (unit == kAutosampler && m_model.SamplerSilent())) return 0;
-  ScheduleReplyLocked(kReplyInquiry, unit, IdentificationLocked(unit));
-  if (unit == 0) ScheduleReplyLocked(kReplyConfig, 0, UnitListLocked());
-  return 0;
+  return Command("LC_Inquiry", node, Hex4(unit), 0, [&] {
+    if (!m_model.IsPresent(unit) || (unit == kUnitAutosampler && m_model.SamplerSilent())) return;
+    ScheduleReplyLocked(ReplyLocked(kReplyInquiry, unit, IdentificationLocked(unit)));
+    if (unit == kUnitNode) ScheduleReplyLocked(ReplyLocked(kReplyConfig, 0, UnitListLocked()));
+  });
 }
 
 int SimulatedNetwork::ActivateKernelThread(int node) {
-  return CommandLocked("LC_ActivateKernelThread", node, kReplyServerActivate, [] {});
+  return Command("LC_ActivateKernelThread", node, "", kReplyServerActivate, [] {});
 }
 
 int SimulatedNetwork::DeactivateKernelThread(int node) {
-  return CommandLocked("LC_DeactivateKernelThread", node, kReplyServerDeactivate, [] {});
+  return Command("LC_DeactivateKernelThread", node, "", kReplyServerDeactivate, [] {});
 }
 
 int SimulatedNetwork::PushAnlsFile(int node, const void* runHeader, const void* anlsFile,
                                    const void* transferControl) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  Lock lock(m_mutex);
   CatchUpLocked(lock);
   DriverCall& call = LogLocked("LC_PushAnlsFile", node, "run header, analysis file, transfer control");
   call.records = {CopyOf(runHeader, LC_RUN_HEADER_SIZE), CopyOf(anlsFile, LC_ANLS_FILE_SIZE),
@@ -575,35 +484,29 @@ int SimulatedNetwork::PushAnlsFile(int node, const void* runHeader, const void* 
   const std::optional<Program> program = ReadProgram(call.records[0].data(), call.records[1].data());
   if (!program) return -1;  // not an analysis file: the units keep their program
   m_model.LoadProgram(*program);
-  ++m_dwPushes;
-  ScheduleReplyLocked(kReplyAnlsFile, 0, std::vector<std::uint8_t>(kStoredReplySize));
+  ++m_state.pushes;
+  ScheduleReplyLocked(ReplyLocked(kReplyAnlsFile, 0));
   return 0;
 }
 
 int SimulatedNetwork::UnitStatus(int node, WORD unit) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  LogLocked("LC_UnitStatus", node, Hex4(unit));
-  if (!IsOpenLocked(node)) return -1;
-  if (!m_model.IsPresent(unit) || (unit == kAutosampler && m_model.SamplerSilent())) return 0;
-  ScheduleLocked({Pending::Type::kStatusOf, {}, unit}, kReplyLatencyMs);
-  return 0;
+  return Command("LC_UnitStatus", node, Hex4(unit), 0, [&] {
+    if (!m_model.IsPresent(unit) || (unit == kUnitAutosampler && m_model.SamplerSilent())) return;
+    ScheduleLocked(NowLocked() + kReplyLatencyMs, [this, unit] { ProduceLocked(StatusReplyLocked(unit)); });
+  });
 }
 
 int SimulatedNetwork::UnitDirect(int node, WORD unit, const void* command) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  Lock lock(m_mutex);
   CatchUpLocked(lock);
   std::string words = Hex4(unit);
   const le::View<LC_DIRECT_COMMAND_SIZE> view(command);
-  for (int i = 0; command && i < 8; ++i) {
-    words += ' ';
-    words += Hex4(le::Load<std::uint16_t>(view.Data() + 2 * i));
-  }
+  for (int i = 0; command && i < 8; ++i) words += ' ' + Hex4(le::Load<std::uint16_t>(view.Data() + 2 * i));
   DriverCall& call = LogLocked("LC_UnitDirect", node, words);
   call.records = {CopyOf(command, LC_DIRECT_COMMAND_SIZE)};
   if (!IsOpenLocked(node) || !command) return -1;
   ApplyDirectLocked(unit, call.records[0].data());
-  ScheduleReplyLocked(kReplyDirect, unit, std::vector<std::uint8_t>(kStoredReplySize));
+  ScheduleReplyLocked(ReplyLocked(kReplyDirect, unit));
   return 0;
 }
 
@@ -616,7 +519,10 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
   if (!m_model.IsPresent(unit)) return;
   switch (unit & kUnitKindMask) {
     case kKindPump: {
-      if (word(0) == 0x10 || word(0) == 0x200 || word(0) == 0x300) m_model.SetSystemCode(word(0));
+      const std::uint16_t system = word(0);
+      if (system == kSystemQuaternary || system == kSystemBinary || system == kSystemTernary) {
+        m_model.SetSystemCode(system);
+      }
       std::optional<Composition> composition;
       // Three words that do not add up to 100 are no composition (what a
       // sender leaves in them from an earlier command).
@@ -627,13 +533,13 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
       break;
     }
     case kKindOven:
-      if (word(0) == 1) m_model.SetOven(true, static_cast<std::int16_t>(word(1)));
-      if (word(0) == 0) m_model.SetOven(false, 0);
+      if (word(0) == DirectCommand::kOvenOn) m_model.SetOven(true, static_cast<std::int16_t>(word(1)));
+      if (word(0) == DirectCommand::kOvenOff) m_model.SetOven(false, 0);
       break;
     case kKindUV: {
       std::optional<bool> lamp;
-      if (word(3) == 3) lamp = true;
-      if (word(3) == 0) lamp = false;
+      if (word(3) == DirectCommand::kLampOn) lamp = true;
+      if (word(3) == DirectCommand::kLampOff) lamp = false;
       m_model.SetUv(unlessUnchanged(0), unlessUnchanged(1), lamp);
       break;
     }
@@ -643,56 +549,56 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
 }
 
 int SimulatedNetwork::PumpStart(int node) {
-  return CommandLocked("LC_PumpStart", node, kReplyPumpStart, [this] { m_model.PumpStart(); });
+  return Command("LC_PumpStart", node, "", kReplyPumpStart, [this] { m_model.PumpStart(); });
 }
 
 int SimulatedNetwork::PumpStop(int node) {
-  return CommandLocked("LC_PumpStop", node, kReplyPumpStop, [this] { m_model.PumpStop(); });
+  return Command("LC_PumpStop", node, "", kReplyPumpStop, [this] { m_model.PumpStop(); });
 }
 
 int SimulatedNetwork::Stop(int node) {
-  return CommandLocked("LC_Stop", node, kReplyStop, [this] { m_model.StopRun(); });
+  return Command("LC_Stop", node, "", kReplyStop, [this] { m_model.StopRun(); });
 }
 
 int SimulatedNetwork::Reset(int node) {
-  return CommandLocked("LC_Reset", node, kReplyReset, [this] { m_model.ResetNode(); });
+  return Command("LC_Reset", node, "", kReplyReset, [this] { m_model.ResetNode(); });
 }
 
 int SimulatedNetwork::ResetRun(int node) {
-  return CommandLocked("LC_ResetRun", node, kReplyResetRun, [this] { m_model.StartRun(); });
+  return Command("LC_ResetRun", node, "", kReplyResetRun, [this] { m_model.StartRun(); });
 }
 
 int SimulatedNetwork::TroubleClear(int node) {
-  return CommandLocked("LC_TroubleClear", node, 0, [this] {
+  return Command("LC_TroubleClear", node, "", 0, [this] {
     m_model.ClearTrouble();
-    SimReply cleared = EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TROUBLE_CLEAR));
-    ScheduleLocked({Pending::Type::kReply, std::move(cleared), 0}, kReplyLatencyMs);
+    ScheduleReplyLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TROUBLE_CLEAR)));
   });
 }
 
 int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  Lock lock(m_mutex);
+  State& s = m_state;
   if (t_holdsReply) {
     t_holdsReply = false;
-    if (t_holdGeneration == m_nGeneration && m_nInFlight > 0) --m_nInFlight;
+    if (t_holdGeneration == m_nGeneration && s.inFlight > 0) --s.inFlight;
     lock.unlock();
     m_idleCv.notify_all();
     lock.lock();
   }
   t_isReceiver = true;
   for (;;) {
-    if (m_bReleaseReceivers) return 0;
+    if (s.releaseReceivers) return 0;
     if (IsOpenLocked(node)) {
-      if (!m_ready.empty()) break;
-    } else if (m_nOpenNode != 0) {
+      if (!s.ready.empty()) break;
+    } else if (s.openNode != 0) {
       return 0;  // an old handle: the caller reads its handle again
     }
     m_replyCv.wait(lock);
   }
-  SimReply& reply = m_replies[m_ready.front() - m_nRepliesDropped];
-  m_ready.pop_front();
+  SimReply& reply = s.replies[s.ready.front() - s.repliesDropped];
+  s.ready.pop_front();
   reply.receivedBy = GetCurrentThreadId();
-  ++m_nInFlight;
+  ++s.inFlight;
   t_holdsReply = true;
   t_holdGeneration = m_nGeneration;
   if (buffer) {
@@ -704,59 +610,15 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
   return reply.kind;
 }
 
-// ---- Real and scaled time ----
-
-void SimulatedNetwork::StartTickerIfNeededLocked() {
-  if (m_bTickerStarted || platform::Clock::Get().GetMode() == platform::Clock::Mode::kVirtual) return;
-  m_bTickerStarted = true;
-  std::thread([this] { TickerLoop(); }).detach();
-}
-
-void SimulatedNetwork::TickerLoop() {
-  platform::Clock& clock = platform::Clock::Get();
-  std::unique_lock<std::mutex> lock(m_mutex);
-  for (;;) {
-    m_bTickerWake = false;
-    if (clock.GetMode() == platform::Clock::Mode::kVirtual) {
-      // Virtual sleeps drive the network themselves.
-      m_tickerCv.wait(lock, [&] { return m_bTickerWake; });
-      continue;
-    }
-    const std::int64_t now = clock.NowMs();
-    const std::int64_t due = NextDueLocked();
-    if (due <= now) {
-      RunUntilLocked(lock, now, false);
-      continue;
-    }
-    const std::int64_t waitMs = std::min<std::int64_t>(due - now, 1000);
-    clock.BackgroundWaitFor(lock, m_tickerCv, waitMs, [&] { return m_bTickerWake; });
-  }
-}
-
 // ---- Test face ----
 
 void SimulatedNetwork::ResetForTesting() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    CloseLocked();
-    m_nNextHandle = 1;
-    m_nowMs = platform::Clock::Get().NowMs();
-    m_timerPeriodMs = kDefaultTimerPeriodMs;
-    m_dwPushes = 0;
-    m_model = InstrumentModel();
-    m_model.PowerUp(m_nowMs);
-    m_nOrder = 0;
-    m_nInFlight = 0;
+    DisconnectLocked();
+    ResetLocked();
+    m_state = State{};
     ++m_nGeneration;
-    m_bInAdvance = false;
-    m_bDriverMissing = false;
-    m_absentUnits.clear();
-    m_bLogOnly = false;
-    m_bReleaseReceivers = false;
-    m_bKeepLogs = true;
-    m_calls.clear();
-    m_replies.clear();
-    m_nRepliesDropped = 0;
     m_replyCv.notify_all();
   }
   platform::Clock::Get().AddDriver(this);
@@ -764,13 +626,13 @@ void SimulatedNetwork::ResetForTesting() {
 
 std::vector<DriverCall> SimulatedNetwork::Calls() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_calls;
+  return m_state.calls;
 }
 
 std::vector<std::string> SimulatedNetwork::CallTexts(bool hostOnly) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> texts;
-  for (const DriverCall& call : m_calls) {
+  for (const DriverCall& call : m_state.calls) {
     if (!(hostOnly && call.fromReceiver)) texts.push_back(call.text);
   }
   return texts;
@@ -778,73 +640,58 @@ std::vector<std::string> SimulatedNetwork::CallTexts(bool hostOnly) const {
 
 std::vector<SimReply> SimulatedNetwork::Replies() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return {m_replies.begin(), m_replies.end()};
-}
-
-void SimulatedNetwork::SetKeepLogs(bool keep) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_bKeepLogs = keep;
+  return {m_state.replies.begin(), m_state.replies.end()};
 }
 
 int SimulatedNetwork::OpenNode() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_nOpenNode;
+  return m_state.openNode;
 }
 
-void SimulatedNetwork::SetDriverMissingForTesting(bool missing) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_bDriverMissing = missing;
-}
+// The switches: each sets its value under the lock.
+void SimulatedNetwork::SetKeepLogs(bool keep) { Switch([&] { m_state.keepLogs = keep; }); }
+
+void SimulatedNetwork::SetDriverMissingForTesting(bool missing) { Switch([&] { m_state.driverMissing = missing; }); }
 
 void SimulatedNetwork::SetUnitAbsentForTesting(std::uint16_t unit, bool absent) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  std::erase(m_absentUnits, unit);
-  if (absent) m_absentUnits.push_back(unit);
-}
-
-void SimulatedNetwork::BlockLineForTesting() {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  m_model.BlockLine();
+  Switch([&] {
+    std::erase(m_state.absentUnits, unit);
+    if (absent) m_state.absentUnits.push_back(unit);
+  });
 }
 
 void SimulatedNetwork::SetAutosamplerSilentForTesting(bool silent) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_model.SetSamplerSilent(silent);
+  Switch([&] { m_model.SetSamplerSilent(silent); });
 }
 
-void SimulatedNetwork::SetNodeStateForTesting(std::uint32_t state) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_model.ForceNodeState(state);
-}
+void SimulatedNetwork::SetNodeStateForTesting(std::uint32_t state) { Switch([&] { m_model.ForceNodeState(state); }); }
 
 void SimulatedNetwork::SetTimerPeriodForTesting(std::int64_t periodMs) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_timerPeriodMs = std::max<std::int64_t>(0, periodMs);
-  if (m_bConnected) m_nextTimerMs = m_timerPeriodMs > 0 ? NowLocked() + m_timerPeriodMs : -1;
+  Switch([&] {
+    m_state.timerPeriodMs = std::max<std::int64_t>(0, periodMs);
+    if (m_state.connected) m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? NowLocked() + m_state.timerPeriodMs : -1;
+  });
 }
 
-void SimulatedNetwork::SetLogOnlyForTesting(bool logOnly) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_bLogOnly = logOnly;
-}
+void SimulatedNetwork::SetLogOnlyForTesting(bool logOnly) { Switch([&] { m_state.logOnly = logOnly; }); }
 
 void SimulatedNetwork::ReleaseReceiversForTesting() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_bReleaseReceivers = true;
-  m_replyCv.notify_all();
-  m_idleCv.notify_all();
+  Switch([&] {
+    m_state.releaseReceivers = true;
+    m_replyCv.notify_all();
+    m_idleCv.notify_all();
+  });
 }
 
 void SimulatedNetwork::DeliverReplyForTesting(int kind, DWORD sender, const void* bytes, std::size_t size) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  Lock lock(m_mutex);
   CatchUpLocked(lock);
   SimReply reply;
   reply.kind = kind;
   reply.sender = sender;
   reply.bytes = CopyOf(bytes, std::min<std::size_t>(size, LC_REPLY_BUFFER_SIZE));
   ProduceLocked(std::move(reply), false);
-  WaitForReceiverLocked(lock);
+  WaitIdleLocked(lock);
 }
 
 void SimulatedNetwork::SendEventForTesting(std::uint16_t unit, std::uint32_t code) {
@@ -863,21 +710,10 @@ void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t w
   SendEventForTesting(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
 }
 
-void SimulatedNetwork::FillBottles(const std::array<std::string, 3>& labels) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_model.SetBottles(BottlesFromLabels(labels));
-}
-
 void SimulatedNetwork::LoadOutputProgramForTesting(const OutputProgram& program) {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  Lock lock(m_mutex);
   CatchUpLocked(lock);
   m_model.LoadOutputProgram(program);
-}
-
-InstrumentModel SimulatedNetwork::InstrumentsNow() {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  CatchUpLocked(lock);
-  return m_model;
 }
 
 }  // namespace sim

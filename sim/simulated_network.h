@@ -11,12 +11,9 @@
 // valve) become events.
 // docs/simulator.md gives every record and event the network sends.
 //
-// Time: in virtual time the network is a clock driver. A virtual sleep
-// stops at each time something is due here; the network produces what is
-// due and returns only when every reply is received and dispatched (the
-// receiver is back in LC_XRecvFrom and nothing is queued), so everything
-// the receiver does in reaction happens at that time too. In real or
-// scaled time a thread of the network's own produces what falls due.
+// Time: the network runs on the scheduler (sim/scheduler.h): a virtual
+// sleep returns only when every reply due by then has been received and
+// dispatched (the receiver is back in LC_XRecvFrom and nothing is queued).
 // REQUIRES: while a node is connected, some thread receives with
 // LC_XRecvFrom (the plug-in's receiving thread), unless replies are
 // switched to the log only (SetLogOnlyForTesting); a virtual sleep that
@@ -32,19 +29,14 @@
 // Thread safety: every member may be called from any thread.
 #pragma once
 
-#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/clock/clock.h"
 #include "platform/mfc/windef.h"
-#include "sim/instrument_model.h"
+#include "sim/scheduler.h"
 
 namespace sim {
 
@@ -68,7 +60,7 @@ struct SimReply {
   DWORD receivedBy = 0;  // id of the thread that received it; 0 if not (yet) received
 };
 
-class SimulatedNetwork final : public platform::Clock::Driver {
+class SimulatedNetwork final : public Scheduler {
  public:
   static constexpr int kNetworkNumber = 1;
   static constexpr std::int64_t kReplyLatencyMs = 10;
@@ -97,10 +89,6 @@ class SimulatedNetwork final : public platform::Clock::Driver {
   int TroubleClear(int node);
   int XRecvFrom(int node, void* buffer, DWORD* sender);
 
-  // ---- platform::Clock::Driver ----
-  void AdvanceTo(std::int64_t nowMs) override;
-  std::int64_t NextDueMs() override;
-
   // ---- Test face ----
   // A fresh network: no node open, logs empty, switches off, instruments
   // at power-up, handles numbered from 1 again; registers with the clock.
@@ -124,9 +112,6 @@ class SimulatedNetwork final : public platform::Clock::Driver {
   // `unit` stays absent when LC_UnitConfig declares it present: it does
   // not answer and is not in the node's unit list.
   void SetUnitAbsentForTesting(std::uint16_t unit, bool absent = true);
-  // The pumps' next limit check while they deliver trips pump 1 above its
-  // upper limit (InstrumentModel::BlockLine).
-  void BlockLineForTesting();
   // The autosampler never reports ready and never answers.
   void SetAutosamplerSilentForTesting(bool silent);
   // The node reports `state` (7, 8 or 9: needs a reset) until LC_Reset.
@@ -154,88 +139,69 @@ class SimulatedNetwork final : public platform::Clock::Driver {
   // next call, LC_HardReset or reset.
   void LoadOutputProgramForTesting(const OutputProgram& program);
 
-  // A copy of the instruments' state, brought to the current time.
-  InstrumentModel InstrumentsNow();
-
-  // ---- Configuration: the lab around the instruments ----
-  // What the solvent bottles of channels A, B and C hold, from their
-  // labels (a method's [solvents]); a label naming no solvent the
-  // simulator knows (sim/solvents.h), or an empty one, leaves that bottle
-  // with its usual solvent. Kept across opens and power-ups until the next
-  // call or reset.
-  void FillBottles(const std::array<std::string, 3>& labels);
+  // InstrumentsNow, BlockLineForTesting and FillBottles (the bottles are
+  // kept across opens and power-ups): sim/scheduler.h.
 
  private:
-  struct Pending {
-    enum class Type { kReply, kStatusOf } type;
-    SimReply reply;       // kReply
-    std::uint16_t unit;   // kStatusOf: the unit whose status is sent when due
+  // Everything a reset renews.
+  struct State {
+    int openNode = 0;
+    int nextHandle = 1;
+    bool connected = false;
+    std::int64_t timerPeriodMs = kDefaultTimerPeriodMs;
+    std::int64_t nextTimerMs = -1;
+    std::uint32_t pushes = 0;
+    std::deque<std::size_t> ready;  // numbers of replies not yet received, oldest first
+    int inFlight = 0;               // replies taken by receivers that are not back yet
+    bool driverMissing = false;
+    std::vector<std::uint16_t> absentUnits;
+    bool logOnly = false;
+    bool releaseReceivers = false;
+    bool keepLogs = true;
+    std::vector<DriverCall> calls;
+    DriverCall lastCall;            // where a call goes when the log is not kept
+    std::deque<SimReply> replies;   // replies[i] is reply number repliesDropped + i
+    std::size_t repliesDropped = 0;
   };
-  using Key = std::pair<std::int64_t, std::uint64_t>;  // due time, order of scheduling
 
   SimulatedNetwork();
 
-  std::int64_t NowLocked() const;
-  bool IsOpenLocked(int node) const { return node != 0 && node == m_nOpenNode; }
+  // ---- Scheduler ----
+  bool ActiveLocked() const override { return m_state.openNode != 0; }
+  std::int64_t OwnDueLocked() const override;
+  void ProduceOwnLocked() override;  // the timer event
+  void EmitNoticeLocked(const Notice& notice) override;
+  bool IdleLocked() const override;
+  void WakeOtherSideLocked(Lock& lock) override;
+  std::string StallTextLocked() const override;
+
+  bool IsOpenLocked(int node) const { return node != 0 && node == m_state.openNode; }
   bool ReceiverExpectedLocked() const;
-  std::int64_t NextDueLocked() const;
-  void RunUntilLocked(std::unique_lock<std::mutex>& lock, std::int64_t t, bool waitForReceiver);
-  void CatchUpLocked(std::unique_lock<std::mutex>& lock);
-  void WaitForReceiverLocked(std::unique_lock<std::mutex>& lock);
   DriverCall& LogLocked(const char* name, int node, std::string arguments);
-  void ScheduleLocked(Pending pending, std::int64_t delayMs);
-  void ScheduleReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes);
+  void ScheduleReplyLocked(SimReply reply);
+  SimReply ReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes = {}) const;
   // Sends `reply` now if a node is connected; the network's own replies
   // get its header in bytes 0-15.
   void ProduceLocked(SimReply reply, bool stampHeader = true);
-  void EmitNoticeLocked(const Notice& notice);
   SimReply StatusReplyLocked(std::uint16_t unit) const;
   SimReply EventReplyLocked(std::uint16_t unit, std::uint32_t code) const;
   std::vector<std::uint8_t> IdentificationLocked(std::uint16_t unit) const;
   std::vector<std::uint8_t> UnitListLocked() const;
   void ApplyDirectLocked(WORD unit, const std::uint8_t* command);
-  void CloseLocked();
-  // The common body of the commands that act on an open node and are
-  // acknowledged with a reply of `ackKind`.
+  void DisconnectLocked();
+  // The common body of the driver functions: catch up, log, check the
+  // handle, act, and acknowledge with a reply of `ackKind` (0: none).
   template <class Act>
-  int CommandLocked(const char* name, int node, int ackKind, Act act);
-  void StartTickerIfNeededLocked();
-  void TickerLoop();
+  int Command(const char* name, int node, std::string arguments, int ackKind, Act act);
+  template <class Set>
+  void Switch(Set set) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    set();
+  }
 
-  mutable std::mutex m_mutex;
-  std::condition_variable m_replyCv;   // receivers wait here
-  std::condition_variable m_idleCv;    // a virtual sleep waits here for its replies to be handled
-  std::condition_variable m_tickerCv;  // the real-time producer waits here
-
-  std::int64_t m_nowMs = 0;
-  int m_nOpenNode = 0;
-  int m_nNextHandle = 1;
-  bool m_bConnected = false;
-  std::int64_t m_timerPeriodMs = kDefaultTimerPeriodMs;
-  std::int64_t m_nextTimerMs = -1;
-  std::uint32_t m_dwPushes = 0;
-  InstrumentModel m_model;
-
-  std::map<Key, Pending> m_pending;
-  std::uint64_t m_nOrder = 0;
-  std::deque<std::size_t> m_ready;  // numbers of replies not yet received, oldest first
-  int m_nInFlight = 0;              // replies taken by receivers that are not back yet
-  std::uint64_t m_nGeneration = 1;  // changes at every reset
-  bool m_bInAdvance = false;
-
-  bool m_bDriverMissing = false;
-  std::vector<std::uint16_t> m_absentUnits;
-  bool m_bLogOnly = false;
-  bool m_bReleaseReceivers = false;
-
-  bool m_bKeepLogs = true;
-  std::vector<DriverCall> m_calls;
-  DriverCall m_lastCall;            // where a call goes when the log is not kept
-  std::deque<SimReply> m_replies;   // m_replies[i] is reply number m_nRepliesDropped + i
-  std::size_t m_nRepliesDropped = 0;
-
-  bool m_bTickerStarted = false;
-  bool m_bTickerWake = false;
+  std::condition_variable m_replyCv;  // receivers wait here
+  State m_state;
+  std::uint64_t m_nGeneration = 1;    // changes at every reset
 };
 
 }  // namespace sim

@@ -20,11 +20,11 @@
 // kEventLatencyMs; events of the instruments (end of run, injection,
 // pressure trips) come at the time they happen.
 //
-// Time: in virtual time the server is a clock driver. A virtual sleep
-// stops at each time something is due here and returns only when every
-// event due by then has been delivered through the sinks' Invoke and
-// Invoke has returned. In real or scaled time the event thread itself
-// produces what falls due as the clock passes it.
+// Time: the server runs on the scheduler (sim/scheduler.h), whose thread
+// delivers the events: a virtual sleep returns only when every event due
+// by then has been delivered through the sinks' Invoke and Invoke has
+// returned. No call leaves the server holding its lock (the sinks'
+// QueryInterface, Invoke and Release are the plug-in's).
 //
 // Test face: an ordered log of every call with its arguments; any
 // operation made to fail with any result (a success code such as S_FALSE
@@ -37,21 +37,16 @@
 // ends. Thread safety: every member may be called from any thread.
 #pragma once
 
-#include <array>
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/clock/clock.h"
 #include "platform/tavix/tavix.h"
-#include "sim/instrument_model.h"
+#include "sim/scheduler.h"
 
 namespace sim {
 
@@ -102,7 +97,7 @@ struct ServerEvent {
   int sinks = 0;          // how many sinks it reached
 };
 
-class SimulatedServer final : public platform::Clock::Driver {
+class SimulatedServer final : public Scheduler {
  public:
   static constexpr std::int64_t kEventLatencyMs = 10;
   // Message codes of HplcMessage.
@@ -114,10 +109,6 @@ class SimulatedServer final : public platform::Clock::Driver {
   // Makes the server reachable through CoCreateInstance and its type
   // library through LoadRegTypeLib.
   static void Register();
-
-  // ---- platform::Clock::Driver ----
-  void AdvanceTo(std::int64_t nowMs) override;
-  std::int64_t NextDueMs() override;
 
   // ---- Test face ----
   // Fresh server: logs, switches and events cleared, every unit present
@@ -145,9 +136,6 @@ class SimulatedServer final : public platform::Clock::Driver {
   // Pump `number` (1 to 3) reports `reading` (flow, pressure, solvent
   // channels) until ResetForTesting.
   void SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading);
-  // The pumps' next limit check while they deliver trips pump 1 above its
-  // upper limit (InstrumentModel::BlockLine).
-  void BlockLineForTesting();
   // The UV detector reports `state` (GetLampState) until nullopt is set.
   void SetLampStateForTesting(std::optional<LONG> state);
   // An event now, delivered from the server thread before the call
@@ -164,28 +152,41 @@ class SimulatedServer final : public platform::Clock::Driver {
   long LiveObjects() const;
   // Sinks advised and not unadvised.
   int AdvisedSinks() const;
-  // A copy of the instruments' state, brought to the current time.
-  InstrumentModel InstrumentsNow();
+  // InstrumentsNow, BlockLineForTesting and FillBottles: sim/scheduler.h.
 
   // ---- Host face ----
   // Off: calls and events are no longer kept for Calls() and Events(), so
   // that a long run's polls cost no memory (on after ResetForTesting).
   void SetKeepLogs(bool keep);
-  // The bottles of channels A to C hold what these labels name.
-  void FillBottles(const std::array<std::string, 3>& labels);
   // Receives every call and every delivered event as one line of text,
   // "<clock seconds> <call>" or "<clock seconds> event <name>(...)", on
   // the thread that made the call or delivered the event, under the
   // server's lock (it must not call the server). Null: none.
   void SetTraceSink(std::function<void(const std::string& line)> sink);
 
-  // ---- For the server's objects (sim/simulated_server.cc) ----
-  struct Internals;
-  Internals& In() { return *m_pIn; }
-
  private:
+  friend class ServerCall;  // the server objects' way in (sim/simulated_server.cc)
+  struct State;             // everything a reset renews
+
   SimulatedServer();
-  std::unique_ptr<Internals> m_pIn;
+  ~SimulatedServer() override;
+
+  // ---- Scheduler ----
+  void EmitNoticeLocked(const Notice& notice) override;
+  bool IdleLocked() const override;
+  void WakeOtherSideLocked(Lock& lock) override;
+  bool DeliverOneLocked(Lock& lock) override;
+  std::string StallTextLocked() const override;
+
+  // `event` is fired at `atMs`.
+  void FireLocked(ServerEvent event, std::int64_t atMs);
+  std::vector<IDispatch*> SinksLocked() const;
+  void TraceLocked(const std::string& what) const;
+
+  std::unique_ptr<State> m_pState;
+  struct SessionData;
+  std::vector<std::shared_ptr<SessionData>> m_sessions;  // kept across resets
+  std::atomic<long> m_liveObjects{0};
 };
 
 }  // namespace sim

@@ -453,7 +453,7 @@ HRESULT DispGetIDsOfNames(ITypeInfo* ptinfo, LPOLESTR* rgszNames, UINT cNames, D
 
 // ---- Object creation ----
 
-HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD, REFIID riid, LPVOID* ppv) {
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD context, REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (pUnkOuter) return CLASS_E_NOAGGREGATION;
@@ -464,7 +464,8 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD, REFIID rii
       if (entry.clsid == rclsid) factory = entry.factory;
     }
   }
-  if (!factory) return REGDB_E_CLASSNOTREG;
+  // The classes are local servers: a context without them finds none.
+  if (!factory || !(context & CLSCTX_LOCAL_SERVER)) return REGDB_E_CLASSNOTREG;
   return factory(riid, ppv);
 }
 

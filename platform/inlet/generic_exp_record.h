@@ -25,7 +25,9 @@ class CGenericExpRecord {
   std::string m_text;
 };
 
-enum Switch { Off = 0, On = 1 };
+// A switch as the host passes it: an int, which may hold other values than
+// these two (the devices take any value but On as off).
+enum Switch : int { Off = 0, On = 1 };
 
 enum eRunType { eRunTypeSample = 0, eRunTypeBlank = 1, eRunTypeStandard = 2, eRunTypeQC = 3 };
 

@@ -8,8 +8,8 @@
 // only on success (null or 0 otherwise); every interface pointer handed
 // out carries one reference that the receiver releases. Units of measure:
 // flow ml/min, pressure MPa, temperatures degrees C, times minutes,
-// wavelengths nm, volumes microlitres. Unit type codes: 0 network box,
-// 1 pump, 4 UV detector, 5 autosampler, 6 column oven.
+// wavelengths nm, volumes microlitres. Units are named by a unit type
+// (TavixUnitType) and a unit number.
 // Thread safety: the server's objects may be called from any thread; its
 // events arrive on a thread of the server's own.
 #pragma once
@@ -41,6 +41,30 @@ inline constexpr DISPID DISPID_ChangeStatus = 2;
 inline constexpr DISPID DISPID_MeasrureSpectrum = 3;
 inline constexpr DISPID DISPID_ErrorEvent = 4;
 inline constexpr DISPID DISPID_WarningEvent = 5;
+
+// Unit type code (ITavixUnits::GetUnit, ITavixMethod2::AddItem, events).
+// The network box is unit 0/0; every other unit is numbered from 1.
+enum TavixUnitType : SHORT {
+  unitTypeNetBox = 0,
+  unitTypePump = 1,
+  unitTypeUVDetector = 4,
+  unitTypeAutosampler = 5,
+  unitTypeColumnOven = 6,
+};
+
+// Autosampler state (ITavixAutosampler2::GetSamplerState).
+enum TavixSamplerState : LONG {
+  samplerFault = 1,
+  samplerIdle = 2,
+  samplerDrawing = 3,    // at the vial or drawing the sample
+  samplerInjecting = 5,
+  samplerWashing = 6,    // injecting and washing
+  samplerInjected = 7,
+  samplerLocked = 8,     // homing or not ready
+};
+
+// UV lamp state (ITavix_DET_UV2::GetLampState, SetLampState).
+enum TavixLampState : LONG { lampOff = 0, lampOn = 3 };
 
 // Function code of a method item.
 enum HplcMethodFunc : LONG {

@@ -56,6 +56,15 @@ class AnlsFile : public le::Record<LC_ANLS_FILE_SIZE> {
 
   static constexpr std::uint32_t kSignature = 5678;
 };
+
+// The analysis file's system code: which pumps form the delivery system.
+// Any other value is pump 1 alone, with no composition and no timetable.
+enum DeliverySystemCode : std::uint32_t {
+  kSystemSingle = 1,         // pump 1, no composition lines
+  kSystemQuaternary = 0x10,  // pump 1 mixes the channels
+  kSystemBinary = 0x200,     // pumps 1 and 2
+  kSystemTernary = 0x300,    // pumps 1 to 3
+};
 static_assert(AnlsFile::TimetableCount::kEnd == AnlsFile::InitialLines::kOffset);
 static_assert(AnlsFile::InitialLines::kEnd == AnlsFile::TimetableLines::kOffset);
 static_assert(AnlsFile::TimetableLines::kEnd == AnlsFile::UnitList::kOffset);
@@ -97,5 +106,13 @@ class DirectCommand : public le::Record<LC_DIRECT_COMMAND_SIZE> {
   using Word = le::Field<std::uint16_t, 2 * I>;
 
   static constexpr std::uint16_t kUnchanged = 0xFFFF;
+  // Pump: w0 is a system code (kSystemQuaternary, kSystemBinary or
+  // kSystemTernary; any other word leaves the system as it is).
+  // Oven: w0 switches it, w1 is the set point in degrees C.
+  static constexpr std::uint16_t kOvenOn = 1;
+  static constexpr std::uint16_t kOvenOff = 0;
+  // UV detector: w3 switches the lamp.
+  static constexpr std::uint16_t kLampOn = 3;
+  static constexpr std::uint16_t kLampOff = 0;
 };
 static_assert(DirectCommand::Word<7>::kEnd == LC_DIRECT_COMMAND_SIZE);

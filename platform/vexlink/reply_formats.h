@@ -99,6 +99,12 @@ enum class UnitEvent : std::uint16_t {
   SYSPRGM_XFER = 0x040C,
 };
 
+// Low 16 bits of a pump's trouble event (kEventTrouble | address << 16 |
+// what): the pump stopped above its upper or below its lower pressure
+// limit.
+inline constexpr std::uint16_t kTroubleUpperPressure = 0x0201;
+inline constexpr std::uint16_t kTroubleLowerPressure = 0x0202;
+
 constexpr EventCode MakeUnitEvent(std::uint16_t unit, UnitEvent event) {
   return (static_cast<EventCode>(unit) << 16) | static_cast<EventCode>(event);
 }
@@ -111,6 +117,28 @@ inline constexpr std::uint16_t kUnitPump3 = 0x0103;
 inline constexpr std::uint16_t kUnitUV = 0x0401;
 inline constexpr std::uint16_t kUnitAutosampler = 0x0501;
 inline constexpr std::uint16_t kUnitOven = 0x0601;
+
+// The node card's state (NodeStatus::Status).
+enum NodeState : std::uint32_t {
+  kNodeIdle = 1,     // pumps off
+  kNodePumpOn = 2,   // pumps on, no run
+  kNodeRunning = 3,  // a run in progress
+  // States the node leaves only when it is reset (LC_Reset).
+  kNodeResetNeeded7 = 7,
+  kNodeResetNeeded8 = 8,
+  kNodeResetNeeded9 = 9,
+};
+
+// The autosampler's state (AutosamplerStatus::Status, low 16 bits).
+enum SamplerStatus : std::uint32_t {
+  kSamplerNotReady = 0x0000,   // not configured, or homing
+  kSamplerReadyIdle = 0x0104,  // ready
+  kSamplerToVial = 0x0111,
+  kSamplerDrawing = 0x0112,
+  kSamplerInjecting = 0x0113,
+  kSamplerFlushing = 0x0114,
+  kSamplerInjected = 0x0124,   // injected; waits for the end of the run
+};
 
 // Unit kinds, as `address AND 0x7F00` (bit 15 and the unit number are
 // ignored).

@@ -104,4 +104,29 @@ TEST(DeviceBaseTest, DetectorForwardingAndDefaults) {
   EXPECT_EQ(d.GetDetectorNumber(), 2);
 }
 
+TEST(DeviceBaseTest, GcSystemDefaults) {
+  struct MinimalGc final : CGCSystem {
+    int ReadStatus(CInletSystemStatus&) override { return 0; }
+    int LoadMethod(const CString&) override { return 0; }
+    int StartMethod() override { return 0; }
+    int StartMethod(const CString&) override { return 0; }
+    int StopMethod() override { return 0; }
+    int ReadyForInjection() override { return 0; }
+    int GetMethodLength(const CString&, float&) override { return 0; }
+    int MethodRunning() override { return 0; }
+    int PostRunning() override { return 0; }
+    int NotReady(CString&) override { return 0; }
+    int Error(CString&) override { return 0; }
+    int CoolDown() override { return 0; }
+  } gc;
+  CGCSystem& g = gc;
+  CGenericExpRecord record;
+  EXPECT_EQ(g.InitialiseComms(), 1);
+  EXPECT_EQ(g.Initialise(), 1);
+  EXPECT_EQ(g.GenericOp(3, 4), 1);
+  EXPECT_EQ(g.CloseDownComms(), 1);
+  EXPECT_EQ(g.WriteExpRecord(&record, "M"), 0);
+  EXPECT_TRUE(record.Text().empty());
+}
+
 }  // namespace

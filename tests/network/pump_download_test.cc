@@ -13,6 +13,7 @@
 #include "network/quarn_autosampler.h"
 #include "network/quarn_pump.h"
 #include "network/quarn_uv_detector.h"
+#include "platform/inlet/host_ui.h"
 #include "platform/inlet/inlet.h"
 #include "tests/network/network_world.h"
 #include "tests/support/golden.h"
@@ -234,16 +235,41 @@ TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
   EXPECT_EQ(LeU16(PushAtStart().at(1), 14), 0u);
 }
 
-TEST_F(PumpDownloadTest, ACommunicationsFailureIsShownUnderThePumpHeadingAndThrownOn) {
-  try {
-    RunWithPumpCommsMessage([]() -> int { ThrowCCommunicationsException(4, "No answer from the node"); });
-    ADD_FAILURE() << "not thrown on";
-  } catch (const CCommunicationsException& e) {
-    EXPECT_EQ(e.GetErrorMessage(), "Quarn PUMP Communications.\n\nNo answer from the node");
-    EXPECT_EQ(e.GetCode(), 4);
+// The refusal's message box is where the connection is lost: each download
+// shows the failure under the pump's heading and throws it on.
+TEST_F(PumpDownloadTest, ACommunicationsFailureInADownloadIsShownUnderThePumpHeadingAndThrownOn) {
+  struct LosingHostUi final : platform::HostUi {
+    int MessageBox(const CString& text, UINT) override {
+      if (lose) {
+        lose = false;
+        ThrowCCommunicationsException(4, "No answer from the node");
+      }
+      boxes.push_back(text.str());
+      return 1;
+    }
+    void ProgressOpen(const CString&) override {}
+    void ProgressStep(int, const char*) override {}
+    void ProgressClose() override {}
+    void FlashStatusText(const char*, const char*, int) override {}
+    bool lose = true;
+    std::vector<std::string> boxes;
+  } host;
+  QuarnMethod tooLong = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
+  ASSERT_EQ(pump.DownloadInitialConditions(tooLong), 1);  // a system that carries a timetable
+  AddSteps(tooLong, 30);
+  platform::InstallHostUi(&host);
+  for (auto download : {&CQuarnPump::DownloadInitialConditions, &CQuarnPump::DownloadTimetable}) {
+    host.lose = true;
+    try {
+      (pump.*download)(tooLong);
+      ADD_FAILURE() << "not thrown on";
+    } catch (const CCommunicationsException& e) {
+      EXPECT_EQ(e.GetErrorMessage(), "Quarn PUMP Communications.\n\nNo answer from the node");
+      EXPECT_EQ(e.GetCode(), 4);
+    }
   }
-  EXPECT_EQ(ui.MessageBoxes(),
-            std::vector<std::string>{"MessageBox 0x30: Quarn PUMP Communications.\n\nNo answer from the node"});
+  platform::InstallHostUi(&ui);
+  EXPECT_EQ(host.boxes, std::vector<std::string>(2, "Quarn PUMP Communications.\n\nNo answer from the node"));
 }
 
 }  // namespace

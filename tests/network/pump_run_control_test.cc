@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
         CallsCase{"SwitchOnTwiceSendsOnce", [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(On); },
                   {"LC_Reset()", kPush, "LC_PumpStart()"}},
         CallsCase{"SwitchOffAfterOnOnlyStops", [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(Off); },
+                  {"LC_Reset()", kPush, "LC_PumpStart()", "LC_PumpStop()"}},
+        CallsCase{"AnyValueButOneSwitchesOff",
+                  [](CQuarnPump& p) { p.SwitchPump(On); p.SwitchPump(static_cast<Switch>(2)); },
                   {"LC_Reset()", kPush, "LC_PumpStart()", "LC_PumpStop()"}},
         CallsCase{"APolledFlowMeansThePumpIsOnSoSwitchingOnSendsNothing",
                   [](CQuarnPump& p) {
@@ -136,6 +140,19 @@ TEST_F(RunControlTest, APollFillsTheRecordFromTheSnapshotAsTheGoldenFileShows) {
   testing_support::ExpectMatchesGolden(text, "network/golden/status-polls.txt");
 }
 
+TEST_F(RunControlTest, ANaNElapsedTimeIsNoRunAndSamplerStatusZeroIsNoInjection) {
+  g_unitStatusSnapshot.m_dwNodeState.Store(3);
+  g_unitStatusSnapshot.m_fElapsedMinutes.Store(std::numeric_limits<float>::quiet_NaN());
+  g_unitStatusSnapshot.m_dwSamplerStatus.Store(0);
+  CInletSystemStatus status;
+  status.GetInjecting() = 1;
+  ASSERT_EQ(pump.ReadStatus(status), 1);
+  EXPECT_EQ(status.GetRunning(), 0);
+  EXPECT_EQ(status.GetTime(), 0.0f);
+  EXPECT_EQ(status.GetInjecting(), 0);
+  EXPECT_EQ(pump.MethodRunning(), 0);
+}
+
 TEST_F(RunControlTest, TheOvenIsReadyWithinFivePercentOfItsTarget) {
   g_directPumpState.m_nOvenInUse = 1;
   g_directPumpState.m_fOvenTarget = 40.0f;
@@ -149,6 +166,12 @@ TEST_F(RunControlTest, TheOvenIsReadyWithinFivePercentOfItsTarget) {
     EXPECT_EQ(status.GetNotReady(), flag) << temperature;
     EXPECT_EQ(status.GetNotReadyInfo(), text) << temperature;
   }
+  // A method without the oven clears what the oven method left.
+  g_directPumpState.m_nOvenInUse = 0;
+  CInletSystemStatus status;
+  pump.ReadStatus(status);
+  EXPECT_EQ(status.GetNotReady(), 0);
+  EXPECT_EQ(status.GetNotReadyInfo(), "");
 }
 
 // ---- The sampler-injecting flag follows a sample's run (the whole run:

@@ -51,12 +51,14 @@ TEST_F(SamplerUvTest, UvDownloadSetsTheDetectorAtOnceAndAddsItsLines) {
   EXPECT_EQ(uv.DownloadMethod(m), 1);  // again, without a pump download between
   EXPECT_EQ(uv.SwitchLamp(Off), 1);
   EXPECT_EQ(uv.SwitchLamp(On), 1);
+  EXPECT_EQ(uv.SwitchLamp(static_cast<Switch>(2)), 1);  // any value but 1 is off
   // Words 4 to 7 keep what the pump's command left in them.
   EXPECT_EQ(HostCallsFrom(before),
             (std::vector<std::string>{"LC_UnitDirect(0x0401 0x09ec 0x0002 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)",
                                       "LC_UnitDirect(0x0401 0x09ec 0x0002 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)",
                                       "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0000 0x0005 0x0000 0x0000 0x0000)",
-                                      "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)"}));
+                                      "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0003 0x0005 0x0000 0x0000 0x0000)",
+                                      "LC_UnitDirect(0x0401 0xffff 0xffff 0xffff 0x0000 0x0005 0x0000 0x0000 0x0000)"}));
 
   // Two lines and one list entry each time (their bytes: PumpDownloadTest).
   EXPECT_EQ(g_downloadRecords.m_anlsFile.Get<AnlsFile::InitialCount>(), 3 + 4);
@@ -99,6 +101,17 @@ TEST_F(SamplerUvTest, FullInitialLinesRefuseTheUvDownloadAndSayWhatToDo) {
                                    "detector method. The UV detector method was not loaded."}));
   EXPECT_TRUE(HostCallsFrom(calls).empty());
   EXPECT_TRUE(std::equal(before.Data(), before.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
+}
+
+TEST_F(SamplerUvTest, ASampleStartAfterAPumpStartCarriesItsVial) {
+  CQuarnAutoSampler sampler;
+  QuarnMethod m;
+  m.GetSamplerInitialCons().VialNumber() = 7;
+  ASSERT_EQ(sampler.DownloadMethod(m), 1);
+  ASSERT_EQ(pump.StartMethod(), 1);
+  EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), RunHeader::kNoVial);
+  ASSERT_EQ(sampler.StartMethod(), 1);
+  EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), 7u);
 }
 
 // A sample start through the autosampler front, with the transport flag

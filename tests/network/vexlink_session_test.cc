@@ -155,6 +155,15 @@ TEST_F(VexlinkSessionTest, MissingDriverShowsTheMessageAndRaisesEachTime) {
   EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);
 }
 
+TEST(VexlinkSessionStateTest, BeforeTheFirstOpenNoNodeIsOpenAndNoAutosamplerIsReady) {
+  const VexlinkSession atLoad;
+  EXPECT_EQ(atLoad.m_hNode.Load(), 0);
+  EXPECT_EQ(atLoad.m_nNotOpen.Load(), 1);
+  EXPECT_EQ(atLoad.m_dwThreadId.Load(), 0u);
+  EXPECT_EQ(atLoad.m_nSamplerPresent.Load(), 0);
+  EXPECT_EQ(atLoad.m_nSamplerReady.Load(), 0);
+}
+
 TEST_F(VexlinkSessionTest, SecondOpenResetsTheNodeButCreatesNoSecondThread) {
   g_vexlinkSession.m_nSamplerPresent.Store(1);
   CQuarnPump pump;
@@ -186,7 +195,8 @@ TEST_F(VexlinkSessionTest, CloseThenOpenTheSameThreadServesTheNewNode) {
   EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
             (std::vector<std::string>{"LC_DeactivateKernelThread()", "LC_NodeClose()"}));
   EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 0);
-  EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);  // the close leaves it
+  EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);       // the close leaves it
+  EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);  // and this one
 
   CQuarnPump second;
   second.InitialiseComms();

@@ -81,6 +81,23 @@ TEST_F(WireTraceTest, EveryReplyReadsAsTheGoldenTrace) {
       "network/golden/every-reply.trace");
 }
 
+// No text, an empty piece and a piece as long as a line's text.
+TEST_F(WireTraceTest, EdgesOfAPiece) {
+  ASSERT_TRUE(SetWireTrace(m_path.c_str()));
+  Trace(nullptr, 1);
+  const std::string full(TraceLine::kTextSize - 1, 'x');
+  {
+    TraceLine line;
+    line.Add("%s", "");  // adds no separator
+    line.Add("a");
+    line.Add("%s", "");
+    line.Add("%s", full.c_str());  // does not fit behind "a": a line of its own
+  }
+  Trace(full.c_str(), 0);  // fits exactly
+  const std::string prefix = "     0.000 host   ";
+  EXPECT_EQ(Lines(), (std::vector<std::string>{prefix + "a", prefix + "    " + full, prefix + full}));
+}
+
 TEST_F(WireTraceTest, UnopenableFileLeavesTheTraceOff) {
   EXPECT_FALSE(SetWireTrace((TempDir() / "no-such-folder" / "x.trace").string().c_str()));
   EXPECT_FALSE(WireTraceOn());

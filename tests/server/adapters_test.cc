@@ -1,6 +1,9 @@
 // The unit adapters on a connected session: method items, the exact server
 // calls of configuring, reading and switching the pump, sampler and lamp
-// states. Each test's transcript is in golden/AdaptersTest/.
+// states. The facts each test is there for are asserted; its transcript,
+// with every server call, is in golden/AdaptersTest/.
+#include <tuple>
+
 #include "server/com_pump.h"
 #include "server/com_units.h"
 #include "tests/server/server_world.h"
@@ -43,45 +46,49 @@ TEST_F(AdaptersTest, PumpLinesAndTheGradientRun) {
   NOTE(pump->SetVexlinkBoxEventMethodLine(1.0, 1, 0, 1, 0));
   NOTE(pump->SetVexlinkBoxValveMethodLine(2.0, 2, 1, 2));
   NOTE(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0));
-  NOTE(server.CurrentMethod().pumpOption);
-  NOTE(pump->RunGradient());
+  EXPECT_EQ(NOTE(server.CurrentMethod().pumpOption), 1);
+  EXPECT_EQ(NOTE(pump->RunGradient()), 1);
   Fail("Method.SetRunLength", S_FALSE);
-  NOTE(pump->RunGradient());
+  EXPECT_EQ(NOTE(pump->RunGradient()), 0);  // only S_OK is success
   Fail("Method.SetPumpOption");
-  NOTE(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0));
-  NOTE(server.CurrentMethod().items.size());  // what was written before the failure is kept
-  NOTE(pump->InitialiseComms());              // a second discovery after a good one
+  EXPECT_EQ(NOTE(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0)), 0);
+  EXPECT_EQ(NOTE(server.CurrentMethod().items.size()), 11u);  // what was written before the failure is kept
+  EXPECT_EQ(NOTE(pump->InitialiseComms()), 0);                 // a second discovery after a good one
   Fail("Method.AddItem");
-  NOTE(pump->SetMethodLine(1, 1, 50, 50, 0, 100));  // the first failing item ends the line
+  EXPECT_EQ(NOTE(pump->SetMethodLine(1, 1, 50, 50, 0, 100)), 0);  // the first failing item ends the line
 }
 
 TEST_F(AdaptersTest, ControlModeConfirmedWithinTwentyPollsAndTheThirdPump) {
+  transcript.ShowTimes();
   // Confirmed on the 20th poll, never (failing after 2 s) or at once.
-  for (int failures : {-1, 19, 0}) {
+  for (auto [failures, confirmed, atMs] : {std::tuple{-1, 0, 2200}, std::tuple{19, 1, 4200}, std::tuple{0, 1, 4300}}) {
     Fail("Method.GetControlMode", E_FAIL, failures);
-    NOTE(pump->SetPumpControlMode(modeQuaternary));
+    EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeQuaternary)), confirmed);
+    EXPECT_EQ(platform::Clock::Get().NowMs(), atMs);
   }
   server.SetUnitAbsentForTesting(1, 3);
-  NOTE(pump->SetPumpControlMode(modeTernary));  // no third pump: mode set
+  EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeTernary)), 1);  // no third pump: mode set
   server.SetUnitAbsentForTesting(1, 3, false);
   server.SetUnitTimingForTesting(1, 3, -1, 0);
-  NOTE(pump->SetPumpControlMode(modeTernary));  // a third pump never connecting: pump 2 is kept
-  NOTE(pump->SetPumpControlMode(modeBinary));   // unconnected now: no call
+  EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeTernary)), 0);  // a third pump never connecting: throws
+  EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeBinary)), 0);   // unconnected now: no call
 }
 
 TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
   server.SetPumpReadingForTesting(1, {1.25, 12.5, {60, 40}});
-  NOTE(Flows());  // isocratic: the channels are not asked
+  EXPECT_EQ(NOTE(Flows()), "1: 1.25 100 0 0 0");  // isocratic: the channels are not asked
   NOTE(pump->SetPumpControlMode(modeBinary));
-  NOTE(Flows());
+  EXPECT_EQ(NOTE(Flows()), "1: 1.25 60 40 7 7");
   server.SetPumpReadingForTesting(1, {1.25, 12.5, {10, 20, 30, 35, 5}});
-  for (const char* operation : {"Solvent.GetPercent", "Solvents.GetCount", "Pump.GetFlow", "PumpUnit.GetStatus"}) {
+  for (auto [operation, flows] : {std::pair{"Solvent.GetPercent", "1: 1.25 0 20 30 35"},
+                                  std::pair{"Solvents.GetCount", "1: 1.25 7 7 7 7"},
+                                  std::pair{"Pump.GetFlow", "0: -1 7 7 7 7"}, std::pair{"PumpUnit.GetStatus", "0: -1 7 7 7 7"}}) {
     Fail(operation);
-    NOTE(Flows());
+    EXPECT_EQ(NOTE(Flows()), flows) << operation;
   }
   float pressure = -1;
-  NOTE(pump->UpdatePressure(pressure));
-  NOTE(pressure);
+  EXPECT_EQ(NOTE(pump->UpdatePressure(pressure)), 1);
+  EXPECT_EQ(NOTE(pressure), 125.0f);  // bar from MPa
   CComPump fresh;  // pump 1 never found: no line, no switching, no call; readings raise "Comms error"
   NOTE(fresh.SetMethodLine(1, 1, 100, 0, 0, 0) + fresh.SetVexlinkBoxValveMethodLine(1, 1, 1, 1) +
        fresh.SetVexlinkBoxEventMethodLine(1, 1, 1, 1, 1) + fresh.SetInitialCons(1, 1, 0, 0, 100, 0, 0) +
@@ -90,13 +97,14 @@ TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
 }
 
 TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
+  transcript.ShowTimes();
   NOTE(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0));
   server.SetPumpReadingForTesting(1, {1.0, 5.0, {}});
   NOTE(pump->SwitchPump(1));  // already flowing: nothing sent
   server.SetPumpReadingForTesting(1, {0.0, 0.0, {}});
   Fail("Session.StartInitial");
-  NOTE(pump->SwitchPump(1));
-  NOTE(pump->SwitchPump(1));
+  EXPECT_EQ(NOTE(pump->SwitchPump(1)), 0);
+  EXPECT_EQ(NOTE(pump->SwitchPump(1)), 1);
   NOTE(pump->Run());
   Fail("PumpUnit.SendSettings");
   NOTE(pump->SwitchPump(1));  // mid-run: the initial flow again
@@ -115,16 +123,19 @@ TEST_F(AdaptersTest, SamplerInitialConditionsAndStates) {
   NOTE(sampler.SetInitialCons(12.9, 10.0, 0.0, 25.7, 2.0));
   Fail("Sequence.SetVial");
   NOTE(sampler.SetInitialCons(-3.9, 10.0, 0.0, 25.7, 2.0));
-  for (int state : {6, 0, 3, 5, 1, 8, 6}) {
+  for (auto [state, status, injecting, washing] :
+       {std::tuple{6, "0: 0:", 1, 1}, std::tuple{0, "0: 0:", 0, 0}, std::tuple{3, "0: 0:", 1, 0},
+        std::tuple{5, "0: 0:", 1, 0}, std::tuple{1, "0: 1:Autosampler has gone into fault status.", 0, 0},
+        std::tuple{8, "1:Autosampler is locked. 0:", 0, 0}, std::tuple{6, "0: 0:", 1, 1}}) {
     transcript.Say("sampler state " + std::to_string(state));
     server.SetSamplerStateForTesting(state);
-    NOTE(Status(sampler));
-    NOTE(sampler.IsInjecting());
-    NOTE(sampler.IsWashing());
+    EXPECT_EQ(NOTE(Status(sampler)), status) << state;
+    EXPECT_EQ(NOTE(sampler.IsInjecting()), injecting) << state;
+    EXPECT_EQ(NOTE(sampler.IsWashing()), washing) << state;
   }
   server.SendMessageForTesting(1033);  // the network lost: once not ready, the state is not read
   NOTE(Status(sampler));
-  NOTE(Status(sampler));
+  EXPECT_EQ(NOTE(Status(sampler)), "1:Network connections not initialised or not responding 0:");
 }
 
 TEST_F(AdaptersTest, UvLinesLampAndOven) {
@@ -138,22 +149,23 @@ TEST_F(AdaptersTest, UvLinesLampAndOven) {
   NOTE(uv.SetMethodLine(5.0, 254.0f, responseSlow, 1));
   Fail("UV.SetLampState");
   NOTE(uv.SwitchLamp(0));
-  for (LONG state : {0, 1, 2, 3, 4, -1}) {
+  for (auto [state, on] : {std::pair{0, 0}, std::pair{1, 1}, std::pair{2, 1}, std::pair{3, 1}, std::pair{4, 0},
+                           std::pair{-1, 0}}) {
     transcript.Say("lamp state " + std::to_string(state));
     server.SetLampStateForTesting(state);
-    NOTE(uv.IsLampOn());
+    EXPECT_EQ(NOTE(uv.IsLampOn()), on) << state;
   }
   Fail("UV.GetLampState");
-  NOTE(uv.IsLampOn());
+  EXPECT_EQ(NOTE(uv.IsLampOn()), 0);
   NOTE(oven.SetMethodLine(1.0, 40.0));
   Fail("Method.SetOvenOption");
   NOTE(oven.SetMethodLine(1.0, 50.0));
   Fail("Method.SetDetectorOption");
   NOTE(uv.SetInitialCons(254.0f, responseFast, 0));
-  NOTE(oven.GetOvenTemp());
+  EXPECT_EQ(NOTE(oven.GetOvenTemp()), 25);
   Fail("Oven.GetTemperature");
-  NOTE(oven.GetOvenTemp());
-  NOTE(CComOven().GetOvenTemp() + CComUV().IsLampOn() + CComUV().SwitchLamp(1));  // no unit: not asked
+  EXPECT_EQ(NOTE(oven.GetOvenTemp()), 0);
+  EXPECT_EQ(NOTE(CComOven().GetOvenTemp() + CComUV().IsLampOn() + CComUV().SwitchLamp(1)), 0);  // no unit: not asked
 }
 
 }  // namespace

@@ -44,8 +44,10 @@ TEST_F(BackendsTest, InitialConditionsPerPumpSystemAndTheOvenAdaptersLife) {
     int system, maxPressure, minPressure;
     float b, c, d;
     int oven;
-  } cases[] = {{1, 400, 0, 30, 0, 0, 1}, {3, 0, 20, 30, 20, 10, 1}, {0, 0, 0, 30, 20, 0, 2},
-               {2, 0, 0, 10, 20, 30, 0}, {0, 0, 0, 0, 0, 0, 2},   {0, 0, 0, 0, 0, 0, 1}};
+    LONG controlMode;
+  } cases[] = {{1, 400, 0, 30, 0, 0, 1, modeBinary}, {3, 0, 20, 30, 20, 10, 1, modeTernary},
+               {0, 0, 0, 30, 20, 0, 2, modeIsocratic}, {2, 0, 0, 10, 20, 30, 0, modeQuaternary},
+               {0, 0, 0, 0, 0, 0, 2, modeIsocratic},   {0, 0, 0, 0, 0, 0, 1, modeIsocratic}};
   CNetIIPump pump;
   NOTE(pump.InitialiseComms());
   p.Flow() = 1.5f, p.OvenTemperature() = 40.0f;
@@ -53,13 +55,13 @@ TEST_F(BackendsTest, InitialConditionsPerPumpSystemAndTheOvenAdaptersLife) {
     p.PumpSystem() = c.system, p.MaxPressure() = c.maxPressure, p.MinPressure() = c.minPressure;
     p.PercentB() = c.b, p.PercentC() = c.c, p.PercentD() = c.d, p.OvenInUse() = c.oven;
     NOTE(pump.ClearMethod());
-    NOTE(pump.DownloadInitialConditions(m));
-    NOTE(server.CurrentMethod().controlMode);
+    EXPECT_EQ(NOTE(pump.DownloadInitialConditions(m)), 1);
+    EXPECT_EQ(NOTE(server.CurrentMethod().controlMode), c.controlMode) << c.system;
   }
-  NOTE(RegGetInstrumentMake("OVEN"));
+  EXPECT_EQ(NOTE(RegGetInstrumentMake("OVEN")), "QUARN900");
   for (const char* op : {"Method.SetOvenOption", "Method.SetControlMode"}) {
     Fail(op);
-    NOTE(pump.DownloadInitialConditions(m));
+    EXPECT_EQ(NOTE(pump.DownloadInitialConditions(m)), 0) << op;
   }
 }
 
@@ -70,10 +72,10 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
   m.GetPumpGradient().AddEntry({5.0f, 1.0f, 20, 30, 0, 150});
   m.GetPumpGradient().AddEntry({2.0f, 0.5f, 10, 0, 25, 0});
   NOTE(pump.DownloadTimetable(m));
-  NOTE(m.GetPumpGradient().TableEntry(0)->PercentC());  // cleared in the caller's method
+  EXPECT_EQ(NOTE(m.GetPumpGradient().TableEntry(0)->PercentC()), 0.0f);  // cleared in the caller's method
   m.GetSolventSelection().InUseB() = m.GetSolventSelection().InUseD() = 0;
   NOTE(pump.DownloadTimetable(m));
-  NOTE(m.GetPumpGradient().TableEntry(1)->PercentB() + m.GetPumpGradient().TableEntry(1)->PercentD());
+  EXPECT_EQ(NOTE(m.GetPumpGradient().TableEntry(1)->PercentB() + m.GetPumpGradient().TableEntry(1)->PercentD()), 0.0f);
   // One line per time and kind, holding every entry at that time.
   QuarnMethod a;
   AddEvents(a, {{1, eventOutput1, actionOn}, {1, eventOutput2, actionOn}, {2, eventValve1, actionPosition3}});
@@ -90,6 +92,7 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
 }
 
 TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen) {
+  transcript.ShowTimes();
   CNetIIPump pump;
   NOTE(pump.InitialiseComms());
   p.Flow() = 1.0f, p.StopTime() = 5.0f, p.PumpSystem() = 1, p.PercentB() = 40.0f, p.OvenInUse() = 1;
@@ -101,21 +104,22 @@ TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen
   CInletSystemStatus s;
   s.GetError() = 1, s.GetTime() = 9.0f;         // the pump clears the error flag first
   s.SetNotReadyInfo("n"), s.SetErrorInfo("e");  // texts change only with their flags
-  NOTE(Read(pump, s));
+  EXPECT_EQ(NOTE(Read(pump, s)), "1: 0001000 1.00 60/40 0.00 35 1 n|e");
   m.GetEventTable().AddEntry({1.0f, eventOutput2, actionOn});
   NOTE(pump.DownloadEvents(m));  // flow was seen: StartInitial
   NOTE(pump.StartMethod());
   Sleep(30000);
-  NOTE(Read(pump, s));
-  NOTE(pump.MethodRunning());
+  EXPECT_EQ(NOTE(Read(pump, s)), "1: 0011000 1.00 60/40 0.50 35 1 n|e");
+  EXPECT_EQ(NOTE(pump.MethodRunning()), 1);
   NOTE(pump.StopMethod());
-  NOTE(pump.MethodRunning());
-  NOTE(Read(pump, s));  // the stop ended the flow
+  EXPECT_EQ(NOTE(pump.MethodRunning()), 0);
+  EXPECT_EQ(NOTE(Read(pump, s)), "1: 0000000 0.00 60/40 0.00 35 0 n|e");  // the stop ended the flow
   CCommon::GetInstance().CloseServer();
-  NOTE(Read(pump, s));  // readings kept
+  EXPECT_EQ(NOTE(Read(pump, s)), "1: 0100000 0.00 60/40 0.00 35 0 Error intialising server|e");  // readings kept
 }
 
 TEST_F(BackendsTest, SamplerAndDetector) {
+  transcript.ShowTimes();
   CNetIISamp sampler;
   CNetIIUV uv;
   NOTE(sampler.InitialiseComms());
@@ -124,31 +128,35 @@ TEST_F(BackendsTest, SamplerAndDetector) {
   a.VialNumber() = 12, a.InjectionVolume() = 10.0f, a.TimeSetting() = 25.7f, a.CountSetting() = 2;
   NOTE(sampler.DownloadMethod(m));
   // The sampler's state and an error already in the record.
-  for (auto [state, error] : {std::pair{6, 0}, {6, 1}, {1, 0}}) {
+  for (auto [state, error, read] :
+       {std::tuple{6, 0, "1: 0000110 0.00 100/0 0.00 0 0 |"}, std::tuple{6, 1, "1: 1000000 0.00 100/0 0.00 0 0 |"},
+        std::tuple{1, 0, "1: 1000000 0.00 100/0 0.00 0 0 |Autosampler has gone into fault status."}}) {
     server.SetSamplerStateForTesting(state);
     CInletSystemStatus s;
     s.GetError() = error;
     transcript.Say(CStringF::Format("sampler state %d, error flag %d", state, error).str());
-    NOTE(Read(sampler, s));
+    EXPECT_EQ(NOTE(Read(sampler, s)), read);
   }
   // Injecting follows the server's method run, not the sampler (state 0).
   server.SetSamplerStateForTesting(0);
-  NOTE(sampler.Injecting());
+  EXPECT_EQ(NOTE(sampler.Injecting()), 0);
   NOTE(sampler.StartMethod());
   Sleep(100);
-  NOTE(sampler.Injecting());
+  EXPECT_EQ(NOTE(sampler.Injecting()), 1);
   NOTE(sampler.StopMethod());
-  NOTE(sampler.Injecting());
+  EXPECT_EQ(NOTE(sampler.Injecting()), 0);
   // UV: response 5 and -3 are sent as 1; the zero setting is not sent.
   m.GetUVDetectorCons().ZeroSetting() = 1;
   for (int response : {0, 2, 5, -3}) NOTE((m.GetUVDetectorCons().Response() = response, uv.DownloadMethod(m)));
   // A not-ready flag in the record is cleared by the check, an error flag
   // is not (the lamp is then not read); texts are kept without their flags.
-  for (auto [value, error] : {std::pair{Off, 0}, {On, 0}, {On, 1}}) {
+  for (auto [value, error, read] : {std::tuple{Off, 0, "1: 0000000 0.00 100/0 0.00 0 0 n|e"},
+                                     std::tuple{On, 0, "1: 0000001 0.00 100/0 0.00 0 0 n|e"},
+                                     std::tuple{On, 1, "1: 1000000 0.00 100/0 0.00 0 0 n|"}}) {
     CInletSystemStatus s;
     s.SetNotReadyInfo("n"), s.SetErrorInfo("e"), s.GetNotReady() = 1, s.GetError() = error;
     NOTE(uv.SwitchLamp(value));
-    NOTE(Read(uv, s));
+    EXPECT_EQ(NOTE(Read(uv, s)), read);
   }
   NOTE(uv.StopMethod());
 }

@@ -72,6 +72,39 @@ TEST(EventSinkTest, OtherIdentifiersCountsAndBadArgumentsChangeNothingHarmful) {
   EXPECT_EQ(platform::com::ToUtf8(error.bstrText), "1");
   EXPECT_EQ(Fire(sink, 4, {I4(70000), I2(0), I2(1), Text(OLESTR("over"))}), S_OK);
   EXPECT_EQ(sink.GetErrorData().nUnitType, 0);  // out of range: 0
+  VARIANT null;
+  VariantInit(&null);
+  null.vt = VT_NULL;
+  EXPECT_EQ(Fire(sink, 4, {I2(6), I2(0), I2(1), null}), S_OK);
+  EXPECT_EQ(sink.GetErrorData().nUnitType, 6);
+  EXPECT_EQ(platform::com::ToUtf8(sink.GetErrorData().bstrText), "");
+}
+
+// Connect advises once; Disconnect forgets the cookie even when the
+// server refuses to unadvise.
+TEST(EventSinkTest, ConnectsOnceAndForgetsTheCookieWhateverUnadviseSays) {
+  sim::SimulatedServer& server = sim::SimulatedServer::Get();
+  server.ResetForTesting();
+  ITavixServer* root = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_TavixServer, nullptr, CLSCTX_LOCAL_SERVER, IID_ITavixServer,
+                             reinterpret_cast<void**>(&root)),
+            S_OK);
+  ITavixSession2* session = nullptr;
+  ASSERT_EQ(root->CreateSession(0, &session), S_OK);
+  {
+    CEventSink sink(1);
+    EXPECT_NE(sink.Connect(session), 0);
+    EXPECT_EQ(sink.Connect(session), 0);
+    EXPECT_EQ(server.AdvisedSinks(), 1);
+    server.FailForTesting("Session.Unadvise", E_FAIL, 1);
+    EXPECT_EQ(sink.Disconnect(session), 0);
+    EXPECT_EQ(sink.Disconnect(session), 1);  // no cookie: nothing asked
+    EXPECT_NE(sink.Connect(session), 0);
+    EXPECT_EQ(server.AdvisedSinks(), 2);
+    session->Release();  // the server lets go of both advises
+  }
+  root->Release();
+  EXPECT_EQ(server.LiveObjects(), 0);
 }
 
 TEST(EventSinkTest, ClearErrorKeepsTheOtherFields) {

@@ -1,7 +1,8 @@
 // Method items and run control on a connected session: the exact server
 // calls, the shared flags, the waits, the network check every n-th call,
 // the end of a method seen by the elapsed time, and a server error turned
-// into the translated exception. Each test's transcript is in
+// into the translated exception. The facts each test is there for are
+// asserted; its transcript, with every server call, is in
 // golden/RunControlTest/.
 #include <thread>
 
@@ -47,78 +48,102 @@ TEST_F(RunControlTest, MethodItemsForTheUnitAndForTheNetworkBox) {
   Fail("Item.SetFunction");
   NOTE(unit->WriteNewMethodItem(1.0, HplcFuncComposition, 50, 30, 0, 20, 0, 0));
   NOTE(unit->WriteNewMethodItem(1.0, HplcFuncComposition, 50, 30, 0, 20, 0, 0));
-  NOTE(server.CurrentMethod().items.size());
+  EXPECT_EQ(NOTE(server.CurrentMethod().items.size()), 4u);  // the failed item stays written
   NOTE(CCommon::GetInstance().ResetMethod());
-  NOTE(server.CurrentMethod().items.size());
+  EXPECT_EQ(NOTE(server.CurrentMethod().items.size()), 0u);
   Fail("Method.AddItem");
-  NOTE(unit->WriteNewMethodItem(1.0, HplcFuncFlow, 1, 0, 0, 0, 0, 0));
+  EXPECT_EQ(NOTE(unit->WriteNewMethodItem(1.0, HplcFuncFlow, 1, 0, 0, 0, 0, 0)), 0);
   Fail("Item.SetTime");
-  NOTE(unit->WriteNewMethodItem(1.0, HplcFuncFlow, 1, 0, 0, 0, 0, 0));
+  EXPECT_EQ(NOTE(unit->WriteNewMethodItem(1.0, HplcFuncFlow, 1, 0, 0, 0, 0, 0)), 0);
 }
 
 // The flags: started initial conditions, started run, method running.
 TEST_F(RunControlTest, RunStopAndTheFlags) {
-  NOTE(unit->Stop());  // nothing started: no call, no wait
+  transcript.ShowTimes();
+  EXPECT_EQ(NOTE(unit->Stop()), 1);  // nothing started: no call, no wait
   NOTE(unit->Run());
-  NOTE(Flags());
+  EXPECT_EQ(NOTE(Flags()), "110");
   Sleep(100);
-  NOTE(Flags());
+  EXPECT_EQ(NOTE(Flags()), "111");
   Fail("Session.EndRun");
   server.SendErrorEventForTesting(5, 0, 64, "Waste");
-  NOTE(unit->Stop());  // no wait, flags kept, error reset asked for
-  NOTE(Flags());
+  EXPECT_EQ(NOTE(unit->Stop()), 0);  // no wait, flags kept, error reset asked for
+  EXPECT_EQ(NOTE(Flags()), "111");
   NOTE(CCommon::GetInstance().CloseServer());  // the error stays until the next session
   NOTE(unit->InitialiseComms());
-  NOTE(unit->Stop());
-  NOTE(Flags());
+  const std::int64_t before = platform::Clock::Get().NowMs();
+  EXPECT_EQ(NOTE(unit->Stop()), 1);
+  EXPECT_EQ(platform::Clock::Get().NowMs() - before, 5000);
+  EXPECT_EQ(NOTE(Flags()), "000");
 }
 
 TEST_F(RunControlTest, StopWaitsFiveSecondsAfterAStop) {
+  transcript.ShowTimes();
   NOTE(unit->Run());
-  NOTE(unit->Stop());
+  const std::int64_t before = platform::Clock::Get().NowMs();
+  EXPECT_EQ(NOTE(unit->Stop()), 1);
+  EXPECT_EQ(platform::Clock::Get().NowMs() - before, 5000);
 }
 
 TEST_F(RunControlTest, FailedRunLengthStillMarksTheInitialConditionsSent) {
   Fail("Sequence.SetRunLength", E_FAIL, -1);
   server.SetNetBoxStateForTesting(8);
-  NOTE(unit->RunInitialConditions());
-  NOTE(Flags());
-  NOTE(unit->RunInitialConditions());  // state 8: starts nothing
+  EXPECT_EQ(NOTE(unit->RunInitialConditions()), 0);
+  EXPECT_EQ(NOTE(Flags()), "100");
+  EXPECT_EQ(NOTE(unit->RunInitialConditions()), 1);  // state 8: starts nothing
   NOTE(unit->Run());
   server.SetNetBoxStateForTesting(0);
   NOTE(unit->StopRun());
-  NOTE(Flags());
-  NOTE(unit->RunInitialConditions());  // a fresh first run: the failure counts again
-  NOTE(unit->RunInitialConditions());  // the pumps still deliver (state 2): nothing started
+  EXPECT_EQ(NOTE(Flags()), "000");
+  EXPECT_EQ(NOTE(unit->RunInitialConditions()), 0);  // a fresh first run: the failure counts again
+  EXPECT_EQ(NOTE(unit->RunInitialConditions()), 1);  // the pumps still deliver (state 2): nothing started
   NOTE(unit->StopMethod());
   NOTE(unit->RunInitialConditions());
 }
 
 TEST_F(RunControlTest, ElapsedTimeNoticesTheEndOfTheMethod) {
+  transcript.ShowTimes();
   NOTE(unit->Run());
   Sleep(300);
-  NOTE(unit->ElapsedAnalysisTime());  // 0.005 min reads as 0
+  EXPECT_EQ(NOTE(unit->ElapsedAnalysisTime()), 0.0f);  // 0.005 min reads as 0
   Sleep(29700);
-  NOTE(unit->ElapsedAnalysisTime());
+  EXPECT_FLOAT_EQ(NOTE(unit->ElapsedAnalysisTime()), 0.5f);
   Sleep(30000);  // the run ends at 1 min: the server reports it
-  NOTE(unit->ElapsedAnalysisTime());
-  NOTE(unit->ElapsedAnalysisTime());
+  EXPECT_EQ(NOTE(unit->ElapsedAnalysisTime()), 0.0f);
+  EXPECT_EQ(NOTE(unit->ElapsedAnalysisTime()), 0.0f);
 }
 
 TEST_F(RunControlTest, NetworkCheckEveryNthCallOverAllUnits) {
   TestUnit second(5, IID_ITavixAutosampler2, "Autosampler");
   TestUnit third(4, IID_ITavix_DET_UV2, "UV");
-  NOTE(NotReady(third));  // never found
+  const std::string lost = "1:Network connections not initialised or not responding";
+  EXPECT_EQ(NOTE(NotReady(third)), lost);  // never found
   NOTE(second.InitialiseComms());
   for (int i = 0; i < 7; ++i) NOTE(NotReady(i % 2 ? *unit : second));  // the network box asked 4th and 7th
   server.SendMessageForTesting(1033);
-  for (int i = 0; i < 3; ++i) NOTE(NotReady(*unit));
+  for (const std::string& expected : {std::string("0:"), lost, std::string("0:")}) {
+    EXPECT_EQ(NOTE(NotReady(*unit)), expected);  // the third unit's turn finds the loss
+  }
   NOTE(CCommon::GetInstance().CloseServer());
-  for (int i = 0; i < 2; ++i) NOTE(NotReady(*unit));
+  EXPECT_EQ(NOTE(NotReady(*unit)), "0:");
+  EXPECT_EQ(NOTE(NotReady(*unit)), "1:Error intialising server");
   // Unconnected: the stops succeed and nothing else starts, without a call.
-  NOTE(unit->StopMethod() * 100 + unit->StopRun() * 10 + unit->PureStop());
-  NOTE(unit->Run() + unit->RunInitialConditions() + unit->WriteNewMethodItem(0, HplcFuncFlow, 1, 0, 0, 0, 0, 0));
-  NOTE(unit->ElapsedAnalysisTime());
+  EXPECT_EQ(NOTE(unit->StopMethod() * 100 + unit->StopRun() * 10 + unit->PureStop()), 111);
+  EXPECT_EQ(NOTE(unit->Run() + unit->RunInitialConditions() + unit->WriteNewMethodItem(0, HplcFuncFlow, 1, 0, 0, 0, 0, 0)), 0);
+  EXPECT_EQ(NOTE(unit->ElapsedAnalysisTime()), 0.0f);
+}
+
+TEST_F(RunControlTest, AFailedEndMethodOrElapsedTimeKeepsTheFlagsAndReadsZero) {
+  ASSERT_EQ(unit->Run(), 1);
+  Sleep(30000);
+  EXPECT_GT(unit->ElapsedAnalysisTime(), 0.4f);  // seen running
+  Sleep(30000);
+  Fail("Session.EndMethod");
+  EXPECT_EQ(unit->PureStop(), 0);
+  EXPECT_EQ(Flags(), "110");  // the run is over on the server; the flags stay
+  Fail("NetBox.GetElapsedTime");
+  EXPECT_EQ(unit->ElapsedAnalysisTime(), 0.0f);
+  EXPECT_EQ(NewCalls().back(), "NetBox.GetElapsedTime()");  // the end of the run is not acted on
 }
 
 TEST_F(RunControlTest, StepDataIsAcknowledgedOnce) {
@@ -131,12 +156,12 @@ TEST_F(RunControlTest, ServerErrorThrowsItsTranslationUntilTheNextSession) {
   NOTE(unit->Run());
   server.SendErrorEventForTesting(1, 1, 3, "Pump over pressure");
   for (int attempt = 0; attempt < 2; ++attempt) {
-    NOTE(unit->GetUnitInterface() != nullptr);
-    NOTE(server.LiveObjects());  // the unit keeps its own unit object
-    NOTE(server.AdvisedSinks());
+    NOTE(unit->GetUnitInterface() != nullptr);  // throws the translation
+    EXPECT_EQ(NOTE(server.LiveObjects()), 1);    // the unit keeps its own unit object
+    EXPECT_EQ(NOTE(server.AdvisedSinks()), 0);
   }
-  NOTE(unit->InitialiseComms());  // a new session clears the error
-  NOTE(unit->GetUnitInterface() != nullptr);
+  EXPECT_EQ(NOTE(unit->InitialiseComms()), 1);  // a new session clears the error
+  EXPECT_TRUE(NOTE(unit->GetUnitInterface() != nullptr));
 }
 
 // The server thread fires while the host thread queries: the sink's record

@@ -1,7 +1,8 @@
 // A clean server world for one test: the clock, registry and host UI of
 // TestWorld, a fresh simulated server, no CCommon and the unit statics at
 // their start values. A test unit stands in for the adapters. The
-// transcript notes the server calls of each step (golden/ beside the tests).
+// transcript notes the server calls of each step (golden/ beside the tests);
+// a test about time shows the clock (ShowTimes).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -69,7 +70,7 @@ class ServerWorld : public testing_support::TestWorld {
   }
 
   sim::SimulatedServer& server = sim::SimulatedServer::Get();
-  testing_support::Transcript transcript{[this] { return NewCalls(); }};
+  testing_support::Transcript transcript{[this] { return NewCalls(); }, false};
 };
 
 }  // namespace server_testing

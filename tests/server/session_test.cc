@@ -2,6 +2,7 @@
 // the server objects released (or kept, for the network box), the waits in
 // virtual time, the construction wait and the repository path.
 #include <chrono>
+#include <cstdio>
 #include <functional>
 
 #include "platform/clock/clock.h"
@@ -88,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ConnectFailureTest, ::testing::ValuesIn(kConnect
 
 // The transcripts of these tests are in golden/ServerWorld/.
 TEST_F(ServerWorld, OpenRetriedTwentyTimesThenConnectsAnywayAndLateUnitsAreAccepted) {
+  transcript.ShowTimes();
   Fail("Session.Open", RPC_E_DISCONNECTED, -1);
   server.SetUnitTimingForTesting(1, 1, 2300, 2600);  // present at once, connected later
   TestUnit unit;
@@ -133,6 +135,25 @@ TEST_F(ServerWorld, LastUnitStopsAnActiveRunBeforeReleasingTheServer) {
     NOTE(unit.Run());
   }
   NOTE(server.LiveObjects());  // after the last unit's going
+}
+
+// The server's published identifiers, written out as the server states them.
+TEST_F(ServerWorld, IdentifiersAreThePublishedOnes) {
+  auto text = [](const GUID& g) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
+                  g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return std::string(buffer);
+  };
+  EXPECT_EQ(text(CLSID_TavixServer), "39F196AA-1F30-4DC2-9EA6-35630AA3125C");
+  EXPECT_EQ(text(IID_ITavixServer), "93E9470D-A480-4306-ACA6-214999306489");
+  EXPECT_EQ(text(IID_ITavixNetBox), "F4846E5F-6ED0-41F3-AC39-00B49FD779F6");
+  EXPECT_EQ(text(IID_ITavixPump2), "882CA9AC-7E42-4874-B8B0-8A9A59C8B360");
+  EXPECT_EQ(text(IID_ITavixAutosampler2), "87F53C18-65E9-4559-838E-2873F9ED8D85");
+  EXPECT_EQ(text(IID_ITavix_DET_UV2), "508F4AD5-9707-49DF-A374-0C0931F856AB");
+  EXPECT_EQ(text(IID_ITavixOven), "10749309-E9B6-4A95-AACA-2D7E90259FC3");
+  EXPECT_EQ(text(DIID__ITavixSession2Events), "E911E80A-B5B0-48D7-875B-D3054F1A3D64");
+  EXPECT_EQ(text(LIBID_TAVIXSERVERLib), "1DFA1F46-E89C-4AD7-995B-A5AE33FD993D");
 }
 
 }  // namespace

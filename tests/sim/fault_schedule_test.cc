@@ -31,7 +31,7 @@ TEST(FaultScheduleTest, ActionsRunAtTheirExactClockTimeInTheOrderGiven) {
 
 TEST(FaultScheduleTest, ABlockedLineTripsPumpOneOnceWhenThePumpsDeliver) {
   sim::InstrumentModel model;
-  model.SetUnitPresent(sim::kPump1, true);
+  model.SetUnitPresent(kUnitPump1, true);
   model.BlockLine();
   model.PowerUp(0);  // kept across power-up
   std::vector<sim::Notice> notices;

@@ -24,13 +24,17 @@ class RecordingSink final : public IDispatch {
  public:
   virtual ~RecordingSink() = default;
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (m_bCallServer) sim::SimulatedServer::Get().AdvisedSinks();  // the server's lock is free
     if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
     *ppv = this;
     AddRef();
     return S_OK;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
+  STDMETHODIMP_(ULONG) Release() override {
+    if (m_bCallServer) sim::SimulatedServer::Get().AdvisedSinks();
+    return --m_refs;
+  }
   STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -56,6 +60,7 @@ class RecordingSink final : public IDispatch {
     return m_threads;
   }
   ULONG m_refs = 0;
+  bool m_bCallServer = false;  // its QueryInterface and Release call the server
 
  private:
   std::mutex m_mutex;
@@ -105,6 +110,34 @@ TEST_F(SimulatedServerTest, EventsComeFromTheServerThreadWithinTheSleepThatReach
   ASSERT_EQ(sink.Threads().size(), 2u);
   EXPECT_NE(sink.Threads()[0], GetCurrentThreadId());
   EXPECT_EQ(sink.Threads()[0], sink.Threads()[1]);
+}
+
+// The session hands itself out as its connection point and answers as one;
+// it holds no lock while it calls a sink's QueryInterface or Release.
+TEST_F(SimulatedServerTest, TheSessionIsItsOwnConnectionPointAndCallsSinksWithoutItsLock) {
+  IConnectionPointContainer* container = nullptr;
+  ASSERT_EQ(session->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+  IConnectionPoint* point = nullptr;
+  ASSERT_EQ(container->FindConnectionPoint(DIID__ITavixSession2Events, &point), S_OK);
+  IConnectionPoint* asked = nullptr;
+  EXPECT_EQ(session->QueryInterface(IID_IConnectionPoint, reinterpret_cast<void**>(&asked)), S_OK);
+  EXPECT_EQ(asked, point);
+  RecordingSink calling;
+  calling.m_bCallServer = true;
+  DWORD second = 0;
+  EXPECT_EQ(point->Advise(&calling, &second), S_OK);
+  EXPECT_EQ(server.AdvisedSinks(), 2);
+  EXPECT_EQ(point->Unadvise(second), S_OK);
+  for (IUnknown* held : {static_cast<IUnknown*>(container), static_cast<IUnknown*>(point),
+                         static_cast<IUnknown*>(asked)}) {
+    held->Release();
+  }
+  ITavixSession2* other = nullptr;
+  ASSERT_EQ(root->CreateSession(0, &other), S_OK);
+  ASSERT_TRUE(AfxConnectionAdvise(other, DIID__ITavixSession2Events, &calling, TRUE, &second));
+  other->Release();  // and with it the sink
+  EXPECT_EQ(server.AdvisedSinks(), 1);
+  EXPECT_EQ(calling.m_refs, 0u);
 }
 
 TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {

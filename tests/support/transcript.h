@@ -1,5 +1,6 @@
-// A test's transcript: each step noted with the clock time, its result (or
-// the communications error it raised) and what the world logged meanwhile,
+// A test's transcript: each step noted with its result (or the
+// communications error it raised), with the clock time when the test is
+// about time, and what the world logged meanwhile,
 // compared at the test's end with golden/<suite>/<test>.txt in the test's
 // folder. A test reads as its steps; its golden file shows what each did.
 #pragma once
@@ -28,25 +29,29 @@ class Transcript {
   explicit Transcript(std::function<std::vector<std::string>()> logged, bool clock = true)
       : m_logged(std::move(logged)), m_clock(clock) {}
 
+  // Notes the step and gives its result back (a default value when it
+  // throws), so that a test can assert the fact the step is there for.
   template <class Step>
-  void Note(const char* what, Step step) {
-    std::ostringstream result;
+  auto Note(const char* what, Step step) {
+    using Result = decltype(step());
+    std::ostringstream text;
+    [[maybe_unused]] std::conditional_t<std::is_void_v<Result>, int, Result> value{};
     try {
-      if constexpr (std::is_void_v<decltype(step())>) {
+      if constexpr (std::is_void_v<Result>) {
         step();
-        result << "done";
+        text << "done";
       } else {
-        result << step();
+        value = step();
+        text << value;
       }
     } catch (const CCommunicationsException& e) {
-      result << "throws \"" << e.GetErrorMessage().str() << "\"";
+      text << "throws \"" << e.GetErrorMessage().str() << "\"";
     }
-    std::string text = result.str();
-    for (std::size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, "\\n");
-    if (m_clock) m_text << platform::Clock::Get().NowMs() << " ms: ";
-    m_text << what << " -> " << text << "\n";
-    for (const std::string& line : m_logged()) m_text << "    " << line << "\n";
+    Add(what, text.str());
+    if constexpr (!std::is_void_v<Result>) return value;
   }
+  // Each step from now on shows the clock time.
+  void ShowTimes() { m_clock = true; }
   // A line of context, in brackets.
   void Say(const std::string& text) { m_text << "(" << text << ")\n"; }
 
@@ -59,6 +64,13 @@ class Transcript {
   }
 
  private:
+  void Add(const char* what, std::string text) {
+    for (std::size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, "\\n");
+    if (m_clock) m_text << platform::Clock::Get().NowMs() << " ms: ";
+    m_text << what << " -> " << text << "\n";
+    for (const std::string& line : m_logged()) m_text << "    " << line << "\n";
+  }
+
   std::function<std::vector<std::string>()> m_logged;
   bool m_clock;
   std::ostringstream m_text;

@@ -1,0 +1,133 @@
+#include "sim/scheduler.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+// A virtual sleep waits here, in wall time on purpose, for the other side
+// to take what is due: that side runs in wall time and virtual time cannot
+// move it. The wait normally lasts microseconds; the limit only turns a
+// missing receiver (a hang) into a clear abort, and decides no result.
+constexpr auto kWaitForOtherSideLimit = std::chrono::seconds(30);
+
+bool IsVirtual() { return platform::Clock::Get().GetMode() == platform::Clock::Mode::kVirtual; }
+
+}  // namespace
+
+void Scheduler::StartThread() {
+  std::thread([this] { Loop(); }).detach();
+}
+
+std::int64_t Scheduler::NextDueLocked() const {
+  if (!ActiveLocked()) return kNothingDue;
+  std::int64_t due = std::min(m_model.NextDeadline(), OwnDueLocked());
+  if (!m_scheduled.empty()) due = std::min(due, m_scheduled.begin()->first);
+  return due;
+}
+
+void Scheduler::RunUntilLocked(Lock& lock, std::int64_t t, bool wait) {
+  std::vector<Notice> notices;
+  for (;;) {
+    const std::int64_t due = NextDueLocked();
+    if (due > t) break;
+    m_nowMs = std::max(m_nowMs, due);
+    notices.clear();
+    m_model.AdvanceTo(m_nowMs, notices);
+    for (const Notice& notice : notices) EmitNoticeLocked(notice);
+    ProduceOwnLocked();
+    while (!m_scheduled.empty() && m_scheduled.begin()->first <= m_nowMs) {
+      const std::function<void()> work = std::move(m_scheduled.begin()->second);
+      m_scheduled.erase(m_scheduled.begin());
+      work();
+    }
+    if (wait) WaitIdleLocked(lock);
+  }
+  m_nowMs = std::max(m_nowMs, t);
+  notices.clear();
+  m_model.AdvanceTo(m_nowMs, notices);  // nothing is due: only moves the instruments' time
+}
+
+void Scheduler::CatchUpLocked(Lock& lock) {
+  if (m_bInAdvance) return;  // the other side's call while a sleep is handling this time
+  RunUntilLocked(lock, NowLocked(), false);
+}
+
+void Scheduler::WaitIdleLocked(Lock& lock) {
+  WakeOtherSideLocked(lock);
+  if (!m_idleCv.wait_for(lock, kWaitForOtherSideLimit, [&] { return IdleLocked(); })) {
+    std::fprintf(stderr, "%s\n", StallTextLocked().c_str());
+    std::abort();
+  }
+}
+
+void Scheduler::ScheduleLocked(std::int64_t atMs, std::function<void()> work) {
+  m_scheduled.emplace(atMs, std::move(work));
+  if (!IsVirtual()) WakeLocked();  // virtual sleeps produce it themselves
+}
+
+void Scheduler::WakeLocked() {
+  m_bWake = true;
+  m_wakeCv.notify_all();
+}
+
+void Scheduler::ResetLocked() {
+  m_scheduled.clear();
+  m_nowMs = platform::Clock::Get().NowMs();
+  m_model = InstrumentModel();
+  m_model.PowerUp(m_nowMs);
+  m_bInAdvance = false;
+}
+
+void Scheduler::AdvanceTo(std::int64_t nowMs) {
+  Lock lock(m_mutex);
+  m_bInAdvance = true;
+  RunUntilLocked(lock, nowMs, true);
+  m_bInAdvance = false;
+}
+
+std::int64_t Scheduler::NextDueMs() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return NextDueLocked();
+}
+
+void Scheduler::Loop() {
+  platform::Clock& clock = platform::Clock::Get();
+  Lock lock(m_mutex);
+  for (;;) {
+    if (DeliverOneLocked(lock)) continue;
+    m_bWake = false;
+    if (IsVirtual()) {
+      m_wakeCv.wait(lock, [&] { return m_bWake; });  // virtual sleeps produce what is due
+      continue;
+    }
+    RunUntilLocked(lock, clock.NowMs(), false);
+    if (m_bWake) continue;
+    const std::int64_t due = NextDueLocked();
+    const std::int64_t waitMs = std::clamp<std::int64_t>(due == kNothingDue ? 1000 : due - clock.NowMs(), 1, 1000);
+    clock.BackgroundWaitFor(lock, m_wakeCv, waitMs, [&] { return m_bWake; });
+  }
+}
+
+InstrumentModel Scheduler::InstrumentsNow() {
+  Lock lock(m_mutex);
+  CatchUpLocked(lock);
+  return m_model;
+}
+
+void Scheduler::BlockLineForTesting() {
+  Lock lock(m_mutex);
+  CatchUpLocked(lock);
+  m_model.BlockLine();
+}
+
+void Scheduler::FillBottles(const std::array<std::string, 3>& labels) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_model.SetBottles(BottlesFromLabels(labels));
+}
+
+}  // namespace sim

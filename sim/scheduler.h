@@ -1,0 +1,112 @@
+// The clock-driven machine under both simulators: the instruments
+// (sim/instrument_model.h), the work each simulator has scheduled at
+// clock times, and the other side that takes what they produce (the
+// plug-in's receiving thread for the network, the sinks' Invoke for the
+// server).
+//
+// Time: in virtual time the scheduler is a clock driver. A virtual sleep
+// stops at each time something is due (an instrument deadline, scheduled
+// work, a simulator's own periodic work), produces it, and goes on only
+// when the other side has taken and handled all of it (Idle), so whatever
+// the other side does in reaction happens at that time too. Every entry
+// point of a simulator first catches up to the clock (CatchUpLocked). In
+// real or scaled time a thread of the scheduler's own produces what falls
+// due as the clock passes it; the same thread hands produced work on when
+// the simulator delivers from it (DeliverOneLocked).
+//
+// A simulator derives from it, is one process-wide object that lives until
+// the process ends (its thread waits in it), and calls StartThread once it
+// is constructed. Thread safety: the members marked Locked need m_mutex.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/clock/clock.h"
+#include "sim/instrument_model.h"
+
+namespace sim {
+
+class Scheduler : public platform::Clock::Driver {
+ public:
+  using Lock = std::unique_lock<std::mutex>;
+
+  // ---- platform::Clock::Driver ----
+  void AdvanceTo(std::int64_t nowMs) override;
+  std::int64_t NextDueMs() override;
+
+  // ---- Test face, common to both simulators ----
+  // A copy of the instruments' state, brought to the current time.
+  InstrumentModel InstrumentsNow();
+  // The pumps' next limit check while they deliver trips pump 1 above its
+  // upper limit (InstrumentModel::BlockLine).
+  void BlockLineForTesting();
+  // What the solvent bottles of channels A, B and C hold, from their
+  // labels (a method's [solvents]); a label naming no solvent the
+  // simulator knows (sim/solvents.h), or an empty one, leaves that bottle
+  // with its usual solvent. Kept until the next call or reset.
+  void FillBottles(const std::array<std::string, 3>& labels);
+
+ protected:
+  Scheduler() = default;
+  ~Scheduler() override = default;
+  void StartThread();
+
+  // ---- What a simulator adds (called with the lock held) ----
+  // Its own due work beside the instruments and ScheduleLocked's.
+  virtual std::int64_t OwnDueLocked() const { return kNothingDue; }
+  virtual void ProduceOwnLocked() {}
+  // Whether anything is due at all (the network: only while a node is open).
+  virtual bool ActiveLocked() const { return true; }
+  virtual void EmitNoticeLocked(const Notice& notice) = 0;
+  // Everything produced has been taken and handled by the other side.
+  virtual bool IdleLocked() const = 0;
+  // Wakes the other side to take what was produced.
+  virtual void WakeOtherSideLocked(Lock& lock) { (void)lock; }
+  // On the scheduler's thread: hands one produced item on (the lock may
+  // be released meanwhile); false when there is none.
+  virtual bool DeliverOneLocked(Lock& lock) { (void)lock; return false; }
+  // Why a wait for the other side gave up (it then aborts the process).
+  virtual std::string StallTextLocked() const = 0;
+
+  // ---- For the simulator ----
+  std::int64_t NowLocked() const { return std::max(m_nowMs, platform::Clock::Get().NowMs()); }
+  // Produces everything due up to the current time, without waiting.
+  void CatchUpLocked(Lock& lock);
+  // Waits until the other side is idle.
+  void WaitIdleLocked(Lock& lock);
+  // `work` runs at `atMs` (after the instruments' notices of that time;
+  // work of one time in the order scheduled).
+  void ScheduleLocked(std::int64_t atMs, std::function<void()> work);
+  // The scheduler's thread looks again (something to deliver, or new work).
+  void WakeLocked();
+  // A fresh start at the clock's present: no scheduled work, instruments
+  // at power-up.
+  void ResetLocked();
+  bool InAdvanceLocked() const { return m_bInAdvance; }
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_idleCv;  // the other side notifies it when it becomes idle
+  std::int64_t m_nowMs = 0;
+  InstrumentModel m_model;
+  std::multimap<std::int64_t, std::function<void()>> m_scheduled;
+
+ private:
+  std::int64_t NextDueLocked() const;
+  // Produces everything due up to `t`; with `wait`, waits for the other
+  // side at every time something fell due.
+  void RunUntilLocked(Lock& lock, std::int64_t t, bool wait);
+  void Loop();
+
+  std::condition_variable m_wakeCv;
+  bool m_bWake = false;
+  bool m_bInAdvance = false;
+};
+
+}  // namespace sim
