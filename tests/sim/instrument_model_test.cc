@@ -24,8 +24,8 @@ class InstrumentModelTest : public ::testing::Test {
     for (std::uint16_t unit : {0x0101, 0x0102, 0x0103, 0x0401, 0x0501, 0x0601}) model.SetUnitPresent(unit, true);
   }
   void TearDown() override { transcript.ExpectMatchesGolden("sim"); }
-  // Advances in one step; the notices on the way go to the transcript.
-  std::vector<Notice> To(std::int64_t t) {
+  // Advances to `t` in one step and notes the notices on the way and the units there.
+  void At(std::int64_t t) {
     std::vector<Notice> notices;
     model.AdvanceTo(t, notices);
     static const char* const kKinds[] = {"sampler ready", "upper pressure", "lower pressure", "injected",
@@ -34,15 +34,13 @@ class InstrumentModelTest : public ::testing::Test {
       m_notices.push_back(std::string("notice: ") + kKinds[static_cast<int>(n.kind)] + " from " + Hex(n.unit) + " at " +
                           std::to_string(n.atMs) + " ms");
     }
-    return notices;
+    transcript.Note(("at " + std::to_string(t) + " ms").c_str(), [&] { return Units(); });
   }
   static std::string Hex(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%04x", value);
     return text;
   }
-  // The units as read now: node state and elapsed time, pump 1, the
-  // mixture, oven and autosampler.
   std::string Units() {
     const auto node = model.ReadNode();
     const auto pump = model.ReadPump(0);
@@ -56,57 +54,29 @@ class InstrumentModelTest : public ::testing::Test {
                   sampler.vial);
     return text;
   }
-  // Advances to `t` and notes the units there.
-  void At(std::int64_t t) {
-    To(t);
-    transcript.Note(("at " + std::to_string(t) + " ms").c_str(), [&] { return Units(); });
-  }
   static Program Isocratic(double flowUlMin, int upper = 400, int lower = 0) {
     Program p;
-    p.pumps[0].flowUlMin = flowUlMin;
-    p.pumps[0].composition = Composition{100, 0, 0};
-    p.pumps[0].upperLimitBar = upper;
-    p.pumps[0].lowerLimitBar = lower;
+    p.pumps[0] = {flowUlMin, Composition{100, 0, 0}, upper, lower};
     return p;
   }
-  static TimetableStep Step(std::int64_t t, double flow, Composition c) {
-    TimetableStep step;
-    step.timeMs = t;
-    step.flowUlMin = flow;
-    step.composition = c;
-    return step;
-  }
+  static TimetableStep Step(std::int64_t t, double flow, Composition c) { return {t, kPump1, flow, c, {}}; }
   InstrumentModel model;
   std::vector<std::string> m_notices;
   testing_support::Transcript transcript{[this] { return std::exchange(m_notices, {}); }, false};
 };
 
-struct ViscosityCase {
-  const char* name;
-  Composition composition;
-  double columnC;
-  double cP;
-};
-
-void PrintTo(const ViscosityCase& c, std::ostream* os) { *os << c.name; }
-
-class ViscosityTest : public ::testing::TestWithParam<ViscosityCase> {};
-
-TEST_P(ViscosityTest, FollowsTheMixtureAndTheColumnTemperature) {
-  const ViscosityCase& c = GetParam();
-  EXPECT_NEAR(InstrumentModel::ViscosityCp(c.composition, c.columnC), c.cP, 0.01);
+TEST(ViscosityTest, FollowsTheMixtureAndTheColumnTemperature) {
+  const struct {
+    const char* name;
+    Composition composition;
+    double columnC, cP;
+  } cases[] = {{"water", {100, 0, 0}, 25, 0.89}, {"methanol", {0, 100, 0}, 25, 0.54},
+               {"acetonitrile", {0, 0, 100}, 25, 0.34}, {"water/methanol 1:1", {50, 50, 0}, 25, 1.60},
+               {"water/acetonitrile 1:1", {50, 0, 50}, 25, 0.80}, {"warm water", {100, 0, 0}, 40, 0.667},
+               {"no solvent counts as water", {0, 0, 0}, 25, 0.89},
+               {"negative share ignored", {150, -50, 0}, 25, 0.89}};
+  for (const auto& c : cases) EXPECT_NEAR(InstrumentModel::ViscosityCp(c.composition, c.columnC), c.cP, 0.01) << c.name;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Mixtures, ViscosityTest,
-    ::testing::Values(ViscosityCase{"Water", {100, 0, 0}, 25, 0.89}, ViscosityCase{"Methanol", {0, 100, 0}, 25, 0.54},
-                      ViscosityCase{"Acetonitrile", {0, 0, 100}, 25, 0.34},
-                      ViscosityCase{"WaterMethanolHalfAndHalf", {50, 50, 0}, 25, 1.60},
-                      ViscosityCase{"WaterAcetonitrileHalfAndHalf", {50, 0, 50}, 25, 0.80},
-                      ViscosityCase{"WarmWater", {100, 0, 0}, 40, 0.667},
-                      ViscosityCase{"NoSolventCountsAsWater", {0, 0, 0}, 25, 0.89},
-                      ViscosityCase{"NegativeShareIgnored", {150, -50, 0}, 25, 0.89}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Each test's transcript is in golden/InstrumentModelTest/.
 TEST_F(InstrumentModelTest, NodeStatesFollowPumpAndRun) {
@@ -163,12 +133,8 @@ TEST_F(InstrumentModelTest, PressureTripTimeDoesNotDependOnHowTimeIsCut) {
     m.SetUnitPresent(kPump1, true);
     m.LoadProgram(p);
     m.StartRun();
-    std::vector<Notice> notices;
-    if (run == 0) {
-      m.AdvanceTo(200000, notices);
-    } else {
-      for (std::int64_t t = 37; t <= 200000; t += 37) m.AdvanceTo(t, notices);
-    }
+    std::vector<Notice> notices;  // in one step, then in steps of 37 ms
+    for (std::int64_t t = run == 0 ? 200000 : 37; t <= 200000; t += 37) m.AdvanceTo(t, notices);
     ASSERT_EQ(notices.size(), 1u);
     tripAt[run] = notices[0].atMs;
   }

@@ -136,7 +136,6 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
     }
     return lines;
   }
-  // What the units are set to.
   std::string Units() const {
     const sim::InstrumentModel u = net.InstrumentsNow();
     std::ostringstream text;
@@ -183,13 +182,12 @@ TEST_F(SimulatedNetworkTest, ConnectedNodeSendsATimerEventEverySecond) {
 TEST_F(SimulatedNetworkTest, StatusRecordsCarryTheUnitsStateInTheirLayouts) {
   const int node = Connect();
   Bytes file = AnalysisFile(0x10);
-  PutLine(file, false, 0, 0x0101, -1, 0, 1500);
-  PutLine(file, false, 1, 0x0101, -1, 1, 60, 40, 0);
-  PutLine(file, false, 2, 0x0101, -1, 2, 350);
-  PutLine(file, false, 3, 0x0101, -1, 3, 5);
-  PutLine(file, false, 4, 0x0601, -1, 4, 40);
-  PutLine(file, false, 5, 0x0401, -1, 7, 2800);
-  PutLine(file, false, 6, 0x0401, -1, 9, 3);
+  int index = 0;  // unit, code, parameters
+  for (auto [unit, code, p0, p1] : {std::tuple<WORD, WORD, int, int>{0x0101, 0, 1500, 0}, {0x0101, 1, 60, 40},
+                                    {0x0101, 2, 350, 0}, {0x0101, 3, 5, 0}, {0x0601, 4, 40, 0}, {0x0401, 7, 2800, 0},
+                                    {0x0401, 9, 3, 0}}) {
+    PutLine(file, false, index++, unit, -1, code, p0, p1);
+  }
   Push(node, RunHeader(600, 0xFFFF), file);
   LC_PumpStart(node);
   Sleep(60000);  // one time constant of the oven: 40 - 15/e = 34.5 degrees

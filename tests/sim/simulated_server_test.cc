@@ -128,10 +128,7 @@ TEST_F(SimulatedServerTest, TheSessionIsItsOwnConnectionPointAndCallsSinksWithou
   EXPECT_EQ(point->Advise(&calling, &second), S_OK);
   EXPECT_EQ(server.AdvisedSinks(), 2);
   EXPECT_EQ(point->Unadvise(second), S_OK);
-  for (IUnknown* held : {static_cast<IUnknown*>(container), static_cast<IUnknown*>(point),
-                         static_cast<IUnknown*>(asked)}) {
-    held->Release();
-  }
+  for (IUnknown* held : std::vector<IUnknown*>{container, point, asked}) held->Release();
   ITavixSession2* other = nullptr;
   ASSERT_EQ(root->CreateSession(0, &other), S_OK);
   ASSERT_TRUE(AfxConnectionAdvise(other, DIID__ITavixSession2Events, &calling, TRUE, &second));
@@ -168,13 +165,12 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   ASSERT_EQ(units->GetUnit(1, 1, &unit), S_OK);
   ASSERT_EQ(unit->QueryInterface(IID_ITavixPump2, reinterpret_cast<void**>(&pump)), S_OK);
   EXPECT_EQ(unit->QueryInterface(IID_ITavixOven, reinterpret_cast<void**>(&box)), E_NOINTERFACE);
-  double flow = 0, minutes = 0;
+  double flow = 0, minutes = 0, percent = 0;
   pump->GetFlow(&flow);
   EXPECT_DOUBLE_EQ(flow, 2.0);
   ITavixSolvents* solvents = nullptr;
   ITavixSolvent* channel = nullptr;
   LONG count = 0;
-  double percent = 0;
   ASSERT_EQ(pump->GetSolvents(&solvents), S_OK);
   EXPECT_EQ(solvents->AddRef(), 2u);
   solvents->Release();
