@@ -54,26 +54,26 @@ class FaultMatrixTest : public testing_support::TransportWorld {
                                                                                           : host::Transport::kDirect);
     };
     std::string step = kSteps[0];
+    auto reach = [&](int i) {
+      step = kSteps[i];
+      inject(i);
+    };
     try {
       auto d = std::make_unique<Devices>();
       inject(0);
       if (!d->pump.InitialiseComms() || !d->sampler.InitialiseComms() || !d->uv.InitialiseComms()) return "open: 0";
-      step = kSteps[1];
-      inject(1);
+      reach(1);
       if (!d->pump.LoadMethod("Matrix") || !d->sampler.LoadMethod("Matrix") || !d->uv.LoadMethod("Matrix")) {
         return "load: 0";
       }
-      step = kSteps[2];
-      inject(2);
+      reach(2);
       if (!d->sampler.StartMethod("Matrix", CString("1"), 5.0f)) return "start: 0";
       step = "run";
       std::string ending = RunToTheEnd(*d, [&] { inject(3); });
       if (!ending.empty()) return ending;
-      step = kSteps[4];
-      inject(4);
+      reach(4);
       if (!d->pump.StopMethod() || !d->sampler.StopMethod() || !d->uv.StopMethod()) return "stop: 0";
-      step = kSteps[5];
-      inject(5);
+      reach(5);
       d.reset();
     } catch (const CCommunicationsException& e) {
       return step + ": \"" + host::OneLineText(e.GetErrorMessage().str()) + "\"";
@@ -86,10 +86,8 @@ class FaultMatrixTest : public testing_support::TransportWorld {
   static std::string RunToTheEnd(Devices& d, MidRun midRun) {
     platform::Clock& clock = platform::Clock::Get();
     const std::int64_t startMs = clock.NowMs();
-    bool started = false;
-    bool midRunDone = false;
+    bool started = false, midRunDone = false, injected = false;
     float runTime = 0.0f;
-    bool injected = false;
     std::string error;
     for (int poll = 0; poll < 60 * 10; ++poll) {
       clock.SleepMs(1000);
@@ -98,8 +96,7 @@ class FaultMatrixTest : public testing_support::TransportWorld {
         midRunDone = true;
         midRun();
       }
-      CInletSystemStatus pump;
-      CInletSystemStatus other;
+      CInletSystemStatus pump, other;
       d.pump.ReadStatus(pump);
       d.sampler.ReadStatus(other);
       host::AddDeviceReading(pump, other);

@@ -5,7 +5,6 @@
 // fronts read when they build their back-ends.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
