@@ -35,14 +35,6 @@ TEST_F(DownloadStateTest, PrepareTransferForTheAutosamplerNamesItsVial) {
   EXPECT_EQ(Bytes(g_downloadRecords.m_transferControl.Data(), 0, 6), (std::vector<std::uint8_t>{2, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(DownloadStateTest, PrepareTransferWhileThePumpStartsCarriesItsStopTimeAndNoVial) {
-  g_directRunSettings.m_nStarting = 1;
-  g_directRunSettings.m_nStopTimeS = 1800;
-  PrepareTransfer();
-  const std::uint8_t* h = g_downloadRecords.m_runHeader.Data();
-  EXPECT_EQ(Bytes(h, 16, 8), (std::vector<std::uint8_t>{0x08, 0x07, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
-}
-
 TEST_F(DownloadStateTest, AppendedInitialLinesWriteOnlyTheirFieldsAndStopWhenFull) {
   AnlsFile& file = g_downloadRecords.m_anlsFile;
   // Leftovers of an earlier file in p1, p2 and the tail of line 0.
@@ -50,12 +42,10 @@ TEST_F(DownloadStateTest, AppendedInitialLinesWriteOnlyTheirFieldsAndStopWhenFul
   file.Row<AnlsFile::InitialLines>(0).Set<AnlsLine::P2>(7);
   ASSERT_TRUE(AppendInitialLine(0x0401, AnlsLine::kUvWavelength, 2540));
   const auto line = file.Row<AnlsFile::InitialLines>(0);
-  EXPECT_EQ(line.Get<AnlsLine::Unit>(), 0x0401);
-  EXPECT_EQ(line.Get<AnlsLine::TimeMs>(), -1);
-  EXPECT_EQ(line.Get<AnlsLine::Code>(), 7);
-  EXPECT_EQ(line.Get<AnlsLine::P0>(), 2540);
-  EXPECT_EQ(line.Get<AnlsLine::P1>(), 31);
-  EXPECT_EQ(line.Get<AnlsLine::P2>(), 7);
+  EXPECT_EQ((std::vector<std::int64_t>{line.Get<AnlsLine::Unit>(), line.Get<AnlsLine::TimeMs>(),
+                                       line.Get<AnlsLine::Code>(), line.Get<AnlsLine::P0>(), line.Get<AnlsLine::P1>(),
+                                       line.Get<AnlsLine::P2>()}),
+            (std::vector<std::int64_t>{0x0401, -1, 7, 2540, 31, 7}));
 
   for (int i = 1; i < 32; ++i) ASSERT_TRUE(AppendInitialLine(0x0401, AnlsLine::kUvResponse, i));
   const AnlsFile full = file;

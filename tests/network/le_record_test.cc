@@ -17,7 +17,7 @@ Bytes Stored(T value) {
   return bytes;
 }
 
-TEST(LittleEndianTest, StoresLeastSignificantByteFirst) {
+TEST(LittleEndianTest, StoresAndLoadsLeastSignificantByteFirst) {
   EXPECT_EQ(Stored<std::uint8_t>(0xAB), (Bytes{0xAB}));
   EXPECT_EQ(Stored<std::uint16_t>(0x1234), (Bytes{0x34, 0x12}));
   EXPECT_EQ(Stored<std::int16_t>(-2), (Bytes{0xFE, 0xFF}));
@@ -25,9 +25,7 @@ TEST(LittleEndianTest, StoresLeastSignificantByteFirst) {
   EXPECT_EQ(Stored<std::uint32_t>(0x12345678u), (Bytes{0x78, 0x56, 0x34, 0x12}));
   EXPECT_EQ(Stored<std::int32_t>(-1), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(Stored<std::int32_t>(0x7FFFFFFF), (Bytes{0xFF, 0xFF, 0xFF, 0x7F}));
-}
-
-TEST(LittleEndianTest, LoadsSignExtendedOrNot) {
+  // And loads it so, sign-extended or not.
   const le::Byte bytes[] = {0xFE, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(le::Load<std::int16_t>(bytes), -2);
   EXPECT_EQ(le::Load<std::uint16_t>(bytes), 0xFFFE);

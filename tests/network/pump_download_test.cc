@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "network/quarn_autosampler.h"
@@ -85,24 +86,11 @@ class PumpDownloadTest : public testing_support::NetworkWorld {
     pump.StartMethod();
     return LastRecords("LC_PushAnlsFile");
   }
-  // The last direct command to the unit written "0x0101", as logged.
-  std::string LastCommandTo(const std::string& unit) const {
-    const auto texts = net.CallTexts();
-    for (auto it = texts.rbegin(); it != texts.rend(); ++it) {
-      if (it->rfind("LC_UnitDirect(" + unit, 0) == 0) return *it;
-    }
-    return {};
-  }
-  static void PresetCommandWords(std::uint16_t value) {
-    for (std::size_t b = 0; b < 16; ++b) {
-      g_downloadRecords.m_directCommand.Data()[b] = static_cast<std::uint8_t>(value >> (8 * (b % 2)));
-    }
-  }
   // Loads `m` (both pump stages, then what `also` downloads) into command
   // records preset to 0xabcd words and adds to the dump the calls the
   // network hears and the analysis file the next start pushes.
   void Record(const std::string& name, QuarnMethod m, const std::function<void(QuarnMethod&)>& also = {}) {
-    PresetCommandWords(0xABCD);
+    for (std::size_t b = 0; b < 16; ++b) g_downloadRecords.m_directCommand.Data()[b] = b % 2 ? 0xAB : 0xCD;
     const std::size_t first = net.Calls().size();
     ASSERT_EQ(Load(m), 1) << name;
     if (also) also(m);
@@ -240,10 +228,7 @@ TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
 TEST_F(PumpDownloadTest, ACommunicationsFailureInADownloadIsShownUnderThePumpHeadingAndThrownOn) {
   struct LosingHostUi final : platform::HostUi {
     int MessageBox(const CString& text, UINT) override {
-      if (lose) {
-        lose = false;
-        ThrowCCommunicationsException(4, "No answer from the node");
-      }
+      if (std::exchange(lose, false)) ThrowCCommunicationsException(4, "No answer from the node");
       boxes.push_back(text.str());
       return 1;
     }

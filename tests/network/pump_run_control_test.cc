@@ -179,8 +179,6 @@ TEST_F(RunControlTest, TheOvenIsReadyWithinFivePercentOfItsTarget) {
 
 class SampleRunTest : public RunControlTest {
  protected:
-  // One poll with the node in `nodeState` and the autosampler in
-  // `samplerStatus`.
   int Poll(std::uint32_t nodeState, std::uint32_t samplerStatus) {
     g_unitStatusSnapshot.m_dwNodeState.Store(nodeState);
     g_unitStatusSnapshot.m_dwSamplerStatus.Store(samplerStatus);

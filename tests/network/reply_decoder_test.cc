@@ -49,35 +49,26 @@ TEST_F(ReplyDecoderTest, BeforeAnyReplyTheSnapshotReadsIdleAllSolventALampOff) {
   EXPECT_EQ(SnapshotBits(), load);
 }
 
-TEST_F(ReplyDecoderTest, NodeStatusFromExactBytes) {
-  RawRecord node;
-  node.U32(16, 3).U32(24, 0x7FFFFFFF).U16(60, 6050).U16(62, static_cast<std::uint16_t>(-1234)).U16(64, 5184);
-  Dispatch(kStatus, node, 0x0000);
-
+// The node's status from exact bytes. Any sender whose address AND 0x7F00
+// is 0x0100 is a pump; the last one wins. A negative elapsed time is stored
+// as is, the autosampler status with all 32 bits, the oven's temperature
+// sign-extended; the lamp is on while bit 14 is clear.
+TEST_F(ReplyDecoderTest, StatusFieldsAreStoredAsTheirUnitsMean) {
   const UnitStatusSnapshot& s = g_unitStatusSnapshot;
+  Dispatch(kStatus, RawRecord().U32(16, 3).U32(24, 0x7FFFFFFF).U16(60, 6050).U16(62, static_cast<std::uint16_t>(-1234))
+                       .U16(64, 5184), 0x0000);
   EXPECT_EQ(s.m_dwNodeState.Load(), 3u);
   EXPECT_EQ(s.m_fElapsedMinutes.Load(), static_cast<float>(0x7FFFFFFF) * 1.6666667e-05f);  // 35791.4
   EXPECT_EQ(s.m_fPercentA.Load(), 6050.0f * 0.01f);
   EXPECT_EQ(s.m_fPercentB.Load(), -1234.0f * 0.01f);  // negative, not clamped
   EXPECT_EQ(s.m_fPercentC.Load(), 5184.0f * 0.01f);
   EXPECT_EQ(s.m_fPercentD.Load(), 0.0f);
-}
-
-// Any sender whose address AND 0x7F00 is 0x0100 is a pump; the last one wins.
-TEST_F(ReplyDecoderTest, EveryPumpSenderStoresPressureAndFlow) {
   for (WORD sender : {0x0102, 0x0103, 0x8101, 0x01FF}) {
     Dispatch(kStatus, RawRecord().U16(20, 98).U16(22, 1000), 0x0101);
     Dispatch(kStatus, RawRecord().U16(20, static_cast<std::uint16_t>(-3)).U16(22, 1250), sender);
-    EXPECT_EQ(g_unitStatusSnapshot.m_fPumpPressure.Load(), -3.0f) << sender;
-    EXPECT_EQ(g_unitStatusSnapshot.m_fPumpFlow.Load(), 1250.0f * 0.001f) << sender;
+    EXPECT_EQ(s.m_fPumpPressure.Load(), -3.0f) << sender;
+    EXPECT_EQ(s.m_fPumpFlow.Load(), 1250.0f * 0.001f) << sender;
   }
-}
-
-// A negative elapsed time is stored as is, the autosampler status with all
-// 32 bits, the oven's temperature sign-extended; the lamp is on while bit 14
-// is clear.
-TEST_F(ReplyDecoderTest, SingleFieldsAreStoredAsTheirUnitsMean) {
-  const UnitStatusSnapshot& s = g_unitStatusSnapshot;
   Dispatch(kStatus, RawRecord().U32(16, 1).U32(24, 0xFFFFFC18u), 0x0000);  // -1000 ms
   EXPECT_EQ(s.m_fElapsedMinutes.Load(), -1000.0f * 1.6666667e-05f);
   Dispatch(kStatus, RawRecord().U32(16, 0x00010124u), 0x0501);
@@ -90,20 +81,14 @@ TEST_F(ReplyDecoderTest, SingleFieldsAreStoredAsTheirUnitsMean) {
   EXPECT_EQ(s.m_nLamp.Load(), 0);
 }
 
-TEST_F(ReplyDecoderTest, StatusOfUnitsWithoutAUseChangesNothing) {
-  RawRecord full;
-  full.Fill(0x5A);
+TEST_F(ReplyDecoderTest, StatusOfUnitsWithoutAUseAndUnknownKindsChangeNothing) {
   const auto before = SnapshotBits();
-  for (WORD sender : {0x0A01, 0x0B01, 0x0201, 0x0701, 0x7F00, 0x8000}) Dispatch(kStatus, full, sender);
-  EXPECT_EQ(SnapshotBits(), before);
-  EXPECT_TRUE(net.Calls().empty());
-}
-
-TEST_F(ReplyDecoderTest, UnknownKindsChangeNothingWhateverTheRecord) {
+  for (WORD sender : {0x0A01, 0x0B01, 0x0201, 0x0701, 0x7F00, 0x8000}) {
+    Dispatch(kStatus, RawRecord().Fill(0x5A), sender);
+  }
   // A record that would change everything as a node status or an event.
   RawRecord record;
   record.U32(16, 0x0501040A).U32(24, 60000).U16(60, 1);
-  const auto before = SnapshotBits();
   for (int kind : {0, -1, 100, 102, 114, 116, 125, 147, 149, 151, 177, 179, 181, 1113, INT_MAX, INT_MIN}) {
     Dispatch(kind, record, 0x0000);
   }
@@ -112,7 +97,6 @@ TEST_F(ReplyDecoderTest, UnknownKindsChangeNothingWhateverTheRecord) {
   EXPECT_TRUE(net.Calls().empty());
 }
 
-// Event codes and what they must do.
 struct EventCase {
   const char* name;
   std::uint32_t code;

@@ -2,7 +2,6 @@
 // additions to the analysis file and the run header of a sample start.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -88,8 +87,7 @@ TEST_F(SamplerUvTest, SampleStartsListTheAutosamplerEachTimeUntilTheListIsFullTh
 
 TEST_F(SamplerUvTest, FullInitialLinesRefuseTheUvDownloadAndSayWhatToDo) {
   CQuarnUVDetector uv;
-  while (AppendInitialLine(0x0101, AnlsLine::kFlow, 0)) {
-  }
+  while (AppendInitialLine(0x0101, AnlsLine::kFlow, 0)) continue;
   g_downloadRecords.m_anlsFile.Set<AnlsFile::InitialCount>(31);  // room for one line, not two
   const AnlsFile before = g_downloadRecords.m_anlsFile;
   const std::size_t calls = net.Calls().size();
@@ -131,13 +129,10 @@ TEST_F(SamplerUvTest, SampleStartCarriesVialVolumeAnalysisTimeAndFlushes) {
   EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 0);
 
   const auto header = LastRecords("LC_PushAnlsFile").at(0);
-  EXPECT_EQ(LeU16(header, 6), 3u);
-  // Products in single precision, whatever the processor: 2.3 ul is
-  // 2300 nl and 2.3 min is 138 s, not a unit less.
-  EXPECT_EQ(LeI32(header, 8), 2300);
-  EXPECT_EQ(LeI32(header, 16), 138);
-  EXPECT_EQ(LeU16(header, 20), 12u);
-  EXPECT_EQ(LeU16(header, 22), 12u);
+  // Flushes, volume, analysis time, first and last vial. Products in single precision, whatever the
+  // processor: 2.3 ul is 2300 nl and 2.3 min is 138 s, not a unit less.
+  EXPECT_EQ((std::vector<std::int64_t>{LeU16(header, 6), LeI32(header, 8), LeI32(header, 16), LeU16(header, 20),
+                                       LeU16(header, 22)}), (std::vector<std::int64_t>{3, 2300, 138, 12, 12}));
   EXPECT_EQ(HostCallsFrom(net.CallTexts(true).size() - 4),
             (std::vector<std::string>{"LC_Stop()", "LC_Reset()",
                                       "LC_PushAnlsFile(run header, analysis file, transfer control)",

@@ -4,7 +4,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <set>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,7 +22,6 @@ using Clock = platform::Clock;
 
 class VexlinkSessionTest : public testing_support::NetworkWorld {
  protected:
-  // The call log, receivers' calls marked.
   std::vector<std::string> CallsFrom(std::size_t first) const {
     std::vector<std::string> texts;
     const auto calls = net.Calls();
@@ -34,10 +33,10 @@ class VexlinkSessionTest : public testing_support::NetworkWorld {
   static std::int64_t Now() { return Clock::Get().NowMs(); }
 };
 
-TEST_F(VexlinkSessionTest, OpenCallsTheNetworkInOrderAndWaitsForTheAutosampler) {
+TEST_F(VexlinkSessionTest, OpenWaitsForTheAutosamplerReopenOnlyResetsAndOneThreadServesEveryNode) {
   g_vexlinkSession.m_nSamplerPresent.Store(1);
-  CQuarnPump pump;
-  EXPECT_EQ(pump.InitialiseComms(), 1);
+  auto pump = std::make_unique<CQuarnPump>();
+  EXPECT_EQ(pump->InitialiseComms(), 1);
 
   // The autosampler reports ready 2.5 s after it is configured at 1 s, so
   // the third pause of the wait ends it; a timer event each second makes
@@ -62,6 +61,37 @@ TEST_F(VexlinkSessionTest, OpenCallsTheNetworkInOrderAndWaitsForTheAutosampler) 
   // The node status that the timer events asked for has been decoded.
   EXPECT_EQ(g_unitStatusSnapshot.m_dwNodeState.Load(), 1u);
   EXPECT_EQ(g_unitStatusSnapshot.m_fPercentA.Load(), 100.0f);
+
+  // A second open resets the node but creates no second thread.
+  const DWORD thread = g_vexlinkSession.m_dwThreadId.Load();
+  const std::size_t before = net.Calls().size();
+  EXPECT_EQ(pump->InitialiseComms(), 1);
+  const auto again = CallsFrom(before);
+  ASSERT_FALSE(again.empty());
+  EXPECT_EQ(again.front(), "LC_HardReset()");
+  EXPECT_EQ(std::count(again.begin(), again.end(), "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)"), 0);
+  EXPECT_EQ(g_vexlinkSession.m_dwThreadId.Load(), thread);
+  EXPECT_EQ(Now(), 4000 + 1000 + 1000);  // the ready flag stays set: one pause of the wait
+
+  // Closed and opened again, the same thread serves the new node.
+  pump.reset();
+  auto texts = net.CallTexts(true);
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
+            (std::vector<std::string>{"LC_DeactivateKernelThread()", "LC_NodeClose()"}));
+  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 0);
+  EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);       // the close leaves it
+  EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);  // and this one
+  CQuarnPump second;
+  second.InitialiseComms();
+  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 2);
+  EXPECT_EQ(g_vexlinkSession.m_dwThreadId.Load(), thread);
+  Sleep(2000);
+  int fromNewNode = 0;
+  for (const auto& reply : net.Replies()) {  // from every node, before and after the close
+    EXPECT_EQ(reply.receivedBy, thread);
+    if (reply.node == 2) ++fromNewNode;
+  }
+  EXPECT_GE(fromNewNode, 5);  // connect, inquiries, timer events, status, ready
 }
 
 TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
@@ -103,17 +133,12 @@ TEST_F(VexlinkSessionTest, ASilentAutosamplerAlsoEndsTheWaitAfterSixtySeconds) {
 
 TEST_F(VexlinkSessionTest, TestUnitReadyFromAnyUnitEndsTheWait) {
   // No autosampler, but a pump says TEST_UNIT_READY during the wait.
-  class PumpSaysReady final : public Clock::Driver {
-   public:
-    explicit PumpSaysReady(sim::SimulatedNetwork& net) : m_net(net) {}
+  struct PumpSaysReady final : Clock::Driver {
     void AdvanceTo(std::int64_t nowMs) override {
-      if (nowMs == 5000) m_net.SendEventForTesting(0x0101, 0x0101040Au);
+      if (nowMs == 5000) sim::SimulatedNetwork::Get().SendEventForTesting(0x0101, 0x0101040Au);
     }
     std::int64_t NextDueMs() override { return Clock::Get().NowMs() < 5000 ? 5000 : kNothingDue; }
-
-   private:
-    sim::SimulatedNetwork& m_net;
-  } pumpSaysReady(net);
+  } pumpSaysReady;
   Clock::Get().AddDriver(&pumpSaysReady);
   CQuarnPump pump;
   pump.InitialiseComms();
@@ -162,53 +187,6 @@ TEST(VexlinkSessionStateTest, BeforeTheFirstOpenNoNodeIsOpenAndNoAutosamplerIsRe
   EXPECT_EQ(atLoad.m_dwThreadId.Load(), 0u);
   EXPECT_EQ(atLoad.m_nSamplerPresent.Load(), 0);
   EXPECT_EQ(atLoad.m_nSamplerReady.Load(), 0);
-}
-
-TEST_F(VexlinkSessionTest, SecondOpenResetsTheNodeButCreatesNoSecondThread) {
-  g_vexlinkSession.m_nSamplerPresent.Store(1);
-  CQuarnPump pump;
-  pump.InitialiseComms();
-  const DWORD thread = g_vexlinkSession.m_dwThreadId.Load();
-  const std::size_t before = net.Calls().size();
-
-  EXPECT_EQ(pump.InitialiseComms(), 1);
-  const auto again = CallsFrom(before);
-  ASSERT_FALSE(again.empty());
-  EXPECT_EQ(again.front(), "LC_HardReset()");
-  EXPECT_EQ(std::count(again.begin(), again.end(), "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)"), 0);
-  EXPECT_EQ(g_vexlinkSession.m_dwThreadId.Load(), thread);
-  EXPECT_EQ(Now(), 4000 + 1000 + 1000);  // the ready flag stays set: one pause of the wait
-
-  std::set<DWORD> receivers;
-  for (const auto& reply : net.Replies()) receivers.insert(reply.receivedBy);
-  EXPECT_EQ(receivers, std::set<DWORD>{thread});
-}
-
-TEST_F(VexlinkSessionTest, CloseThenOpenTheSameThreadServesTheNewNode) {
-  g_vexlinkSession.m_nSamplerPresent.Store(1);
-  {
-    CQuarnPump first;
-    first.InitialiseComms();
-  }
-  const DWORD thread = g_vexlinkSession.m_dwThreadId.Load();
-  auto texts = net.CallTexts(true);
-  EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
-            (std::vector<std::string>{"LC_DeactivateKernelThread()", "LC_NodeClose()"}));
-  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 0);
-  EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);       // the close leaves it
-  EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 1);  // and this one
-
-  CQuarnPump second;
-  second.InitialiseComms();
-  EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 2);
-  EXPECT_EQ(g_vexlinkSession.m_dwThreadId.Load(), thread);
-  Sleep(2000);
-  int fromNewNode = 0;
-  for (const auto& reply : net.Replies()) {
-    EXPECT_EQ(reply.receivedBy, thread);
-    if (reply.node == 2) ++fromNewNode;
-  }
-  EXPECT_GE(fromNewNode, 5);  // connect, inquiries, timer events, status, ready
 }
 
 TEST_F(VexlinkSessionTest, AVirtualSleepReturnsWithTheRepliesDispatched) {

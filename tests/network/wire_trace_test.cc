@@ -30,11 +30,17 @@ class WireTraceTest : public testing_support::NetworkWorld {
   std::string m_path;
 };
 
-TEST_F(WireTraceTest, OffByDefaultAndWritesNothing) {
+TEST_F(WireTraceTest, OffByDefaultAndWritesNothingAndAnUnopenableFileLeavesItOff) {
   EXPECT_FALSE(WireTraceOn());
   Trace("not written\n", 1);
   DispatchReply(113, RawRecord().U32(16, 0x0501040A).Data(), 0x0501);
   EXPECT_TRUE(Lines().empty());
+  EXPECT_FALSE(SetWireTrace((TempDir() / "no-such-folder" / "x.trace").string().c_str()));
+  EXPECT_FALSE(WireTraceOn());
+  EXPECT_TRUE(SetWireTrace("stderr"));
+  EXPECT_TRUE(WireTraceOn());
+  EXPECT_TRUE(SetWireTrace(""));
+  EXPECT_FALSE(WireTraceOn());
 }
 
 TEST_F(WireTraceTest, EventLineNamesTimeSenderKindAndEvent) {
@@ -96,15 +102,6 @@ TEST_F(WireTraceTest, EdgesOfAPiece) {
   Trace(full.c_str(), 0);  // fits exactly
   const std::string prefix = "     0.000 host   ";
   EXPECT_EQ(Lines(), (std::vector<std::string>{prefix + "a", prefix + "    " + full, prefix + full}));
-}
-
-TEST_F(WireTraceTest, UnopenableFileLeavesTheTraceOff) {
-  EXPECT_FALSE(SetWireTrace((TempDir() / "no-such-folder" / "x.trace").string().c_str()));
-  EXPECT_FALSE(WireTraceOn());
-  EXPECT_TRUE(SetWireTrace("stderr"));
-  EXPECT_TRUE(WireTraceOn());
-  EXPECT_TRUE(SetWireTrace(""));
-  EXPECT_FALSE(WireTraceOn());
 }
 
 }  // namespace
