@@ -23,16 +23,21 @@ class DownloadStateTest : public testing_support::TestWorld {
   }
 };
 
-TEST_F(DownloadStateTest, PrepareTransferForTheAutosamplerNamesItsVial) {
+TEST_F(DownloadStateTest, PrepareTransferForTheAutosamplerNamesItsVialAndHoldsValuesBeyondTheHeadersNumbers) {
   g_directRunSettings.m_nVialNumber = 12;
   g_directRunSettings.m_fInjectionVolumeUl = 5.0f;
   g_directRunSettings.m_fAnalysisTimeS = 600.9f;  // truncated
   g_directRunSettings.m_nFlushCount = 3;
   PrepareTransfer();
-  const std::uint8_t* h = g_downloadRecords.m_runHeader.Data();
-  EXPECT_EQ(Bytes(h, 6, 18), (std::vector<std::uint8_t>{3, 0, 0x88, 0x13, 0, 0, 180, 0, 0, 0, 0x58, 0x02, 0, 0, 12,
-                                                        0, 12, 0}));
+  EXPECT_EQ(Bytes(g_downloadRecords.m_runHeader.Data(), 6, 18),
+            (std::vector<std::uint8_t>{3, 0, 0x88, 0x13, 0, 0, 180, 0, 0, 0, 0x58, 0x02, 0, 0, 12, 0, 12, 0}));
   EXPECT_EQ(Bytes(g_downloadRecords.m_transferControl.Data(), 0, 6), (std::vector<std::uint8_t>{2, 0, 0, 0, 0, 0}));
+
+  g_directRunSettings.m_fInjectionVolumeUl = 3e9f;  // a host's sample volume, ul
+  g_directRunSettings.m_fAnalysisTimeS = std::nanf("");
+  PrepareTransfer();
+  EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::InjectVolumeNl>(), INT32_MAX);
+  EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::RunTimeS>(), 0);
 }
 
 TEST_F(DownloadStateTest, AppendedInitialLinesWriteOnlyTheirFieldsAndStopWhenFull) {
@@ -54,7 +59,7 @@ TEST_F(DownloadStateTest, AppendedInitialLinesWriteOnlyTheirFieldsAndStopWhenFul
   EXPECT_TRUE(std::equal(full.Data(), full.Data() + sizeof(AnlsFile), file.Data()));  // the timetable is untouched
 }
 
-TEST_F(DownloadStateTest, SessionFileKeepsTimetableLinesAndTheUnitListIndex) {
+TEST_F(DownloadStateTest, SessionFileKeepsTimetableLinesAndTheUnitListIndexBehindWhichUnitsAreAppended) {
   AnlsFile& file = g_downloadRecords.m_anlsFile;
   file.Row<AnlsFile::TimetableLines>(0).Set<AnlsLine::P0>(1250);
   file.Row<AnlsFile::UnitList>(5).Set<AnlsFile::UnitEntry>(0x0401);
@@ -64,10 +69,8 @@ TEST_F(DownloadStateTest, SessionFileKeepsTimetableLinesAndTheUnitListIndex) {
   EXPECT_EQ(file.Row<AnlsFile::TimetableLines>(0).Get<AnlsLine::P0>(), 1250);  // not cleared, not counted
   EXPECT_EQ(file.Row<AnlsFile::UnitList>(5).Get<AnlsFile::UnitEntry>(), 0);
   EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 5);
-}
 
-TEST_F(DownloadStateTest, UnitsAreAppendedBehindTheIndexUntilTheLastEntry) {
-  g_downloadRecords.m_nUnitListIndex = 61;
+  g_downloadRecords.m_nUnitListIndex = 61;  // appended until the last entry
   EXPECT_TRUE(AppendUnit(0x0401));
   EXPECT_TRUE(AppendUnit(0x0401));
   const AnlsFile full = g_downloadRecords.m_anlsFile;
@@ -75,14 +78,6 @@ TEST_F(DownloadStateTest, UnitsAreAppendedBehindTheIndexUntilTheLastEntry) {
   EXPECT_EQ(Bytes(full.Data(), 4240 + 2 * 61, 6), (std::vector<std::uint8_t>{0, 0, 0x01, 0x04, 0x01, 0x04}));
   EXPECT_TRUE(std::equal(full.Data(), full.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
   EXPECT_EQ(g_downloadRecords.m_nUnitListIndex, 63);
-}
-
-TEST_F(DownloadStateTest, HostValuesBeyondTheRunHeadersNumbersAreHeldNotWrapped) {
-  g_directRunSettings.m_fInjectionVolumeUl = 3e9f;  // a host's sample volume, ul
-  g_directRunSettings.m_fAnalysisTimeS = std::nanf("");
-  PrepareTransfer();
-  EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::InjectVolumeNl>(), INT32_MAX);
-  EXPECT_EQ(g_downloadRecords.m_runHeader.Get<RunHeader::RunTimeS>(), 0);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -49,8 +48,7 @@ TEST(LeRecordTest, FieldsLandAtTheirOffsets) {
   le::Record<8> record;
   record.Set<Sample::Word>(0xBEEF);
   record.Set<Sample::Long>(-3);
-  const std::array<le::Byte, 8> expected{0x00, 0xEF, 0xBE, 0x00, 0xFD, 0xFF, 0xFF, 0xFF};
-  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), record.Data()));
+  EXPECT_EQ(Bytes(record.Data(), record.Data() + 8), (Bytes{0x00, 0xEF, 0xBE, 0x00, 0xFD, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(record.Get<Sample::Word>(), 0xBEEF);
   EXPECT_EQ(record.Get<Sample::Long>(), -3);
 }
@@ -63,8 +61,7 @@ TEST(LeRecordTest, RowsOutsideTheTableAreNullAndHarmless) {
   outside.Set<Sample::RowWord>(0xFFFF);  // ignored
   outside.Clear();                       // ignored
   EXPECT_EQ(outside.Get<Sample::RowWord>(), 0);
-  const std::array<le::Byte, 8> expected{0, 0, 0, 0, 0, 0, 0x02, 0x01};
-  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), record.Data()));
+  EXPECT_EQ(Bytes(record.Data(), record.Data() + 8), (Bytes{0, 0, 0, 0, 0, 0, 0x02, 0x01}));
 
   const le::View<8> view(record.Data());
   EXPECT_EQ(view.Row<Sample::Rows>(1).Get<Sample::RowWord>(), 0x0102);

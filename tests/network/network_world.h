@@ -84,8 +84,7 @@ class RawRecord {
     return *this;
   }
   RawRecord& U32(std::size_t offset, std::uint32_t value) {
-    U16(offset, value & 0xFFFF);
-    return U16(offset + 2, value >> 16);
+    return U16(offset, value & 0xFFFF).U16(offset + 2, value >> 16);
   }
   RawRecord& Text(std::size_t offset, const char* text) {
     for (std::size_t i = 0; text[i]; ++i) m_bytes.at(offset + i) = static_cast<std::uint8_t>(text[i]);

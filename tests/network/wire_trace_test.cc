@@ -58,9 +58,7 @@ TEST_F(WireTraceTest, EventLineNamesTimeSenderKindAndEvent) {
 
 TEST_F(WireTraceTest, TextsFromTheNetworkAreBoundedAndEscaped) {
   ASSERT_TRUE(SetWireTrace(m_path.c_str()));
-  RawRecord garbage;
-  garbage.Fill('A').Text(16, "QU\nRN\"");  // no NUL anywhere
-  DispatchReply(107, garbage.Data(), 0x0501);
+  DispatchReply(107, RawRecord().Fill('A').Text(16, "QU\nRN\"").Data(), 0x0501);  // no NUL anywhere
   std::string all;
   for (const auto& line : Lines()) all += line + "\n";
   EXPECT_NE(all.find("Vexlink InquiryReply vender=\"QU\\x0aRN\\x22AA\" model_name=\"AAAAAAAAAAAAAAAAAAAA\""),

@@ -126,8 +126,7 @@ TEST_F(FaultMatrixTest, EveryFaultAtEveryStepOnBothTransports) {
   for (Transport transport : {Transport::kDirect, Transport::kServer}) {
     const host::Transport hostTransport =
         transport == Transport::kServer ? host::Transport::kServer : host::Transport::kDirect;
-    table += std::string("\n## ") + (transport == Transport::kServer ? "Server" : "Direct") +
-             " transport\n\n| fault |";
+    table += std::string("\n## ") + (transport == Transport::kServer ? "Server" : "Direct") + " transport\n\n| fault |";
     for (const char* step : kSteps) table += std::string(" ") + step + " |";
     table += "\n|---|---|---|---|---|---|---|\n";
     for (const host::FaultKind& kind : host::FaultCatalogue()) {
