@@ -74,13 +74,12 @@ TEST(DeviceBaseTest, DetectorForwardingAndDefaults) {
   EXPECT_EQ(d.FinishMethod(), -4);
   uv.stopResult = 0;
   EXPECT_EQ(d.FinishMethod(), 0);
-  EXPECT_EQ(d.LoadMethod("M", "x"), 7);
-  EXPECT_EQ(d.WriteExpRecord(nullptr, "M", unused, eRunTypeBlank), 9);
-  EXPECT_EQ((std::array{d.InitialiseComms(), d.Initialise(), d.CloseDownComms(), d.GenericOp(0, 0), d.Balance(),
+  EXPECT_EQ((std::array{d.LoadMethod("M", "x"), d.WriteExpRecord(nullptr, "M", unused, eRunTypeBlank),
+                        d.InitialiseComms(), d.Initialise(), d.CloseDownComms(), d.GenericOp(0, 0), d.Balance(),
                         d.ReadBufferReady(), d.EndDataAcquisition(), d.InitialiseNewDataAcquisition("a", "b"),
                         d.PreStartDataAcquisition(), d.ReadData(), d.ResetDataAcquisition(),
                         d.TerminateDataAcquisition()}),
-            (std::array{1, 1, 1, 1, 0, 0, 1, 0, 1, 1, 1, 1}));
+            (std::array{7, 9, 1, 1, 1, 1, 0, 0, 1, 0, 1, 1, 1, 1}));
   d.SetDetectorNumber(2);
   EXPECT_EQ(d.GetDetectorNumber(), 2);
 }

@@ -28,8 +28,7 @@ TEST_P(StatusTextTest, KeepsAtMost511BytesAndEmptyClears) {
   (s.*f.set)(CString(std::string(511, 'x').c_str()));
   EXPECT_EQ((s.*f.get)().GetLength(), 511);
 
-  const std::string longer = std::string(511, 'y') + "TAIL";
-  (s.*f.set)(CString(longer.c_str()));
+  (s.*f.set)(CString((std::string(511, 'y') + "TAIL").c_str()));
   EXPECT_EQ((s.*f.get)(), CString(std::string(511, 'y').c_str()));
 
   (s.*f.set)(CString(std::string(512, 'z').c_str()));
@@ -121,12 +120,11 @@ TEST(StatusRecordTest, MergedErrorFlagFollowsItsRule) {
 // become 0 or 1 (the error flag by its own rule, the scan setting kept)
 // and every number and text stays the left record's.
 TEST(StatusRecordTest, DefaultRecordAndMergeAsTheGoldenFileShows) {
-  CInletSystemStatus l;
+  CInletSystemStatus l, r;
   std::string text = "new record\n" + testing_support::StatusText(l);
   l.GetDadScan() = 4, l.GetTime() = 3.5f, l.GetFlow() = 1.0f, l.GetPercentB() = 30.0f, l.GetTemperatureLeft() = 40.0f;
   l.SetErrorInfo("left error");
   l.GetWashOn() = 9;
-  CInletSystemStatus r;
   r.GetRunning() = 3, r.GetPostRunning() = -2;
   r.GetNotReady() = r.GetInjecting() = r.GetPumpOn() = r.GetLamp() = r.DADAcquiring() = 1;
   r.GetDadScan() = 9, r.GetTime() = 99.0f, r.GetFlow() = 2.0f, r.GetPercentA() = 10.0f, r.GetTemperatureLeft() = 80.0f;

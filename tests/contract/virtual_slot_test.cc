@@ -119,8 +119,7 @@ std::vector<SlotTable> Tables() {
 // Where a class's inlet operations begin: behind the window class's own
 // operations, or behind the two destructor entries of a back-end interface.
 long FirstSlot(const std::string& name) {
-  if (name.starts_with("CBase")) return 2;
-  return SlotOf(&CWnd::WindowProc) + 1;
+  return name.starts_with("CBase") ? 2 : SlotOf(&CWnd::WindowProc) + 1;
 }
 
 class VirtualSlotTest : public testing::TestWithParam<SlotTable> {};

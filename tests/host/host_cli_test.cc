@@ -118,13 +118,6 @@ TEST_F(HostCliTest, SoakRunsFiftySamplesRightOnBothTransports) {
       << r.out;
 }
 
-TEST_F(HostCliTest, UnwritableOutputFolderIsOneClearError) {
-  std::ofstream(m_dir / "a-file") << "x";
-  const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --out a-file/run --virtual-time");
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.out.find("cannot create the output folder a-file/run"), std::string::npos) << r.out;
-}
-
 // A gradient method end to end on the simulated network, as the README
 // shows it: every file of the run folder, with what a chromatographer
 // checks in it.

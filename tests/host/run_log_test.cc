@@ -23,8 +23,7 @@ PollRow Sample() {
 }
 
 TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
-  const std::string header = host::CsvHeader();
-  const std::string row = host::CsvRow(Sample());
+  const std::string header = host::CsvHeader(), row = host::CsvRow(Sample());
   EXPECT_EQ(row,
             "3,2.500,2.250,1,1,1,0,1.000,142.3,66.7,33.3,0.0,0.0,39.3,1,1,0,"
             "The Oven is not ready. Target oven temperature is 40.00,,run");
@@ -34,8 +33,7 @@ TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
 // The logbook's events: what changed from one poll to the next, texts
 // on one line and in UTF-8; the first poll tells only what is on.
 TEST(RunLogTest, PollEventsNameEachChange) {
-  host::PollRow off;
-  host::PollRow on = Sample();
+  host::PollRow off, on = Sample();
   on.error = 1;
   on.errorText = "Pump over\npressure \xB0";
   EXPECT_EQ(host::PollEvents(nullptr, off), std::vector<std::string>{});
