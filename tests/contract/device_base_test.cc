@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <utility>
+
 #include "contract/inlet_devices.h"
 #include "platform/inlet/inlet.h"
 #include "tests/contract/minimal_devices.h"
@@ -10,24 +13,16 @@ using testing_support::MinimalPump;
 using testing_support::MinimalSampler;
 using testing_support::MinimalUV;
 
-TEST(DeviceBaseTest, PumpDefaults) {
+// Each group of defaults in the order called, with what each returns.
+TEST(DeviceBaseTest, PumpDefaultsAndAStopOnExitFlagStartingAtZero) {
   MinimalPump pump;
   CPump& p = pump;
   CGenericExpRecord record;
-  EXPECT_EQ(p.InitialiseComms(), 1);
-  EXPECT_EQ(p.Initialise(), 1);
-  EXPECT_EQ(p.CloseDownComms(), 1);
-  EXPECT_EQ(p.GenericOp(3, 4), 1);
-  EXPECT_EQ(p.LoadMethod("M"), 1);
-  EXPECT_EQ(p.LoadMethod("M", "x"), 1);
-  EXPECT_EQ(p.SendRemoteStart(), 0);
-  EXPECT_EQ(p.WriteExpRecord(&record, "M"), 0);
-  EXPECT_EQ(p.WriteExpRecord(&record, "M", "x", eRunTypeSample), 0);
+  EXPECT_EQ((std::array{p.InitialiseComms(), p.Initialise(), p.CloseDownComms(), p.GenericOp(3, 4), p.LoadMethod("M"),
+                        p.LoadMethod("M", "x")}), (std::array{1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ((std::array{p.SendRemoteStart(), p.WriteExpRecord(&record, "M"),
+                        p.WriteExpRecord(&record, "M", "x", eRunTypeSample)}), (std::array{0, 0, 0}));
   EXPECT_TRUE(record.Text().empty());
-}
-
-TEST(DeviceBaseTest, PumpStopOnExitIsAWritableFlagStartingAtZero) {
-  MinimalPump pump;
   EXPECT_EQ(pump.PumpStopOnExit(), 0);
   pump.PumpStopOnExit() = 1;
   EXPECT_EQ(pump.PumpStopOnExit(), 1);
@@ -51,20 +46,13 @@ TEST(DeviceBaseTest, SamplerDefaultsAndVialRange) {
   SetVialRange(5, 6);
   MinimalSampler sampler;
   CAutoSampler& s = sampler;
-  int first = 0;
-  int last = 0;
+  int first = 0, last = 0;
   GetVialRange(first, last);
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(last, 10000);
+  EXPECT_EQ(std::pair(first, last), std::pair(1, 10000));
   EXPECT_TRUE(s.RunMessage().IsEmpty());
-  EXPECT_EQ(s.InitialiseComms(), 1);
-  EXPECT_EQ(s.Initialise(), 1);
-  EXPECT_EQ(s.CloseDownComms(), 1);
-  EXPECT_EQ(s.SwitchWash(On), 0);
-  EXPECT_EQ(s.ResetInjector(), 0);
-  EXPECT_EQ(s.Inject(), 1);
-  EXPECT_EQ(s.WaitingToInject(), 1);
-  EXPECT_EQ(static_cast<CAutoSampler&>(s).CAutoSampler::StartMethod("M", "1", 1.0f), 0);
+  EXPECT_EQ((std::array{s.InitialiseComms(), s.Initialise(), s.CloseDownComms(), s.SwitchWash(On), s.ResetInjector(),
+                        s.Inject(), s.WaitingToInject(), s.CAutoSampler::StartMethod("M", "1", 1.0f)}),
+            (std::array{1, 1, 1, 0, 0, 1, 1, 0}));
 }
 
 TEST(DeviceBaseTest, InjectionVolumeBlockByteForByte) {
@@ -86,20 +74,12 @@ TEST(DeviceBaseTest, DetectorForwardingAndDefaults) {
   EXPECT_EQ(d.FinishMethod(), -4);
   uv.stopResult = 0;
   EXPECT_EQ(d.FinishMethod(), 0);
-  EXPECT_EQ(d.LoadMethod("M", "x"), 7);
-  EXPECT_EQ(d.WriteExpRecord(nullptr, "M", unused, eRunTypeBlank), 9);
-  EXPECT_EQ(d.InitialiseComms(), 1);
-  EXPECT_EQ(d.Initialise(), 1);
-  EXPECT_EQ(d.CloseDownComms(), 1);
-  EXPECT_EQ(d.GenericOp(0, 0), 1);
-  EXPECT_EQ(d.Balance(), 0);
-  EXPECT_EQ(d.ReadBufferReady(), 0);
-  EXPECT_EQ(d.EndDataAcquisition(), 1);
-  EXPECT_EQ(d.InitialiseNewDataAcquisition("a", "b"), 0);
-  EXPECT_EQ(d.PreStartDataAcquisition(), 1);
-  EXPECT_EQ(d.ReadData(), 1);
-  EXPECT_EQ(d.ResetDataAcquisition(), 1);
-  EXPECT_EQ(d.TerminateDataAcquisition(), 1);
+  EXPECT_EQ((std::array{d.LoadMethod("M", "x"), d.WriteExpRecord(nullptr, "M", unused, eRunTypeBlank),
+                        d.InitialiseComms(), d.Initialise(), d.CloseDownComms(), d.GenericOp(0, 0), d.Balance(),
+                        d.ReadBufferReady(), d.EndDataAcquisition(), d.InitialiseNewDataAcquisition("a", "b"),
+                        d.PreStartDataAcquisition(), d.ReadData(), d.ResetDataAcquisition(),
+                        d.TerminateDataAcquisition()}),
+            (std::array{7, 9, 1, 1, 1, 1, 0, 0, 1, 0, 1, 1, 1, 1}));
   d.SetDetectorNumber(2);
   EXPECT_EQ(d.GetDetectorNumber(), 2);
 }
@@ -121,11 +101,8 @@ TEST(DeviceBaseTest, GcSystemDefaults) {
   } gc;
   CGCSystem& g = gc;
   CGenericExpRecord record;
-  EXPECT_EQ(g.InitialiseComms(), 1);
-  EXPECT_EQ(g.Initialise(), 1);
-  EXPECT_EQ(g.GenericOp(3, 4), 1);
-  EXPECT_EQ(g.CloseDownComms(), 1);
-  EXPECT_EQ(g.WriteExpRecord(&record, "M"), 0);
+  EXPECT_EQ((std::array{g.InitialiseComms(), g.Initialise(), g.GenericOp(3, 4), g.CloseDownComms(),
+                        g.WriteExpRecord(&record, "M")}), (std::array{1, 1, 1, 1, 0}));
   EXPECT_TRUE(record.Text().empty());
 }
 

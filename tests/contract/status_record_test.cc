@@ -25,12 +25,10 @@ class StatusTextTest : public ::testing::TestWithParam<TextField> {};
 TEST_P(StatusTextTest, KeepsAtMost511BytesAndEmptyClears) {
   const TextField f = GetParam();
   CInletSystemStatus s;
-  const std::string exact(511, 'x');
-  (s.*f.set)(CString(exact.c_str()));
+  (s.*f.set)(CString(std::string(511, 'x').c_str()));
   EXPECT_EQ((s.*f.get)().GetLength(), 511);
 
-  const std::string longer = std::string(511, 'y') + "TAIL";
-  (s.*f.set)(CString(longer.c_str()));
+  (s.*f.set)(CString((std::string(511, 'y') + "TAIL").c_str()));
   EXPECT_EQ((s.*f.get)(), CString(std::string(511, 'y').c_str()));
 
   (s.*f.set)(CString(std::string(512, 'z').c_str()));
@@ -48,29 +46,27 @@ INSTANTIATE_TEST_SUITE_P(
                       TextField{"Stop", &CInletSystemStatus::SetStopText, &CInletSystemStatus::GetStopText}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(StatusRecordTest, BytesAfterTheNulDoNotMatter) {
-  CInletSystemStatus a;
-  CInletSystemStatus b;
+// Bytes after a text's NUL do not matter; copies are whole; a NaN reading
+// never compares equal, not even to its own copy.
+TEST(StatusRecordTest, EqualityCopiesAndNan) {
+  CInletSystemStatus a, b;
   a.SetErrorInfo("a long error text that fills more bytes");
   a.SetErrorInfo("short");
   b.SetErrorInfo("short");
   EXPECT_EQ(a == b, 1);
-}
-
-TEST(StatusRecordTest, CopyIsWholeAndSelfAssignmentIsHarmless) {
   CInletSystemStatus s;
-  s.GetRunning() = 1;
-  s.GetTemperatureRight() = 41.5f;
+  s.GetRunning() = 1, s.GetTemperatureRight() = 41.5f;
   s.SetStopText("stopped");
-  CInletSystemStatus copy(s);
-  EXPECT_EQ(copy == s, 1);
-  CInletSystemStatus assigned;
+  CInletSystemStatus copy(s), assigned;
   assigned = s;
+  EXPECT_EQ(copy == s, 1);
   EXPECT_EQ(assigned == s, 1);
   CInletSystemStatus& self = s;
   s = self;
   EXPECT_EQ(s == copy, 1);
-  EXPECT_EQ(s.GetStopText(), "stopped");
+  a.GetFlow() = std::nanf("");
+  const CInletSystemStatus nanCopy(a);
+  EXPECT_EQ(a == nanCopy, 0);
 }
 
 // One field changed at a time: every field takes part in the comparison.
@@ -82,8 +78,7 @@ struct FieldChange {
 class StatusEqualityTest : public ::testing::TestWithParam<FieldChange> {};
 
 TEST_P(StatusEqualityTest, AnyDifferenceMakesRecordsUnequal) {
-  CInletSystemStatus a;
-  CInletSystemStatus b;
+  CInletSystemStatus a, b;
   GetParam().change(b);
   EXPECT_EQ(a == b, 0);
   EXPECT_EQ(b == a, 0);
@@ -111,20 +106,11 @@ INSTANTIATE_TEST_SUITE_P(
         CHANGE(TemperatureRight, s.GetTemperatureRight() = 1), CHANGE(SampleTemperature, s.SampleTemperature() = 1)),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(StatusRecordTest, NanNeverComparesEqual) {
-  CInletSystemStatus a;
-  a.GetFlow() = std::nanf("");
-  const CInletSystemStatus b(a);
-  EXPECT_EQ(a == b, 0);
-}
-
 TEST(StatusRecordTest, MergedErrorFlagFollowsItsRule) {
   for (auto [left, right, merged] : {std::array{1, 0, 0}, {0, 1, 0}, {0, 0, 0}, {5, 1, 1}, {1, 5, 1}, {5, -1, -1},
                                      {-1, 5, -1}, {5, 7, 5}, {-1, -1, -1}, {1, -1, 1}, {1, 1, 1}}) {
-    CInletSystemStatus l;
-    CInletSystemStatus r;
-    l.GetError() = left;
-    r.GetError() = right;
+    CInletSystemStatus l, r;
+    l.GetError() = left, r.GetError() = right;
     l |= r;
     EXPECT_EQ(l.GetError(), merged) << left << " | " << right;
   }
@@ -134,24 +120,14 @@ TEST(StatusRecordTest, MergedErrorFlagFollowsItsRule) {
 // become 0 or 1 (the error flag by its own rule, the scan setting kept)
 // and every number and text stays the left record's.
 TEST(StatusRecordTest, DefaultRecordAndMergeAsTheGoldenFileShows) {
-  CInletSystemStatus l;
+  CInletSystemStatus l, r;
   std::string text = "new record\n" + testing_support::StatusText(l);
-  l.GetDadScan() = 4;
-  l.GetTime() = 3.5f;
-  l.GetFlow() = 1.0f;
-  l.GetPercentB() = 30.0f;
-  l.GetTemperatureLeft() = 40.0f;
+  l.GetDadScan() = 4, l.GetTime() = 3.5f, l.GetFlow() = 1.0f, l.GetPercentB() = 30.0f, l.GetTemperatureLeft() = 40.0f;
   l.SetErrorInfo("left error");
   l.GetWashOn() = 9;
-  CInletSystemStatus r;
-  r.GetRunning() = 3;
-  r.GetPostRunning() = -2;
+  r.GetRunning() = 3, r.GetPostRunning() = -2;
   r.GetNotReady() = r.GetInjecting() = r.GetPumpOn() = r.GetLamp() = r.DADAcquiring() = 1;
-  r.GetDadScan() = 9;
-  r.GetTime() = 99.0f;
-  r.GetFlow() = 2.0f;
-  r.GetPercentA() = 10.0f;
-  r.GetTemperatureLeft() = 80.0f;
+  r.GetDadScan() = 9, r.GetTime() = 99.0f, r.GetFlow() = 2.0f, r.GetPercentA() = 10.0f, r.GetTemperatureLeft() = 80.0f;
   r.SetErrorInfo("right error");
   r.SetNotReadyInfo("right not ready");
   CInletSystemStatus& result = (l |= r);

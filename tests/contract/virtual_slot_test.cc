@@ -47,74 +47,55 @@ long SlotOf(F C::*member) {
 using Str = const CString&;
 using Rec = CGenericExpRecord*;
 
-// An operation that is not overloaded, and the positions it may take.
+// An operation that is not overloaded, and the positions it may take; an
+// overloaded one, by its type.
 #define OP(C, m, ...) SlotRow{#m, SlotOf(&C::m), {__VA_ARGS__}}
+#define OV(C, m, type, ...) SlotRow{#m " " #type, SlotOf<C, type>(&C::m), {__VA_ARGS__}}
 
 std::vector<SlotTable> Tables() {
   const std::set<long> ovenShared = {4, 5, 6, 8, 15, 16};
   return {
       {"CPump",
        {OP(CPump, InitialiseComms), OP(CPump, Initialise), OP(CPump, GenericOp), OP(CPump, ReadStatus),
-        OP(CPump, SwitchPump),
-        {"LoadMethod(name, other)", SlotOf<CPump, int(Str, CString)>(&CPump::LoadMethod), {}},
-        {"LoadMethod(name)", SlotOf<CPump, int(Str)>(&CPump::LoadMethod), {}},
-        {"StartMethod()", SlotOf<CPump, int()>(&CPump::StartMethod), {}},
-        {"StartMethod(name)", SlotOf<CPump, int(Str)>(&CPump::StartMethod), {}},
-        OP(CPump, StopMethod), OP(CPump, SendRemoteStart), OP(CPump, CloseDownComms), OP(CPump, GetMethodLength),
-        {"WriteExpRecord(4)", SlotOf<CPump, int(Rec, Str, CString, eRunType)>(&CPump::WriteExpRecord), {}},
-        {"WriteExpRecord(2)", SlotOf<CPump, int(Rec, Str)>(&CPump::WriteExpRecord), {}},
+        OP(CPump, SwitchPump), OV(CPump, LoadMethod, int(Str, CString)), OV(CPump, LoadMethod, int(Str)),
+        OV(CPump, StartMethod, int()), OV(CPump, StartMethod, int(Str)), OP(CPump, StopMethod),
+        OP(CPump, SendRemoteStart), OP(CPump, CloseDownComms), OP(CPump, GetMethodLength),
+        OV(CPump, WriteExpRecord, int(Rec, Str, CString, eRunType)), OV(CPump, WriteExpRecord, int(Rec, Str)),
         OP(CPump, InitialiseRawDataManager), OP(CPump, FormatSolventMonitorUpdate), OP(CPump, PumpOn, 18, 20),
         OP(CPump, MethodRunning, 19), OP(CPump, PostRunning, 18, 20), OP(CPump, NotReady, 21, 22),
         OP(CPump, Error, 21, 22), OP(CPump, PumpStopOnExit)}},
       {"CAutoSampler",
        {OP(CAutoSampler, InitialiseComms), OP(CAutoSampler, Initialise, 2, 14), OP(CAutoSampler, GenericOp, 3),
-        OP(CAutoSampler, ReadStatus),
-        {"LoadMethod(name, other)", SlotOf<CAutoSampler, int(Str, CString)>(&CAutoSampler::LoadMethod), {}},
-        {"LoadMethod(name)", SlotOf<CAutoSampler, int(Str)>(&CAutoSampler::LoadMethod), {}},
-        {"StartMethod()", SlotOf<CAutoSampler, int()>(&CAutoSampler::StartMethod), {}},
-        {"StartMethod(name)", SlotOf<CAutoSampler, int(Str)>(&CAutoSampler::StartMethod), {}},
-        {"StartMethod(name, vial, volume)", SlotOf<CAutoSampler, int(Str, Str, float)>(&CAutoSampler::StartMethod),
-         {}},
-        {"StartMethod(name, params)",
-         SlotOf<CAutoSampler, int(Str, const CAutoSampler::StartMethodParams&)>(&CAutoSampler::StartMethod),
-         {}},
+        OP(CAutoSampler, ReadStatus), OV(CAutoSampler, LoadMethod, int(Str, CString)),
+        OV(CAutoSampler, LoadMethod, int(Str)), OV(CAutoSampler, StartMethod, int()),
+        OV(CAutoSampler, StartMethod, int(Str)), OV(CAutoSampler, StartMethod, int(Str, Str, float)),
+        OV(CAutoSampler, StartMethod, int(Str, const CAutoSampler::StartMethodParams&)),
         OP(CAutoSampler, StopMethod), OP(CAutoSampler, SwitchWash), OP(CAutoSampler, ResetInjector),
-        OP(CAutoSampler, CloseDownComms, 2, 14),
-        {"WriteExpRecord(4)",
-         SlotOf<CAutoSampler, int(Rec, Str, CString&, eRunType)>(&CAutoSampler::WriteExpRecord),
-         {}},
-        {"WriteExpRecord(2)", SlotOf<CAutoSampler, int(Rec, Str)>(&CAutoSampler::WriteExpRecord), {}},
-        OP(CAutoSampler, WriteInjectionVolume), OP(CAutoSampler, Inject, 18, 21),
-        OP(CAutoSampler, InitialiseRawDataManager, 19), OP(CAutoSampler, Injecting, 20, 22),
-        OP(CAutoSampler, WaitingToInject, 18, 21), OP(CAutoSampler, MethodRunning, 20, 22),
-        OP(CAutoSampler, PostRunning), OP(CAutoSampler, NotReady, 24, 25), OP(CAutoSampler, Error, 24, 25),
-        OP(CAutoSampler, RunMessage)}},
+        OP(CAutoSampler, CloseDownComms, 2, 14), OV(CAutoSampler, WriteExpRecord, int(Rec, Str, CString&, eRunType)),
+        OV(CAutoSampler, WriteExpRecord, int(Rec, Str)), OP(CAutoSampler, WriteInjectionVolume),
+        OP(CAutoSampler, Inject, 18, 21), OP(CAutoSampler, InitialiseRawDataManager, 19),
+        OP(CAutoSampler, Injecting, 20, 22), OP(CAutoSampler, WaitingToInject, 18, 21),
+        OP(CAutoSampler, MethodRunning, 20, 22), OP(CAutoSampler, PostRunning), OP(CAutoSampler, NotReady, 24, 25),
+        OP(CAutoSampler, Error, 24, 25), OP(CAutoSampler, RunMessage)}},
       {"CDetector",
        {OP(CDetector, InitialiseComms), OP(CDetector, Initialise), OP(CDetector, GenericOp),
-        OP(CDetector, ReadStatus), OP(CDetector, SwitchLamp),
-        {"LoadMethod(name, other)", SlotOf<CDetector, int(Str, CString)>(&CDetector::LoadMethod), {}},
-        {"LoadMethod(name)", SlotOf<CDetector, int(Str)>(&CDetector::LoadMethod), {}},
-        {"StartMethod()", SlotOf<CDetector, int()>(&CDetector::StartMethod), {}},
-        {"StartMethod(name)", SlotOf<CDetector, int(Str)>(&CDetector::StartMethod), {}},
+        OP(CDetector, ReadStatus), OP(CDetector, SwitchLamp), OV(CDetector, LoadMethod, int(Str, CString)),
+        OV(CDetector, LoadMethod, int(Str)), OV(CDetector, StartMethod, int()), OV(CDetector, StartMethod, int(Str)),
         OP(CDetector, StopMethod), OP(CDetector, FinishMethod), OP(CDetector, Balance, 12, 21),
         OP(CDetector, CloseDownComms, 13), OP(CDetector, InitialiseRawDataManager), OP(CDetector, EndDataAcquisition),
         OP(CDetector, InitialiseNewDataAcquisition), OP(CDetector, PreStartDataAcquisition, 17, 18),
         OP(CDetector, ReadData, 17, 18), OP(CDetector, ResetDataAcquisition, 19, 20),
         OP(CDetector, TerminateDataAcquisition, 19, 20), OP(CDetector, ReadBufferReady, 12, 21),
-        {"WriteExpRecord(4)", SlotOf<CDetector, int(Rec, Str, CString&, eRunType)>(&CDetector::WriteExpRecord), {}},
-        {"WriteExpRecord(2)", SlotOf<CDetector, int(Rec, Str)>(&CDetector::WriteExpRecord), {}},
+        OV(CDetector, WriteExpRecord, int(Rec, Str, CString&, eRunType)), OV(CDetector, WriteExpRecord, int(Rec, Str)),
         OP(CDetector, LampOn, 24, 25, 26), OP(CDetector, MethodRunning, 24, 25, 26),
         OP(CDetector, PostRunning, 24, 25, 26), OP(CDetector, NotReady, 27, 28), OP(CDetector, Error, 27, 28)}},
       {"COven",
        {OP(COven, InitialiseComms, 1, 2), OP(COven, Initialise, 1, 2), OP(COven, GenericOp),
-        {"ReadStatus", SlotOf(&COven::ReadStatus), ovenShared},
-        {"SwitchOven", SlotOf(&COven::SwitchOven), ovenShared},
-        {"LoadMethod", SlotOf(&COven::LoadMethod), ovenShared},
-        {"StartMethod()", SlotOf<COven, int()>(&COven::StartMethod), {7, 9}},
-        {"StartMethod(name)", SlotOf<COven, int(Str)>(&COven::StartMethod), ovenShared},
+        OP(COven, ReadStatus, ovenShared), OP(COven, SwitchOven, ovenShared), OP(COven, LoadMethod, ovenShared),
+        OV(COven, StartMethod, int(), 7, 9), OV(COven, StartMethod, int(Str), ovenShared),
         OP(COven, StopMethod, 7, 9), OP(COven, CloseDownComms), OP(COven, WriteExpRecord),
         OP(COven, OvenOn, 12, 13, 14), OP(COven, MethodRunning, 12, 13, 14), OP(COven, PostRunning, 12, 13, 14),
-        {"NotReady", SlotOf(&COven::NotReady), ovenShared}, {"Error", SlotOf(&COven::Error), ovenShared}}},
+        OP(COven, NotReady, ovenShared), OP(COven, Error, ovenShared)}},
       {"CGCSystem",
        {OP(CGCSystem, InitialiseComms, 1, 2, 10), OP(CGCSystem, Initialise, 1, 2, 10), OP(CGCSystem, GenericOp, 3),
         OP(CGCSystem, CloseDownComms, 1, 2, 10), OP(CGCSystem, WriteExpRecord, 12),
@@ -138,8 +119,7 @@ std::vector<SlotTable> Tables() {
 // Where a class's inlet operations begin: behind the window class's own
 // operations, or behind the two destructor entries of a back-end interface.
 long FirstSlot(const std::string& name) {
-  if (name.starts_with("CBase")) return 2;
-  return SlotOf(&CWnd::WindowProc) + 1;
+  return name.starts_with("CBase") ? 2 : SlotOf(&CWnd::WindowProc) + 1;
 }
 
 class VirtualSlotTest : public testing::TestWithParam<SlotTable> {};

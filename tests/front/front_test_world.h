@@ -23,10 +23,8 @@ class FrontTest : public testing_support::TestWorld {
     SetBackendMakerForTesting(&maker);
     m_methodsDir = TempDir() / "methods";
     testing_support::SetEnv("QUARN_METHODS_DIR", m_methodsDir.string());
-    WriteMethod("M1",
-                "[method]\ntitle = \"Test method M1\"\n"
-                "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 12.5\n"
-                "[autosampler]\nvial = 4\ninjection_volume = 10\n");
+    WriteMethod("M1", "[method]\ntitle = \"Test method M1\"\n[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 12.5\n"
+                      "[autosampler]\nvial = 4\ninjection_volume = 10\n");
     WriteMethod("Broken", "[pump]\nflow = -1\nmax_pressure = 400\nstop_time = 10\n");
   }
   void TearDown() override {
@@ -39,9 +37,7 @@ class FrontTest : public testing_support::TestWorld {
   void WriteMethod(const std::string& name, const std::string& text) {
     testing_support::WriteTextFile(MethodPath(name), text);
   }
-  std::string MethodPath(const std::string& name) const {
-    return (m_methodsDir / (name + ".quarn900.toml")).string();
-  }
+  std::string MethodPath(const std::string& name) const { return (m_methodsDir / (name + ".quarn900.toml")).string(); }
   // The message box a read of "Broken" shows.
   std::string BrokenMessage() const {
     return "MessageBox 0x30: The method file could not be read:\n" + MethodPath("Broken") +

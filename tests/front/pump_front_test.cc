@@ -16,18 +16,11 @@ class PumpFrontTest : public FrontTest {};
 
 const Timeline kFullDownload = {
     "ClearMethod",
-    "Progress open: DownLoading Initial Conditions",
-    "DownloadInitialConditions",
-    "Progress 17: DownLoading Initial Events",
-    "DownloadInitialEvents",
-    "Progress 33: DownLoading Timetable",
-    "DownloadTimetable",
-    "Progress 66: DownLoading Events",
-    "DownloadEvents",
-    "Progress 100",
-    "Sleep to 1000",
-    "Progress close",
-};
+    "Progress open: DownLoading Initial Conditions", "DownloadInitialConditions",
+    "Progress 17: DownLoading Initial Events", "DownloadInitialEvents",
+    "Progress 33: DownLoading Timetable", "DownloadTimetable",
+    "Progress 66: DownLoading Events", "DownloadEvents",
+    "Progress 100", "Sleep to 1000", "Progress close"};
 
 TEST_F(PumpFrontTest, LoadMethodRunsTheFourStagesInOrderWithOneMethodObject) {
   CQuarnControlPump pump;
@@ -116,8 +109,7 @@ TEST_F(PumpFrontTest, TheFlagChoosesTheFamilyAndTheBackEndDiesWithTheFront) {
     CQuarnControlAutoSampler sampler;
     CQuarnControlUVDetector uv(0, 1);
   }
-  const auto k = BackendFamily::kServer;
-  const auto d = BackendFamily::kDirect;
+  const auto k = BackendFamily::kServer, d = BackendFamily::kDirect;
   EXPECT_EQ(maker.families, (std::vector<BackendFamily>{d, k, k, k, k, k, k, d, d, d}));
   EXPECT_EQ(std::count(timeline.begin(), timeline.end(), "~Pump"), 4);
 }

@@ -40,6 +40,7 @@ class HostChecksTest : public testing_support::HostProgramTest {
     fs::copy_file(kCaffeine, m_dir / (std::string(245, 'a') + ".toml"));
     fs::create_directories(m_dir / "methods");
     fs::copy_file(m_dir / "utf8.toml", m_dir / "methods" / "utf8.toml");
+    std::ofstream(m_dir / "a-file") << "x";
   }
 };
 
@@ -87,6 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"method show ./" + kTooLong, 1, "File name too long"},
         CommandCase{"run ./" + std::string(245, 'a') + ".toml --virtual-time", 0, "Files in runs/"},
         CommandCase{"run '" + kCaffeine + "' --out " + kTooLong + " --virtual-time", 1, "File name too long"},
+        CommandCase{"run '" + kCaffeine + "' --out a-file/run --virtual-time", 1,
+                    "cannot create the output folder a-file/run"},
         CommandCase{"method check loop-a", 1, "./loop-a: the file cannot be reached: Too many levels of symbolic"},
         CommandCase{"method show utf8.toml", 0, "Method                 : Café 5 µl\n"},
         CommandCase{"method check utf8.toml", 0, "note: using the file ./utf8.toml; the method " + std::string("/")},

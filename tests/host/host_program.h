@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -83,9 +84,7 @@ class HostProgramTest : public ::testing::Test {
 
   static std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   fs::path m_dir;

@@ -15,25 +15,15 @@ using host::PollRow;
 
 PollRow Sample() {
   PollRow r;
-  r.poll = 3;
-  r.clockMinutes = 2.5;
-  r.elapsedMinutes = 2.25;
-  r.running = 1;
-  r.methodRunning = 1;
-  r.pumpOn = 1;
-  r.flow = 1.0;
-  r.pressure = 142.26;
-  r.percentA = 66.67, r.percentB = 33.33;
-  r.ovenTemperature = 39.26;
-  r.lamp = 1;
-  r.notReady = 1;
+  r.poll = 3, r.clockMinutes = 2.5, r.elapsedMinutes = 2.25;
+  r.running = r.methodRunning = r.pumpOn = r.lamp = r.notReady = 1;
+  r.flow = 1.0, r.pressure = 142.26, r.percentA = 66.67, r.percentB = 33.33, r.ovenTemperature = 39.26;
   r.notReadyText = "The Oven is not ready.\nTarget oven temperature is 40.00";
   return r;
 }
 
 TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
-  const std::string header = host::CsvHeader();
-  const std::string row = host::CsvRow(Sample());
+  const std::string header = host::CsvHeader(), row = host::CsvRow(Sample());
   EXPECT_EQ(row,
             "3,2.500,2.250,1,1,1,0,1.000,142.3,66.7,33.3,0.0,0.0,39.3,1,1,0,"
             "The Oven is not ready. Target oven temperature is 40.00,,run");
@@ -43,8 +33,7 @@ TEST(RunLogTest, CsvRowMatchesItsHeaderAndKeepsTextsOnOneLine) {
 // The logbook's events: what changed from one poll to the next, texts
 // on one line and in UTF-8; the first poll tells only what is on.
 TEST(RunLogTest, PollEventsNameEachChange) {
-  host::PollRow off;
-  host::PollRow on = Sample();
+  host::PollRow off, on = Sample();
   on.error = 1;
   on.errorText = "Pump over\npressure \xB0";
   EXPECT_EQ(host::PollEvents(nullptr, off), std::vector<std::string>{});
@@ -68,9 +57,7 @@ TEST(RunLogTest, CsvAndJsonEscapeWhatTheyMust) {
 
 TEST(RunLogTest, JsonRowIsOneObjectWithEveryField) {
   const std::string json = host::JsonRow(Sample());
-  EXPECT_EQ(json.front(), '{');
-  EXPECT_EQ(json.back(), '}');
-  EXPECT_EQ(json.find('\n'), std::string::npos);
+  EXPECT_TRUE(json.starts_with('{') && json.ends_with('}') && json.find('\n') == std::string::npos) << json;
   for (const char* key : {"\"poll\":3", "\"elapsed_min\":2.25", "\"percent\":[66.7,33.3,0.0,0.0]", "\"oven_c\":39.3",
                           "\"pressure_bar\":142.3", "\"not_ready_text\":\"The Oven is not ready.\\nTarget",
                           "\"phase\":\"run\""}) {
@@ -138,10 +125,7 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
   std::vector<PollRow> rows;
   for (int i = 0; i <= 20; ++i) {
     PollRow r = Sample();
-    r.clockMinutes = i * 0.5;
-    r.percentB = 5 + i * 4.5;
-    r.percentA = 100 - r.percentB;
-    r.pressure = 120 + i;
+    r.clockMinutes = i * 0.5, r.percentB = 5 + i * 4.5, r.percentA = 100 - r.percentB, r.pressure = 120 + i;
     rows.push_back(r);
   }
   const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \u00b5l", 40.0, ""});
@@ -206,13 +190,10 @@ TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
 // poll's error (the record's own merge would need every device to agree).
 TEST(RunLogTest, EveryDevicesReasonReachesTheMergedReading) {
   CInletSystemStatus merged, clean;  // the pump and a device: ready, no error
-  CInletSystemStatus sampler;
-  sampler.GetNotReady() = 1;
+  CInletSystemStatus sampler, uv;
+  sampler.GetNotReady() = sampler.GetError() = uv.GetNotReady() = 1;
   sampler.SetNotReadyInfo("Autosampler is locked.");
-  sampler.GetError() = 1;
   sampler.SetErrorInfo("Autosampler has gone into fault status.");
-  CInletSystemStatus uv;
-  uv.GetNotReady() = 1;
   uv.SetNotReadyInfo("Network connections not initialised or not responding");
   host::AddDeviceReading(merged, clean);
   EXPECT_EQ(merged.GetError(), 0);

@@ -277,8 +277,7 @@ INSTANTIATE_TEST_SUITE_P(Examples, ExampleMethodTest, ::testing::ValuesIn(Exampl
 
 TEST(ExampleMethodTest, AtLeastFiveExamplesCoverTheFourPumpSystems) {
   std::set<int> systems;
-  int withEvents = 0;
-  int withOven = 0;
+  int withEvents = 0, withOven = 0;
   for (const std::string& file : ExampleFiles()) {
     QuarnMethod method;
     MethodFileProblems problems;

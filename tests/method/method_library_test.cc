@@ -6,13 +6,15 @@ namespace {
 
 GradTimeTableEntry Step(float time, float percentB) { return GradTimeTableEntry(time, 1.0f, percentB, 0, 0, 400); }
 
-TEST(PumpGradientTest, TableEntryIsNullOutsideTheTable) {
+TEST(PumpGradientTest, TableEntryIsNullOutsideTheTableAndContainsEntryMatchesExactTimes) {
   PumpGradient gradient;
   EXPECT_EQ(gradient.TableEntry(0), nullptr);
-  gradient.AddEntry(Step(1, 10));
+  gradient.AddEntry(Step(1.5f, 10));
   ASSERT_NE(gradient.TableEntry(0), nullptr);
   EXPECT_EQ(gradient.TableEntry(1), nullptr);
   EXPECT_EQ(gradient.TableEntry(-1), nullptr);
+  EXPECT_EQ(gradient.ContainsEntry(1.5f), 1);
+  EXPECT_EQ(gradient.ContainsEntry(1.0f), 0);
 }
 
 TEST(PumpGradientTest, AFullTableRefusesMoreSteps) {
@@ -31,13 +33,6 @@ TEST(PumpGradientTest, SortOrdersByTimeAndKeepsEqualTimesInTheirOrder) {
   std::vector<float> order;
   for (int i = 0; i < gradient.GetCount(); ++i) order.push_back(gradient.TableEntry(i)->PercentB());
   EXPECT_EQ(order, (std::vector<float>{4, 2, 5, 1, 3}));
-}
-
-TEST(PumpGradientTest, ContainsEntryMatchesExactStepTimes) {
-  PumpGradient gradient;
-  gradient.AddEntry(Step(1.5f, 0));
-  EXPECT_EQ(gradient.ContainsEntry(1.5f), 1);
-  EXPECT_EQ(gradient.ContainsEntry(1.0f), 0);
 }
 
 TEST(PumpGradientTest, AssignmentCopiesTheSteps) {
@@ -60,10 +55,8 @@ TEST(EventTableTest, EntriesAreOrderedByTimeThenOutputsBeforeValves) {
   std::vector<std::pair<float, int>> order;
   CExternalEvent e;
   for (int i = 0; table.GetTableEntry(i, e); ++i) order.emplace_back(e.Time(), e.Event());
-  EXPECT_EQ(order, (std::vector<std::pair<float, int>>{{1.0f, eventOutput1},
-                                                        {1.0f, eventValve2},
-                                                        {2.0f, eventOutput2},
-                                                        {2.0f, eventValve1}}));
+  EXPECT_EQ(order, (std::vector<std::pair<float, int>>{
+                       {1.0f, eventOutput1}, {1.0f, eventValve2}, {2.0f, eventOutput2}, {2.0f, eventValve1}}));
   EXPECT_EQ(table.FindTableEntry(2.0f, eventValve1), 3);
   EXPECT_EQ(table.FindTableEntry(2.0f, eventValve2), -1);
 }
@@ -97,8 +90,7 @@ TEST(QuarnMethodTest, RunLengthIsTheStopTimeOrElseTheLastTimedThing) {
 
 TEST(QuarnMethodTest, InitialStatesHaveNamedAccessorsForEachOutputAndValve) {
   InitialEventStates states;
-  states.Event4() = actionOn;
-  states.Valve3() = actionPosition2;
+  states.Event4() = actionOn, states.Valve3() = actionPosition2;
   EXPECT_EQ(states.State(eventOutput4), actionOn);
   EXPECT_EQ(states.State(eventValve3), actionPosition2);
   EXPECT_EQ(states.Valve1(), actionOff);

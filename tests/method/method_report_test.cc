@@ -14,14 +14,8 @@ QuarnMethod GradientMethod() {
   m.Description() = "C18 column\nwash after use";
   m.SetFileName("/lab/methods/impurities.quarn900.toml");
   PumpInitialCons& pump = m.GetPumpInitialCons();
-  pump.PumpSystem() = pumpSystemBinary;
-  pump.Flow() = 0.4f;
-  pump.MaxPressure() = 600;
-  pump.MinPressure() = 5;
-  pump.StopTime() = 25.0f;
-  pump.PercentB() = 5.0f;
-  pump.OvenInUse() = 1;
-  pump.OvenTemperature() = 40.0f;
+  pump.PumpSystem() = pumpSystemBinary, pump.Flow() = 0.4f, pump.MaxPressure() = 600, pump.MinPressure() = 5;
+  pump.StopTime() = 25.0f, pump.PercentB() = 5.0f, pump.OvenInUse() = 1, pump.OvenTemperature() = 40.0f;
   m.GetSolventSelection().InUseB() = 1;
   m.GetSolventSelection().Name(0) = "Water";
   m.GetPumpGradient().AddEntry(GradTimeTableEntry(0.0f, 0.4f, 5.0f, 0.0f, 0.0f, 600));
@@ -29,13 +23,10 @@ QuarnMethod GradientMethod() {
   m.GetInitialEventStates().Valve1() = actionPosition1;
   m.GetEventTable().AddEntry(CExternalEvent(0.0f, eventOutput1, actionPulse));
   m.GetEventTable().AddEntry(CExternalEvent(1.5f, eventValve1, actionPosition2));
-  m.GetSamplerInitialCons().VialNumber() = 12;
-  m.GetSamplerInitialCons().InjectionVolume() = 2.0f;
-  m.GetSamplerInitialCons().AnalysisTime() = 25.0f;
-  m.GetSamplerInitialCons().Flushes() = 3;
-  m.GetUVDetectorCons().Wavelength() = 220;
-  m.GetUVDetectorCons().Response() = uvResponseFast;
-  m.GetUVDetectorCons().ZeroSetting() = 1;
+  auto& sampler = m.GetSamplerInitialCons();
+  sampler.VialNumber() = 12, sampler.InjectionVolume() = 2.0f, sampler.AnalysisTime() = 25.0f, sampler.Flushes() = 3;
+  auto& uv = m.GetUVDetectorCons();
+  uv.Wavelength() = 220, uv.Response() = uvResponseFast, uv.ZeroSetting() = 1;
   return m;
 }
 

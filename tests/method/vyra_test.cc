@@ -6,18 +6,14 @@
 
 namespace {
 
+// Reals keep every bit through the text.
 TEST(VyraTest, EventStoresItsThreeFieldsAndReadsThemBack) {
-  const CExternalEvent event(1.5f, eventValve2, actionPosition3);
+  const CExternalEvent event(1.5f, eventValve2, actionPosition3), tenth(0.1f, eventOutput1, actionOn);
   EXPECT_EQ(event.Store(), "CExternalEvent{Time=1.5;Event=5;Action=3}");
   CExternalEvent loaded;
   ASSERT_TRUE(loaded.Load(event.Store()).IsOK());
   EXPECT_EQ(loaded, event);
-}
-
-TEST(VyraTest, RealsKeepEveryBitThroughText) {
-  CExternalEvent event(0.1f, eventOutput1, actionOn);
-  CExternalEvent loaded;
-  ASSERT_TRUE(loaded.Load(event.Store()).IsOK());
+  ASSERT_TRUE(loaded.Load(tenth.Store()).IsOK());
   EXPECT_EQ(loaded.Time(), 0.1f);
 }
 

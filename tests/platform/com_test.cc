@@ -46,8 +46,7 @@ TEST(BstrTest, LengthPrefixTerminatorAndFailure) {
 }
 
 TEST(BstrTest, CopiesShareOneTextAndWidenWindows1252) {
-  _bstr_t a("\x80 \xB5");
-  _bstr_t b = a;
+  _bstr_t a("\x80 \xB5"), b = a;
   EXPECT_EQ(static_cast<const OLECHAR*>(a), static_cast<const OLECHAR*>(b));
   EXPECT_EQ(ToUtf8(a), "\u20AC \u00B5");
   // UTF-8 and back at the edges of the one-, two- and three-byte forms; an
@@ -69,7 +68,6 @@ struct Conversion {
   HRESULT hr;
   std::string text;  // the result printed, for successes
 };
-
 
 std::string Print(const VARIANT& v) {
   switch (v.vt) {
@@ -114,11 +112,9 @@ const Conversion kConversions[] = {
     Conversion{[] { return I4(1033); }, VT_BSTR, S_OK, "'1033'"},
     Conversion{[] { return R8(0.25); }, VT_BSTR, S_OK, "'0.25'"},
     Conversion{[] { VARIANT v; VariantInit(&v); return v; }, VT_BSTR, S_OK, "''"},
-    Conversion{[] { VARIANT v; VariantInit(&v); v.vt = VT_NULL; return v; }, VT_I2,
-               DISP_E_TYPEMISMATCH, ""},
+    Conversion{[] { VARIANT v; VariantInit(&v); v.vt = VT_NULL; return v; }, VT_I2, DISP_E_TYPEMISMATCH, ""},
 #if !defined(_WIN32)  // a reference to nothing: the system's answer differs between its implementations
-    Conversion{[] { VARIANT v; VariantInit(&v); v.vt = 0x4002; return v; }, VT_I2,
-               DISP_E_BADVARTYPE, ""},
+    Conversion{[] { VARIANT v; VariantInit(&v); v.vt = 0x4002; return v; }, VT_I2, DISP_E_BADVARTYPE, ""},
 #endif
 };
 INSTANTIATE_TEST_SUITE_P(Table, VariantChangeTypeTest, ::testing::ValuesIn(kConversions));
@@ -156,8 +152,7 @@ TEST(ComRegistryTest, TypeLibraryNamesByVersionWithoutRegardToCase) {
   ITypeInfo* info = nullptr;
   EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_IDispatch, &info), TYPE_E_ELEMENTNOTFOUND);
   ASSERT_EQ(lib->GetTypeInfoOfGuid(kEvents, &info), S_OK);
-  OLECHAR name1[] = OLESTR("errorevent");
-  OLECHAR name2[] = OLESTR("Nothing");
+  OLECHAR name1[] = OLESTR("errorevent"), name2[] = OLESTR("Nothing");
   LPOLESTR names[] = {name1, name2};
   DISPID ids[2] = {};
   EXPECT_EQ(DispGetIDsOfNames(info, names, 2, ids), DISP_E_UNKNOWNNAME);

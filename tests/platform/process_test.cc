@@ -21,8 +21,7 @@ class ProcessTest : public testing_support::TestWorld {
   // Starts `line` as the plug-in does.
   BOOL Start(std::string line) {
     STARTUPINFOA startup;
-    startup.cb = 68;
-    startup.dwFlags = STARTF_USEPOSITION;
+    startup.cb = 68, startup.dwFlags = STARTF_USEPOSITION;
     return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                           &startup, &m_info);
   }

@@ -7,7 +7,7 @@
 #endif
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "platform/inlet/inlet.h"
 #include "tests/support/test_world.h"
@@ -19,24 +19,21 @@ using platform::RegistryError;
 
 class RegistryTest : public testing_support::TestWorld {
  protected:
-  void WriteFile(const std::string& text) {
-    std::ofstream out(RegistryFile(), std::ios::binary);
-    out << text;
-  }
+  void WriteFile(const std::string& text) { std::ofstream(RegistryFile(), std::ios::binary) << text; }
   std::string ReadFile() {
     std::ifstream in(RegistryFile(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), {}};
   }
 };
 
-TEST_F(RegistryTest, MissingOrEmptyFileHoldsNothing) {
+TEST_F(RegistryTest, MissingOrEmptyFileHoldsNothingAndATypeMismatchReadsAsAbsent) {
   int value = 42;
   EXPECT_EQ(ReadRegistryPath("A\\B", value, HKEY_LOCAL_MACHINE), 0);
   WriteFile("");
   EXPECT_EQ(ReadRegistryPath("A\\B", value, HKEY_LOCAL_MACHINE), 0);
   EXPECT_TRUE(ui.MessageBoxes().empty());
+  WriteRegistryPath("K\\V", CString("text"), HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(ReadRegistryPath("K\\V", value, HKEY_LOCAL_MACHINE), 0);
 }
 
 TEST_F(RegistryTest, WritingOneValueKeepsEveryOther) {
@@ -45,8 +42,7 @@ TEST_F(RegistryTest, WritingOneValueKeepsEveryOther) {
   ASSERT_EQ(WriteRegistryPath("Inlets\\Other", 3, HKEY_LOCAL_MACHINE), 1);
   ASSERT_EQ(WriteRegistryPath("Inlets\\Flag", 0, HKEY_LOCAL_MACHINE), 1);
   CString text;
-  int flag = -1;
-  int other = -1;
+  int flag = -1, other = -1;
   EXPECT_EQ(ReadRegistryFullPath("SOFTWARE\\X\\Text", text, HKEY_LOCAL_MACHINE), 1);
   EXPECT_EQ(text, "C:\\Temp \"quoted\"");
   EXPECT_EQ(ReadRegistryPath("Inlets\\Flag", flag, HKEY_LOCAL_MACHINE), 1);
@@ -63,12 +59,6 @@ TEST_F(RegistryTest, FileIsARegistryExportAUserCanRead) {
                       "\"NetBoxComms\"=dword:00000001\n"),
             std::string::npos)
       << text;
-}
-
-TEST_F(RegistryTest, ATypeMismatchReadsAsAbsent) {
-  WriteRegistryPath("K\\V", CString("text"), HKEY_LOCAL_MACHINE);
-  int value = 9;
-  EXPECT_EQ(ReadRegistryPath("K\\V", value, HKEY_LOCAL_MACHINE), 0);
 }
 
 struct DamagedCase {
@@ -92,13 +82,10 @@ TEST_P(DamagedRegistryTest, IsReportedWithItsLineAndNeverReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, DamagedRegistryTest,
-    ::testing::Values(DamagedCase{"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:1\n", 2},
-                      DamagedCase{"garbage\n", 1},
-                      DamagedCase{"\"x\"=\"before any key\"\n", 1},
-                      DamagedCase{"; ok\n[HKEY_LOCAL_MACHINE\\A\n", 2},
-                      DamagedCase{"[NOT_A_ROOT\\A]\n", 1},
-                      DamagedCase{"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"unterminated\n", 2},
-                      DamagedCase{std::string("\x00\x01\xff\n", 4), 1}),
+    ::testing::Values(DamagedCase{"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:1\n", 2}, DamagedCase{"garbage\n", 1},
+                      DamagedCase{"\"x\"=\"before any key\"\n", 1}, DamagedCase{"; ok\n[HKEY_LOCAL_MACHINE\\A\n", 2},
+                      DamagedCase{"[NOT_A_ROOT\\A]\n", 1}, DamagedCase{std::string("\x00\x01\xff\n", 4), 1},
+                      DamagedCase{"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"unterminated\n", 2}),
     [](const auto& param_info) { return "Case" + std::to_string(param_info.index); });
 
 TEST_F(RegistryTest, UnwritableFolderIsAFailedWriteNotACrash) {

@@ -19,13 +19,8 @@ struct DecodeCase {
 
 TEST(TextTest, DecodesOnlyWellFormedUtf8) {
   const DecodeCase cases[] = {
-      {"\x7F", {0x7F}},
-      {"\xC2\x80", {0x80}},
-      {"\xDF\xBF", {0x7FF}},
-      {"\xE0\xA0\x80", {0x800}},
-      {"\xEF\xBF\xBF", {0xFFFF}},
-      {"\xF0\x90\x80\x80", {0x10000}},
-      {"\xF4\x8F\xBF\xBF", {0x10FFFF}},
+      {"\x7F", {0x7F}}, {"\xC2\x80", {0x80}}, {"\xDF\xBF", {0x7FF}}, {"\xE0\xA0\x80", {0x800}},
+      {"\xEF\xBF\xBF", {0xFFFF}}, {"\xF0\x90\x80\x80", {0x10000}}, {"\xF4\x8F\xBF\xBF", {0x10FFFF}},
       {"\x80", {-1}},                          // a stray continuation byte
       {"\xC0\x80", {-1, -1}},                  // overlong NUL
       {"\xC1\xBF", {-1, -1}},                  // overlong

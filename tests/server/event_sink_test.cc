@@ -66,9 +66,7 @@ TEST(EventSinkTest, OtherIdentifiersCountsAndBadArgumentsChangeNothingHarmful) {
   // Error bits given as text convert; an unconvertible text is empty.
   EXPECT_EQ(Fire(sink, 4, {I4(1), I4(7), Text(OLESTR("3")), I2(1)}), S_OK);
   const SErrorData error = sink.GetErrorData();
-  EXPECT_EQ(error.nUnitType, 1);
-  EXPECT_EQ(error.nSubCode, 7);
-  EXPECT_EQ(error.nErrorBits, 3);
+  EXPECT_EQ(std::tuple(error.nUnitType, error.nSubCode, error.nErrorBits), std::tuple(1, 7, 3));
   EXPECT_EQ(platform::com::ToUtf8(error.bstrText), "1");
   EXPECT_EQ(Fire(sink, 4, {I4(70000), I2(0), I2(1), Text(OLESTR("over"))}), S_OK);
   EXPECT_EQ(sink.GetErrorData().nUnitType, 0);  // out of range: 0

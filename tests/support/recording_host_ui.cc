@@ -17,9 +17,7 @@ void RecordingHostUi::ProgressOpen(const CString& text) {
 }
 
 void RecordingHostUi::ProgressStep(int percent, const char* text) {
-  std::string line = "Progress " + std::to_string(percent);
-  if (text) line += std::string(": ") + text;
-  Add(line);
+  Add("Progress " + std::to_string(percent) + (text ? std::string(": ") + text : ""));
 }
 
 void RecordingHostUi::ProgressClose() {
@@ -28,12 +26,8 @@ void RecordingHostUi::ProgressClose() {
 }
 
 void RecordingHostUi::FlashStatusText(const char* prefix, const char* text, int on) {
-  if (!on && !prefix && !text) {
-    Add("Flash off");
-    return;
-  }
-  Add(std::string(on ? "Flash on: " : "Flash 0: ") + (prefix ? prefix : "(null)") + "|" +
-                    (text ? text : "(null)"));
+  if (!on && !prefix && !text) return Add("Flash off");
+  Add(std::string(on ? "Flash on: " : "Flash 0: ") + (prefix ? prefix : "(null)") + "|" + (text ? text : "(null)"));
 }
 
 std::vector<std::string> RecordingHostUi::MessageBoxes() const {
