@@ -41,7 +41,9 @@ TEST(TextTest, DecodesOnlyWellFormedUtf8) {
     EXPECT_EQ(read, c.read) << testing::PrintToString(c.bytes);
     std::string again;  // a well-formed character is written back as it was
     if (c.read[0] >= 0) platform::AppendUtf8(again, static_cast<char32_t>(c.read[0]));
-    if (c.read.size() == 1 && c.read[0] >= 0) EXPECT_EQ(again, c.bytes);
+    if (c.read.size() == 1 && c.read[0] >= 0) {
+      EXPECT_EQ(again, c.bytes);
+    }
     EXPECT_EQ(platform::IsUtf8(c.bytes), c.read.size() == 1 && c.read[0] >= 0);
   }
 }
