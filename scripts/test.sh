@@ -48,11 +48,13 @@ for preset in "${presets[@]}"; do
       fi
       # wine makes its folder on first use; make it here rather than inside
       # the time limit of the first test. The 32-bit build runs in a 32-bit
-      # folder, as on the host's own machine.
-      arch=win64
-      [ "$preset" = mingw-i686 ] && arch=win32
-      WINEDEBUG=-all WINEARCH=$arch WINEPREFIX="$PWD/build/$preset/wineprefix" wineboot --init >/dev/null 2>&1 || true
-      WINEDEBUG=-all WINEPREFIX="$PWD/build/$preset/wineprefix" wineserver -w || true
+      # folder, as on the host's own machine. Each build names its own wine
+      # loader (the `wine` command would pick the 32-bit one whenever wine32
+      # is installed, even where it cannot run).
+      arch=win64 loader=/usr/lib/wine/wine64
+      [ "$preset" = mingw-i686 ] && arch=win32 loader=/usr/lib/wine/wine
+      WINEDEBUG=-all WINEARCH=$arch WINEPREFIX="$PWD/build/$preset/wineprefix" "$loader" wineboot --init >/dev/null 2>&1 || true
+      WINEDEBUG=-all WINEPREFIX="$PWD/build/$preset/wineprefix" /usr/lib/wine/wineserver -w || true
       ;;
   esac
   echo "=== ${preset}: test ==="
