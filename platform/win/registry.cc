@@ -81,7 +81,7 @@ size_t ReadQuoted(std::string_view s, size_t pos, std::string& out) {
 // UTF-16LE file (a registry editor's export, known by its mark) is
 // converted as well. A file that is neither is taken as single-byte text,
 // as older versions wrote it. A character single-byte text has no place
-// for reads as '?'.
+// for, and a single byte that stands for no character, reads as '?'.
 std::string DecodeFileText(std::string_view bytes) {
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
@@ -101,7 +101,13 @@ std::string DecodeFileText(std::string_view bytes) {
   }
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return Windows1252FromUtf8(bytes.substr(3));
   if (IsUtf8(bytes)) return Windows1252FromUtf8(bytes);
-  return std::string(bytes);
+  // The five bytes that stand for no character read as '?' here too, so
+  // that what is written back (as UTF-8) reads as what was read.
+  std::string out(bytes);
+  for (char& c : out) {
+    if (FromWindows1252(static_cast<unsigned char>(c)) == 0xFFFD) c = '?';
+  }
+  return out;
 }
 
 // A line without the blanks and carriage returns around it.

@@ -116,6 +116,11 @@ TEST(RegistryFormatTest, RoundTripsEveryValueKind) {
   contents["HKEY_LOCAL_MACHINE\\A\\B"]["n"] = std::uint32_t{0xFFFFFFFF};
   contents["HKEY_LOCAL_MACHINE\\A\\B"]["t"] = std::string("back\\slash \"q\" \xB5");
   EXPECT_EQ(Registry::Parse(Registry::Serialise(contents), "f"), contents);
+  // An older single-byte file: a byte that stands for no character reads as
+  // '?', so writing it back as UTF-8 reads the same (a fuzzer's finding).
+  const auto legacy = Registry::Parse("[HKEY_LOCAL_MACHINE\\A\x81]\n\"t\"=\"\xB5\x9D\"\n", "f");
+  EXPECT_EQ(legacy.at("HKEY_LOCAL_MACHINE\\A?").at("t"), platform::RegistryValue(std::string("\xB5?")));
+  EXPECT_EQ(Registry::Parse(Registry::Serialise(legacy), "f"), legacy);
 }
 
 TEST(RegistryFormatTest, ContinuedValuesLoseEveryBackslashAndRoundTrip) {
