@@ -37,16 +37,33 @@ struct RunOptions {
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
 
-struct SoakOptions {
-  std::string method;                    // a method name or a file path
-  std::optional<Transport> transport;    // unset: the transport setting decides
-  int runs = 1000;                       // samples in a row
-  bool memoryCheck = true;               // fail when memory grows after the warm-up
+// A fault on demand for one sample of a sequence.
+struct SampleFault {
+  int sample = 1;  // from 1, in the order the samples run
+  Fault fault;
 };
 
-// Runs `runs` samples in a row on one set of open devices, in virtual
-// time; 1 when a sample went wrong or memory grew after the warm-up.
-int SoakCommand(const SoakOptions& options, TerminalUi& ui);
+struct SequenceOptions {
+  std::string list;                         // the sample list file
+  std::optional<Transport> transport;       // unset: the transport setting decides
+  double speed = 120.0;                     // clock speed-up
+  bool virtualTime = false;
+  OutputMode mode = OutputMode::kNormal;
+  std::optional<std::filesystem::path> out; // the sequence folder; unset: a new one under ./runs
+  bool force = false;                       // replace the files of an earlier sequence in `out`
+  std::optional<std::filesystem::path> resume;  // continue the sequence in this folder
+  bool skipFailed = false;                  // --on-error skip: go on after a failed sample
+  bool strict = false;                      // warnings of the methods count as errors
+  bool trace = false;
+  bool memoryCheck = false;                 // fail when memory grows after the warm-up
+  std::vector<SampleFault> faults;
+  bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
+};
+
+// Runs every sample of a list on one set of open devices; 0 when every
+// sample ended good, 1 when one failed or the list was refused.
+int SequenceCommand(const SequenceOptions& options, TerminalUi& ui);
+
 // Checks each file, then what `transport` (unset: the transport setting)
 // would change in it. Warnings alone exit 0, unless `strict`.
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,

@@ -38,6 +38,10 @@ std::tm LocalTime(std::time_t time);
 std::filesystem::path OwnProgramPath();
 void SetEnvironment(const char* name, const std::string& value);
 bool IsTerminal(std::FILE* file);
+// Flushes `file` and asks the system to put it on the disk; false on failure.
+bool SyncFile(std::FILE* file);
+// The resident memory of this process, kB (0 where it cannot be read).
+long ResidentKb();
 int TerminalColumns(std::FILE* file);
 
 class TryLockFile {

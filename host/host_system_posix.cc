@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,20 @@ TryLockFile::TryLockFile(const std::filesystem::path& file) {
 
 TryLockFile::~TryLockFile() {
   if (m_handle >= 0) close(static_cast<int>(m_handle));
+}
+
+bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0; }
+
+long ResidentKb() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (!status) return 0;
+  char line[256];
+  long kb = 0;
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::sscanf(line, "VmRSS: %ld", &kb) == 1) break;
+  }
+  std::fclose(status);
+  return kb;
 }
 
 }  // namespace host

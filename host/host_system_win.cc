@@ -1,6 +1,7 @@
 #include <io.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -54,5 +55,10 @@ TryLockFile::TryLockFile(const std::filesystem::path& file) {
 TryLockFile::~TryLockFile() {
   if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
 }
+
+bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+
+// Not read on Windows: the memory figures are a Linux soak's.
+long ResidentKb() { return 0; }
 
 }  // namespace host

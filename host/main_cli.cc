@@ -62,13 +62,237 @@ std::string Explained(const CLI::ParseError& e) {
     return option + ": '" + rest.substr(0, in) + "' is not known; expected " + choices;
   }
   if (what == "A subcommand is required") {
-    return "a command is required: run, method check, method show, config get, config set, soak or status";
+    return "a command is required: run, sequence, method check, method show, config get, config set or status";
   }
   if (what.rfind("The following argument", 0) == 0 && colon != std::string::npos) {
     return "unexpected " + rest + " (each option takes one value; quote a value with blanks)";
   }
   return what;
 }
+
+// A mistake on the command line: said, with where the usage is; exit 2.
+int UsageError(const std::string& text, const char* command) {
+  std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(text).c_str());
+  if (*command) {
+    std::fprintf(stderr, "Run 'quarn-host %s--help' for usage.\n", command);
+  } else {
+    std::fprintf(stderr, "Run 'quarn-host --help' (or 'quarn-host COMMAND --help') for usage.\n");
+  }
+  return 2;
+}
+
+host::Transport TransportNamed(const std::string& name) {
+  return name == "server" ? host::Transport::kServer : host::Transport::kDirect;
+}
+
+const CLI::Validator kTransportNames = CLI::IsMember({"direct", "server"});
+
+// The options `run` and `sequence` share: transport, clock, output, faults.
+struct RunningArgs {
+  std::string transport;
+  std::string speedText;
+  bool virtualTime = false;
+  bool quiet = false;
+  bool json = false;
+  std::string outDir;
+  bool force = false;
+  bool trace = false;
+  std::vector<std::string> faultTexts;
+
+  void Add(CLI::App* cmd, const char* what) {
+    cmd->add_option("--transport", transport,
+                    std::string("direct or server (for this ") + what + "; the transport setting is not changed)")
+        ->check(kTransportNames);
+    cmd->add_option("--speed", speedText, "How much faster than real time the run goes (1 to 10000)");
+    cmd->add_flag("--virtual-time", virtualTime, "Run in virtual time: as fast as the computer allows (for tests and scripts)");
+    cmd->add_option("--out", outDir, std::string("Folder for the ") + what + "'s files (default: a new folder under ./runs)");
+    cmd->add_flag("--force", force, std::string("Replace the files of an earlier ") + what + " in the --out folder");
+    cmd->add_flag("--trace", trace,
+                  "Record the network wire trace in wire-trace.log (server transport: the server calls in "
+                  "server-calls.log)");
+    cmd->add_flag("--quiet", quiet, "Show only messages and errors");
+  }
+  // "" or the mistake.
+  std::string Read(CLI::App* cmd, double& speed, host::OutputMode& mode) const {
+    if (quiet && json) return "--quiet and --json cannot be used together";
+    mode = json ? host::OutputMode::kJson : quiet ? host::OutputMode::kQuiet : host::OutputMode::kNormal;
+    if (cmd->count("--speed") == 0) return "";
+    if (virtualTime) return "--speed and --virtual-time cannot be used together: virtual time runs as fast as it can";
+    const auto read = host::ReadDecimalNumber(speedText, "--speed", 1.0, 10000.0, false);
+    if (read.value) speed = *read.value;
+    return read.error;
+  }
+};
+
+struct RunCommand {
+  CLI::App* cmd = nullptr;
+  host::RunOptions options;
+  RunningArgs args;
+  std::string vialText, volumeText;
+
+  void Add(CLI::App& app) {
+    cmd = app.add_subcommand("run", "Run a method end to end: load, inject, poll until the run ends");
+    // Required unless --fault list asks only for the list of faults.
+    cmd->add_option("METHOD", options.method, "Method name or method file (.toml)");
+    // Numbers are taken as text and read here: decimal always, no nan or inf.
+    cmd->add_option("--vial", vialText, "Vial to inject from (1 to 10000; default: the method's)");
+    cmd->add_option("--volume", volumeText, "Injection volume in microlitres (above 0, at most 1000; default: the method's)");
+    args.Add(cmd, "run");
+    cmd->add_flag("--json", args.json, "Write one JSON object per poll to standard output");
+    cmd->add_option("--fault", args.faultTexts,
+                    "Inject a fault into the simulated instruments: NAME[:PARAMETER][@MINUTES], repeatable; "
+                    "'--fault list' lists them")
+        ->allow_extra_args(false);
+  }
+
+  // The exit code when the command line alone settles it; else nullopt.
+  std::optional<int> Read() {
+    for (const std::string& text : args.faultTexts) {
+      if (text != "list") continue;
+      std::fputs(host::FaultListText().c_str(), stdout);
+      return 0;
+    }
+    if (options.method.empty()) {
+      return UsageError(cmd->count("METHOD") ? "METHOD is empty: give a method file or name" : "METHOD is required", "run ");
+    }
+    for (const std::string& text : args.faultTexts) {
+      host::FaultRead read = host::ReadFault(text);
+      if (!read.fault) {
+        std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(read.error).c_str());
+        std::fprintf(stderr, "Run 'quarn-host run --fault list' for the faults.\n");
+        return 2;
+      }
+      options.faults.push_back(*read.fault);
+    }
+    std::string usage = args.Read(cmd, options.speed, options.mode);
+    if (usage.empty() && cmd->count("--vial") > 0) {
+      const auto read = host::ReadWholeNumber(vialText, "--vial", 1, 10000);
+      if (read.value) options.vial = static_cast<int>(*read.value);
+      usage = read.error;
+    }
+    if (usage.empty() && cmd->count("--volume") > 0) {
+      const auto read = host::ReadDecimalNumber(volumeText, "--volume", 0.0, 1000.0, true);
+      if (read.value) options.volumeUl = *read.value;
+      usage = read.error;
+    }
+    if (!usage.empty()) return UsageError(usage, "run ");
+    if (!args.transport.empty()) options.transport = TransportNamed(args.transport);
+    if (!args.outDir.empty()) options.out = args.outDir;
+    options.force = args.force;
+    options.trace = args.trace;
+    options.virtualTime = args.virtualTime;
+    return std::nullopt;
+  }
+};
+
+struct SequenceCommand {
+  CLI::App* cmd = nullptr;
+  host::SequenceOptions options;
+  RunningArgs args;
+  std::string resume;
+  std::string onError = "stop";
+
+  void Add(CLI::App& app) {
+    cmd = app.add_subcommand("sequence", "Run a sample list: many samples, one or more methods, resumable");
+    cmd->add_option("LIST", options.list, "The sample list (.csv)")->required();
+    args.Add(cmd, "sequence");
+    cmd->add_flag("--json", args.json, "Write one JSON object per sample to standard output");
+    cmd->add_option("--resume", resume, "Continue the sequence in this folder after its last sample that ended good");
+    cmd->add_option("--on-error", onError, "stop (default): stop after a failed sample; skip: go on with the next")
+        ->check(CLI::IsMember({"stop", "skip"}));
+    cmd->add_flag("--strict", options.strict, "Count the methods' warnings as errors");
+    cmd->add_flag("--memory-check", options.memoryCheck,
+                  "Fail when resident memory grows more than 2 MB after the 10th sample");
+    cmd->add_option("--fault", args.faultTexts,
+                    "Inject a fault into one sample: [SAMPLE:]NAME[:PARAMETER][@MINUTES] (SAMPLE from 1, default 1), "
+                    "repeatable; 'quarn-host run --fault list' lists them")
+        ->allow_extra_args(false);
+  }
+
+  std::optional<int> Read() {
+    if (options.list.empty()) return UsageError("LIST is empty: give a sample list file", "sequence ");
+    for (const std::string& text : args.faultTexts) {
+      host::SampleFault fault;
+      std::string rest = text;
+      if (const std::size_t colon = text.find(':');
+          colon != std::string::npos && colon > 0 && text.find_first_not_of("0123456789") == colon) {
+        const auto read = host::ReadWholeNumber(text.substr(0, colon), "--fault's sample", 1, 10000000);
+        if (!read.value) return UsageError(read.error, "sequence ");
+        fault.sample = static_cast<int>(*read.value);
+        rest = text.substr(colon + 1);
+      }
+      host::FaultRead read = host::ReadFault(rest);
+      if (!read.fault) return UsageError(read.error, "sequence ");
+      fault.fault = *read.fault;
+      options.faults.push_back(fault);
+    }
+    if (const std::string usage = args.Read(cmd, options.speed, options.mode); !usage.empty()) {
+      return UsageError(usage, "sequence ");
+    }
+    if (!resume.empty() && !args.outDir.empty()) {
+      return UsageError("--resume names the sequence folder; --out cannot be given with it", "sequence ");
+    }
+    if (!args.transport.empty()) options.transport = TransportNamed(args.transport);
+    if (!args.outDir.empty()) options.out = args.outDir;
+    if (!resume.empty()) options.resume = resume;
+    options.force = args.force;
+    options.trace = args.trace;
+    options.virtualTime = args.virtualTime;
+    options.skipFailed = onError == "skip";
+    return std::nullopt;
+  }
+};
+
+struct MethodCommands {
+  CLI::App* check = nullptr;
+  CLI::App* show = nullptr;
+  std::vector<std::string> files;
+  std::string transport;
+  bool strict = false;
+  std::string showFile;
+
+  void Add(CLI::App& app) {
+    auto* method = app.add_subcommand("method", "Check or show method files");
+    method->require_subcommand(1);
+    check = method->add_subcommand("check", "Validate method files, one message per problem");
+    check->add_option("FILE", files, "Method files")->required();
+    check->add_option("--transport", transport,
+                      "direct or server: the transport to check against (default: the transport setting)")
+        ->check(kTransportNames);
+    check->add_flag("--strict", strict, "Count warnings as failures");
+    show = method->add_subcommand("show", "Print the pump, autosampler and UV reports of a method");
+    show->add_option("FILE", showFile, "Method file")->required();
+  }
+
+  int Execute(host::TerminalUi& ui) {
+    if (show->parsed()) return host::MethodShowCommand(showFile, ui);
+    for (const std::string& file : files) {
+      if (file.empty()) return UsageError("FILE is empty: give a method file or name", "method check ");
+    }
+    std::optional<host::Transport> against;
+    if (!transport.empty()) against = TransportNamed(transport);
+    return host::MethodCheckCommand(files, against, strict, ui);
+  }
+};
+
+struct ConfigCommands {
+  CLI::App* get = nullptr;
+  std::string getKey, setKey, setValue;
+
+  void Add(CLI::App& app) {
+    auto* config = app.add_subcommand("config", "Read or change the plug-in's settings");
+    config->require_subcommand(1);
+    get = config->add_subcommand("get", "Show a setting (or all of them)");
+    get->add_option("KEY", getKey, "transport, oven-make, server-repository, server-registration");
+    auto* set = config->add_subcommand("set", "Change a setting");
+    set->add_option("KEY", setKey, "transport, oven-make, server-repository, server-registration")->required();
+    set->add_option("VALUE", setValue, "New value (transport: direct or server)")->required();
+  }
+
+  int Execute(host::TerminalUi& ui) {
+    return get->parsed() ? host::ConfigGetCommand(getKey, ui) : host::ConfigSetCommand(setKey, setValue, ui);
+  }
+};
 
 }  // namespace
 
@@ -78,194 +302,50 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", "quarn-host (QuarnControl) " QUARN_VERSION_TEXT);
   app.set_help_all_flag("--help-all", "Show help for every command");
-
-  // run
-  host::RunOptions run;
-  bool quiet = false;
-  bool json = false;
-  std::string outDir;
-  std::string transport;
-  auto* runCmd = app.add_subcommand("run", "Run a method end to end: load, inject, poll until the run ends");
-  // Required unless --fault list asks only for the list of faults.
-  runCmd->add_option("METHOD", run.method, "Method name or method file (.toml)");
-  runCmd->add_option("--transport", transport, "direct or server (for this run; the transport setting is not changed)")
-      ->check(CLI::IsMember({"direct", "server"}));
-  // Numbers are taken as text and read here: decimal always, no nan or inf.
-  std::string vialText;
-  std::string volumeText;
-  std::string speedText;
-  runCmd->add_option("--vial", vialText, "Vial to inject from (1 to 10000; default: the method's)");
-  runCmd->add_option("--volume", volumeText, "Injection volume in microlitres (above 0, at most 1000; default: the method's)");
-  runCmd->add_option("--speed", speedText, "How much faster than real time the run goes (1 to 10000)");
-  runCmd->add_option("--out", outDir, "Folder for the run's files (default: a new folder under ./runs)");
-  runCmd->add_flag("--force", run.force, "Replace the files of an earlier run in the --out folder");
-  runCmd->add_flag("--trace", run.trace,
-                   "Record the network wire trace in wire-trace.log (server transport: the server calls in "
-                   "server-calls.log)");
-  runCmd->add_flag("--virtual-time", run.virtualTime,
-                   "Run in virtual time: as fast as the computer allows (for tests and scripts)");
-  runCmd->add_flag("--quiet", quiet, "Show only messages and errors");
-  runCmd->add_flag("--json", json, "Write one JSON object per poll to standard output");
-  std::vector<std::string> faultTexts;
-  runCmd
-      ->add_option("--fault", faultTexts,
-                   "Inject a fault into the simulated instruments: NAME[:PARAMETER][@MINUTES], repeatable; "
-                   "'--fault list' lists them")
-      ->allow_extra_args(false);
-
-  // method check / show
-  auto* methodCmd = app.add_subcommand("method", "Check or show method files");
-  methodCmd->require_subcommand(1);
-  std::vector<std::string> checkFiles;
-  auto* checkCmd = methodCmd->add_subcommand("check", "Validate method files, one message per problem");
-  checkCmd->add_option("FILE", checkFiles, "Method files")->required();
-  std::string checkTransport;
-  checkCmd->add_option("--transport", checkTransport,
-                       "direct or server: the transport to check against (default: the transport setting)")
-      ->check(CLI::IsMember({"direct", "server"}));
-  bool strict = false;
-  checkCmd->add_flag("--strict", strict, "Count warnings as failures");
-  std::string showFile;
-  auto* showCmd = methodCmd->add_subcommand("show", "Print the pump, autosampler and UV reports of a method");
-  showCmd->add_option("FILE", showFile, "Method file")->required();
-
-  // config get / set
-  auto* configCmd = app.add_subcommand("config", "Read or change the plug-in's settings");
-  configCmd->require_subcommand(1);
-  std::string getKey;
-  auto* getCmd = configCmd->add_subcommand("get", "Show a setting (or all of them)");
-  getCmd->add_option("KEY", getKey, "transport, oven-make, server-repository, server-registration");
-  std::string setKey;
-  std::string setValue;
-  auto* setCmd = configCmd->add_subcommand("set", "Change a setting");
-  setCmd->add_option("KEY", setKey, "transport, oven-make, server-repository, server-registration")->required();
-  setCmd->add_option("VALUE", setValue, "New value (transport: direct or server)")->required();
-
-  // soak
-  host::SoakOptions soak;
-  std::string soakTransport;
-  std::string soakRuns;
-  auto* soakCmd = app.add_subcommand("soak", "Run many samples in a row in virtual time; check results and memory");
-  soakCmd->add_option("METHOD", soak.method, "Method name or method file (.toml)")->required();
-  soakCmd->add_option("--transport", soakTransport, "direct or server (for this soak; the setting is not changed)")
-      ->check(CLI::IsMember({"direct", "server"}));
-  soakCmd->add_option("--runs", soakRuns, "How many samples (1 to 100000; default 1000)");
-  bool noMemoryCheck = false;
-  soakCmd->add_flag("--no-memory-check", noMemoryCheck,
-                    "Report memory without judging it (sanitizer builds hold memory of their own)");
-
-  // status
+  RunCommand run;
+  run.Add(app);
+  SequenceCommand sequence;
+  sequence.Add(app);
+  MethodCommands method;
+  method.Add(app);
+  ConfigCommands config;
+  config.Add(app);
   bool statusJson = false;
-  auto* statusCmd = app.add_subcommand("status", "Open the instruments and show one status poll");
-  statusCmd->add_flag("--json", statusJson, "Write the poll as a JSON object");
+  auto* status = app.add_subcommand("status", "Open the instruments and show one status poll");
+  status->add_flag("--json", statusJson, "Write the poll as a JSON object");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() != 0) {
-      std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(Explained(e)).c_str());
-      std::fprintf(stderr, "Run 'quarn-host --help' (or 'quarn-host COMMAND --help') for usage.\n");
-      return 2;
-    }
+    if (e.get_exit_code() != 0) return UsageError(Explained(e), "");
     return app.exit(e);
   }
 
-  if (runCmd->parsed()) {
-    for (const std::string& text : faultTexts) {
-      if (text != "list") continue;
-      std::fputs(host::FaultListText().c_str(), stdout);
-      return 0;
-    }
-    if (run.method.empty()) {
-      std::fprintf(stderr, runCmd->count("METHOD") ? "quarn-host: error: METHOD is empty: give a method file or name\n"
-                                                   : "quarn-host: error: METHOD is required\n");
-      std::fprintf(stderr, "Run 'quarn-host run --help' for usage.\n");
-      return 2;
-    }
-    for (const std::string& text : faultTexts) {
-      host::FaultRead read = host::ReadFault(text);
-      if (!read.fault) {
-        std::fprintf(stderr, "quarn-host: error: %s\n", host::EscapeControls(read.error).c_str());
-        std::fprintf(stderr, "Run 'quarn-host run --fault list' for the faults.\n");
-        return 2;
-      }
-      run.faults.push_back(*read.fault);
-    }
+  std::optional<int> settled;
+  host::OutputMode mode = statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal;
+  if (run.cmd->parsed()) {
+    settled = run.Read();
+    mode = run.options.mode;
+  } else if (sequence.cmd->parsed()) {
+    settled = sequence.Read();
+    mode = sequence.options.mode;
   }
-  for (const std::string& file : checkFiles) {
-    if (!file.empty()) continue;
-    std::fprintf(stderr, "quarn-host: error: FILE is empty: give a method file or name\n");
-    std::fprintf(stderr, "Run 'quarn-host method check --help' for usage.\n");
-    return 2;
-  }
-  if (quiet && json) {
-    std::fprintf(stderr, "quarn-host: error: --quiet and --json cannot be used together\n");
-    return 2;
-  }
-  std::string usage;
-  if (runCmd->count("--vial") > 0) {
-    const auto read = host::ReadWholeNumber(vialText, "--vial", 1, 10000);
-    if (read.value) run.vial = static_cast<int>(*read.value);
-    usage = read.error;
-  }
-  if (runCmd->count("--volume") > 0 && usage.empty()) {
-    const auto read = host::ReadDecimalNumber(volumeText, "--volume", 0.0, 1000.0, true);
-    if (read.value) run.volumeUl = *read.value;
-    usage = read.error;
-  }
-  if (runCmd->count("--speed") > 0 && run.virtualTime && usage.empty()) {
-    usage = "--speed and --virtual-time cannot be used together: virtual time runs as fast as it can";
-  }
-  if (runCmd->count("--speed") > 0 && usage.empty()) {
-    const auto read = host::ReadDecimalNumber(speedText, "--speed", 1.0, 10000.0, false);
-    if (read.value) run.speed = *read.value;
-    usage = read.error;
-  }
-  if (soakCmd->count("--runs") > 0 && usage.empty()) {
-    const auto read = host::ReadWholeNumber(soakRuns, "--runs", 1, 100000);
-    if (read.value) soak.runs = static_cast<int>(*read.value);
-    usage = read.error;
-  }
-  if (!usage.empty()) {
-    std::fprintf(stderr, "quarn-host: error: %s\n", usage.c_str());
-    std::fprintf(stderr, "Run 'quarn-host %s --help' for usage.\n", soakCmd->parsed() ? "soak" : "run");
-    return 2;
-  }
-  const host::OutputMode mode =
-      json ? host::OutputMode::kJson : quiet ? host::OutputMode::kQuiet : host::OutputMode::kNormal;
-  host::TerminalUi ui(runCmd->parsed() ? mode : (statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal),
-                      stdout, stderr, host::IsTerminal(stdout));
+  if (settled) return *settled;
+  host::TerminalUi ui(mode, stdout, stderr, host::IsTerminal(stdout));
   platform::InstallHostUi(&ui);
   UseOwnFolderAsWorkingDir();
-
   int code = 0;
-  if (runCmd->parsed()) {
-    if (!transport.empty()) run.transport = transport == "server" ? host::Transport::kServer : host::Transport::kDirect;
-    if (!outDir.empty()) run.out = outDir;
-    run.mode = mode;
-    host::CatchStopSignals(OnStopSignal);
-    code = host::RunMethodCommand(run, ui);
-  } else if (checkCmd->parsed()) {
-    std::optional<host::Transport> against;
-    if (!checkTransport.empty()) {
-      against = checkTransport == "server" ? host::Transport::kServer : host::Transport::kDirect;
-    }
-    code = host::MethodCheckCommand(checkFiles, against, strict, ui);
-  } else if (showCmd->parsed()) {
-    code = host::MethodShowCommand(showFile, ui);
-  } else if (getCmd->parsed()) {
-    code = host::ConfigGetCommand(getKey, ui);
-  } else if (setCmd->parsed()) {
-    code = host::ConfigSetCommand(setKey, setValue, ui);
-  } else if (soakCmd->parsed()) {
-    if (!soakTransport.empty()) {
-      soak.transport = soakTransport == "server" ? host::Transport::kServer : host::Transport::kDirect;
-    }
-    soak.memoryCheck = !noMemoryCheck;
-    code = host::SoakCommand(soak, ui);
-  } else if (statusCmd->parsed()) {
-    host::CatchStopSignals(OnStopSignal);
-    code = host::StatusCommand(ui, statusJson ? host::OutputMode::kJson : host::OutputMode::kNormal);
+  if (run.cmd->parsed() || sequence.cmd->parsed() || status->parsed()) host::CatchStopSignals(OnStopSignal);
+  if (run.cmd->parsed()) {
+    code = host::RunMethodCommand(run.options, ui);
+  } else if (sequence.cmd->parsed()) {
+    code = host::SequenceCommand(sequence.options, ui);
+  } else if (status->parsed()) {
+    code = host::StatusCommand(ui, mode);
+  } else if (method.check->parsed() || method.show->parsed()) {
+    code = method.Execute(ui);
+  } else {
+    code = config.Execute(ui);
   }
   platform::InstallHostUi(nullptr);
   return code;

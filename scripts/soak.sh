@@ -1,17 +1,16 @@
 #!/usr/bin/env bash
-# The soak: 1000 sample runs in a row on each transport, in virtual time.
-# Every sample must run right (each load and start accepted, the run
-# reaching its length, the injection reported, no message from the
-# plug-in); quarn-host soak checks that.
+# The soak: a sequence of one sample injected 1000 times in a row on each
+# transport, in virtual time. Every sample must end good (each load and
+# start accepted, the run reaching its length, the injection reported);
+# quarn-host sequence checks that.
 #
 #   scripts/soak.sh [RUNS]        (default 1000)
 #
 # Twice per transport: the release build, where resident memory must stay
-# within 1 MB from the 100th sample on; and the asan build (AddressSanitizer
-# with LeakSanitizer), which fails on any leak at exit. The sanitizer's own
-# allocator holds memory as it goes, so there the memory is shown, not
-# judged. Builds both quarn-host programs first. Prints quarn-host's lines:
-# resident memory every 100 samples and the verdict per run.
+# within 2 MB from the 10th sample on (--memory-check); and the asan build
+# (AddressSanitizer with LeakSanitizer), which fails on any leak at exit.
+# The sanitizer's own allocator holds memory as it goes, so there memory
+# is not judged. Builds both quarn-host programs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-1000}
@@ -44,10 +43,12 @@ analysis_time = 1
 [uv]
 wavelength = 254
 METHOD
+printf 'sample,method,vial,volume,injections\nsoak,soak.toml,1,5,%s\n' "$runs" >soak.csv
 for transport in direct server; do
   echo "--- release build, memory judged"
-  "$release" soak soak.toml --runs "$runs" --transport "$transport"
+  "$release" sequence soak.csv --virtual-time --quiet --memory-check --transport "$transport" --out "release-$transport"
+  tail -1 "release-$transport/sequence.csv"
   echo "--- asan build, leaks judged"
-  "$asan" soak soak.toml --runs "$runs" --transport "$transport" --no-memory-check
+  "$asan" sequence soak.csv --virtual-time --quiet --transport "$transport" --out "asan-$transport"
 done
 echo "soak: all runs right, memory flat, no leaks"

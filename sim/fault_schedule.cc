@@ -26,6 +26,11 @@ std::optional<std::int64_t> FaultSchedule::RanAt(int id) const {
   return it->second;
 }
 
+void FaultSchedule::Cancel(int id) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::erase_if(m_waiting, [id](const auto& entry) { return entry.first.second == id; });
+}
+
 void FaultSchedule::AdvanceTo(std::int64_t nowMs) {
   // One at a time, the lock released while each runs: an action may
   // schedule another or sleep.

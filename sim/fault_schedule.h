@@ -33,6 +33,8 @@ class FaultSchedule final : public platform::Clock::Driver {
   int At(std::int64_t atMs, std::function<void()> action);
   // The clock time at which action `id` ran; nullopt while it has not.
   std::optional<std::int64_t> RanAt(int id) const;
+  // Action `id` will not run (a sample it was meant for is over).
+  void Cancel(int id);
   // No actions, none run; registered with the clock again.
   void ResetForTesting();
 

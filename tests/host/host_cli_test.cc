@@ -98,26 +98,6 @@ TEST_F(HostCliTest, EveryExampleChecksShowsItsReportsAndRunsThroughTheServer) {
   }
 }
 
-// Fifty samples in a row on one set of open devices, on each transport;
-// a sample that ends short of its length stops the soak and says so.
-TEST_F(HostCliTest, SoakRunsFiftySamplesRightOnBothTransports) {
-  std::ofstream(m_dir / "one.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 1\n";
-  for (const char* transport : {"direct", "server"}) {
-    const Result r = Run(std::string("soak one.toml --runs 50 --transport ") + transport);
-    EXPECT_EQ(r.exitCode, 0) << r.out;
-    EXPECT_NE(r.out.find("\n     50 samples  resident "), std::string::npos) << r.out;  // the last, not each
-    EXPECT_EQ(r.out.find("     49 samples"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("All 50 samples ran right."), std::string::npos) << r.out;
-  }
-  std::ofstream(m_dir / "short.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 2\n"
-                                         "[autosampler]\nanalysis_time = 1\n";
-  const Result r = Run("soak short.toml --runs 5 --transport direct");
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.out.find("quarn-host: error: sample 1 of 5 went wrong: the run ended at 1.00 of 2.00 min"),
-            std::string::npos)
-      << r.out;
-}
-
 // A gradient method end to end on the simulated network, as the README
 // shows it: every file of the run folder, with what a chromatographer
 // checks in it.

@@ -1,0 +1,119 @@
+#include "host/run_judge.h"
+
+#include <cstdio>
+
+namespace host {
+
+namespace {
+
+// A last pressure reading within this share of a limit counts as having
+// reached it.
+constexpr double kLimitShare = 0.05;
+
+std::string OfLength(const RunFacts& f) { return Fixed(f.runTime, 1) + " of " + Fixed(f.runLength, 1) + " min"; }
+
+// What the last polls show about a run that ended early.
+std::string EarlyEndCause(const RunFacts& f) {
+  std::string text;
+  const auto add = [&text](const std::string& seen) { text += (text.empty() ? "" : ", ") + seen; };
+  if (f.lastRunning) {
+    if (const std::string cause = LimitCause(*f.lastRunning, f.limits); !cause.empty()) add(cause);
+  }
+  if (f.last && f.last->flow == 0 && f.methodFlow > 0) add("flow dropped to 0");
+  if (f.last && f.last->error) add("the instruments report: " + Utf8FromWindows1252(OneLineText(f.last->errorText)));
+  return text.empty() ? "the instruments stopped it" : text;
+}
+
+}  // namespace
+
+std::string Fixed(double value, int decimals) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+  return buf;
+}
+
+int PressureLimits::UpperAt(double minutes) const {
+  int limit = upper;
+  for (const auto& [time, bar] : upperSteps) {
+    if (time <= minutes) limit = bar;
+  }
+  return limit;
+}
+
+PressureLimits LimitsSent(const QuarnMethod& method, Transport transport) {
+  PressureLimits limits;
+  limits.lower = method.GetPumpInitialCons().MinPressure();
+  limits.upper = method.GetPumpInitialCons().MaxPressure();
+  if (transport == Transport::kDirect) return limits;
+  const PumpGradient& gradient = method.GetPumpGradient();
+  for (int i = 0; i < gradient.GetCount(); ++i) {
+    const GradTimeTableEntry* step = gradient.TableEntry(i);
+    if (step->Pressure() > 0) limits.upperSteps.emplace_back(step->Time(), step->Pressure());
+  }
+  return limits;
+}
+
+std::string LimitCause(const PollRow& r, const PressureLimits& limits) {
+  const int upper = limits.UpperAt(r.waiting ? 0.0 : r.elapsedMinutes);
+  if (upper > 0 && r.pressure >= upper * (1 - kLimitShare)) {
+    return "pressure reached its limit of " + std::to_string(upper) + " bar (" + Fixed(r.pressure, 1) +
+           " bar at the last reading)";
+  }
+  if (limits.lower > 0 && r.pressure <= limits.lower * (1 + kLimitShare)) {
+    return "pressure fell to its lower limit of " + std::to_string(limits.lower) + " bar (" + Fixed(r.pressure, 1) +
+           " bar at the last reading)";
+  }
+  return "";
+}
+
+std::string NoInjectionReason(const RunFacts& f) {
+  if (!f.stopSignal.empty()) {
+    return "the run was interrupted (" + f.stopSignal + ") " +
+           (f.samplerSeen ? "during the injection sequence" : "before the injection");
+  }
+  if (!f.waitFailure.empty()) return "the run failed before the injection: " + f.waitFailure;
+  if (!f.sampleStarted) {
+    return f.failed && !f.failure.empty() ? "the sample was not started: " + f.failure
+                                          : "the run ended before the sample was started";
+  }
+  if (f.samplerSeen) return "the autosampler began its injection sequence, but the run did not start after it";
+  if (f.failed && !f.failure.empty()) return f.failure;
+  return "the autosampler did not report an injection sequence";
+}
+
+RunVerdict JudgeRun(const RunFacts& f) {
+  RunVerdict v;
+  if (!f.stopSignal.empty()) {
+    v.outcome = "interrupted at " + OfLength(f) + " (" + f.stopSignal + ")";
+    v.message = "the run was " + v.outcome + "; the instruments were stopped";
+  } else if (!f.waitFailure.empty()) {
+    v.outcome = "failed before the injection: " + f.waitFailure;
+    v.message = "the run " + v.outcome;
+  } else if (f.failed) {
+    v.outcome = "failed at " + OfLength(f) + (f.failure.empty() ? "" : ": " + f.failure);
+    v.message = "the run " + v.outcome;
+  } else if (f.runTime < f.runLength - kEarlyEndMinutes) {
+    v.outcome = "ended at " + OfLength(f) + ": " + EarlyEndCause(f) + (f.injected ? "" : "; no sample was injected");
+    v.message = "the run " + v.outcome;
+  } else if (!f.injected) {
+    v.outcome = "no injection: " + NoInjectionReason(f);
+    v.message = "the run had " + v.outcome;
+  } else {
+    v.good = true;
+    v.outcome = "completed, " + OfLength(f);
+  }
+  if (f.faultsHit.empty()) return v;
+  std::string hit;
+  for (const std::string& fault : f.faultsHit) hit += (hit.empty() ? "" : ", ") + fault;
+  if (v.good) {
+    v.good = false;
+    v.outcome += ", but hit by the injected fault " + hit + ": not a valid run";
+    v.message = "the run " + v.outcome;
+  } else {
+    v.outcome += "; injected fault: " + hit;
+    v.message += "; injected fault: " + hit;
+  }
+  return v;
+}
+
+}  // namespace host

@@ -1,0 +1,128 @@
+#include "host/run_setup.h"
+
+#include <algorithm>
+#include <array>
+#include <system_error>
+
+#include "host/commands.h"
+#include "host/host_system.h"
+#include "host/run_log.h"
+#include "platform/clock/clock.h"
+#include "platform/inlet/inlet.h"
+#include "sim/simulated_network.h"
+#include "sim/simulated_server.h"
+
+namespace host {
+
+std::string TakeTransport(const std::optional<Transport>& asked, Transport& transport) {
+  if (const std::string problem = SettingsProblem(); !problem.empty()) {
+    return "the settings cannot be used, so nothing was run: " + problem;
+  }
+  transport = asked.value_or(ConfiguredTransport());
+  HoldTransport(transport);
+  return "";
+}
+
+std::string LoadCheckedMethod(const std::string& given, Transport transport, CheckedMethod& out,
+                              std::FILE* warningsTo, TerminalUi& ui) {
+  std::string note;
+  const std::string path = ResolveMethodPath(given, &note);
+  if (!note.empty()) ui.Note("Note: " + note);
+  std::error_code ec;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec)) && !std::filesystem::exists(path, ec) &&
+      !ec) {
+    return "the method file " + EscapeControls(path) + " is a link to " +
+           EscapeControls(std::filesystem::read_symlink(path, ec).string()) + ", which does not exist";
+  }
+  if (!std::filesystem::exists(path, ec) && !ec) {
+    return "unknown method '" + EscapeControls(given) + "': there is no file " + EscapeControls(path) +
+           " (give a method file path, or a name from " + GetMethodsDir().str() + ")";
+  }
+  MethodFileProblems problems;
+  MethodKeyLines lines;
+  if (!LoadMethodFile(path, out.method, problems, &lines)) {
+    std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    // A file that could not be read is not a broken one.
+    const bool read = std::any_of(problems.begin(), problems.end(), [](const auto& p) { return p.line > 0; });
+    return std::string(read ? "the method file is broken:\n" : "the method file cannot be used:\n") +
+           RecordTextAsUtf8(text);
+  }
+  out.path = path;
+  const std::string file = std::filesystem::path(path).filename().string();
+  out.stem = file.substr(0, file.find('.'));
+  std::size_t refused = 0;
+  const std::vector<MethodWarning> found = TransportWarnings(out.method, lines, transport);
+  for (const MethodWarning& warning : found) {
+    if (warningsTo) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), DescribeMethodWarning(warning, transport).c_str());
+    refused += warning.refused ? 1 : 0;
+  }
+  if (warningsTo) std::fflush(warningsTo);
+  out.warnings = found.size();
+  if (refused > 0) {
+    return std::string("the method would not run as written on the ") + TransportName(transport) +
+           " transport (the errors above); nothing was run";
+  }
+  return "";
+}
+
+void PrepareSimulators(const QuarnMethod& method, Transport transport) {
+  const SolventSelection& solvents = method.GetSolventSelection();
+  const std::array<std::string, 3> labels{solvents.Name(0).str(), solvents.Name(1).str(), solvents.Name(2).str()};
+  if (transport == Transport::kServer) {
+    sim::SimulatedServer::Register();
+    sim::SimulatedServer::Get().FillBottles(labels);
+  } else {
+    sim::SimulatedNetwork::Get().FillBottles(labels);
+  }
+}
+
+void UseRunClock(bool virtualTime, double speed, Transport transport, bool keepLogs) {
+  // Paced virtual time with --speed, so that no poll is skipped however
+  // fast it goes.
+  if (virtualTime) {
+    platform::Clock::Get().UseVirtual();
+  } else {
+    platform::Clock::Get().UsePacedVirtual(speed);
+  }
+  if (keepLogs) return;
+  sim::SimulatedNetwork::Get().SetKeepLogs(false);
+  if (transport == Transport::kServer) sim::SimulatedServer::Get().SetKeepLogs(false);
+}
+
+const char* RunTrace::FileName() const {
+  return m_transport == Transport::kServer ? "server-calls.log" : "wire-trace.log";
+}
+
+bool RunTrace::Start(const std::filesystem::path& folder, bool append) {
+  m_path = folder / FileName();
+  if (m_transport == Transport::kDirect) {
+    // The plug-in traces the session it opens next to the file the
+    // environment names; the file is made here so that a folder it cannot
+    // be written in is found before the run.
+    if (!std::ofstream(m_path, std::ios::app)) return false;
+    SetEnvironment("QUARN_WIRE_TRACE", m_path.string());
+    return true;
+  }
+  auto file = std::make_shared<std::ofstream>(m_path, append ? std::ios::app : std::ios::trunc);
+  if (!*file) return false;
+  m_serverTrace = file;
+  sim::SimulatedServer::Get().SetTraceSink([file](const std::string& line) { *file << line << '\n'; });
+  return true;
+}
+
+bool RunTrace::Stop(TerminalUi& ui) {
+  if (m_transport == Transport::kDirect) {
+    SetEnvironment("QUARN_WIRE_TRACE", "");
+    return std::filesystem::exists(m_path);
+  }
+  sim::SimulatedServer::Get().SetTraceSink(nullptr);
+  if (!m_serverTrace) return false;
+  m_serverTrace->close();
+  const bool whole = static_cast<bool>(*m_serverTrace);
+  m_serverTrace.reset();
+  if (!whole) ui.Failure("could not write all of " + m_path.string());
+  return whole;
+}
+
+}  // namespace host

@@ -1,0 +1,230 @@
+#include "host/sample_list.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "host/number_text.h"
+#include "host/run_log.h"
+#include "platform/inlet/text.h"
+
+namespace host {
+
+namespace {
+
+// A list larger than this is not a sample list.
+constexpr std::uintmax_t kMaxListBytes = 16u << 20;
+
+enum Column { kSample, kMethod, kVial, kVolume, kInjections, kNote, kColumnCount };
+constexpr std::array<const char*, kColumnCount> kColumnNames{"sample", "method", "vial", "volume", "injections",
+                                                              "note"};
+constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false};
+
+struct Record {
+  int line = 0;
+  std::vector<std::string> cells;
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The records of a CSV text: cells split at `separator`, double quotes
+// around a cell that holds one, a quote (doubled) or a line break. Blank
+// lines and lines starting with '#' are left out. `unclosed` gets the line
+// of a quote that never closes.
+std::vector<Record> SplitCsv(const std::string& text, char separator, int& unclosed) {
+  std::vector<Record> records;
+  Record record;
+  std::string cell;
+  bool quoted = false;
+  bool cellWasQuoted = false;
+  int line = 1;
+  int quoteLine = 0;
+  const auto endCell = [&] {
+    record.cells.push_back(cellWasQuoted ? cell : Trimmed(cell));
+    cell.clear();
+    cellWasQuoted = false;
+  };
+  const auto endRecord = [&] {
+    endCell();
+    const bool blank = record.cells.size() == 1 && record.cells[0].empty() && !cellWasQuoted;
+    const bool comment = !record.cells.empty() && !record.cells[0].empty() && record.cells[0][0] == '#';
+    if (!blank && !comment) records.push_back(std::move(record));
+    record = Record{};
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (record.cells.empty() && cell.empty() && !quoted && record.line == 0) record.line = line;
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        cell += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        if (c == '\n') ++line;
+        if (c != '\r') cell += c;
+      }
+      continue;
+    }
+    if (c == '"' && Trimmed(cell).empty()) {
+      quoted = true;
+      cellWasQuoted = true;
+      quoteLine = line;
+      cell.clear();
+    } else if (c == separator) {
+      endCell();
+    } else if (c == '\n') {
+      endRecord();
+      ++line;
+    } else if (c != '\r') {
+      cell += c;
+    }
+  }
+  if (quoted) unclosed = quoteLine;
+  if (!cell.empty() || !record.cells.empty() || cellWasQuoted) endRecord();
+  return records;
+}
+
+}  // namespace
+
+SampleList ParseSampleList(const std::string& input, const std::filesystem::path& file) {
+  SampleList list;
+  const std::string name = file.string();
+  const auto problem = [&](int line, const std::string& text) {
+    list.problems.push_back(EscapeControls(name) + (line > 0 ? ": line " + std::to_string(line) : "") + ": " + text);
+  };
+  std::string text = input;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  if (!platform::IsUtf8(text)) {
+    problem(0, "the list is not UTF-8 text (save it from the spreadsheet as \"CSV UTF-8\")");
+    return list;
+  }
+  // The header row tells the separator: ';' where a spreadsheet writes
+  // decimal commas, ',' otherwise.
+  const std::string firstLine = text.substr(0, text.find('\n'));
+  const char separator = firstLine.find(';') != std::string::npos && firstLine.find(',') == std::string::npos ? ';' : ',';
+  int unclosed = 0;
+  std::vector<Record> records = SplitCsv(text, separator, unclosed);
+  if (unclosed > 0) problem(unclosed, "a quoted cell is not closed (a '\"' is missing)");
+  if (records.empty()) {
+    problem(0, "the list is empty: it needs a header row (sample, method, vial, volume) and a row per sample");
+    return list;
+  }
+  const Record& header = records.front();
+  std::array<int, kColumnCount> at;
+  at.fill(-1);
+  for (std::size_t i = 0; i < header.cells.size(); ++i) {
+    const std::string column = Lower(header.cells[i]);
+    const auto known = std::find(kColumnNames.begin(), kColumnNames.end(), column);
+    if (known == kColumnNames.end()) {
+      problem(header.line, "unknown column '" + EscapeControls(header.cells[i]) +
+                               "' (the columns are sample, method, vial, volume, injections and note)");
+    } else if (at[known - kColumnNames.begin()] >= 0) {
+      problem(header.line, "the column '" + column + "' is named twice");
+    } else {
+      at[known - kColumnNames.begin()] = static_cast<int>(i);
+    }
+  }
+  for (int c = 0; c < kColumnCount; ++c) {
+    if (kRequired[c] && at[c] < 0) problem(header.line, std::string("the column '") + kColumnNames[c] + "' is missing");
+  }
+  if (!list.problems.empty()) return list;
+
+  std::map<std::string, int> names;  // sample name -> its line
+  for (std::size_t r = 1; r < records.size(); ++r) {
+    const Record& record = records[r];
+    if (record.cells.size() > header.cells.size()) {
+      problem(record.line, "the row has " + std::to_string(record.cells.size()) + " cells, the header " +
+                               std::to_string(header.cells.size()));
+      continue;
+    }
+    const auto cell = [&](Column c) -> std::string {
+      return at[c] >= 0 && at[c] < static_cast<int>(record.cells.size()) ? record.cells[at[c]] : "";
+    };
+    SampleRow row;
+    row.line = record.line;
+    row.name = cell(kSample);
+    row.method = cell(kMethod);
+    row.note = cell(kNote);
+    bool good = true;
+    const auto bad = [&](const std::string& what) {
+      problem(record.line, what);
+      good = false;
+    };
+    if (row.name.empty()) bad("the sample has no name");
+    if (row.name != EscapeControls(row.name) || row.note != EscapeControls(row.note)) {
+      bad("a name or note holds a control character");
+    }
+    if (!row.name.empty()) {
+      const auto [first, added] = names.emplace(row.name, record.line);
+      if (!added) bad("the sample name '" + row.name + "' is used again (first on line " + std::to_string(first->second) + ")");
+    }
+    if (row.method.empty()) {
+      bad("the sample has no method file");
+    } else {
+      const std::filesystem::path method(row.method);
+      row.methodPath = method.is_absolute() ? method : file.parent_path() / method;
+    }
+    const auto whole = [&](Column c, long long lo, long long hi, int& value) {
+      const NumberRead<long long> read = ReadWholeNumber(cell(c), kColumnNames[c], lo, hi);
+      if (read.value) value = static_cast<int>(*read.value);
+      else bad(read.error);
+    };
+    whole(kVial, 1, 10000, row.vial);
+    if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
+    std::string volume = cell(kVolume);
+    // A list saved with ';' between cells writes decimal commas.
+    if (separator == ';') std::replace(volume.begin(), volume.end(), ',', '.');
+    const NumberRead<double> read = ReadDecimalNumber(volume, "volume", 0.0, 1000.0, true);
+    if (read.value) row.volumeUl = *read.value;
+    else bad(read.error);
+    if (good) list.rows.push_back(std::move(row));
+  }
+  if (records.size() == 1) problem(0, "the list holds no samples, only its header row");
+  if (records.size() - 1 > static_cast<std::size_t>(kMaxSampleRows)) {
+    problem(0, "the list holds " + std::to_string(records.size() - 1) + " rows; at most " +
+                   std::to_string(kMaxSampleRows) + " are allowed");
+  }
+  return list;
+}
+
+SampleList ReadSampleList(const std::filesystem::path& file) {
+  SampleList list;
+  std::error_code ec;
+  const auto status = std::filesystem::status(file, ec);
+  if (!std::filesystem::exists(status)) {
+    list.problems.push_back(EscapeControls(file.string()) + ": there is no such file");
+    return list;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    list.problems.push_back(EscapeControls(file.string()) + ": not an ordinary file");
+    return list;
+  }
+  if (std::filesystem::file_size(file, ec) > kMaxListBytes) {
+    list.problems.push_back(EscapeControls(file.string()) + ": larger than 16 MB; that is not a sample list");
+    return list;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) {
+    list.problems.push_back(EscapeControls(file.string()) + ": cannot be read");
+    return list;
+  }
+  return ParseSampleList(text.str(), file);
+}
+
+}  // namespace host

@@ -1,0 +1,46 @@
+// A sample list: the rows of a sequence as a lab keeps them in a
+// spreadsheet, read from CSV (a header row names the columns) or TOML
+// (one [[sample]] table per row).
+//
+// Columns (case does not matter): sample, method, vial, volume (µl) are
+// required; injections (from the vial, default 1) and note are optional.
+// A method file is named relative to the list's folder. CSV takes ',' or
+// ';' between cells (the header row tells which), double quotes around a
+// cell that holds the separator, a quote or a line break, a UTF-8
+// byte-order mark, blank lines and lines starting with '#' (comments).
+// Everything wrong is reported, each problem with the list's file name
+// and line.
+// Pure functions apart from reading the file; any thread.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct SampleRow {
+  int line = 0;               // in the list file, from 1
+  std::string name;           // UTF-8
+  std::string method;         // as written
+  std::filesystem::path methodPath;  // resolved against the list's folder
+  int vial = 0;
+  double volumeUl = 0;
+  int injections = 1;
+  std::string note;
+};
+
+struct SampleList {
+  std::vector<SampleRow> rows;
+  std::vector<std::string> problems;  // "list.csv: line 4: ..." each
+};
+
+// The most rows and injections a list may hold.
+inline constexpr int kMaxSampleRows = 10000;
+inline constexpr int kMaxInjectionsPerRow = 1000;
+
+SampleList ReadSampleList(const std::filesystem::path& file);
+// The same from text already read; `name` is what problems start with.
+SampleList ParseSampleList(const std::string& text, const std::filesystem::path& file);
+
+}  // namespace host

@@ -1,0 +1,134 @@
+// One sample on open devices, recorded and judged: the part of a run that
+// `run` does once and `sequence` does for every row.
+//
+// In a sample folder: the experiment record, status.csv (every poll, the
+// waiting ones marked, the outcome on the last row), status.svg,
+// solvent-monitor.xml and logbook.txt. The steps:
+//   OpenFiles -> (the caller opens and loads the devices) -> RecordReports
+//   -> Run (waits for readiness with the pump at the initial conditions,
+//   starts the sample with its vial and volume, polls until the run ends)
+//   -> Finish (judges, writes the files).
+// A failure of a step outside Run (opening, loading, communications) is
+// given to Failed. The plug-in's CCommunicationsException passes through
+// Run to the caller, which closes the devices and says Failed.
+// Thread safety: host's thread only.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/device_set.h"
+#include "host/faults.h"
+#include "host/run_judge.h"
+#include "host/run_log.h"
+#include "host/svg_chart.h"
+#include "host/terminal_ui.h"
+#include "platform/method/quarn_method.h"
+
+namespace host {
+
+// What the sample is.
+struct SampleSpec {
+  std::string methodPath;             // as the devices load it
+  const QuarnMethod* method = nullptr;
+  int vial = 1;
+  double volumeUl = 0;
+  Transport transport = Transport::kDirect;
+  std::string sampleName;             // a sequence's sample name; "" for a single run
+  std::vector<Fault> faults;          // injected into this sample
+};
+
+// How it is shown.
+struct SampleDisplay {
+  bool virtualTime = false;
+  double speed = 120.0;
+  bool pollJson = true;               // one JSON object per poll (when the terminal is in JSON mode)
+  std::string linePrefix;             // before the live line: "3/100  "
+};
+
+struct SampleResult {
+  RunVerdict verdict;
+  bool injected = false;
+  double runTime = 0;
+  std::optional<double> peakBar;      // the highest pressure read after the sample start
+  std::vector<std::string> written;   // the files written whole
+  bool writeFailed = false;
+};
+
+// Exits 128 + the signal for a stop asked by one.
+int StopExitCode();
+// The signal that asked to stop, 0 when none.
+int StopSignal();
+void ClearStop();
+
+class SampleRun {
+ public:
+  SampleRun(const SampleSpec& spec, std::filesystem::path folder, TerminalUi& ui, const SampleDisplay& display);
+  ~SampleRun();
+  SampleRun(const SampleRun&) = delete;
+  SampleRun& operator=(const SampleRun&) = delete;
+
+  // Opens status.csv and logbook.txt; "" or what could not be written.
+  std::string OpenFiles();
+  void Log(const std::string& text);
+  // Injects the faults due now: before opening (`atSampleStart` false) or
+  // at the sample start (with their times).
+  void InjectFaults(bool atSampleStart);
+  void RecordReports(DeviceSet& devices);
+  // Waits, starts the sample, polls until the run ends, stops the methods
+  // after a failure. May throw CCommunicationsException.
+  void Run(DeviceSet& devices);
+  // A step outside Run failed; `text` says what (the first one counts).
+  void Failed(const std::string& text);
+  // The plug-in threw: its text, after the devices were open and loaded
+  // or not.
+  void CommunicationsFailed(const std::string& pluginText, bool loaded);
+  // The instruments are being stopped: a fault due later did not hit.
+  void Over();
+  bool StopRequested();
+  // Judges, writes the files (the solvent document from `devices`, when
+  // given) and closes the logbook.
+  SampleResult Finish(DeviceSet* devices);
+
+ private:
+  bool Poll(DeviceSet& d, double clockMinutes, bool waiting);
+  bool WaitUntilReady(DeviceSet& d);
+  void PollUntilTheEnd(DeviceSet& d);
+  void WriteFile(const char* name, const std::string& text);
+  void WriteRecord(const RunVerdict& verdict);
+  RunFacts Facts() const;
+
+  SampleSpec m_spec;
+  std::filesystem::path m_folder;
+  TerminalUi& m_ui;
+  SampleDisplay m_display;
+  PressureLimits m_limits;
+  double m_runLength = 0;
+  std::ofstream m_csv;
+  std::optional<PollRow> m_pendingCsv;  // the last row waits for the outcome
+  ChartData m_chart;
+  std::optional<PollRow> m_last;
+  std::optional<PollRow> m_lastRunning;
+  double m_runTime = 0;
+  std::optional<double> m_peakBar;
+  bool m_samplerSeen = false;
+  bool m_injected = false;
+  bool m_sampleStarted = false;
+  int m_polls = 0;
+  std::string m_waitFailure;
+  bool m_failed = false;
+  std::string m_failure;
+  Logbook m_logbook;
+  CGenericExpRecord m_record;
+  CInletSystemStatus m_lastPump;
+  bool m_pumpRead = false;
+  SampleResult m_result;
+  std::vector<int> m_faultIds;  // per fault: the schedule's id; 0 injected before opening; -1 not yet
+  std::int64_t m_overMs = INT64_MAX;
+};
+
+}  // namespace host

@@ -1,0 +1,183 @@
+#include "host/sequence_chart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <tuple>
+
+#include "host/svg_chart.h"
+
+namespace host {
+
+namespace {
+
+constexpr double kWidth = 960, kLeft = 90, kRight = 40, kTop = 84;
+constexpr double kTraceHeight = 320, kPeakHeight = 160, kGap = 70;
+// Each trace is cut into this many intervals, each drawn by its lowest
+// and highest reading.
+constexpr int kIntervals = 240;
+
+struct Trace {
+  std::vector<std::pair<double, double>> points;  // (minutes, bar)
+  std::optional<double> peak;
+};
+
+std::string Num(double v, int decimals = 1) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  return buf;
+}
+
+std::string Xml(const std::string& text) {
+  std::string r;
+  for (char c : text) {
+    switch (c) {
+      case '&': r += "&amp;"; break;
+      case '<': r += "&lt;"; break;
+      case '>': r += "&gt;"; break;
+      case '"': r += "&quot;"; break;
+      default: r += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+  }
+  return r;
+}
+
+// The run's readings (not the waiting ones) of a status.csv: clock
+// minutes and pressure, reduced to the extremes of each interval.
+Trace ReadTrace(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);  // the header
+  std::vector<std::pair<double, double>> all;
+  while (std::getline(in, line)) {
+    // clock_min is the second cell, pressure_bar the ninth; the texts come
+    // after them, so plain commas split the numbers.
+    std::size_t at = 0;
+    double cells[9] = {};
+    bool ok = true;
+    for (int i = 0; i < 9 && ok; ++i) {
+      const std::size_t comma = line.find(',', at);
+      const std::string cell = line.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+      char* end = nullptr;
+      cells[i] = std::strtod(cell.c_str(), &end);
+      ok = !cell.empty() && end && *end == '\0' && comma != std::string::npos;
+      at = comma + 1;
+    }
+    if (!ok || line.find(",waiting,") != std::string::npos) continue;
+    all.emplace_back(cells[1], cells[8]);
+  }
+  Trace trace;
+  if (all.empty()) return trace;
+  const double span = std::max(all.back().first, 1e-9);
+  std::vector<std::pair<int, int>> extremes(kIntervals, {-1, -1});
+  for (int i = 0; i < static_cast<int>(all.size()); ++i) {
+    const int k = std::clamp(static_cast<int>(all[i].first / span * (kIntervals - 1)), 0, kIntervals - 1);
+    auto& [lo, hi] = extremes[k];
+    if (lo < 0 || all[i].second < all[lo].second) lo = i;
+    if (hi < 0 || all[i].second > all[hi].second) hi = i;
+    trace.peak = std::max(trace.peak.value_or(all[i].second), all[i].second);
+  }
+  for (const auto& [lo, hi] : extremes) {
+    if (lo < 0) continue;
+    trace.points.push_back(all[std::min(lo, hi)]);
+    if (lo != hi) trace.points.push_back(all[std::max(lo, hi)]);
+  }
+  return trace;
+}
+
+}  // namespace
+
+std::string RenderSequenceSvg(const std::string& title, const std::vector<SequenceChartSample>& samples) {
+  // First pass: the axes' ranges; the traces are read again to draw them,
+  // so no more than one is held at a time.
+  double maxMinutes = 1, maxBar = 10;
+  int good = 0;
+  std::vector<std::optional<double>> peaks;
+  for (const SequenceChartSample& s : samples) {
+    const Trace t = ReadTrace(s.statusCsv);
+    if (!t.points.empty()) maxMinutes = std::max(maxMinutes, t.points.back().first);
+    maxBar = std::max(maxBar, t.peak.value_or(0));
+    peaks.push_back(t.peak);
+    good += s.good ? 1 : 0;
+  }
+  const std::vector<double> xTicks = NiceTicks(0, maxMinutes, 10);
+  const std::vector<double> yTicks = NiceTicks(0, maxBar * 1.05, 6);
+  const double xHi = std::max(maxMinutes, xTicks.empty() ? maxMinutes : xTicks.back());
+  const double yHi = std::max(maxBar * 1.05, yTicks.empty() ? maxBar : yTicks.back());
+  const double plotW = kWidth - kLeft - kRight;
+  const double peakTop = kTop + kTraceHeight + kGap;
+  const double height = peakTop + kPeakHeight + 60;
+  const auto X = [&](double m) { return kLeft + m / xHi * plotW; };
+  const auto Y = [&](double bar, double top, double h) { return top + h - bar / yHi * h; };
+
+  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(kWidth, 0) + "\" height=\"" +
+                    Num(height, 0) + "\" viewBox=\"0 0 " + Num(kWidth, 0) + " " + Num(height, 0) +
+                    "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"28\" font-size=\"18\" font-weight=\"bold\">" + Xml(title) + "</text>\n";
+  const int failed = static_cast<int>(samples.size()) - good;
+  svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"50\">" + std::to_string(samples.size()) + " samples: " +
+         std::to_string(good) + " good, " + std::to_string(failed) + " failed</text>\n";
+  std::string failedNames;
+  int named = 0;
+  for (const SequenceChartSample& s : samples) {
+    if (s.good || named >= 8) continue;
+    failedNames += (named++ ? ", " : "") + std::to_string(s.number) + " " + s.name;
+  }
+  if (failed > named) failedNames += ", and " + std::to_string(failed - named) + " more";
+  if (failed > 0) svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"70\" fill=\"#d62728\">failed: " + Xml(failedNames) + "</text>\n";
+
+  // Axes and grids of both panels.
+  for (const auto& [top, h, label] : {std::tuple{kTop, kTraceHeight, "pressure (bar)"},
+                                      std::tuple{peakTop, kPeakHeight, "highest pressure (bar)"}}) {
+    svg += "<rect x=\"" + Num(kLeft, 0) + "\" y=\"" + Num(top, 0) + "\" width=\"" + Num(plotW, 0) + "\" height=\"" +
+           Num(h, 0) + "\" fill=\"none\" stroke=\"#999\"/>\n";
+    for (double t : yTicks) {
+      svg += "<line x1=\"" + Num(kLeft, 0) + "\" x2=\"" + Num(kLeft + plotW, 0) + "\" y1=\"" + Num(Y(t, top, h)) +
+             "\" y2=\"" + Num(Y(t, top, h)) + "\" stroke=\"#eee\"/><text x=\"" + Num(kLeft - 6, 0) + "\" y=\"" +
+             Num(Y(t, top, h) + 4) + "\" text-anchor=\"end\">" + Num(t, 0) + "</text>\n";
+    }
+    svg += "<text transform=\"translate(24," + Num(top + h / 2, 0) + ") rotate(-90)\" text-anchor=\"middle\">" +
+           label + "</text>\n";
+  }
+  for (double t : xTicks) {
+    svg += "<text x=\"" + Num(X(t)) + "\" y=\"" + Num(kTop + kTraceHeight + 16) + "\" text-anchor=\"middle\">" +
+           Num(t, t == std::floor(t) ? 0 : 1) + "</text>\n";
+  }
+  svg += "<text x=\"" + Num(kLeft + plotW / 2, 0) + "\" y=\"" + Num(kTop + kTraceHeight + 34) +
+         "\" text-anchor=\"middle\">minutes after the sample start</text>\n";
+
+  // The traces: good ones first, so that a failed one is drawn on top.
+  for (const bool drawGood : {true, false}) {
+    for (const SequenceChartSample& s : samples) {
+      if (s.good != drawGood) continue;
+      const Trace t = ReadTrace(s.statusCsv);
+      if (t.points.empty()) continue;
+      svg += std::string("<polyline fill=\"none\" stroke=\"") + (s.good ? "#1f77b4\" stroke-opacity=\"0.35\"" : "#d62728\" stroke-width=\"1.5\"") +
+             " points=\"";
+      for (const auto& [m, bar] : t.points) {
+        if (std::isnan(bar)) continue;
+        svg += Num(X(m)) + "," + Num(Y(bar, kTop, kTraceHeight)) + " ";
+      }
+      svg += "\"><title>" + std::to_string(s.number) + " " + Xml(s.name) + "</title></polyline>\n";
+    }
+  }
+  // Each sample's highest pressure.
+  const double n = std::max<double>(1, static_cast<double>(samples.size()));
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    if (!peaks[i]) continue;
+    const double x = kLeft + (static_cast<double>(i) + 0.5) / n * plotW;
+    svg += "<circle cx=\"" + Num(x) + "\" cy=\"" + Num(Y(*peaks[i], peakTop, kPeakHeight)) + "\" r=\"" +
+           (samples[i].good ? "2.5\" fill=\"#1f77b4\"" : "4\" fill=\"#d62728\"") + "><title>" +
+           std::to_string(samples[i].number) + " " + Xml(samples[i].name) + ": " + Num(*peaks[i]) +
+           " bar</title></circle>\n";
+  }
+  svg += "<text x=\"" + Num(kLeft + plotW / 2, 0) + "\" y=\"" + Num(peakTop + kPeakHeight + 20) +
+         "\" text-anchor=\"middle\">samples in the order they ran (1 to " + std::to_string(samples.size()) +
+         ")</text>\n</svg>\n";
+  return svg;
+}
+
+}  // namespace host

@@ -1,0 +1,554 @@
+// `quarn-host sequence`: a sample list run as a lab runs one.
+//
+// Everything is checked before anything moves: the list, every method it
+// names (for the transport in use), every volume and every fault. Then the
+// devices are opened once; a method is loaded when it differs from the
+// last sample's; each sample is started with its vial and volume (its own
+// folder holds what `run` writes); between samples the host waits for the
+// instruments to be ready again. After a failed sample the instruments are
+// stopped and closed: --on-error stop ends the sequence there and says
+// where to resume, --on-error skip opens them again for the next sample.
+//
+// The sequence folder keeps journal.txt (host/sequence_journal.h), written
+// as each sample starts and ends, from which --resume continues after the
+// last sample that ended good; sequence.csv (rewritten whole after each
+// sample, from the journal's record of every attempt) and sequence.svg.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/commands.h"
+#include "host/device_set.h"
+#include "host/host_system.h"
+#include "host/run_folder.h"
+#include "host/run_setup.h"
+#include "host/sample_list.h"
+#include "host/sample_run.h"
+#include "host/sequence_chart.h"
+#include "host/sequence_journal.h"
+#include "platform/inlet/inlet.h"
+
+namespace host {
+
+namespace {
+
+constexpr const char* kSequenceFiles[] = {"sequence.csv", "journal.txt", "sequence.svg", "wire-trace.log",
+                                          "server-calls.log"};
+// Memory is judged from this sample on, and may grow this much after it.
+constexpr int kWarmUpSamples = 10;
+constexpr long kFlatKb = 2048;
+
+// One sample as it runs: a row of the list and one of its injections.
+struct Planned {
+  int number = 0;       // from 1, in the order the samples run
+  int row = 0;          // the row of the list, from 1
+  const SampleRow* sample = nullptr;
+  int injection = 1;
+  const CheckedMethod* method = nullptr;
+  std::string folder;   // its folder's name in the sequence folder
+};
+
+// "007-std_2" (and "-inj2" for a second injection): sortable, and safe in
+// any file system and shell.
+std::string FolderName(int number, std::size_t count, const SampleRow& row, int injection) {
+  const int width = std::max(3, static_cast<int>(std::to_string(count).size()));
+  std::string name = std::to_string(number);
+  name.insert(0, static_cast<std::size_t>(std::max(0, width - static_cast<int>(name.size()))), '0');
+  name += '-';
+  for (char c : row.name.substr(0, 60)) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_';
+    name += plain ? c : '_';
+  }
+  if (row.injections > 1) name += "-inj" + std::to_string(injection);
+  return name;
+}
+
+std::string CsvCell(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+class Sequence {
+ public:
+  Sequence(const SequenceOptions& o, TerminalUi& ui) : m_o(o), m_ui(ui), m_trace(Transport::kDirect) {}
+  int Run();
+
+ private:
+  int Fail(const std::string& text) {
+    m_ui.Failure(text);
+    return 1;
+  }
+  bool Refuse(const std::string& text) {
+    m_ui.Failure(text);
+    return false;
+  }
+  bool CheckList();
+  bool CheckFaults();
+  bool Resume();
+  bool PrepareFolder();
+  bool RunSample(const Planned& p);
+  void OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded);
+  void CloseDevices();
+  std::string LinePrefix(const Planned& p) const;
+  void WriteTables(const Planned* justEnded);
+  int Finish();
+
+  const SequenceOptions& m_o;
+  TerminalUi& m_ui;
+  Transport m_transport = Transport::kDirect;
+  std::filesystem::path m_listPath;
+  SampleList m_list;
+  std::map<std::filesystem::path, std::unique_ptr<CheckedMethod>> m_methods;
+  std::vector<Planned> m_planned;
+  std::size_t m_first = 0;  // the index of the first sample to run
+  RunFolder m_folder;
+  Journal m_journal;
+  RunTrace m_trace;
+  std::vector<JournalSample> m_attempts;  // every attempt, earlier runs' included
+  std::unique_ptr<DeviceSet> m_devices;
+  std::string m_loaded;  // the method the devices hold
+  int m_good = 0, m_failed = 0;
+  const Planned* m_stoppedAt = nullptr;
+  std::string m_stopReason;
+  long m_warmKb = 0, m_growthKb = 0;
+};
+
+bool Sequence::CheckList() {
+  m_list = ReadSampleList(m_listPath);
+  std::size_t problems = m_list.problems.size();
+  for (const std::string& problem : m_list.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+  std::size_t warnings = 0;
+  for (const SampleRow& row : m_list.rows) {
+    auto& method = m_methods[row.methodPath];
+    if (!method) {
+      method = std::make_unique<CheckedMethod>();
+      const std::string why = LoadCheckedMethod(row.methodPath.string(), m_transport, *method, stderr, m_ui);
+      if (!why.empty()) {
+        std::fprintf(stderr, "%s: line %d: %s\n", EscapeControls(m_listPath.string()).c_str(), row.line,
+                     EscapeControls(why, true).c_str());
+        ++problems;
+        method->path.clear();
+        continue;
+      }
+      warnings += method->warnings;
+    }
+    if (method->path.empty()) continue;
+    if (const std::string why = VolumeRefusal(row.volumeUl, m_transport); !why.empty()) {
+      std::fprintf(stderr, "%s: line %d: volume: the %s transport %s\n", EscapeControls(m_listPath.string()).c_str(),
+                   row.line, TransportName(m_transport), why.c_str());
+      ++problems;
+    }
+  }
+  if (problems > 0 || (m_o.strict && warnings > 0)) {
+    m_ui.Failure("the sample list " + m_listPath.string() + " cannot run as written (" +
+                 (problems > 0 ? std::to_string(problems) + " problem" + (problems == 1 ? "" : "s")
+                               : std::to_string(warnings) + " warning" + (warnings == 1 ? "" : "s") + ", --strict") +
+                 " above); nothing was run");
+    return false;
+  }
+  std::size_t count = 0;
+  for (const SampleRow& row : m_list.rows) count += static_cast<std::size_t>(row.injections);
+  int row = 0;
+  for (const SampleRow& sample : m_list.rows) {
+    ++row;
+    for (int i = 1; i <= sample.injections; ++i) {
+      const int number = static_cast<int>(m_planned.size()) + 1;
+      m_planned.push_back(Planned{number, row, &sample, i, m_methods[sample.methodPath].get(),
+                                  FolderName(number, count, sample, i)});
+    }
+  }
+  return true;
+}
+
+bool Sequence::CheckFaults() {
+  for (const SampleFault& f : m_o.faults) {
+    std::string why;
+    if (!HasTransport(*f.fault.kind, m_transport)) {
+      why = "the fault " + std::string(f.fault.kind->name) + " exists on the " + FaultTransports(*f.fault.kind) +
+            " transport only, and this sequence uses the " + TransportName(m_transport) + " transport";
+    } else if (f.sample > static_cast<int>(m_planned.size())) {
+      why = "the list has " + std::to_string(m_planned.size()) + " samples";
+    } else if (f.sample > 1 && !f.fault.minutes && !f.fault.kind->atSampleStart) {
+      why = "this fault acts when the instruments are opened, which is before sample 1; give it for sample 1 or "
+            "with @MINUTES";
+    }
+    if (!why.empty()) {
+      m_ui.Failure("--fault " + std::to_string(f.sample) + ":" + f.fault.text + ": " + why);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Continues after the last sample that ended good: the journal must match
+// the list and methods as they are now; an unfinished or failed sample's
+// folder after that point is kept under a new name and the sample runs again.
+bool Sequence::Resume() {
+  std::string error;
+  const std::optional<JournalContents> journal = ReadJournal(*m_o.resume / "journal.txt", error);
+  if (!journal) return Refuse("cannot resume: " + error);
+  std::vector<std::string> changed;
+  if (journal->listFingerprint != FileFingerprint(m_listPath)) changed.push_back("the sample list " + m_listPath.string());
+  for (const auto& [path, fingerprint] : journal->methods) {
+    if (fingerprint != FileFingerprint(path)) changed.push_back("the method file " + path);
+  }
+  for (const auto& [path, method] : m_methods) {
+    if (!journal->methods.count(path.string())) changed.push_back("the list names a new method file " + path.string());
+  }
+  if (!changed.empty()) {
+    std::string text;
+    for (const std::string& c : changed) text += (text.empty() ? "" : "; ") + c;
+    return Refuse("cannot resume " + m_o.resume->string() + ": changed since the sequence started: " + text +
+                ". Put them back as they were, or start a new sequence");
+  }
+  m_attempts = journal->attempts;
+  int lastGood = 0;
+  for (const JournalSample& a : m_attempts) {
+    if (a.hasEnded && a.good) lastGood = std::max(lastGood, a.number);
+  }
+  m_first = static_cast<std::size_t>(lastGood);
+  return true;
+}
+
+bool Sequence::PrepareFolder() {
+  const std::string stem = m_listPath.stem().string();
+  if (!m_folder.Prepare(m_o.resume ? m_o.resume : m_o.out, stem, kSequenceFiles, m_o.force, m_o.resume.has_value(),
+                        m_ui)) {
+    return false;
+  }
+  const std::filesystem::path& dir = m_folder.Path();
+  if (!m_journal.Open(dir / "journal.txt", !m_o.resume)) return Refuse("cannot write " + (dir / "journal.txt").string());
+  bool written = true;
+  if (!m_o.resume) {
+    written = m_journal.Write({"list", m_listPath.string(), FileFingerprint(m_listPath)}) &&
+              m_journal.Write({"transport", TransportName(m_transport)});
+    for (const auto& [path, method] : m_methods) {
+      written = written && m_journal.Write({"method", path.string(), FileFingerprint(path)});
+    }
+  }
+  // The folders of samples that run again are set aside, kept as they were.
+  for (std::size_t i = m_first; i < m_planned.size() && written; ++i) {
+    const std::filesystem::path folder = dir / m_planned[i].folder;
+    std::error_code ec;
+    if (!std::filesystem::exists(folder, ec)) continue;
+    bool ended = false;
+    for (const JournalSample& a : m_attempts) ended = ended || (a.number == m_planned[i].number && a.hasEnded);
+    std::string aside = m_planned[i].folder + (ended ? ".failed" : ".interrupted");
+    for (int n = 2; std::filesystem::exists(dir / aside, ec); ++n) {
+      aside = m_planned[i].folder + (ended ? ".failed-" : ".interrupted-") + std::to_string(n);
+    }
+    std::filesystem::rename(folder, dir / aside, ec);
+    if (ec) return Refuse("cannot set aside " + folder.string() + ": " + ec.message());
+    written = m_journal.Write({"kept", std::to_string(m_planned[i].number), m_planned[i].folder, aside});
+    for (JournalSample& a : m_attempts) {
+      if (a.number == m_planned[i].number && a.folder == m_planned[i].folder) a.folder = aside;
+    }
+    m_ui.Note("Sample " + std::to_string(m_planned[i].number) + " runs again; its earlier folder is kept as " +
+              (dir / aside).string());
+  }
+  if (!written) return Refuse("cannot write " + (dir / "journal.txt").string());
+  m_trace = RunTrace(m_transport);
+  if (m_o.trace && !m_trace.Start(dir, m_o.resume.has_value())) return Refuse("cannot write the trace in " + dir.string());
+  return true;
+}
+
+std::string Sequence::LinePrefix(const Planned& p) const {
+  double left = 0;
+  for (std::size_t i = static_cast<std::size_t>(p.number); i < m_planned.size(); ++i) {
+    left += m_planned[i].method->method.GetRunLength();
+  }
+  std::string text = std::to_string(p.number) + "/" + std::to_string(m_planned.size()) + "  ";
+  if (left > 0) {
+    // Wall time at --speed; in virtual time the instruments' minutes.
+    const double minutes = m_o.virtualTime ? left : left / m_o.speed;
+    text += "+" + (minutes >= 120 ? Fixed(minutes / 60, 1) + " h" : Fixed(minutes, minutes < 10 ? 1 : 0) + " min") +
+            (m_o.virtualTime ? " of run time" : "") + " to follow  ";
+  }
+  return text;
+}
+
+void Sequence::CloseDevices() {
+  if (!m_devices) return;
+  try {
+    m_devices->StopMethods();
+    m_devices->pump.SwitchPump(Off);
+    m_devices->Close();
+  } catch (const CCommunicationsException&) {
+    // The link is gone; closing is as far as it can go.
+  }
+  m_devices.reset();
+  m_loaded.clear();
+}
+
+void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
+  const auto stop = [&sample] { return sample.StopRequested(); };
+  bool stopped = false;
+  if (!m_devices) {
+    PrepareSimulators(p.method->method, m_transport);
+    sample.InjectFaults(false);
+    m_ui.Note("Opening communications with the instruments...");
+    m_devices = std::make_unique<DeviceSet>();
+    if (const std::string why = m_devices->Open(stop, stopped); !why.empty() || stopped) {
+      if (!why.empty()) sample.Failed(why);
+      return;
+    }
+  } else {
+    sample.InjectFaults(false);
+  }
+  if (m_loaded != p.method->path) {
+    m_ui.Note("Loading method " + EscapeControls(p.method->path) + "...");
+    PrepareSimulators(p.method->method, m_transport);
+    if (const std::string why = m_devices->Load(p.method->path, stop, stopped); !why.empty() || stopped) {
+      if (!why.empty()) sample.Failed(why);
+      return;
+    }
+    m_loaded = p.method->path;
+  }
+  loaded = true;
+}
+
+bool Sequence::RunSample(const Planned& p) {
+  const std::filesystem::path folder = m_folder.Path() / p.folder;
+  std::error_code ec;
+  std::filesystem::create_directory(folder, ec);
+  SampleSpec spec;
+  spec.methodPath = p.method->path;
+  spec.method = &p.method->method;
+  spec.vial = p.sample->vial;
+  spec.volumeUl = p.sample->volumeUl;
+  spec.transport = m_transport;
+  spec.sampleName = p.sample->name;
+  for (const SampleFault& f : m_o.faults) {
+    if (f.sample == p.number) spec.faults.push_back(f.fault);
+  }
+  m_ui.Note("Sample " + std::to_string(p.number) + " of " + std::to_string(m_planned.size()) + ": " +
+            EscapeControls(p.sample->name) + (p.sample->injections > 1 ? ", injection " + std::to_string(p.injection) : "") +
+            " (row " + std::to_string(p.row) + "), vial " + std::to_string(p.sample->vial) + ", " +
+            Fixed(p.sample->volumeUl, 2) + " \u00b5l, " + EscapeControls(p.sample->method));
+  SampleRun sample(spec, folder, m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, false, LinePrefix(p)});
+  JournalSample attempt;
+  attempt.number = p.number;
+  attempt.folder = p.folder;
+  attempt.started = ClockTime();
+  const bool journaled = m_journal.Write({"start", std::to_string(p.number), p.folder, attempt.started});
+  bool loaded = false;
+  if (ec || !std::filesystem::is_directory(folder)) {
+    sample.Failed("cannot create the sample folder " + folder.string() + (ec ? ": " + ec.message() : ""));
+  } else if (const std::string why = sample.OpenFiles(); !why.empty()) {
+    sample.Failed(why);
+  } else {
+    try {
+      OpenAndLoad(sample, p, loaded);
+      if (loaded) {
+        sample.RecordReports(*m_devices);
+        sample.Run(*m_devices);
+      }
+      sample.Over();
+    } catch (const CCommunicationsException& e) {
+      sample.CommunicationsFailed(e.GetErrorMessage().str(), loaded);
+      sample.Over();
+      CloseDevices();
+    }
+  }
+  const SampleResult r = sample.Finish(m_devices.get());
+  attempt.hasEnded = true;
+  attempt.good = r.verdict.good && !r.writeFailed;
+  attempt.ended = ClockTime();
+  attempt.peakBar = r.peakBar ? Fixed(*r.peakBar, 1) : "";
+  attempt.outcome = r.verdict.outcome + (r.writeFailed ? "; a file of the sample could not be written" : "");
+  m_attempts.push_back(attempt);
+  const bool ended = m_journal.Write({"end", std::to_string(p.number), attempt.good ? "good" : "failed", p.folder,
+                                      attempt.ended, attempt.peakBar, attempt.outcome});
+  if (!journaled || !ended) {
+    m_ui.Failure("could not write " + (m_folder.Path() / "journal.txt").string() + "; the sequence stops");
+    attempt.good = false;
+  }
+  WriteTables(&p);
+  if (attempt.good) {
+    ++m_good;
+  } else {
+    ++m_failed;
+    m_ui.Failure("sample " + std::to_string(p.number) + " (" + EscapeControls(p.sample->name) + ") " +
+                 r.verdict.message.substr(r.verdict.message.rfind("the run ", 0) == 0 ? 8 : 0));
+    // Stopped and closed: a trip or an error is not carried into the next
+    // sample, which opens the instruments afresh.
+    CloseDevices();
+  }
+  if (m_o.memoryCheck || p.number % 100 == 0) {
+    const long kb = ResidentKb();
+    if (p.number == static_cast<int>(m_first) + kWarmUpSamples) m_warmKb = kb;
+    if (m_warmKb > 0 && p.number > static_cast<int>(m_first) + kWarmUpSamples) {
+      m_growthKb = std::max(m_growthKb, kb - m_warmKb);
+    }
+  }
+  return attempt.good && journaled && ended;
+}
+
+// sequence.csv (and a JSON line per sample with --json), from every
+// attempt in the order they ran; written whole and then put in place, so
+// that a kill leaves the last complete table.
+void Sequence::WriteTables(const Planned* justEnded) {
+  std::string csv = "number,row,sample,method,vial,volume_ul,injection,folder,start,end,result,reason,peak_bar\n";
+  for (const JournalSample& a : m_attempts) {
+    if (a.number < 1 || a.number > static_cast<int>(m_planned.size())) continue;
+    const Planned& p = m_planned[static_cast<std::size_t>(a.number - 1)];
+    const std::string result = a.hasEnded ? (a.good ? "good" : "failed") : "interrupted";
+    const std::string reason = a.hasEnded ? (a.good ? "" : a.outcome)
+                                          : "the sequence stopped while this sample ran";
+    csv += std::to_string(p.number) + "," + std::to_string(p.row) + "," + CsvCell(p.sample->name) + "," +
+           CsvCell(p.sample->method) + "," + std::to_string(p.sample->vial) + "," + Fixed(p.sample->volumeUl, 3) + "," +
+           std::to_string(p.injection) + "," + CsvCell(a.folder) + "," + a.started + "," + a.ended + "," + result +
+           "," + CsvCell(reason) + "," + a.peakBar + "\n";
+    if (justEnded == &p && &a == &m_attempts.back() && m_ui.ShowsJson()) {
+      nlohmann::ordered_json j;
+      j["number"] = p.number;
+      j["row"] = p.row;
+      j["sample"] = p.sample->name;
+      j["method"] = p.sample->method;
+      j["vial"] = p.sample->vial;
+      j["volume_ul"] = p.sample->volumeUl;
+      j["injection"] = p.injection;
+      j["folder"] = a.folder;
+      j["start"] = a.started;
+      j["end"] = a.ended;
+      j["result"] = result;
+      j["reason"] = reason;
+      j["peak_bar"] = a.peakBar.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(std::stod(a.peakBar));
+      m_ui.JsonObject(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+  }
+  const std::filesystem::path file = m_folder.Path() / "sequence.csv";
+  const std::filesystem::path temporary = m_folder.Path() / "sequence.csv.part";
+  std::FILE* out = std::fopen(temporary.string().c_str(), "wb");
+  bool ok = out && std::fwrite(csv.data(), 1, csv.size(), out) == csv.size();
+  ok = out && SyncFile(out) && ok;
+  if (out) ok = std::fclose(out) == 0 && ok;
+  std::error_code ec;
+  if (ok) std::filesystem::rename(temporary, file, ec);
+  if (!ok || ec) m_ui.Failure("could not write " + file.string() + (ec ? ": " + ec.message() : ""));
+}
+
+int Sequence::Finish() {
+  CloseDevices();
+  const std::filesystem::path& dir = m_folder.Path();
+  bool writeFailed = false;
+  if (m_o.trace && !m_trace.Stop(m_ui)) writeFailed = true;
+  // The chart: the last attempt of every sample that ran.
+  std::vector<SequenceChartSample> chart;
+  std::map<int, const JournalSample*> last;
+  for (const JournalSample& a : m_attempts) last[a.number] = &a;
+  for (const auto& [number, a] : last) {
+    if (number < 1 || number > static_cast<int>(m_planned.size())) continue;
+    chart.push_back({number, m_planned[static_cast<std::size_t>(number - 1)].sample->name, a->hasEnded && a->good,
+                     dir / a->folder / "status.csv"});
+  }
+  {
+    const std::string svg = RenderSequenceSvg("Sequence " + m_listPath.filename().string(), chart);
+    std::FILE* out = std::fopen((dir / "sequence.svg").string().c_str(), "wb");
+    const bool ok = out && std::fwrite(svg.data(), 1, svg.size(), out) == svg.size();
+    if (!(out && std::fclose(out) == 0 && ok)) {
+      m_ui.Failure("could not write " + (dir / "sequence.svg").string());
+      writeFailed = true;
+    }
+  }
+  int good = 0;
+  for (const auto& [number, a] : last) good += a->hasEnded && a->good ? 1 : 0;
+  const int total = static_cast<int>(m_planned.size());
+  if (StopSignal() != 0) {
+    m_ui.Failure("the sequence was interrupted; the instruments were stopped. " + std::to_string(good) + " of " +
+                 std::to_string(total) + " samples have ended good. Resume with: quarn-host sequence " +
+                 m_listPath.string() + " --resume " + dir.string());
+    return StopExitCode();
+  }
+  if (m_stoppedAt) {
+    m_ui.Failure("the sequence stopped after sample " + std::to_string(m_stoppedAt->number) + " of " +
+                 std::to_string(total) + " (row " + std::to_string(m_stoppedAt->row) + ", " +
+                 EscapeControls(m_stoppedAt->sample->name) + ") failed; the instruments were stopped. When the cause " +
+                 "is fixed, resume from sample " + std::to_string(m_stoppedAt->number) + " with: quarn-host sequence " +
+                 m_listPath.string() + " --resume " + dir.string());
+    return 1;
+  }
+  std::string memory;
+  if (m_warmKb > 0) {
+    memory = "; resident memory after sample " + std::to_string(m_first + kWarmUpSamples) + ": " +
+             std::to_string(m_warmKb) + " kB, at most " + (m_growthKb >= 0 ? "+" : "") + std::to_string(m_growthKb) +
+             " kB later";
+  }
+  m_ui.Note("The sequence has ended: " + std::to_string(good) + " of " + std::to_string(total) + " samples good" +
+            memory + ". Files in " + dir.string() + ": sequence.csv, sequence.svg, journal.txt" +
+            (m_o.trace ? std::string(", ") + m_trace.FileName() : "") + " and a folder per sample.");
+  if (good < total) return Fail(std::to_string(total - good) + " of " + std::to_string(total) + " samples failed; sequence.csv says why");
+  if (m_o.memoryCheck && m_warmKb > 0 && m_growthKb > kFlatKb) {
+    return Fail("resident memory grew " + std::to_string(m_growthKb) + " kB after sample " +
+                std::to_string(m_first + kWarmUpSamples) + " (at most " + std::to_string(kFlatKb) + " kB allowed)");
+  }
+  return writeFailed ? 1 : 0;
+}
+
+int Sequence::Run() {
+  // A resumed sequence goes on on the transport it started with.
+  std::optional<Transport> asked = m_o.transport;
+  if (m_o.resume) {
+    std::string error;
+    const std::optional<JournalContents> journal = ReadJournal(*m_o.resume / "journal.txt", error);
+    if (!journal) return Fail("cannot resume: " + error);
+    const Transport started = journal->transport == "server" ? Transport::kServer : Transport::kDirect;
+    if (asked && *asked != started) {
+      return Fail("cannot resume on the " + std::string(TransportName(*asked)) + " transport: the sequence in " +
+                  m_o.resume->string() + " started on the " + TransportName(started) + " transport");
+    }
+    asked = started;
+  }
+  if (const std::string why = TakeTransport(asked, m_transport); !why.empty()) return Fail(why);
+  m_listPath = m_o.list;
+  if (!CheckList() || !CheckFaults()) return 1;
+  if (m_o.resume && !Resume()) return 1;
+  if (m_first >= m_planned.size()) {
+    m_ui.Note("Every sample of " + m_listPath.string() + " has ended good in " + m_o.resume->string() +
+              "; nothing is left to run.");
+    return 0;
+  }
+  if (!PrepareFolder()) return 1;
+  UseRunClock(m_o.virtualTime, m_o.speed, m_transport, m_o.keepSimulatorLogs);
+  m_ui.Note("Sequence folder: " + m_folder.Path().string());
+  if (m_o.mode == OutputMode::kJson) {
+    std::fprintf(stderr, "quarn-host: sequence folder: %s\n", EscapeControls(m_folder.Path().string()).c_str());
+  }
+  m_ui.Note("Running " + std::to_string(m_planned.size() - m_first) + " of " + std::to_string(m_planned.size()) +
+            " samples of " + EscapeControls(m_listPath.string()) + " on the " + TransportName(m_transport) +
+            " transport" + (m_o.resume ? " (as it started)" : m_o.transport ? " (--transport)" : " (the transport setting)") +
+            ", on error: " +
+            (m_o.skipFailed ? "skip the sample" : "stop") + ".");
+  WriteTables(nullptr);
+  for (std::size_t i = m_first; i < m_planned.size(); ++i) {
+    const bool good = RunSample(m_planned[i]);
+    if (StopSignal() != 0) break;
+    if (!good && !m_o.skipFailed) {
+      m_stoppedAt = &m_planned[i];
+      break;
+    }
+  }
+  return Finish();
+}
+
+}  // namespace
+
+int SequenceCommand(const SequenceOptions& options, TerminalUi& ui) {
+  ClearStop();
+  Sequence sequence(options, ui);
+  const int result = sequence.Run();
+  ui.SetLog(nullptr);
+  return result;
+}
+
+}  // namespace host

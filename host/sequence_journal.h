@@ -1,0 +1,65 @@
+// journal.txt: a sequence's journal, the record `--resume` continues from.
+//
+// One line per event, fields separated by tabs, each line on the disk
+// before the sequence goes on (a kill at any moment leaves every line but
+// perhaps a torn last one, which is not read):
+//   quarn-host sequence journal 1
+//   list    PATH  FINGERPRINT              the sample list as started
+//   transport  NAME                        the transport it runs on
+//   method  PATH  FINGERPRINT              each method file it names
+//   start   N  FOLDER  CLOCK               sample N began in FOLDER
+//   end     N  RESULT  FOLDER  CLOCK  PEAK_BAR  OUTCOME
+//                                          ... and ended (RESULT good or failed)
+//   kept    N  FOLDER  AS                  a resume set an unfinished sample's folder aside
+// Text fields have tabs, line breaks and backslashes escaped.
+// Thread safety: host's thread only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// A fingerprint of a file's bytes (64-bit FNV-1a, hex), or "missing".
+std::string FileFingerprint(const std::filesystem::path& file);
+
+struct JournalSample {
+  int number = 0;
+  std::string folder;
+  std::string started, ended;  // local clock times
+  bool hasEnded = false;
+  bool good = false;
+  std::string peakBar;  // "" when none was read
+  std::string outcome;
+};
+
+struct JournalContents {
+  std::string listPath, listFingerprint;
+  std::string transport;  // "direct" or "server"
+  std::map<std::string, std::string> methods;  // path -> fingerprint
+  // Every attempt in order: a resumed sample has two or more.
+  std::vector<JournalSample> attempts;
+};
+
+// Reads a journal; nullopt with `error` set when it is not one.
+std::optional<JournalContents> ReadJournal(const std::filesystem::path& file, std::string& error);
+
+class Journal {
+ public:
+  ~Journal();
+  // Creates a new journal or opens one to go on with; false when it
+  // cannot be written.
+  bool Open(const std::filesystem::path& file, bool create);
+  // Writes one line of `fields` and puts it on the disk.
+  bool Write(const std::vector<std::string>& fields);
+
+ private:
+  std::FILE* m_file = nullptr;
+};
+
+}  // namespace host

@@ -1,0 +1,157 @@
+// Sample lists through the program: refused before anything runs, and
+// killed at any moment then resumed with nothing lost and nothing run twice.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/host/host_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::HostProgramTest;
+using testing_support::Result;
+
+class HostSequenceTest : public HostProgramTest {
+ protected:
+  void WriteFiles(int samples) {
+    std::ofstream(m_dir / "half.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 0.5\n";
+    std::ofstream list(m_dir / "list.csv");
+    list << "sample,method,vial,volume\n";
+    for (int i = 1; i <= samples; ++i) list << "s" << i << ",half.toml," << i << ",2\n";
+  }
+
+  // The program started, killed with SIGKILL once `lines` samples have
+  // ended and `delayUs` more have passed.
+  void StartAndKill(const std::string& args, int lines, int delayUs) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
+                                QUARN_HOST_PROGRAM + "' " + args + " 2>/dev/null";
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    int seen = 0;
+    char c;
+    while (seen < lines && read(fds[0], &c, 1) == 1) seen += c == '\n';
+    usleep(static_cast<useconds_t>(delayUs));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(fds[0]);
+  }
+
+  // sequence.csv's rows as (number, result, folder).
+  std::vector<std::vector<std::string>> Table() const {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(Read(m_dir / "seq" / "sequence.csv"));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::vector<std::string> cells;
+      std::istringstream cellsIn(line);
+      for (std::string cell; std::getline(cellsIn, cell, ',');) cells.push_back(cell);
+      rows.push_back({cells.at(0), cells.at(10), cells.at(7)});
+    }
+    return rows;
+  }
+};
+
+// Twenty kills at random moments, each followed by --resume: every sample
+// ends good exactly once, no sample that had ended good runs again, and an
+// interrupted sample's folder is kept under its own name.
+TEST_F(HostSequenceTest, KilledAtAnyMomentAndResumedNothingIsLostOrRunTwice) {
+  WriteFiles(6);
+  std::mt19937 random(20261206);
+  for (int round = 0; round < 20; ++round) {
+    fs::remove_all(m_dir / "seq");
+    const int lines = static_cast<int>(random() % 6);
+    StartAndKill("sequence list.csv --virtual-time --json --out seq", lines, static_cast<int>(random() % 4000));
+    const auto before = Table();
+    const Result r = Run("sequence list.csv --virtual-time --quiet --resume seq");
+    if (!fs::exists(m_dir / "seq" / "journal.txt") || Read(m_dir / "seq" / "journal.txt").find("\nlist") == std::string::npos) {
+      // Killed before the journal was written: there was nothing to resume.
+      EXPECT_NE(r.exitCode, 0) << r.out;
+      continue;
+    }
+    ASSERT_EQ(r.exitCode, 0) << "round " << round << ": " << r.out;
+    std::map<std::string, int> good;
+    for (const auto& row : Table()) {
+      if (row[1] == "good") ++good[row[0]];
+      // An interrupted sample's folder may be empty: the kill came before its first file.
+      EXPECT_TRUE(fs::exists(m_dir / "seq" / row[2] / (row[1] == "good" ? "status.csv" : ""))) << row[2];
+      if (row[1] != "good") {
+        EXPECT_NE(row[2].find(".interrupted"), std::string::npos) << row[2];
+      }
+    }
+    EXPECT_EQ(good.size(), 6u) << "round " << round;
+    for (const auto& [number, count] : good) EXPECT_EQ(count, 1) << "sample " << number;
+    const std::string journal = Read(m_dir / "seq" / "journal.txt");
+    for (const auto& row : before) {
+      if (row[1] != "good") continue;
+      const std::string start = "\nstart\t" + row[0] + "\t";
+      EXPECT_EQ(journal.find(start), journal.rfind(start)) << "sample " << row[0] << " ended good, then ran again";
+    }
+  }
+}
+
+// Whatever is wrong in a list is reported with the list's name and line,
+// and nothing runs.
+TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
+  WriteFiles(1);
+  const struct {
+    const char* list;
+    const char* says;
+  } cases[] = {
+      {"sample,method,vial\ns1,half.toml,1\n", "list.csv: line 1: the column 'volume' is missing"},
+      {"sample,method,vial,volume,colour\ns1,half.toml,1,2,red\n", "list.csv: line 1: unknown column 'colour'"},
+      {"sample,method,vial,volume\ns1,half.toml,1,2\ns1,half.toml,2,2\n",
+       "list.csv: line 3: the sample name 's1' is used again (first on line 2)"},
+      {"sample,method,vial,volume\ns1,half.toml,0,2\n", "list.csv: line 2: vial"},
+      {"sample,method,vial,volume\ns1,half.toml,1,0\n", "list.csv: line 2: volume"},
+      {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
+      {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
+      {"sample,method,vial,volume\n", "the list holds no samples"},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(m_dir / "list.csv") << c.list;
+    const Result r = Run("sequence list.csv --virtual-time --transport direct --out seq");
+    EXPECT_EQ(r.exitCode, 1) << c.list;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.list << "\n" << r.out;
+    EXPECT_FALSE(fs::exists(m_dir / "seq")) << c.list;
+  }
+}
+
+// A list or a method changed since the start is refused by --resume,
+// naming what changed; put back, the sequence goes on.
+TEST_F(HostSequenceTest, ResumeRefusesWhatChangedSinceTheStart) {
+  WriteFiles(3);
+  StartAndKill("sequence list.csv --virtual-time --json --out seq", 1, 0);
+  const std::string method = Read(m_dir / "half.toml");
+  std::ofstream(m_dir / "half.toml") << method << "# changed\n";
+  Result r = Run("sequence list.csv --virtual-time --resume seq");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("changed since the sequence started: the method file half.toml"), std::string::npos) << r.out;
+  std::ofstream(m_dir / "half.toml") << method;
+  r = Run("sequence list.csv --virtual-time --resume seq --transport server");
+  EXPECT_NE(r.out.find("the sequence in seq started on the direct transport"), std::string::npos) << r.out;
+  r = Run("sequence list.csv --virtual-time --resume seq");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("The sequence has ended: 3 of 3 samples good"), std::string::npos) << r.out;
+}
+
+}  // namespace
