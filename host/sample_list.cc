@@ -7,10 +7,12 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <cstdio>
 
 #include "host/number_text.h"
 #include "host/run_log.h"
 #include "platform/inlet/text.h"
+#include "platform/method/toml.h"
 
 namespace host {
 
@@ -98,51 +100,15 @@ std::vector<Record> SplitCsv(const std::string& text, char separator, int& unclo
   return records;
 }
 
-}  // namespace
-
-SampleList ParseSampleList(const std::string& input, const std::filesystem::path& file) {
-  SampleList list;
-  const std::string name = file.string();
+// The rows after the header (records[0]), each cell found by `at`; every
+// row checked, the good ones kept.
+void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnCount>& at, bool decimalComma,
+              const std::filesystem::path& file, SampleList& list) {
   const auto problem = [&](int line, const std::string& text) {
-    list.problems.push_back(EscapeControls(name) + (line > 0 ? ": line " + std::to_string(line) : "") + ": " + text);
+    list.problems.push_back(EscapeControls(file.string()) + (line > 0 ? ": line " + std::to_string(line) : "") +
+                            ": " + text);
   };
-  std::string text = input;
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
-  if (!platform::IsUtf8(text)) {
-    problem(0, "the list is not UTF-8 text (save it from the spreadsheet as \"CSV UTF-8\")");
-    return list;
-  }
-  // The header row tells the separator: ';' where a spreadsheet writes
-  // decimal commas, ',' otherwise.
-  const std::string firstLine = text.substr(0, text.find('\n'));
-  const char separator = firstLine.find(';') != std::string::npos && firstLine.find(',') == std::string::npos ? ';' : ',';
-  int unclosed = 0;
-  std::vector<Record> records = SplitCsv(text, separator, unclosed);
-  if (unclosed > 0) problem(unclosed, "a quoted cell is not closed (a '\"' is missing)");
-  if (records.empty()) {
-    problem(0, "the list is empty: it needs a header row (sample, method, vial, volume) and a row per sample");
-    return list;
-  }
   const Record& header = records.front();
-  std::array<int, kColumnCount> at;
-  at.fill(-1);
-  for (std::size_t i = 0; i < header.cells.size(); ++i) {
-    const std::string column = Lower(header.cells[i]);
-    const auto known = std::find(kColumnNames.begin(), kColumnNames.end(), column);
-    if (known == kColumnNames.end()) {
-      problem(header.line, "unknown column '" + EscapeControls(header.cells[i]) +
-                               "' (the columns are sample, method, vial, volume, injections and note)");
-    } else if (at[known - kColumnNames.begin()] >= 0) {
-      problem(header.line, "the column '" + column + "' is named twice");
-    } else {
-      at[known - kColumnNames.begin()] = static_cast<int>(i);
-    }
-  }
-  for (int c = 0; c < kColumnCount; ++c) {
-    if (kRequired[c] && at[c] < 0) problem(header.line, std::string("the column '") + kColumnNames[c] + "' is missing");
-  }
-  if (!list.problems.empty()) return list;
-
   std::map<std::string, int> names;  // sample name -> its line
   for (std::size_t r = 1; r < records.size(); ++r) {
     const Record& record = records[r];
@@ -187,17 +153,128 @@ SampleList ParseSampleList(const std::string& input, const std::filesystem::path
     if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
     std::string volume = cell(kVolume);
     // A list saved with ';' between cells writes decimal commas.
-    if (separator == ';') std::replace(volume.begin(), volume.end(), ',', '.');
+    if (decimalComma) std::replace(volume.begin(), volume.end(), ',', '.');
     const NumberRead<double> read = ReadDecimalNumber(volume, "volume", 0.0, 1000.0, true);
     if (read.value) row.volumeUl = *read.value;
     else bad(read.error);
     if (good) list.rows.push_back(std::move(row));
   }
-  if (records.size() == 1) problem(0, "the list holds no samples, only its header row");
+  if (records.size() == 1) problem(0, "the list holds no samples");
   if (records.size() - 1 > static_cast<std::size_t>(kMaxSampleRows)) {
     problem(0, "the list holds " + std::to_string(records.size() - 1) + " rows; at most " +
                    std::to_string(kMaxSampleRows) + " are allowed");
   }
+}
+
+}  // namespace
+
+// A TOML list: one [[sample]] table per row, its keys the columns.
+SampleList ParseTomlList(const std::string& text, const std::filesystem::path& file) {
+  SampleList list;
+  std::vector<std::pair<int, std::string>> found;  // in line order at the end
+  const auto problem = [&](int line, const std::string& what) {
+    found.emplace_back(line, EscapeControls(file.string()) + (line > 0 ? ": line " + std::to_string(line) : "") +
+                                 ": " + what);
+  };
+  toml::table root;
+  try {
+    root = toml::parse(text);
+  } catch (const toml::parse_error& error) {
+    list.problems.push_back(EscapeControls(file.string()) + ": line " + std::to_string(error.source().begin.line) +
+                            ": not a valid TOML file: " + std::string(error.description()));
+    return list;
+  } catch (const std::exception& error) {
+    list.problems.push_back(EscapeControls(file.string()) + ": the list could not be read: " + error.what());
+    return list;
+  }
+  std::vector<Record> records{Record{0, {kColumnNames.begin(), kColumnNames.end()}}};
+  for (const auto& [key, node] : root) {
+    if (key.str() != "sample" || !node.is_array_of_tables()) {
+      problem(static_cast<int>(node.source().begin.line),
+              "unknown key '" + EscapeControls(std::string(key.str())) + "': the list holds [[sample]] tables only");
+    }
+  }
+  if (const toml::array* samples = root["sample"].as_array(); samples && samples->is_array_of_tables()) {
+    for (const toml::node& entry : *samples) {
+      const toml::table& table = *entry.as_table();
+      Record record{static_cast<int>(table.source().begin.line), std::vector<std::string>(kColumnCount)};
+      for (const auto& [key, value] : table) {
+        const auto known = std::find(kColumnNames.begin(), kColumnNames.end(), key.str());
+        const int line = static_cast<int>(value.source().begin.line);
+        if (known == kColumnNames.end()) {
+          problem(line, "unknown key '" + EscapeControls(std::string(key.str())) +
+                            "' (the keys are sample, method, vial, volume, injections and note)");
+          continue;
+        }
+        std::string& cell = record.cells[static_cast<std::size_t>(known - kColumnNames.begin())];
+        if (const auto* t = value.as_string()) {
+          cell = t->get();
+        } else if (const auto* i = value.as_integer()) {
+          cell = std::to_string(i->get());
+        } else if (const auto* f = value.as_floating_point()) {
+          char number[40];
+          std::snprintf(number, sizeof number, "%.15g", f->get());
+          cell = number;
+        } else {
+          problem(line, "'" + std::string(key.str()) + "' takes a text or a number");
+        }
+      }
+      records.push_back(std::move(record));
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& [line, what] : found) list.problems.push_back(std::move(what));
+  if (!list.problems.empty()) return list;
+  std::array<int, kColumnCount> at{};
+  for (int c = 0; c < kColumnCount; ++c) at[c] = c;
+  ReadRows(records, at, false, file, list);
+  return list;
+}
+
+SampleList ParseSampleList(const std::string& input, const std::filesystem::path& file) {
+  if (file.extension() == ".toml") return ParseTomlList(input, file);
+  SampleList list;
+  const std::string name = file.string();
+  const auto problem = [&](int line, const std::string& text) {
+    list.problems.push_back(EscapeControls(name) + (line > 0 ? ": line " + std::to_string(line) : "") + ": " + text);
+  };
+  std::string text = input;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  if (!platform::IsUtf8(text)) {
+    problem(0, "the list is not UTF-8 text (save it from the spreadsheet as \"CSV UTF-8\")");
+    return list;
+  }
+  // The header row tells the separator: ';' where a spreadsheet writes
+  // decimal commas, ',' otherwise.
+  const std::string firstLine = text.substr(0, text.find('\n'));
+  const char separator = firstLine.find(';') != std::string::npos && firstLine.find(',') == std::string::npos ? ';' : ',';
+  int unclosed = 0;
+  std::vector<Record> records = SplitCsv(text, separator, unclosed);
+  if (unclosed > 0) problem(unclosed, "a quoted cell is not closed (a '\"' is missing)");
+  if (records.empty()) {
+    problem(0, "the list is empty: it needs a header row (sample, method, vial, volume) and a row per sample");
+    return list;
+  }
+  const Record& header = records.front();
+  std::array<int, kColumnCount> at;
+  at.fill(-1);
+  for (std::size_t i = 0; i < header.cells.size(); ++i) {
+    const std::string column = Lower(header.cells[i]);
+    const auto known = std::find(kColumnNames.begin(), kColumnNames.end(), column);
+    if (known == kColumnNames.end()) {
+      problem(header.line, "unknown column '" + EscapeControls(header.cells[i]) +
+                               "' (the columns are sample, method, vial, volume, injections and note)");
+    } else if (at[known - kColumnNames.begin()] >= 0) {
+      problem(header.line, "the column '" + column + "' is named twice");
+    } else {
+      at[known - kColumnNames.begin()] = static_cast<int>(i);
+    }
+  }
+  for (int c = 0; c < kColumnCount; ++c) {
+    if (kRequired[c] && at[c] < 0) problem(header.line, std::string("the column '") + kColumnNames[c] + "' is missing");
+  }
+  if (!list.problems.empty()) return list;
+  ReadRows(records, at, separator == ';', file, list);
   return list;
 }
 

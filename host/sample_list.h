@@ -1,6 +1,7 @@
 // A sample list: the rows of a sequence as a lab keeps them in a
-// spreadsheet, read from CSV (a header row names the columns) or TOML
-// (one [[sample]] table per row).
+// spreadsheet, read from CSV (a header row names the columns) or, for a
+// file named *.toml, TOML (one [[sample]] table per row, its keys the
+// columns).
 //
 // Columns (case does not matter): sample, method, vial, volume (µl) are
 // required; injections (from the vial, default 1) and note are optional.

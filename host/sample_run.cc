@@ -152,7 +152,7 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
   if (m_ui.ShowsStatusLine(milestone)) {
     std::string line = "  " + m_display.linePrefix;
     if (waiting) {
-      line += "waiting " + Fixed(clockMinutes, 1) + " min  ";
+      line += std::string(m_display.waitingWord) + " " + Fixed(clockMinutes, 1) + " min  ";
     } else {
       // Once the run is over the node's run clock reads 0 again; the bar
       // keeps where the run got to.
@@ -173,7 +173,9 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
 // gives no status ends the sample here.
 bool SampleRun::WaitUntilReady(DeviceSet& d) {
   d.pump.SwitchPump(On);
-  Log("the pump was switched on at the method's initial conditions; waiting for the instruments to be ready");
+  Log(std::string("the pump was switched on at the method's initial conditions; ") +
+      (m_display.waitingWord == std::string("waiting") ? "waiting for the instruments to be ready"
+                                                       : "re-equilibrating until the instruments are ready"));
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool announced = false;
   std::optional<PollRow> lastOn;  // the last poll with the pump on

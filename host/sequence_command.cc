@@ -335,7 +335,9 @@ bool Sequence::RunSample(const Planned& p) {
             EscapeControls(p.sample->name) + (p.sample->injections > 1 ? ", injection " + std::to_string(p.injection) : "") +
             " (row " + std::to_string(p.row) + "), vial " + std::to_string(p.sample->vial) + ", " +
             Fixed(p.sample->volumeUl, 2) + " \u00b5l, " + EscapeControls(p.sample->method));
-  SampleRun sample(spec, folder, m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, false, LinePrefix(p)});
+  SampleRun sample(spec, folder, m_ui,
+                   SampleDisplay{m_o.virtualTime, m_o.speed, false, LinePrefix(p),
+                                 m_devices ? "re-equilibrating" : "waiting"});
   JournalSample attempt;
   attempt.number = p.number;
   attempt.folder = p.folder;

@@ -116,6 +116,7 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
   const struct {
     const char* list;
     const char* says;
+    const char* file = "list.csv";
   } cases[] = {
       {"sample,method,vial\ns1,half.toml,1\n", "list.csv: line 1: the column 'volume' is missing"},
       {"sample,method,vial,volume,colour\ns1,half.toml,1,2,red\n", "list.csv: line 1: unknown column 'colour'"},
@@ -126,10 +127,12 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
       {"sample,method,vial,volume\n", "the list holds no samples"},
+      {"[[sample]]\nsample = 's1'\nmethod = 'half.toml'\nvial = true\nvolume = 2\nrack = 1\n",
+       "list.toml: line 4: 'vial' takes a text or a number\nlist.toml: line 6: unknown key 'rack'", "list.toml"},
   };
   for (const auto& c : cases) {
-    std::ofstream(m_dir / "list.csv") << c.list;
-    const Result r = Run("sequence list.csv --virtual-time --transport direct --out seq");
+    std::ofstream(m_dir / c.file) << c.list;
+    const Result r = Run(std::string("sequence ") + c.file + " --virtual-time --transport direct --out seq");
     EXPECT_EQ(r.exitCode, 1) << c.list;
     EXPECT_NE(r.out.find(c.says), std::string::npos) << c.list << "\n" << r.out;
     EXPECT_FALSE(fs::exists(m_dir / "seq")) << c.list;
