@@ -17,6 +17,7 @@
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
+#include "host/device_set.h"
 #include "host/faults.h"
 #include "host/run_log.h"
 #include "platform/clock/clock.h"
@@ -30,11 +31,7 @@ using testing_support::Transport;
 constexpr double kRunMinutes = 2.0;
 constexpr const char* kSteps[] = {"open", "load", "start", "mid-run", "stop", "close"};
 
-struct Devices {
-  CQuarnControlAutoSampler sampler;
-  CQuarnControlPump pump;
-  CQuarnControlUVDetector uv{1, 1};
-};
+using Devices = host::DeviceSet;
 
 class FaultMatrixTest : public testing_support::TransportWorld {
  protected:
@@ -61,13 +58,13 @@ class FaultMatrixTest : public testing_support::TransportWorld {
     try {
       auto d = std::make_unique<Devices>();
       inject(0);
-      if (!d->pump.InitialiseComms() || !d->sampler.InitialiseComms() || !d->uv.InitialiseComms()) return "open: 0";
+      bool stopped = false;
+      const auto never = [] { return false; };
+      if (!d->Open(never, stopped).empty()) return "open: 0";
       reach(1);
-      if (!d->pump.LoadMethod("Matrix") || !d->sampler.LoadMethod("Matrix") || !d->uv.LoadMethod("Matrix")) {
-        return "load: 0";
-      }
+      if (!d->Load("Matrix", never, stopped).empty()) return "load: 0";
       reach(2);
-      if (!d->sampler.StartMethod("Matrix", CString("1"), 5.0f)) return "start: 0";
+      if (!d->StartSample("Matrix", 1, 5.0)) return "start: 0";
       step = "run";
       std::string ending = RunToTheEnd(*d, [&] { inject(3); });
       if (!ending.empty()) return ending;
@@ -96,14 +93,12 @@ class FaultMatrixTest : public testing_support::TransportWorld {
         midRunDone = true;
         midRun();
       }
-      CInletSystemStatus pump, other;
-      d.pump.ReadStatus(pump);
-      d.sampler.ReadStatus(other);
-      host::AddDeviceReading(pump, other);
-      injected = injected || pump.GetInjecting() == 1;
-      if (pump.GetError() == 1 && error.empty()) error = host::OneLineText(pump.GetErrorInfo().str());
-      if (pump.GetRunning()) runTime = std::max(runTime, pump.GetTime());
-      const int running = d.pump.MethodRunning() | d.sampler.MethodRunning();
+      CInletSystemStatus pump, merged;
+      int running = 0;
+      d.Poll(pump, merged, running);
+      injected = injected || merged.GetInjecting() == 1;
+      if (merged.GetError() == 1 && error.empty()) error = host::OneLineText(merged.GetErrorInfo().str());
+      if (merged.GetRunning()) runTime = std::max(runTime, merged.GetTime());
       started = started || running;
       if (started && !running) break;
     }
