@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <regex>
 
+#include "host/run_judge.h"
 #include "host/svg_chart.h"
 #include "host/terminal_ui.h"
 #include "tests/support/golden.h"
@@ -204,5 +205,69 @@ TEST(RunLogTest, EveryDevicesReasonReachesTheMergedReading) {
   EXPECT_EQ(merged.GetError(), 1);
   EXPECT_EQ(merged.GetErrorInfo(), CString("Autosampler has gone into fault status."));
 }
+
+}  // namespace
+
+namespace {
+
+// The judge: facts in, outcome out; the first cause that applies wins.
+struct JudgeCase {
+  const char* name;
+  void (*facts)(host::RunFacts&);
+  bool good;
+  const char* outcome;
+};
+
+class RunJudgeTest : public testing::TestWithParam<JudgeCase> {};
+
+TEST_P(RunJudgeTest, NamesTheCauseSeen) {
+  host::RunFacts f;
+  f.runLength = 10, f.runTime = 10, f.methodFlow = 1.0, f.limits.upper = 200, f.limits.lower = 10;
+  f.sampleStarted = f.samplerSeen = f.injected = true;
+  f.last = f.lastRunning = PollRow{};
+  f.last->flow = f.lastRunning->flow = 1.0;
+  f.last->pressure = f.lastRunning->pressure = 100;
+  GetParam().facts(f);
+  const host::RunVerdict v = host::JudgeRun(f);
+  EXPECT_EQ(v.good, GetParam().good);
+  EXPECT_EQ(v.outcome, GetParam().outcome);
+  EXPECT_EQ(v.message.empty(), GetParam().good);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, RunJudgeTest,
+    testing::Values(
+        JudgeCase{"Completed", [](host::RunFacts&) {}, true, "completed, 10.0 of 10.0 min"},
+        JudgeCase{"WithinTheLastPoll", [](host::RunFacts& f) { f.runTime = 9.96; }, true, "completed, 10.0 of 10.0 min"},
+        JudgeCase{"Signal", [](host::RunFacts& f) { f.stopSignal = "SIGINT", f.runTime = 2; }, false,
+                  "interrupted at 2.0 of 10.0 min (SIGINT)"},
+        JudgeCase{"TripWhileWaiting", [](host::RunFacts& f) { f.waitFailure = "the pump stopped", f.failed = true; },
+                  false, "failed before the injection: the pump stopped"},
+        JudgeCase{"StepFailed", [](host::RunFacts& f) { f.failed = true, f.failure = "x", f.runTime = 0; }, false,
+                  "failed at 0.0 of 10.0 min: x"},
+        JudgeCase{"UpperLimit", [](host::RunFacts& f) { f.runTime = 4, f.lastRunning->pressure = 191, f.last->flow = 0; },
+                  false,
+                  "ended at 4.0 of 10.0 min: pressure reached its limit of 200 bar (191.0 bar at the last reading), "
+                  "flow dropped to 0"},
+        // A gradient step's limit counts from its time, on the transport that sends it.
+        JudgeCase{"StepLimit",
+                  [](host::RunFacts& f) {
+                    f.runTime = 4, f.limits.upperSteps = {{2.0, 300}}, f.lastRunning->elapsedMinutes = 3;
+                    f.lastRunning->pressure = 191;
+                  },
+                  false, "ended at 4.0 of 10.0 min: the instruments stopped it"},
+        JudgeCase{"LowerLimit", [](host::RunFacts& f) { f.runTime = 4, f.lastRunning->pressure = 10.5; }, false,
+                  "ended at 4.0 of 10.0 min: pressure fell to its lower limit of 10 bar (10.5 bar at the last reading)"},
+        JudgeCase{"ErrorText", [](host::RunFacts& f) { f.runTime = 4, f.last->error = 1, f.last->errorText = "Leak\n"; },
+                  false, "ended at 4.0 of 10.0 min: the instruments report: Leak"},
+        JudgeCase{"NoInjection", [](host::RunFacts& f) { f.injected = f.samplerSeen = false; }, false,
+                  "no injection: the autosampler did not report an injection sequence"},
+        JudgeCase{"SequenceWithoutRun", [](host::RunFacts& f) { f.injected = false; }, false,
+                  "no injection: the autosampler began its injection sequence, but the run did not start after it"},
+        JudgeCase{"FaultOnAGoodRun", [](host::RunFacts& f) { f.faultsHit = {"a", "b"}; }, false,
+                  "completed, 10.0 of 10.0 min, but hit by the injected fault a, b: not a valid run"},
+        JudgeCase{"FaultOnAFailedRun", [](host::RunFacts& f) { f.runTime = 0, f.failed = true, f.faultsHit = {"a"}; },
+                  false, "failed at 0.0 of 10.0 min; injected fault: a"}),
+    [](const testing::TestParamInfo<JudgeCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
