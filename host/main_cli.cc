@@ -16,6 +16,7 @@
 #include "host/number_text.h"
 #include "host/run_log.h"
 #include "host/terminal_ui.h"
+#include "platform/method/method_file.h"
 
 #define QUARN_VERSION_TEXT "0.1.0"
 
@@ -166,12 +167,12 @@ struct RunCommand {
     }
     std::string usage = args.Read(cmd, options.speed, options.mode);
     if (usage.empty() && cmd->count("--vial") > 0) {
-      const auto read = host::ReadWholeNumber(vialText, "--vial", 1, 10000);
+      const auto read = host::ReadWholeNumber(vialText, "--vial", kMinVial, kMaxVial);
       if (read.value) options.vial = static_cast<int>(*read.value);
       usage = read.error;
     }
     if (usage.empty() && cmd->count("--volume") > 0) {
-      const auto read = host::ReadDecimalNumber(volumeText, "--volume", 0.0, 1000.0, true);
+      const auto read = host::ReadDecimalNumber(volumeText, "--volume", 0.0, kMaxInjectionVolume, true);
       if (read.value) options.volumeUl = *read.value;
       usage = read.error;
     }

@@ -171,7 +171,7 @@ int RunSession::Run() {
   m_ui.Note("Running " + EscapeControls(m_method.path) + " on the " + TransportName(m_transport) + " transport" +
             (m_o.transport ? " (--transport)." : " (the transport setting)."));
 
-  SampleRun sample(spec, m_folder.Path(), m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, true, ""});
+  SampleRun sample(spec, m_folder.Path(), m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, true, "", std::nullopt});
   if (const std::string why = sample.OpenFiles(); !why.empty()) return Fail(why);
   RunOnDevices(sample);
   return Finish(sample);

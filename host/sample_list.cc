@@ -12,6 +12,7 @@
 #include "host/number_text.h"
 #include "host/run_log.h"
 #include "platform/inlet/text.h"
+#include "platform/method/method_file.h"
 #include "platform/method/toml.h"
 
 namespace host {
@@ -149,12 +150,12 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
       if (read.value) value = static_cast<int>(*read.value);
       else bad(read.error);
     };
-    whole(kVial, 1, 10000, row.vial);
+    whole(kVial, kMinVial, kMaxVial, row.vial);
     if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
     std::string volume = cell(kVolume);
     // A list saved with ';' between cells writes decimal commas.
     if (decimalComma) std::replace(volume.begin(), volume.end(), ',', '.');
-    const NumberRead<double> read = ReadDecimalNumber(volume, "volume", 0.0, 1000.0, true);
+    const NumberRead<double> read = ReadDecimalNumber(volume, "volume", 0.0, kMaxInjectionVolume, true);
     if (read.value) row.volumeUl = *read.value;
     else bad(read.error);
     if (good) list.rows.push_back(std::move(row));

@@ -40,6 +40,13 @@ const char* SignalName(int signal) {
   }
 }
 
+// "42 s", "12 min", "3.5 h".
+std::string DurationText(double minutes) {
+  if (minutes < 1) return Fixed(minutes * 60, 0) + " s";
+  if (minutes < 120) return Fixed(minutes, 0) + " min";
+  return Fixed(minutes / 60, 1) + " h";
+}
+
 double MinutesSince(std::int64_t startMs) { return (platform::Clock::Get().NowMs() - startMs) / 60000.0; }
 
 }  // namespace
@@ -150,14 +157,18 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
   m_last = row;
   m_ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
   if (m_ui.ShowsStatusLine(milestone)) {
+    // Once the run is over the node's run clock reads 0 again; the bar
+    // keeps where the run got to.
+    const double progress = row.running || row.methodRunning ? row.elapsedMinutes : m_runTime;
+    const std::optional<double> speed = m_display.virtualTime ? std::nullopt : std::optional(m_display.speed);
     std::string line = "  " + m_display.linePrefix;
+    if (m_display.followingMinutes) {
+      const double left = *m_display.followingMinutes + std::max(0.0, m_runLength - (waiting ? 0.0 : progress));
+      line += "sequence " + DurationText(speed ? left / *speed : left) + (speed ? "" : " of run time") + " left  ";
+    }
     if (waiting) {
       line += std::string(m_display.waitingWord) + " " + Fixed(clockMinutes, 1) + " min  ";
     } else {
-      // Once the run is over the node's run clock reads 0 again; the bar
-      // keeps where the run got to.
-      const double progress = row.running || row.methodRunning ? row.elapsedMinutes : m_runTime;
-      const std::optional<double> speed = m_display.virtualTime ? std::nullopt : std::optional(m_display.speed);
       line += RunProgress(progress, m_runLength, speed, 20) + "  ";
     }
     m_ui.StatusLine(line + StatusLineText(row), milestone);

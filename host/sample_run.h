@@ -48,6 +48,9 @@ struct SampleDisplay {
   double speed = 120.0;
   bool pollJson = true;               // one JSON object per poll (when the terminal is in JSON mode)
   std::string linePrefix;             // before the live line: "3/100  "
+  // A sequence's run time after this sample, minutes: the live line then
+  // shows the time left for the whole sequence.
+  std::optional<double> followingMinutes;
   // What the polls before the sample start are: the first sample waits
   // for readiness, a later one re-equilibrates the column.
   const char* waitingWord = "waiting";

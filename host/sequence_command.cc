@@ -99,7 +99,7 @@ class Sequence {
   bool RunSample(const Planned& p);
   void OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded);
   void CloseDevices();
-  std::string LinePrefix(const Planned& p) const;
+  double FollowingMinutes(const Planned& p) const;
   void WriteTables(const Planned* justEnded);
   int Finish();
 
@@ -262,19 +262,13 @@ bool Sequence::PrepareFolder() {
   return true;
 }
 
-std::string Sequence::LinePrefix(const Planned& p) const {
-  double left = 0;
+// The run time of the samples after `p`, minutes.
+double Sequence::FollowingMinutes(const Planned& p) const {
+  double minutes = 0;
   for (std::size_t i = static_cast<std::size_t>(p.number); i < m_planned.size(); ++i) {
-    left += m_planned[i].method->method.GetRunLength();
+    minutes += m_planned[i].method->method.GetRunLength();
   }
-  std::string text = std::to_string(p.number) + "/" + std::to_string(m_planned.size()) + "  ";
-  if (left > 0) {
-    // Wall time at --speed; in virtual time the instruments' minutes.
-    const double minutes = m_o.virtualTime ? left : left / m_o.speed;
-    text += "+" + (minutes >= 120 ? Fixed(minutes / 60, 1) + " h" : Fixed(minutes, minutes < 10 ? 1 : 0) + " min") +
-            (m_o.virtualTime ? " of run time" : "") + " to follow  ";
-  }
-  return text;
+  return minutes;
 }
 
 void Sequence::CloseDevices() {
@@ -336,8 +330,9 @@ bool Sequence::RunSample(const Planned& p) {
             " (row " + std::to_string(p.row) + "), vial " + std::to_string(p.sample->vial) + ", " +
             Fixed(p.sample->volumeUl, 2) + " \u00b5l, " + EscapeControls(p.sample->method));
   SampleRun sample(spec, folder, m_ui,
-                   SampleDisplay{m_o.virtualTime, m_o.speed, false, LinePrefix(p),
-                                 m_devices ? "re-equilibrating" : "waiting"});
+                   SampleDisplay{m_o.virtualTime, m_o.speed, false,
+                                 std::to_string(p.number) + "/" + std::to_string(m_planned.size()) + "  ",
+                                 FollowingMinutes(p), m_devices ? "re-equilibrating" : "waiting"});
   JournalSample attempt;
   attempt.number = p.number;
   attempt.folder = p.folder;

@@ -44,6 +44,11 @@ using MethodKeyLines = std::map<std::string, int>;
 // Files larger than this are refused before parsing: a method file is a
 // few kilobytes.
 inline constexpr std::size_t kMaxMethodFileBytes = 1024 * 1024;
+// The vials and injection volumes (microlitres, above 0) a method file, a
+// command line or a sample list may name.
+inline constexpr int kMinVial = 1;
+inline constexpr int kMaxVial = 10000;
+inline constexpr double kMaxInjectionVolume = 1000.0;
 // A broken file stops being checked after this many problems.
 inline constexpr std::size_t kMaxCollectedProblems = 100;
 inline constexpr std::size_t kMaxShownProblems = 10;
