@@ -109,7 +109,7 @@ std::string RenderSequenceSvg(const std::string& title, const std::vector<Sequen
   const double yHi = std::max(maxBar * 1.05, yTicks.empty() ? maxBar : yTicks.back());
   const double plotW = kWidth - kLeft - kRight;
   const double peakTop = kTop + kTraceHeight + kGap;
-  const double height = peakTop + kPeakHeight + 60;
+  const double height = peakTop + kPeakHeight + 50;
   const auto X = [&](double m) { return kLeft + m / xHi * plotW; };
   const auto Y = [&](double bar, double top, double h) { return top + h - bar / yHi * h; };
 
@@ -174,9 +174,13 @@ std::string RenderSequenceSvg(const std::string& title, const std::vector<Sequen
            std::to_string(samples[i].number) + " " + Xml(samples[i].name) + ": " + Num(*peaks[i]) +
            " bar</title></circle>\n";
   }
-  svg += "<text x=\"" + Num(kLeft + plotW / 2, 0) + "\" y=\"" + Num(peakTop + kPeakHeight + 20) +
-         "\" text-anchor=\"middle\">samples in the order they ran (1 to " + std::to_string(samples.size()) +
-         ")</text>\n</svg>\n";
+  for (double t : NiceTicks(1, std::max<double>(2, n), 10)) {
+    if (t < 1 || t > n || t != std::floor(t)) continue;
+    svg += "<text x=\"" + Num(kLeft + (t - 0.5) / n * plotW) + "\" y=\"" + Num(peakTop + kPeakHeight + 16) +
+           "\" text-anchor=\"middle\">" + Num(t, 0) + "</text>\n";
+  }
+  svg += "<text x=\"" + Num(kLeft + plotW / 2, 0) + "\" y=\"" + Num(peakTop + kPeakHeight + 34) +
+         "\" text-anchor=\"middle\">sample, in the order they ran (blue: good, red: failed)</text>\n</svg>\n";
   return svg;
 }
 

@@ -142,6 +142,10 @@ TEST_P(SequenceTest, AFailedSampleStopsOrIsSkipped) {
       EXPECT_EQ(rows[i].find(i == 3 ? ",failed," : ",good,") != std::string::npos, true) << rows[i];
     }
     EXPECT_NE(rows[3].find("pump-overpressure@0.5"), std::string::npos) << rows[3];
+    std::ifstream chart(TempDir() / "seq" / "sequence.svg");
+    const std::string svg{std::istreambuf_iterator<char>(chart), {}};
+    EXPECT_NE(svg.find(skip ? "10 samples: 9 good, 1 failed" : "3 samples: 2 good, 1 failed"), std::string::npos);
+    EXPECT_NE(svg.find(">failed: 3 s3</text>"), std::string::npos);
     EXPECT_NE(m_output.find(skip ? "1 of 10 samples failed" : "resume from sample 3 with: quarn-host sequence"),
               std::string::npos)
         << m_output;
