@@ -60,12 +60,13 @@ class SequenceTest : public testing_support::TransportWorld,
     o.skipFailed = skip;
     o.faults = std::move(faults);
     o.keepSimulatorLogs = true;
-    std::FILE* sink = std::tmpfile();
+    const std::filesystem::path said = TempDir() / "output.txt";
+    std::FILE* sink = std::fopen(said.string().c_str(), "w+b");
     host::TerminalUi terminal(host::OutputMode::kQuiet, sink, sink, false);
     const int code = host::SequenceCommand(o, terminal);
-    std::rewind(sink);
-    for (int c; (c = std::fgetc(sink)) != EOF;) m_output += static_cast<char>(c);
     std::fclose(sink);
+    std::ifstream in(said, std::ios::binary);
+    m_output.assign(std::istreambuf_iterator<char>(in), {});
     return code;
   }
 
