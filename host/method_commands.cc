@@ -5,11 +5,11 @@
 #include <string>
 #include <system_error>
 
-#include "front/quarn_control_autosampler.h"
-#include "front/quarn_control_detectors.h"
-#include "front/quarn_control_pump.h"
 #include "host/commands.h"
 #include "host/config_keys.h"
+#include "host/device_set.h"
+#include "host/run_setup.h"
+#include "host/sample_run.h"
 #include "host/run_log.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
@@ -154,33 +154,31 @@ int MethodShowCommand(const std::string& given, TerminalUi& ui) {
 }
 
 int StatusCommand(TerminalUi& ui, OutputMode mode) {
-  if (ConfiguredTransport() == Transport::kServer) sim::SimulatedServer::Register();
+  Transport transport = Transport::kDirect;
+  if (const std::string why = TakeTransport(std::nullopt, transport); !why.empty()) {
+    ui.Failure(why);
+    return 1;
+  }
+  if (transport == Transport::kServer) sim::SimulatedServer::Register();
   platform::Clock::Get().UseScaled(100.0);
   try {
-    CQuarnControlAutoSampler sampler;
-    CQuarnControlPump pump;
-    CQuarnControlUVDetector uv(1, 1);
-    sampler.InitialiseComms();
-    if (!pump.InitialiseComms()) {
-      ui.Failure("the pump could not open communications");
-      return 1;
+    DeviceSet devices;
+    bool stopped = false;
+    const std::string failed = devices.Open([] { return StopSignal() != 0; }, stopped);
+    if (!failed.empty() || stopped) {
+      ui.Failure(stopped ? "stopped while opening the instruments" : failed);
+      return stopped ? StopExitCode() : 1;
     }
-    uv.InitialiseComms();
-    CInletSystemStatus status;
-    CInletSystemStatus other;
-    if (!pump.ReadStatus(status)) {
+    CInletSystemStatus pump;
+    CInletSystemStatus merged;
+    int running = 0;
+    if (!devices.Poll(pump, merged, running)) {
       ui.Failure("the pump gave no status");
       return 1;
     }
-    CInletSystemStatus pumpStatus = status;
-    sampler.ReadStatus(other);
-    AddDeviceReading(status, other);
-    CInletSystemStatus uvStatus;
-    uv.ReadStatus(uvStatus);
-    AddDeviceReading(status, uvStatus);
-    PollRow row = RowFromRecords(pumpStatus, status);
+    PollRow row = RowFromRecords(pump, merged);
     row.poll = 1;
-    row.methodRunning = pump.MethodRunning();
+    row.methodRunning = running;
     if (mode == OutputMode::kJson) {
       std::printf("%s\n", JsonRow(row).c_str());
     } else {
@@ -188,9 +186,9 @@ int StatusCommand(TerminalUi& ui, OutputMode mode) {
       std::fflush(stdout);
       ui.Reasons(row.notReady ? row.notReadyText : "", row.error ? row.errorText : "");
     }
-    pump.CloseDownComms();
+    devices.Close();
   } catch (const CCommunicationsException& e) {
-    ui.Failure("communications failed: " + e.GetErrorMessage().str());
+    ui.Failure("communications failed: " + Utf8FromWindows1252(OneLineText(e.GetErrorMessage().str())));
     return 1;
   }
   return 0;

@@ -50,10 +50,14 @@ TEST_F(HostCliTest, BrokenMethodNamesTheFileAndTheLine) {
   EXPECT_NE(check.out.find("1 of 2 method files failed the check"), std::string::npos) << check.out;
 }
 
+// The transport set is the one `status` opens the instruments on.
 TEST_F(HostCliTest, ConfigSetsAndGetsTheTransport) {
   for (const auto& [name, shown] : {std::pair{"server", "server (1)\n"}, std::pair{"direct", "direct (0)\n"}}) {
     EXPECT_EQ(Run(std::string("config set transport ") + name).exitCode, 0);
     EXPECT_EQ(Run("config get transport").out, shown);
+    const Result status = Run("status --json");
+    EXPECT_EQ(status.exitCode, 0) << status.out;
+    EXPECT_EQ(status.out.rfind("{\"poll\":1,", 0), 0u) << status.out;
   }
   const Result bad = Run("config set transport sideways");
   EXPECT_EQ(bad.exitCode, 1);
