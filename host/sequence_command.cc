@@ -337,7 +337,9 @@ bool Sequence::RunSample(const Planned& p) {
   attempt.number = p.number;
   attempt.folder = p.folder;
   attempt.started = ClockTime();
-  const bool journaled = m_journal.Write({"start", std::to_string(p.number), p.folder, attempt.started});
+  // A start lost in a power cut costs nothing: a folder without its end
+  // is set aside as interrupted on resume all the same.
+  const bool journaled = m_journal.Write({"start", std::to_string(p.number), p.folder, attempt.started}, false);
   bool loaded = false;
   if (ec || !std::filesystem::is_directory(folder)) {
     sample.Failed("cannot create the sample folder " + folder.string() + (ec ? ": " + ec.message() : ""));
@@ -393,7 +395,8 @@ bool Sequence::RunSample(const Planned& p) {
 
 // sequence.csv (and a JSON line per sample with --json), from every
 // attempt in the order they ran; written whole and then put in place, so
-// that a kill leaves the last complete table.
+// that a kill leaves the last complete table. Not synced to the disk: the
+// journal is, and a resume writes the table anew from it.
 void Sequence::WriteTables(const Planned* justEnded) {
   std::string csv = "number,row,sample,method,vial,volume_ul,injection,folder,start,end,result,reason,peak_bar\n";
   for (const JournalSample& a : m_attempts) {
@@ -428,7 +431,6 @@ void Sequence::WriteTables(const Planned* justEnded) {
   const std::filesystem::path temporary = m_folder.Path() / "sequence.csv.part";
   std::FILE* out = std::fopen(temporary.string().c_str(), "wb");
   bool ok = out && std::fwrite(csv.data(), 1, csv.size(), out) == csv.size();
-  ok = out && SyncFile(out) && ok;
   if (out) ok = std::fclose(out) == 0 && ok;
   std::error_code ec;
   if (ok) std::filesystem::rename(temporary, file, ec);

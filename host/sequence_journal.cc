@@ -146,12 +146,13 @@ bool Journal::Open(const std::filesystem::path& file, bool create) {
   return std::fprintf(m_file, "%s\n", kJournalHeader) > 0 && SyncFile(m_file);
 }
 
-bool Journal::Write(const std::vector<std::string>& fields) {
+bool Journal::Write(const std::vector<std::string>& fields, bool sync) {
   if (!m_file) return false;
   std::string line;
   for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + Escaped(field);
   line += '\n';
-  return std::fwrite(line.data(), 1, line.size(), m_file) == line.size() && SyncFile(m_file);
+  if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size()) return false;
+  return sync ? SyncFile(m_file) : std::fflush(m_file) == 0;
 }
 
 }  // namespace host

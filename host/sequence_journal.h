@@ -1,8 +1,9 @@
 // journal.txt: a sequence's journal, the record `--resume` continues from.
 //
-// One line per event, fields separated by tabs, each line on the disk
-// before the sequence goes on (a kill at any moment leaves every line but
-// perhaps a torn last one, which is not read):
+// One line per event, fields separated by tabs, each line handed to the
+// system before the sequence goes on, and the lines that record a result
+// on the disk (a kill at any moment leaves every line but perhaps a torn
+// last one, which is not read):
 //   quarn-host sequence journal 1
 //   list    PATH  FINGERPRINT              the sample list as started
 //   transport  NAME                        the transport it runs on
@@ -55,8 +56,10 @@ class Journal {
   // Creates a new journal or opens one to go on with; false when it
   // cannot be written.
   bool Open(const std::filesystem::path& file, bool create);
-  // Writes one line of `fields` and puts it on the disk.
-  bool Write(const std::vector<std::string>& fields);
+  // Writes one line of `fields`; with `sync` waits until it is on the
+  // disk (else it is handed to the system, which keeps it through a kill
+  // of this process but not through a power cut).
+  bool Write(const std::vector<std::string>& fields, bool sync = true);
 
  private:
   std::FILE* m_file = nullptr;
