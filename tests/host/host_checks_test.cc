@@ -305,7 +305,8 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
 // One method with everything the direct transport rounds, ignores or
 // refuses: each warning names the line and key, `check` passes unless
 // --strict, and `run` shows the same warnings before it starts. A 22-step
-// timetable is an error: the pump would refuse it; the server carries D on a
+// timetable is an error: the pump would refuse it, and its step at 0 min
+// overrides [pump] on both transports; the server carries D on a
 // four-channel pump and every step's own values, and cuts only the
 // autosampler's time to whole minutes. The outputs: golden/method-checks.txt.
 TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
@@ -316,7 +317,9 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
                                      "[events.initial]\nvalve1 = 2\n[[events.timed]]\ntime = 2\nevent1 = \"pulse\"\n";
   std::ofstream long_(m_dir / "long.toml");
   long_ << "[pump]\nsystem = \"binary\"\nflow = 1\nmax_pressure = 400\nstop_time = 30\n";
-  for (int step = 0; step < 22; ++step) long_ << "[[pump.timetable]]\ntime = " << step << "\n";
+  for (int step = 0; step < 22; ++step) {
+    long_ << "[[pump.timetable]]\ntime = " << step << (step ? "\n" : "\npercent_b = 30\n");
+  }
   long_ << "[oven]\ntemperature = 40\n[uv]\nautozero = false\n";  // as sent: no warning
   long_.close();
   std::string outputs;
