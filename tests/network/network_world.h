@@ -16,7 +16,6 @@
 #include "network/vexlink_session.h"
 #include "network/wire_trace.h"
 #include "sim/simulated_network.h"
-#include "tests/support/hex_dump.h"
 #include "tests/support/test_world.h"
 
 namespace testing_support {

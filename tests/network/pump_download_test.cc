@@ -18,44 +18,13 @@
 #include "platform/inlet/inlet.h"
 #include "tests/network/network_world.h"
 #include "tests/support/golden.h"
+#include "tests/support/wire_records.h"
 
 namespace {
 
 using testing_support::LeI32;
 using testing_support::LeU16;
 using Bytes = std::vector<std::uint8_t>;
-
-// The analysis file as the units read it: its words, its counted lines
-// (each "unit at time: code = parameters"), any initial line past them that
-// is not blank (left from an earlier load), and its unit list.
-std::string Describe(const Bytes& file) {
-  char text[120];
-  std::snprintf(text, sizeof text, "system code 0x%x, word %d, signature %d\n", LeI32(file, 0), LeI32(file, 4),
-                LeI32(file, 8));
-  std::string out = text;
-  for (auto [title, offset, countOffset, capacity] :
-       {std::tuple{"initial", 16, 12, 32u}, std::tuple{"timetable", 1424, 14, 0u}}) {
-    for (std::size_t i = 0, at = offset; i < std::max<std::size_t>(capacity, LeU16(file, countOffset)); ++i, at += 44) {
-      const bool counted = i < LeU16(file, countOffset);
-      if (!counted && LeU16(file, at + 2) == 0 && LeU16(file, at + 8) == 0 &&
-          std::all_of(file.begin() + at + 12, file.begin() + at + 24, [](auto b) { return b == 0; })) {
-        continue;
-      }
-      std::snprintf(text, sizeof text, "%s%s 0x%04x at %d: code %u = %d %d %d\n", counted ? "" : "STALE ", title,
-                    LeU16(file, at + 2), LeI32(file, at + 4), LeU16(file, at + 8), LeI32(file, at + 12),
-                    LeI32(file, at + 16), LeI32(file, at + 20));
-      out += text;
-    }
-  }
-  out += "units:";
-  for (std::size_t i = 0; i < 64; ++i) {
-    if (!LeU16(file, 4240 + 2 * i)) continue;
-    std::snprintf(text, sizeof text, " %s0x%04x", i && !LeU16(file, 4238 + 2 * i) ? "STALE " : "",
-                  LeU16(file, 4240 + 2 * i));
-    out += text;
-  }
-  return out + "\n";
-}
 
 // A method as a user might write it: 1 ml/min, 400 / 5 bar, 10 min.
 QuarnMethod MakeMethod(int pumpSystem, std::array<int, 4> inUse) {
@@ -96,7 +65,7 @@ class PumpDownloadTest : public testing_support::NetworkWorld {
     if (also) also(m);
     dump += "== " + name + "\n";
     for (const std::string& call : HostCallsFrom(first)) dump += call + "\n";
-    dump += Describe(PushAtStart().at(1));
+    dump += testing_support::DescribeAnlsFile(PushAtStart().at(1));
   }
   CQuarnPump pump;
   std::string dump;
