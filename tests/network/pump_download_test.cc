@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -18,12 +17,10 @@
 #include "platform/inlet/inlet.h"
 #include "tests/network/network_world.h"
 #include "tests/support/golden.h"
-#include "tests/support/wire_records.h"
 
 namespace {
 
-using testing_support::LeI32;
-using testing_support::LeU16;
+using testing_support::FieldOf;
 using Bytes = std::vector<std::uint8_t>;
 
 // A method as a user might write it: 1 ml/min, 400 / 5 bar, 10 min.
@@ -131,17 +128,19 @@ TEST_F(PumpDownloadTest, MethodsReachTheUnitsAsTheGoldenFileShows) {
 }
 
 TEST_F(PumpDownloadTest, APumpStartRunsForTheStopTimeWhichZeroLeavesAsItWasExceptOnTheFirstLoad) {
-  std::vector<std::int32_t> runTimes;
+  std::vector<long long> runTimes;
   for (float stopTime : {0.0f, 12.5f, 0.0f, 2.3f, 0.7f}) {
     QuarnMethod m = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
     m.GetPumpInitialCons().StopTime() = stopTime;
     ASSERT_EQ(Load(m), 1);
     const Bytes header = PushAtStart().at(0);
-    runTimes.push_back(LeI32(header, 16));
-    EXPECT_EQ(LeI32(header, 20), -1);  // a pump start names no vial: 0xFFFF first and last
+    runTimes.push_back(FieldOf<RunHeader::RunTimeS>(header));
+    using H = RunHeader;  // a pump start names no vial
+    EXPECT_EQ((testing_support::WireFields(header).Named<H::FirstVial, H::LastVial>({"first", "last"})),
+              "first=65535 last=65535");
   }
   // Minutes to seconds in single precision: 2.3 min is 138 s, 0.7 min 42 s.
-  EXPECT_EQ(runTimes, (std::vector<std::int32_t>{0, 750, 750, 138, 42}));
+  EXPECT_EQ(runTimes, (std::vector<long long>{0, 750, 750, 138, 42}));
 }
 
 // ---- A gradient the timetable cannot hold is refused, and nothing changes ----
@@ -167,14 +166,14 @@ TEST_F(PumpDownloadTest, TwentyTwoStepsAreRefusedWithWhyAndTheLoadedMethodStaysW
             "gradient is not sent, since it would change the separation.\nThe method was not loaded.");
   EXPECT_TRUE(HostCallsFrom(calls).empty());
   EXPECT_TRUE(std::equal(before.Data(), before.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
-  EXPECT_EQ(LeI32(PushAtStart().at(0), 16), 600);  // the loaded method's stop time
+  EXPECT_EQ(FieldOf<RunHeader::RunTimeS>(PushAtStart().at(0)), 600);  // the loaded method's stop time
 }
 
 TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
   QuarnMethod m = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
   AddSteps(m, 21);
   ASSERT_EQ(Load(m), 1);
-  EXPECT_EQ(LeU16(PushAtStart().at(1), 14), 63u);
+  EXPECT_EQ(FieldOf<AnlsFile::TimetableCount>(PushAtStart().at(1)), 63);
 
   QuarnMethod more = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
   AddSteps(more, 1);
@@ -189,7 +188,7 @@ TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
   QuarnMethod isocratic = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
   AddSteps(isocratic, 30);
   EXPECT_EQ(Load(isocratic), 1);
-  EXPECT_EQ(LeU16(PushAtStart().at(1), 14), 0u);
+  EXPECT_EQ(FieldOf<AnlsFile::TimetableCount>(PushAtStart().at(1)), 0);
 }
 
 // The refusal's message box is where the connection is lost: each download

@@ -14,7 +14,6 @@
 #include "platform/inlet/inlet.h"
 #include "platform/win/windows.h"
 #include "tests/network/network_world.h"
-#include "tests/support/wire_records.h"
 #include "tests/support/golden.h"
 
 namespace {

@@ -59,11 +59,14 @@ class WireFields {
   std::vector<bool> m_read;
 };
 
+template <class F>
+long long FieldOf(const std::vector<std::uint8_t>& bytes) {
+  return WireFields(bytes).Take<F>();
+}
+
 // The analysis file as the units read it: its words, its counted lines
 // ("initial 0x0101 at -1: code 0 = 1000 0 0"), an initial line past the
-// count that is not blank (all 0 but the time) as STALE, left from an
-// earlier load, and its unit list. The units read no timetable line past
-// the count.
+// count that is not blank (all 0 but the time) as STALE, and its units.
 inline std::string DescribeAnlsFile(const std::vector<std::uint8_t>& file) {
   WireFields f(file);
   char text[160];
