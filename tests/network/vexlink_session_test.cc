@@ -101,9 +101,8 @@ TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
   ASSERT_EQ(push.name, "LC_PushAnlsFile");
   ASSERT_EQ(push.records.size(), 3u);
 
-  // The run header (1 ul from vial 1, one flush, 120 s), the analysis file
-  // (pump 1 at 2 ml/min between 300 and 0 bar; pump and autosampler
-  // listed) and the transfer control.
+  // 1 µl from vial 1 for 120 s; pump 1 at 2 ml/min between 300 and 0 bar;
+  // the pump and the autosampler listed.
   using H = RunHeader;
   testing_support::WireFields header(push.records[0]), transfer(push.records[2]);
   std::string text = "run header: " + header.Named<H::FlushCount, H::InjectVolumeNl, H::RunTimeS, H::FirstVial,

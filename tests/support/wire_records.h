@@ -92,9 +92,10 @@ inline std::string DescribeAnlsFile(const std::vector<std::uint8_t>& file) {
     }
   }
   out += "units:";
-  for (std::size_t at = AnlsFile::UnitList::kOffset; at < AnlsFile::UnitList::kEnd; at += 2) {
+  using Units = AnlsFile::UnitList;
+  for (std::size_t at = Units::kOffset; at < Units::kEnd; at += 2) {
     if (const long long unit = f.Take<AnlsFile::UnitEntry>(at)) {
-      std::snprintf(text, sizeof text, " %s0x%04llx", f.Any(at - 2, at) || at == AnlsFile::UnitList::kOffset ? "" : "STALE ", unit);
+      std::snprintf(text, sizeof text, " %s0x%04llx", at == Units::kOffset || f.Any(at - 2, at) ? "" : "STALE ", unit);
       out += text;
     }
   }
