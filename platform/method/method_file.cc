@@ -230,26 +230,19 @@ std::string WordList(std::initializer_list<Word> words) {
 // --------------------------------------------------------------- checker
 
 // Collects the problems of one file: every one is counted, the first
-// kMaxCollectedProblems in line order are kept (a heap on line, then
-// order of finding), so that a file full of mistakes costs bounded memory
-// and still lists its first problems and a true count of the rest.
+// kMaxCollectedProblems in line order (then order of finding) are kept,
+// so that a file full of mistakes costs bounded memory and still lists
+// its first problems and a true count of the rest.
 class Checker {
  public:
   void Report(int line, const std::string& key, const std::string& text) {
-    const Found found{line, m_found++, {line, 0, key, text}};
-    if (m_kept.size() < kMaxCollectedProblems) {
-      m_kept.push_back(found);
-      std::push_heap(m_kept.begin(), m_kept.end());
-    } else if (found < m_kept.front()) {
-      std::pop_heap(m_kept.begin(), m_kept.end());
-      m_kept.back() = found;
-      std::push_heap(m_kept.begin(), m_kept.end());
-    }
+    m_kept.push_back({line, m_found++, {line, 0, key, text}});
+    if (m_kept.size() >= 2 * kMaxCollectedProblems) Keep();
   }
   // The kept problems in line order, then one without a line counting
   // those left out.
   void MoveTo(MethodFileProblems& problems) {
-    std::sort_heap(m_kept.begin(), m_kept.end());
+    Keep();
     for (Found& found : m_kept) problems.push_back(std::move(found.problem));
     if (m_found > m_kept.size()) {
       const std::size_t more = m_found - m_kept.size();
@@ -269,7 +262,12 @@ class Checker {
       return line != other.line ? line < other.line : order < other.order;
     }
   };
-  std::vector<Found> m_kept;  // a max-heap: the last kept problem on top
+  // Sorts and drops all but the first kMaxCollectedProblems.
+  void Keep() {
+    std::sort(m_kept.begin(), m_kept.end());
+    if (m_kept.size() > kMaxCollectedProblems) m_kept.resize(kMaxCollectedProblems);
+  }
+  std::vector<Found> m_kept;
   std::size_t m_found = 0;
 };
 
