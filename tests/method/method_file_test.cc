@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/inlet/text.h"
@@ -146,15 +147,14 @@ TEST(MethodFileTest, AFileFullOfMistakesListsTheFirstHundredInLineOrderAndCounts
   MethodFileProblems problems;
   EXPECT_FALSE(ParseMethodText(text, method, problems));
   ASSERT_EQ(problems.size(), kMaxCollectedProblems + 1);
-  EXPECT_EQ(problems[59].line, 61);
-  EXPECT_EQ(problems[60].key, "pump.bad0");
-  EXPECT_EQ(problems[99].key, "pump.bad39");
+  EXPECT_EQ(std::tie(problems[59].line, problems[60].key, problems[99].key), std::tuple(61, "pump.bad0", "pump.bad39"));
   EXPECT_EQ(problems.back().unlisted, 50u);
   EXPECT_EQ(DescribeMethodFileProblem(problems.back()), "50 more problems are not listed; correct these and check "
                                                         "the file again");
   const std::string shown = DescribeMethodFileProblems("m", problems).str();  // ten problems, then the rest
   EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 2 + 10 + 1);
   EXPECT_TRUE(shown.ends_with("\n... and 140 more problems")) << shown;
+  EXPECT_TRUE(DescribeMethodFileProblems("m", MethodFileProblems(11)).str().ends_with("\n... and 1 more problem"));
 }
 
 TEST(MethodFileTest, AFailedParseLeavesTheMethodAsItWas) {

@@ -116,13 +116,12 @@ TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
   NOTE(pump->SwitchPump(0));
   NOTE(pump->RunInitialConditions());
   NOTE(Status(*pump));  // the initial conditions run again: the switch-off waits
-  const Lines idleCheck{"NetBoxUnit.GetIdentification()"};
-  EXPECT_EQ(lastCalls, idleCheck);
+  EXPECT_EQ(lastCalls, Lines{"NetBoxUnit.GetIdentification()"});
   NOTE(pump->Stop());
   NOTE(Status(*pump));  // the switch-off, by the first idle check only
   EXPECT_EQ(lastCalls.back(), "Session.EndMethod()");
   NOTE(Status(*pump));
-  EXPECT_EQ(lastCalls, idleCheck);
+  EXPECT_EQ(lastCalls, Lines{"NetBoxUnit.GetIdentification()"});
 }
 
 TEST_F(AdaptersTest, SamplerInitialConditionsAndStates) {

@@ -57,8 +57,7 @@ class ServerWorld : public testing_support::TestWorld {
     EXPECT_EQ(server.LiveObjects(), 0) << "server objects still held";
     TestWorld::TearDown();
   }
-  // The calls made since the last look (after a noted step: its calls,
-  // kept in `lastCalls` for the test to assert on).
+  // The calls since the last look, kept in `lastCalls` (a noted step's).
   std::vector<std::string> NewCalls() {
     lastCalls = server.Calls();
     server.ClearCallsForTesting();
