@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -14,7 +15,8 @@ namespace {
 
 // A number with the decimals the other outputs show (a NaN or infinity
 // becomes null in JSON).
-double Rounded(double value, double scale) { return std::round(value * scale) / scale; }
+// A reading a hair below 0 is 0, not -0.
+double Rounded(double value, double scale) { return std::round(value * scale) / scale + 0.0; }
 
 // JSON text of a value; bytes that are not UTF-8 become U+FFFD, so the
 // text is valid JSON whatever it holds.
@@ -27,7 +29,10 @@ std::string JsonText(const Json& value) {
 std::string Fixed(double value, int decimals) {
   char buf[400];  // the longest double in fixed notation, with its decimals
   const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-  return std::string(buf, written.ptr);
+  // A reading a hair below 0 is 0, not "-0.0".
+  const bool negativeZero = buf[0] == '-' && std::string_view(buf, written.ptr).find_first_not_of("-0.") ==
+                                                 std::string_view::npos;
+  return std::string(negativeZero ? buf + 1 : buf, written.ptr);
 }
 
 // A CSV cell: empty where a reading failed (not a number).
@@ -151,6 +156,9 @@ std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row)
   }
   if (row.running != p.running) {
     events.push_back(row.running ? "the run started" : "the run ended at " + Fixed(p.elapsedMinutes, 2) + " min");
+  } else if (row.running && row.elapsedMinutes < p.elapsedMinutes) {
+    events.push_back("the run restarted: its clock went back from " + Fixed(p.elapsedMinutes, 2) + " to " +
+                     Fixed(row.elapsedMinutes, 2) + " min");
   }
   if (row.lamp != p.lamp) events.push_back(row.lamp ? "UV lamp on" : "UV lamp off");
   return events;

@@ -54,8 +54,9 @@ bool IsMilestone(const PollRow& previous, const PollRow& row);
 
 // The events a poll shows against the one before (nullptr: the first):
 // a not-ready or error text that appears, changes or goes, the pump
-// switched on or off, the injection sequence and the run starting and
-// ending, the lamp. UTF-8, one line each.
+// switched on or off, the injection sequence, the run starting, ending
+// and restarting (its clock going back), the lamp. UTF-8, one line each.
+// (Outputs and valves are not in the status record: no poll shows them.)
 std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row);
 
 // `text` (UTF-8) with every control character shown as an escape

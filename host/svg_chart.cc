@@ -155,9 +155,12 @@ std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& i
 }
 
 std::string RenderStatusSvg(const ChartData& data, const ChartInfo& info) {
+  // A channel is drawn when it delivered a share that status.csv shows
+  // (0.05 % rounds to 0.1): the server transport reports a channel the
+  // method does not use as a remainder a few millionths from 0.
   const auto uses = [&](ChartData::Channel c) {
     const auto range = data.Range(c);
-    return range && (range->first != 0 || range->second != 0);
+    return range && (std::fabs(range->first) >= 0.05 || std::fabs(range->second) >= 0.05);
   };
   const bool usesC = uses(ChartData::kPercentC);
   const bool usesD = uses(ChartData::kPercentD);

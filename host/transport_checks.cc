@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 namespace host {
 
@@ -57,8 +58,6 @@ class DirectCheck {
     if (m_method.GetUVDetectorCons().ZeroSetting() && Has("uv.autozero")) {
       Warn("uv.autozero", "does not send autozero: the detector is not zeroed at the start of the run");
     }
-    std::stable_sort(m_warnings.begin(), m_warnings.end(),
-                     [](const MethodWarning& a, const MethodWarning& b) { return a.line < b.line; });
     return m_warnings;
   }
 
@@ -161,9 +160,10 @@ class DirectCheck {
     const std::int64_t run = Truncate(static_cast<double>(pump.OvenTemperature()) + 0.5);
     const std::int64_t before = Truncate(static_cast<double>(pump.OvenTemperature()));
     if (!Differs(static_cast<double>(run), written) && run == before) return;
-    Warn("oven.temperature", "sets whole degrees: oven temperature " + Num(written) + " C runs as " +
-                                 std::to_string(run) + " C" +
-                                 (run != before ? " (" + std::to_string(before) + " C until the run starts)" : ""));
+    Warn("oven.temperature", "sets whole degrees: oven temperature " + Num(written) + " \u00b0C runs as " +
+                                 std::to_string(run) + " \u00b0C" +
+                                 (run != before ? " (" + std::to_string(before) + " \u00b0C until the run starts)"
+                                                : ""));
   }
 
   void CheckEvents() {
@@ -261,9 +261,41 @@ std::vector<MethodWarning> ServerWarnings(const QuarnMethod& method, const Metho
       !why.empty()) {
     found.push_back({lineOf("autosampler.injection_volume"), "autosampler.injection_volume", why, true});
   }
-  std::stable_sort(found.begin(), found.end(),
-                   [](const MethodWarning& a, const MethodWarning& b) { return a.line < b.line; });
   return found;
+}
+
+// A step at 0 min that sets another flow or share than [pump]: the column
+// is equilibrated at [pump]'s values while the run waits for the
+// injection, and the run starts at the step's. Said on every transport
+// that sends the timetable (the direct one has no channel D).
+void AddStartingStepWarnings(const QuarnMethod& method, const MethodKeyLines& lines, Transport transport,
+                             std::vector<MethodWarning>& found) {
+  const PumpInitialCons& pump = method.GetPumpInitialCons();
+  if (transport == Transport::kDirect && pump.PumpSystem() == pumpSystemIsocratic) return;
+  const PumpGradient& gradient = method.GetPumpGradient();
+  for (int i = 0; i < gradient.GetCount() && gradient.TableEntry(i)->Time() == 0.0f; ++i) {
+    const GradTimeTableEntry& step = *gradient.TableEntry(i);
+    const std::string prefix = "pump.timetable[" + std::to_string(i + 1) + "].";
+    const std::tuple<const char*, float, float, const char*> values[] = {
+        {"flow", pump.Flow(), step.Flow(), " ml/min"},
+        {"percent_b", pump.PercentB(), step.PercentB(), " % B"},
+        {"percent_c", pump.PercentC(), step.PercentC(), " % C"},
+        {"percent_d", transport == Transport::kDirect ? 0.0f : pump.PercentD(),
+         transport == Transport::kDirect ? 0.0f : step.PercentD(), " % D"}};
+    for (const auto& [key, start, atStep, unit] : values) {
+      const auto line = lines.find(prefix + key);
+      if (line == lines.end() || !Differs(Written(start), Written(atStep))) continue;
+      const auto startLine = lines.find(std::string("pump.") + key);
+      const std::string where =
+          startLine == lines.end() ? std::string(" (") + key + " not given)"
+                                   : " (line " + std::to_string(startLine->second) + ")";
+      found.push_back({line->second, line->first,
+                       "the run starts at " + Num(Written(atStep)) + unit + " (this step at 0 min), but [pump] holds " +
+                           Num(Written(start)) + unit + where + ": the column is equilibrated at " +
+                           Num(Written(start)) + unit + " while the run waits for the injection",
+                       false, true});
+    }
+  }
 }
 
 }  // namespace
@@ -285,14 +317,18 @@ const char* TransportName(Transport transport) { return transport == Transport::
 
 std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const MethodKeyLines& lines,
                                              Transport transport) {
-  if (transport == Transport::kServer) return ServerWarnings(method, lines);
-  return DirectCheck(method, lines).Run();
+  std::vector<MethodWarning> found =
+      transport == Transport::kServer ? ServerWarnings(method, lines) : DirectCheck(method, lines).Run();
+  AddStartingStepWarnings(method, lines, transport, found);
+  std::stable_sort(found.begin(), found.end(),
+                   [](const MethodWarning& a, const MethodWarning& b) { return a.line < b.line; });
+  return found;
 }
 
 std::string DescribeMethodWarning(const MethodWarning& warning, Transport transport) {
   MethodFileProblem problem{warning.line, 0, warning.key, ""};
-  return DescribeMethodFileProblem(problem) + (warning.refused ? "error" : "warning") + ": the " +
-         TransportName(transport) + " transport " + warning.text;
+  return DescribeMethodFileProblem(problem) + (warning.refused ? "error" : "warning") + ": " +
+         (warning.anyTransport ? "" : "the " + std::string(TransportName(transport)) + " transport ") + warning.text;
 }
 
 }  // namespace host

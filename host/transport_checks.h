@@ -2,8 +2,10 @@
 //
 // Contract: TransportWarnings lists, for one transport, every value of a
 // method that the transport rounds, every part it does not send and every
-// method it refuses to load, each with the line and key of the file that
-// holds it (from the key lines that LoadMethodFile gives), in line order.
+// method it refuses to load, and what runs otherwise than the file seems
+// to say on any transport (a step at 0 min that overrides [pump]), each
+// with the line and key of the file that holds it (from the key lines
+// that LoadMethodFile gives), in line order.
 // A method that runs exactly as written gives none. `method check` and
 // `run` show the same list. Pure functions; any thread.
 #pragma once
@@ -34,6 +36,7 @@ struct MethodWarning {
   std::string key;  // dotted key path, as in problems
   std::string text; // what the transport does, after "the direct transport ": "sends whole percent: ..."
   bool refused = false;  // the method would not run as meant (nothing injected, no run, not loaded): an error
+  bool anyTransport = false;  // the text says what happens on every transport, not "the direct transport ..."
 };
 
 // The smallest injection quarn-host accepts, microlitres: the direct
@@ -48,7 +51,8 @@ std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const Me
                                              Transport transport);
 
 // "line 12, key 'pump.percent_b': warning: the direct transport sends whole
-// percent: 12.5 % B runs as 13 % (...)"; "error:" for a refusal.
+// percent: 12.5 % B runs as 13 % (...)"; "error:" for a refusal; without
+// the transport for a warning of every transport.
 std::string DescribeMethodWarning(const MethodWarning& warning, Transport transport);
 
 }  // namespace host

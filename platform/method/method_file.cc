@@ -26,22 +26,14 @@
 #pragma pop_macro("NDEBUG")
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <map>
-#include <memory>
 #include <optional>
-#include <sstream>
-#include <system_error>
 #include <utility>
 
-#include "platform/inlet/inlet.h"
-#include "platform/inlet/text.h"
 
 namespace {
 
@@ -180,26 +172,46 @@ std::string WordList(std::initializer_list<Word> words) {
 
 // --------------------------------------------------------------- checker
 
+// Collects the problems of one file: every one is counted, the first
+// kMaxCollectedProblems in line order (then order of finding) are kept,
+// so that a file full of mistakes costs bounded memory and still lists
+// its first problems and a true count of the rest.
 class Checker {
  public:
-  explicit Checker(MethodFileProblems& problems) : m_problems(problems) {}
-
   void Report(int line, const std::string& key, const std::string& text) {
-    if (m_problems.size() >= kMaxCollectedProblems) {
-      m_stopped = true;
-      return;
-    }
-    m_problems.push_back({line, 0, key, text});
+    m_kept.push_back({line, m_found++, {line, 0, key, text}});
+    if (m_kept.size() >= 2 * kMaxCollectedProblems) Keep();
   }
-  bool Full() const { return m_problems.size() >= kMaxCollectedProblems; }
-  bool HasProblems() const { return !m_problems.empty(); }
-  // True when a problem was left out, or a part left unchecked, because
-  // the list was full.
-  bool Stopped() const { return m_stopped || Full(); }
+  // The kept problems in line order, then one without a line counting
+  // those left out.
+  void MoveTo(MethodFileProblems& problems) {
+    Keep();
+    for (Found& found : m_kept) problems.push_back(std::move(found.problem));
+    if (m_found > m_kept.size()) {
+      const std::size_t more = m_found - m_kept.size();
+      problems.push_back({0, 0, "",
+                          std::to_string(more) + " more problem" + (more == 1 ? " is" : "s are") +
+                              " not listed; correct these and check the file again",
+                          more});
+    }
+  }
 
  private:
-  MethodFileProblems& m_problems;
-  bool m_stopped = false;
+  struct Found {
+    int line;
+    std::size_t order;
+    MethodFileProblem problem;
+    bool operator<(const Found& other) const {
+      return line != other.line ? line < other.line : order < other.order;
+    }
+  };
+  // Sorts and drops all but the first kMaxCollectedProblems.
+  void Keep() {
+    std::sort(m_kept.begin(), m_kept.end());
+    if (m_kept.size() > kMaxCollectedProblems) m_kept.resize(kMaxCollectedProblems);
+  }
+  std::vector<Found> m_kept;
+  std::size_t m_found = 0;
 };
 
 std::string Join(const std::string& path, std::string_view key) {
@@ -535,7 +547,7 @@ class MethodReader {
     GradTimeTableEntry previous(0.0f, pump.Flow(), pump.PercentB(), pump.PercentC(), pump.PercentD(),
                                 pump.MaxPressure());
     float previousTime = -1.0f;
-    for (std::size_t i = 0; i < steps.size() && !m_checker.Full(); ++i) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
       const std::string path = "pump.timetable[" + std::to_string(i + 1) + "]";
       const toml::table* table = steps.get(i)->as_table();
       if (!table) {
@@ -601,7 +613,7 @@ class MethodReader {
     PumpInitialCons& pump = m_method.GetPumpInitialCons();
     const bool inUse = v.Flag("in_use", "whether the oven is used").value_or(true);
     pump.OvenInUse() = inUse ? 1 : 0;
-    if (auto t = v.Real("temperature", {"an oven temperature", 0.0, kMaxOvenTemperature, "C"}, inUse)) {
+    if (auto t = v.Real("temperature", {"an oven temperature", 0.0, kMaxOvenTemperature, "\xB0" "C"}, inUse)) {
       pump.OvenTemperature() = static_cast<float>(*t);
     }
   }
@@ -643,7 +655,7 @@ class MethodReader {
     CEventTable& events = m_method.GetEventTable();
     std::map<std::pair<float, int>, int> switchedAt;  // (time, type) -> line
     float previousTime = -1.0f;
-    for (std::size_t i = 0; i < rows.size() && !m_checker.Full(); ++i) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
       const std::string path = "events.timed[" + std::to_string(i + 1) + "]";
       const toml::table* table = rows.get(i)->as_table();
       if (!table) {
@@ -692,7 +704,8 @@ class MethodReader {
     TableView v(table, "autosampler", m_checker, {"vial", "injection_volume", "analysis_time", "flushes"});
     SamplerInitialCons& sampler = m_method.GetSamplerInitialCons();
     if (auto n = v.Integer("vial", {"a vial number", kMinVial, kMaxVial, ""}, false)) sampler.VialNumber() = *n;
-    if (auto f = v.Real("injection_volume", {"an injection volume", 0.0, kMaxInjectionVolume, "ul", true}, false)) {
+    if (auto f = v.Real("injection_volume", {"an injection volume", 0.0, kMaxInjectionVolume, "\xB5" "l", true},
+                        false)) {
       sampler.InjectionVolume() = static_cast<float>(*f);
     }
     if (auto f = v.Real("analysis_time", {"an analysis time", 0.0, kMaxTime, "min", true}, false)) {
@@ -740,8 +753,6 @@ void CollectKeyLines(const toml::node& node, const std::string& path, MethodKeyL
 
 }  // namespace
 
-CString Utf8ToWindows1252(std::string_view text) { return CString(platform::Windows1252FromUtf8(text)); }
-
 bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProblems& problems,
                      MethodKeyLines* lines) {
   const std::size_t before = problems.size();
@@ -756,7 +767,7 @@ bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProbl
   } catch (const toml::parse_error& error) {
     const auto& begin = error.source().begin;
     problems.push_back({static_cast<int>(begin.line), static_cast<int>(begin.column), "",
-                        "not a valid TOML file: " + Shown(error.description(), 200)});
+                        PlainParseError(Shown(error.description(), 200))});
     return false;
   } catch (const std::exception& error) {
     // Anything else the parser throws (out of memory).
@@ -765,19 +776,9 @@ bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProbl
   }
 
   QuarnMethod read;
-  MethodFileProblems found;
-  Checker checker(found);
+  Checker checker;
   MethodReader(read, checker).Read(root);
-  if (!found.empty()) {
-    std::stable_sort(found.begin(), found.end(),
-                     [](const MethodFileProblem& a, const MethodFileProblem& b) { return a.line < b.line; });
-    problems.insert(problems.end(), found.begin(), found.end());
-    if (checker.Stopped()) {
-      problems.push_back({0, 0, "",
-                          "checking stopped after " + std::to_string(kMaxCollectedProblems) +
-                              " problems; correct these and check the file again for any further ones"});
-    }
-  }
+  checker.MoveTo(problems);
   if (problems.size() > before) return false;
   if (lines) {
     lines->clear();
@@ -788,83 +789,3 @@ bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProbl
   return true;
 }
 
-bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems,
-                    MethodKeyLines* lines) {
-  namespace fs = std::filesystem;
-  // The system's own reason for a failure; never "Success".
-  const auto reason = [](int error) {
-    return error != 0 ? std::string(": ") + std::generic_category().message(error) : std::string();
-  };
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
-    problems.push_back({0, 0, "", "the file cannot be reached" + reason(ec.value())});
-    return false;
-  }
-  if (!fs::exists(status)) {
-    problems.push_back({0, 0, "", "the file does not exist"});
-    return false;
-  }
-  if (fs::is_directory(status)) {
-    problems.push_back({0, 0, "", "this is a folder, not a method file"});
-    return false;
-  }
-  if (!fs::is_regular_file(status)) {
-    problems.push_back({0, 0, "", "this is not a regular file"});
-    return false;
-  }
-  errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!in) {
-    problems.push_back({0, 0, "", "the file cannot be opened" + reason(errno)});
-    return false;
-  }
-  // Read one byte past the limit to tell a file that is too large.
-  std::string text(kMaxMethodFileBytes + 1, '\0');
-  errno = 0;
-  text.resize(std::fread(text.data(), 1, text.size(), in.get()));
-  if (std::ferror(in.get())) {
-    problems.push_back({0, 0, "", "the file cannot be read" + reason(errno)});
-    return false;
-  }
-  if (text.size() > kMaxMethodFileBytes) {
-    problems.push_back({0, 0, "", "expected a method file of at most " + std::to_string(kMaxMethodFileBytes) +
-                                      " bytes; this one is larger"});
-    return false;
-  }
-  QuarnMethod read;
-  if (!ParseMethodText(text, read, problems, lines)) return false;
-  read.SetFileName(CString(std::string_view(path)));
-  method = read;
-  return true;
-}
-
-std::string DescribeMethodFileProblem(const MethodFileProblem& problem) {
-  std::string line;
-  if (problem.line > 0) {
-    line = "line " + std::to_string(problem.line);
-    if (problem.column > 0) line += ", column " + std::to_string(problem.column);
-  }
-  if (!problem.key.empty()) line += (line.empty() ? "key '" : ", key '") + problem.key + "'";
-  if (!line.empty()) line += ": ";
-  return line + problem.text;
-}
-
-CString DescribeMethodFileProblems(const CString& path, const MethodFileProblems& problems) {
-  std::string text = "The method file could not be read:\n" + path.str() + "\n";
-  for (std::size_t i = 0; i < problems.size() && i < kMaxShownProblems; ++i) {
-    text += "\n" + DescribeMethodFileProblem(problems[i]);
-  }
-  if (problems.size() > kMaxShownProblems) {
-    const std::size_t more = problems.size() - kMaxShownProblems;
-    text += "\n... and " + std::to_string(more) + (more == 1 ? " more problem" : " more problems");
-  }
-  return CString(std::string_view(text));
-}
-
-int QuarnMethod::GetMethodFromDiskFile(const CString& fileName) {
-  MethodFileProblems problems;
-  if (LoadMethodFile(fileName.str(), *this, problems)) return 1;
-  SendMessageBox(DescribeMethodFileProblems(fileName, problems), MB_ICONEXCLAMATION);
-  return 0;
-}

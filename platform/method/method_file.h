@@ -11,11 +11,14 @@
 //    method's file name is set to `path` on success.
 //  - DescribeMethodFileProblems renders the text the user is shown: the
 //    file, then one line per problem with its line, key and what was
-//    expected. At most kMaxShownProblems are listed.
+//    expected. At most kMaxShownProblems are listed, then how many more
+//    there are (the unlisted ones counted in).
 //  - Problems come in line order; each names the key as a dotted path,
-//    counting steps of arrays from 1 ("pump.timetable[2].flow"). When
-//    checking stopped at kMaxCollectedProblems, a last problem without a
-//    line says so.
+//    counting steps of arrays from 1 ("pump.timetable[2].flow"). Every
+//    problem of a file is counted, but only the first kMaxCollectedProblems
+//    in line order are listed; a last problem without a line then counts
+//    the others (`unlisted`). A syntax error ends the reading: it is the
+//    only problem, in plain words ("not valid TOML in ...").
 //  - `lines`, when given, receives the line of every key of a file that
 //    was read (dotted paths as above, tables too), so that a tool can point
 //    at what it says about a value.
@@ -36,6 +39,7 @@ struct MethodFileProblem {
   int column = 0;     // from 1; 0 when not known
   std::string key;    // dotted key path; empty when the problem has none
   std::string text;   // what is wrong and what was expected
+  std::size_t unlisted = 0;  // on the last problem of a cut list: how many were left out
 };
 using MethodFileProblems = std::vector<MethodFileProblem>;
 // Dotted key path -> line (from 1).
@@ -49,7 +53,7 @@ inline constexpr std::size_t kMaxMethodFileBytes = 1024 * 1024;
 inline constexpr int kMinVial = 1;
 inline constexpr int kMaxVial = 10000;
 inline constexpr double kMaxInjectionVolume = 1000.0;
-// A broken file stops being checked after this many problems.
+// A broken file lists at most this many problems.
 inline constexpr std::size_t kMaxCollectedProblems = 100;
 inline constexpr std::size_t kMaxShownProblems = 10;
 
@@ -57,6 +61,11 @@ bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProbl
                      MethodKeyLines* lines = nullptr);
 bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems,
                     MethodKeyLines* lines = nullptr);
+
+// The TOML parser's description of a syntax error in the words of the
+// other problems: "not valid TOML in a [table] header: expected ']', found
+// the end of the line".
+std::string PlainParseError(std::string description);
 
 // One problem as a line of text: "line 4, key 'pump.flow': ...".
 std::string DescribeMethodFileProblem(const MethodFileProblem& problem);

@@ -117,7 +117,7 @@ void PrintPump(Report& r, const QuarnMethod& method) {
     r.Field(kSolventLabels[c], solvents.Name(c).IsEmpty() ? CString("(in use, not named)") : solvents.Name(c));
   }
   r.Field("Column oven", pump.OvenInUse() == 1
-                             ? CStringF::Format("%.1f C", static_cast<double>(pump.OvenTemperature()))
+                             ? CStringF::Format("%.1f \xB0" "C", static_cast<double>(pump.OvenTemperature()))
                              : CString("Not used"));
   r.Blank();
 
@@ -178,7 +178,7 @@ void PrintSampler(Report& r, const QuarnMethod& method) {
   WriteIdentity(r, method);
   r.Blank();
   r.Field("Vial", CStringF::Format("%d", sampler.VialNumber()));
-  r.Field("Injection volume", CStringF::Format("%.2f ul", static_cast<double>(sampler.InjectionVolume())));
+  r.Field("Injection volume", CStringF::Format("%.2f \xB5" "l", static_cast<double>(sampler.InjectionVolume())));
   r.Field("Analysis time", CStringF::Format("%.2f min", static_cast<double>(sampler.AnalysisTime())));
   r.Field("Flushes", CStringF::Format("%d", sampler.Flushes()));
   r.Blank();

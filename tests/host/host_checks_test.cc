@@ -305,9 +305,9 @@ TEST_F(HostChecksTest, ConcurrentConfigSetsLoseNothing) {
 // One method with everything the direct transport rounds, ignores or
 // refuses: each warning names the line and key, `check` passes unless
 // --strict, and `run` shows the same warnings before it starts. A 22-step
-// timetable is an error: the pump would refuse it; the server carries D on a
-// four-channel pump and every step's own values, and cuts only the
-// autosampler's time to whole minutes. The outputs: golden/method-checks.txt.
+// timetable is an error; a step at 0 min that overrides [pump] is said
+// unless the timetable is not sent; the server carries D and every step's
+// own values, and cuts the autosampler's time to whole minutes.
 TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   std::ofstream(m_dir / "w.toml") << "[pump]\nsystem = \"quaternary\"\nflow = 0.7\nmax_pressure = 400.0\n"
                                      "stop_time = 20\npercent_b = 12.5\npercent_d = 5\n[[pump.timetable]]\ntime = 1\n"
@@ -316,11 +316,14 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
                                      "[events.initial]\nvalve1 = 2\n[[events.timed]]\ntime = 2\nevent1 = \"pulse\"\n";
   std::ofstream long_(m_dir / "long.toml");
   long_ << "[pump]\nsystem = \"binary\"\nflow = 1\nmax_pressure = 400\nstop_time = 30\n";
-  for (int step = 0; step < 22; ++step) long_ << "[[pump.timetable]]\ntime = " << step << "\n";
+  for (int step = 0; step < 22; ++step) {
+    long_ << "[[pump.timetable]]\ntime = " << step << (step ? "\n" : "\npercent_b = 30\nflow = 1\n");
+  }
   long_ << "[oven]\ntemperature = 40\n[uv]\nautozero = false\n";  // as sent: no warning
   long_.close();
   std::string outputs;
-  for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml"}) {
+  std::ofstream(m_dir / "iso.toml") << "[pump]\nflow=1\nmax_pressure=4\nstop_time=5\ntimetable=[{time=0, flow=2}]";
+  for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml"}) {
     const auto [code, out] = Run(std::string("method check ") + args);
     outputs += "$ quarn-host method check " + std::string(args) + "\n" + out + "(exit " + std::to_string(code) + ")\n";
   }

@@ -19,6 +19,7 @@ PollRow Sample() {
   r.poll = 3, r.clockMinutes = 2.5, r.elapsedMinutes = 2.25;
   r.running = r.methodRunning = r.pumpOn = r.lamp = r.notReady = 1;
   r.flow = 1.0, r.pressure = 142.26, r.percentA = 66.67, r.percentB = 33.33, r.ovenTemperature = 39.26;
+  r.percentD = -1e-5;  // the server's remainder for a channel not in use: shown as 0, never drawn
   r.notReadyText = "The Oven is not ready.\nTarget oven temperature is 40.00";
   return r;
 }
@@ -46,6 +47,10 @@ TEST(RunLogTest, PollEventsNameEachChange) {
             (std::vector<std::string>{"ready", "the error cleared", "pump off (0.000 ml/min, 0.0 bar)",
                                       "the run ended at 2.25 min", "UV lamp off"}));
   EXPECT_EQ(host::PollEvents(&on, on), std::vector<std::string>{});
+  PollRow restarted = on;
+  restarted.elapsedMinutes = 0.5;
+  EXPECT_EQ(host::PollEvents(&on, restarted),
+            std::vector<std::string>{"the run restarted: its clock went back from 2.25 to 0.50 min"});
   EXPECT_EQ(host::EscapeControls("a\x1B[2Jb\n\t\x7F\u00e9"), "a\\x1B[2Jb\\n\\t\\x7F\u00e9");
 }
 
@@ -127,6 +132,7 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
   for (int i = 0; i <= 20; ++i) {
     PollRow r = Sample();
     r.clockMinutes = i * 0.5, r.percentB = 5 + i * 4.5, r.percentA = 100 - r.percentB, r.pressure = 120 + i;
+    r.percentC = i == 20 ? 0.1 : 0.0;  // used once: drawn
     rows.push_back(r);
   }
   const std::string svg = host::RenderStatusSvg(rows, {"Gradient <A&B>", "vial 12, 5.00 \u00b5l", 40.0, ""});
@@ -135,7 +141,7 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
                            "5.00 \xC2\xB5l", "<polyline"}) {
     EXPECT_NE(svg.find(part), std::string::npos) << part;
   }
-  EXPECT_EQ(svg.find(">%C<"), std::string::npos) << "unused solvents are not drawn";
+  EXPECT_TRUE(svg.find(">%C<") != std::string::npos && svg.find(">%D<") == std::string::npos) << "unused: not drawn";
   EXPECT_EQ(svg.find("nan"), std::string::npos);
 }
 

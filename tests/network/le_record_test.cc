@@ -53,7 +53,7 @@ TEST(LeRecordTest, FieldsLandAtTheirOffsets) {
   EXPECT_EQ(record.Get<Sample::Long>(), -3);
 }
 
-TEST(LeRecordTest, RowsOutsideTheTableAreNullAndHarmless) {
+TEST(LeRecordTest, RowsOutsideTheTableAreNullAndHarmlessAndTextStopsAtNulOrAtTheFieldEnd) {
   le::Record<8> record;
   record.Row<Sample::Rows>(1).Set<Sample::RowWord>(0x0102);
   auto outside = record.Row<Sample::Rows>(2);
@@ -66,9 +66,6 @@ TEST(LeRecordTest, RowsOutsideTheTableAreNullAndHarmless) {
   const le::View<8> view(record.Data());
   EXPECT_EQ(view.Row<Sample::Rows>(1).Get<Sample::RowWord>(), 0x0102);
   EXPECT_TRUE(view.Row<Sample::Rows>(99).IsNull());
-}
-
-TEST(LeRecordTest, TextStopsAtNulOrAtTheFieldEnd) {
   const le::Byte terminated[8] = {'a', 'b', 0, 'x', 'y', 'z', 'w', 'v'};
   EXPECT_EQ(le::View<8>(terminated).Text<Sample::Name>(), "ab");
   const le::Byte full[8] = {'a', 'b', 'c', 'd', 'e', 'f', 0, 0};

@@ -16,8 +16,8 @@
 #include "network/vexlink_session.h"
 #include "network/wire_trace.h"
 #include "sim/simulated_network.h"
-#include "tests/support/hex_dump.h"
 #include "tests/support/test_world.h"
+#include "tests/support/wire_records.h"
 
 namespace testing_support {
 
@@ -64,15 +64,6 @@ class NetworkWorld : public TestWorld {
     return {texts.begin() + static_cast<std::ptrdiff_t>(std::min(first, texts.size())), texts.end()};
   }
 };
-
-// Little-endian numbers read from recorded bytes (an offset outside them
-// throws, failing the test).
-inline std::uint32_t LeU16(const std::vector<std::uint8_t>& b, std::size_t offset) {
-  return static_cast<std::uint32_t>(b.at(offset) | b.at(offset + 1) << 8);
-}
-inline std::int32_t LeI32(const std::vector<std::uint8_t>& b, std::size_t offset) {
-  return static_cast<std::int32_t>(LeU16(b, offset) | LeU16(b, offset + 2) << 16);
-}
 
 // A reply record written byte by byte, little-endian, at explicit offsets.
 class RawRecord {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -21,41 +20,8 @@
 
 namespace {
 
-using testing_support::LeI32;
-using testing_support::LeU16;
+using testing_support::FieldOf;
 using Bytes = std::vector<std::uint8_t>;
-
-// The analysis file as the units read it: its words, its counted lines
-// (each "unit at time: code = parameters"), any initial line past them that
-// is not blank (left from an earlier load), and its unit list.
-std::string Describe(const Bytes& file) {
-  char text[120];
-  std::snprintf(text, sizeof text, "system code 0x%x, word %d, signature %d\n", LeI32(file, 0), LeI32(file, 4),
-                LeI32(file, 8));
-  std::string out = text;
-  for (auto [title, offset, countOffset, capacity] :
-       {std::tuple{"initial", 16, 12, 32u}, std::tuple{"timetable", 1424, 14, 0u}}) {
-    for (std::size_t i = 0, at = offset; i < std::max<std::size_t>(capacity, LeU16(file, countOffset)); ++i, at += 44) {
-      const bool counted = i < LeU16(file, countOffset);
-      if (!counted && LeU16(file, at + 2) == 0 && LeU16(file, at + 8) == 0 &&
-          std::all_of(file.begin() + at + 12, file.begin() + at + 24, [](auto b) { return b == 0; })) {
-        continue;
-      }
-      std::snprintf(text, sizeof text, "%s%s 0x%04x at %d: code %u = %d %d %d\n", counted ? "" : "STALE ", title,
-                    LeU16(file, at + 2), LeI32(file, at + 4), LeU16(file, at + 8), LeI32(file, at + 12),
-                    LeI32(file, at + 16), LeI32(file, at + 20));
-      out += text;
-    }
-  }
-  out += "units:";
-  for (std::size_t i = 0; i < 64; ++i) {
-    if (!LeU16(file, 4240 + 2 * i)) continue;
-    std::snprintf(text, sizeof text, " %s0x%04x", i && !LeU16(file, 4238 + 2 * i) ? "STALE " : "",
-                  LeU16(file, 4240 + 2 * i));
-    out += text;
-  }
-  return out + "\n";
-}
 
 // A method as a user might write it: 1 ml/min, 400 / 5 bar, 10 min.
 QuarnMethod MakeMethod(int pumpSystem, std::array<int, 4> inUse) {
@@ -96,7 +62,7 @@ class PumpDownloadTest : public testing_support::NetworkWorld {
     if (also) also(m);
     dump += "== " + name + "\n";
     for (const std::string& call : HostCallsFrom(first)) dump += call + "\n";
-    dump += Describe(PushAtStart().at(1));
+    dump += testing_support::DescribeAnlsFile(PushAtStart().at(1));
   }
   CQuarnPump pump;
   std::string dump;
@@ -162,17 +128,19 @@ TEST_F(PumpDownloadTest, MethodsReachTheUnitsAsTheGoldenFileShows) {
 }
 
 TEST_F(PumpDownloadTest, APumpStartRunsForTheStopTimeWhichZeroLeavesAsItWasExceptOnTheFirstLoad) {
-  std::vector<std::int32_t> runTimes;
+  std::vector<long long> runTimes;
   for (float stopTime : {0.0f, 12.5f, 0.0f, 2.3f, 0.7f}) {
     QuarnMethod m = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
     m.GetPumpInitialCons().StopTime() = stopTime;
     ASSERT_EQ(Load(m), 1);
     const Bytes header = PushAtStart().at(0);
-    runTimes.push_back(LeI32(header, 16));
-    EXPECT_EQ(LeI32(header, 20), -1);  // a pump start names no vial: 0xFFFF first and last
+    runTimes.push_back(FieldOf<RunHeader::RunTimeS>(header));
+    using H = RunHeader;  // a pump start names no vial
+    EXPECT_EQ((testing_support::WireFields(header).Named<H::FirstVial, H::LastVial>({"first", "last"})),
+              "first=65535 last=65535");
   }
   // Minutes to seconds in single precision: 2.3 min is 138 s, 0.7 min 42 s.
-  EXPECT_EQ(runTimes, (std::vector<std::int32_t>{0, 750, 750, 138, 42}));
+  EXPECT_EQ(runTimes, (std::vector<long long>{0, 750, 750, 138, 42}));
 }
 
 // ---- A gradient the timetable cannot hold is refused, and nothing changes ----
@@ -198,14 +166,14 @@ TEST_F(PumpDownloadTest, TwentyTwoStepsAreRefusedWithWhyAndTheLoadedMethodStaysW
             "gradient is not sent, since it would change the separation.\nThe method was not loaded.");
   EXPECT_TRUE(HostCallsFrom(calls).empty());
   EXPECT_TRUE(std::equal(before.Data(), before.Data() + sizeof(AnlsFile), g_downloadRecords.m_anlsFile.Data()));
-  EXPECT_EQ(LeI32(PushAtStart().at(0), 16), 600);  // the loaded method's stop time
+  EXPECT_EQ(FieldOf<RunHeader::RunTimeS>(PushAtStart().at(0)), 600);  // the loaded method's stop time
 }
 
 TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
   QuarnMethod m = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
   AddSteps(m, 21);
   ASSERT_EQ(Load(m), 1);
-  EXPECT_EQ(LeU16(PushAtStart().at(1), 14), 63u);
+  EXPECT_EQ(FieldOf<AnlsFile::TimetableCount>(PushAtStart().at(1)), 63);
 
   QuarnMethod more = MakeMethod(pumpSystemBinary, {1, 1, 0, 0});
   AddSteps(more, 1);
@@ -220,7 +188,7 @@ TEST_F(PumpDownloadTest, TwentyOneStepsFillTheTimetableAndNoMoreAreAppended) {
   QuarnMethod isocratic = MakeMethod(pumpSystemIsocratic, {1, 0, 0, 0});
   AddSteps(isocratic, 30);
   EXPECT_EQ(Load(isocratic), 1);
-  EXPECT_EQ(LeU16(PushAtStart().at(1), 14), 0u);
+  EXPECT_EQ(FieldOf<AnlsFile::TimetableCount>(PushAtStart().at(1)), 0);
 }
 
 // The refusal's message box is where the connection is lost: each download

@@ -118,16 +118,9 @@ TEST_F(RunControlTest, APollFillsTheRecordFromTheSnapshotAsTheGoldenFileShows) {
     g_directPumpState.ResetForTesting();  // each snapshot meets a fresh back-end
     g_directRunFlags.ResetForTesting();
     CQuarnPump fresh;
-    s.m_dwNodeState.Store(nodeState);
-    s.m_fElapsedMinutes.Store(elapsedMin);
-    s.m_fPumpFlow.Store(flow);
-    s.m_fPumpPressure.Store(98.0f);
-    s.m_dwSamplerStatus.Store(sampler);
-    s.m_fPercentA.Store(60.0f);
-    s.m_fPercentB.Store(30.0f);
-    s.m_fPercentC.Store(10.0f);
-    s.m_nLamp.Store(1);
-    s.m_nOvenTemperature.Store(31);
+    s.m_dwNodeState.Store(nodeState), s.m_fElapsedMinutes.Store(elapsedMin), s.m_dwSamplerStatus.Store(sampler);
+    s.m_fPumpFlow.Store(flow), s.m_fPumpPressure.Store(98.0f), s.m_nLamp.Store(1), s.m_nOvenTemperature.Store(31);
+    s.m_fPercentA.Store(60.0f), s.m_fPercentB.Store(30.0f), s.m_fPercentC.Store(10.0f);
     CInletSystemStatus status;
     status.GetRunning() = status.GetPumpOn() = status.GetPostRunning() = 7;
     status.GetPercentD() = 5.0f;

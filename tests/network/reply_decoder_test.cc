@@ -30,12 +30,10 @@ class ReplyDecoderTest : public testing_support::NetworkWorld {
   // Every snapshot word, as bits, to show that nothing changed.
   static std::vector<std::uint32_t> SnapshotBits(const UnitStatusSnapshot& s = g_unitStatusSnapshot) {
     auto bits = [](float f) { return std::bit_cast<std::uint32_t>(f); };
-    return {s.m_dwNodeState.Load(),   bits(s.m_fElapsedMinutes.Load()),
-            bits(s.m_fPercentA.Load()), bits(s.m_fPercentB.Load()),
-            bits(s.m_fPercentC.Load()), bits(s.m_fPercentD.Load()),
-            bits(s.m_fPumpFlow.Load()), bits(s.m_fPumpPressure.Load()),
-            s.m_dwSamplerStatus.Load(), static_cast<std::uint32_t>(s.m_nOvenTemperature.Load()),
-            static_cast<std::uint32_t>(s.m_nLamp.Load())};
+    return {s.m_dwNodeState.Load(), bits(s.m_fElapsedMinutes.Load()), bits(s.m_fPercentA.Load()),
+            bits(s.m_fPercentB.Load()), bits(s.m_fPercentC.Load()), bits(s.m_fPercentD.Load()),
+            bits(s.m_fPumpFlow.Load()), bits(s.m_fPumpPressure.Load()), s.m_dwSamplerStatus.Load(),
+            static_cast<std::uint32_t>(s.m_nOvenTemperature.Load()), static_cast<std::uint32_t>(s.m_nLamp.Load())};
   }
 };
 

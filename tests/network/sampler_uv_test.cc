@@ -15,8 +15,7 @@
 
 namespace {
 
-using testing_support::LeI32;
-using testing_support::LeU16;
+using testing_support::FieldOf;
 
 class SamplerUvTest : public testing_support::NetworkWorld {
  protected:
@@ -73,7 +72,7 @@ TEST_F(SamplerUvTest, SampleStartsListTheAutosamplerEachTimeUntilTheListIsFullTh
     m.GetSamplerInitialCons().VialNumber() = start;
     ASSERT_EQ(sampler.DownloadMethod(m), 1);
     ASSERT_EQ(sampler.StartMethod(), 1);
-    ASSERT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), static_cast<std::uint32_t>(start));
+    ASSERT_EQ(FieldOf<RunHeader::FirstVial>(LastRecords("LC_PushAnlsFile").at(0)), start);
     if (start == 2) {
       EXPECT_EQ(UnitList(), (std::vector<std::uint32_t>{0x0101, 0x0501, 0x0501}));
     }
@@ -107,9 +106,9 @@ TEST_F(SamplerUvTest, ASampleStartAfterAPumpStartCarriesItsVial) {
   m.GetSamplerInitialCons().VialNumber() = 7;
   ASSERT_EQ(sampler.DownloadMethod(m), 1);
   ASSERT_EQ(pump.StartMethod(), 1);
-  EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), RunHeader::kNoVial);
+  EXPECT_EQ(FieldOf<RunHeader::FirstVial>(LastRecords("LC_PushAnlsFile").at(0)), RunHeader::kNoVial);
   ASSERT_EQ(sampler.StartMethod(), 1);
-  EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), 7u);
+  EXPECT_EQ(FieldOf<RunHeader::FirstVial>(LastRecords("LC_PushAnlsFile").at(0)), 7);
 }
 
 // A sample start through the autosampler front, with the transport flag
@@ -129,10 +128,13 @@ TEST_F(SamplerUvTest, SampleStartCarriesVialVolumeAnalysisTimeAndFlushes) {
   EXPECT_EQ(g_vexlinkSession.m_nSamplerPresent.Load(), 0);
 
   const auto header = LastRecords("LC_PushAnlsFile").at(0);
-  // Flushes, volume, analysis time, first and last vial. Products in single precision, whatever the
-  // processor: 2.3 ul is 2300 nl and 2.3 min is 138 s, not a unit less.
-  EXPECT_EQ((std::vector<std::int64_t>{LeU16(header, 6), LeI32(header, 8), LeI32(header, 16), LeU16(header, 20),
-                                       LeU16(header, 22)}), (std::vector<std::int64_t>{3, 2300, 138, 12, 12}));
+  // Products in single precision, whatever the processor: 2.3 ul is
+  // 2300 nl and 2.3 min is 138 s, not a unit less.
+  using H = RunHeader;
+  EXPECT_EQ((testing_support::WireFields(header).Named<H::FlushCount, H::InjectVolumeNl, H::RunTimeS, H::FirstVial,
+                                                       H::LastVial>(
+                {"flushes", "volume_nl", "run_time_s", "first_vial", "last_vial"})),
+            "flushes=3 volume_nl=2300 run_time_s=138 first_vial=12 last_vial=12");
   EXPECT_EQ(HostCallsFrom(net.CallTexts(true).size() - 4),
             (std::vector<std::string>{"LC_Stop()", "LC_Reset()",
                                       "LC_PushAnlsFile(run header, analysis file, transfer control)",

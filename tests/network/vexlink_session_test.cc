@@ -101,13 +101,22 @@ TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
   ASSERT_EQ(push.name, "LC_PushAnlsFile");
   ASSERT_EQ(push.records.size(), 3u);
 
-  // The run header (1 ul from vial 1, one flush, 120 s), the analysis file
-  // (pump 1 at 2 ml/min between 300 and 0 bar; pump and autosampler
-  // listed) and the transfer control.
-  testing_support::ExpectMatchesGolden("run header\n" + testing_support::HexDump(push.records[0]) +
-                                           "analysis file\n" + testing_support::HexDump(push.records[1]) +
-                                           "transfer control\n" + testing_support::HexDump(push.records[2]),
-                                       "network/golden/session-analysis-file.hex");
+  // 1 µl from vial 1 for 120 s; pump 1 at 2 ml/min between 300 and 0 bar;
+  // the pump and the autosampler listed.
+  using H = RunHeader;
+  testing_support::WireFields header(push.records[0]), transfer(push.records[2]);
+  std::string text = "run header: " + header.Named<H::FlushCount, H::InjectVolumeNl, H::RunTimeS, H::FirstVial,
+                                                   H::LastVial, H::Constant0, H::Constant4, H::Constant12,
+                                                   H::Constant24, H::Constant26, H::Constant44, H::Constant60>(
+                                          {"flushes", "inject_volume_nl", "run_time_s", "first_vial", "last_vial",
+                                           "constant0", "constant4", "constant12", "constant24", "constant26",
+                                           "constant44", "constant60"});
+  text += header.Rest() + "\nanalysis file: " + testing_support::DescribeAnlsFile(push.records[1]);
+  text += "transfer control: " +
+          transfer.Named<TransferControl::Word<0>, TransferControl::Word<1>, TransferControl::Word<2>>(
+              {"w0", "w1", "w2"});
+  testing_support::ExpectMatchesGolden(text + transfer.Rest() + "\n",
+      "network/golden/session-analysis-file.txt");
 }
 
 TEST_F(VexlinkSessionTest, WithoutAnAutosamplerTheOpenWaitsSixtySecondsOfVirtualTime) {

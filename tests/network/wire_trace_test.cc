@@ -79,10 +79,9 @@ TEST_F(WireTraceTest, EveryReplyReadsAsTheGoldenTrace) {
   for (WORD sender : {0x0000, 0x0102, 0x0401, 0x0501, 0x0601, 0x0A01, 0x0B01, 0x0701}) {
     DispatchReply(115, record.Data(), sender);
   }
-  std::ifstream trace(m_path);  // text: the log has CRLF line ends on Windows
-  testing_support::ExpectMatchesGolden(
-      std::string(std::istreambuf_iterator<char>(trace), std::istreambuf_iterator<char>()),
-      "network/golden/every-reply.trace");
+  std::string trace;  // without the clock, which this test does not move
+  for (const std::string& line : Lines()) trace += line.substr(line.find("host")) + "\n";
+  testing_support::ExpectMatchesGolden(trace, "network/golden/every-reply.trace");
 }
 
 // No text, an empty piece and a piece as long as a line's text.

@@ -10,6 +10,8 @@
 
 namespace {
 
+using Lines = std::vector<std::string>;
+
 class AdaptersTest : public server_testing::ServerWorld {
  protected:
   void SetUp() override {
@@ -93,14 +95,15 @@ TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
   NOTE(fresh.SetMethodLine(1, 1, 100, 0, 0, 0) + fresh.SetVexlinkBoxValveMethodLine(1, 1, 1, 1) +
        fresh.SetVexlinkBoxEventMethodLine(1, 1, 1, 1, 1) + fresh.SetInitialCons(1, 1, 0, 0, 100, 0, 0) +
        fresh.SwitchPump(1));
+  EXPECT_EQ(lastCalls, Lines{});
   NOTE(fresh.UpdatePressure(pressure));
 }
 
 TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
-  transcript.ShowTimes();
   NOTE(pump->SetInitialCons(1.5, 30, 0, 20, 100, 0, 0));
   server.SetPumpReadingForTesting(1, {1.0, 5.0, {}});
   NOTE(pump->SwitchPump(1));  // already flowing: nothing sent
+  EXPECT_EQ(lastCalls, (Lines{"PumpUnit.GetStatus()", "Pump.GetFlow()"}));
   server.SetPumpReadingForTesting(1, {0.0, 0.0, {}});
   Fail("Session.StartInitial");
   EXPECT_EQ(NOTE(pump->SwitchPump(1)), 0);
@@ -109,12 +112,16 @@ TEST_F(AdaptersTest, SwitchPumpAndTheDeferredSwitchOff) {
   Fail("PumpUnit.SendSettings");
   NOTE(pump->SwitchPump(1));  // mid-run: the initial flow again
   NOTE(pump->SwitchPump(1));
+  EXPECT_EQ(Lines(lastCalls.end() - 2, lastCalls.end()), (Lines{"Pump.SetFlow(1.5)", "PumpUnit.SendSettings()"}));
   NOTE(pump->SwitchPump(0));
   NOTE(pump->RunInitialConditions());
   NOTE(Status(*pump));  // the initial conditions run again: the switch-off waits
+  EXPECT_EQ(lastCalls, Lines{"NetBoxUnit.GetIdentification()"});
   NOTE(pump->Stop());
   NOTE(Status(*pump));  // the switch-off, by the first idle check only
+  EXPECT_EQ(lastCalls.back(), "Session.EndMethod()");
   NOTE(Status(*pump));
+  EXPECT_EQ(lastCalls, Lines{"NetBoxUnit.GetIdentification()"});
 }
 
 TEST_F(AdaptersTest, SamplerInitialConditionsAndStates) {
@@ -145,6 +152,8 @@ TEST_F(AdaptersTest, UvLinesLampAndOven) {
   NOTE(oven.InitialiseComms());
   Fail("UV.SetWavelength");
   NOTE(uv.SwitchLamp(1));  // the defaults before any initial conditions
+  EXPECT_EQ(lastCalls,
+            (Lines{"UV.SetWavelength(250)", "UV.SetResponse(1)", "UV.SetLampState(3)", "UVUnit.SendSettings()"}));
   NOTE(uv.SetInitialCons(254.0f, responseSlow, 1));
   NOTE(uv.SetMethodLine(5.0, 254.0f, responseSlow, 1));
   Fail("UV.SetLampState");
@@ -166,6 +175,7 @@ TEST_F(AdaptersTest, UvLinesLampAndOven) {
   Fail("Oven.GetTemperature");
   EXPECT_EQ(NOTE(oven.GetOvenTemp()), 0);
   EXPECT_EQ(NOTE(CComOven().GetOvenTemp() + CComUV().IsLampOn() + CComUV().SwitchLamp(1)), 0);  // no unit: not asked
+  EXPECT_EQ(lastCalls, Lines{});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The server back-ends as the server sees them: method items, the oven
 // adapter's life, runs, status and the server's registration.
+#include <algorithm>
 #include <array>
 
 #include "platform/method/quarn_method.h"
@@ -32,6 +33,15 @@ class BackendsTest : public server_testing::ServerWorld {
   }
   static void AddEvents(QuarnMethod& method, std::initializer_list<std::array<float, 3>> events) {
     for (auto [t, type, action] : events) method.GetEventTable().AddEntry({t, EventType(type), ActionType(action)});
+  }
+  // The server method's items: "time fFUNCTION: p0 p1 p2 p3".
+  Lines Items() {
+    Lines items;
+    for (const auto& i : server.CurrentMethod().items) {
+      items.push_back(CStringF::Format("%g f%ld: %g %g %g %g", i.time, static_cast<long>(i.function), i.params[0],
+                                       i.params[1], i.params[2], i.params[3]).str());
+    }
+    return items;
   }
   QuarnMethod m;
   PumpInitialCons& p = m.GetPumpInitialCons();
@@ -81,6 +91,7 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
   AddEvents(a, {{1, eventOutput1, actionOn}, {1, eventOutput2, actionOn}, {2, eventValve1, actionPosition3}});
   NOTE(pump.ClearMethod());
   NOTE(pump.DownloadEvents(a));
+  EXPECT_EQ(Items(), (Lines{"1 f5: 1 1 0 0", "2 f6: 3 0 0 0"}));
   // Every action code's value (42: any other); the lines start from the
   // initial states; a valve entry at -1 heading the table writes nothing.
   const int codes[] = {0, 1, 2, 42, 4, 5, 6};
@@ -89,16 +100,18 @@ TEST_F(BackendsTest, TimetableEventsAndInitialStates) {
   NOTE(pump.ClearMethod());
   NOTE(pump.DownloadInitialEvents(m));
   NOTE(pump.DownloadEvents(m));
+  EXPECT_EQ(Items(), (Lines{"-1 f5: 2 1 2 0", "-1 f6: 4 5 6 0", "1 f5: 2 1 2 0", "1 f6: 2 5 6 0"}));
 }
 
 TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen) {
-  transcript.ShowTimes();
   CNetIIPump pump;
   NOTE(pump.InitialiseComms());
   p.Flow() = 1.0f, p.StopTime() = 5.0f, p.PumpSystem() = 1, p.PercentB() = 40.0f, p.OvenInUse() = 1;
   p.OvenTemperature() = 35.0f;
   NOTE(pump.DownloadInitialConditions(m));
   NOTE(pump.DownloadEvents(m));  // no flow seen yet: no StartInitial
+  const auto startsInitial = [&] { return std::count(lastCalls.begin(), lastCalls.end(), "Session.StartInitial()"); };
+  EXPECT_EQ(startsInitial(), 0);
   NOTE(pump.SwitchPump(On));
   Sleep(300000);  // the oven settles
   CInletSystemStatus s;
@@ -107,6 +120,7 @@ TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen
   EXPECT_EQ(NOTE(Read(pump, s)), "1: 0001000 1.00 60/40 0.00 35 1 n|e");
   m.GetEventTable().AddEntry({1.0f, eventOutput2, actionOn});
   NOTE(pump.DownloadEvents(m));  // flow was seen: StartInitial
+  EXPECT_EQ(startsInitial(), 1);
   NOTE(pump.StartMethod());
   Sleep(30000);
   EXPECT_EQ(NOTE(Read(pump, s)), "1: 0011000 1.00 60/40 0.50 35 1 n|e");
@@ -119,7 +133,6 @@ TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen
 }
 
 TEST_F(BackendsTest, SamplerAndDetector) {
-  transcript.ShowTimes();
   CNetIISamp sampler;
   CNetIIUV uv;
   NOTE(sampler.InitialiseComms());

@@ -2,7 +2,6 @@
 // last first) and as the units query it; the error translation table.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <tuple>
 #include <vector>

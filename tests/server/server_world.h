@@ -57,11 +57,11 @@ class ServerWorld : public testing_support::TestWorld {
     EXPECT_EQ(server.LiveObjects(), 0) << "server objects still held";
     TestWorld::TearDown();
   }
-  // The calls made since the last look.
+  // The calls since the last look, kept in `lastCalls` (a noted step's).
   std::vector<std::string> NewCalls() {
-    std::vector<std::string> calls = server.Calls();
+    lastCalls = server.Calls();
     server.ClearCallsForTesting();
-    return calls;
+    return lastCalls;
   }
   // The next `times` calls of `operation` fail with `result` (-1: all).
   void Fail(const char* operation, HRESULT result = E_FAIL, int times = 1) {
@@ -70,6 +70,7 @@ class ServerWorld : public testing_support::TestWorld {
   }
 
   sim::SimulatedServer& server = sim::SimulatedServer::Get();
+  std::vector<std::string> lastCalls;
   testing_support::Transcript transcript{[this] { return NewCalls(); }, false};
 };
 

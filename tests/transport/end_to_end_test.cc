@@ -17,7 +17,6 @@
 
 namespace {
 
-using testing_support::LeU16;
 using testing_support::Transport;
 using testing_support::TransportName;
 
@@ -90,7 +89,7 @@ TEST_P(EndToEndTest, ASampleRunFromOpenToClose) {
     // with its vial; stop and destruction close the node.
     const auto hostCalls = net.CallTexts(true);
     EXPECT_NE(std::find(hostCalls.begin(), hostCalls.end(), "LC_UnitConfig(0x0501, 1)"), hostCalls.end());
-    EXPECT_EQ(LeU16(LastRecords("LC_PushAnlsFile").at(0), 20), 12u);
+    EXPECT_EQ(testing_support::FieldOf<RunHeader::FirstVial>(LastRecords("LC_PushAnlsFile").at(0)), 12);
     EXPECT_EQ(HostCallsFrom(callsBeforeStop), (std::vector<std::string>{"LC_Stop()", "LC_Reset()",
                                                                         "LC_DeactivateKernelThread()",
                                                                         "LC_NodeClose()"}));
