@@ -90,10 +90,13 @@ TEST_F(SequenceTest, HundredSamplesOnTheDirectTransport) {
   int lastUnits = 0;
   for (const sim::DriverCall& call : net.Calls()) {
     if (call.name != "LC_PushAnlsFile") continue;
-    const int vial = static_cast<int>(testing_support::LeU16(call.records[0], 20));
-    const int nl = testing_support::LeI32(call.records[0], 8);
+    const auto field = [&call]<class F>(std::size_t record, F, std::size_t at = 0) {
+      return le::Load<typename F::Type>(call.records[record].data() + at + F::kOffset);
+    };
+    const int vial = field(0, RunHeader::FirstVial{});
+    const int nl = field(0, RunHeader::InjectVolumeNl{});
     int units = 0;
-    while (units < 64 && testing_support::LeU16(call.records[1], AnlsFile::UnitList::kOffset + 2 * units) != 0) ++units;
+    while (units < 64 && field(1, AnlsFile::UnitEntry{}, AnlsFile::UnitList::kOffset + 2 * units) != 0) ++units;
     EXPECT_GE(units, lastUnits);
     lastUnits = units;
     if (vial != 0xFFFF && (started.empty() || started.back() != std::pair(vial, nl))) started.emplace_back(vial, nl);
