@@ -159,6 +159,7 @@ int RunSession::Run() {
   spec.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
   spec.transport = m_transport;
   spec.faults = m_o.faults;
+  spec.warnings = m_method.warnings;
   if (const std::string why = VolumeRefusal(spec.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }

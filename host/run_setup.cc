@@ -53,12 +53,13 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
   out.stem = file.substr(0, file.find('.'));
   std::size_t refused = 0;
   const std::vector<MethodWarning> found = TransportWarnings(out.method, lines, transport);
+  out.warnings.clear();
   for (const MethodWarning& warning : found) {
-    if (warningsTo) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), DescribeMethodWarning(warning, transport).c_str());
+    out.warnings.push_back(DescribeMethodWarning(warning, transport));
+    if (warningsTo) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), out.warnings.back().c_str());
     refused += warning.refused ? 1 : 0;
   }
   if (warningsTo) std::fflush(warningsTo);
-  out.warnings = found.size();
   if (refused > 0) {
     return std::string("the method would not run as written on the ") + TransportName(transport) +
            " transport (the errors above); nothing was run";

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/terminal_ui.h"
 #include "host/transport_checks.h"
@@ -29,7 +30,7 @@ struct CheckedMethod {
   std::string path;  // as the devices load it
   std::string stem;  // the file name up to its first '.'
   QuarnMethod method;
-  std::size_t warnings = 0;  // what the transport changes in it (printed)
+  std::vector<std::string> warnings;  // what the transport changes in it, one line each (printed)
 };
 // Reads `given` (a file or a method name) and checks it for `transport`,
 // printing the transport's warnings to standard error with `warningsTo`

@@ -73,6 +73,7 @@ std::string SampleRun::OpenFiles() {
   m_csv << CsvHeader() << ",note\n";
   if (!m_logbook.Open(m_folder / "logbook.txt")) return "cannot write " + (m_folder / "logbook.txt").string();
   m_ui.SetLog([this](const std::string& text) { Log(text); });
+  for (const std::string& warning : m_spec.warnings) Log("method " + EscapeControls(m_spec.methodPath) + ": " + warning);
   return "";
 }
 

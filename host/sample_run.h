@@ -40,6 +40,7 @@ struct SampleSpec {
   Transport transport = Transport::kDirect;
   std::string sampleName;             // a sequence's sample name; "" for a single run
   std::vector<Fault> faults;          // injected into this sample
+  std::vector<std::string> warnings;  // what the transport changes in the method, for the logbook
 };
 
 // How it is shown.

@@ -140,7 +140,7 @@ bool Sequence::CheckList() {
         method->path.clear();
         continue;
       }
-      warnings += method->warnings;
+      warnings += method->warnings.size();
     }
     if (method->path.empty()) continue;
     if (const std::string why = VolumeRefusal(row.volumeUl, m_transport); !why.empty()) {
@@ -322,6 +322,7 @@ bool Sequence::RunSample(const Planned& p) {
   spec.volumeUl = p.sample->volumeUl;
   spec.transport = m_transport;
   spec.sampleName = p.sample->name;
+  spec.warnings = p.method->warnings;
   for (const SampleFault& f : m_o.faults) {
     if (f.sample == p.number) spec.faults.push_back(f.fault);
   }
