@@ -25,25 +25,8 @@ struct Trace {
   std::optional<double> peak;
 };
 
-std::string Num(double v, int decimals = 1) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
-}
-
-std::string Xml(const std::string& text) {
-  std::string r;
-  for (char c : text) {
-    switch (c) {
-      case '&': r += "&amp;"; break;
-      case '<': r += "&lt;"; break;
-      case '>': r += "&gt;"; break;
-      case '"': r += "&quot;"; break;
-      default: r += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    }
-  }
-  return r;
-}
+std::string Num(double v, int decimals = 1) { return SvgNumber(v, decimals); }
+std::string Xml(const std::string& text) { return SvgText(text); }
 
 // The run's readings (not the waiting ones) of a status.csv: clock
 // minutes and pressure, reduced to the extremes of each interval.

@@ -7,24 +7,13 @@
 
 namespace host {
 
-namespace {
-
-constexpr double kWidth = 960;
-constexpr double kLeft = 90;     // room for tick labels and the axis title
-constexpr double kRight = 170;   // room for the legends
-constexpr double kTop = 84;      // title, subtitle and outcome
-constexpr double kPanel = 150;   // height of one panel
-constexpr double kGap = 22;      // between panels
-constexpr double kBottom = 60;   // time axis labels and title
-
-std::string Num(double v, int decimals = 1) {
+std::string SvgNumber(double v, int decimals) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
   return buf;
 }
 
-// A UTF-8 text with markup escaped and control characters made blanks.
-std::string Xml(const std::string& text) {
+std::string SvgText(const std::string& text) {
   std::string r;
   for (char c : text) {
     switch (c) {
@@ -38,6 +27,20 @@ std::string Xml(const std::string& text) {
   }
   return r;
 }
+
+namespace {
+
+std::string Num(double v, int decimals = 1) { return SvgNumber(v, decimals); }
+std::string Xml(const std::string& text) { return SvgText(text); }
+
+constexpr double kWidth = 960;
+constexpr double kLeft = 90;     // room for tick labels and the axis title
+constexpr double kRight = 170;   // room for the legends
+constexpr double kTop = 84;      // title, subtitle and outcome
+constexpr double kPanel = 150;   // height of one panel
+constexpr double kGap = 22;      // between panels
+constexpr double kBottom = 60;   // time axis labels and title
+
 
 int DecimalsFor(double step) {
   if (step >= 1) return 0;

@@ -73,6 +73,11 @@ class ChartData {
 std::string RenderStatusSvg(const ChartData& data, const ChartInfo& info);
 std::string RenderStatusSvg(const std::vector<PollRow>& rows, const ChartInfo& info);
 
+// A number with `decimals` decimals, as an SVG attribute or text.
+std::string SvgNumber(double value, int decimals = 1);
+// A UTF-8 text with markup escaped and control characters made blanks.
+std::string SvgText(const std::string& text);
+
 // Tick positions between lo and hi at a 1-2-5 step giving about `count`
 // ticks (exposed for tests).
 std::vector<double> NiceTicks(double lo, double hi, int count);
