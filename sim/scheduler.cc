@@ -90,10 +90,7 @@ void Scheduler::AdvanceTo(std::int64_t nowMs) {
   m_bInAdvance = false;
 }
 
-std::int64_t Scheduler::NextDueMs() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return NextDueLocked();
-}
+std::int64_t Scheduler::NextDueMs() { return Locked([this] { return NextDueLocked(); }); }
 
 void Scheduler::Loop() {
   platform::Clock& clock = platform::Clock::Get();
@@ -126,8 +123,7 @@ void Scheduler::BlockLineForTesting() {
 }
 
 void Scheduler::FillBottles(const std::array<std::string, 3>& labels) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_model.SetBottles(BottlesFromLabels(labels));
+  Locked([&] { m_model.SetBottles(BottlesFromLabels(labels)); });
 }
 
 }  // namespace sim

@@ -90,6 +90,12 @@ class Scheduler : public platform::Clock::Driver {
   // at power-up.
   void ResetLocked();
   bool InAdvanceLocked() const { return m_bInAdvance; }
+  // `f()` under the lock.
+  template <class F>
+  auto Locked(F f) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return f();
+  }
 
   mutable std::mutex m_mutex;
   std::condition_variable m_idleCv;  // the other side notifies it when it becomes idle

@@ -79,11 +79,9 @@ std::optional<Solvent> SolventFromLabel(std::string_view label) {
   std::string_view rest;
   if (const auto solvent = LeadingSolvent(text, rest)) {
     // Alone, or with an additive; "/", ":" or "-" would make it a premix.
-    if (rest.empty() || rest.front() == '+' || rest.front() == ',' || rest.front() == '(' ||
-        rest.front() == ';' || rest.starts_with("with ")) {
-      return solvent;
-    }
-    return std::nullopt;
+    const bool additive = rest.empty() || std::string_view("+,(;").find(rest.front()) != std::string_view::npos ||
+                          rest.starts_with("with ");
+    return additive ? solvent : std::nullopt;
   }
   // "<additive> in <solvent>".
   if (const std::size_t in = text.rfind(" in "); in != std::string_view::npos) {

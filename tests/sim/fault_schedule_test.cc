@@ -37,7 +37,7 @@ TEST(FaultScheduleTest, ABlockedLineTripsPumpOneOnceWhenThePumpsDeliver) {
   std::vector<sim::Notice> notices;
   model.AdvanceTo(5000, notices);
   EXPECT_TRUE(notices.empty()) << "nothing trips while the pumps stand still";
-  model.SetPump(0, 1000.0, std::nullopt, std::nullopt, std::nullopt);
+  model.SetPump(0, {1000.0, {}, {}, {}});
   model.PumpStart();
   model.AdvanceTo(6000, notices);
   ASSERT_EQ(notices.size(), 1u);

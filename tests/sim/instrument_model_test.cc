@@ -59,7 +59,7 @@ class InstrumentModelTest : public ::testing::Test {
     p.pumps[0] = {flowUlMin, Composition{100, 0, 0}, upper, lower};
     return p;
   }
-  static TimetableStep Step(std::int64_t t, double flow, Composition c) { return {t, kPump1, flow, c, {}}; }
+  static TimetableStep Step(std::int64_t t, double flow, Composition c) { return {t, kPump1, {flow, c, {}, {}}}; }
   InstrumentModel model;
   std::vector<std::string> m_notices;
   testing_support::Transcript transcript{[this] { return std::exchange(m_notices, {}); }, false};
