@@ -19,10 +19,6 @@ bool IsVirtual() { return platform::Clock::Get().GetMode() == platform::Clock::M
 
 }  // namespace
 
-void Scheduler::StartThread() {
-  std::thread([this] { Loop(); }).detach();
-}
-
 std::int64_t Scheduler::NextDueLocked() const {
   if (!ActiveLocked()) return kNothingDue;
   std::int64_t due = std::min(m_model.NextDeadline(), OwnDueLocked());
@@ -68,11 +64,6 @@ void Scheduler::WaitIdleLocked(Lock& lock) {
 void Scheduler::ScheduleLocked(std::int64_t atMs, std::function<void()> work) {
   m_scheduled.emplace(atMs, std::move(work));
   if (!IsVirtual()) WakeLocked();  // virtual sleeps produce it themselves
-}
-
-void Scheduler::WakeLocked() {
-  m_bWake = true;
-  m_wakeCv.notify_all();
 }
 
 void Scheduler::ResetLocked() {

@@ -27,6 +27,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/clock/clock.h"
 #include "sim/instrument_model.h"
@@ -56,7 +57,9 @@ class Scheduler : public platform::Clock::Driver {
  protected:
   Scheduler() = default;
   ~Scheduler() override = default;
-  void StartThread();
+  void StartThread() {
+    std::thread([this] { Loop(); }).detach();
+  }
 
   // ---- What a simulator adds (called with the lock held) ----
   // Its own due work beside the instruments and ScheduleLocked's.
@@ -85,7 +88,10 @@ class Scheduler : public platform::Clock::Driver {
   // work of one time in the order scheduled).
   void ScheduleLocked(std::int64_t atMs, std::function<void()> work);
   // The scheduler's thread looks again (something to deliver, or new work).
-  void WakeLocked();
+  void WakeLocked() {
+    m_bWake = true;
+    m_wakeCv.notify_all();
+  }
   // A fresh start at the clock's present: no scheduled work, instruments
   // at power-up.
   void ResetLocked();

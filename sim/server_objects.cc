@@ -393,7 +393,8 @@ class Method final : public SimObject<ITavixMethod2> {
 class Sequence final : public SimObject<ITavixSequence> {
  public:
   STDMETHODIMP SetMethodName(BSTR name) override {
-    return Run("Sequence.SetMethodName", Quote(name), [&](ServerCall& call) { call.s.sequence->methodName = ToUtf8(name); });
+    return Run("Sequence.SetMethodName", Quote(name),
+               [&](ServerCall& call) { call.s.sequence->methodName = ToUtf8(name); });
   }
   STDMETHODIMP AddMethod(ITavixMethod2** pp) override { return NewMethod("Sequence.AddMethod", pp); }
   STDMETHODIMP GetEmptyMethod(ITavixMethod2** pp) override { return NewMethod("Sequence.GetEmptyMethod", pp); }

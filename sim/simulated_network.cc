@@ -70,7 +70,6 @@ void PutSampleInfo(StoredRecord& r, const NodeReading& node) {
   r.Set<typename S::UserProgram>(1);
   r.Set<typename S::NumberOfFlush>(static_cast<std::int16_t>(node.flushCount));
   r.Set<typename S::InjectVolume>(static_cast<std::uint32_t>(node.injectVolumeNl));
-  r.Set<typename S::DelayTime>(0);
   r.Set<typename S::AnlsTime>(static_cast<std::uint16_t>(std::clamp(node.runTimeS, 0, 0xFFFF)));
   r.Set<typename S::FirstSampleNo>(static_cast<std::int16_t>(vial ? node.vial : 0));
   r.Set<typename S::LastSampleNo>(static_cast<std::int16_t>(vial ? node.vial : 0));
@@ -117,8 +116,8 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
       ReadPumpLine(line, program.pumps[unit - kUnitPump1]);
       continue;
     }
-    for (const auto& known : kUnitLines) {
-      if (unit == known.unit && line.Get<AnlsLine::Code>() == known.code) program.*known.setting = line.Get<AnlsLine::P0>();
+    for (const auto& [lineUnit, code, setting] : kUnitLines) {
+      if (unit == lineUnit && line.Get<AnlsLine::Code>() == code) program.*setting = line.Get<AnlsLine::P0>();
     }
   }
 
@@ -174,26 +173,10 @@ SimulatedNetwork::SimulatedNetwork() {
 
 // ---- Time ----
 
-bool SimulatedNetwork::ReceiverExpectedLocked() const {
-  return m_state.openNode != 0 && m_state.connected && !m_state.logOnly;
-}
-
-void SimulatedNetwork::StartTimerLocked(std::int64_t fromMs) {
-  m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? fromMs + m_state.timerPeriodMs : -1;
-}
-
-std::int64_t SimulatedNetwork::OwnDueLocked() const {
-  return m_state.connected && m_state.nextTimerMs >= 0 ? m_state.nextTimerMs : kNothingDue;
-}
-
 void SimulatedNetwork::ProduceOwnLocked() {
   if (!m_state.connected || m_state.nextTimerMs < 0 || m_state.nextTimerMs > m_nowMs) return;
   ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TIMER_TIMEOUT)));
   StartTimerLocked(m_state.nextTimerMs);
-}
-
-bool SimulatedNetwork::IdleLocked() const {
-  return !ReceiverExpectedLocked() || (m_state.ready.empty() && m_state.inFlight == 0);
 }
 
 void SimulatedNetwork::WakeOtherSideLocked(Lock& lock) {
@@ -230,11 +213,11 @@ void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
   reply.atMs = m_nowMs;
   reply.node = s.openNode;
   if (stampHeader && reply.bytes.size() >= 16) {
-    le::Store<std::uint32_t>(reply.bytes.data() + Header::Kind::kOffset, static_cast<std::uint32_t>(reply.kind));
-    le::Store<std::uint16_t>(reply.bytes.data() + Header::Unit::kOffset, static_cast<std::uint16_t>(reply.sender));
-    le::Store<std::uint32_t>(reply.bytes.data() + Header::Sequence::kOffset,
-                             static_cast<std::uint32_t>(s.repliesDropped + s.replies.size()));
-    le::Store<std::uint32_t>(reply.bytes.data() + Header::TimeMs::kOffset, static_cast<std::uint32_t>(m_nowMs));
+    le::RowRef<16> header(reply.bytes.data());
+    header.Set<Header::Kind>(static_cast<std::uint32_t>(reply.kind));
+    header.Set<Header::Unit>(static_cast<std::uint16_t>(reply.sender));
+    header.Set<Header::Sequence>(static_cast<std::uint32_t>(s.repliesDropped + s.replies.size()));
+    header.Set<Header::TimeMs>(static_cast<std::uint32_t>(m_nowMs));
   }
   if (!s.keepLogs) {
     // Only replies still waiting for a receiver are needed.
@@ -280,7 +263,7 @@ void SimulatedNetwork::EmitNoticeLocked(const Notice& notice) {
 }
 
 SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
-  StoredRecord r;
+  StoredRecord r;  // what is not set stays 0: set pressures, absorbance, delay time
   const NodeReading node = m_model.ReadNode();
   if (unit == kUnitNode) {
     using N = reply::NodeStatus;
@@ -294,7 +277,6 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<N::ActuallPress>(Word16(node.pressureBar));
     r.Set<N::ActuallFlow>(Word16(node.flowUlMin));
     r.Set<N::SetFlow>(Word16(m_model.ReadPump(0).setFlowUlMin));
-    r.Set<N::SetPress>(0);
     r.Set<N::SetPmax>(Word16(node.upperLimitBar));
     r.Set<N::SetPmin>(Word16(node.lowerLimitBar));
     r.Set<N::CurrentSysfileNo>(1);
@@ -316,7 +298,6 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<P::Comp<1>>(Hundredths(pump.composition.b));
     r.Set<P::Comp<2>>(Hundredths(pump.composition.c));
     r.Set<P::SetFlow>(Word16(pump.setFlowUlMin));
-    r.Set<P::SetPress>(0);
     r.Set<P::SetPmax>(Word16(pump.upperLimitBar));
     r.Set<P::SetPmin>(Word16(pump.lowerLimitBar));
   } else if (unit == kUnitAutosampler) {
@@ -341,7 +322,6 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<U::Range>(1);
     r.Set<U::Response>(static_cast<std::int16_t>(uv.response));
     r.Set<U::Wavelength>(static_cast<std::uint32_t>(uv.wavelengthTenthsNm));
-    r.Set<U::Absorbance>(0);
     r.Set<U::SigSample>(uv.lampOn ? 1000000u : 0u);
     r.Set<U::SigReference>(uv.lampOn ? 1000000u : 0u);
   }
@@ -496,7 +476,9 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
       PumpSettings set{unlessUnchanged(1), std::nullopt, unlessUnchanged(3), unlessUnchanged(4)};
       // Three words that do not add up to 100 are no composition (what a
       // sender leaves in them from an earlier command).
-      if (word(5) + word(6) + word(7) == 100) set.composition = Composition{1.0 * word(5), 1.0 * word(6), 1.0 * word(7)};
+      if (word(5) + word(6) + word(7) == 100) {
+        set.composition = Composition{1.0 * word(5), 1.0 * word(6), 1.0 * word(7)};
+      }
       m_model.SetPump((unit & 0xFF) - 1, set);
       break;
     }
@@ -581,7 +563,7 @@ std::vector<SimReply> SimulatedNetwork::Replies() const {
 
 void SimulatedNetwork::SetKeepLogs(bool keep) { Locked([&] { m_state.keepLogs = keep; }); }
 void SimulatedNetwork::SetDriverMissingForTesting(bool missing) { Locked([&] { m_state.driverMissing = missing; }); }
-void SimulatedNetwork::SetAutosamplerSilentForTesting(bool silent) { Locked([&] { m_model.SetSamplerSilent(silent); }); }
+void SimulatedNetwork::SetAutosamplerSilentForTesting(bool on) { Locked([&] { m_model.SetSamplerSilent(on); }); }
 void SimulatedNetwork::SetNodeStateForTesting(std::uint32_t state) { Locked([&] { m_model.ForceNodeState(state); }); }
 void SimulatedNetwork::SetLogOnlyForTesting(bool logOnly) { Locked([&] { m_state.logOnly = logOnly; }); }
 
@@ -618,7 +600,6 @@ void SimulatedNetwork::SendEventForTesting(std::uint16_t unit, std::uint32_t cod
 void SimulatedNetwork::SendTroubleForTesting(std::uint16_t unit, std::uint16_t what) {
   SendEventForTesting(unit, kEventTrouble | (std::uint32_t{unit} << 16) | what);
 }
-
 void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t what) {
   SendEventForTesting(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
 }

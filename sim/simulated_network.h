@@ -149,17 +149,23 @@ class SimulatedNetwork final : public Scheduler {
 
   // ---- Scheduler ----
   bool ActiveLocked() const override { return m_state.openNode != 0; }
-  std::int64_t OwnDueLocked() const override;
+  std::int64_t OwnDueLocked() const override {
+    return m_state.connected && m_state.nextTimerMs >= 0 ? m_state.nextTimerMs : kNothingDue;
+  }
   void ProduceOwnLocked() override;  // the timer event
   void EmitNoticeLocked(const Notice& notice) override;
-  bool IdleLocked() const override;
+  bool IdleLocked() const override {
+    return !ReceiverExpectedLocked() || (m_state.ready.empty() && m_state.inFlight == 0);
+  }
   void WakeOtherSideLocked(Lock& lock) override;
   std::string StallTextLocked() const override;
 
   bool IsOpenLocked(int node) const { return node != 0 && node == m_state.openNode; }
-  bool ReceiverExpectedLocked() const;
+  bool ReceiverExpectedLocked() const { return m_state.openNode != 0 && m_state.connected && !m_state.logOnly; }
   // The next timer event one period after `fromMs`, none if the timer is off.
-  void StartTimerLocked(std::int64_t fromMs);
+  void StartTimerLocked(std::int64_t fromMs) {
+    m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? fromMs + m_state.timerPeriodMs : -1;
+  }
   DriverCall& LogLocked(const char* name, int node, std::string arguments);
   void ScheduleReplyLocked(SimReply reply);
   SimReply ReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes = {}) const;

@@ -12,27 +12,14 @@ namespace {
 constexpr SHORT kPumpUnderPressure = 1;
 constexpr SHORT kPumpOverPressure = 2;
 
-VARIANT Short(SHORT value) {
+// An event argument.
+VARIANT Arg(VARTYPE vt, LONG value, const std::string& text = {}) {
   VARIANT v;
   VariantInit(&v);
-  v.vt = VT_I2;
-  v.iVal = value;
-  return v;
-}
-
-VARIANT Long(LONG value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return v;
-}
-
-VARIANT Text(const std::string& text) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = AllocText(text);
+  v.vt = vt;
+  if (vt == VT_I2) v.iVal = static_cast<SHORT>(value);
+  if (vt == VT_I4) v.lVal = value;
+  if (vt == VT_BSTR) v.bstrVal = AllocText(text);
   return v;
 }
 
@@ -47,27 +34,25 @@ void SimulatedServer::FireLocked(const ServerEvent& event, std::int64_t atMs) {
   });
 }
 
-void SimulatedServer::SendNowLocked(Lock& lock, ServerEvent event) {
+void SimulatedServer::SendNow(ServerEvent event) {
+  Lock lock(m_mutex);
   m_pState->ready.push_back(std::move(event));
   WaitIdleLocked(lock);
 }
 
 void SimulatedServer::EmitNoticeLocked(const Notice& n) {
+  using Kind = Notice::Kind;
   const auto pump = static_cast<SHORT>(n.unit - kUnitPump1 + 1);
+  std::optional<ServerEvent> event;
   switch (n.kind) {
-    case Notice::Kind::kUpperPressure:
-      FireLocked(Error(unitTypePump, pump, kPumpOverPressure, "Pump over pressure"), n.atMs);
-      break;
-    case Notice::Kind::kLowerPressure:
-      FireLocked(Error(unitTypePump, pump, kPumpUnderPressure, "Pump under pressure"), n.atMs);
-      break;
-    case Notice::Kind::kInjected: FireLocked(Message(kMsgStepData, unitTypeAutosampler, 1, "Injected"), n.atMs); break;
-    case Notice::Kind::kRunEnded: FireLocked(Message(kMsgRunEnded, 0, 0, "Run ended"), n.atMs); break;
-    case Notice::Kind::kSamplerReady:
-      FireLocked(Message(kMsgSamplerReady, unitTypeAutosampler, 1, "Autosampler ready"), n.atMs);
-      break;
+    case Kind::kUpperPressure: event = Error(unitTypePump, pump, kPumpOverPressure, "Pump over pressure"); break;
+    case Kind::kLowerPressure: event = Error(unitTypePump, pump, kPumpUnderPressure, "Pump under pressure"); break;
+    case Kind::kInjected: event = Message(kMsgStepData, unitTypeAutosampler, 1, "Injected"); break;
+    case Kind::kRunEnded: event = Message(kMsgRunEnded, 0, 0, "Run ended"); break;
+    case Kind::kSamplerReady: event = Message(kMsgSamplerReady, unitTypeAutosampler, 1, "Autosampler ready"); break;
     default: break;  // the end of a sequence, outputs and valves make no event here
   }
+  if (event) FireLocked(*event, n.atMs);
 }
 
 bool SimulatedServer::IdleLocked() const { return m_pState->ready.empty() && m_pState->inFlight == 0; }
@@ -100,8 +85,8 @@ bool SimulatedServer::DeliverOneLocked(Lock& lock) {
   // Arguments last first: HplcMessage (type, number, code, text, second
   // text), ErrorEvent (type, sub-code, bits, text).
   const bool message = event.dispid == DISPID_HplcMessage;
-  VARIANT args[5] = {Text(""), Text(event.text), message ? Long(event.code) : Short(static_cast<SHORT>(event.code)),
-                     Short(event.b), Short(event.a)};
+  VARIANT args[5] = {Arg(VT_BSTR, 0), Arg(VT_BSTR, 0, event.text), Arg(message ? VT_I4 : VT_I2, event.code),
+                     Arg(VT_I2, event.b), Arg(VT_I2, event.a)};
   DISPPARAMS params{message ? args : args + 1, nullptr, message ? 5u : 4u, 0};
   for (IDispatch* sink : sinks) {
     sink->Invoke(event.dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
@@ -168,11 +153,8 @@ void SimulatedServer::ClearCallsForTesting() { Locked([&] { m_pState->calls.clea
 
 void SimulatedServer::FailForTesting(const std::string& operation, HRESULT hr, int times) {
   Locked([&] {
-    if (times == 0) {
-      m_pState->failures.erase(operation);
-    } else {
-      m_pState->failures[operation] = {hr, times};
-    }
+    m_pState->failures.erase(operation);
+    if (times != 0) m_pState->failures[operation] = {hr, times};
   });
 }
 
@@ -200,14 +182,11 @@ void SimulatedServer::SetPumpReadingForTesting(SHORT number, const ServerPumpRea
 }
 
 void SimulatedServer::SendMessageForTesting(LONG code, SHORT unitType, SHORT unitNumber) {
-  Lock lock(m_mutex);
-  SendNowLocked(lock, Message(code, unitType, unitNumber, ""));
+  SendNow(Message(code, unitType, unitNumber, ""));
 }
-
 void SimulatedServer::SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits,
                                                const std::string& text) {
-  Lock lock(m_mutex);
-  SendNowLocked(lock, Error(unitType, subCode, errorBits, text));
+  SendNow(Error(unitType, subCode, errorBits, text));
 }
 
 ServerMethod SimulatedServer::CurrentMethod() const { return Locked([&] { return *m_pState->method; }); }

@@ -156,7 +156,7 @@ class SimulatedServer final : public Scheduler {
   // `event` is fired at `atMs`.
   void FireLocked(const ServerEvent& event, std::int64_t atMs);
   // `event` now, delivered before this returns.
-  void SendNowLocked(Lock& lock, ServerEvent event);
+  void SendNow(ServerEvent event);
   std::vector<IDispatch*> SinksLocked() const;
   void TraceLocked(const std::string& what) const;
 
