@@ -4,15 +4,13 @@
 // plug-in's receiving thread for the network, the sinks' Invoke for the
 // server).
 //
-// Time: in virtual time the scheduler is a clock driver. A virtual sleep
-// stops at each time something is due (an instrument deadline, scheduled
-// work, a simulator's own periodic work), produces it, and goes on only
-// when the other side has taken and handled all of it (Idle), so whatever
-// the other side does in reaction happens at that time too. Every entry
-// point of a simulator first catches up to the clock (CatchUpLocked). In
-// real or scaled time a thread of the scheduler's own produces what falls
-// due as the clock passes it; the same thread hands produced work on when
-// the simulator delivers from it (DeliverOneLocked).
+// In virtual time the scheduler is a clock driver: a virtual sleep stops
+// at each time something is due, produces it, and goes on only when the
+// other side has taken and handled all of it (Idle), so whatever the other
+// side does in reaction happens at that time too. Every entry point of a
+// simulator first catches up to the clock (CatchUpLocked). In real or
+// scaled time a thread of the scheduler's own produces what falls due as
+// the clock passes it, and hands produced work on (DeliverOneLocked).
 //
 // A simulator derives from it, is one process-wide object that lives until
 // the process ends (its thread waits in it), and calls StartThread once it

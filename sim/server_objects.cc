@@ -442,9 +442,7 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
                [](ServerCall& call) { call.Message(SimulatedServer::kMsgConnected, "Connected"); });
   }
   STDMETHODIMP Close() override { return Run("Session.Close", "", [](ServerCall&) {}); }
-  STDMETHODIMP ResetError() override {
-    return Run("Session.ResetError", "", [](ServerCall& call) { call.model.ClearTrouble(); });
-  }
+  STDMETHODIMP ResetError() override { return Control("Session.ResetError", false, &InstrumentModel::ClearTrouble); }
   STDMETHODIMP GetUnits(ITavixUnits** pp) override {
     return Make("Session.GetUnits", "", pp, [&](ServerCall&) { *pp = new Units(); });
   }
@@ -455,7 +453,7 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
     return Control("Session.StartInitial", true, &InstrumentModel::PumpStart, SimulatedServer::kMsgInitialStarted,
                    "Initial conditions");
   }
-  STDMETHODIMP PrepareRun() override { return Control("Session.PrepareRun", true, nullptr, 0, nullptr); }
+  STDMETHODIMP PrepareRun() override { return Control("Session.PrepareRun", true, nullptr); }
   STDMETHODIMP StartRun() override {
     return Control("Session.StartRun", true, &InstrumentModel::StartRun, SimulatedServer::kMsgMethodRunning,
                    "Method running");
@@ -527,7 +525,8 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
  private:
   // Run control: with `load`, the method's items become the instruments'
   // program; then `act` on the instruments and the message `code`.
-  static HRESULT Control(const char* op, bool load, void (InstrumentModel::*act)(), LONG code, const char* text) {
+  static HRESULT Control(const char* op, bool load, void (InstrumentModel::*act)(), LONG code = 0,
+                         const char* text = nullptr) {
     return Run(op, "", [&](ServerCall& call) {
       if (load) call.model.LoadProgram(call.ProgramOfMethod());
       if (act) (call.model.*act)();
