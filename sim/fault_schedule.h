@@ -24,6 +24,7 @@ namespace sim {
 class FaultSchedule final : public platform::Clock::Driver {
  public:
   static FaultSchedule& Get();
+
   // Runs `action` once when the clock reaches `atMs`. Returns the
   // action's number for RanAt.
   int At(std::int64_t atMs, std::function<void()> action);

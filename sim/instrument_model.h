@@ -151,11 +151,14 @@ class InstrumentModel {
   static constexpr std::int64_t kLowerLimitGraceMs = 5000;
   static constexpr double kOvenTimeConstantMs = 60000.0;
   static constexpr int kDefaultUpperLimitBar = 400;
+
   // At power-up at time 0.
   InstrumentModel() = default;
+
   // Every unit to its state after power-up at `nowMs`; the oven cools
   // from where it is.
   void PowerUp(std::int64_t nowMs);
+
   // Units of kModelUnits only; the node (0) is always present.
   void SetUnitPresent(std::uint16_t unit, bool present);
   bool IsPresent(std::uint16_t unit) const;
@@ -168,9 +171,11 @@ class InstrumentModel {
   // power-up. The initial states apply when a run starts, the timed
   // switchings at their times of the run clock.
   void LoadOutputProgram(const OutputProgram& program);
+
   // What the solvent bottles hold; kept across power-ups.
   void SetBottles(const Bottles& bottles) { m_bottles = bottles; }
   const Bottles& GetBottles() const { return m_bottles; }
+
   // Commands, at the model's current time.
   void PumpStart();
   void PumpStop();
@@ -183,6 +188,7 @@ class InstrumentModel {
   // pump 1 above its upper limit and trips it, once. Kept across power-up
   // until it has tripped.
   void BlockLine() { m_bLineBlocked = true; }
+
   // Direct settings of pump `pump` (0..2); unset values stay as they are.
   void SetPump(int pump, const PumpSettings& settings);
   // Which pumps deliver (DeliverySystemCode): kSystemBinary pumps 1-2,
@@ -190,17 +196,20 @@ class InstrumentModel {
   void SetSystemCode(std::uint32_t code) { m_program.systemCode = code; }
   void SetOven(bool on, int setPointC);
   void SetUv(std::optional<int> wavelengthTenthsNm, std::optional<int> response, std::optional<bool> lampOn);
+
   // Time.
   std::int64_t NextDeadline() const;
   // REQUIRES: nowMs >= the model's time. Handles every deadline up to
   // `nowMs` in order, appending what happened to `notices`.
   void AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices);
+
   // Readings at the current time.
   NodeReading ReadNode() const;
   PumpReading ReadPump(int index) const;  // 0..2
   SamplerReading ReadSampler() const;
   OvenReading ReadOven() const;
   UvReading ReadUv() const;
+
   // The pressure model: bar for a flow, mixture and column temperature,
   // with bottles A, B, C holding `bottles`.
   static double PressureBar(double flowUlMin, const Composition& composition, double columnC,
@@ -242,6 +251,7 @@ class InstrumentModel {
   std::int64_t m_nowMs = 0;
   Program m_program;
   std::array<bool, kModelUnits.size()> m_bPresent{};  // by the unit's place in kModelUnits
+
   // Node card.
   std::uint32_t m_dwFaultState = 0;
   bool m_bRunning = false;
@@ -249,14 +259,17 @@ class InstrumentModel {
   std::int64_t m_runEndMs = -1;
   std::uint32_t m_dwAnlsSerial = 0;
   std::optional<int> m_runVial;
+
   // Outputs and valves of the node card.
   OutputProgram m_outputProgram;
   std::size_t m_nextOutputStep = 0;  // the first timed switching not yet done in this run
   std::array<bool, kOutputCount> m_bOutputOn{};
   std::array<std::int64_t, kOutputCount> m_pulseEndMs{-1, -1, -1, -1};  // -1: no pulse running
   std::array<int, kValveCount> m_valvePosition{};
+
   // What bottles A, B and C hold.
   Bottles m_bottles = kDefaultBottles;
+
   // Pumps: one delivery system.
   bool m_bPumpOn = false;
   std::int64_t m_pumpStartMs = 0;
@@ -267,17 +280,20 @@ class InstrumentModel {
   std::array<int, kPumpCount> m_lowerLimit{};
   std::array<bool, kPumpCount> m_bPumpTrouble{};
   bool m_bLineBlocked = false;
+
   // Autosampler.
   bool m_bSamplerSilent = false;
   bool m_bSamplerReady = false;
   std::int64_t m_samplerReadyAtMs = -1;
   SamplerPhase m_samplerPhase = SamplerPhase::kIdle;
   std::int64_t m_samplerPhaseStartMs = 0;
+
   // Oven: first-order approach from m_ovenFromC at m_ovenChangeMs.
   bool m_bOvenOn = false;
   int m_ovenSetPointC = 0;
   double m_ovenFromC = kAmbientC;
   std::int64_t m_ovenChangeMs = 0;
+
   // UV detector.
   bool m_bLampOn = true;
   int m_uvWavelength = 2540;

@@ -89,6 +89,7 @@ class ServerCall {
     hr = it->second.hr;
     if (it->second.times > 0 && --it->second.times == 0) s.failures.erase(it);
   }
+
   // A message event of the session, kEventLatencyMs from now.
   void Message(LONG code, const char* text) {
     server.FireLocked(sim::Message(code, 0, 0, text), Now() + SimulatedServer::kEventLatencyMs);

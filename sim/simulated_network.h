@@ -85,11 +85,13 @@ class SimulatedNetwork final : public Scheduler {
   std::vector<std::string> CallTexts(bool hostOnly = false) const;
   std::vector<SimReply> Replies() const;
   int OpenNode() const;
+
   // Whether every call and reply is kept in the logs (the default; a
   // reset turns it back on). A program that runs for hours turns it off so
   // that its memory stays flat: the reply log then holds only the replies
   // not yet received, and the call log nothing.
   void SetKeepLogs(bool keep);
+
   // LC_NodeOpen fails (-1), as when the driver is missing.
   void SetDriverMissingForTesting(bool missing);
   // `unit` stays absent when LC_UnitConfig declares it present: it does
@@ -104,6 +106,7 @@ class SimulatedNetwork final : public Scheduler {
   // Replies go to the reply log only and nobody is waited for: for tests
   // of the network without a receiving thread.
   void SetLogOnlyForTesting(bool logOnly);
+
   // A reply now, delivered and dispatched before the call returns (when a
   // node is connected and a receiver is expected; else only logged).
   void DeliverReplyForTesting(int kind, DWORD sender, const void* bytes, std::size_t size);
@@ -111,11 +114,13 @@ class SimulatedNetwork final : public Scheduler {
   void SendEventForTesting(std::uint16_t unit, std::uint32_t code);
   void SendTroubleForTesting(std::uint16_t unit, std::uint16_t what);
   void SendWarningForTesting(std::uint16_t unit, std::uint16_t what);
+
   // The outputs and valves the node runs from its next run on, as a
   // transport that carries a method's events would download them (the
   // driver library's analysis file has no lines for them). Kept until the
   // next call, LC_HardReset or reset.
   void LoadOutputProgramForTesting(const OutputProgram& program);
+
   // InstrumentsNow, BlockLineForTesting and FillBottles (the bottles are
   // kept across opens and power-ups): sim/scheduler.h.
 

@@ -91,6 +91,7 @@ class SimulatedServer final : public Scheduler {
   // and connected at once, instruments at power-up, registered with the
   // clock and with COM. Objects still held by a test stay usable.
   void ResetForTesting();
+
   // Calls as "Interface.Operation(arguments)", e.g. "Session.Open(\"1\")".
   std::vector<std::string> Calls() const;
   void ClearCallsForTesting();
@@ -117,6 +118,7 @@ class SimulatedServer final : public Scheduler {
   // returns (to the sinks advised at the time).
   void SendMessageForTesting(LONG code, SHORT unitType = 0, SHORT unitNumber = 0);
   void SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text);
+
   // The method the sequence runs (the last one added or emptied) and the
   // sequence; empty ones before a session made them.
   ServerMethod CurrentMethod() const;
@@ -150,6 +152,7 @@ class SimulatedServer final : public Scheduler {
   void WakeOtherSideLocked(Lock& lock) override;
   bool DeliverOneLocked(Lock& lock) override;
   std::string StallTextLocked() const override;
+
   // `event` is fired at `atMs`.
   void FireLocked(const ServerEvent& event, std::int64_t atMs);
   // `event` now, delivered before this returns.
