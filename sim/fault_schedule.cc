@@ -1,7 +1,5 @@
 #include "sim/fault_schedule.h"
 
-#include <vector>
-
 namespace sim {
 
 FaultSchedule& FaultSchedule::Get() {
@@ -14,16 +12,14 @@ FaultSchedule::FaultSchedule() { platform::Clock::Get().AddDriver(this); }
 
 int FaultSchedule::At(std::int64_t atMs, std::function<void()> action) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  const int id = m_nNextId++;
-  m_waiting.emplace(std::make_pair(atMs, id), std::move(action));
-  return id;
+  m_waiting.emplace(std::make_pair(atMs, m_nNextId), std::move(action));
+  return m_nNextId++;
 }
 
 std::optional<std::int64_t> FaultSchedule::RanAt(int id) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   const auto it = m_ranAt.find(id);
-  if (it == m_ranAt.end()) return std::nullopt;
-  return it->second;
+  return it == m_ranAt.end() ? std::nullopt : std::optional<std::int64_t>(it->second);
 }
 
 void FaultSchedule::Cancel(int id) {

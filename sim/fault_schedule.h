@@ -1,16 +1,13 @@
 // Faults at a clock time: actions the simulated world takes when the clock
 // reaches their time, so that a fault "5 minutes into the run" happens at
-// exactly that instrument time however fast the clock runs.
+// exactly that instrument time however fast the clock runs. A clock driver
+// (platform/clock): a virtual sleep stops at each action's time and runs
+// it on the sleeping thread without the schedule's lock, so the action may
+// call the simulators. A time already passed runs at the next sleep; in
+// real or scaled time the actions wait for a virtual sleep.
 //
-// The schedule is a clock driver (platform/clock). In virtual time a sleep
-// stops at each action's time and runs the action on the sleeping thread,
-// without the schedule's lock held, so the action may call the simulators
-// (a simulated event is delivered and handled before the sleep goes on).
-// A time already passed runs at the next sleep. In real or scaled time
-// nothing drives the schedule: its actions wait for a virtual sleep.
-//
-// The schedule is one process-wide object that lives until the process
-// ends. Thread safety: every member may be called from any thread.
+// One process-wide object that lives until the process ends. Thread
+// safety: every member may be called from any thread.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace sim {
 
@@ -44,6 +45,11 @@ T Ramp(const std::vector<TimetableStep>& steps, std::int64_t elapsed, T base, Ge
   return prev;
 }
 
+// The place of `unit` in kModelUnits; kModelUnits.size() for none.
+std::size_t PlaceOf(std::uint16_t unit) {
+  return static_cast<std::size_t>(std::find(kModelUnits.begin(), kModelUnits.end(), unit) - kModelUnits.begin());
+}
+
 }  // namespace
 
 void InstrumentModel::PowerUp(std::int64_t nowMs) {
@@ -63,51 +69,32 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
 }
 
 void InstrumentModel::SetUnitPresent(std::uint16_t unit, bool present) {
-  if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) {
-    m_bPumpPresent[unit - kUnitPump1] = present;
-  } else if (unit == kUnitUV) {
-    m_bUvPresent = present;
-  } else if (unit == kUnitOven) {
-    m_bOvenPresent = present;
-  } else if (unit == kUnitAutosampler) {
-    if (present && !m_bSamplerPresent) m_samplerReadyAtMs = m_nowMs + kHomingMs;
-    if (!present) {
-      AbortSequence();
-      m_bSamplerReady = false;
-      m_samplerReadyAtMs = -1;
-    }
-    m_bSamplerPresent = present;
+  const std::size_t place = PlaceOf(unit);
+  if (place == kModelUnits.size()) return;
+  if (unit == kUnitAutosampler && present != m_bPresent[place]) {
+    // It homes when it appears; gone, it forgets its sequence.
+    if (!present) AbortSequence();
+    m_bSamplerReady = false;
+    m_samplerReadyAtMs = present ? m_nowMs + kHomingMs : -1;
   }
+  m_bPresent[place] = present;
 }
 
 bool InstrumentModel::IsPresent(std::uint16_t unit) const {
-  if (unit == 0) return true;
-  if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) return m_bPumpPresent[unit - kUnitPump1];
-  if (unit == kUnitUV) return m_bUvPresent;
-  if (unit == kUnitOven) return m_bOvenPresent;
-  if (unit == kUnitAutosampler) return m_bSamplerPresent;
-  return false;
-}
-
-void InstrumentModel::ApplyProgramStart() {
-  const Program::PumpStart& first = m_program.pumps[0];
-  if (first.flowUlMin) m_baseFlowUlMin = *first.flowUlMin;
-  if (first.composition) m_baseComposition = *first.composition;
-  for (int i = 0; i < kPumpCount; ++i) {
-    if (m_program.pumps[i].upperLimitBar) m_upperLimit[i] = *m_program.pumps[i].upperLimitBar;
-    if (m_program.pumps[i].lowerLimitBar) m_lowerLimit[i] = *m_program.pumps[i].lowerLimitBar;
-  }
-  if (m_program.ovenTemperatureC) SetOven(true, *m_program.ovenTemperatureC);
-  if (m_program.uvWavelengthTenthsNm) m_uvWavelength = *m_program.uvWavelengthTenthsNm;
-  if (m_program.uvResponse) m_uvResponse = *m_program.uvResponse;
+  const std::size_t place = PlaceOf(unit);
+  return unit == kUnitNode || (place < kModelUnits.size() && m_bPresent[place]);
 }
 
 void InstrumentModel::PumpStart() {
-  ApplyProgramStart();
-  if (!m_bPumpOn) {
-    m_pumpStartMs = m_nowMs;
-    m_lastCheckMs = m_nowMs;
+  // The program's initial conditions: the delivery system's flow and
+  // composition from pump 1, each pump's limits, the oven and the UV.
+  SetPump(0, m_program.pumps[0]);
+  for (int i = 1; i < kPumpCount; ++i) {
+    SetPump(i, {std::nullopt, std::nullopt, m_program.pumps[i].upperLimitBar, m_program.pumps[i].lowerLimitBar});
   }
+  if (m_program.ovenTemperatureC) SetOven(true, *m_program.ovenTemperatureC);
+  SetUv(m_program.uvWavelengthTenthsNm, m_program.uvResponse, std::nullopt);
+  if (!m_bPumpOn) m_pumpStartMs = m_lastCheckMs = m_nowMs;
   m_bPumpOn = true;
 }
 
@@ -135,14 +122,15 @@ void InstrumentModel::StartRun() {
   m_bRunning = true;
   ++m_dwAnlsSerial;
   StartOutputs();
-  m_runVial = m_bSamplerPresent ? m_program.vial : std::nullopt;
-  if (m_runVial) {
-    m_samplerPhase = SamplerPhase::kToVial;
-    m_samplerPhaseStartMs = m_nowMs;
-    return;
-  }
-  m_runStartMs = m_nowMs;
-  m_runEndMs = m_program.runTimeS > 0 ? m_nowMs + std::int64_t{m_program.runTimeS} * 1000 : -1;
+  m_runVial = IsPresent(kUnitAutosampler) ? m_program.vial : std::nullopt;
+  if (!m_runVial) return StartRunClock(m_nowMs);
+  m_samplerPhase = SamplerPhase::kToVial;  // the run clock starts at the injection
+  m_samplerPhaseStartMs = m_nowMs;
+}
+
+void InstrumentModel::StartRunClock(std::int64_t atMs) {
+  m_runStartMs = atMs;
+  m_runEndMs = m_program.runTimeS > 0 ? atMs + std::int64_t{m_program.runTimeS} * 1000 : -1;
 }
 
 void InstrumentModel::LoadOutputProgram(const OutputProgram& program) {
@@ -155,73 +143,60 @@ void InstrumentModel::LoadOutputProgram(const OutputProgram& program) {
 // status but make no notice of their own.
 void InstrumentModel::StartOutputs() {
   m_nextOutputStep = 0;
-  for (int i = 0; i < kOutputCount; ++i) {
-    m_pulseEndMs[i] = -1;
-    SwitchOutput(i, m_outputProgram.initialOn[i], nullptr);
-  }
-  for (int i = 0; i < kValveCount; ++i) {
-    const int position = m_outputProgram.initialPosition[i];
-    if (position >= 1 && position <= kValvePositions) TurnValve(i, position, nullptr);
-  }
+  m_pulseEndMs.fill(-1);
+  for (int i = 0; i < kOutputCount; ++i) SwitchOutput(i, m_outputProgram.initialOn[i], nullptr);
+  for (int i = 0; i < kValveCount; ++i) TurnValve(i, m_outputProgram.initialPosition[i], nullptr);
 }
 
-void InstrumentModel::SwitchOutput(int index, bool on, std::vector<Notice>* notices) {
-  if (m_bOutputOn[index] == on) return;
+bool InstrumentModel::SwitchOutput(int index, bool on, std::vector<Notice>* notices) {
+  if (index < 0 || index >= kOutputCount) return false;
+  if (m_bOutputOn[index] != on && notices) notices->push_back({Notice::Kind::kOutputSwitched, 0, m_nowMs});
   m_bOutputOn[index] = on;
-  if (notices) notices->push_back({Notice::Kind::kOutputSwitched, 0, m_nowMs});
+  return true;
 }
 
 void InstrumentModel::TurnValve(int index, int position, std::vector<Notice>* notices) {
-  if (m_valvePosition[index] == position) return;
+  if (index < 0 || index >= kValveCount || position < 1 || position > kValvePositions) return;
+  if (m_valvePosition[index] != position && notices) notices->push_back({Notice::Kind::kValveTurned, 0, m_nowMs});
   m_valvePosition[index] = position;
-  if (notices) notices->push_back({Notice::Kind::kValveTurned, 0, m_nowMs});
+}
+
+std::int64_t InstrumentModel::NextStepDue() const {
+  if (!RunClockStarted() || m_nextOutputStep >= m_outputProgram.timed.size()) return kNever;
+  return m_runStartMs + std::max<std::int64_t>(0, m_outputProgram.timed[m_nextOutputStep].timeMs);
 }
 
 std::int64_t InstrumentModel::NextOutputDeadline() const {
-  std::int64_t next = INT64_MAX;
+  std::int64_t next = NextStepDue();
   for (const std::int64_t end : m_pulseEndMs) {
     if (end >= 0) next = std::min(next, end);
-  }
-  if (RunClockStarted() && m_nextOutputStep < m_outputProgram.timed.size()) {
-    next = std::min(next, m_runStartMs + std::max<std::int64_t>(0, m_outputProgram.timed[m_nextOutputStep].timeMs));
   }
   return next;
 }
 
 void InstrumentModel::AdvanceOutputs(std::vector<Notice>& notices) {
   for (int i = 0; i < kOutputCount; ++i) {
-    if (m_pulseEndMs[i] >= 0 && m_pulseEndMs[i] <= m_nowMs) {
-      m_pulseEndMs[i] = -1;
-      SwitchOutput(i, false, &notices);
-    }
+    if (m_pulseEndMs[i] < 0 || m_pulseEndMs[i] > m_nowMs) continue;
+    m_pulseEndMs[i] = -1;
+    SwitchOutput(i, false, &notices);
   }
-  while (RunClockStarted() && m_nextOutputStep < m_outputProgram.timed.size() &&
-         m_runStartMs + std::max<std::int64_t>(0, m_outputProgram.timed[m_nextOutputStep].timeMs) <= m_nowMs) {
+  while (NextStepDue() <= m_nowMs) {
     const OutputStep& step = m_outputProgram.timed[m_nextOutputStep++];
-    const int index = step.number - 1;
+    const bool position = step.action == OutputStep::Action::kPosition;
     if (step.valve) {
-      if (index >= 0 && index < kValveCount && step.action == OutputStep::Action::kPosition &&
-          step.position >= 1 && step.position <= kValvePositions) {
-        TurnValve(index, step.position, &notices);
-      }
-      continue;
+      if (position) TurnValve(step.number - 1, step.position, &notices);
+    } else if (!position && SwitchOutput(step.number - 1, step.action != OutputStep::Action::kOff, &notices)) {
+      m_pulseEndMs[step.number - 1] = step.action == OutputStep::Action::kPulse ? m_nowMs + kOutputPulseMs : -1;
     }
-    if (index < 0 || index >= kOutputCount || step.action == OutputStep::Action::kPosition) continue;
-    const bool pulse = step.action == OutputStep::Action::kPulse;
-    SwitchOutput(index, step.action != OutputStep::Action::kOff, &notices);
-    m_pulseEndMs[index] = pulse ? m_nowMs + kOutputPulseMs : -1;
   }
 }
 
-void InstrumentModel::ClearTrouble() { m_bPumpTrouble.fill(false); }
-
-void InstrumentModel::SetPump(int pump, std::optional<double> flowUlMin, std::optional<int> upperLimitBar,
-                              std::optional<int> lowerLimitBar, std::optional<Composition> composition) {
-  if (flowUlMin) m_baseFlowUlMin = *flowUlMin;
-  if (composition) m_baseComposition = *composition;
+void InstrumentModel::SetPump(int pump, const PumpSettings& settings) {
+  if (settings.flowUlMin) m_baseFlowUlMin = *settings.flowUlMin;
+  if (settings.composition) m_baseComposition = *settings.composition;
   if (pump < 0 || pump >= kPumpCount) return;
-  if (upperLimitBar) m_upperLimit[pump] = *upperLimitBar;
-  if (lowerLimitBar) m_lowerLimit[pump] = *lowerLimitBar;
+  if (settings.upperLimitBar) m_upperLimit[pump] = *settings.upperLimitBar;
+  if (settings.lowerLimitBar) m_lowerLimit[pump] = *settings.lowerLimitBar;
 }
 
 void InstrumentModel::SetOven(bool on, int setPointC) {
@@ -233,73 +208,48 @@ void InstrumentModel::SetOven(bool on, int setPointC) {
 
 void InstrumentModel::SetUv(std::optional<int> wavelengthTenthsNm, std::optional<int> response,
                             std::optional<bool> lampOn) {
-  if (wavelengthTenthsNm) m_uvWavelength = *wavelengthTenthsNm;
-  if (response) m_uvResponse = *response;
-  if (lampOn) m_bLampOn = *lampOn;
+  m_uvWavelength = wavelengthTenthsNm.value_or(m_uvWavelength);
+  m_uvResponse = response.value_or(m_uvResponse);
+  m_bLampOn = lampOn.value_or(m_bLampOn);
 }
 
 void InstrumentModel::AbortSequence() {
-  if (m_samplerPhase != SamplerPhase::kIdle) {
-    m_samplerPhase = SamplerPhase::kIdle;
-    m_samplerPhaseStartMs = m_nowMs;
-  }
+  if (m_samplerPhase == SamplerPhase::kIdle) return;
+  m_samplerPhase = SamplerPhase::kIdle;
+  m_samplerPhaseStartMs = m_nowMs;
+}
+
+std::int64_t InstrumentModel::SamplerReadyDue() const {
+  const bool homing = IsPresent(kUnitAutosampler) && !m_bSamplerReady && !m_bSamplerSilent;
+  return homing && m_samplerReadyAtMs >= 0 ? m_samplerReadyAtMs : kNever;
 }
 
 std::int64_t InstrumentModel::SamplerPhaseEnd() const {
   switch (m_samplerPhase) {
-    case SamplerPhase::kIdle:
-    case SamplerPhase::kInjected:
-      return -1;
     case SamplerPhase::kToVial:
       // A sequence asked for while homing starts when homing ends.
-      if (!m_bSamplerReady) return -1;
-      return std::max(m_samplerPhaseStartMs, m_samplerReadyAtMs) + kToVialMs;
+      return m_bSamplerReady ? std::max(m_samplerPhaseStartMs, m_samplerReadyAtMs) + kToVialMs : kNever;
     case SamplerPhase::kDrawing:
       return m_samplerPhaseStartMs + kDrawBaseMs + kDrawMsPerUl * (m_program.injectVolumeNl / 1000);
-    case SamplerPhase::kInjecting:
-      return m_samplerPhaseStartMs + kInjectMs;
-    case SamplerPhase::kFlushing:
-      return m_samplerPhaseStartMs + kFlushMs * std::max(0, m_program.flushCount);
+    case SamplerPhase::kInjecting: return m_samplerPhaseStartMs + kInjectMs;
+    case SamplerPhase::kFlushing: return m_samplerPhaseStartMs + kFlushMs * std::max(0, m_program.flushCount);
+    default: return kNever;  // idle, or injected and waiting for the end of the run
   }
-  return -1;
 }
 
 std::int64_t InstrumentModel::NextDeadline() const {
-  std::int64_t next = INT64_MAX;
-  if (m_bSamplerPresent && !m_bSamplerReady && !m_bSamplerSilent && m_samplerReadyAtMs >= 0) {
-    next = std::min(next, m_samplerReadyAtMs);
-  }
-  if (const std::int64_t end = SamplerPhaseEnd(); end >= 0) next = std::min(next, end);
-  if (RunClockStarted() && m_runEndMs >= 0) next = std::min(next, m_runEndMs);
-  if (Delivering()) next = std::min(next, (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs);
-  next = std::min(next, NextOutputDeadline());
-  return next;
+  return std::min({SamplerReadyDue(), SamplerPhaseEnd(), RunEndDue(), CheckDue(), NextOutputDeadline()});
 }
 
 void InstrumentModel::AdvanceSampler(std::vector<Notice>& notices) {
   const std::int64_t end = SamplerPhaseEnd();
-  if (end < 0 || end > m_nowMs) return;
+  if (end > m_nowMs) return;
   m_samplerPhaseStartMs = end;
-  switch (m_samplerPhase) {
-    case SamplerPhase::kToVial:
-      m_samplerPhase = SamplerPhase::kDrawing;
-      break;
-    case SamplerPhase::kDrawing:
-      m_samplerPhase = SamplerPhase::kInjecting;
-      break;
-    case SamplerPhase::kInjecting:
-      m_samplerPhase = SamplerPhase::kFlushing;
-      m_runStartMs = end;
-      m_runEndMs = m_program.runTimeS > 0 ? end + std::int64_t{m_program.runTimeS} * 1000 : -1;
-      notices.push_back({Notice::Kind::kInjected, kUnitAutosampler, end});
-      break;
-    case SamplerPhase::kFlushing:
-      m_samplerPhase = SamplerPhase::kInjected;
-      break;
-    case SamplerPhase::kIdle:
-    case SamplerPhase::kInjected:
-      break;
+  if (m_samplerPhase == SamplerPhase::kInjecting) {
+    StartRunClock(end);
+    notices.push_back({Notice::Kind::kInjected, kUnitAutosampler, end});
   }
+  m_samplerPhase = static_cast<SamplerPhase>(static_cast<int>(m_samplerPhase) + 1);
 }
 
 void InstrumentModel::Trip(Notice::Kind kind, int pump, std::vector<Notice>& notices) {
@@ -309,55 +259,42 @@ void InstrumentModel::Trip(Notice::Kind kind, int pump, std::vector<Notice>& not
   notices.push_back({kind, static_cast<std::uint16_t>(kUnitPump1 + pump), m_nowMs});
 }
 
-void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices) {
-  for (;;) {
-    const std::int64_t due = NextDeadline();
-    if (due > nowMs) break;
-    m_nowMs = std::max(m_nowMs, due);
+void InstrumentModel::CheckLimits(std::vector<Notice>& notices) {
+  m_lastCheckMs = m_nowMs;
+  if (std::exchange(m_bLineBlocked, false)) return Trip(Notice::Kind::kUpperPressure, 0, notices);
+  const double pressure = Pressure(FlowUlMin(), CurrentComposition());
+  for (int i = 0; i < kPumpCount; ++i) {
+    if (!PumpInSystem(i)) continue;
+    const int upper = UpperLimit(i);
+    if (upper > 0 && pressure > upper) return Trip(Notice::Kind::kUpperPressure, i, notices);
+    if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && m_nowMs - m_pumpStartMs >= kLowerLimitGraceMs) {
+      return Trip(Notice::Kind::kLowerPressure, i, notices);
+    }
+  }
+}
 
-    if (m_bSamplerPresent && !m_bSamplerReady && !m_bSamplerSilent && m_samplerReadyAtMs >= 0 &&
-        m_samplerReadyAtMs <= m_nowMs) {
+void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices) {
+  for (std::int64_t due = NextDeadline(); due <= nowMs; due = NextDeadline()) {
+    m_nowMs = std::max(m_nowMs, due);
+    if (SamplerReadyDue() <= m_nowMs) {
       m_bSamplerReady = true;
       notices.push_back({Notice::Kind::kSamplerReady, kUnitAutosampler, m_nowMs});
     }
     AdvanceSampler(notices);
     AdvanceOutputs(notices);
-    if (RunClockStarted() && m_runEndMs >= 0 && m_runEndMs <= m_nowMs) {
+    if (RunEndDue() <= m_nowMs) {
       const bool sequence = m_samplerPhase != SamplerPhase::kIdle;
-      m_bRunning = false;
-      m_runStartMs = -1;
-      m_runEndMs = -1;
-      AbortSequence();
+      StopRun();
       notices.push_back({Notice::Kind::kRunEnded, 0, m_nowMs});
       if (sequence) notices.push_back({Notice::Kind::kSequenceDone, kUnitAutosampler, m_nowMs});
     }
-    if (Delivering() && (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs <= m_nowMs) {
-      m_lastCheckMs = m_nowMs;
-      const double pressure = PressureBar(FlowUlMin(), CurrentComposition(), OvenTemperature(), m_bottles);
-      if (m_bLineBlocked) {
-        m_bLineBlocked = false;
-        Trip(Notice::Kind::kUpperPressure, 0, notices);
-        continue;
-      }
-      for (int i = 0; i < kPumpCount; ++i) {
-        if (!PumpInSystem(i)) continue;
-        const int upper = UpperLimit(i);
-        if (upper > 0 && pressure > upper) {
-          Trip(Notice::Kind::kUpperPressure, i, notices);
-          break;
-        }
-        if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && m_nowMs - m_pumpStartMs >= kLowerLimitGraceMs) {
-          Trip(Notice::Kind::kLowerPressure, i, notices);
-          break;
-        }
-      }
-    }
+    if (CheckDue() <= m_nowMs) CheckLimits(notices);
   }
   m_nowMs = std::max(m_nowMs, nowMs);
 }
 
 bool InstrumentModel::PumpInSystem(int pump) const {
-  if (!m_bPumpPresent[pump]) return false;
+  if (!m_bPresent[static_cast<std::size_t>(pump)]) return false;  // the pumps lead kModelUnits
   switch (m_program.systemCode) {
     case kSystemBinary: return pump <= 1;
     case kSystemTernary: return pump <= 2;
@@ -366,16 +303,17 @@ bool InstrumentModel::PumpInSystem(int pump) const {
 }
 
 double InstrumentModel::FlowUlMin() const {
-  if (!Delivering()) return 0.0;
+  if (!m_bPumpOn) return 0.0;
   if (!RunClockStarted()) return m_baseFlowUlMin;
   return Ramp<double>(m_program.timetable, ElapsedMs(), m_baseFlowUlMin,
-                      [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.flowUlMin : std::nullopt; });
+                      [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.set.flowUlMin : std::nullopt; });
 }
 
 Composition InstrumentModel::CurrentComposition() const {
   if (!RunClockStarted()) return m_baseComposition;
-  return Ramp<Composition>(m_program.timetable, ElapsedMs(), m_baseComposition,
-                           [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.composition : std::nullopt; });
+  return Ramp<Composition>(m_program.timetable, ElapsedMs(), m_baseComposition, [](const TimetableStep& s) {
+    return s.unit == kUnitPump1 ? s.set.composition : std::nullopt;
+  });
 }
 
 int InstrumentModel::UpperLimit(int pump) const {
@@ -384,7 +322,7 @@ int InstrumentModel::UpperLimit(int pump) const {
   const auto unit = static_cast<std::uint16_t>(kUnitPump1 + pump);
   for (const TimetableStep& step : m_program.timetable) {
     if (step.timeMs > ElapsedMs()) break;
-    if (step.unit == unit && step.upperLimitBar) limit = *step.upperLimitBar;
+    if (step.unit == unit && step.set.upperLimitBar) limit = *step.set.upperLimitBar;
   }
   return limit;
 }
@@ -404,13 +342,17 @@ double InstrumentModel::PressureBar(double flowUlMin, const Composition& composi
   return kColumnResistance * (flowUlMin / 1000.0) * ViscosityCp(composition, columnC, bottles);
 }
 
+double InstrumentModel::Pressure(double flowUlMin, const Composition& composition) const {
+  return PressureBar(flowUlMin, composition, OvenTemperature(), m_bottles);
+}
+
 NodeReading InstrumentModel::ReadNode() const {
   NodeReading r{};
   r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? kNodeRunning : m_bPumpOn ? kNodePumpOn : kNodeIdle;
   r.elapsedMs = static_cast<std::int32_t>(std::min<std::int64_t>(ElapsedMs(), INT32_MAX));
   r.composition = CurrentComposition();
   r.flowUlMin = FlowUlMin();
-  r.pressureBar = PressureBar(r.flowUlMin, r.composition, OvenTemperature(), m_bottles);
+  r.pressureBar = Pressure(r.flowUlMin, r.composition);
   r.anlsSerial = m_dwAnlsSerial;
   r.vial = m_runVial.value_or(-1);
   r.flushCount = m_program.flushCount;
@@ -433,29 +375,18 @@ PumpReading InstrumentModel::ReadPump(int index) const {
   r.setFlowUlMin = RunClockStarted() && m_bPumpOn ? FlowUlMin() : m_baseFlowUlMin;
   if (!PumpInSystem(index)) return r;
   r.flowUlMin = FlowUlMin();
-  r.pressureBar = PressureBar(r.flowUlMin, r.composition, OvenTemperature(), m_bottles);
-  if (Delivering()) r.status |= 1u;
+  r.pressureBar = Pressure(r.flowUlMin, r.composition);
+  if (m_bPumpOn) r.status |= 1u;
   return r;
 }
 
 SamplerReading InstrumentModel::ReadSampler() const {
-  SamplerReading r{};
-  r.vial = m_runVial.value_or(-1);
-  r.injections = m_runVial ? 1 : 0;
-  r.lastSample = m_runVial.has_value();
-  if (!m_bSamplerPresent || !m_bSamplerReady) {
-    r.status = kSamplerNotReady;
-    return r;
-  }
-  switch (m_samplerPhase) {
-    case SamplerPhase::kIdle: r.status = kSamplerReadyIdle; break;
-    case SamplerPhase::kToVial: r.status = kSamplerToVial; break;
-    case SamplerPhase::kDrawing: r.status = kSamplerDrawing; break;
-    case SamplerPhase::kInjecting: r.status = kSamplerInjecting; break;
-    case SamplerPhase::kFlushing: r.status = kSamplerFlushing; break;
-    case SamplerPhase::kInjected: r.status = kSamplerInjected; break;
-  }
-  return r;
+  // By SamplerPhase.
+  static constexpr std::uint32_t kStatus[] = {kSamplerReadyIdle, kSamplerToVial,   kSamplerDrawing,
+                                              kSamplerInjecting, kSamplerFlushing, kSamplerInjected};
+  const bool ready = IsPresent(kUnitAutosampler) && m_bSamplerReady;
+  return {ready ? kStatus[static_cast<int>(m_samplerPhase)] : kSamplerNotReady, m_runVial.value_or(-1),
+          m_runVial ? 1 : 0, m_runVial.has_value()};
 }
 
 OvenReading InstrumentModel::ReadOven() const {

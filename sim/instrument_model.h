@@ -1,16 +1,13 @@
 // The simulated instruments: pumps, autosampler, UV detector, column oven
-// and the node card that runs them, with the node's switched outputs and
-// valves, as state machines on the clock.
-//
-// The model knows nothing of how it is reached. A transport (the simulated
-// instrument network, or a simulated instrument server) turns its own
-// commands into the calls below and turns the model's notices into its
-// own events. Nothing sleeps: every activity is "busy until" a time, and
-// the transport advances the model to each time it has something due
-// (NextDeadline). Flow, composition, pressure and oven temperature are
-// closed-form functions of time, so a reading does not depend on how time
-// was cut into steps; limit checks run every 100 ms of model time while
-// the pumps deliver. docs/simulator.md describes the model.
+// and the node card that runs them, with its switched outputs and valves,
+// as state machines on the clock. The model knows nothing of how it is
+// reached: a transport (sim/simulated_network.h, sim/simulated_server.h)
+// turns its commands into the calls below, advances the model to each
+// time it has something due (NextDeadline) and turns the model's notices
+// into its own events. Flow, composition, pressure and oven temperature
+// are closed-form functions of time, so a reading does not depend on how
+// time was cut into steps; limit checks run every 100 ms of model time
+// while the pumps deliver. docs/simulator.md describes the model.
 //
 // Thread safety: none; the owner serialises every call.
 #pragma once
@@ -27,6 +24,9 @@
 namespace sim {
 
 inline constexpr int kPumpCount = 3;
+// The units on the node card, in the order of its unit list; the pumps first.
+inline constexpr std::array<std::uint16_t, 6> kModelUnits{kUnitPump1, kUnitPump2,       kUnitPump3,
+                                                          kUnitUV,    kUnitAutosampler, kUnitOven};
 // The node card's contact outputs and valves, which a method's timed
 // events drive.
 inline constexpr int kOutputCount = 4;
@@ -55,13 +55,20 @@ struct Composition {
   double a = 100.0, b = 0.0, c = 0.0;  // percent
 };
 
+// What a method sets on a pump; what it leaves unset stays as it is. Flow
+// and composition are the delivery system's: only pump 1's count.
+struct PumpSettings {
+  std::optional<double> flowUlMin;
+  std::optional<Composition> composition;
+  std::optional<int> upperLimitBar;
+  std::optional<int> lowerLimitBar;  // not in a timetable step
+};
+
 // One time of a run's timetable: what changes at that time.
 struct TimetableStep {
   std::int64_t timeMs = 0;
   std::uint16_t unit = kUnitPump1;
-  std::optional<double> flowUlMin;
-  std::optional<Composition> composition;
-  std::optional<int> upperLimitBar;
+  PumpSettings set;
 };
 
 // One switching of the node's outputs or valves, at a time of the run.
@@ -86,13 +93,7 @@ struct OutputProgram {
 // What the units take as their program for the next run.
 struct Program {
   std::uint32_t systemCode = kSystemSingle;
-  struct PumpStart {
-    std::optional<double> flowUlMin;
-    std::optional<Composition> composition;
-    std::optional<int> upperLimitBar;
-    std::optional<int> lowerLimitBar;
-  };
-  std::array<PumpStart, kPumpCount> pumps;
+  std::array<PumpSettings, kPumpCount> pumps;  // the initial conditions
   std::optional<int> ovenTemperatureC;
   std::optional<int> uvWavelengthTenthsNm;
   std::optional<int> uvResponse;
@@ -104,49 +105,41 @@ struct Program {
   std::int32_t injectVolumeNl = 0;
 };
 
-
+// Readings of the units at the model's time.
 struct NodeReading {
   std::uint32_t state;  // 1 idle, 2 pump on, 3 run, or a forced fault state
   std::int32_t elapsedMs;
   Composition composition;
-  double flowUlMin;
-  double pressureBar;
+  double flowUlMin, pressureBar;
   std::uint32_t anlsSerial;
   int vial;  // -1 for none
   int flushCount;
-  std::int32_t injectVolumeNl;
-  std::int32_t runTimeS;
+  std::int32_t injectVolumeNl, runTimeS;
   int upperLimitBar, lowerLimitBar;
   std::array<bool, kOutputCount> outputOn;
   std::array<int, kValveCount> valvePosition;  // 0: never driven
 };
-
 struct PumpReading {
   std::uint32_t status;  // bit 0 delivering, bit 15 trouble
-  double flowUlMin;
-  double pressureBar;
+  double flowUlMin, pressureBar;
   Composition composition;
   double setFlowUlMin;
   int upperLimitBar, lowerLimitBar;
 };
-
 struct SamplerReading {
   std::uint32_t status;
   int vial;  // -1 for none
   int injections;
   bool lastSample;
 };
-
 struct OvenReading {
   std::uint32_t status;  // 0 off, 1 approaching the set point, 2 at temperature
   double temperatureC;
   int setPointC;
 };
-
 struct UvReading {
-  std::uint32_t status;  // bit 14: lamp off
-  int wavelengthTenthsNm;
-  int response;
+  std::uint32_t status;  // reply::UVStatus::kLampOffBit while the lamp is off
+  int wavelengthTenthsNm, response;
   bool lampOn;
 };
 
@@ -166,6 +159,7 @@ class InstrumentModel {
   // from where it is.
   void PowerUp(std::int64_t nowMs);
 
+  // Units of kModelUnits only; the node (0) is always present.
   void SetUnitPresent(std::uint16_t unit, bool present);
   bool IsPresent(std::uint16_t unit) const;
   // An autosampler that never finishes homing and never answers.
@@ -173,7 +167,6 @@ class InstrumentModel {
   bool SamplerSilent() const { return m_bSamplerSilent; }
 
   void LoadProgram(const Program& program) { m_program = program; }
-  const Program& LoadedProgram() const { return m_program; }
   // Outputs and valves for the runs to come; kept until replaced or
   // power-up. The initial states apply when a run starts, the timed
   // switchings at their times of the run clock.
@@ -189,17 +182,15 @@ class InstrumentModel {
   void StopRun();
   void ResetNode();
   void StartRun();
-  void ClearTrouble();
+  void ClearTrouble() { m_bPumpTrouble.fill(false); }
   void ForceNodeState(std::uint32_t state) { m_dwFaultState = state; }
   // A blocked line: the next limit check while the pumps deliver finds
   // pump 1 above its upper limit and trips it, once. Kept across power-up
   // until it has tripped.
   void BlockLine() { m_bLineBlocked = true; }
 
-  // Direct settings; nullopt leaves a value as it is. Flow and
-  // composition are the delivery system's; the limits are pump `pump`'s.
-  void SetPump(int pump, std::optional<double> flowUlMin, std::optional<int> upperLimitBar,
-               std::optional<int> lowerLimitBar, std::optional<Composition> composition);
+  // Direct settings of pump `pump` (0..2); unset values stay as they are.
+  void SetPump(int pump, const PumpSettings& settings);
   // Which pumps deliver (DeliverySystemCode): kSystemBinary pumps 1-2,
   // kSystemTernary pumps 1-3, anything else pump 1.
   void SetSystemCode(std::uint32_t code) { m_program.systemCode = code; }
@@ -207,10 +198,9 @@ class InstrumentModel {
   void SetUv(std::optional<int> wavelengthTenthsNm, std::optional<int> response, std::optional<bool> lampOn);
 
   // Time.
-  std::int64_t Now() const { return m_nowMs; }
   std::int64_t NextDeadline() const;
-  // REQUIRES: nowMs >= Now(). Handles every deadline up to `nowMs` in
-  // order, appending what happened to `notices`.
+  // REQUIRES: nowMs >= the model's time. Handles every deadline up to
+  // `nowMs` in order, appending what happened to `notices`.
   void AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices);
 
   // Readings at the current time.
@@ -227,29 +217,40 @@ class InstrumentModel {
   static double ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles = kDefaultBottles);
 
  private:
+  // The injection sequence, in order; kIdle before it, kInjected after.
   enum class SamplerPhase { kIdle, kToVial, kDrawing, kInjecting, kFlushing, kInjected };
+  static constexpr std::int64_t kNever = INT64_MAX;
 
-  bool Delivering() const { return m_bPumpOn; }
   bool RunClockStarted() const { return m_bRunning && m_runStartMs >= 0; }
   std::int64_t ElapsedMs() const { return RunClockStarted() ? m_nowMs - m_runStartMs : 0; }
+  void StartRunClock(std::int64_t atMs);
   double FlowUlMin() const;
   Composition CurrentComposition() const;
+  double Pressure(double flowUlMin, const Composition& composition) const;
   int UpperLimit(int pump) const;
   double OvenTemperature() const;
   bool PumpInSystem(int pump) const;
-  void ApplyProgramStart();
+  void CheckLimits(std::vector<Notice>& notices);
   void Trip(Notice::Kind kind, int pump, std::vector<Notice>& notices);
   void AbortSequence();
+  // When each activity is next due; kNever while it is not.
+  std::int64_t SamplerReadyDue() const;
   std::int64_t SamplerPhaseEnd() const;
+  std::int64_t RunEndDue() const { return RunClockStarted() && m_runEndMs >= 0 ? m_runEndMs : kNever; }
+  std::int64_t CheckDue() const { return m_bPumpOn ? (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs : kNever; }
+  std::int64_t NextStepDue() const;  // the next timed switching of outputs and valves
+  std::int64_t NextOutputDeadline() const;
   void AdvanceSampler(std::vector<Notice>& notices);
   void StartOutputs();
-  std::int64_t NextOutputDeadline() const;
   void AdvanceOutputs(std::vector<Notice>& notices);
-  void SwitchOutput(int index, bool on, std::vector<Notice>* notices);
+  // Output or valve `index` (from 0) to a state; one that the node does not
+  // have, or a position no valve has, is ignored (SwitchOutput: false).
+  bool SwitchOutput(int index, bool on, std::vector<Notice>* notices);
   void TurnValve(int index, int position, std::vector<Notice>* notices);
 
   std::int64_t m_nowMs = 0;
   Program m_program;
+  std::array<bool, kModelUnits.size()> m_bPresent{};  // by the unit's place in kModelUnits
 
   // Node card.
   std::uint32_t m_dwFaultState = 0;
@@ -278,11 +279,9 @@ class InstrumentModel {
   std::array<int, kPumpCount> m_upperLimit{kDefaultUpperLimitBar, kDefaultUpperLimitBar, kDefaultUpperLimitBar};
   std::array<int, kPumpCount> m_lowerLimit{};
   std::array<bool, kPumpCount> m_bPumpTrouble{};
-  std::array<bool, kPumpCount> m_bPumpPresent{};
   bool m_bLineBlocked = false;
 
   // Autosampler.
-  bool m_bSamplerPresent = false;
   bool m_bSamplerSilent = false;
   bool m_bSamplerReady = false;
   std::int64_t m_samplerReadyAtMs = -1;
@@ -294,10 +293,8 @@ class InstrumentModel {
   int m_ovenSetPointC = 0;
   double m_ovenFromC = kAmbientC;
   std::int64_t m_ovenChangeMs = 0;
-  bool m_bOvenPresent = false;
 
   // UV detector.
-  bool m_bUvPresent = false;
   bool m_bLampOn = true;
   int m_uvWavelength = 2540;
   int m_uvResponse = 2;

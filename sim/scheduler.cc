@@ -19,10 +19,6 @@ bool IsVirtual() { return platform::Clock::Get().GetMode() == platform::Clock::M
 
 }  // namespace
 
-void Scheduler::StartThread() {
-  std::thread([this] { Loop(); }).detach();
-}
-
 std::int64_t Scheduler::NextDueLocked() const {
   if (!ActiveLocked()) return kNothingDue;
   std::int64_t due = std::min(m_model.NextDeadline(), OwnDueLocked());
@@ -70,11 +66,6 @@ void Scheduler::ScheduleLocked(std::int64_t atMs, std::function<void()> work) {
   if (!IsVirtual()) WakeLocked();  // virtual sleeps produce it themselves
 }
 
-void Scheduler::WakeLocked() {
-  m_bWake = true;
-  m_wakeCv.notify_all();
-}
-
 void Scheduler::ResetLocked() {
   m_scheduled.clear();
   m_nowMs = platform::Clock::Get().NowMs();
@@ -90,10 +81,7 @@ void Scheduler::AdvanceTo(std::int64_t nowMs) {
   m_bInAdvance = false;
 }
 
-std::int64_t Scheduler::NextDueMs() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return NextDueLocked();
-}
+std::int64_t Scheduler::NextDueMs() { return Locked([this] { return NextDueLocked(); }); }
 
 void Scheduler::Loop() {
   platform::Clock& clock = platform::Clock::Get();
@@ -126,8 +114,7 @@ void Scheduler::BlockLineForTesting() {
 }
 
 void Scheduler::FillBottles(const std::array<std::string, 3>& labels) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_model.SetBottles(BottlesFromLabels(labels));
+  Locked([&] { m_model.SetBottles(BottlesFromLabels(labels)); });
 }
 
 }  // namespace sim

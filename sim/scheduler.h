@@ -4,15 +4,13 @@
 // plug-in's receiving thread for the network, the sinks' Invoke for the
 // server).
 //
-// Time: in virtual time the scheduler is a clock driver. A virtual sleep
-// stops at each time something is due (an instrument deadline, scheduled
-// work, a simulator's own periodic work), produces it, and goes on only
-// when the other side has taken and handled all of it (Idle), so whatever
-// the other side does in reaction happens at that time too. Every entry
-// point of a simulator first catches up to the clock (CatchUpLocked). In
-// real or scaled time a thread of the scheduler's own produces what falls
-// due as the clock passes it; the same thread hands produced work on when
-// the simulator delivers from it (DeliverOneLocked).
+// In virtual time the scheduler is a clock driver: a virtual sleep stops
+// at each time something is due, produces it, and goes on only when the
+// other side has taken and handled all of it (Idle), so whatever the other
+// side does in reaction happens at that time too. Every entry point of a
+// simulator first catches up to the clock (CatchUpLocked). In real or
+// scaled time a thread of the scheduler's own produces what falls due as
+// the clock passes it, and hands produced work on (DeliverOneLocked).
 //
 // A simulator derives from it, is one process-wide object that lives until
 // the process ends (its thread waits in it), and calls StartThread once it
@@ -27,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/clock/clock.h"
 #include "sim/instrument_model.h"
@@ -56,7 +55,9 @@ class Scheduler : public platform::Clock::Driver {
  protected:
   Scheduler() = default;
   ~Scheduler() override = default;
-  void StartThread();
+  void StartThread() {
+    std::thread([this] { Loop(); }).detach();
+  }
 
   // ---- What a simulator adds (called with the lock held) ----
   // Its own due work beside the instruments and ScheduleLocked's.
@@ -85,11 +86,20 @@ class Scheduler : public platform::Clock::Driver {
   // work of one time in the order scheduled).
   void ScheduleLocked(std::int64_t atMs, std::function<void()> work);
   // The scheduler's thread looks again (something to deliver, or new work).
-  void WakeLocked();
+  void WakeLocked() {
+    m_bWake = true;
+    m_wakeCv.notify_all();
+  }
   // A fresh start at the clock's present: no scheduled work, instruments
   // at power-up.
   void ResetLocked();
   bool InAdvanceLocked() const { return m_bInAdvance; }
+  // `f()` under the lock.
+  template <class F>
+  auto Locked(F f) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return f();
+  }
 
   mutable std::mutex m_mutex;
   std::condition_variable m_idleCv;  // the other side notifies it when it becomes idle

@@ -42,24 +42,22 @@ Program BuildProgram(const ServerMethod& m, const ServerSequence& sequence) {
   p.systemCode = m.controlMode ? static_cast<std::uint32_t>(m.controlMode) : kSystemSingle;
   for (const ServerMethodItem& item : m.items) {
     const bool initial = item.time < 0;
-    TimetableStep step;
-    step.timeMs = static_cast<std::int64_t>(std::llround(item.time * 60000.0));
-    step.unit = ModelAddress(item.unitType, item.unitNumber);
-    Program::PumpStart& start = p.pumps[static_cast<std::size_t>(std::clamp<int>(item.unitNumber - 1, 0, 2))];
-    const double* q = item.params;
+    TimetableStep step{static_cast<std::int64_t>(std::llround(item.time * 60000.0)),
+                       ModelAddress(item.unitType, item.unitNumber), {}};
+    PumpSettings& start = p.pumps[static_cast<std::size_t>(std::clamp<int>(item.unitNumber - 1, 0, 2))];
+    PumpSettings& set = initial ? start : step.set;
+    const double q = item.params[0];
     switch (item.function) {
-      case HplcFuncFlow: (initial ? start.flowUlMin : step.flowUlMin) = q[0] * 1000.0; break;
-      case HplcFuncComposition: (initial ? start.composition : step.composition) = Composition{q[0], q[1], q[2]}; break;
-      case HplcFuncMaxPressure:
-        (initial ? start.upperLimitBar : step.upperLimitBar) = static_cast<int>(std::lround(q[0] * 10.0));
-        break;
-      case HplcFuncMinPressure: start.lowerLimitBar = static_cast<int>(std::lround(q[0] * 10.0)); break;
-      case HplcFuncOvenTemperature: p.ovenTemperatureC = static_cast<int>(std::lround(q[0])); break;
-      case HplcFuncWavelength: p.uvWavelengthTenthsNm = static_cast<int>(std::lround(q[0] * 10.0)); break;
-      case HplcFuncResponse: p.uvResponse = static_cast<int>(std::lround(q[0])); break;
+      case HplcFuncFlow: set.flowUlMin = q * 1000.0; break;
+      case HplcFuncComposition: set.composition = Composition{q, item.params[1], item.params[2]}; break;
+      case HplcFuncMaxPressure: set.upperLimitBar = static_cast<int>(std::lround(q * 10.0)); break;
+      case HplcFuncMinPressure: start.lowerLimitBar = static_cast<int>(std::lround(q * 10.0)); break;
+      case HplcFuncOvenTemperature: p.ovenTemperatureC = static_cast<int>(std::lround(q)); break;
+      case HplcFuncWavelength: p.uvWavelengthTenthsNm = static_cast<int>(std::lround(q * 10.0)); break;
+      case HplcFuncResponse: p.uvResponse = static_cast<int>(std::lround(q)); break;
       default: break;  // network-box outputs and valves, zero requests: recorded only
     }
-    if (!initial && (step.flowUlMin || step.composition || step.upperLimitBar)) p.timetable.push_back(step);
+    if (!initial && (step.set.flowUlMin || step.set.composition || step.set.upperLimitBar)) p.timetable.push_back(step);
   }
   std::stable_sort(p.timetable.begin(), p.timetable.end(),
                    [](const TimetableStep& x, const TimetableStep& y) { return x.timeMs < y.timeMs; });
@@ -71,27 +69,15 @@ Program BuildProgram(const ServerMethod& m, const ServerSequence& sequence) {
   return p;
 }
 
-// The sampler's phase as the server reports it.
+// The sampler's phase as the server reports it, by the instruments' status.
 LONG SamplerState(std::uint32_t status) {
-  switch (status) {
-    case kSamplerReadyIdle: return samplerIdle;
-    case kSamplerToVial:
-    case kSamplerDrawing: return samplerDrawing;
-    case kSamplerInjecting: return samplerInjecting;
-    case kSamplerFlushing: return samplerWashing;
-    case kSamplerInjected: return samplerInjected;
-    default: return samplerLocked;
+  static constexpr std::pair<std::uint32_t, LONG> kStates[] = {
+      {kSamplerReadyIdle, samplerIdle},       {kSamplerToVial, samplerDrawing},   {kSamplerDrawing, samplerDrawing},
+      {kSamplerInjecting, samplerInjecting}, {kSamplerFlushing, samplerWashing}, {kSamplerInjected, samplerInjected}};
+  for (const auto& [from, state] : kStates) {
+    if (from == status) return state;
   }
-}
-
-ServerEvent MakeEvent(DISPID dispid, SHORT a, SHORT b, LONG code, std::string text) {
-  ServerEvent e;
-  e.dispid = dispid;
-  e.a = a;
-  e.b = b;
-  e.code = code;
-  e.text = std::move(text);
-  return e;
+  return samplerLocked;
 }
 
 }  // namespace
@@ -99,14 +85,6 @@ ServerEvent MakeEvent(DISPID dispid, SHORT a, SHORT b, LONG code, std::string te
 BSTR AllocText(const std::string& text) {
   const platform::com::OleString wide = FromUtf8(text);
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-}
-
-ServerEvent Message(LONG code, SHORT type, SHORT number, std::string text) {
-  return MakeEvent(DISPID_HplcMessage, type, number, code, std::move(text));
-}
-
-ServerEvent Error(SHORT type, SHORT subCode, SHORT bits, std::string text) {
-  return MakeEvent(DISPID_ErrorEvent, type, subCode, static_cast<std::uint16_t>(bits), std::move(text));
 }
 
 const UnitConfig* ServerCall::Unit(LONG type, SHORT number) const {
@@ -216,23 +194,14 @@ class Solvents final : public SimObject<ITavixSolvents> {
   explicit Solvents(SHORT pump) : m_nPump(pump) {}
   STDMETHODIMP GetSolvent(LONG index, ITavixSolvent** pp) override {
     return Make("Solvents.GetSolvent", std::to_string(index), pp, [&](ServerCall& call) {
-      std::vector<double> percents;
-      if (const ServerPumpReading* reading = call.PumpOverride(m_nPump)) {
-        percents = reading->percents;
-      } else {
-        const Composition c = call.model.ReadPump(m_nPump - 1).composition;
-        percents = {c.a, c.b, c.c, std::max(0.0, 100.0 - c.a - c.b - c.c)};
-      }
+      const std::vector<double> percents = call.PumpReading(m_nPump).percents;
       if (index < 0 || static_cast<std::size_t>(index) >= percents.size()) return E_INVALIDARG;
       *pp = new Solvent(percents[static_cast<std::size_t>(index)]);
       return S_OK;
     });
   }
   STDMETHODIMP GetCount(LONG* p) override {
-    return Get("Solvents.GetCount", p, [&](ServerCall& call) {
-      const ServerPumpReading* reading = call.PumpOverride(m_nPump);
-      return reading ? static_cast<LONG>(reading->percents.size()) : 4;
-    });
+    return Get("Solvents.GetCount", p, [&](ServerCall& call) { return call.PumpReading(m_nPump).percents.size(); });
   }
 
  private:
@@ -247,16 +216,12 @@ class Unit : public SimObject<ITavixUnit2, Kind> {
       : m_kind(kind), m_type(type), m_nNumber(number), m_identification(std::move(identification)) {}
 
   STDMETHODIMP GetStatus(LONG* p) override {
-    return Get(Op("GetStatus"), p, [&](ServerCall& call) {
-      const UnitConfig* config = call.Unit(m_type, m_nNumber);
-      return config && call.Reached(config->presentAfterMs) ? (kPresentBit | 1) : 0;
-    });
+    return Get(Op("GetStatus"), p,
+               [&](ServerCall& call) { return Reached(call, &UnitConfig::presentAfterMs) ? kPresentBit | 1 : 0; });
   }
   STDMETHODIMP GetConnected(SHORT* p) override {
-    return Get(Op("GetConnected"), p, [&](ServerCall& call) {
-      const UnitConfig* config = call.Unit(m_type, m_nNumber);
-      return config && call.Reached(config->connectedAfterMs) ? 1 : 0;
-    });
+    return Get(Op("GetConnected"), p,
+               [&](ServerCall& call) { return Reached(call, &UnitConfig::connectedAfterMs) ? 1 : 0; });
   }
   STDMETHODIMP GetIdentification(BSTR* p) override {
     return Make(Op("GetIdentification"), "", p, [&](ServerCall& call) {
@@ -271,6 +236,12 @@ class Unit : public SimObject<ITavixUnit2, Kind> {
   SHORT Number() const { return m_nNumber; }
 
  private:
+  // Whether the unit's time `when` after the session's making has passed.
+  bool Reached(const ServerCall& call, std::int64_t UnitConfig::*when) const {
+    const UnitConfig* config = call.Unit(m_type, m_nNumber);
+    return config && call.Reached(config->*when);
+  }
+
   const char* m_kind;
   TavixUnitType m_type;
   SHORT m_nNumber;
@@ -292,24 +263,16 @@ class NetBoxUnit final : public Unit<ITavixNetBox> {
 
 class PumpUnit final : public Unit<ITavixPump2> {
  public:
-  explicit PumpUnit(SHORT number)
-      : Unit("Pump", unitTypePump, number, "Quarn 900 Pump " + std::to_string(number)) {}
+  explicit PumpUnit(SHORT number) : Unit("Pump", unitTypePump, number, "Quarn 900 Pump " + std::to_string(number)) {}
   STDMETHODIMP GetFlow(DOUBLE* p) override {
-    return Get("Pump.GetFlow", p, [&](ServerCall& call) {
-      const ServerPumpReading* reading = call.PumpOverride(Number());
-      return reading ? reading->flowMlMin : call.model.ReadPump(Number() - 1).flowUlMin / 1000.0;
-    });
+    return Get("Pump.GetFlow", p, [&](ServerCall& call) { return call.PumpReading(Number()).flowMlMin; });
   }
   STDMETHODIMP GetPressure(DOUBLE* p) override {
-    return Get("Pump.GetPressure", p, [&](ServerCall& call) {
-      const ServerPumpReading* reading = call.PumpOverride(Number());
-      return reading ? reading->pressureMPa : call.model.ReadPump(Number() - 1).pressureBar / 10.0;
-    });
+    return Get("Pump.GetPressure", p, [&](ServerCall& call) { return call.PumpReading(Number()).pressureMPa; });
   }
   STDMETHODIMP SetFlow(DOUBLE flow) override {
-    return Run("Pump.SetFlow", Num(flow), [&](ServerCall& call) {
-      call.model.SetPump(Number() - 1, flow * 1000.0, std::nullopt, std::nullopt, std::nullopt);
-    });
+    return Run("Pump.SetFlow", Num(flow),
+               [&](ServerCall& call) { call.model.SetPump(Number() - 1, {flow * 1000.0, {}, {}, {}}); });
   }
   STDMETHODIMP GetSolvents(ITavixSolvents** pp) override {
     return Make("Pump.GetSolvents", "", pp, [&](ServerCall&) { *pp = new Solvents(Number()); });
@@ -330,14 +293,12 @@ class UvUnit final : public Unit<ITavix_DET_UV2> {
  public:
   UvUnit() : Unit("UV", unitTypeUVDetector, 1, "Quarn 900 UV Detector") {}
   STDMETHODIMP SetWavelength(DOUBLE nm) override {
-    return Run("UV.SetWavelength", Num(nm), [&](ServerCall& call) {
-      call.model.SetUv(static_cast<int>(std::lround(nm * 10.0)), std::nullopt, std::nullopt);
-    });
+    return Run("UV.SetWavelength", Num(nm),
+               [&](ServerCall& call) { call.model.SetUv(static_cast<int>(std::lround(nm * 10.0)), {}, {}); });
   }
   STDMETHODIMP SetResponse(LONG response) override {
-    return Run("UV.SetResponse", std::to_string(response), [&](ServerCall& call) {
-      call.model.SetUv(std::nullopt, static_cast<int>(response), std::nullopt);
-    });
+    return Run("UV.SetResponse", std::to_string(response),
+               [&](ServerCall& call) { call.model.SetUv({}, static_cast<int>(response), {}); });
   }
   STDMETHODIMP GetLampState(LONG* p) override {
     return Get("UV.GetLampState", p, [](ServerCall& call) {
@@ -346,7 +307,7 @@ class UvUnit final : public Unit<ITavix_DET_UV2> {
   }
   STDMETHODIMP SetLampState(LONG state) override {
     return Run("UV.SetLampState", std::to_string(state),
-               [&](ServerCall& call) { call.model.SetUv(std::nullopt, std::nullopt, state != lampOff); });
+               [&](ServerCall& call) { call.model.SetUv({}, {}, state != lampOff); });
   }
 };
 
@@ -379,9 +340,7 @@ class Units final : public SimObject<ITavixUnits> {
 class MethodItem final : public SimObject<ITavixMethodItem2> {
  public:
   MethodItem(std::shared_ptr<ServerMethod> method, std::size_t index) : m_pMethod(std::move(method)), m_nIndex(index) {}
-  STDMETHODIMP SetTime(DOUBLE t) override {
-    return Run("Item.SetTime", Num(t), [&](ServerCall&) { Item().time = t; });
-  }
+  STDMETHODIMP SetTime(DOUBLE t) override { return Run("Item.SetTime", Num(t), [&](ServerCall&) { Item().time = t; }); }
   STDMETHODIMP SetUnitType(LONG type) override {
     return Run("Item.SetUnitType", std::to_string(type), [&](ServerCall&) { Item().setUnitType = type; });
   }
@@ -406,10 +365,7 @@ class Method final : public SimObject<ITavixMethod2> {
   explicit Method(std::shared_ptr<ServerMethod> data) : m_pData(std::move(data)) {}
   STDMETHODIMP AddItem(LONG type, SHORT number, ITavixMethodItem2** pp) override {
     return Make("Method.AddItem", std::to_string(type) + ", " + std::to_string(number), pp, [&](ServerCall&) {
-      ServerMethodItem item;
-      item.unitType = type;
-      item.unitNumber = number;
-      m_pData->items.push_back(item);
+      m_pData->items.push_back({type, number});
       *pp = new MethodItem(m_pData, m_pData->items.size() - 1);
     });
   }
@@ -434,11 +390,11 @@ class Method final : public SimObject<ITavixMethod2> {
   }
   std::shared_ptr<ServerMethod> m_pData;
 };
-
 class Sequence final : public SimObject<ITavixSequence> {
  public:
   STDMETHODIMP SetMethodName(BSTR name) override {
-    return Run("Sequence.SetMethodName", Quote(name), [&](ServerCall& call) { call.s.sequence->methodName = ToUtf8(name); });
+    return Run("Sequence.SetMethodName", Quote(name),
+               [&](ServerCall& call) { call.s.sequence->methodName = ToUtf8(name); });
   }
   STDMETHODIMP AddMethod(ITavixMethod2** pp) override { return NewMethod("Sequence.AddMethod", pp); }
   STDMETHODIMP GetEmptyMethod(ITavixMethod2** pp) override { return NewMethod("Sequence.GetEmptyMethod", pp); }
@@ -482,15 +438,11 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
   }
 
   STDMETHODIMP Open(BSTR user) override {
-    return Run("Session.Open", Quote(user), [&](ServerCall& call) {
-      m_pData->open = true;
-      call.Message(SimulatedServer::kMsgConnected, "Connected");
-    });
+    return Run("Session.Open", Quote(user),
+               [](ServerCall& call) { call.Message(SimulatedServer::kMsgConnected, "Connected"); });
   }
-  STDMETHODIMP Close() override { return Run("Session.Close", "", [&](ServerCall&) { m_pData->open = false; }); }
-  STDMETHODIMP ResetError() override {
-    return Run("Session.ResetError", "", [](ServerCall& call) { call.model.ClearTrouble(); });
-  }
+  STDMETHODIMP Close() override { return Run("Session.Close", "", [](ServerCall&) {}); }
+  STDMETHODIMP ResetError() override { return Control("Session.ResetError", false, &InstrumentModel::ClearTrouble); }
   STDMETHODIMP GetUnits(ITavixUnits** pp) override {
     return Make("Session.GetUnits", "", pp, [&](ServerCall&) { *pp = new Units(); });
   }
@@ -501,7 +453,7 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
     return Control("Session.StartInitial", true, &InstrumentModel::PumpStart, SimulatedServer::kMsgInitialStarted,
                    "Initial conditions");
   }
-  STDMETHODIMP PrepareRun() override { return Control("Session.PrepareRun", true, nullptr, 0, nullptr); }
+  STDMETHODIMP PrepareRun() override { return Control("Session.PrepareRun", true, nullptr); }
   STDMETHODIMP StartRun() override {
     return Control("Session.StartRun", true, &InstrumentModel::StartRun, SimulatedServer::kMsgMethodRunning,
                    "Method running");
@@ -573,7 +525,8 @@ class Session final : public SimObject<ITavixSession2, IConnectionPointContainer
  private:
   // Run control: with `load`, the method's items become the instruments'
   // program; then `act` on the instruments and the message `code`.
-  static HRESULT Control(const char* op, bool load, void (InstrumentModel::*act)(), LONG code, const char* text) {
+  static HRESULT Control(const char* op, bool load, void (InstrumentModel::*act)(), LONG code = 0,
+                         const char* text = nullptr) {
     return Run(op, "", [&](ServerCall& call) {
       if (load) call.model.LoadProgram(call.ProgramOfMethod());
       if (act) (call.model.*act)();

@@ -4,6 +4,7 @@
 // way an object's operation enters the server. Nothing else includes it.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
@@ -14,12 +15,25 @@
 
 namespace sim {
 
+// One event for the sinks: HplcMessage (unit type, unit number, code,
+// text) or ErrorEvent (unit type, sub-code, error bits, text).
+struct ServerEvent {
+  DISPID dispid = 0;
+  SHORT a = 0, b = 0;
+  LONG code = 0;
+  std::string text;
+};
+
 // The root object's factory, for CoCreateInstance.
 HRESULT CreateServer(REFIID riid, void** ppv);
 // A new BSTR holding `text`.
 BSTR AllocText(const std::string& text);
-ServerEvent Message(LONG code, SHORT type, SHORT number, std::string text);
-ServerEvent Error(SHORT type, SHORT subCode, SHORT bits, std::string text);
+inline ServerEvent Message(LONG code, SHORT type, SHORT number, std::string text) {
+  return {DISPID_HplcMessage, type, number, code, std::move(text)};
+}
+inline ServerEvent Error(SHORT type, SHORT subCode, SHORT bits, std::string text) {
+  return {DISPID_ErrorEvent, type, subCode, static_cast<std::uint16_t>(bits), std::move(text)};
+}
 
 // How a unit answers (test face).
 struct UnitConfig {
@@ -36,7 +50,6 @@ struct SimulatedServer::State {
   std::deque<ServerEvent> ready;  // due, not yet delivered
   int inFlight = 0;               // being delivered
   std::vector<std::string> calls;
-  std::vector<ServerEvent> events;
   bool keepLogs = true;
   std::function<void(const std::string&)> trace;
   std::map<std::string, Failure> failures;
@@ -58,7 +71,6 @@ struct SimulatedServer::SessionData {
     IDispatch* sink;
   };
   std::vector<Advise> advises;
-  bool open = false;
 };
 
 // One call into the server: holds its lock with the time caught up and the
@@ -88,10 +100,13 @@ class ServerCall {
   bool Reached(std::int64_t afterMs) const {
     return afterMs >= 0 && s.openedAtMs >= 0 && Now() >= s.openedAtMs + afterMs;
   }
-  // What a test made pump `number` report instead of the instruments.
-  const ServerPumpReading* PumpOverride(SHORT number) const {
-    const auto it = s.pumpReadings.find(number);
-    return it == s.pumpReadings.end() ? nullptr : &it->second;
+  // What pump `number` reports: what a test set, else the instruments'
+  // readings (four solvent channels, D the rest to 100 %).
+  ServerPumpReading PumpReading(SHORT number) const {
+    if (const auto it = s.pumpReadings.find(number); it != s.pumpReadings.end()) return it->second;
+    const sim::PumpReading r = model.ReadPump(number - 1);
+    const Composition& c = r.composition;
+    return {r.flowUlMin / 1000.0, r.pressureBar / 10.0, {c.a, c.b, c.c, std::max(0.0, 100.0 - c.a - c.b - c.c)}};
   }
   std::int64_t Now() const { return server.NowLocked(); }
   Program ProgramOfMethod() const;

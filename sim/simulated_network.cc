@@ -40,21 +40,6 @@ std::int16_t Word16(double value) {
 
 std::int16_t Hundredths(double percent) { return Word16(percent * 100.0); }
 
-// The node status's event word: bit i set while output i + 1 is on.
-std::uint32_t OutputWord(const NodeReading& node) {
-  std::uint32_t word = 0;
-  for (int i = 0; i < kOutputCount; ++i) word |= node.outputOn[i] ? 1u << i : 0u;
-  return word;
-}
-
-// The node status's valve word: bits 4i to 4i + 3 hold the position of
-// valve i + 1 (0 while it was never driven).
-std::uint32_t ValveWord(const NodeReading& node) {
-  std::uint32_t word = 0;
-  for (int i = 0; i < kValveCount; ++i) word |= static_cast<std::uint32_t>(node.valvePosition[i] & 0xF) << (4 * i);
-  return word;
-}
-
 std::string Hex4(unsigned value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%04x", value & 0xFFFFu);
@@ -65,6 +50,10 @@ std::vector<std::uint8_t> CopyOf(const void* bytes, std::size_t size) {
   if (!bytes) return {};
   const auto* p = static_cast<const std::uint8_t*>(bytes);
   return std::vector<std::uint8_t>(p, p + size);
+}
+
+std::vector<std::uint8_t> BytesOf(const StoredRecord& record) {
+  return {record.Data(), record.Data() + SimulatedNetwork::kStoredReplySize};
 }
 
 template <class F>
@@ -81,7 +70,6 @@ void PutSampleInfo(StoredRecord& r, const NodeReading& node) {
   r.Set<typename S::UserProgram>(1);
   r.Set<typename S::NumberOfFlush>(static_cast<std::int16_t>(node.flushCount));
   r.Set<typename S::InjectVolume>(static_cast<std::uint32_t>(node.injectVolumeNl));
-  r.Set<typename S::DelayTime>(0);
   r.Set<typename S::AnlsTime>(static_cast<std::uint16_t>(std::clamp(node.runTimeS, 0, 0xFFFF)));
   r.Set<typename S::FirstSampleNo>(static_cast<std::int16_t>(vial ? node.vial : 0));
   r.Set<typename S::LastSampleNo>(static_cast<std::int16_t>(vial ? node.vial : 0));
@@ -90,56 +78,54 @@ void PutSampleInfo(StoredRecord& r, const NodeReading& node) {
   r.Set<typename S::CurrentInjectNo>(static_cast<std::int16_t>(vial ? 1 : 0));
 }
 
+// What a pump line of the analysis file sets; false for a code that is no
+// pump's.
+bool ReadPumpLine(const le::ConstRowRef<AnlsLine::kSize>& line, PumpSettings& set) {
+  const std::int32_t p0 = line.Get<AnlsLine::P0>();
+  switch (line.Get<AnlsLine::Code>()) {
+    case AnlsLine::kFlow: set.flowUlMin = p0; return true;
+    case AnlsLine::kComposition:
+      set.composition = Composition{static_cast<double>(p0), static_cast<double>(line.Get<AnlsLine::P1>()),
+                                    static_cast<double>(line.Get<AnlsLine::P2>())};
+      return true;
+    case AnlsLine::kUpperPressure: set.upperLimitBar = p0; return true;
+    case AnlsLine::kLowerPressure: set.lowerLimitBar = p0; return true;
+    default: return false;
+  }
+}
+
 // What a pushed analysis file and run header mean to the units.
 std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::uint8_t* fileBytes) {
   const le::View<LC_ANLS_FILE_SIZE> file(fileBytes);
   if (file.Get<AnlsFile::Signature>() != AnlsFile::kSignature) return std::nullopt;
   Program program;
   program.systemCode = file.Get<AnlsFile::SystemCode>();
+  // The other units' initial lines: unit, code, what they set.
+  const struct {
+    std::uint16_t unit, code;
+    std::optional<int> Program::*setting;
+  } kUnitLines[] = {{kUnitOven, AnlsLine::kOvenTemperature, &Program::ovenTemperatureC},
+                    {kUnitUV, AnlsLine::kUvWavelength, &Program::uvWavelengthTenthsNm},
+                    {kUnitUV, AnlsLine::kUvResponse, &Program::uvResponse}};
 
   const auto initialCount = std::clamp<int>(file.Get<AnlsFile::InitialCount>(), 0, AnlsFile::InitialLines::kCount);
   for (int i = 0; i < initialCount; ++i) {
     const auto line = file.Row<AnlsFile::InitialLines>(static_cast<std::size_t>(i));
     const std::uint16_t unit = line.Get<AnlsLine::Unit>();
-    const std::int32_t p0 = line.Get<AnlsLine::P0>();
     if (unit >= kUnitPump1 && unit < kUnitPump1 + kPumpCount) {
-      Program::PumpStart& pump = program.pumps[unit - kUnitPump1];
-      switch (line.Get<AnlsLine::Code>()) {
-        case AnlsLine::kFlow: pump.flowUlMin = p0; break;
-        case AnlsLine::kComposition:
-          pump.composition = Composition{static_cast<double>(p0), static_cast<double>(line.Get<AnlsLine::P1>()),
-                                         static_cast<double>(line.Get<AnlsLine::P2>())};
-          break;
-        case AnlsLine::kUpperPressure: pump.upperLimitBar = p0; break;
-        case AnlsLine::kLowerPressure: pump.lowerLimitBar = p0; break;
-        default: break;
-      }
-    } else if (unit == kUnitOven && line.Get<AnlsLine::Code>() == AnlsLine::kOvenTemperature) {
-      program.ovenTemperatureC = p0;
-    } else if (unit == kUnitUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvWavelength) {
-      program.uvWavelengthTenthsNm = p0;
-    } else if (unit == kUnitUV && line.Get<AnlsLine::Code>() == AnlsLine::kUvResponse) {
-      program.uvResponse = p0;
+      ReadPumpLine(line, program.pumps[unit - kUnitPump1]);
+      continue;
+    }
+    for (const auto& [lineUnit, code, setting] : kUnitLines) {
+      if (unit == lineUnit && line.Get<AnlsLine::Code>() == code) program.*setting = line.Get<AnlsLine::P0>();
     }
   }
 
   const auto stepCount = std::clamp<int>(file.Get<AnlsFile::TimetableCount>(), 0, AnlsFile::TimetableLines::kCount);
   for (int i = 0; i < stepCount; ++i) {
     const auto line = file.Row<AnlsFile::TimetableLines>(static_cast<std::size_t>(i));
-    TimetableStep step;
-    step.timeMs = std::max<std::int32_t>(0, line.Get<AnlsLine::TimeMs>());
-    step.unit = line.Get<AnlsLine::Unit>();
-    const std::int32_t p0 = line.Get<AnlsLine::P0>();
-    switch (line.Get<AnlsLine::Code>()) {
-      case AnlsLine::kFlow: step.flowUlMin = p0; break;
-      case AnlsLine::kComposition:
-        step.composition = Composition{static_cast<double>(p0), static_cast<double>(line.Get<AnlsLine::P1>()),
-                                       static_cast<double>(line.Get<AnlsLine::P2>())};
-        break;
-      case AnlsLine::kUpperPressure: step.upperLimitBar = p0; break;
-      default: continue;
-    }
-    program.timetable.push_back(step);
+    TimetableStep step{std::max<std::int32_t>(0, line.Get<AnlsLine::TimeMs>()), line.Get<AnlsLine::Unit>(), {}};
+    if (ReadPumpLine(line, step.set)) program.timetable.push_back(step);
   }
   std::stable_sort(program.timetable.begin(), program.timetable.end(),
                    [](const TimetableStep& a, const TimetableStep& b) { return a.timeMs < b.timeMs; });
@@ -150,6 +136,26 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
   program.flushCount = header.Get<RunHeader::FlushCount>();
   program.injectVolumeNl = header.Get<RunHeader::InjectVolumeNl>();
   return program;
+}
+
+// A unit's answer to LC_Inquiry.
+std::vector<std::uint8_t> Identification(std::uint16_t unit) {
+  using I = reply::Identification;
+  static constexpr std::pair<std::uint16_t, const char*> kModels[] = {
+      {kKindPump, "QN-910 PUMP"}, {kKindUV, "QN-940 UV"}, {kKindAutosampler, "QN-950 AS"}, {kKindOven, "QN-960 CO"}};
+  const char* model = "QN-900 NODE";
+  for (const auto& [kind, name] : kModels) {
+    if ((unit & kUnitKindMask) == kind) model = name;
+  }
+  char serial[20];
+  std::snprintf(serial, sizeof serial, "SIM-%04X", unit);
+  StoredRecord r;
+  PutText<I::Vender>(r, "QUARN");
+  PutText<I::ModelName>(r, model);
+  PutText<I::ModelVersion>(r, "SIM 1.0");
+  PutText<I::ModelSerial>(r, serial);
+  PutText<I::ModelSccs>(r, "sim");
+  return BytesOf(r);
 }
 
 }  // namespace
@@ -167,22 +173,10 @@ SimulatedNetwork::SimulatedNetwork() {
 
 // ---- Time ----
 
-bool SimulatedNetwork::ReceiverExpectedLocked() const {
-  return m_state.openNode != 0 && m_state.connected && !m_state.logOnly && !m_state.releaseReceivers;
-}
-
-std::int64_t SimulatedNetwork::OwnDueLocked() const {
-  return m_state.connected && m_state.nextTimerMs >= 0 ? m_state.nextTimerMs : kNothingDue;
-}
-
 void SimulatedNetwork::ProduceOwnLocked() {
   if (!m_state.connected || m_state.nextTimerMs < 0 || m_state.nextTimerMs > m_nowMs) return;
   ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TIMER_TIMEOUT)));
-  m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? m_state.nextTimerMs + m_state.timerPeriodMs : -1;
-}
-
-bool SimulatedNetwork::IdleLocked() const {
-  return !ReceiverExpectedLocked() || (m_state.ready.empty() && m_state.inFlight == 0);
+  StartTimerLocked(m_state.nextTimerMs);
 }
 
 void SimulatedNetwork::WakeOtherSideLocked(Lock& lock) {
@@ -219,11 +213,11 @@ void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
   reply.atMs = m_nowMs;
   reply.node = s.openNode;
   if (stampHeader && reply.bytes.size() >= 16) {
-    le::Store<std::uint32_t>(reply.bytes.data() + Header::Kind::kOffset, static_cast<std::uint32_t>(reply.kind));
-    le::Store<std::uint16_t>(reply.bytes.data() + Header::Unit::kOffset, static_cast<std::uint16_t>(reply.sender));
-    le::Store<std::uint32_t>(reply.bytes.data() + Header::Sequence::kOffset,
-                             static_cast<std::uint32_t>(s.repliesDropped + s.replies.size()));
-    le::Store<std::uint32_t>(reply.bytes.data() + Header::TimeMs::kOffset, static_cast<std::uint32_t>(m_nowMs));
+    le::RowRef<16> header(reply.bytes.data());
+    header.Set<Header::Kind>(static_cast<std::uint32_t>(reply.kind));
+    header.Set<Header::Unit>(static_cast<std::uint16_t>(reply.sender));
+    header.Set<Header::Sequence>(static_cast<std::uint32_t>(s.repliesDropped + s.replies.size()));
+    header.Set<Header::TimeMs>(static_cast<std::uint32_t>(m_nowMs));
   }
   if (!s.keepLogs) {
     // Only replies still waiting for a receiver are needed.
@@ -244,47 +238,34 @@ void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
 SimReply SimulatedNetwork::EventReplyLocked(std::uint16_t unit, std::uint32_t code) const {
   StoredRecord record;
   record.Set<reply::Event::Code>(code);
-  return ReplyLocked(kReplyEvent, unit, {record.Data(), record.Data() + kStoredReplySize});
+  return ReplyLocked(kReplyEvent, unit, BytesOf(record));
 }
 
 void SimulatedNetwork::EmitNoticeLocked(const Notice& notice) {
   const std::uint16_t unit = notice.unit;
+  const std::uint32_t trouble = kEventTrouble | (std::uint32_t{unit} << 16);
+  std::uint32_t code = 0;
   switch (notice.kind) {
-    case Notice::Kind::kSamplerReady:
-      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::TEST_UNIT_READY)));
-      break;
-    case Notice::Kind::kUpperPressure:
-      ProduceLocked(EventReplyLocked(unit, kEventTrouble | (std::uint32_t{unit} << 16) | kTroubleUpperPressure));
-      break;
-    case Notice::Kind::kLowerPressure:
-      ProduceLocked(EventReplyLocked(unit, kEventTrouble | (std::uint32_t{unit} << 16) | kTroubleLowerPressure));
-      break;
-    case Notice::Kind::kInjected: {
-      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::INJECT)));
-      StoredRecord record;
-      PutSampleInfo<reply::InjectedInfo>(record, m_model.ReadNode());
-      ProduceLocked(ReplyLocked(kReplyInjectedInfo, unit, {record.Data(), record.Data() + kStoredReplySize}));
-      break;
-    }
-    case Notice::Kind::kRunEnded:
-      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::ANLSTIME_END)));
-      break;
-    case Notice::Kind::kSequenceDone:
-      ProduceLocked(EventReplyLocked(unit, MakeUnitEvent(unit, UnitEvent::ANLSSEQ_DONE)));
-      break;
-    case Notice::Kind::kOutputSwitched:
-      ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::EVENT)));
-      break;
-    case Notice::Kind::kValveTurned:
-      ProduceLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::VALVE)));
-      break;
+    case Notice::Kind::kSamplerReady: code = MakeUnitEvent(unit, UnitEvent::TEST_UNIT_READY); break;
+    case Notice::Kind::kUpperPressure: code = trouble | kTroubleUpperPressure; break;
+    case Notice::Kind::kLowerPressure: code = trouble | kTroubleLowerPressure; break;
+    case Notice::Kind::kInjected: code = MakeUnitEvent(unit, UnitEvent::INJECT); break;
+    case Notice::Kind::kRunEnded: code = MakeUnitEvent(unit, UnitEvent::ANLSTIME_END); break;
+    case Notice::Kind::kSequenceDone: code = MakeUnitEvent(unit, UnitEvent::ANLSSEQ_DONE); break;
+    case Notice::Kind::kOutputSwitched: code = static_cast<std::uint32_t>(NetworkEvent::EVENT); break;
+    case Notice::Kind::kValveTurned: code = static_cast<std::uint32_t>(NetworkEvent::VALVE); break;
   }
+  ProduceLocked(EventReplyLocked(unit, code));
+  if (notice.kind != Notice::Kind::kInjected) return;
+  StoredRecord record;  // the injection's record follows its event
+  PutSampleInfo<reply::InjectedInfo>(record, m_model.ReadNode());
+  ProduceLocked(ReplyLocked(kReplyInjectedInfo, unit, BytesOf(record)));
 }
 
 SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
-  StoredRecord r;
+  StoredRecord r;  // what is not set stays 0: set pressures, absorbance, delay time
   const NodeReading node = m_model.ReadNode();
-  if (unit == 0) {
+  if (unit == kUnitNode) {
     using N = reply::NodeStatus;
     r.Set<N::Status>(node.state);
     r.Set<N::ElapsedAnlsTime>(node.elapsedMs);
@@ -296,12 +277,16 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<N::ActuallPress>(Word16(node.pressureBar));
     r.Set<N::ActuallFlow>(Word16(node.flowUlMin));
     r.Set<N::SetFlow>(Word16(m_model.ReadPump(0).setFlowUlMin));
-    r.Set<N::SetPress>(0);
     r.Set<N::SetPmax>(Word16(node.upperLimitBar));
     r.Set<N::SetPmin>(Word16(node.lowerLimitBar));
     r.Set<N::CurrentSysfileNo>(1);
-    r.Set<N::Event>(OutputWord(node));
-    r.Set<N::Valve>(ValveWord(node));
+    // Bit i of the event word while output i + 1 is on; bits 4i to 4i + 3
+    // of the valve word the position of valve i + 1 (0: never driven).
+    std::uint32_t outputs = 0, valves = 0;
+    for (int i = 0; i < kOutputCount; ++i) outputs |= node.outputOn[i] ? 1u << i : 0u;
+    for (int i = 0; i < kValveCount; ++i) valves |= static_cast<std::uint32_t>(node.valvePosition[i] & 0xF) << (4 * i);
+    r.Set<N::Event>(outputs);
+    r.Set<N::Valve>(valves);
     r.Set<N::TotalTime>(static_cast<std::uint32_t>(std::max(0, node.runTimeS)) * 1000u);
   } else if ((unit & kUnitKindMask) == kKindPump) {
     using P = reply::PumpStatus;
@@ -313,7 +298,6 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<P::Comp<1>>(Hundredths(pump.composition.b));
     r.Set<P::Comp<2>>(Hundredths(pump.composition.c));
     r.Set<P::SetFlow>(Word16(pump.setFlowUlMin));
-    r.Set<P::SetPress>(0);
     r.Set<P::SetPmax>(Word16(pump.upperLimitBar));
     r.Set<P::SetPmin>(Word16(pump.lowerLimitBar));
   } else if (unit == kUnitAutosampler) {
@@ -338,65 +322,22 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<U::Range>(1);
     r.Set<U::Response>(static_cast<std::int16_t>(uv.response));
     r.Set<U::Wavelength>(static_cast<std::uint32_t>(uv.wavelengthTenthsNm));
-    r.Set<U::Absorbance>(0);
     r.Set<U::SigSample>(uv.lampOn ? 1000000u : 0u);
     r.Set<U::SigReference>(uv.lampOn ? 1000000u : 0u);
   }
-  return ReplyLocked(kReplyStatus, unit, {r.Data(), r.Data() + kStoredReplySize});
-}
-
-std::vector<std::uint8_t> SimulatedNetwork::IdentificationLocked(std::uint16_t unit) const {
-  using I = reply::Identification;
-  StoredRecord r;
-  const char* model = "QN-900 NODE";
-  switch (unit & kUnitKindMask) {
-    case kKindPump: model = "QN-910 PUMP"; break;
-    case kKindUV: model = "QN-940 UV"; break;
-    case kKindAutosampler: model = "QN-950 AS"; break;
-    case kKindOven: model = "QN-960 CO"; break;
-    default: break;
-  }
-  char serial[20];
-  std::snprintf(serial, sizeof serial, "SIM-%04X", unit);
-  PutText<I::Vender>(r, "QUARN");
-  PutText<I::ModelName>(r, model);
-  PutText<I::ModelVersion>(r, "SIM 1.0");
-  PutText<I::ModelSerial>(r, serial);
-  PutText<I::ModelSccs>(r, "sim");
-  return {r.Data(), r.Data() + kStoredReplySize};
-}
-
-std::vector<std::uint8_t> SimulatedNetwork::UnitListLocked() const {
-  static constexpr std::uint16_t kUnits[] = {kUnitPump1, kUnitPump2, kUnitPump3, kUnitUV, kUnitAutosampler, kUnitOven};
-  StoredRecord r;
-  std::uint16_t n = 0;
-  for (std::uint16_t unit : kUnits) {
-    if (!m_model.IsPresent(unit)) continue;
-    r.Row<reply::UnitList::Units>(n++).Set<reply::UnitList::Unit>(unit);
-  }
-  r.Set<reply::UnitList::Count>(n);
-  return {r.Data(), r.Data() + kStoredReplySize};
+  return ReplyLocked(kReplyStatus, unit, BytesOf(r));
 }
 
 // ---- The driver library's functions ----
 
 DriverCall& SimulatedNetwork::LogLocked(const char* name, int node, std::string arguments) {
-  DriverCall call;
-  call.name = name;
-  call.text = std::string(name) + "(" + arguments + ")";
-  call.node = node;
-  call.atMs = NowLocked();
-  call.fromReceiver = t_isReceiver;
-  if (!m_state.keepLogs) {
-    m_state.lastCall = std::move(call);
-    return m_state.lastCall;
-  }
-  m_state.calls.push_back(std::move(call));
-  return m_state.calls.back();
+  DriverCall call{name, std::string(name) + "(" + arguments + ")", node, {}, NowLocked(), t_isReceiver};
+  if (!m_state.keepLogs) return m_state.lastCall = std::move(call);
+  return m_state.calls.emplace_back(std::move(call));
 }
 
 template <class Act>
-int SimulatedNetwork::Command(const char* name, int node, std::string arguments, int ackKind, Act act) {
+int SimulatedNetwork::Handle(const char* name, int node, std::string arguments, int ackKind, Act act) {
   Lock lock(m_mutex);
   CatchUpLocked(lock);
   LogLocked(name, node, std::move(arguments));
@@ -406,6 +347,31 @@ int SimulatedNetwork::Command(const char* name, int node, std::string arguments,
   return 0;
 }
 
+int SimulatedNetwork::Command(NodeCommand command, int node) {
+  struct Entry {
+    const char* name;
+    int ackKind;  // 0: none
+    void (*act)(SimulatedNetwork& n);
+  };
+  static constexpr Entry kCommands[] = {  // by NodeCommand
+      {"LC_NodeClose", 0, [](SimulatedNetwork& n) { n.m_state.openNode = 0; n.DisconnectLocked(); }},
+      {"LC_HardReset", 0, [](SimulatedNetwork& n) { n.DisconnectLocked(); n.m_model.PowerUp(n.m_nowMs); }},
+      {"LC_ActivateKernelThread", kReplyServerActivate, [](SimulatedNetwork&) {}},
+      {"LC_DeactivateKernelThread", kReplyServerDeactivate, [](SimulatedNetwork&) {}},
+      {"LC_PumpStart", kReplyPumpStart, [](SimulatedNetwork& n) { n.m_model.PumpStart(); }},
+      {"LC_PumpStop", kReplyPumpStop, [](SimulatedNetwork& n) { n.m_model.PumpStop(); }},
+      {"LC_Stop", kReplyStop, [](SimulatedNetwork& n) { n.m_model.StopRun(); }},
+      {"LC_Reset", kReplyReset, [](SimulatedNetwork& n) { n.m_model.ResetNode(); }},
+      {"LC_ResetRun", kReplyResetRun, [](SimulatedNetwork& n) { n.m_model.StartRun(); }},
+      {"LC_TroubleClear", 0, [](SimulatedNetwork& n) {
+         n.m_model.ClearTrouble();
+         n.ScheduleReplyLocked(n.EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TROUBLE_CLEAR)));
+       }},
+  };
+  const Entry& entry = kCommands[static_cast<int>(command)];
+  return Handle(entry.name, node, "", entry.ackKind, [&] { entry.act(*this); });
+}
+
 int SimulatedNetwork::NodeOpen(const char* devicePath, int mode) {
   Lock lock(m_mutex);
   CatchUpLocked(lock);
@@ -413,8 +379,7 @@ int SimulatedNetwork::NodeOpen(const char* devicePath, int mode) {
   DriverCall& call = LogLocked("LC_NodeOpen", -1, "\"" + path + "\", " + std::to_string(mode));
   State& s = m_state;
   if (s.driverMissing || s.openNode != 0 || !devicePath || path != "\\\\.\\Vexlink2") return -1;
-  s.openNode = s.nextHandle++;
-  call.node = s.openNode;
+  call.node = s.openNode = s.nextHandle++;
   s.connected = false;
   m_nowMs = NowLocked();
   m_replyCv.notify_all();  // receivers waiting for a node read their handle again
@@ -429,48 +394,33 @@ void SimulatedNetwork::DisconnectLocked() {
   m_idleCv.notify_all();
 }
 
-int SimulatedNetwork::NodeClose(int node) {
-  return Command("LC_NodeClose", node, "", 0, [this] {
-    m_state.openNode = 0;
-    DisconnectLocked();
-  });
-}
-
-int SimulatedNetwork::HardReset(int node) {
-  return Command("LC_HardReset", node, "", 0, [this] {
-    DisconnectLocked();
-    m_model.PowerUp(m_nowMs);
-  });
-}
-
 int SimulatedNetwork::NodeConnect(int node, int mode) {
-  return Command("LC_NodeConnect", node, std::to_string(mode), kReplyConnect, [this] {
+  return Handle("LC_NodeConnect", node, std::to_string(mode), kReplyConnect, [this] {
     m_state.connected = true;
-    m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? m_nowMs + m_state.timerPeriodMs : -1;
+    StartTimerLocked(m_nowMs);
   });
 }
 
 int SimulatedNetwork::UnitConfig(int node, WORD unit, int present) {
-  return Command("LC_UnitConfig", node, Hex4(unit) + ", " + std::to_string(present), 0, [&] {
+  return Handle("LC_UnitConfig", node, Hex4(unit) + ", " + std::to_string(present), 0, [&] {
     const std::vector<std::uint16_t>& absent = m_state.absentUnits;
     m_model.SetUnitPresent(unit, present != 0 && std::find(absent.begin(), absent.end(), unit) == absent.end());
   });
 }
 
 int SimulatedNetwork::Inquiry(int node, WORD unit) {
-  return Command("LC_Inquiry", node, Hex4(unit), 0, [&] {
+  return Handle("LC_Inquiry", node, Hex4(unit), 0, [&] {
     if (!m_model.IsPresent(unit) || (unit == kUnitAutosampler && m_model.SamplerSilent())) return;
-    ScheduleReplyLocked(ReplyLocked(kReplyInquiry, unit, IdentificationLocked(unit)));
-    if (unit == kUnitNode) ScheduleReplyLocked(ReplyLocked(kReplyConfig, 0, UnitListLocked()));
+    ScheduleReplyLocked(ReplyLocked(kReplyInquiry, unit, Identification(unit)));
+    if (unit != kUnitNode) return;
+    StoredRecord list;  // the node lists its units
+    std::uint16_t n = 0;
+    for (std::uint16_t u : kModelUnits) {
+      if (m_model.IsPresent(u)) list.Row<reply::UnitList::Units>(n++).Set<reply::UnitList::Unit>(u);
+    }
+    list.Set<reply::UnitList::Count>(n);
+    ScheduleReplyLocked(ReplyLocked(kReplyConfig, 0, BytesOf(list)));
   });
-}
-
-int SimulatedNetwork::ActivateKernelThread(int node) {
-  return Command("LC_ActivateKernelThread", node, "", kReplyServerActivate, [] {});
-}
-
-int SimulatedNetwork::DeactivateKernelThread(int node) {
-  return Command("LC_DeactivateKernelThread", node, "", kReplyServerDeactivate, [] {});
 }
 
 int SimulatedNetwork::PushAnlsFile(int node, const void* runHeader, const void* anlsFile,
@@ -490,7 +440,7 @@ int SimulatedNetwork::PushAnlsFile(int node, const void* runHeader, const void* 
 }
 
 int SimulatedNetwork::UnitStatus(int node, WORD unit) {
-  return Command("LC_UnitStatus", node, Hex4(unit), 0, [&] {
+  return Handle("LC_UnitStatus", node, Hex4(unit), 0, [&] {
     if (!m_model.IsPresent(unit) || (unit == kUnitAutosampler && m_model.SamplerSilent())) return;
     ScheduleLocked(NowLocked() + kReplyLatencyMs, [this, unit] { ProduceLocked(StatusReplyLocked(unit)); });
   });
@@ -523,13 +473,13 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
       if (system == kSystemQuaternary || system == kSystemBinary || system == kSystemTernary) {
         m_model.SetSystemCode(system);
       }
-      std::optional<Composition> composition;
+      PumpSettings set{unlessUnchanged(1), std::nullopt, unlessUnchanged(3), unlessUnchanged(4)};
       // Three words that do not add up to 100 are no composition (what a
       // sender leaves in them from an earlier command).
-      if (word(5) + word(6) + word(7) == 100) composition = Composition{1.0 * word(5), 1.0 * word(6), 1.0 * word(7)};
-      std::optional<double> flow;
-      if (const auto w1 = unlessUnchanged(1)) flow = *w1;
-      m_model.SetPump((unit & 0xFF) - 1, flow, unlessUnchanged(3), unlessUnchanged(4), composition);
+      if (word(5) + word(6) + word(7) == 100) {
+        set.composition = Composition{1.0 * word(5), 1.0 * word(6), 1.0 * word(7)};
+      }
+      m_model.SetPump((unit & 0xFF) - 1, set);
       break;
     }
     case kKindOven:
@@ -548,33 +498,6 @@ void SimulatedNetwork::ApplyDirectLocked(WORD unit, const std::uint8_t* command)
   }
 }
 
-int SimulatedNetwork::PumpStart(int node) {
-  return Command("LC_PumpStart", node, "", kReplyPumpStart, [this] { m_model.PumpStart(); });
-}
-
-int SimulatedNetwork::PumpStop(int node) {
-  return Command("LC_PumpStop", node, "", kReplyPumpStop, [this] { m_model.PumpStop(); });
-}
-
-int SimulatedNetwork::Stop(int node) {
-  return Command("LC_Stop", node, "", kReplyStop, [this] { m_model.StopRun(); });
-}
-
-int SimulatedNetwork::Reset(int node) {
-  return Command("LC_Reset", node, "", kReplyReset, [this] { m_model.ResetNode(); });
-}
-
-int SimulatedNetwork::ResetRun(int node) {
-  return Command("LC_ResetRun", node, "", kReplyResetRun, [this] { m_model.StartRun(); });
-}
-
-int SimulatedNetwork::TroubleClear(int node) {
-  return Command("LC_TroubleClear", node, "", 0, [this] {
-    m_model.ClearTrouble();
-    ScheduleReplyLocked(EventReplyLocked(0, static_cast<std::uint32_t>(NetworkEvent::TROUBLE_CLEAR)));
-  });
-}
-
 int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
   Lock lock(m_mutex);
   State& s = m_state;
@@ -587,7 +510,6 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
   }
   t_isReceiver = true;
   for (;;) {
-    if (s.releaseReceivers) return 0;
     if (IsOpenLocked(node)) {
       if (!s.ready.empty()) break;
     } else if (s.openNode != 0) {
@@ -624,62 +546,38 @@ void SimulatedNetwork::ResetForTesting() {
   platform::Clock::Get().AddDriver(this);
 }
 
-std::vector<DriverCall> SimulatedNetwork::Calls() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_state.calls;
-}
+std::vector<DriverCall> SimulatedNetwork::Calls() const { return Locked([this] { return m_state.calls; }); }
+int SimulatedNetwork::OpenNode() const { return Locked([this] { return m_state.openNode; }); }
 
 std::vector<std::string> SimulatedNetwork::CallTexts(bool hostOnly) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> texts;
-  for (const DriverCall& call : m_state.calls) {
+  for (const DriverCall& call : Calls()) {
     if (!(hostOnly && call.fromReceiver)) texts.push_back(call.text);
   }
   return texts;
 }
 
 std::vector<SimReply> SimulatedNetwork::Replies() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return {m_state.replies.begin(), m_state.replies.end()};
+  return Locked([this] { return std::vector<SimReply>(m_state.replies.begin(), m_state.replies.end()); });
 }
 
-int SimulatedNetwork::OpenNode() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_state.openNode;
-}
-
-// The switches: each sets its value under the lock.
-void SimulatedNetwork::SetKeepLogs(bool keep) { Switch([&] { m_state.keepLogs = keep; }); }
-
-void SimulatedNetwork::SetDriverMissingForTesting(bool missing) { Switch([&] { m_state.driverMissing = missing; }); }
+void SimulatedNetwork::SetKeepLogs(bool keep) { Locked([&] { m_state.keepLogs = keep; }); }
+void SimulatedNetwork::SetDriverMissingForTesting(bool missing) { Locked([&] { m_state.driverMissing = missing; }); }
+void SimulatedNetwork::SetAutosamplerSilentForTesting(bool on) { Locked([&] { m_model.SetSamplerSilent(on); }); }
+void SimulatedNetwork::SetNodeStateForTesting(std::uint32_t state) { Locked([&] { m_model.ForceNodeState(state); }); }
+void SimulatedNetwork::SetLogOnlyForTesting(bool logOnly) { Locked([&] { m_state.logOnly = logOnly; }); }
 
 void SimulatedNetwork::SetUnitAbsentForTesting(std::uint16_t unit, bool absent) {
-  Switch([&] {
+  Locked([&] {
     std::erase(m_state.absentUnits, unit);
     if (absent) m_state.absentUnits.push_back(unit);
   });
 }
 
-void SimulatedNetwork::SetAutosamplerSilentForTesting(bool silent) {
-  Switch([&] { m_model.SetSamplerSilent(silent); });
-}
-
-void SimulatedNetwork::SetNodeStateForTesting(std::uint32_t state) { Switch([&] { m_model.ForceNodeState(state); }); }
-
 void SimulatedNetwork::SetTimerPeriodForTesting(std::int64_t periodMs) {
-  Switch([&] {
+  Locked([&] {
     m_state.timerPeriodMs = std::max<std::int64_t>(0, periodMs);
-    if (m_state.connected) m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? NowLocked() + m_state.timerPeriodMs : -1;
-  });
-}
-
-void SimulatedNetwork::SetLogOnlyForTesting(bool logOnly) { Switch([&] { m_state.logOnly = logOnly; }); }
-
-void SimulatedNetwork::ReleaseReceiversForTesting() {
-  Switch([&] {
-    m_state.releaseReceivers = true;
-    m_replyCv.notify_all();
-    m_idleCv.notify_all();
+    if (m_state.connected) StartTimerLocked(NowLocked());
   });
 }
 
@@ -695,17 +593,13 @@ void SimulatedNetwork::DeliverReplyForTesting(int kind, DWORD sender, const void
 }
 
 void SimulatedNetwork::SendEventForTesting(std::uint16_t unit, std::uint32_t code) {
-  const SimReply event = [&] {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return EventReplyLocked(unit, code);
-  }();
+  const SimReply event = Locked([&] { return EventReplyLocked(unit, code); });
   DeliverReplyForTesting(event.kind, event.sender, event.bytes.data(), event.bytes.size());
 }
 
 void SimulatedNetwork::SendTroubleForTesting(std::uint16_t unit, std::uint16_t what) {
   SendEventForTesting(unit, kEventTrouble | (std::uint32_t{unit} << 16) | what);
 }
-
 void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t what) {
   SendEventForTesting(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
 }

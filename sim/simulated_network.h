@@ -1,15 +1,9 @@
 // The simulated instrument network behind the driver library's functions
-// (platform/vexlink/vexlink.h): one node card with its pumps, autosampler,
-// UV detector and column oven (sim/instrument_model.h).
-//
-// Instrument face: the LC_ functions of the driver library land here.
-// Commands act on the instrument model at the current clock time; their
-// replies follow 10 ms later; status replies carry the values of the
-// moment they are sent. Once a node is connected the network sends a
-// TIMER_TIMEOUT event every second, and the model's notices (autosampler
-// ready, pressure trouble, injection, end of run, a switched output or
-// valve) become events.
-// docs/simulator.md gives every record and event the network sends.
+// (platform/vexlink/vexlink.h, answered in sim/vexlink_driver.cc): one node
+// card with its units (sim/instrument_model.h). Commands act on the units
+// at the current clock time and are answered kReplyLatencyMs later; once
+// a node is connected, timer events and the units' notices become event
+// replies. docs/simulator.md gives every record and event it sends.
 //
 // Time: the network runs on the scheduler (sim/scheduler.h): a virtual
 // sleep returns only when every reply due by then has been received and
@@ -18,11 +12,6 @@
 // LC_XRecvFrom (the plug-in's receiving thread), unless replies are
 // switched to the log only (SetLogOnlyForTesting); a virtual sleep that
 // waits 30 s of wall time for a receiver aborts with a message.
-//
-// Test face: an ordered log of every driver call with its arguments and
-// a byte copy of every record passed; a log of every reply produced, with
-// the thread that received it; switches for faults; replies and events on
-// demand.
 //
 // The network is one process-wide object that lives until the process
 // ends (a thread may wait in LC_XRecvFrom until then).
@@ -70,23 +59,19 @@ class SimulatedNetwork final : public Scheduler {
   static SimulatedNetwork& Get();
 
   // ---- The driver library's functions ----
+  // Those that name only the node, each one LC_ function.
+  enum class NodeCommand {
+    kNodeClose, kHardReset, kActivateKernelThread, kDeactivateKernelThread,
+    kPumpStart, kPumpStop, kStop, kReset, kResetRun, kTroubleClear,
+  };
+  int Command(NodeCommand command, int node);
   int NodeOpen(const char* devicePath, int mode);
-  int NodeClose(int node);
-  int HardReset(int node);
   int NodeConnect(int node, int mode);
   int UnitConfig(int node, WORD unit, int present);
   int Inquiry(int node, WORD unit);
-  int ActivateKernelThread(int node);
-  int DeactivateKernelThread(int node);
   int PushAnlsFile(int node, const void* runHeader, const void* anlsFile, const void* transferControl);
   int UnitStatus(int node, WORD unit);
   int UnitDirect(int node, WORD unit, const void* command);
-  int PumpStart(int node);
-  int PumpStop(int node);
-  int Stop(int node);
-  int Reset(int node);
-  int ResetRun(int node);
-  int TroubleClear(int node);
   int XRecvFrom(int node, void* buffer, DWORD* sender);
 
   // ---- Test face ----
@@ -121,9 +106,6 @@ class SimulatedNetwork final : public Scheduler {
   // Replies go to the reply log only and nobody is waited for: for tests
   // of the network without a receiving thread.
   void SetLogOnlyForTesting(bool logOnly);
-  // Every waiting and future LC_XRecvFrom returns 0 at once until the
-  // next reset: lets a test's own receiver thread end.
-  void ReleaseReceiversForTesting();
 
   // A reply now, delivered and dispatched before the call returns (when a
   // node is connected and a receiver is expected; else only logged).
@@ -156,7 +138,6 @@ class SimulatedNetwork final : public Scheduler {
     bool driverMissing = false;
     std::vector<std::uint16_t> absentUnits;
     bool logOnly = false;
-    bool releaseReceivers = false;
     bool keepLogs = true;
     std::vector<DriverCall> calls;
     DriverCall lastCall;            // where a call goes when the log is not kept
@@ -168,15 +149,23 @@ class SimulatedNetwork final : public Scheduler {
 
   // ---- Scheduler ----
   bool ActiveLocked() const override { return m_state.openNode != 0; }
-  std::int64_t OwnDueLocked() const override;
+  std::int64_t OwnDueLocked() const override {
+    return m_state.connected && m_state.nextTimerMs >= 0 ? m_state.nextTimerMs : kNothingDue;
+  }
   void ProduceOwnLocked() override;  // the timer event
   void EmitNoticeLocked(const Notice& notice) override;
-  bool IdleLocked() const override;
+  bool IdleLocked() const override {
+    return !ReceiverExpectedLocked() || (m_state.ready.empty() && m_state.inFlight == 0);
+  }
   void WakeOtherSideLocked(Lock& lock) override;
   std::string StallTextLocked() const override;
 
   bool IsOpenLocked(int node) const { return node != 0 && node == m_state.openNode; }
-  bool ReceiverExpectedLocked() const;
+  bool ReceiverExpectedLocked() const { return m_state.openNode != 0 && m_state.connected && !m_state.logOnly; }
+  // The next timer event one period after `fromMs`, none if the timer is off.
+  void StartTimerLocked(std::int64_t fromMs) {
+    m_state.nextTimerMs = m_state.timerPeriodMs > 0 ? fromMs + m_state.timerPeriodMs : -1;
+  }
   DriverCall& LogLocked(const char* name, int node, std::string arguments);
   void ScheduleReplyLocked(SimReply reply);
   SimReply ReplyLocked(int kind, std::uint16_t unit, std::vector<std::uint8_t> bytes = {}) const;
@@ -185,19 +174,12 @@ class SimulatedNetwork final : public Scheduler {
   void ProduceLocked(SimReply reply, bool stampHeader = true);
   SimReply StatusReplyLocked(std::uint16_t unit) const;
   SimReply EventReplyLocked(std::uint16_t unit, std::uint32_t code) const;
-  std::vector<std::uint8_t> IdentificationLocked(std::uint16_t unit) const;
-  std::vector<std::uint8_t> UnitListLocked() const;
   void ApplyDirectLocked(WORD unit, const std::uint8_t* command);
   void DisconnectLocked();
   // The common body of the driver functions: catch up, log, check the
   // handle, act, and acknowledge with a reply of `ackKind` (0: none).
   template <class Act>
-  int Command(const char* name, int node, std::string arguments, int ackKind, Act act);
-  template <class Set>
-  void Switch(Set set) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    set();
-  }
+  int Handle(const char* name, int node, std::string arguments, int ackKind, Act act);
 
   std::condition_variable m_replyCv;  // receivers wait here
   State m_state;

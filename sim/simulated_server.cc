@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/win/threads.h"
 #include "sim/server_objects.h"
 
 namespace sim {
@@ -13,36 +12,47 @@ namespace {
 constexpr SHORT kPumpUnderPressure = 1;
 constexpr SHORT kPumpOverPressure = 2;
 
+// An event argument.
+VARIANT Arg(VARTYPE vt, LONG value, const std::string& text = {}) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = vt;
+  if (vt == VT_I2) v.iVal = static_cast<SHORT>(value);
+  if (vt == VT_I4) v.lVal = value;
+  if (vt == VT_BSTR) v.bstrVal = AllocText(text);
+  return v;
+}
+
 }  // namespace
 
 // ---- Events ----
 
-void SimulatedServer::FireLocked(ServerEvent event, std::int64_t atMs) {
-  event.atMs = atMs;
+void SimulatedServer::FireLocked(const ServerEvent& event, std::int64_t atMs) {
   ScheduleLocked(atMs, [this, event] {
     m_pState->ready.push_back(event);
     WakeLocked();
   });
 }
 
+void SimulatedServer::SendNow(ServerEvent event) {
+  Lock lock(m_mutex);
+  m_pState->ready.push_back(std::move(event));
+  WaitIdleLocked(lock);
+}
+
 void SimulatedServer::EmitNoticeLocked(const Notice& n) {
+  using Kind = Notice::Kind;
   const auto pump = static_cast<SHORT>(n.unit - kUnitPump1 + 1);
+  std::optional<ServerEvent> event;
   switch (n.kind) {
-    case Notice::Kind::kUpperPressure:
-      FireLocked(Error(unitTypePump, pump, kPumpOverPressure, "Pump over pressure"), n.atMs);
-      break;
-    case Notice::Kind::kLowerPressure:
-      FireLocked(Error(unitTypePump, pump, kPumpUnderPressure, "Pump under pressure"), n.atMs);
-      break;
-    case Notice::Kind::kInjected: FireLocked(Message(kMsgStepData, unitTypeAutosampler, 1, "Injected"), n.atMs); break;
-    case Notice::Kind::kRunEnded: FireLocked(Message(kMsgRunEnded, 0, 0, "Run ended"), n.atMs); break;
-    case Notice::Kind::kSamplerReady:
-      FireLocked(Message(kMsgSamplerReady, unitTypeAutosampler, 1, "Autosampler ready"), n.atMs);
-      break;
-    case Notice::Kind::kSequenceDone:
-    case Notice::Kind::kOutputSwitched:  // outputs and valves switch without an event here
-    case Notice::Kind::kValveTurned: break;
+    case Kind::kUpperPressure: event = Error(unitTypePump, pump, kPumpOverPressure, "Pump over pressure"); break;
+    case Kind::kLowerPressure: event = Error(unitTypePump, pump, kPumpUnderPressure, "Pump under pressure"); break;
+    case Kind::kInjected: event = Message(kMsgStepData, unitTypeAutosampler, 1, "Injected"); break;
+    case Kind::kRunEnded: event = Message(kMsgRunEnded, 0, 0, "Run ended"); break;
+    case Kind::kSamplerReady: event = Message(kMsgSamplerReady, unitTypeAutosampler, 1, "Autosampler ready"); break;
+    default: break;  // the end of a sequence, outputs and valves make no event here
   }
+  if (event) FireLocked(*event, n.atMs);
 }
 
 bool SimulatedServer::IdleLocked() const { return m_pState->ready.empty() && m_pState->inFlight == 0; }
@@ -67,42 +77,26 @@ std::vector<IDispatch*> SimulatedServer::SinksLocked() const {
 bool SimulatedServer::DeliverOneLocked(Lock& lock) {
   State& s = *m_pState;
   if (s.ready.empty()) return false;
-  ServerEvent event = std::move(s.ready.front());
+  const ServerEvent event = std::move(s.ready.front());
   s.ready.pop_front();
   ++s.inFlight;
   const std::vector<IDispatch*> sinks = SinksLocked();
   lock.unlock();
-  VARIANT args[5];
-  UINT count = 0;
-  auto put = [&](VARTYPE vt, LONG value, const std::string& text = {}) {
-    VariantInit(&args[count]);
-    args[count].vt = vt;
-    if (vt == VT_I2) args[count].iVal = static_cast<SHORT>(value);
-    if (vt == VT_I4) args[count].lVal = value;
-    if (vt == VT_BSTR) args[count].bstrVal = AllocText(text);
-    ++count;
-  };
   // Arguments last first: HplcMessage (type, number, code, text, second
   // text), ErrorEvent (type, sub-code, bits, text).
   const bool message = event.dispid == DISPID_HplcMessage;
-  if (message) put(VT_BSTR, 0, "");
-  put(VT_BSTR, 0, event.text);
-  put(message ? VT_I4 : VT_I2, event.code);
-  put(VT_I2, event.b);
-  put(VT_I2, event.a);
-  DISPPARAMS params{args, nullptr, count, 0};
+  VARIANT args[5] = {Arg(VT_BSTR, 0), Arg(VT_BSTR, 0, event.text), Arg(message ? VT_I4 : VT_I2, event.code),
+                     Arg(VT_I2, event.b), Arg(VT_I2, event.a)};
+  DISPPARAMS params{message ? args : args + 1, nullptr, message ? 5u : 4u, 0};
   for (IDispatch* sink : sinks) {
     sink->Invoke(event.dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
   }
-  for (UINT i = 0; i < count; ++i) VariantClear(&args[i]);
-  event.deliveredOn = GetCurrentThreadId();
-  event.sinks = static_cast<int>(sinks.size());
+  for (VARIANT& arg : args) VariantClear(&arg);
   lock.lock();
   if (s.trace) {
     TraceLocked(std::string("event ") + (message ? "HplcMessage(" : "ErrorEvent(") + std::to_string(event.a) + ", " +
                 std::to_string(event.b) + ", " + std::to_string(event.code) + ", \"" + event.text + "\")");
   }
-  if (s.keepLogs) s.events.push_back(std::move(event));
   --s.inFlight;
   m_idleCv.notify_all();
   return true;
@@ -154,91 +148,57 @@ void SimulatedServer::ResetForTesting() {
 
 // ---- Test face ----
 
-namespace {
-
-template <class Read>
-auto Locked(std::mutex& mutex, Read read) {
-  std::lock_guard<std::mutex> lock(mutex);
-  return read();
-}
-
-}  // namespace
-
-std::vector<std::string> SimulatedServer::Calls() const { return Locked(m_mutex, [&] { return m_pState->calls; }); }
-void SimulatedServer::ClearCallsForTesting() { Locked(m_mutex, [&] { m_pState->calls.clear(); }); }
+std::vector<std::string> SimulatedServer::Calls() const { return Locked([&] { return m_pState->calls; }); }
+void SimulatedServer::ClearCallsForTesting() { Locked([&] { m_pState->calls.clear(); }); }
 
 void SimulatedServer::FailForTesting(const std::string& operation, HRESULT hr, int times) {
-  Locked(m_mutex, [&] {
-    if (times == 0) {
-      m_pState->failures.erase(operation);
-    } else {
-      m_pState->failures[operation] = {hr, times};
-    }
+  Locked([&] {
+    m_pState->failures.erase(operation);
+    if (times != 0) m_pState->failures[operation] = {hr, times};
   });
 }
 
 void SimulatedServer::SetUnitAbsentForTesting(LONG type, SHORT number, bool absent) {
-  Locked(m_mutex, [&] { m_pState->units[{type, number}].absent = absent; });
+  Locked([&] { m_pState->units[{type, number}].absent = absent; });
 }
 
 void SimulatedServer::SetUnitTimingForTesting(LONG type, SHORT number, std::int64_t presentAfterMs,
                                               std::int64_t connectedAfterMs) {
-  Locked(m_mutex, [&] {
+  Locked([&] {
     UnitConfig& unit = m_pState->units[{type, number}];
     unit.presentAfterMs = presentAfterMs;
     unit.connectedAfterMs = connectedAfterMs;
   });
 }
 
-void SimulatedServer::SetNetBoxSilentForTesting(bool silent) {
-  Locked(m_mutex, [&] { m_pState->netBoxSilent = silent; });
-}
-
-void SimulatedServer::SetNetBoxStateForTesting(LONG state) { Locked(m_mutex, [&] { m_pState->netBoxState = state; }); }
-
-void SimulatedServer::SetSamplerStateForTesting(LONG state) {
-  Locked(m_mutex, [&] { m_pState->samplerState = state; });
-}
-
-void SimulatedServer::SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading) {
-  Locked(m_mutex, [&] { m_pState->pumpReadings[number] = reading; });
-}
-
+void SimulatedServer::SetNetBoxSilentForTesting(bool silent) { Locked([&] { m_pState->netBoxSilent = silent; }); }
+void SimulatedServer::SetNetBoxStateForTesting(LONG state) { Locked([&] { m_pState->netBoxState = state; }); }
+void SimulatedServer::SetSamplerStateForTesting(LONG state) { Locked([&] { m_pState->samplerState = state; }); }
 void SimulatedServer::SetLampStateForTesting(std::optional<LONG> state) {
-  Locked(m_mutex, [&] { m_pState->lampState = state; });
+  Locked([&] { m_pState->lampState = state; });
+}
+void SimulatedServer::SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading) {
+  Locked([&] { m_pState->pumpReadings[number] = reading; });
 }
 
 void SimulatedServer::SendMessageForTesting(LONG code, SHORT unitType, SHORT unitNumber) {
-  Lock lock(m_mutex);
-  ServerEvent event = Message(code, unitType, unitNumber, "");
-  event.atMs = NowLocked();
-  m_pState->ready.push_back(std::move(event));
-  WaitIdleLocked(lock);
+  SendNow(Message(code, unitType, unitNumber, ""));
 }
-
 void SimulatedServer::SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits,
                                                const std::string& text) {
-  Lock lock(m_mutex);
-  ServerEvent event = Error(unitType, subCode, errorBits, text);
-  event.atMs = NowLocked();
-  m_pState->ready.push_back(std::move(event));
-  WaitIdleLocked(lock);
+  SendNow(Error(unitType, subCode, errorBits, text));
 }
 
-std::vector<ServerEvent> SimulatedServer::Events() const { return Locked(m_mutex, [&] { return m_pState->events; }); }
-ServerMethod SimulatedServer::CurrentMethod() const { return Locked(m_mutex, [&] { return *m_pState->method; }); }
-ServerSequence SimulatedServer::Sequence() const { return Locked(m_mutex, [&] { return *m_pState->sequence; }); }
-
+ServerMethod SimulatedServer::CurrentMethod() const { return Locked([&] { return *m_pState->method; }); }
+ServerSequence SimulatedServer::Sequence() const { return Locked([&] { return *m_pState->sequence; }); }
 long SimulatedServer::LiveObjects() const { return m_liveObjects.load(); }
-
 int SimulatedServer::AdvisedSinks() const {
-  return Locked(m_mutex, [&] { return static_cast<int>(SinksLocked().size()); });
+  return Locked([&] { return static_cast<int>(SinksLocked().size()); });
 }
 
-void SimulatedServer::SetKeepLogs(bool keep) { Locked(m_mutex, [&] { m_pState->keepLogs = keep; }); }
-
+void SimulatedServer::SetKeepLogs(bool keep) { Locked([&] { m_pState->keepLogs = keep; }); }
 void SimulatedServer::SetTraceSink(std::function<void(const std::string& line)> sink) {
-  Locked(m_mutex, [&] { m_pState->trace = std::move(sink); });
+  Locked([&] { m_pState->trace = std::move(sink); });
 }
 
 }  // namespace sim

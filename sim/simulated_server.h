@@ -1,37 +1,22 @@
 // The simulated instrument server behind the server's COM interfaces
 // (platform/tavix/tavix.h), driving the same instruments as the simulated
-// network (sim/instrument_model.h).
+// network (sim/instrument_model.h). docs/simulator.md gives every call's
+// effect, the units' answers and every event.
 //
 // Instrument face: CoCreateInstance of CLSID_TavixServer lands here once
-// Register() has run (ResetForTesting runs it). The root object makes
-// sessions; a session finds units (the network box 0/0, pumps 1/1 to 1/3,
-// UV 4/1, autosampler 5/1, oven 6/1), hands out a sequence whose method
-// is built from method items, and runs that method on the instruments:
-// StartInitial applies the initial conditions and starts the pumps,
-// StartRun starts the run (with an injection when the sequence names a
-// vial), EndRun stops it, EndMethod stops the pumps. Units read back what
-// the instruments do at the present clock time. docs/simulator.md gives
-// the units' answers and every event.
-//
-// Events: a thread of the server's own calls IDispatch::Invoke on every
-// advised sink, arguments as VARIANTs in reverse order: HplcMessage
-// (unit type, unit number, code, two texts) and ErrorEvent (unit type,
-// sub-code, error bits, text). Events caused by a call follow it by
-// kEventLatencyMs; events of the instruments (end of run, injection,
-// pressure trips) come at the time they happen.
+// Register() has run (ResetForTesting runs it). A session finds units
+// (network box 0/0, pumps 1/1 to 1/3, UV 4/1, autosampler 5/1, oven 6/1)
+// and runs the method built from a sequence's method items on the
+// instruments. A thread of the server's own calls IDispatch::Invoke on
+// every advised sink: HplcMessage and ErrorEvent, arguments as VARIANTs in
+// reverse order. Events caused by a call follow it by kEventLatencyMs;
+// those of the instruments come at the time they happen.
 //
 // Time: the server runs on the scheduler (sim/scheduler.h), whose thread
 // delivers the events: a virtual sleep returns only when every event due
-// by then has been delivered through the sinks' Invoke and Invoke has
-// returned. No call leaves the server holding its lock (the sinks'
-// QueryInterface, Invoke and Release are the plug-in's).
-//
-// Test face: an ordered log of every call with its arguments; any
-// operation made to fail with any result (a success code such as S_FALSE
-// is returned after the operation took effect, a failure code instead of
-// it); units absent, never present or connected late; a silent network
-// box; messages and error events on demand; the method items and the
-// sequence as written; a count of live server objects.
+// by then has been delivered and Invoke has returned. No call leaves the
+// server holding its lock (the sinks' QueryInterface, Invoke and Release
+// are the plug-in's).
 //
 // The server is one process-wide object that lives until the process
 // ends. Thread safety: every member may be called from any thread.
@@ -86,16 +71,7 @@ struct ServerPumpReading {
   std::vector<double> percents;  // one solvent channel each; GetCount gives their number
 };
 
-// One event the server fired.
-struct ServerEvent {
-  DISPID dispid = 0;
-  SHORT a = 0, b = 0;  // HplcMessage: unit type, number; ErrorEvent: unit type, sub-code
-  LONG code = 0;       // HplcMessage: the message code; ErrorEvent: the error bits
-  std::string text;
-  std::int64_t atMs = 0;
-  DWORD deliveredOn = 0;  // id of the thread that called Invoke
-  int sinks = 0;          // how many sinks it reached
-};
+struct ServerEvent;  // sim/server_objects.h
 
 class SimulatedServer final : public Scheduler {
  public:
@@ -143,7 +119,6 @@ class SimulatedServer final : public Scheduler {
   void SendMessageForTesting(LONG code, SHORT unitType = 0, SHORT unitNumber = 0);
   void SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text);
 
-  std::vector<ServerEvent> Events() const;
   // The method the sequence runs (the last one added or emptied) and the
   // sequence; empty ones before a session made them.
   ServerMethod CurrentMethod() const;
@@ -155,8 +130,8 @@ class SimulatedServer final : public Scheduler {
   // InstrumentsNow, BlockLineForTesting and FillBottles: sim/scheduler.h.
 
   // ---- Host face ----
-  // Off: calls and events are no longer kept for Calls() and Events(), so
-  // that a long run's polls cost no memory (on after ResetForTesting).
+  // Off: calls are no longer kept for Calls(), so that a long run's polls
+  // cost no memory (on after ResetForTesting).
   void SetKeepLogs(bool keep);
   // Receives every call and every delivered event as one line of text,
   // "<clock seconds> <call>" or "<clock seconds> event <name>(...)", on
@@ -179,7 +154,9 @@ class SimulatedServer final : public Scheduler {
   std::string StallTextLocked() const override;
 
   // `event` is fired at `atMs`.
-  void FireLocked(ServerEvent event, std::int64_t atMs);
+  void FireLocked(const ServerEvent& event, std::int64_t atMs);
+  // `event` now, delivered before this returns.
+  void SendNow(ServerEvent event);
   std::vector<IDispatch*> SinksLocked() const;
   void TraceLocked(const std::string& what) const;
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace sim {
 
@@ -34,13 +35,8 @@ constexpr SolventData kSolvents[kSolventCount] = {
 // Temperature dependence: ln(eta) falls by this many kelvin times 1/T.
 constexpr double kViscosityActivationK = 1800.0;
 
-struct Alias {
-  const char* text;
-  Solvent solvent;
-};
-
 // Longer spellings first, so that a prefix never hides a longer name.
-constexpr Alias kAliases[] = {
+constexpr std::pair<const char*, Solvent> kAliases[] = {
     {"isopropyl alcohol", Solvent::kIsopropanol}, {"tetrahydrofuran", Solvent::kTetrahydrofuran},
     {"acetonitrile", Solvent::kAcetonitrile},     {"propan-2-ol", Solvent::kIsopropanol},
     {"isopropanol", Solvent::kIsopropanol},       {"2-propanol", Solvent::kIsopropanol},
@@ -59,12 +55,12 @@ std::string_view Trim(std::string_view s) {
 // The solvent whose name `s` starts with, as a whole word; `rest` gets
 // what follows it.
 std::optional<Solvent> LeadingSolvent(std::string_view s, std::string_view& rest) {
-  for (const Alias& alias : kAliases) {
-    const std::string_view name(alias.text);
+  for (const auto& [text, solvent] : kAliases) {
+    const std::string_view name(text);
     if (!s.starts_with(name)) continue;
     if (s.size() > name.size() && std::isalnum(static_cast<unsigned char>(s[name.size()]))) continue;
     rest = Trim(s.substr(name.size()));
-    return alias.solvent;
+    return solvent;
   }
   return std::nullopt;
 }
@@ -79,11 +75,9 @@ std::optional<Solvent> SolventFromLabel(std::string_view label) {
   std::string_view rest;
   if (const auto solvent = LeadingSolvent(text, rest)) {
     // Alone, or with an additive; "/", ":" or "-" would make it a premix.
-    if (rest.empty() || rest.front() == '+' || rest.front() == ',' || rest.front() == '(' ||
-        rest.front() == ';' || rest.starts_with("with ")) {
-      return solvent;
-    }
-    return std::nullopt;
+    const bool additive = rest.empty() || std::string_view("+,(;").find(rest.front()) != std::string_view::npos ||
+                          rest.starts_with("with ");
+    return additive ? solvent : std::nullopt;
   }
   // "<additive> in <solvent>".
   if (const std::size_t in = text.rfind(" in "); in != std::string_view::npos) {

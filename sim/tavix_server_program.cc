@@ -11,6 +11,7 @@
 // that cannot be written prints why and exits 1. The registry is the
 // stand-in's file ($QUARN_REGISTRY, else the user's default), which the
 // plug-in hands on to the programs it starts.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -24,13 +25,9 @@ constexpr std::string_view kAppIdName = "AppID";
 constexpr std::string_view kAppId = "{3F6A2C71-8E4B-4D19-B5A0-7C2E9D14F860}";
 
 bool IsSwitch(std::string_view argument, std::string_view name) {
-  if (argument.size() != name.size() + 1 || (argument[0] != '/' && argument[0] != '-')) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char c = argument[i + 1];
-    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower != name[i]) return false;
-  }
-  return true;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return argument.size() == name.size() + 1 && (argument[0] == '/' || argument[0] == '-') &&
+         std::equal(name.begin(), name.end(), argument.begin() + 1, [&](char n, char c) { return lower(c) == n; });
 }
 
 int Usage() {

@@ -59,24 +59,11 @@ class InstrumentModelTest : public ::testing::Test {
     p.pumps[0] = {flowUlMin, Composition{100, 0, 0}, upper, lower};
     return p;
   }
-  static TimetableStep Step(std::int64_t t, double flow, Composition c) { return {t, kPump1, flow, c, {}}; }
+  static TimetableStep Step(std::int64_t t, double flow, Composition c) { return {t, kPump1, {flow, c, {}, {}}}; }
   InstrumentModel model;
   std::vector<std::string> m_notices;
   testing_support::Transcript transcript{[this] { return std::exchange(m_notices, {}); }, false};
 };
-
-TEST(ViscosityTest, FollowsTheMixtureAndTheColumnTemperature) {
-  const struct {
-    const char* name;
-    Composition composition;
-    double columnC, cP;
-  } cases[] = {{"water", {100, 0, 0}, 25, 0.89}, {"methanol", {0, 100, 0}, 25, 0.54},
-               {"acetonitrile", {0, 0, 100}, 25, 0.34}, {"water/methanol 1:1", {50, 50, 0}, 25, 1.60},
-               {"water/acetonitrile 1:1", {50, 0, 50}, 25, 0.80}, {"warm water", {100, 0, 0}, 40, 0.667},
-               {"no solvent counts as water", {0, 0, 0}, 25, 0.89},
-               {"negative share ignored", {150, -50, 0}, 25, 0.89}};
-  for (const auto& c : cases) EXPECT_NEAR(InstrumentModel::ViscosityCp(c.composition, c.columnC), c.cP, 0.01) << c.name;
-}
 
 // Each test's transcript is in golden/InstrumentModelTest/.
 TEST_F(InstrumentModelTest, NodeStatesFollowPumpAndRun) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -29,6 +28,7 @@ constexpr const char* kPath = "\\\\.\\Vexlink2";
 std::uint32_t U16(const SimReply& r, std::size_t offset) { return r.bytes.at(offset) | (r.bytes.at(offset + 1) << 8); }
 std::int32_t I16(const SimReply& r, std::size_t offset) { return static_cast<std::int16_t>(U16(r, offset)); }
 std::uint32_t U32(const SimReply& r, std::size_t offset) { return U16(r, offset) | (U16(r, offset + 2) << 16); }
+bool IsTimer(const SimReply& r) { return r.kind == kEvent && U32(r, 16) == 0x00010000u; }
 
 // Records in the units' byte layout, written at explicit offsets.
 struct Bytes {
@@ -43,11 +43,10 @@ struct Bytes {
 Bytes AnalysisFile(std::uint32_t systemCode) { return Bytes(4368).Put(0, systemCode, 4).Put(8, 5678, 4); }
 
 void PutLine(Bytes& file, bool timetable, int index, std::uint16_t unit, std::int32_t timeMs, std::uint16_t code,
-             std::int32_t p0, std::int32_t p1 = 0, std::int32_t p2 = 0) {
+             std::int32_t p0, std::int32_t p1 = 0) {
   const std::size_t line = (timetable ? 1424 : 16) + 44 * static_cast<std::size_t>(index);
   file.Put(line + 2, unit, 2).Put(line + 4, static_cast<std::uint32_t>(timeMs), 4).Put(line + 8, code, 2);
   file.Put(line + 12, static_cast<std::uint32_t>(p0), 4).Put(line + 16, static_cast<std::uint32_t>(p1), 4);
-  file.Put(line + 20, static_cast<std::uint32_t>(p2), 4);
   file.Put(timetable ? 14 : 12, static_cast<std::uint32_t>(index + 1), 2);
 }
 
@@ -106,7 +105,7 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
   std::string ReplyLog() const {
     std::string log;
     for (const SimReply& r : net.Replies()) {
-      if (r.kind == kEvent && U32(r, 16) == 0x00010000u) continue;
+      if (IsTimer(r)) continue;
       char line[80];
       std::snprintf(line, sizeof line, "%7lld ms  kind %3d  from %08x  word %08x\n", static_cast<long long>(r.atMs),
                     r.kind, static_cast<unsigned>(r.sender), U32(r, 16));
@@ -124,7 +123,7 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
     const auto replies = net.Replies();
     for (; m_replies < replies.size(); ++m_replies) {
       const SimReply& r = replies[m_replies];
-      if (!timers && r.kind == kEvent && U32(r, 16) == 0x00010000u) continue;
+      if (!timers && IsTimer(r)) continue;
       char line[64];
       std::snprintf(line, sizeof line, "reply %d from %08x at %lld ms:", r.kind, static_cast<unsigned>(r.sender),
                     static_cast<long long>(r.atMs));
@@ -299,6 +298,10 @@ TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
   testing_support::ExpectMatchesGolden(ReplyLog(), "sim/golden/sample-run-replies.txt");
   // The injection's record (173): 2 flushes at 22, 5000 nl at 24, vial 7 at 32.
   NOTE(RepliesOf(153, 0).size());
+  // The autosampler still names the run's vial, its last.
+  const SimReply sampler = StatusOf(node, 0x0501);
+  EXPECT_EQ(I16(sampler, 24), 7);
+  EXPECT_EQ(I16(sampler, 56), 1);
 }
 
 TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowInTheNodeStatus) {
@@ -321,18 +324,6 @@ TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowIn
     const SimReply n = StatusOf(node, 0);
     NOTE(std::to_string(U32(n, 80)) + " " + std::to_string(U32(n, 84)));
   }
-}
-
-TEST_F(SimulatedNetworkTest, BottlesHoldWhatTheLabelsNameAcrossAPowerUpAndThePressureFollows) {
-  net.FillBottles({"Acetonitrile + 0.1 % formic acid", "Water / methanol 70:30", "THF"});
-  const int node = Connect(false);
-  const sim::Bottles bottles{sim::Solvent::kAcetonitrile, sim::Solvent::kMethanol, sim::Solvent::kTetrahydrofuran};
-  EXPECT_EQ(net.InstrumentsNow().GetBottles(), bottles);
-  Direct(node, 0x0101, {0xFFFF, 1000, 0xFFFF, 400, 0, 60, 0, 40});
-  LC_PumpStart(node);
-  const long expected = std::lround(sim::InstrumentModel::PressureBar(1000, {60, 0, 40}, 25.0, bottles));
-  EXPECT_EQ(I16(StatusOf(node, 0x0101), 20), expected);
-  EXPECT_EQ(I16(StatusOf(node, 0x0000), 66), expected);
 }
 
 TEST_F(SimulatedNetworkTest, RepliesOnDemandAreLoggedAsGiven) {

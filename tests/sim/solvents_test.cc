@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -19,6 +20,19 @@ TEST(SolventLabelTest, NamesAndAbbreviationsWithOrWithoutAdditivesAreKnownPremix
       {"", std::nullopt},
   };
   for (const auto& [label, solvent] : cases) EXPECT_EQ(sim::SolventFromLabel(label), solvent) << '"' << label << '"';
+  // A label that names no solvent leaves its bottle's usual one.
+  EXPECT_EQ(sim::BottlesFromLabels({"THF", "Water / methanol 70:30", ""}),
+            (sim::Bottles{Solvent::kTetrahydrofuran, Solvent::kMethanol, Solvent::kAcetonitrile}));
+}
+
+// Pure water, warmer water, no solvent at all and a negative share (both
+// count as water in A).
+TEST(ViscosityTest, FollowsTheColumnTemperatureAndTakesOnlyRealShares) {
+  const struct {
+    std::array<double, 3> shares;
+    double columnC, cP;
+  } cases[] = {{{100, 0, 0}, 25, 0.89}, {{100, 0, 0}, 40, 0.667}, {{0, 0, 0}, 25, 0.89}, {{150, -50, 0}, 25, 0.89}};
+  for (const auto& c : cases) EXPECT_NEAR(sim::MixtureViscosityCp(sim::kDefaultBottles, c.shares, c.columnC), c.cP, 0.01);
 }
 
 // Water in bottle A, an organic solvent in B: the viscosity, and so the

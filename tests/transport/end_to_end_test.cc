@@ -20,7 +20,6 @@ namespace {
 using testing_support::Transport;
 using testing_support::TransportName;
 
-
 // The timetable's flow (ml/min) and share of B at `t` minutes of the run.
 double Ramp(double t, double v0, double v20, double v25, double v255) {
   if (t <= 20.0) return v0 + (v20 - v0) * t / 20.0;
@@ -32,8 +31,7 @@ double Ramp(double t, double v0, double v20, double v25, double v255) {
 struct Reading {
   std::int64_t atMs;
   CInletSystemStatus status;
-  int methodRunning;
-  int injecting;
+  int methodRunning, injecting;
 };
 
 class EndToEndTest : public testing_support::TransportWorld, public testing::WithParamInterface<Transport> {
@@ -152,52 +150,6 @@ TEST_P(EndToEndTest, ASampleRunFromOpenToClose) {
   EXPECT_NE(std::find(flashOn, lines.end(), "Flash off"), lines.end());
 }
 
-// A pump over its pressure limit in mid-run, through the server: the error
-// event reaches the host as a communications error at its next poll, the
-// run is stopped and the session let go; the error is reported at every
-// poll until communications are opened again, which recovers.
-using ServerEndToEndTest = EndToEndTest;
-
-TEST_P(ServerEndToEndTest, PumpOverPressureMidRunReachesTheHost) {
-  WriteMethod("Trip", "over-pressure.quarn900.toml");  // 4 ml/min from 12 min, limit 200 bar
-  CQuarnControlAutoSampler sampler;
-  CQuarnControlPump pump;
-  ASSERT_EQ(pump.InitialiseComms(), 1);
-  ASSERT_EQ(sampler.InitialiseComms(), 1);
-  ASSERT_EQ(pump.LoadMethod("Trip"), 1);
-  ASSERT_EQ(sampler.LoadMethod("Trip"), 1);
-  ASSERT_EQ(sampler.StartMethod("Trip", CString("1"), 5.0f), 1);
-  platform::Clock& clock = platform::Clock::Get();
-  const std::int64_t startMs = clock.NowMs();
-  std::string text;
-  for (int poll = 0; poll < 1800 && text.empty(); ++poll) {
-    clock.SleepMs(1000);
-    try {
-      CInletSystemStatus status;
-      pump.ReadStatus(status);
-    } catch (const CCommunicationsException& e) {
-      text = e.GetErrorMessage().str();
-    }
-  }
-  const double minutes = static_cast<double>(clock.NowMs() - startMs) / 60000.0;
-  EXPECT_EQ(text, "Pump over pressure!\n");
-  EXPECT_GT(minutes, 10.0);
-  EXPECT_LT(minutes, 12.0);
-  const auto calls = server.Calls();
-  const auto end = std::find(calls.rbegin(), calls.rend(), "Session.EndRun()");
-  ASSERT_NE(end, calls.rend());
-  EXPECT_EQ(std::vector<std::string>(end.base() - 1, calls.end()),
-            (std::vector<std::string>{"Session.EndRun()", "Session.EndMethod()", "Session.Unadvise(1)",
-                                      "Session.Close()"}));
-  CInletSystemStatus status;
-  EXPECT_THROW(pump.ReadStatus(status), CCommunicationsException);
-  // Opening again connects anew, though a pump found once answers 0.
-  EXPECT_EQ(pump.InitialiseComms(), 0);
-  EXPECT_NO_THROW(pump.ReadStatus(status));
-  EXPECT_EQ(status.GetError(), 0);
-}
-
 INSTANTIATE_TEST_SUITE_P(Both, EndToEndTest, testing::Values(Transport::kDirect, Transport::kServer), TransportName);
-INSTANTIATE_TEST_SUITE_P(Server, ServerEndToEndTest, testing::Values(Transport::kServer), TransportName);
 
 }  // namespace
