@@ -151,16 +151,16 @@ int RunSession::Run() {
     return Fail(why);
   }
   const SamplerInitialCons& cons = m_method.method.GetSamplerInitialCons();
-  SampleSpec spec;
-  spec.methodPath = m_method.path;
-  spec.method = &m_method.method;
+  SamplePlan plan;
+  plan.methodPath = m_method.path;
+  plan.method = &m_method.method;
   // Without --vial and --volume the method's own autosampler values hold.
-  spec.vial = m_o.vial.value_or(cons.VialNumber());
-  spec.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
-  spec.transport = m_transport;
-  spec.faults = m_o.faults;
-  spec.warnings = m_method.warnings;
-  if (const std::string why = VolumeRefusal(spec.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
+  plan.vial = m_o.vial.value_or(cons.VialNumber());
+  plan.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
+  plan.transport = m_transport;
+  plan.faults = m_o.faults;
+  plan.warnings = m_method.warnings;
+  if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }
   PrepareSimulators(m_method.method, m_transport);
@@ -172,7 +172,7 @@ int RunSession::Run() {
   m_ui.Note("Running " + EscapeControls(m_method.path) + " on the " + TransportName(m_transport) + " transport" +
             (m_o.transport ? " (--transport)." : " (the transport setting)."));
 
-  SampleRun sample(spec, m_folder.Path(), m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, true, "", std::nullopt});
+  SampleRun sample(plan, m_folder.Path(), m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, true, "", std::nullopt});
   if (const std::string why = sample.OpenFiles(); !why.empty()) return Fail(why);
   RunOnDevices(sample);
   return Finish(sample);

@@ -59,11 +59,11 @@ int StopSignal() { return g_stopSignal.load(); }
 int StopExitCode() { return 128 + g_stopSignal.load(); }
 void ClearStop() { g_stopSignal.store(0); }
 
-SampleRun::SampleRun(const SampleSpec& spec, std::filesystem::path folder, TerminalUi& ui,
+SampleRun::SampleRun(const SamplePlan& plan, std::filesystem::path folder, TerminalUi& ui,
                      const SampleDisplay& display)
-    : m_spec(spec), m_folder(std::move(folder)), m_ui(ui), m_display(display),
-      m_limits(LimitsSent(*spec.method, spec.transport)), m_runLength(spec.method->GetRunLength()),
-      m_faultIds(spec.faults.size(), -1) {}
+    : m_plan(plan), m_folder(std::move(folder)), m_ui(ui), m_display(display),
+      m_limits(LimitsSent(*plan.method, plan.transport)), m_runLength(plan.method->GetRunLength()),
+      m_faultIds(plan.faults.size(), -1) {}
 
 SampleRun::~SampleRun() { m_ui.SetLog(nullptr); }
 
@@ -73,7 +73,7 @@ std::string SampleRun::OpenFiles() {
   m_csv << CsvHeader() << ",note\n";
   if (!m_logbook.Open(m_folder / "logbook.txt")) return "cannot write " + (m_folder / "logbook.txt").string();
   m_ui.SetLog([this](const std::string& text) { Log(text); });
-  for (const std::string& warning : m_spec.warnings) Log("method " + EscapeControls(m_spec.methodPath) + ": " + warning);
+  for (const std::string& warning : m_plan.warnings) Log("method " + EscapeControls(m_plan.methodPath) + ": " + warning);
   return "";
 }
 
@@ -88,21 +88,21 @@ bool SampleRun::StopRequested() {
 // the events without a time, and every fault with one, at its clock time.
 void SampleRun::InjectFaults(bool atSampleStart) {
   const std::int64_t nowMs = platform::Clock::Get().NowMs();
-  for (std::size_t i = 0; i < m_spec.faults.size(); ++i) {
-    const Fault& fault = m_spec.faults[i];
+  for (std::size_t i = 0; i < m_plan.faults.size(); ++i) {
+    const Fault& fault = m_plan.faults[i];
     const bool later = fault.minutes || fault.kind->atSampleStart;
     if (later != atSampleStart) continue;
     if (!later) {
-      InjectFault(fault, m_spec.transport);
+      InjectFault(fault, m_plan.transport);
       m_faultIds[i] = 0;
       continue;
     }
     const auto atMs = nowMs + static_cast<std::int64_t>(std::llround(fault.minutes.value_or(0.0) * 60000.0));
-    m_faultIds[i] = sim::FaultSchedule::Get().At(atMs, [fault, t = m_spec.transport] { InjectFault(fault, t); });
+    m_faultIds[i] = sim::FaultSchedule::Get().At(atMs, [fault, t = m_plan.transport] { InjectFault(fault, t); });
   }
 }
 
-void SampleRun::RecordReports(DeviceSet& devices) { devices.WriteReports(m_record, m_spec.methodPath); }
+void SampleRun::RecordReports(DeviceSet& devices) { devices.WriteReports(m_record, m_plan.methodPath); }
 
 void SampleRun::Failed(const std::string& text) {
   if (m_failed) return;
@@ -248,11 +248,11 @@ void SampleRun::PollUntilTheEnd(DeviceSet& d) {
 
 void SampleRun::Run(DeviceSet& d) {
   if (!WaitUntilReady(d)) return;
-  m_ui.Note("Injecting " + Fixed(m_spec.volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_spec.vial) +
+  m_ui.Note("Injecting " + Fixed(m_plan.volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_plan.vial) +
             "; the method runs " + Fixed(m_runLength, 1) + " min.");
   m_sampleStarted = true;
   InjectFaults(true);
-  if (!d.StartSample(m_spec.methodPath, m_spec.vial, m_spec.volumeUl)) {
+  if (!d.StartSample(m_plan.methodPath, m_plan.vial, m_plan.volumeUl)) {
     return Failed("the autosampler did not start the sample");
   }
   PollUntilTheEnd(d);
@@ -262,7 +262,7 @@ RunFacts SampleRun::Facts() const {
   RunFacts f;
   f.runLength = m_runLength;
   f.runTime = m_runTime;
-  f.methodFlow = m_spec.method->GetPumpInitialCons().Flow();
+  f.methodFlow = m_plan.method->GetPumpInitialCons().Flow();
   f.limits = m_limits;
   f.sampleStarted = m_sampleStarted;
   f.samplerSeen = m_samplerSeen;
@@ -293,16 +293,16 @@ void SampleRun::WriteFile(const char* name, const std::string& text) {
 // The record: a first line that says what was injected (or that nothing
 // was, and why), the devices' reports, the injection block and the result.
 void SampleRun::WriteRecord(const RunVerdict& verdict) {
-  const std::string volume = Fixed(m_spec.volumeUl, 2) + " \u00b5l";
+  const std::string volume = Fixed(m_plan.volumeUl, 2) + " \u00b5l";
   std::string head = "Experiment record: " +
-                     (m_spec.sampleName.empty() ? "" : "sample " + EscapeControls(m_spec.sampleName) + ", ") +
-                     "method " + EscapeControls(m_spec.methodPath) + ", vial " + std::to_string(m_spec.vial) +
+                     (m_plan.sampleName.empty() ? "" : "sample " + EscapeControls(m_plan.sampleName) + ", ") +
+                     "method " + EscapeControls(m_plan.methodPath) + ", vial " + std::to_string(m_plan.vial) +
                      (m_injected ? ", injection " + volume : ", no injection (" + volume + " planned)") + ", " +
-                     TransportName(m_spec.transport) + " transport, " + NowText(false) + "\n";
-  const SamplerInitialCons& cons = m_spec.method->GetSamplerInitialCons();
-  if (cons.VialNumber() != m_spec.vial || Fixed(cons.InjectionVolume(), 2) != Fixed(m_spec.volumeUl, 2)) {
-    head += std::string(m_spec.sampleName.empty() ? "Given on the command line" : "Given by the sample list") +
-            ": vial " + std::to_string(m_spec.vial) + ", " + volume + "; the autosampler method below names vial " +
+                     TransportName(m_plan.transport) + " transport, " + NowText(false) + "\n";
+  const SamplerInitialCons& cons = m_plan.method->GetSamplerInitialCons();
+  if (cons.VialNumber() != m_plan.vial || Fixed(cons.InjectionVolume(), 2) != Fixed(m_plan.volumeUl, 2)) {
+    head += std::string(m_plan.sampleName.empty() ? "Given on the command line" : "Given by the sample list") +
+            ": vial " + std::to_string(m_plan.vial) + ", " + volume + "; the autosampler method below names vial " +
             std::to_string(cons.VialNumber()) + ", " + Fixed(cons.InjectionVolume(), 2) + " \u00b5l.\n";
   }
   std::string body = m_record.Text();
@@ -313,14 +313,14 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
 
 SampleResult SampleRun::Finish(DeviceSet* devices) {
   RunFacts facts = Facts();
-  for (std::size_t i = 0; i < m_spec.faults.size(); ++i) {
+  for (std::size_t i = 0; i < m_plan.faults.size(); ++i) {
     const int id = m_faultIds[i];
     const std::optional<std::int64_t> ranAt = id > 0 ? sim::FaultSchedule::Get().RanAt(id) : std::nullopt;
     if (id == 0 || (ranAt && *ranAt <= m_overMs)) {
-      facts.faultsHit.push_back(m_spec.faults[i].text);
+      facts.faultsHit.push_back(m_plan.faults[i].text);
     } else if (id > 0) {
       sim::FaultSchedule::Get().Cancel(id);
-      m_ui.Note("The fault " + m_spec.faults[i].text + " did not hit the run: the run was over before it was due.");
+      m_ui.Note("The fault " + m_plan.faults[i].text + " did not hit the run: the run was over before it was due.");
     }
   }
   m_result.verdict = JudgeRun(facts);
@@ -328,7 +328,7 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
   m_result.runTime = m_runTime;
   m_result.peakBar = m_peakBar;
   const RunVerdict& v = m_result.verdict;
-  if (devices && m_injected) devices->sampler.WriteInjectionVolume(&m_record, static_cast<float>(m_spec.volumeUl));
+  if (devices && m_injected) devices->sampler.WriteInjectionVolume(&m_record, static_cast<float>(m_plan.volumeUl));
   WriteRecord(v);
   const std::string note = v.good ? "" : v.outcome;
   if (m_csv.is_open()) {
@@ -344,12 +344,12 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
     }
   }
   ChartInfo info;
-  const QuarnMethod& method = *m_spec.method;
+  const QuarnMethod& method = *m_plan.method;
   // The method's title is single-byte text; a file name is UTF-8.
-  info.title = (m_spec.sampleName.empty() ? "" : m_spec.sampleName + ": ") +
-               (method.Title().IsEmpty() ? "Method " + m_spec.methodPath : Utf8FromWindows1252(method.Title().str()));
-  info.subtitle = std::filesystem::path(m_spec.methodPath).filename().string() + " \u2014 vial " +
-                  std::to_string(m_spec.vial) + ", injection " + Fixed(m_spec.volumeUl, 2) + " \u00b5l, " +
+  info.title = (m_plan.sampleName.empty() ? "" : m_plan.sampleName + ": ") +
+               (method.Title().IsEmpty() ? "Method " + m_plan.methodPath : Utf8FromWindows1252(method.Title().str()));
+  info.subtitle = std::filesystem::path(m_plan.methodPath).filename().string() + " \u2014 vial " +
+                  std::to_string(m_plan.vial) + ", injection " + Fixed(m_plan.volumeUl, 2) + " \u00b5l, " +
                   std::to_string(m_chart.Rows()) + " polls, " + NowText(false);
   info.outcome = note;
   if (method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = method.GetPumpInitialCons().OvenTemperature();

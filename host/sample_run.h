@@ -32,7 +32,7 @@
 namespace host {
 
 // What the sample is.
-struct SampleSpec {
+struct SamplePlan {
   std::string methodPath;             // as the devices load it
   const QuarnMethod* method = nullptr;
   int vial = 1;
@@ -74,7 +74,7 @@ void ClearStop();
 
 class SampleRun {
  public:
-  SampleRun(const SampleSpec& spec, std::filesystem::path folder, TerminalUi& ui, const SampleDisplay& display);
+  SampleRun(const SamplePlan& plan, std::filesystem::path folder, TerminalUi& ui, const SampleDisplay& display);
   ~SampleRun();
   SampleRun(const SampleRun&) = delete;
   SampleRun& operator=(const SampleRun&) = delete;
@@ -109,7 +109,7 @@ class SampleRun {
   void WriteRecord(const RunVerdict& verdict);
   RunFacts Facts() const;
 
-  SampleSpec m_spec;
+  SamplePlan m_plan;
   std::filesystem::path m_folder;
   TerminalUi& m_ui;
   SampleDisplay m_display;

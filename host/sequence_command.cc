@@ -315,22 +315,22 @@ bool Sequence::RunSample(const Planned& p) {
   const std::filesystem::path folder = m_folder.Path() / p.folder;
   std::error_code ec;
   std::filesystem::create_directory(folder, ec);
-  SampleSpec spec;
-  spec.methodPath = p.method->path;
-  spec.method = &p.method->method;
-  spec.vial = p.sample->vial;
-  spec.volumeUl = p.sample->volumeUl;
-  spec.transport = m_transport;
-  spec.sampleName = p.sample->name;
-  spec.warnings = p.method->warnings;
+  SamplePlan plan;
+  plan.methodPath = p.method->path;
+  plan.method = &p.method->method;
+  plan.vial = p.sample->vial;
+  plan.volumeUl = p.sample->volumeUl;
+  plan.transport = m_transport;
+  plan.sampleName = p.sample->name;
+  plan.warnings = p.method->warnings;
   for (const SampleFault& f : m_o.faults) {
-    if (f.sample == p.number) spec.faults.push_back(f.fault);
+    if (f.sample == p.number) plan.faults.push_back(f.fault);
   }
   m_ui.Note("Sample " + std::to_string(p.number) + " of " + std::to_string(m_planned.size()) + ": " +
             EscapeControls(p.sample->name) + (p.sample->injections > 1 ? ", injection " + std::to_string(p.injection) : "") +
             " (row " + std::to_string(p.row) + "), vial " + std::to_string(p.sample->vial) + ", " +
             Fixed(p.sample->volumeUl, 2) + " \u00b5l, " + EscapeControls(p.sample->method));
-  SampleRun sample(spec, folder, m_ui,
+  SampleRun sample(plan, folder, m_ui,
                    SampleDisplay{m_o.virtualTime, m_o.speed, false,
                                  std::to_string(p.number) + "/" + std::to_string(m_planned.size()) + "  ",
                                  FollowingMinutes(p), m_devices ? "re-equilibrating" : "waiting"});
