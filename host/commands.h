@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/faults.h"
+#include "host/simulated_column.h"
 #include "host/terminal_ui.h"
 #include "host/transport_checks.h"
 
@@ -33,6 +34,7 @@ struct RunOptions {
   bool virtualTime = false;                 // virtual time instead of --speed
   OutputMode mode = OutputMode::kNormal;
   std::vector<Fault> faults;                // injected into the simulated instruments
+  SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
 };
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
@@ -57,6 +59,7 @@ struct SequenceOptions {
   bool trace = false;
   bool memoryCheck = false;                 // fail when memory grows after the warm-up
   std::vector<SampleFault> faults;
+  SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
   bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
 };
 

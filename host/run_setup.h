@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/simulated_column.h"
 #include "host/terminal_ui.h"
 #include "host/transport_checks.h"
 #include "platform/method/method_file.h"
@@ -31,6 +32,7 @@ struct CheckedMethod {
   std::string stem;  // the file name up to its first '.'
   QuarnMethod method;
   std::vector<std::string> warnings;  // what the transport changes in it, one line each (printed)
+  SimulatedPath simulated;            // its [column] section
 };
 // Reads `given` (a file or a method name) and checks it for `transport`,
 // printing the transport's warnings to standard error with `warningsTo`
@@ -42,6 +44,8 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
 // The simulated bottles hold what the method's [solvents] names; the
 // server is registered when it is the transport.
 void PrepareSimulators(const QuarnMethod& method, Transport transport);
+// The simulated column, dwell volume and pump dynamics for the next runs.
+void FitSimulatedPath(const sim::Hydraulics& hydraulics, Transport transport);
 
 // Virtual time, or virtual time paced at `speed` times wall time; the
 // simulators' test logs off (they would grow with every poll) unless

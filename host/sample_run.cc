@@ -10,6 +10,7 @@
 
 #include "host/commands.h"
 #include "host/host_system.h"
+#include "host/simulated_column.h"
 #include "host/run_folder.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
@@ -74,6 +75,7 @@ std::string SampleRun::OpenFiles() {
   if (!m_logbook.Open(m_folder / "logbook.txt")) return "cannot write " + (m_folder / "logbook.txt").string();
   m_ui.SetLog([this](const std::string& text) { Log(text); });
   for (const std::string& warning : m_plan.warnings) Log("method " + EscapeControls(m_plan.methodPath) + ": " + warning);
+  Log("simulated: " + DescribeHydraulics(m_plan.simulatedPath));
   return "";
 }
 
@@ -136,6 +138,7 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
   row.clockMinutes = clockMinutes;
   row.methodRunning = running;
   row.waiting = waiting;
+  if (m_last && !std::isnan(row.pressure) && !std::isnan(m_last->pressure)) row.pressureRise = row.pressure - m_last->pressure;
   if (!waiting) {
     if (row.injecting) m_samplerSeen = true;
     if (row.running && row.elapsedMinutes > 0) {
