@@ -88,6 +88,13 @@ host::Transport TransportNamed(const std::string& name) {
 
 const CLI::Validator kTransportNames = CLI::IsMember({"direct", "server"});
 
+void AddSolventOption(CLI::App* cmd, std::vector<std::string>& texts) {
+  cmd->add_option("--solvent", texts,
+                  "What the simulated bottle of a channel holds, instead of the method's label: CHANNEL=SOLVENT "
+                  "(CHANNEL A, B or C; SOLVENT such as methanol or 'acetonitrile/water 90:10'), repeatable")
+      ->allow_extra_args(false);
+}
+
 // The options `run` and `sequence` share: transport, clock, output, faults.
 struct RunningArgs {
   std::string transport;
@@ -99,6 +106,7 @@ struct RunningArgs {
   bool force = false;
   bool trace = false;
   std::vector<std::string> faultTexts;
+  std::vector<std::string> solventTexts;
 
   void Add(CLI::App* cmd, const char* what) {
     cmd->add_option("--transport", transport,
@@ -112,10 +120,12 @@ struct RunningArgs {
                   "Record the network wire trace in wire-trace.log (server transport: the server calls in "
                   "server-calls.log)");
     cmd->add_flag("--quiet", quiet, "Show only messages and errors");
+    AddSolventOption(cmd, solventTexts);
   }
   // "" or the mistake.
-  std::string Read(CLI::App* cmd, double& speed, host::OutputMode& mode) const {
+  std::string Read(CLI::App* cmd, double& speed, host::OutputMode& mode, host::SolventLabels& solvents) const {
     if (quiet && json) return "--quiet and --json cannot be used together";
+    if (std::string why = host::ReadSolventOptions(solventTexts, solvents); !why.empty()) return why;
     mode = json ? host::OutputMode::kJson : quiet ? host::OutputMode::kQuiet : host::OutputMode::kNormal;
     if (cmd->count("--speed") == 0) return "";
     if (virtualTime) return "--speed and --virtual-time cannot be used together: virtual time runs as fast as it can";
@@ -165,7 +175,7 @@ struct RunCommand {
       }
       options.faults.push_back(*read.fault);
     }
-    std::string usage = args.Read(cmd, options.speed, options.mode);
+    std::string usage = args.Read(cmd, options.speed, options.mode, options.solvents);
     if (usage.empty() && cmd->count("--vial") > 0) {
       const auto read = host::ReadWholeNumber(vialText, "--vial", kMinVial, kMaxVial);
       if (read.value) options.vial = static_cast<int>(*read.value);
@@ -227,7 +237,7 @@ struct SequenceCommand {
       fault.fault = *read.fault;
       options.faults.push_back(fault);
     }
-    if (const std::string usage = args.Read(cmd, options.speed, options.mode); !usage.empty()) {
+    if (const std::string usage = args.Read(cmd, options.speed, options.mode, options.solvents); !usage.empty()) {
       return UsageError(usage, "sequence ");
     }
     if (!resume.empty() && !args.outDir.empty()) {
@@ -251,6 +261,7 @@ struct MethodCommands {
   std::string transport;
   bool strict = false;
   std::string showFile;
+  std::vector<std::string> solventTexts;
 
   void Add(CLI::App& app) {
     auto* method = app.add_subcommand("method", "Check or show method files");
@@ -261,6 +272,7 @@ struct MethodCommands {
                       "direct or server: the transport to check against (default: the transport setting)")
         ->check(kTransportNames);
     check->add_flag("--strict", strict, "Count warnings as failures");
+    AddSolventOption(check, solventTexts);
     show = method->add_subcommand("show", "Print the pump, autosampler and UV reports of a method");
     show->add_option("FILE", showFile, "Method file")->required();
   }
@@ -270,9 +282,13 @@ struct MethodCommands {
     for (const std::string& file : files) {
       if (file.empty()) return UsageError("FILE is empty: give a method file or name", "method check ");
     }
+    host::SolventLabels solvents;
+    if (const std::string why = host::ReadSolventOptions(solventTexts, solvents); !why.empty()) {
+      return UsageError(why, "method check ");
+    }
     std::optional<host::Transport> against;
     if (!transport.empty()) against = TransportNamed(transport);
-    return host::MethodCheckCommand(files, against, strict, ui);
+    return host::MethodCheckCommand(files, against, strict, ui, solvents);
   }
 };
 

@@ -94,7 +94,7 @@ std::string RecordTextAsUtf8(const std::string& text) {
 }
 
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
-                       TerminalUi& ui) {
+                       TerminalUi& ui, const SolventLabels& solvents) {
   const Transport against = transport.value_or(ConfiguredTransport());
   std::size_t bad = 0;
   for (const auto& given : files) {
@@ -113,6 +113,12 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
     }
     std::size_t errors = 0;
     const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr, &errors) - errors;
+    SolventLabels labels;
+    for (const SolventLine& line : SimulatedSolvents(method, lines, solvents, labels)) {
+      std::FILE* to = line.warning ? stderr : stdout;
+      std::fprintf(to, "%s: %s\n", path.c_str(), line.text.c_str());
+      std::fflush(to);
+    }
     if (errors > 0) {
       ++bad;
       std::printf("%s: failed, %zu error%s and %zu warning%s for the %s transport\n", path.c_str(), errors,
