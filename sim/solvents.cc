@@ -190,8 +190,7 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& s
     }
     sum += part;
   }
-  if (sum <= 0.0) {
-    share.fill(0.0);
+  if (sum <= 0.0) {  // every share is 0 then
     for (std::size_t j = 0; j < bottles[0].solvents.size(); ++j) {
       share[static_cast<int>(bottles[0].solvents[j])] += bottles[0].fractions[j];
     }

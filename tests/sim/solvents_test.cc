@@ -22,6 +22,7 @@ TEST(SolventLabelTest, NamesAbbreviationsAdditivesAndPremixesAreKnownOtherLabels
       {"2-Propanol", "isopropanol"},
       {"Water / methanol 70:30", "water/methanol 70:30"},
       {"Acetonitrile-water 50:50", "acetonitrile/water 50:50"},
+      {"water:MeOH 1:1", "water/methanol 50:50"},
       {"MeCN/water 90:10, 10 mM ammonium formate", "acetonitrile/water 90:10"},
       {"water/MeCN/THF 40:30:30", "water/acetonitrile/tetrahydrofuran 40:30:30"},
       {"2-propanol-water (1:2) v/v", ""},
