@@ -118,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run m --solvent D=water", 2,
                     "--solvent 'D=water': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)"},
         CommandCase{"sequence l --solvent 'b=Buffer X'", 2, "'Buffer X' is not a solvent the simulator knows; expected"},
-        CommandCase{"method check m --solvent b=water --solvent B=MeOH", 2, "'B=MeOH': channel B is given twice"},
+        CommandCase{"method check m --solvent a=water --solvent b=water --solvent B=MeOH", 2,
+                    "'B=MeOH': channel B is given twice"},
         CommandCase{"run short.toml --transport server", 1,
                     "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
