@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/faults.h"
+#include "host/simulated_column.h"
 #include "host/terminal_ui.h"
 #include "host/transport_checks.h"
 
@@ -45,6 +46,7 @@ struct RunOptions {
   OutputMode mode = OutputMode::kNormal;
   std::vector<Fault> faults;                // injected into the simulated instruments
   SolventLabels solvents;                   // --solvent
+  SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
 };
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
@@ -70,6 +72,7 @@ struct SequenceOptions {
   bool memoryCheck = false;                 // fail when memory grows after the warm-up
   std::vector<SampleFault> faults;
   SolventLabels solvents;                   // --solvent, for every method of the list
+  SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
   bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
 };
 

@@ -107,6 +107,7 @@ struct RunningArgs {
   bool trace = false;
   std::vector<std::string> faultTexts;
   std::vector<std::string> solventTexts;
+  std::string columnText, dwellText, flowRampText;
 
   void Add(CLI::App* cmd, const char* what) {
     cmd->add_option("--transport", transport,
@@ -121,6 +122,22 @@ struct RunningArgs {
                   "server-calls.log)");
     cmd->add_flag("--quiet", quiet, "Show only messages and errors");
     AddSolventOption(cmd, solventTexts);
+    cmd->add_option("--column", columnText,
+                    "The simulated column, DIAMETERxLENGTH,PARTICLE in mm, mm and um (2.1x100,1.7); "
+                    "default: the method's [column]");
+    cmd->add_option("--dwell", dwellText, "The simulated dwell volume in ml (0 to 20; default: the method's, or 0.6)");
+    cmd->add_option("--flow-ramp", flowRampText,
+                    "How fast the simulated pumps change their flow, ml/min per minute (0.1 to 1000; default 10)");
+  }
+  // The simulated liquid path the options ask for; "" or the mistake.
+  std::string ReadPath(host::SimulatedPath& path) const {
+    if (!columnText.empty()) {
+      if (std::string why = host::ReadColumnOption(columnText, path); !why.empty()) return why;
+    }
+    if (!dwellText.empty()) {
+      if (std::string why = host::ReadDwellOption(dwellText, path); !why.empty()) return why;
+    }
+    return flowRampText.empty() ? "" : host::ReadFlowRampOption(flowRampText, path);
   }
   // "" or the mistake.
   std::string Read(CLI::App* cmd, double& speed, host::OutputMode& mode, host::SolventLabels& solvents) const {
@@ -176,6 +193,7 @@ struct RunCommand {
       options.faults.push_back(*read.fault);
     }
     std::string usage = args.Read(cmd, options.speed, options.mode, options.solvents);
+    if (usage.empty()) usage = args.ReadPath(options.simulated);
     if (usage.empty() && cmd->count("--vial") > 0) {
       const auto read = host::ReadWholeNumber(vialText, "--vial", kMinVial, kMaxVial);
       if (read.value) options.vial = static_cast<int>(*read.value);
@@ -240,6 +258,7 @@ struct SequenceCommand {
     if (const std::string usage = args.Read(cmd, options.speed, options.mode, options.solvents); !usage.empty()) {
       return UsageError(usage, "sequence ");
     }
+    if (const std::string usage = args.ReadPath(options.simulated); !usage.empty()) return UsageError(usage, "sequence ");
     if (!resume.empty() && !args.outDir.empty()) {
       return UsageError("--resume names the sequence folder; --out cannot be given with it", "sequence ");
     }

@@ -1,5 +1,6 @@
 // `quarn-host method check|show` and `quarn-host status`.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,7 @@
 #include "host/config_keys.h"
 #include "host/device_set.h"
 #include "host/run_setup.h"
+#include "host/simulated_column.h"
 #include "host/sample_run.h"
 #include "host/run_log.h"
 #include "platform/clock/clock.h"
@@ -113,8 +115,26 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
     }
     std::size_t errors = 0;
     const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr, &errors) - errors;
+    // The [column] section and the bottles are for the simulators: checked
+    // here, and what they will simulate is said.
     SolventLabels labels;
-    for (const SolventLine& line : SimulatedSolvents(method, lines, solvents, labels)) {
+    const std::vector<SolventLine> solventLines = SimulatedSolvents(method, lines, solvents, labels);
+    std::vector<std::string> columnProblems;
+    const SimulatedPath simulated = ReadColumnSection(path, columnProblems);
+    for (const std::string& problem : columnProblems) std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
+    std::fflush(stderr);
+    errors += columnProblems.size();
+    if (columnProblems.empty() && simulated.column) {
+      const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated.Hydraulics(), labels)));
+      std::printf("%s: simulated with a %s: about %d bar at the starting conditions\n", path.c_str(),
+                  DescribeHydraulics(simulated.Hydraulics()).c_str(), bar);
+      if (method.GetPumpInitialCons().MaxPressure() > 0 && bar > method.GetPumpInitialCons().MaxPressure()) {
+        std::fprintf(stderr, "%s: warning: the simulated column reads about %d bar at the starting conditions, above "
+                     "max_pressure (%d bar): the pump will stop as soon as it is up to pressure\n",
+                     path.c_str(), bar, method.GetPumpInitialCons().MaxPressure());
+      }
+    }
+    for (const SolventLine& line : solventLines) {
       std::FILE* to = line.warning ? stderr : stdout;
       std::fprintf(to, "%s: %s\n", path.c_str(), line.text.c_str());
       std::fflush(to);

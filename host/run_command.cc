@@ -160,10 +160,12 @@ int RunSession::Run() {
   plan.transport = m_transport;
   plan.faults = m_o.faults;
   plan.warnings = m_method.LogbookLines();
+  plan.simulatedPath = m_method.simulated.Under(m_o.simulated).Hydraulics();
   if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }
   PrepareSimulators(m_method, m_transport);
+  FitSimulatedPath(plan.simulatedPath, m_transport);
   if (!PrepareFolder()) return 1;
   UseRunClock(m_o.virtualTime, m_o.speed, m_transport);
   const std::string& dir = m_folder.Path().string();

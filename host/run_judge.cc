@@ -1,5 +1,6 @@
 #include "host/run_judge.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace host {
@@ -54,14 +55,18 @@ PressureLimits LimitsSent(const QuarnMethod& method, Transport transport) {
 }
 
 std::string LimitCause(const PollRow& r, const PressureLimits& limits) {
+  // Pressure moves between polls: a limit counts as reached when the last
+  // reading was near it, or when its last rise (or fall) carried on for one
+  // more poll would have passed it.
   const int upper = limits.UpperAt(r.waiting ? 0.0 : r.elapsedMinutes);
-  if (upper > 0 && r.pressure >= upper * (1 - kLimitShare)) {
-    return "pressure reached its limit of " + std::to_string(upper) + " bar (" + Fixed(r.pressure, 1) +
-           " bar at the last reading)";
+  const std::string reading = Fixed(r.pressure, 1) + " bar" +
+                              (r.pressureRise > 0.5 ? " and rising" : r.pressureRise < -0.5 ? " and falling" : "") +
+                              " at the last reading)";
+  if (upper > 0 && r.pressure + std::max(0.0, r.pressureRise) >= upper * (1 - kLimitShare)) {
+    return "pressure reached its limit of " + std::to_string(upper) + " bar (" + reading;
   }
-  if (limits.lower > 0 && r.pressure <= limits.lower * (1 + kLimitShare)) {
-    return "pressure fell to its lower limit of " + std::to_string(limits.lower) + " bar (" + Fixed(r.pressure, 1) +
-           " bar at the last reading)";
+  if (limits.lower > 0 && r.pressure + std::min(0.0, r.pressureRise) <= limits.lower * (1 + kLimitShare)) {
+    return "pressure fell to its lower limit of " + std::to_string(limits.lower) + " bar (" + reading;
   }
   return "";
 }

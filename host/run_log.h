@@ -27,6 +27,7 @@ struct PollRow {
   int injecting = 0;
   double flow = 0;              // ml/min
   double pressure = 0;          // bar
+  double pressureRise = 0;      // bar since the poll before (0 for the first)
   double percentA = 100, percentB = 0, percentC = 0, percentD = 0;
   double ovenTemperature = 0;   // degrees C
   int lamp = 0;

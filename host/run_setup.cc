@@ -101,6 +101,13 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
     return std::string(read ? "the method file is broken:\n" : "the method file cannot be used:\n") +
            RecordTextAsUtf8(text);
   }
+  std::vector<std::string> columnProblems;
+  out.simulated = ReadColumnSection(path, columnProblems);
+  if (!columnProblems.empty()) {
+    std::string text = "the method file's [column] section is wrong:";
+    for (const std::string& problem : columnProblems) text += "\n" + path + ": " + problem;
+    return text;
+  }
   out.path = path;
   const std::string file = std::filesystem::path(path).filename().string();
   out.stem = file.substr(0, file.find('.'));
@@ -131,6 +138,14 @@ void PrepareSimulators(const CheckedMethod& method, Transport transport) {
     sim::SimulatedServer::Get().FillBottles(method.bottleLabels);
   } else {
     sim::SimulatedNetwork::Get().FillBottles(method.bottleLabels);
+  }
+}
+
+void FitSimulatedPath(const sim::Hydraulics& hydraulics, Transport transport) {
+  if (transport == Transport::kServer) {
+    sim::SimulatedServer::Get().FitHydraulics(hydraulics);
+  } else {
+    sim::SimulatedNetwork::Get().FitHydraulics(hydraulics);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/commands.h"
+#include "host/simulated_column.h"
 #include "host/terminal_ui.h"
 #include "host/transport_checks.h"
 #include "platform/method/method_file.h"
@@ -33,6 +34,7 @@ struct CheckedMethod {
   std::string stem;  // the file name up to its first '.'
   QuarnMethod method;
   std::vector<std::string> warnings;  // what the transport changes in it, one line each (printed)
+  SimulatedPath simulated;            // its [column] section
   SolventLabels bottleLabels;         // what the simulated bottles are filled from
   std::vector<std::string> solventLines;  // SolventLine texts (the warnings among them printed)
   // What a sample's logbook says of the method: the warnings, then the
@@ -65,6 +67,8 @@ std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const Meth
 // The simulated bottles hold what the method's [solvents] (or --solvent)
 // names; the server is registered when it is the transport.
 void PrepareSimulators(const CheckedMethod& method, Transport transport);
+// The simulated column, dwell volume and pump dynamics for the next runs.
+void FitSimulatedPath(const sim::Hydraulics& hydraulics, Transport transport);
 
 // Virtual time, or virtual time paced at `speed` times wall time; the
 // simulators' test logs off (they would grow with every poll) unless

@@ -10,6 +10,7 @@
 
 #include "host/commands.h"
 #include "host/host_system.h"
+#include "host/simulated_column.h"
 #include "host/run_folder.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
@@ -24,7 +25,7 @@ std::atomic<int> g_stopSignal{0};
 
 // How long the host waits for the instruments to become ready (the oven to
 // reach its temperature) before it injects anyway.
-constexpr double kReadyTimeoutMinutes = 15.0;
+constexpr double kReadyTimeoutMinutes = 30.0;
 // A run that has not started this long after the sample start has failed.
 constexpr double kStartTimeoutMinutes = 3.0;
 
@@ -74,6 +75,7 @@ std::string SampleRun::OpenFiles() {
   if (!m_logbook.Open(m_folder / "logbook.txt")) return "cannot write " + (m_folder / "logbook.txt").string();
   m_ui.SetLog([this](const std::string& text) { Log(text); });
   for (const std::string& warning : m_plan.warnings) Log("method " + EscapeControls(m_plan.methodPath) + ": " + warning);
+  Log("simulated: " + DescribeHydraulics(m_plan.simulatedPath));
   return "";
 }
 
@@ -136,6 +138,7 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
   row.clockMinutes = clockMinutes;
   row.methodRunning = running;
   row.waiting = waiting;
+  if (m_last && !std::isnan(row.pressure) && !std::isnan(m_last->pressure)) row.pressureRise = row.pressure - m_last->pressure;
   if (!waiting) {
     if (row.injecting) m_samplerSeen = true;
     if (row.running && row.elapsedMinutes > 0) {
@@ -191,6 +194,10 @@ bool SampleRun::WaitUntilReady(DeviceSet& d) {
   const std::int64_t startMs = platform::Clock::Get().NowMs();
   bool announced = false;
   std::optional<PollRow> lastOn;  // the last poll with the pump on
+  std::optional<double> oven;  // the method's oven set point
+  if (m_plan.method && m_plan.method->GetPumpInitialCons().OvenInUse()) {
+    oven = m_plan.method->GetPumpInitialCons().OvenTemperature();
+  }
   while (!StopRequested()) {
     const double minutes = MinutesSince(startMs);
     if (!Poll(d, minutes, true)) {
@@ -209,12 +216,18 @@ bool SampleRun::WaitUntilReady(DeviceSet& d) {
       m_waitFailure = "the pump stopped" + (cause.empty() ? std::string() : ": " + cause);
       return false;
     }
-    if (!row.notReady) return true;
-    if (!announced) m_ui.Note("Waiting for the instruments to be ready...");
+    // The server transport does not hold the run for the oven; the host
+    // waits for it as the direct transport does, within 5 % of its set point.
+    const bool ovenOff = oven && std::fabs(row.ovenTemperature - *oven) > *oven * 0.05;
+    if (!row.notReady && !ovenOff) return true;
+    if (!announced) {
+      m_ui.Note(row.notReady || !oven ? "Waiting for the instruments to be ready..."
+                                      : "Waiting for the column oven to reach " + Fixed(*oven, 1) + " \u00b0C...");
+    }
     announced = true;
     if (minutes > kReadyTimeoutMinutes) {
-      m_ui.Note("The instruments are still not ready after 15 minutes; injecting anyway.");
-      Log("still not ready after 15 minutes; injecting anyway");
+      m_ui.Note("The instruments are still not ready after 30 minutes; injecting anyway.");
+      Log("still not ready after 30 minutes; injecting anyway");
       return true;
     }
   }

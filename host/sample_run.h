@@ -28,6 +28,7 @@
 #include "host/svg_chart.h"
 #include "host/terminal_ui.h"
 #include "platform/method/quarn_method.h"
+#include "sim/hydraulics.h"
 
 namespace host {
 
@@ -41,6 +42,7 @@ struct SamplePlan {
   std::string sampleName;             // a sequence's sample name; "" for a single run
   std::vector<Fault> faults;          // injected into this sample
   std::vector<std::string> warnings;  // for the logbook: what the transport changes in the method, what the simulators use
+  sim::Hydraulics simulatedPath;      // the simulators' column, dwell volume and pump dynamics
 };
 
 // How it is shown.

@@ -289,6 +289,7 @@ void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
   bool stopped = false;
   if (!m_devices) {
     PrepareSimulators(*p.method, m_transport);
+    FitSimulatedPath(p.method->simulated.Under(m_o.simulated).Hydraulics(), m_transport);
     sample.InjectFaults(false);
     m_ui.Note("Opening communications with the instruments...");
     m_devices = std::make_unique<DeviceSet>();
@@ -302,6 +303,7 @@ void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
   if (m_loaded != p.method->path) {
     m_ui.Note("Loading method " + EscapeControls(p.method->path) + "...");
     PrepareSimulators(*p.method, m_transport);
+    FitSimulatedPath(p.method->simulated.Under(m_o.simulated).Hydraulics(), m_transport);
     if (const std::string why = m_devices->Load(p.method->path, stop, stopped); !why.empty() || stopped) {
       if (!why.empty()) sample.Failed(why);
       return;
@@ -323,6 +325,7 @@ bool Sequence::RunSample(const Planned& p) {
   plan.transport = m_transport;
   plan.sampleName = p.sample->name;
   plan.warnings = p.method->LogbookLines();
+  plan.simulatedPath = p.method->simulated.Under(m_o.simulated).Hydraulics();
   for (const SampleFault& f : m_o.faults) {
     if (f.sample == p.number) plan.faults.push_back(f.fault);
   }

@@ -14,9 +14,6 @@ constexpr std::int64_t kDrawMsPerUl = 50;
 constexpr std::int64_t kInjectMs = 1000;
 constexpr std::int64_t kFlushMs = 2000;
 
-// Pressure: bar per (ml/min x cP) of the simulated column.
-constexpr double kColumnResistance = 110.0;
-
 double Lerp(double from, double to, std::int64_t t0, std::int64_t t1, std::int64_t t) {
   return from + (to - from) * static_cast<double>(t - t0) / static_cast<double>(t1 - t0);
 }
@@ -63,6 +60,9 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
   fresh.m_ovenFromC = OvenTemperature();
   fresh.m_dwAnlsSerial = m_dwAnlsSerial;
   fresh.m_bottles = m_bottles;
+  fresh.m_hydraulics = m_hydraulics;
+  fresh.m_dwell = DwellLine(m_hydraulics.dwellMl);
+  fresh.m_liveMs = fresh.m_nowMs;
   fresh.m_bLineBlocked = m_bLineBlocked;
   fresh.m_bSamplerSilent = m_bSamplerSilent;
   *this = std::move(fresh);
@@ -86,6 +86,7 @@ bool InstrumentModel::IsPresent(std::uint16_t unit) const {
 }
 
 void InstrumentModel::PumpStart() {
+  Integrate();
   // The program's initial conditions: the delivery system's flow and
   // composition from pump 1, each pump's limits, the oven and the UV.
   SetPump(0, m_program.pumps[0]);
@@ -99,11 +100,13 @@ void InstrumentModel::PumpStart() {
 }
 
 void InstrumentModel::PumpStop() {
+  Integrate();
   m_bPumpOn = false;
   StopRun();
 }
 
 void InstrumentModel::StopRun() {
+  Integrate();
   m_bRunning = false;
   m_runStartMs = -1;
   m_runEndMs = -1;
@@ -192,6 +195,7 @@ void InstrumentModel::AdvanceOutputs(std::vector<Notice>& notices) {
 }
 
 void InstrumentModel::SetPump(int pump, const PumpSettings& settings) {
+  Integrate();
   if (settings.flowUlMin) m_baseFlowUlMin = *settings.flowUlMin;
   if (settings.composition) m_baseComposition = *settings.composition;
   if (pump < 0 || pump >= kPumpCount) return;
@@ -200,6 +204,7 @@ void InstrumentModel::SetPump(int pump, const PumpSettings& settings) {
 }
 
 void InstrumentModel::SetOven(bool on, int setPointC) {
+  Integrate();
   m_ovenFromC = OvenTemperature();
   m_ovenChangeMs = m_nowMs;
   m_bOvenOn = on;
@@ -256,18 +261,26 @@ void InstrumentModel::Trip(Notice::Kind kind, int pump, std::vector<Notice>& not
   m_bPumpTrouble[pump] = true;
   m_bPumpOn = false;
   StopRun();
+  m_live.flowUlMin = 0.0;  // a tripped pump stops at once; the pressure decays
   notices.push_back({kind, static_cast<std::uint16_t>(kUnitPump1 + pump), m_nowMs});
 }
 
 void InstrumentModel::CheckLimits(std::vector<Notice>& notices) {
   m_lastCheckMs = m_nowMs;
+  Integrate();
+  if (!m_bPumpOn) return;
   if (std::exchange(m_bLineBlocked, false)) return Trip(Notice::Kind::kUpperPressure, 0, notices);
-  const double pressure = Pressure(FlowUlMin(), CurrentComposition());
+  const double pressure = m_live.pressureBar;
+  // The lower limit counts once the flow has had time to ramp up to its set
+  // value and the pressure to follow.
+  const double ramp = m_hydraulics.flowRampMlMin2;
+  const double rampMs = ramp > 0.0 ? FlowUlMin() / (ramp * 1000.0 / 60000.0) : 0.0;
+  const bool settled = static_cast<double>(m_nowMs - m_pumpStartMs) >= kLowerLimitGraceMs + rampMs;
   for (int i = 0; i < kPumpCount; ++i) {
     if (!PumpInSystem(i)) continue;
     const int upper = UpperLimit(i);
     if (upper > 0 && pressure > upper) return Trip(Notice::Kind::kUpperPressure, i, notices);
-    if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && m_nowMs - m_pumpStartMs >= kLowerLimitGraceMs) {
+    if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && settled) {
       return Trip(Notice::Kind::kLowerPressure, i, notices);
     }
   }
@@ -288,7 +301,7 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
       notices.push_back({Notice::Kind::kRunEnded, 0, m_nowMs});
       if (sequence) notices.push_back({Notice::Kind::kSequenceDone, kUnitAutosampler, m_nowMs});
     }
-    if (CheckDue() <= m_nowMs) CheckLimits(notices);
+    if (CheckDue() <= m_nowMs) CheckLimits(notices);  // integrates the liquid path first
   }
   m_nowMs = std::max(m_nowMs, nowMs);
 }
@@ -329,8 +342,35 @@ int InstrumentModel::UpperLimit(int pump) const {
 
 double InstrumentModel::OvenTemperature() const {
   const double target = m_bOvenOn ? m_ovenSetPointC : kAmbientC;
-  const double t = static_cast<double>(m_nowMs - m_ovenChangeMs);
-  return target + (m_ovenFromC - target) * std::exp(-t / kOvenTimeConstantMs);
+  return OvenCurveC(m_ovenFromC, target, static_cast<double>(m_nowMs - m_ovenChangeMs));
+}
+
+void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
+  Integrate();
+  m_hydraulics = hydraulics;
+  m_dwell = DwellLine(hydraulics.dwellMl);
+}
+
+InstrumentModel::Live InstrumentModel::LiveNow() const {
+  const double dt = static_cast<double>(m_nowMs - m_liveMs);
+  Live live;
+  live.flowUlMin = FlowUlMin();
+  if (m_hydraulics.flowRampMlMin2 > 0.0) {
+    const double step = m_hydraulics.flowRampMlMin2 * 1000.0 / 60000.0 * dt;  // ul/min this much time allows
+    live.flowUlMin = std::clamp(live.flowUlMin, m_live.flowUlMin - step, m_live.flowUlMin + step);
+  }
+  live.volumeMl = m_live.volumeMl + (m_live.flowUlMin + live.flowUlMin) / 2.0 * dt / 60000.0 / 1000.0;
+  const Composition atColumn = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
+  const double steady = PressureBar(live.flowUlMin, atColumn, OvenTemperature(), m_bottles, m_hydraulics.column);
+  const double lag = m_hydraulics.pressureTimeS > 0.0 ? std::exp(-dt / (m_hydraulics.pressureTimeS * 1000.0)) : 0.0;
+  live.pressureBar = steady + (m_live.pressureBar - steady) * lag;
+  return live;
+}
+
+void InstrumentModel::Integrate() {
+  m_live = LiveNow();
+  m_liveMs = m_nowMs;
+  m_dwell.Deliver(m_live.volumeMl, CurrentComposition());
 }
 
 double InstrumentModel::ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles) {
@@ -338,12 +378,8 @@ double InstrumentModel::ViscosityCp(const Composition& composition, double colum
 }
 
 double InstrumentModel::PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                                    const Bottles& bottles) {
-  return kColumnResistance * (flowUlMin / 1000.0) * ViscosityCp(composition, columnC, bottles);
-}
-
-double InstrumentModel::Pressure(double flowUlMin, const Composition& composition) const {
-  return PressureBar(flowUlMin, composition, OvenTemperature(), m_bottles);
+                                    const Bottles& bottles, const std::optional<Column>& column) {
+  return ResistanceBar(column) * (flowUlMin / 1000.0) * ViscosityCp(composition, columnC, bottles);
 }
 
 NodeReading InstrumentModel::ReadNode() const {
@@ -351,8 +387,9 @@ NodeReading InstrumentModel::ReadNode() const {
   r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? kNodeRunning : m_bPumpOn ? kNodePumpOn : kNodeIdle;
   r.elapsedMs = static_cast<std::int32_t>(std::min<std::int64_t>(ElapsedMs(), INT32_MAX));
   r.composition = CurrentComposition();
-  r.flowUlMin = FlowUlMin();
-  r.pressureBar = Pressure(r.flowUlMin, r.composition);
+  const Live live = LiveNow();
+  r.flowUlMin = live.flowUlMin;
+  r.pressureBar = live.pressureBar;
   r.anlsSerial = m_dwAnlsSerial;
   r.vial = m_runVial.value_or(-1);
   r.flushCount = m_program.flushCount;
@@ -374,8 +411,9 @@ PumpReading InstrumentModel::ReadPump(int index) const {
   r.composition = CurrentComposition();
   r.setFlowUlMin = RunClockStarted() && m_bPumpOn ? FlowUlMin() : m_baseFlowUlMin;
   if (!PumpInSystem(index)) return r;
-  r.flowUlMin = FlowUlMin();
-  r.pressureBar = Pressure(r.flowUlMin, r.composition);
+  const Live live = LiveNow();
+  r.flowUlMin = live.flowUlMin;
+  r.pressureBar = live.pressureBar;
   if (m_bPumpOn) r.status |= 1u;
   return r;
 }

@@ -4,10 +4,11 @@
 // reached: a transport (sim/simulated_network.h, sim/simulated_server.h)
 // turns its commands into the calls below, advances the model to each
 // time it has something due (NextDeadline) and turns the model's notices
-// into its own events. Flow, composition, pressure and oven temperature
-// are closed-form functions of time, so a reading does not depend on how
-// time was cut into steps; limit checks run every 100 ms of model time
-// while the pumps deliver. docs/simulator.md describes the model.
+// into its own events. Composition and oven temperature are closed-form
+// functions of time; flow, pressure and what reaches the column through
+// the dwell volume are stepped on a fixed 100 ms grid of model time (the
+// limit checks run there too), so a reading does not depend on how time
+// was cut into steps. docs/simulator.md describes the model.
 //
 // Thread safety: none; the owner serialises every call.
 #pragma once
@@ -19,6 +20,7 @@
 
 #include "platform/vexlink/download_records.h"
 #include "platform/vexlink/reply_formats.h"
+#include "sim/hydraulics.h"
 #include "sim/solvents.h"
 
 namespace sim {
@@ -49,10 +51,6 @@ struct Notice {
   Kind kind;
   std::uint16_t unit;
   std::int64_t atMs;
-};
-
-struct Composition {
-  double a = 100.0, b = 0.0, c = 0.0;  // percent
 };
 
 // What a method sets on a pump; what it leaves unset stays as it is. Flow
@@ -149,8 +147,8 @@ class InstrumentModel {
   static constexpr std::int64_t kHomingMs = 2500;
   static constexpr std::int64_t kCheckPeriodMs = 100;
   static constexpr std::int64_t kLowerLimitGraceMs = 5000;
-  static constexpr double kOvenTimeConstantMs = 60000.0;
-  static constexpr int kDefaultUpperLimitBar = 400;
+  // A pump that is given no upper limit stops at its rated pressure.
+  static constexpr int kDefaultUpperLimitBar = 1000;
 
   // At power-up at time 0.
   InstrumentModel() = default;
@@ -166,15 +164,23 @@ class InstrumentModel {
   void SetSamplerSilent(bool silent) { m_bSamplerSilent = silent; }
   bool SamplerSilent() const { return m_bSamplerSilent; }
 
-  void LoadProgram(const Program& program) { m_program = program; }
+  void LoadProgram(const Program& program) {
+    Integrate();
+    m_program = program;
+  }
   // Outputs and valves for the runs to come; kept until replaced or
   // power-up. The initial states apply when a run starts, the timed
   // switchings at their times of the run clock.
   void LoadOutputProgram(const OutputProgram& program);
 
   // What the solvent bottles hold; kept across power-ups.
-  void SetBottles(const Bottles& bottles) { m_bottles = bottles; }
+  void SetBottles(const Bottles& bottles) {
+    Integrate();
+    m_bottles = bottles;
+  }
   const Bottles& GetBottles() const { return m_bottles; }
+  // The column, dwell volume and pump dynamics; kept across power-ups.
+  void SetHydraulics(const Hydraulics& hydraulics);
 
   // Commands, at the model's current time.
   void PumpStart();
@@ -210,10 +216,11 @@ class InstrumentModel {
   OvenReading ReadOven() const;
   UvReading ReadUv() const;
 
-  // The pressure model: bar for a flow, mixture and column temperature,
-  // with bottles A, B, C holding `bottles`.
+  // The steady pressure: bar for a flow, mixture and column temperature,
+  // with bottles A, B, C holding `bottles`, across `column`.
   static double PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                            const Bottles& bottles = kDefaultBottles);
+                            const Bottles& bottles = kDefaultBottles,
+                            const std::optional<Column>& column = std::nullopt);
   static double ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles = kDefaultBottles);
 
  private:
@@ -224,9 +231,19 @@ class InstrumentModel {
   bool RunClockStarted() const { return m_bRunning && m_runStartMs >= 0; }
   std::int64_t ElapsedMs() const { return RunClockStarted() ? m_nowMs - m_runStartMs : 0; }
   void StartRunClock(std::int64_t atMs);
+  // What the pumps are set to deliver now: the program's flow while they
+  // run, else 0.
   double FlowUlMin() const;
   Composition CurrentComposition() const;
-  double Pressure(double flowUlMin, const Composition& composition) const;
+  // The liquid path at the model's time, from its state at the last
+  // integration; Integrate makes that the state.
+  struct Live {
+    double flowUlMin = 0.0;    // what the pumps deliver, following the set flow at the ramp rate
+    double volumeMl = 0.0;     // delivered since power-up
+    double pressureBar = 0.0;  // following the column's steady pressure with a lag
+  };
+  Live LiveNow() const;
+  void Integrate();
   int UpperLimit(int pump) const;
   double OvenTemperature() const;
   bool PumpInSystem(int pump) const;
@@ -237,7 +254,12 @@ class InstrumentModel {
   std::int64_t SamplerReadyDue() const;
   std::int64_t SamplerPhaseEnd() const;
   std::int64_t RunEndDue() const { return RunClockStarted() && m_runEndMs >= 0 ? m_runEndMs : kNever; }
-  std::int64_t CheckDue() const { return m_bPumpOn ? (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs : kNever; }
+  // Ticks run while the pumps deliver and until flow and pressure have
+  // come to rest after they stop.
+  std::int64_t CheckDue() const {
+    const bool moving = m_bPumpOn || m_live.flowUlMin > 0.0 || m_live.pressureBar > 0.01;
+    return moving ? (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs : kNever;
+  }
   std::int64_t NextStepDue() const;  // the next timed switching of outputs and valves
   std::int64_t NextOutputDeadline() const;
   void AdvanceSampler(std::vector<Notice>& notices);
@@ -270,6 +292,12 @@ class InstrumentModel {
   // What bottles A, B and C hold.
   Bottles m_bottles = kDefaultBottles;
 
+  // The liquid path, and its state at m_liveMs.
+  Hydraulics m_hydraulics;
+  DwellLine m_dwell{Hydraulics{}.dwellMl};
+  Live m_live;
+  std::int64_t m_liveMs = 0;
+
   // Pumps: one delivery system.
   bool m_bPumpOn = false;
   std::int64_t m_pumpStartMs = 0;
@@ -288,7 +316,7 @@ class InstrumentModel {
   SamplerPhase m_samplerPhase = SamplerPhase::kIdle;
   std::int64_t m_samplerPhaseStartMs = 0;
 
-  // Oven: first-order approach from m_ovenFromC at m_ovenChangeMs.
+  // Oven: on its way from m_ovenFromC since m_ovenChangeMs.
   bool m_bOvenOn = false;
   int m_ovenSetPointC = 0;
   double m_ovenFromC = kAmbientC;

@@ -117,4 +117,8 @@ void Scheduler::FillBottles(const std::array<std::string, 3>& labels) {
   Locked([&] { m_model.SetBottles(BottlesFromLabels(labels)); });
 }
 
+void Scheduler::FitHydraulics(const Hydraulics& hydraulics) {
+  Locked([&] { m_model.SetHydraulics(hydraulics); });
+}
+
 }  // namespace sim

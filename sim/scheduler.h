@@ -51,6 +51,9 @@ class Scheduler : public platform::Clock::Driver {
   // simulator knows (sim/solvents.h), or an empty one, leaves that bottle
   // with its usual solvent. Kept until the next call or reset.
   void FillBottles(const std::array<std::string, 3>& labels);
+  // The column, dwell volume and pump dynamics (sim/hydraulics.h). Kept
+  // until the next call or reset.
+  void FitHydraulics(const Hydraulics& hydraulics);
 
  protected:
   Scheduler() = default;

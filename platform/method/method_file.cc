@@ -383,7 +383,10 @@ class MethodReader {
   MethodReader(QuarnMethod& method, Checker& checker) : m_method(method), m_checker(checker) {}
 
   void Read(const toml::table& root) {
-    TableView file(root, "", m_checker, {"method", "pump", "solvents", "oven", "events", "autosampler", "uv"});
+    // [column] describes the column for the simulated instruments; the
+    // instruments themselves are not told about it.
+    TableView file(root, "", m_checker,
+                   {"method", "pump", "solvents", "oven", "events", "autosampler", "uv", "column"});
     if (const auto* t = file.Table("method", false, "title and description")) ReadMethod(*t);
     const toml::table* pump = file.Table("pump", true, "the pump's initial conditions");
     // The solvents decide which shares the pump may use: read them first.

@@ -33,6 +33,7 @@ class NetworkWorld : public TestWorld {
     g_directPumpState.ResetForTesting();
     g_directRunFlags.ResetForTesting();
     net.ResetForTesting();
+    net.FitHydraulics(sim::Hydraulics::Instant());  // the liquid path has tests of its own
   }
   void TearDown() override {
     net.ResetForTesting();

@@ -113,7 +113,7 @@ TEST_F(BackendsTest, PumpStatusAndInitialConditionsRestartedOnlyAfterFlowWasSeen
   const auto startsInitial = [&] { return std::count(lastCalls.begin(), lastCalls.end(), "Session.StartInitial()"); };
   EXPECT_EQ(startsInitial(), 0);
   NOTE(pump.SwitchPump(On));
-  Sleep(300000);  // the oven settles
+  Sleep(900000);  // the oven settles: heating 10 degrees takes about 10 min
   CInletSystemStatus s;
   s.GetError() = 1, s.GetTime() = 9.0f;         // the pump clears the error flag first
   s.SetNotReadyInfo("n"), s.SetErrorInfo("e");  // texts change only with their flags

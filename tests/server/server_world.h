@@ -50,6 +50,7 @@ class ServerWorld : public testing_support::TestWorld {
     CCommon::ResetForTesting();
     CComSetup::ResetForTesting();
     server.ResetForTesting();
+    server.FitHydraulics(sim::Hydraulics::Instant());  // the liquid path has tests of its own
   }
   void TearDown() override {
     transcript.ExpectMatchesGolden("server");

@@ -61,6 +61,7 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
     TestWorld::SetUp();
     net.ResetForTesting();
     net.SetLogOnlyForTesting(true);  // no receiving thread here: replies go to the log
+    net.FitHydraulics(sim::Hydraulics::Instant());  // the liquid path has tests of its own
   }
   void TearDown() override {
     transcript.ExpectMatchesGolden("sim");

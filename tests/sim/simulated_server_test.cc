@@ -63,6 +63,7 @@ class SimulatedServerTest : public testing_support::TestWorld {
   void SetUp() override {
     TestWorld::SetUp();
     server.ResetForTesting();
+    server.FitHydraulics(sim::Hydraulics::Instant());  // the liquid path has tests of its own
     ASSERT_EQ(CoCreateInstance(CLSID_TavixServer, nullptr, CLSCTX_ALL, IID_ITavixServer,
                                reinterpret_cast<void**>(&root)),
               S_OK);

@@ -30,6 +30,7 @@ class TransportWorld : public NetworkWorld {
     CCommon::ResetForTesting();
     CComSetup::ResetForTesting();
     server.ResetForTesting();
+    server.FitHydraulics(sim::Hydraulics::Instant());  // the liquid path has tests of its own
     testing_support::SetEnv("QUARN_METHODS_DIR", (TempDir() / "methods").string());
     WriteRegistryFullPath("SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", "{00000000-0000-0000-0000-000000000000}",
                           HKEY_LOCAL_MACHINE);

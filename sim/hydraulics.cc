@@ -1,0 +1,106 @@
+#include "sim/hydraulics.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+
+namespace {
+
+// A column oven heats at a few degrees a minute and cools, with its fan
+// only, at about half that; near the set point its controller slows the
+// approach (the time constants).
+constexpr double kHeatCPerMs = 3.0 / 60000.0;
+constexpr double kCoolCPerMs = 1.5 / 60000.0;
+constexpr double kHeatTimeMs = 120000.0;
+constexpr double kCoolTimeMs = 240000.0;
+
+// Points closer than this are not kept: the line's memory stays flat
+// however slow the flow and however long the run.
+constexpr double kMinPointMl = 0.0005;
+
+Composition Plus(const Composition& x, const Composition& y, double k) {
+  return {x.a + k * y.a, x.b + k * y.b, x.c + k * y.c};
+}
+
+Composition Mid(const Composition& x, const Composition& y, double f) {
+  return {x.a + (y.a - x.a) * f, x.b + (y.b - x.b) * f, x.c + (y.c - x.c) * f};
+}
+
+}  // namespace
+
+double ResistanceBar(const std::optional<Column>& column) {
+  if (!column) return kFixedColumnBarPerMlMinCp;
+  // Darcy's law with the Kozeny-Carman permeability d^2 e^3 / (180 (1-e)^2),
+  // in SI units: 1 ml/min = 1/60e6 m3/s, 1 cP = 1e-3 Pa s, 1 bar = 1e5 Pa.
+  const double e = std::clamp(column->porosity, 0.05, 0.95);
+  const double d = column->particleUm * 1e-6;
+  const double area = 3.14159265358979 / 4.0 * std::pow(column->diameterMm * 1e-3, 2);
+  const double permeability = d * d * e * e * e / (180.0 * (1.0 - e) * (1.0 - e));
+  const double pascal = 1e-3 * (column->lengthMm * 1e-3) * (1.0 / 60e6) / (area * permeability);
+  return pascal / 1e5 + column->systemBar;
+}
+
+double OvenCurveC(double fromC, double targetC, double elapsedMs) {
+  const bool heat = targetC >= fromC;
+  const double rate = heat ? kHeatCPerMs : kCoolCPerMs;
+  const double tau = heat ? kHeatTimeMs : kCoolTimeMs;
+  const double sign = heat ? 1.0 : -1.0;
+  const double distance = std::fabs(targetC - fromC);
+  const double join = rate * tau;  // where the ramp hands over to the approach
+  const double rampMs = distance > join ? (distance - join) / rate : 0.0;
+  const double t = std::max(0.0, elapsedMs);
+  if (t < rampMs) return fromC + sign * rate * t;
+  return targetC - sign * std::min(distance, join) * std::exp(-(t - rampMs) / tau);
+}
+
+double OvenReachMs(double fromC, double targetC, double bandC) {
+  const bool heat = targetC >= fromC;
+  const double rate = heat ? kHeatCPerMs : kCoolCPerMs;
+  const double tau = heat ? kHeatTimeMs : kCoolTimeMs;
+  const double distance = std::fabs(targetC - fromC);
+  if (distance <= bandC) return 0.0;
+  const double join = rate * tau;
+  if (distance > join && join <= bandC) return (distance - bandC) / rate;
+  const double rampMs = distance > join ? (distance - join) / rate : 0.0;
+  return rampMs + tau * std::log(std::min(distance, join) / bandC);
+}
+
+DwellLine::Point DwellLine::Next(double volumeMl, const Composition& now) const {
+  if (m_points.empty()) return {volumeMl, now, {0.0, 0.0, 0.0}};
+  const Point& last = m_points.back();
+  const double dv = std::max(0.0, volumeMl - last.volumeMl);
+  return {std::max(volumeMl, last.volumeMl), now, Plus(last.integral, Mid(last.composition, now, 0.5), dv)};
+}
+
+void DwellLine::Deliver(double volumeMl, const Composition& now) {
+  if (!m_points.empty() && volumeMl - m_points.back().volumeMl < kMinPointMl) return;
+  m_points.push_back(Next(volumeMl, now));
+  // Keep one point at or before the oldest volume a window can reach.
+  while (m_points.size() > 2 && m_points[1].volumeMl <= volumeMl - 1.5 * m_dwellMl) m_points.pop_front();
+}
+
+Composition DwellLine::IntegralTo(double volumeMl, const Point& last) const {
+  const Point& first = m_points.front();
+  if (volumeMl <= first.volumeMl) return Plus(first.integral, first.composition, volumeMl - first.volumeMl);
+  if (volumeMl >= last.volumeMl) return Plus(last.integral, last.composition, volumeMl - last.volumeMl);
+  // The segment holding the volume; the newest one runs to `last`.
+  auto after = std::upper_bound(m_points.begin(), m_points.end(), volumeMl,
+                                [](double v, const Point& p) { return v < p.volumeMl; });
+  const Point& from = *(after - 1);
+  const Point& to = after == m_points.end() ? last : *after;
+  const double span = to.volumeMl - from.volumeMl;
+  const double f = span > 0.0 ? (volumeMl - from.volumeMl) / span : 0.0;
+  const Composition at = Mid(from.composition, to.composition, f);
+  return Plus(from.integral, Mid(from.composition, at, 0.5), volumeMl - from.volumeMl);
+}
+
+Composition DwellLine::AtColumn(double volumeMl, const Composition& now) const {
+  if (m_dwellMl <= 0.0 || m_points.empty()) return now;
+  const Point last = Next(volumeMl, now);
+  const Composition from = IntegralTo(volumeMl - 1.5 * m_dwellMl, last);
+  const Composition to = IntegralTo(volumeMl - 0.5 * m_dwellMl, last);
+  return Plus(Composition{0.0, 0.0, 0.0}, Plus(to, from, -1.0), 1.0 / m_dwellMl);
+}
+
+}  // namespace sim
