@@ -9,6 +9,7 @@
 // Thread safety: host's thread only.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -22,6 +23,16 @@
 
 namespace host {
 
+// The solvents the simulators are to use for channels A to C, given with
+// --solvent: a label each, "" to keep the method's. The plug-in still gets
+// the method's labels.
+using SolventLabels = std::array<std::string, 3>;
+
+// Reads the --solvent texts ("B=MeCN/water 90:10") into `labels`; "" or
+// the mistake (a channel other than A to C, one given twice, a label that
+// names nothing the simulators know).
+std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels);
+
 struct RunOptions {
   std::string method;                       // a method name or a file path
   std::optional<Transport> transport;       // unset: the transport setting decides
@@ -34,6 +45,7 @@ struct RunOptions {
   bool virtualTime = false;                 // virtual time instead of --speed
   OutputMode mode = OutputMode::kNormal;
   std::vector<Fault> faults;                // injected into the simulated instruments
+  SolventLabels solvents;                   // --solvent
   SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
 };
 
@@ -59,6 +71,7 @@ struct SequenceOptions {
   bool trace = false;
   bool memoryCheck = false;                 // fail when memory grows after the warm-up
   std::vector<SampleFault> faults;
+  SolventLabels solvents;                   // --solvent, for every method of the list
   SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
   bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
 };
@@ -68,9 +81,11 @@ struct SequenceOptions {
 int SequenceCommand(const SequenceOptions& options, TerminalUi& ui);
 
 // Checks each file, then what `transport` (unset: the transport setting)
-// would change in it. Warnings alone exit 0, unless `strict`.
+// would change in it, and says what the simulators fill each bottle in use
+// with (`solvents` overriding the file's labels). Warnings alone exit 0,
+// unless `strict`; the simulators' warnings never fail a check.
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
-                       TerminalUi& ui);
+                       TerminalUi& ui, const SolventLabels& solvents = {});
 int MethodShowCommand(const std::string& file, TerminalUi& ui);
 int ConfigGetCommand(const std::string& key, TerminalUi& ui);
 int ConfigSetCommand(const std::string& key, const std::string& value, TerminalUi& ui);

@@ -88,6 +88,13 @@ host::Transport TransportNamed(const std::string& name) {
 
 const CLI::Validator kTransportNames = CLI::IsMember({"direct", "server"});
 
+void AddSolventOption(CLI::App* cmd, std::vector<std::string>& texts) {
+  cmd->add_option("--solvent", texts,
+                  "What the simulated bottle of a channel holds, instead of the method's label: CHANNEL=SOLVENT "
+                  "(CHANNEL A, B or C; SOLVENT such as methanol or 'acetonitrile/water 90:10'), repeatable")
+      ->allow_extra_args(false);
+}
+
 // The options `run` and `sequence` share: transport, clock, output, faults.
 struct RunningArgs {
   std::string transport;
@@ -99,6 +106,7 @@ struct RunningArgs {
   bool force = false;
   bool trace = false;
   std::vector<std::string> faultTexts;
+  std::vector<std::string> solventTexts;
   std::string columnText, dwellText, flowRampText;
 
   void Add(CLI::App* cmd, const char* what) {
@@ -113,6 +121,7 @@ struct RunningArgs {
                   "Record the network wire trace in wire-trace.log (server transport: the server calls in "
                   "server-calls.log)");
     cmd->add_flag("--quiet", quiet, "Show only messages and errors");
+    AddSolventOption(cmd, solventTexts);
     cmd->add_option("--column", columnText,
                     "The simulated column, DIAMETERxLENGTH,PARTICLE in mm, mm and um (2.1x100,1.7); "
                     "default: the method's [column]");
@@ -131,8 +140,9 @@ struct RunningArgs {
     return flowRampText.empty() ? "" : host::ReadFlowRampOption(flowRampText, path);
   }
   // "" or the mistake.
-  std::string Read(CLI::App* cmd, double& speed, host::OutputMode& mode) const {
+  std::string Read(CLI::App* cmd, double& speed, host::OutputMode& mode, host::SolventLabels& solvents) const {
     if (quiet && json) return "--quiet and --json cannot be used together";
+    if (std::string why = host::ReadSolventOptions(solventTexts, solvents); !why.empty()) return why;
     mode = json ? host::OutputMode::kJson : quiet ? host::OutputMode::kQuiet : host::OutputMode::kNormal;
     if (cmd->count("--speed") == 0) return "";
     if (virtualTime) return "--speed and --virtual-time cannot be used together: virtual time runs as fast as it can";
@@ -182,7 +192,7 @@ struct RunCommand {
       }
       options.faults.push_back(*read.fault);
     }
-    std::string usage = args.Read(cmd, options.speed, options.mode);
+    std::string usage = args.Read(cmd, options.speed, options.mode, options.solvents);
     if (usage.empty()) usage = args.ReadPath(options.simulated);
     if (usage.empty() && cmd->count("--vial") > 0) {
       const auto read = host::ReadWholeNumber(vialText, "--vial", kMinVial, kMaxVial);
@@ -245,7 +255,7 @@ struct SequenceCommand {
       fault.fault = *read.fault;
       options.faults.push_back(fault);
     }
-    if (const std::string usage = args.Read(cmd, options.speed, options.mode); !usage.empty()) {
+    if (const std::string usage = args.Read(cmd, options.speed, options.mode, options.solvents); !usage.empty()) {
       return UsageError(usage, "sequence ");
     }
     if (const std::string usage = args.ReadPath(options.simulated); !usage.empty()) return UsageError(usage, "sequence ");
@@ -270,6 +280,7 @@ struct MethodCommands {
   std::string transport;
   bool strict = false;
   std::string showFile;
+  std::vector<std::string> solventTexts;
 
   void Add(CLI::App& app) {
     auto* method = app.add_subcommand("method", "Check or show method files");
@@ -280,6 +291,7 @@ struct MethodCommands {
                       "direct or server: the transport to check against (default: the transport setting)")
         ->check(kTransportNames);
     check->add_flag("--strict", strict, "Count warnings as failures");
+    AddSolventOption(check, solventTexts);
     show = method->add_subcommand("show", "Print the pump, autosampler and UV reports of a method");
     show->add_option("FILE", showFile, "Method file")->required();
   }
@@ -289,9 +301,13 @@ struct MethodCommands {
     for (const std::string& file : files) {
       if (file.empty()) return UsageError("FILE is empty: give a method file or name", "method check ");
     }
+    host::SolventLabels solvents;
+    if (const std::string why = host::ReadSolventOptions(solventTexts, solvents); !why.empty()) {
+      return UsageError(why, "method check ");
+    }
     std::optional<host::Transport> against;
     if (!transport.empty()) against = TransportNamed(transport);
-    return host::MethodCheckCommand(files, against, strict, ui);
+    return host::MethodCheckCommand(files, against, strict, ui, solvents);
   }
 };
 

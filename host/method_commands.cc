@@ -96,7 +96,7 @@ std::string RecordTextAsUtf8(const std::string& text) {
 }
 
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
-                       TerminalUi& ui) {
+                       TerminalUi& ui, const SolventLabels& solvents) {
   const Transport against = transport.value_or(ConfiguredTransport());
   std::size_t bad = 0;
   for (const auto& given : files) {
@@ -115,15 +115,17 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
     }
     std::size_t errors = 0;
     const std::size_t warnings = PrintMethodWarnings(path, method, lines, against, stderr, &errors) - errors;
-    // The [column] section is for the simulators: checked here, and what
-    // they will simulate is said.
+    // The [column] section and the bottles are for the simulators: checked
+    // here, and what they will simulate is said.
+    SolventLabels labels;
+    const std::vector<SolventLine> solventLines = SimulatedSolvents(method, lines, solvents, labels);
     std::vector<std::string> columnProblems;
     const SimulatedPath simulated = ReadColumnSection(path, columnProblems);
     for (const std::string& problem : columnProblems) std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
     std::fflush(stderr);
     errors += columnProblems.size();
     if (columnProblems.empty() && simulated.column) {
-      const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated.Hydraulics())));
+      const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated.Hydraulics(), labels)));
       std::printf("%s: simulated with a %s: about %d bar at the starting conditions\n", path.c_str(),
                   DescribeHydraulics(simulated.Hydraulics()).c_str(), bar);
       if (method.GetPumpInitialCons().MaxPressure() > 0 && bar > method.GetPumpInitialCons().MaxPressure()) {
@@ -131,6 +133,11 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
                      "max_pressure (%d bar): the pump will stop as soon as it is up to pressure\n",
                      path.c_str(), bar, method.GetPumpInitialCons().MaxPressure());
       }
+    }
+    for (const SolventLine& line : solventLines) {
+      std::FILE* to = line.warning ? stderr : stdout;
+      std::fprintf(to, "%s: %s\n", path.c_str(), line.text.c_str());
+      std::fflush(to);
     }
     if (errors > 0) {
       ++bad;

@@ -147,7 +147,7 @@ int RunSession::Run() {
     m_ui.Failure(why);
     return 2;
   }
-  if (const std::string why = LoadCheckedMethod(m_o.method, m_transport, m_method, stderr, m_ui); !why.empty()) {
+  if (const std::string why = LoadCheckedMethod(m_o.method, m_transport, m_method, stderr, m_ui, m_o.solvents); !why.empty()) {
     return Fail(why);
   }
   const SamplerInitialCons& cons = m_method.method.GetSamplerInitialCons();
@@ -159,12 +159,12 @@ int RunSession::Run() {
   plan.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
   plan.transport = m_transport;
   plan.faults = m_o.faults;
-  plan.warnings = m_method.warnings;
+  plan.warnings = m_method.LogbookLines();
   plan.simulatedPath = m_method.simulated.Under(m_o.simulated).Hydraulics();
   if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }
-  PrepareSimulators(m_method.method, m_transport);
+  PrepareSimulators(m_method, m_transport);
   FitSimulatedPath(plan.simulatedPath, m_transport);
   if (!PrepareFolder()) return 1;
   UseRunClock(m_o.virtualTime, m_o.speed, m_transport);

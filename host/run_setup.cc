@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <system_error>
 
 #include "host/commands.h"
@@ -11,6 +12,7 @@
 #include "platform/inlet/inlet.h"
 #include "sim/simulated_network.h"
 #include "sim/simulated_server.h"
+#include "sim/solvents.h"
 
 namespace host {
 
@@ -23,8 +25,59 @@ std::string TakeTransport(const std::optional<Transport>& asked, Transport& tran
   return "";
 }
 
+std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels) {
+  for (const std::string& text : texts) {
+    const char letter = text.size() >= 2 && text[1] == '=' ? static_cast<char>(std::toupper(text[0])) : 0;
+    if (letter < 'A' || letter > 'C') {
+      return "--solvent '" + text + "': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)";
+    }
+    std::string& label = labels[static_cast<std::size_t>(letter - 'A')];
+    if (!label.empty()) return "--solvent '" + text + "': channel " + letter + " is given twice";
+    label = text.substr(2);
+    if (!sim::BottleFromLabel(label)) {
+      return "--solvent '" + text + "': '" + label +
+             "' is not a solvent the simulator knows; expected water, methanol, acetonitrile, tetrahydrofuran, "
+             "isopropanol or a premix of them such as 'acetonitrile/water 90:10' (docs/simulator.md)";
+    }
+  }
+  return "";
+}
+
+std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
+                                           const SolventLabels& given, SolventLabels& labels) {
+  const SolventSelection& solvents = method.GetSolventSelection();
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    labels[i] = given[i].empty() ? solvents.Name(static_cast<int>(i)).str() : given[i];
+  }
+  const auto read = sim::ReadBottleLabels(labels);
+  std::vector<SolventLine> said;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (!solvents.InUse(static_cast<int>(i))) continue;
+    const std::string letter(1, static_cast<char>('A' + i));
+    const std::string as = sim::BottleName(read[i].bottle);
+    const std::string label = "\"" + EscapeControls(Utf8FromWindows1252(labels[i])) + "\"";
+    if (read[i].reading == sim::LabelReading::kUnnamed) {
+      said.push_back({"solvent " + letter + " is not named; it is simulated as " + as, false});
+    } else if (read[i].reading == sim::LabelReading::kNamed) {
+      said.push_back({"solvent " + letter + " " + label + (given[i].empty() ? "" : " (--solvent " + letter + ")") +
+                          " is simulated as " + as,
+                      false});
+    } else {
+      const std::string key = "solvents." + std::string(1, static_cast<char>('a' + i));
+      const auto line = lines.find(key);
+      const MethodWarning warning{line == lines.end() ? 0 : line->second, key,
+                                  "solvent " + letter + " " + label +
+                                      " is not a solvent the simulator knows; it is simulated as " + as +
+                                      " (name it with --solvent " + letter + "=NAME)",
+                                  false, true};
+      said.push_back({DescribeMethodWarning(warning, Transport::kDirect), true});
+    }
+  }
+  return said;
+}
+
 std::string LoadCheckedMethod(const std::string& given, Transport transport, CheckedMethod& out,
-                              std::FILE* warningsTo, TerminalUi& ui) {
+                              std::FILE* warningsTo, TerminalUi& ui, const SolventLabels& solvents) {
   std::string note;
   const std::string path = ResolveMethodPath(given, &note);
   if (!note.empty()) ui.Note("Note: " + note);
@@ -66,6 +119,11 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
     if (warningsTo) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), out.warnings.back().c_str());
     refused += warning.refused ? 1 : 0;
   }
+  out.solventLines.clear();
+  for (const SolventLine& line : SimulatedSolvents(out.method, lines, solvents, out.bottleLabels)) {
+    out.solventLines.push_back(line.text);
+    if (warningsTo && line.warning) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), line.text.c_str());
+  }
   if (warningsTo) std::fflush(warningsTo);
   if (refused > 0) {
     return std::string("the method would not run as written on the ") + TransportName(transport) +
@@ -74,14 +132,12 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
   return "";
 }
 
-void PrepareSimulators(const QuarnMethod& method, Transport transport) {
-  const SolventSelection& solvents = method.GetSolventSelection();
-  const std::array<std::string, 3> labels{solvents.Name(0).str(), solvents.Name(1).str(), solvents.Name(2).str()};
+void PrepareSimulators(const CheckedMethod& method, Transport transport) {
   if (transport == Transport::kServer) {
     sim::SimulatedServer::Register();
-    sim::SimulatedServer::Get().FillBottles(labels);
+    sim::SimulatedServer::Get().FillBottles(method.bottleLabels);
   } else {
-    sim::SimulatedNetwork::Get().FillBottles(labels);
+    sim::SimulatedNetwork::Get().FillBottles(method.bottleLabels);
   }
 }
 

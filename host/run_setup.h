@@ -4,6 +4,7 @@
 // Thread safety: host's thread only.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/commands.h"
 #include "host/simulated_column.h"
 #include "host/terminal_ui.h"
 #include "host/transport_checks.h"
@@ -33,17 +35,38 @@ struct CheckedMethod {
   QuarnMethod method;
   std::vector<std::string> warnings;  // what the transport changes in it, one line each (printed)
   SimulatedPath simulated;            // its [column] section
+  SolventLabels bottleLabels;         // what the simulated bottles are filled from
+  std::vector<std::string> solventLines;  // SolventLine texts (the warnings among them printed)
+  // What a sample's logbook says of the method: the warnings, then the
+  // solvent lines.
+  std::vector<std::string> LogbookLines() const {
+    std::vector<std::string> all = warnings;
+    all.insert(all.end(), solventLines.begin(), solventLines.end());
+    return all;
+  }
 };
 // Reads `given` (a file or a method name) and checks it for `transport`,
-// printing the transport's warnings to standard error with `warningsTo`
-// (null: not printed). "" when the method can run, else why not (more
-// than one line for a broken file).
+// printing the transport's warnings and the simulators' solvent warnings
+// to standard error with `warningsTo` (null: not printed). `solvents`
+// overrides the method's labels in the simulated bottles. "" when the
+// method can run, else why not (more than one line for a broken file).
 std::string LoadCheckedMethod(const std::string& given, Transport transport, CheckedMethod& out,
-                              std::FILE* warningsTo, TerminalUi& ui);
+                              std::FILE* warningsTo, TerminalUi& ui, const SolventLabels& solvents);
 
-// The simulated bottles hold what the method's [solvents] names; the
-// server is registered when it is the transport.
-void PrepareSimulators(const QuarnMethod& method, Transport transport);
+// What the simulators use for one channel in use.
+struct SolventLine {
+  std::string text;  // 'solvent A "Water" is simulated as water', or a warning with its line and key
+  bool warning = false;
+};
+// One line for each of channels A to C that the method uses, in channel
+// order; `labels` gets what the bottles are to be filled from (a --solvent
+// label where `given` has one, else the method's).
+std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
+                                           const SolventLabels& given, SolventLabels& labels);
+
+// The simulated bottles hold what the method's [solvents] (or --solvent)
+// names; the server is registered when it is the transport.
+void PrepareSimulators(const CheckedMethod& method, Transport transport);
 // The simulated column, dwell volume and pump dynamics for the next runs.
 void FitSimulatedPath(const sim::Hydraulics& hydraulics, Transport transport);
 

@@ -41,7 +41,7 @@ struct SamplePlan {
   Transport transport = Transport::kDirect;
   std::string sampleName;             // a sequence's sample name; "" for a single run
   std::vector<Fault> faults;          // injected into this sample
-  std::vector<std::string> warnings;  // what the transport changes in the method, for the logbook
+  std::vector<std::string> warnings;  // for the logbook: what the transport changes in the method, what the simulators use
   sim::Hydraulics simulatedPath;      // the simulators' column, dwell volume and pump dynamics
 };
 

@@ -132,7 +132,7 @@ bool Sequence::CheckList() {
     auto& method = m_methods[row.methodPath];
     if (!method) {
       method = std::make_unique<CheckedMethod>();
-      const std::string why = LoadCheckedMethod(row.methodPath.string(), m_transport, *method, stderr, m_ui);
+      const std::string why = LoadCheckedMethod(row.methodPath.string(), m_transport, *method, stderr, m_ui, m_o.solvents);
       if (!why.empty()) {
         std::fprintf(stderr, "%s: line %d: %s\n", EscapeControls(m_listPath.string()).c_str(), row.line,
                      EscapeControls(why, true).c_str());
@@ -288,7 +288,7 @@ void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
   const auto stop = [&sample] { return sample.StopRequested(); };
   bool stopped = false;
   if (!m_devices) {
-    PrepareSimulators(p.method->method, m_transport);
+    PrepareSimulators(*p.method, m_transport);
     FitSimulatedPath(p.method->simulated.Under(m_o.simulated).Hydraulics(), m_transport);
     sample.InjectFaults(false);
     m_ui.Note("Opening communications with the instruments...");
@@ -302,7 +302,7 @@ void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
   }
   if (m_loaded != p.method->path) {
     m_ui.Note("Loading method " + EscapeControls(p.method->path) + "...");
-    PrepareSimulators(p.method->method, m_transport);
+    PrepareSimulators(*p.method, m_transport);
     FitSimulatedPath(p.method->simulated.Under(m_o.simulated).Hydraulics(), m_transport);
     if (const std::string why = m_devices->Load(p.method->path, stop, stopped); !why.empty() || stopped) {
       if (!why.empty()) sample.Failed(why);
@@ -324,7 +324,7 @@ bool Sequence::RunSample(const Planned& p) {
   plan.volumeUl = p.sample->volumeUl;
   plan.transport = m_transport;
   plan.sampleName = p.sample->name;
-  plan.warnings = p.method->warnings;
+  plan.warnings = p.method->LogbookLines();
   plan.simulatedPath = p.method->simulated.Under(m_o.simulated).Hydraulics();
   for (const SampleFault& f : m_o.faults) {
     if (f.sample == p.number) plan.faults.push_back(f.fault);

@@ -162,10 +162,9 @@ std::string ReadFlowRampOption(const std::string& text, SimulatedPath& path) {
   return error;
 }
 
-double StartingPressureBar(const QuarnMethod& method, const sim::Hydraulics& hydraulics) {
+double StartingPressureBar(const QuarnMethod& method, const sim::Hydraulics& hydraulics,
+                           const std::array<std::string, 3>& labels) {
   const PumpInitialCons& pump = method.GetPumpInitialCons();
-  const SolventSelection& solvents = method.GetSolventSelection();
-  const std::array<std::string, 3> labels{solvents.Name(0).str(), solvents.Name(1).str(), solvents.Name(2).str()};
   const sim::Composition mix{100.0 - pump.PercentB() - pump.PercentC(), pump.PercentB(), pump.PercentC()};
   const double celsius = pump.OvenInUse() ? pump.OvenTemperature() : sim::InstrumentModel::kAmbientC;
   return sim::InstrumentModel::PressureBar(pump.Flow() * 1000.0, mix, celsius, sim::BottlesFromLabels(labels),

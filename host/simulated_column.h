@@ -5,6 +5,7 @@
 // docs/simulator.md describe both.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +41,10 @@ std::string ReadDwellOption(const std::string& text, SimulatedPath& path);
 std::string ReadFlowRampOption(const std::string& text, SimulatedPath& path);
 
 // The simulated steady pressure at the method's starting flow and
-// composition, its oven's temperature (else 25 C) and its bottles.
-double StartingPressureBar(const QuarnMethod& method, const sim::Hydraulics& hydraulics);
+// composition, its oven's temperature (else 25 C) and the bottles filled
+// from `labels` (channels A to C).
+double StartingPressureBar(const QuarnMethod& method, const sim::Hydraulics& hydraulics,
+                           const std::array<std::string, 3>& labels);
 
 // "2.1 x 100 mm, 1.7 um column (porosity 0.40), dwell volume 0.60 ml,
 // flow ramp 10 ml/min per minute", or "the simulator's fixed column ..."

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -65,28 +66,109 @@ std::optional<Solvent> LeadingSolvent(std::string_view s, std::string_view& rest
   return std::nullopt;
 }
 
+// A volume part at the start of `s` ("70", "12.5", "70 %"); `s` moves
+// past it and the blanks after it.
+std::optional<double> LeadingPart(std::string_view& s) {
+  std::size_t end = 0;
+  double value = 0, scale = 1;
+  bool point = false;
+  for (; end < s.size() && (std::isdigit(static_cast<unsigned char>(s[end])) || (s[end] == '.' && !point)); ++end) {
+    if (s[end] == '.') {
+      point = true;
+    } else if (point) {
+      value += (s[end] - '0') * (scale /= 10);
+    } else {
+      value = value * 10 + (s[end] - '0');
+    }
+  }
+  if (end == 0 || s.substr(0, end) == ".") return std::nullopt;
+  s = Trim(s.substr(end));
+  if (s.starts_with('%')) s = Trim(s.substr(1));
+  return value;
+}
+
+// The parts of a premix of `count` solvents ("70:30", "(40:30:30)") at the
+// start of `s`, which moves past them.
+std::optional<std::array<double, 3>> LeadingParts(std::string_view& s, std::size_t count) {
+  const bool open = s.starts_with('(');
+  if (open) s = Trim(s.substr(1));
+  std::array<double, 3> parts{};
+  double sum = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) {
+      if (!s.starts_with(':')) return std::nullopt;
+      s = Trim(s.substr(1));
+    }
+    const auto part = LeadingPart(s);
+    if (!part) return std::nullopt;
+    sum += parts[i] = *part;
+  }
+  if (open) {
+    if (!s.starts_with(')')) return std::nullopt;
+    s = Trim(s.substr(1));
+  }
+  if (sum <= 0) return std::nullopt;
+  for (double& part : parts) part /= sum;
+  return parts;
+}
+
+// The bottle `s` starts with: a solvent, or up to three joined by "/",
+// "-" or ":" and followed by their parts; `rest` gets what follows.
+std::optional<Bottle> LeadingBottle(std::string_view s, std::string_view& rest) {
+  const auto first = LeadingSolvent(s, rest);
+  if (!first) return std::nullopt;
+  Bottle bottle(*first);
+  std::size_t count = 1;
+  while (count < 3 && !rest.empty() && std::string_view("/-:").find(rest.front()) != std::string_view::npos) {
+    const auto next = LeadingSolvent(Trim(rest.substr(1)), rest);
+    if (!next) return std::nullopt;
+    bottle.solvents[count++] = *next;
+  }
+  if (count == 1) return bottle;
+  const auto parts = LeadingParts(rest, count);
+  if (!parts) return std::nullopt;
+  bottle.fractions = *parts;
+  return bottle;
+}
+
 }  // namespace
 
-std::optional<Solvent> SolventFromLabel(std::string_view label) {
+std::optional<Bottle> BottleFromLabel(std::string_view label) {
   std::string lower(Trim(label));
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const std::string_view text(lower);
   std::string_view rest;
-  if (const auto solvent = LeadingSolvent(text, rest)) {
-    // Alone, or with an additive; "/", ":" or "-" would make it a premix.
+  if (const auto bottle = LeadingBottle(text, rest)) {
+    // Alone, or with an additive; anything else makes it a label of
+    // something else.
     const bool additive = rest.empty() || std::string_view("+,(;").find(rest.front()) != std::string_view::npos ||
                           rest.starts_with("with ");
-    return additive ? solvent : std::nullopt;
+    return additive ? bottle : std::nullopt;
   }
-  // "<additive> in <solvent>".
+  // "<additive> in <bottle>".
   if (const std::size_t in = text.rfind(" in "); in != std::string_view::npos) {
-    if (const auto solvent = LeadingSolvent(text.substr(in + 4), rest); solvent && rest.empty()) return solvent;
+    if (const auto bottle = LeadingBottle(text.substr(in + 4), rest); bottle && rest.empty()) return bottle;
   }
   return std::nullopt;
 }
 
 const char* SolventName(Solvent solvent) { return kSolvents[static_cast<int>(solvent)].name; }
+
+std::string BottleName(const Bottle& bottle) {
+  std::string names, parts;
+  int used = 0;
+  for (std::size_t i = 0; i < bottle.solvents.size(); ++i) {
+    if (bottle.fractions[i] <= 0) continue;
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%.1f", bottle.fractions[i] * 100.0);
+    std::string_view shown(percent);
+    if (shown.ends_with(".0")) shown.remove_suffix(2);
+    names += (used ? "/" : "") + std::string(SolventName(bottle.solvents[i]));
+    parts += (used++ ? ":" : "") + std::string(shown);
+  }
+  return used == 1 ? names : names + " " + parts;
+}
 
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& shares, double columnC) {
   // A run asks for the same mixture at every step while nothing changes;
@@ -103,12 +185,16 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& s
   double sum = 0.0;
   for (std::size_t i = 0; i < bottles.size(); ++i) {
     const double part = std::max(0.0, shares[i]);
-    share[static_cast<int>(bottles[i])] += part;
+    for (std::size_t j = 0; j < bottles[i].solvents.size(); ++j) {
+      share[static_cast<int>(bottles[i].solvents[j])] += part * bottles[i].fractions[j];
+    }
     sum += part;
   }
-  if (sum <= 0.0) {
-    share.fill(0.0);
-    share[static_cast<int>(bottles[0])] = sum = 1.0;
+  if (sum <= 0.0) {  // every share is 0 then
+    for (std::size_t j = 0; j < bottles[0].solvents.size(); ++j) {
+      share[static_cast<int>(bottles[0].solvents[j])] += bottles[0].fractions[j];
+    }
+    sum = 1.0;
   }
   const double water = share[static_cast<int>(Solvent::kWater)] / sum;
   double ln25 = 0.0;
@@ -122,10 +208,21 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& s
   return cp;
 }
 
+std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>& labels) {
+  std::array<SimulatedBottle, 3> read;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (const auto bottle = BottleFromLabel(labels[i])) {
+      read[i] = {*bottle, LabelReading::kNamed};
+    } else {
+      read[i] = {kDefaultBottles[i], Trim(labels[i]).empty() ? LabelReading::kUnnamed : LabelReading::kGuessed};
+    }
+  }
+  return read;
+}
+
 Bottles BottlesFromLabels(const std::array<std::string, 3>& labels) {
-  Bottles bottles = kDefaultBottles;
-  for (std::size_t i = 0; i < labels.size(); ++i) bottles[i] = SolventFromLabel(labels[i]).value_or(bottles[i]);
-  return bottles;
+  const auto read = ReadBottleLabels(labels);
+  return {read[0].bottle, read[1].bottle, read[2].bottle};
 }
 
 }  // namespace sim

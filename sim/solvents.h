@@ -2,10 +2,11 @@
 // are: the pressure a pump reads follows it.
 //
 // The simulator knows five solvents. Each of the pumps' three channels
-// (A, B, C) draws from one bottle; a bottle holds one known solvent. A
-// label the simulator does not recognise leaves the bottle with its usual
-// solvent (A water, B methanol, C acetonitrile). docs/simulator.md gives
-// the figures and the labels recognised.
+// (A, B, C) draws from one bottle; a bottle holds one known solvent or a
+// premix of up to three of them. A label the simulator does not recognise
+// leaves the bottle with its usual solvent (A water, B methanol, C
+// acetonitrile). docs/simulator.md gives the figures and the labels
+// recognised.
 // Stateless; any thread may call these.
 #pragma once
 
@@ -19,28 +20,56 @@ namespace sim {
 enum class Solvent { kWater, kMethanol, kAcetonitrile, kTetrahydrofuran, kIsopropanol };
 inline constexpr int kSolventCount = 5;
 
+// What one bottle holds: up to three solvents in the order its label
+// names them, with their volume fractions (adding up to 1; the slots a
+// bottle does not use hold 0). A bottle of one solvent converts from it.
+struct Bottle {
+  std::array<Solvent, 3> solvents{};
+  std::array<double, 3> fractions{};
+  constexpr Bottle(Solvent solvent = Solvent::kWater) : solvents{solvent, solvent, solvent}, fractions{1.0, 0, 0} {}
+  bool operator==(const Bottle&) const = default;
+};
+
 // What bottles A, B and C hold.
-using Bottles = std::array<Solvent, 3>;
+using Bottles = std::array<Bottle, 3>;
 inline constexpr Bottles kDefaultBottles{Solvent::kWater, Solvent::kMethanol, Solvent::kAcetonitrile};
 
-// The solvent a bottle label names, as a chromatographer writes it: the
-// solvent's name or a common abbreviation ("Acetonitrile", "MeCN", "THF",
-// "2-propanol"), in any case, either alone, followed by an additive
-// ("Water + 0.1 % formic acid", "Methanol, 10 mM ammonium formate") or
-// after one ("0.1 % TFA in water"). A premix ("Water / methanol 70:30")
-// or anything else: nullopt.
-std::optional<Solvent> SolventFromLabel(std::string_view label);
-
-// The bottles of channels A to C named by these labels; a label that names
-// no known solvent keeps that channel's default bottle.
-Bottles BottlesFromLabels(const std::array<std::string, 3>& labels);
+// The bottle a label names, as a chromatographer writes it: a solvent's
+// name or a common abbreviation ("Acetonitrile", "MeCN", "THF",
+// "2-propanol"), in any case, or a premix of two or three of them with
+// their volume parts ("Water / methanol 70:30", "MeCN-water 50:50",
+// "a/b/c 40:30:30", "70 %:30 %", "(70:30)"); either alone, followed by
+// an additive ("Water + 0.1 % formic acid", "MeCN/water 90:10, 10 mM
+// ammonium formate") or after one ("0.1 % TFA in water"). Anything else:
+// nullopt.
+std::optional<Bottle> BottleFromLabel(std::string_view label);
 
 // "water", "methanol", "acetonitrile", "tetrahydrofuran", "isopropanol".
 const char* SolventName(Solvent solvent);
+// "water" for a bottle of water, "acetonitrile/water 90:10" for a premix
+// (percent, to 0.1).
+std::string BottleName(const Bottle& bottle);
+
+// How a channel's label was read.
+enum class LabelReading {
+  kNamed,    // the label names what the bottle holds
+  kUnnamed,  // no label (blank): the channel's usual solvent
+  kGuessed,  // a label the simulator does not recognise: the channel's usual solvent
+};
+struct SimulatedBottle {
+  Bottle bottle;
+  LabelReading reading = LabelReading::kNamed;
+};
+// What channels A to C are simulated as, from their labels.
+std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>& labels);
+// The bottles of channels A to C named by these labels; a label that names
+// nothing the simulator knows keeps that channel's default bottle.
+Bottles BottlesFromLabels(const std::array<std::string, 3>& labels);
 
 // The viscosity in cP of a mixture at `columnC` degrees C. `shares` are
 // the parts of bottles A, B and C (any scale; negative parts count as 0;
-// no part at all counts as pure A).
+// no part at all counts as pure A); each bottle's part spreads over its
+// solvents.
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& shares, double columnC);
 
 }  // namespace sim

@@ -22,6 +22,11 @@ namespace fs = std::filesystem;
 
 const std::string kCaffeine = std::string(QUARN_SOURCE_DIR) + "/examples/caffeine-isocratic.quarn900.toml";
 const std::string kTooLong(300, 'a');
+// A premix, a label the simulator does not know and a channel that
+// --solvent names.
+const char* const kSolventsMethod =
+    "[pump]\nsystem = \"ternary\"\nflow = 1\nmax_pressure = 400\nstop_time = 3\npercent_b = 30\n"
+    "[solvents]\na = \"Water / methanol 80:20\"\nb = \"Buffer X\"\nc = \"x\"\n";
 
 class HostChecksTest : public testing_support::HostProgramTest {
  protected:
@@ -110,6 +115,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run '" + kCaffeine + "' --speed 10 --virtual-time", 2, "cannot be used together"},
         CommandCase{"run '" + kCaffeine + "' --json --virtual-time", 0, "quarn-host: run folder: runs/"},
         CommandCase{"run gone.toml", 1, "the method file ./gone.toml is a link to nowhere.toml, which does not exist"},
+        CommandCase{"run m --solvent D=water", 2,
+                    "--solvent 'D=water': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)"},
+        CommandCase{"sequence l --solvent 'b=Buffer X'", 2, "'Buffer X' is not a solvent the simulator knows; expected"},
+        CommandCase{"method check m --solvent a=water --solvent b=water --solvent B=MeOH", 2,
+                    "'B=MeOH': channel B is given twice"},
         CommandCase{"run short.toml --transport server", 1,
                     "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
@@ -323,7 +333,9 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   long_.close();
   std::string outputs;
   std::ofstream(m_dir / "iso.toml") << "[pump]\nflow=1\nmax_pressure=4\nstop_time=5\ntimetable=[{time=0, flow=2}]";
-  for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml"}) {
+  std::ofstream(m_dir / "sol.toml") << kSolventsMethod;
+  for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml",
+                           "--strict --solvent c=THF sol.toml"}) {
     const auto [code, out] = Run(std::string("method check ") + args);
     outputs += "$ quarn-host method check " + std::string(args) + "\n" + out + "(exit " + std::to_string(code) + ")\n";
   }
@@ -337,6 +349,36 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
     EXPECT_LT(run.find(line.substr(line.find("line "))), run.find("Opening communications")) << line << "\n" << run;
   }
   EXPECT_EQ(warnings, 11);
+}
+
+// The simulator's solvents: the run prints the guess and logs what the
+// method check says, and --solvent reaches the bottles (acetonitrile in B
+// for the guessed methanol: less pressure, once the dwell volume is through).
+TEST_F(HostChecksTest, ARunLogsTheSolventsAndTheOptionFillsTheBottles) {
+  std::ofstream(m_dir / "sol.toml") << kSolventsMethod;
+  const std::string check = Run("method check sol.toml --solvent c=THF").out;
+  const std::size_t warning = check.rfind('\n', check.find(": warning: solvent B")) + 1;
+  const auto run = Run("run sol.toml --virtual-time --quiet --out r --solvent c=THF");
+  EXPECT_NE(run.out.find(check.substr(warning, check.find('\n', warning) - warning)), std::string::npos) << run.out;
+  const std::string log = Read(m_dir / "r" / "logbook.txt");
+  std::istringstream lines(check);
+  int logged = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("./sol.toml: ok")) continue;
+    EXPECT_NE(log.find("method " + line), std::string::npos) << line << "\n" << log;
+    ++logged;
+  }
+  EXPECT_EQ(logged, 3);
+  Run("run sol.toml --virtual-time --quiet --out w --solvent b=MeCN");
+  const auto bar = [&](const char* folder) {  // the pressure of status.csv's last row
+    std::istringstream csv(Read(m_dir / folder / "status.csv"));
+    std::string line, cell;
+    while (std::getline(csv, cell)) line = cell;
+    std::istringstream cells(line);
+    for (int column = 0; column < 9; ++column) std::getline(cells, cell, ',');
+    return std::stod(cell);
+  };
+  EXPECT_LT(bar("w"), bar("r") * 0.75);
 }
 
 // A sample run longer than the method (analysis time 7 min, stop time

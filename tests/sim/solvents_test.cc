@@ -9,20 +9,59 @@ namespace {
 
 using sim::Solvent;
 
-TEST(SolventLabelTest, NamesAndAbbreviationsWithOrWithoutAdditivesAreKnownPremixesAreNot) {
-  const std::pair<const char*, std::optional<Solvent>> cases[] = {
-      {"Water + 0.1 % formic acid", Solvent::kWater},    {"0.1 % TFA in water", Solvent::kWater},
-      {"MeOH, 10 mM ammonium formate", Solvent::kMethanol}, {"ACETONITRILE (HPLC grade)", Solvent::kAcetonitrile},
-      {"MeCN with 0.05 % TFA", Solvent::kAcetonitrile},   {"  THF", Solvent::kTetrahydrofuran},
-      {"Isopropyl alcohol", Solvent::kIsopropanol},       {"2-Propanol", Solvent::kIsopropanol},
-      {"Water / methanol 70:30", std::nullopt},           {"Acetonitrile-water 50:50", std::nullopt},
-      {"Waterproof", std::nullopt},                       {"TFA in water / methanol", std::nullopt},
-      {"", std::nullopt},
+// Each label and the bottle it names ("" for none).
+TEST(SolventLabelTest, NamesAbbreviationsAdditivesAndPremixesAreKnownOtherLabelsAreNot) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Water + 0.1 % formic acid", "water"},
+      {"0.1 % TFA in water", "water"},
+      {"MeOH, 10 mM ammonium formate", "methanol"},
+      {"ACETONITRILE (HPLC grade)", "acetonitrile"},
+      {"MeCN with 0.05 % TFA", "acetonitrile"},
+      {"  THF", "tetrahydrofuran"},
+      {"Isopropyl alcohol", "isopropanol"},
+      {"2-Propanol", "isopropanol"},
+      {"Water / methanol 70:30", "water/methanol 70:30"},
+      {"Acetonitrile-water 50:50", "acetonitrile/water 50:50"},
+      {"water:MeOH 1:1", "water/methanol 50:50"},
+      {"MeCN/water 90:10, 10 mM ammonium formate", "acetonitrile/water 90:10"},
+      {"water/MeCN/THF 40:30:30", "water/acetonitrile/tetrahydrofuran 40:30:30"},
+      {"2-propanol-water (1:2) v/v", ""},
+      {"2-propanol-water (1:2), v/v", "isopropanol/water 33.3:66.7"},
+      {"Water/methanol 70 %:30 % (v/v)", "water/methanol 70:30"},
+      {"0.1 % TFA in water/MeOH 95:5", "water/methanol 95:5"},
+      {"water/methanol 100:0", "water"},
+      {"Waterproof", ""},
+      {"TFA in water / methanol", ""},
+      {"water/methanol 70:20:10", ""},
+      {"water/methanol 0:0", ""},
+      {"water/methanol 70:", ""},
+      {"water/methanol/MeCN/THF 1:1:1:1", ""},
+      {"Water / buffer 70:30", ""},
+      {"", ""},
   };
-  for (const auto& [label, solvent] : cases) EXPECT_EQ(sim::SolventFromLabel(label), solvent) << '"' << label << '"';
-  // A label that names no solvent leaves its bottle's usual one.
-  EXPECT_EQ(sim::BottlesFromLabels({"THF", "Water / methanol 70:30", ""}),
-            (sim::Bottles{Solvent::kTetrahydrofuran, Solvent::kMethanol, Solvent::kAcetonitrile}));
+  for (const auto& [label, name] : cases) {
+    const auto bottle = sim::BottleFromLabel(label);
+    EXPECT_EQ(bottle ? sim::BottleName(*bottle) : "", name) << '"' << label << '"';
+  }
+  // A label that names nothing known leaves its bottle's usual solvent.
+  const auto read = sim::ReadBottleLabels({"THF", "Buffer X", " "});
+  EXPECT_EQ(read[0].bottle, sim::Bottle(Solvent::kTetrahydrofuran));
+  EXPECT_EQ(read[1].bottle, sim::Bottle(Solvent::kMethanol));
+  EXPECT_EQ(read[2].bottle, sim::Bottle(Solvent::kAcetonitrile));
+  EXPECT_EQ(read[0].reading, sim::LabelReading::kNamed);
+  EXPECT_EQ(read[1].reading, sim::LabelReading::kGuessed);
+  EXPECT_EQ(read[2].reading, sim::LabelReading::kUnnamed);
+}
+
+// A premix in one bottle is as viscous as the same mixture drawn from two
+// bottles, whatever share of it the pump takes.
+TEST(ViscosityTest, APremixSpreadsItsShareOverItsSolvents) {
+  const sim::Bottles premix{*sim::BottleFromLabel("water/methanol 60:40"), Solvent::kWater, Solvent::kAcetonitrile};
+  const sim::Bottles apart{Solvent::kWater, Solvent::kMethanol, Solvent::kAcetonitrile};
+  EXPECT_NEAR(sim::MixtureViscosityCp(premix, {100, 0, 0}, 25), 1.63, 0.01);
+  EXPECT_DOUBLE_EQ(sim::MixtureViscosityCp(premix, {0, 0, 0}, 30), sim::MixtureViscosityCp(apart, {60, 40, 0}, 30));
+  EXPECT_DOUBLE_EQ(sim::MixtureViscosityCp(premix, {50, 30, 20}, 40),
+                   sim::MixtureViscosityCp(apart, {60, 20, 20}, 40));
 }
 
 // Pure water, warmer water, no solvent at all and a negative share (both
