@@ -160,6 +160,7 @@ int RunSession::Run() {
   plan.transport = m_transport;
   plan.faults = m_o.faults;
   plan.warnings = m_method.LogbookLines();
+  plan.bottles = m_method.solventLines;
   plan.simulatedPath = m_method.simulated.Under(m_o.simulated).Hydraulics();
   if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);

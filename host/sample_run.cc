@@ -75,7 +75,7 @@ std::string SampleRun::OpenFiles() {
   if (!m_logbook.Open(m_folder / "logbook.txt")) return "cannot write " + (m_folder / "logbook.txt").string();
   m_ui.SetLog([this](const std::string& text) { Log(text); });
   for (const std::string& warning : m_plan.warnings) Log("method " + EscapeControls(m_plan.methodPath) + ": " + warning);
-  Log("simulated: " + DescribeHydraulics(m_plan.simulatedPath));
+  Log("simulated: " + DescribeHydraulics(m_plan.simulatedPath));  // the bottles are among the warnings
   return "";
 }
 
@@ -320,6 +320,9 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
   }
   std::string body = m_record.Text();
   if (!m_injected) body += "\nNo injection: " + NoInjectionReason(Facts()) + ".\n";
+  // Not the instruments' own report: what the simulators were set up with.
+  body += "\nSimulated instruments\n=====================\n  " + DescribeHydraulics(m_plan.simulatedPath) + "\n";
+  for (const std::string& bottle : m_plan.bottles) body += "  " + bottle + "\n";
   body += "\nRun result: " + verdict.outcome + "\n";
   WriteFile("experiment-record.txt", head + "\n" + RecordTextAsUtf8(body));
 }

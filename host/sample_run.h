@@ -43,6 +43,7 @@ struct SamplePlan {
   std::vector<Fault> faults;          // injected into this sample
   std::vector<std::string> warnings;  // for the logbook: what the transport changes in the method, what the simulators use
   sim::Hydraulics simulatedPath;      // the simulators' column, dwell volume and pump dynamics
+  std::vector<std::string> bottles;   // what each simulated bottle holds, a line each
 };
 
 // How it is shown.

@@ -325,6 +325,7 @@ bool Sequence::RunSample(const Planned& p) {
   plan.transport = m_transport;
   plan.sampleName = p.sample->name;
   plan.warnings = p.method->LogbookLines();
+  plan.bottles = p.method->solventLines;
   plan.simulatedPath = p.method->simulated.Under(m_o.simulated).Hydraulics();
   for (const SampleFault& f : m_o.faults) {
     if (f.sample == p.number) plan.faults.push_back(f.fault);

@@ -121,6 +121,12 @@ TEST_F(HostCliTest, GradientRunLeavesTheFourFilesWithTheGradientInThem) {
   const std::string record = Read(m_dir / "run" / "experiment-record.txt");
   EXPECT_NE(record.find("Pump Method"), std::string::npos);
   EXPECT_NE(record.find("Injection Volume (ul)   -   5.00\n"), std::string::npos) << record;
+  EXPECT_NE(record.find("\nSimulated instruments\n=====================\n  2.1 x 100 mm, 1.8 um column (bed porosity "
+                        "0.40), dwell volume 0.35 ml, flow ramp 10 ml/min per minute\n  solvent A \"Water + 0.1 % "
+                        "formic acid\" is simulated as water\n  solvent B \"Acetonitrile + 0.1 % formic acid\" is "
+                        "simulated as acetonitrile\n\nRun result: completed"),
+            std::string::npos)
+      << record;
 
   // status.csv: %B climbs from 5 to 95 over the gradient and the pressure
   // follows the viscosity of the mixture, so it changes with it.
