@@ -76,6 +76,7 @@ DwellLine::Point DwellLine::Next(double volumeMl, const Composition& now) const 
 
 void DwellLine::Deliver(double volumeMl, const Composition& now) {
   if (!m_points.empty() && volumeMl - m_points.back().volumeMl < kMinPointMl) return;
+  if (m_points.empty() || !(m_points.back().composition == now)) m_sameSinceMl = volumeMl;
   m_points.push_back(Next(volumeMl, now));
   // Keep one point at or before the oldest volume a window can reach.
   while (m_points.size() > 2 && m_points[1].volumeMl <= volumeMl - 1.5 * m_dwellMl) m_points.pop_front();
@@ -85,11 +86,17 @@ Composition DwellLine::IntegralTo(double volumeMl, const Point& last) const {
   const Point& first = m_points.front();
   if (volumeMl <= first.volumeMl) return Plus(first.integral, first.composition, volumeMl - first.volumeMl);
   if (volumeMl >= last.volumeMl) return Plus(last.integral, last.composition, volumeMl - last.volumeMl);
-  // The segment holding the volume; the newest one runs to `last`.
-  auto after = std::upper_bound(m_points.begin(), m_points.end(), volumeMl,
-                                [](double v, const Point& p) { return v < p.volumeMl; });
-  const Point& from = *(after - 1);
-  const Point& to = after == m_points.end() ? last : *after;
+  // The segment holding the volume; the newest one runs to `last`. Points
+  // are about evenly spread in volume, so a guess from the volume lands on
+  // or next to it.
+  const std::size_t n = m_points.size();
+  const double spread = m_points.back().volumeMl - first.volumeMl;
+  std::size_t i = spread > 0.0 ? static_cast<std::size_t>((volumeMl - first.volumeMl) / spread * double(n - 1)) : 0;
+  i = std::min(i, n - 1);
+  while (i > 0 && m_points[i].volumeMl > volumeMl) --i;
+  while (i + 1 < n && m_points[i + 1].volumeMl <= volumeMl) ++i;
+  const Point& from = m_points[i];
+  const Point& to = i + 1 < n ? m_points[i + 1] : last;
   const double span = to.volumeMl - from.volumeMl;
   const double f = span > 0.0 ? (volumeMl - from.volumeMl) / span : 0.0;
   const Composition at = Mid(from.composition, to.composition, f);
@@ -98,6 +105,8 @@ Composition DwellLine::IntegralTo(double volumeMl, const Point& last) const {
 
 Composition DwellLine::AtColumn(double volumeMl, const Composition& now) const {
   if (m_dwellMl <= 0.0 || m_points.empty()) return now;
+  // Held long enough that the whole window has it (an isocratic stretch).
+  if (now == m_points.back().composition && m_sameSinceMl <= volumeMl - 1.5 * m_dwellMl) return now;
   const Point last = Next(volumeMl, now);
   const Composition from = IntegralTo(volumeMl - 1.5 * m_dwellMl, last);
   const Composition to = IntegralTo(volumeMl - 0.5 * m_dwellMl, last);

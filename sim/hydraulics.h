@@ -16,6 +16,7 @@ namespace sim {
 
 struct Composition {
   double a = 100.0, b = 0.0, c = 0.0;  // percent
+  bool operator==(const Composition&) const = default;
 };
 
 // A packed column.
@@ -79,6 +80,7 @@ class DwellLine {
 
   double m_dwellMl;
   std::deque<Point> m_points;
+  double m_sameSinceMl = 0.0;  // every point from this volume on has the newest point's composition
 };
 
 }  // namespace sim

@@ -24,22 +24,14 @@ Composition Lerp(const Composition& from, const Composition& to, std::int64_t t0
 
 // The value of a ramped quantity at `elapsed` ms of the run: `base` at
 // the start, each step's value at its time, linear in between, the last
-// value held after the last step. `get` yields a step's value, if any.
-template <class T, class Get>
-T Ramp(const std::vector<TimetableStep>& steps, std::int64_t elapsed, T base, Get get) {
-  std::int64_t prevTime = 0;
-  T prev = base;
-  for (const TimetableStep& step : steps) {
-    const auto value = get(step);
-    if (!value) continue;
-    if (step.timeMs <= elapsed) {
-      prevTime = step.timeMs;
-      prev = *value;
-      continue;
-    }
-    return Lerp(prev, *value, prevTime, step.timeMs, elapsed);
-  }
-  return prev;
+// value held after the last step; steps at one time make a jump.
+template <class T>
+T Ramp(const std::vector<std::pair<std::int64_t, T>>& steps, std::int64_t elapsed, T base) {
+  const auto next = std::upper_bound(steps.begin(), steps.end(), elapsed,
+                                     [](std::int64_t t, const std::pair<std::int64_t, T>& s) { return t < s.first; });
+  if (next == steps.begin()) return next == steps.end() ? base : Lerp(base, next->second, 0, next->first, elapsed);
+  const auto& prev = *(next - 1);
+  return next == steps.end() ? prev.second : Lerp(prev.second, next->second, prev.first, next->first, elapsed);
 }
 
 // The place of `unit` in kModelUnits; kModelUnits.size() for none.
@@ -134,6 +126,18 @@ void InstrumentModel::StartRun() {
 void InstrumentModel::StartRunClock(std::int64_t atMs) {
   m_runStartMs = atMs;
   m_runEndMs = m_program.runTimeS > 0 ? atMs + std::int64_t{m_program.runTimeS} * 1000 : -1;
+}
+
+void InstrumentModel::LoadProgram(const Program& program) {
+  Integrate();
+  m_program = program;
+  m_flowSteps.clear();
+  m_compositionSteps.clear();
+  for (const TimetableStep& step : m_program.timetable) {
+    if (step.unit != kUnitPump1) continue;
+    if (step.set.flowUlMin) m_flowSteps.emplace_back(step.timeMs, *step.set.flowUlMin);
+    if (step.set.composition) m_compositionSteps.emplace_back(step.timeMs, *step.set.composition);
+  }
 }
 
 void InstrumentModel::LoadOutputProgram(const OutputProgram& program) {
@@ -273,14 +277,16 @@ void InstrumentModel::CheckLimits(std::vector<Notice>& notices) {
   const double pressure = m_live.pressureBar;
   // The lower limit counts once the flow has had time to ramp up to its set
   // value and the pressure to follow.
-  const double ramp = m_hydraulics.flowRampMlMin2;
-  const double rampMs = ramp > 0.0 ? FlowUlMin() / (ramp * 1000.0 / 60000.0) : 0.0;
-  const bool settled = static_cast<double>(m_nowMs - m_pumpStartMs) >= kLowerLimitGraceMs + rampMs;
+  const auto settled = [&] {
+    const double ramp = m_hydraulics.flowRampMlMin2;
+    const double rampMs = ramp > 0.0 ? FlowUlMin() / (ramp * 1000.0 / 60000.0) : 0.0;
+    return static_cast<double>(m_nowMs - m_pumpStartMs) >= kLowerLimitGraceMs + rampMs;
+  };
   for (int i = 0; i < kPumpCount; ++i) {
     if (!PumpInSystem(i)) continue;
     const int upper = UpperLimit(i);
     if (upper > 0 && pressure > upper) return Trip(Notice::Kind::kUpperPressure, i, notices);
-    if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && settled) {
+    if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && settled()) {
       return Trip(Notice::Kind::kLowerPressure, i, notices);
     }
   }
@@ -318,15 +324,12 @@ bool InstrumentModel::PumpInSystem(int pump) const {
 double InstrumentModel::FlowUlMin() const {
   if (!m_bPumpOn) return 0.0;
   if (!RunClockStarted()) return m_baseFlowUlMin;
-  return Ramp<double>(m_program.timetable, ElapsedMs(), m_baseFlowUlMin,
-                      [](const TimetableStep& s) { return s.unit == kUnitPump1 ? s.set.flowUlMin : std::nullopt; });
+  return Ramp(m_flowSteps, ElapsedMs(), m_baseFlowUlMin);
 }
 
 Composition InstrumentModel::CurrentComposition() const {
   if (!RunClockStarted()) return m_baseComposition;
-  return Ramp<Composition>(m_program.timetable, ElapsedMs(), m_baseComposition, [](const TimetableStep& s) {
-    return s.unit == kUnitPump1 ? s.set.composition : std::nullopt;
-  });
+  return Ramp(m_compositionSteps, ElapsedMs(), m_baseComposition);
 }
 
 int InstrumentModel::UpperLimit(int pump) const {

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/vexlink/download_records.h"
@@ -164,10 +165,7 @@ class InstrumentModel {
   void SetSamplerSilent(bool silent) { m_bSamplerSilent = silent; }
   bool SamplerSilent() const { return m_bSamplerSilent; }
 
-  void LoadProgram(const Program& program) {
-    Integrate();
-    m_program = program;
-  }
+  void LoadProgram(const Program& program);
   // Outputs and valves for the runs to come; kept until replaced or
   // power-up. The initial states apply when a run starts, the timed
   // switchings at their times of the run clock.
@@ -272,6 +270,10 @@ class InstrumentModel {
 
   std::int64_t m_nowMs = 0;
   Program m_program;
+  // Pump 1's timed flows and compositions from the program's timetable, in
+  // time order: what the delivery system ramps between.
+  std::vector<std::pair<std::int64_t, double>> m_flowSteps;
+  std::vector<std::pair<std::int64_t, Composition>> m_compositionSteps;
   std::array<bool, kModelUnits.size()> m_bPresent{};  // by the unit's place in kModelUnits
 
   // Node card.
