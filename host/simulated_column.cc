@@ -43,7 +43,7 @@ std::optional<double> Take(const toml::table& section, const Range& r, std::vect
   const toml::node* node = section.get(r.key);
   if (!node) return std::nullopt;
   const std::string where =
-      "line " + std::to_string(node->source().begin.line) + ", key 'column." + r.key + "': ";
+      "line " + std::to_string(node->source().begin.line) + ", key 'column." + r.key + "': error: ";
   const std::optional<double> value = node->value<double>();
   if (!value || node->is_boolean()) {
     problems.push_back(where + Expected(r) + ", found something that is not a number");

@@ -120,6 +120,12 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"sequence l --solvent 'b=Buffer X'", 2, "'Buffer X' is not a solvent the simulator knows; expected"},
         CommandCase{"method check m --solvent a=water --solvent b=water --solvent B=MeOH", 2,
                     "'B=MeOH': channel B is given twice"},
+        CommandCase{"run m --column 2.1x100", 2,
+                    "--column: expected DIAMETERxLENGTH,PARTICLE in mm, mm and um (2.1x100,1.7), found '2.1x100'"},
+        CommandCase{"run m --column 2.1x100,0.2", 2, "--column: expected a particle size from 0.5 to 100 um, found 0.2"},
+        CommandCase{"sequence l --column 2.1x5,1.7", 2, "--column: expected a column length from 10 to 1000 mm, found 5"},
+        CommandCase{"run m --dwell 25", 2, "--dwell"},
+        CommandCase{"sequence l --flow-ramp 0", 2, "--flow-ramp"},
         CommandCase{"run short.toml --transport server", 1,
                     "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
@@ -334,11 +340,20 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   std::string outputs;
   std::ofstream(m_dir / "iso.toml") << "[pump]\nflow=1\nmax_pressure=4\nstop_time=5\ntimetable=[{time=0, flow=2}]";
   std::ofstream(m_dir / "sol.toml") << kSolventsMethod;
+  // The simulators' column: every kind of mistake (and a run refused for
+  // them), and a column that reads above the method's limit at the start.
+  const std::string pump = "[pump]\nflow = 1\nmax_pressure = 300\nstop_time = 5\n";
+  std::ofstream(m_dir / "col.toml") << pump << "[column]\nlength = 100\nparticle_um = 0.1\nporosity = \"dense\"\n";
+  std::ofstream(m_dir / "high.toml") << pump << "[column]\nlength_mm = 250\ndiameter_mm = 2.1\nparticle_um = 3\n"
+                                        "porosity = 0.35\nsystem_pressure = 20\n";
+  std::ofstream(m_dir / "flat.toml") << "column = 5\n" << pump;
   for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml",
-                           "--strict --solvent c=THF sol.toml"}) {
+                           "--strict --solvent c=THF sol.toml", "col.toml", "high.toml", "flat.toml"}) {
     const auto [code, out] = Run(std::string("method check ") + args);
     outputs += "$ quarn-host method check " + std::string(args) + "\n" + out + "(exit " + std::to_string(code) + ")\n";
   }
+  const auto [code, out] = Run("run col.toml --virtual-time");
+  outputs += "$ quarn-host run col.toml --virtual-time\n" + out + "(exit " + std::to_string(code) + ")\n";
   testing_support::ExpectMatchesGolden(outputs, "host/golden/method-checks.txt");
   const std::string run = Run("run w.toml --virtual-time").out;
   std::istringstream check(Run("method check w.toml").out);
