@@ -372,7 +372,7 @@ TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowIn
   outputs.timed = {{3000, false, 2, Action::kOff, 0},     {0, false, 3, Action::kOn, 0},
                    {1000, true, 1, Action::kPosition, 5}, {2000, false, 1, Action::kPulse, 0},
                    {3000, true, 4, Action::kPosition, 1}, {3000, false, 1, Action::kPosition, 0},
-                   {3000, false, 5, Action::kOn, 0}};
+                   {3000, false, 5, Action::kOn, 0},      {3000, true, 1, Action::kPosition, 0}};
   net.LoadOutputProgramForTesting(outputs);
   Push(node, RunHeader(60, 0xFFFF), AnalysisFile(0x10));
   LC_ResetRun(node);  // no vial: the run clock starts now, at 0
