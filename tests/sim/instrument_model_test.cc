@@ -154,6 +154,8 @@ TEST_F(InstrumentModelTest, OvenApproachesItsSetPointWithALag) {
 
 TEST_F(InstrumentModelTest, AutosamplerIsReadyAfterHomingUnlessSilent) {
   At(10000);  // ready at 2.5 s
+  NOTE(model.SetUnitPresent(0x0401, false));  // another unit going does not make it home again
+  NOTE(Units());
   model = InstrumentModel();
   NOTE(model.SetSamplerSilent(true));
   NOTE(model.SetUnitPresent(0x0501, true));
