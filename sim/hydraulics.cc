@@ -9,8 +9,8 @@ namespace {
 
 // A column oven heats at a few degrees a minute and cools, with its fan
 // only, at about half that; near the set point its controller slows the
-// approach (the time constants). 25 to 40 C takes about 5.5 min to come
-// within 2 C, 8 min to within 0.5 C.
+// approach (the time constants). 25 to 40 C takes about 6 min to come
+// within 2 C, 8.5 min to within 0.5 C.
 constexpr double kHeatCPerMs = 2.5 / 60000.0;
 constexpr double kCoolCPerMs = 1.5 / 60000.0;
 constexpr double kHeatTimeMs = 120000.0;
