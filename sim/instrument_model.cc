@@ -352,6 +352,10 @@ void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
   Integrate();
   m_hydraulics = hydraulics;
   m_dwell = DwellLine(hydraulics.dwellMl);
+  // Another column is fitted already settled: a pressure left from the old
+  // one must not trip the limits the next method brings.
+  m_live.pressureBar = PressureBar(m_live.flowUlMin, CurrentComposition(), OvenTemperature(), m_bottles,
+                                   hydraulics.column);
 }
 
 InstrumentModel::Live InstrumentModel::LiveNow() const {

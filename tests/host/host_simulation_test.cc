@@ -123,6 +123,16 @@ TEST_P(SimulationTest, AUhplcMethanolGradientTripsAtOneThousandBar) {
   EXPECT_NEAR(start, 800.0, 40.0);
 }
 
+// A sequence that moves from a UHPLC method (about 410 bar) to one on a
+// wide-bore column with a limit far below that: the column is changed
+// with the method, and the pressure left from the old one trips nothing.
+TEST_P(SimulationTest, ASequenceChangesTheColumnWithTheMethod) {
+  std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume\nuhplc," << Example("impurities-binary-gradient.quarn900.toml")
+                                    << ",1,2\nwide," << Example("caffeine-isocratic.quarn900.toml") << ",2,10\n";
+  const Result r = Run(std::string("sequence list.csv --virtual-time --quiet --out seq --transport ") + GetParam());
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Both, SimulationTest, ::testing::Values("direct", "server"),
                          [](const auto& param) { return std::string(param.param); });
 
