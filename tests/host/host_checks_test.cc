@@ -81,6 +81,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run m --transport Server", 2, "--transport: 'Server' is not known; expected direct or server"},
         CommandCase{"--version", 0, "quarn-host (QuarnControl) "},
         CommandCase{"config set nosuch 1", 2, "unknown setting 'nosuch'"},
+        CommandCase{"config get", 0,
+                    "transport            (not set)\noven-make            (not set)\nserver-repository    (not set)\n"
+                    "server-registration  (not set)\n\nsettings file: "},
         CommandCase{"method check ''", 2, "FILE is empty"},
         CommandCase{"run ''", 2, "METHOD is empty"},
         CommandCase{"run m --volume nan", 2, "--volume: 'nan' is not a number (nan and inf are never accepted)"},

@@ -49,6 +49,8 @@ TEST_F(HostFaultTest, BadFaultsExitTwoNamingWhatIsWrong) {
            {"--fault server-call:StartRun", "'StartRun' is not OPERATION=RESULT"},
            {"--fault server-call:9Session.Open=0x1", "'9Session.Open=0x1' is not OPERATION=RESULT"},
            {"--fault server-call:Session.StartRun=80004005", "'80004005' is not a result code"},
+           {"--fault server-call:Session.StartRun=1x80004005", "'1x80004005' is not a result code"},
+           {"--fault server-call:Session.StartRun=0x180004005", "'0x180004005' is not a result code"},
            {"--transport server --fault driver-missing",
             "the fault driver-missing exists on the direct transport only, and this run uses the server transport"},
            {"--transport direct --fault error-event@3",
