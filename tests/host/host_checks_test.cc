@@ -353,8 +353,9 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   std::ofstream(m_dir / "high.toml") << pump << "[column]\nlength_mm = 250\ndiameter_mm = 2.1\nparticle_um = 3\n"
                                         "porosity = 0.35\nsystem_pressure = 20\n";
   std::ofstream(m_dir / "flat.toml") << "column = 5\n" << pump;
+  std::ofstream(m_dir / "cut.toml") << pump << "[autosampler]\nanalysis_time = 3.5\n";
   for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml",
-                           "--strict --solvent c=THF sol.toml", "col.toml", "high.toml", "flat.toml"}) {
+                           "--strict --solvent c=THF sol.toml", "col.toml", "high.toml", "flat.toml", "cut.toml"}) {
     const auto [code, out] = Run(std::string("method check ") + args);
     outputs += "$ quarn-host method check " + std::string(args) + "\n" + out + "(exit " + std::to_string(code) + ")\n";
   }

@@ -14,6 +14,7 @@ namespace {
 
 using testing_support::HostProgramTest;
 using testing_support::Result;
+namespace fs = std::filesystem;
 
 // status.csv as rows of named cells.
 struct StatusRows {
@@ -131,6 +132,8 @@ TEST_P(SimulationTest, ASequenceChangesTheColumnWithTheMethod) {
                                     << ",1,2\nwide," << Example("caffeine-isocratic.quarn900.toml") << ",2,10\n";
   const Result r = Run(std::string("sequence list.csv --virtual-time --quiet --out seq --transport ") + GetParam());
   EXPECT_EQ(r.exitCode, 0) << r.out;
+  // One injection each: the sample's folder is its number and name.
+  for (const char* folder : {"001-uhplc", "002-wide"}) EXPECT_TRUE(fs::is_directory(m_dir / "seq" / folder)) << folder;
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, SimulationTest, ::testing::Values("direct", "server"),
