@@ -138,6 +138,10 @@ void InstrumentModel::LoadProgram(const Program& program) {
     if (step.set.flowUlMin) m_flowSteps.emplace_back(step.timeMs, *step.set.flowUlMin);
     if (step.set.composition) m_compositionSteps.emplace_back(step.timeMs, *step.set.composition);
   }
+  // In time order for the ramps' search; steps at one time keep theirs.
+  const auto byTime = [](const auto& x, const auto& y) { return x.first < y.first; };
+  std::stable_sort(m_flowSteps.begin(), m_flowSteps.end(), byTime);
+  std::stable_sort(m_compositionSteps.begin(), m_compositionSteps.end(), byTime);
 }
 
 void InstrumentModel::LoadOutputProgram(const OutputProgram& program) {
