@@ -351,7 +351,7 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   const std::string pump = "[pump]\nflow = 1\nmax_pressure = 300\nstop_time = 5\n";
   std::ofstream(m_dir / "col.toml") << pump << "[column]\nlength = 100\nparticle_um = 0.1\nporosity = \"dense\"\n";
   std::ofstream(m_dir / "high.toml") << pump << "[column]\nlength_mm = 250\ndiameter_mm = 2.1\nparticle_um = 3\n"
-                                        "porosity = 0.35\nsystem_pressure = 20\n";
+                                        "porosity = 0.35\nsystem_pressure = 20\ndwell_volume_ml = 20\n";
   std::ofstream(m_dir / "flat.toml") << "column = 5\n" << pump;
   std::ofstream(m_dir / "cut.toml") << pump << "[autosampler]\nanalysis_time = 3.5\n";
   for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml",
