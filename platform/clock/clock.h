@@ -105,12 +105,14 @@ class Clock {
   // In real or scaled mode as WaitFor. In virtual mode the clock neither
   // stands still nor jumps over the outside's work: the wait moves the clock
   // in steps of kOutsideStepMs (as a sleep: drivers see the time pass) and
-  // before each step grants the outside up to kOutsideGrantMs of wall time.
-  // An outside that ends within a grant is seen ending at the end of that
-  // step; a 10 s limit costs at most about a second of wall time.
+  // before each step gives the outside the step's length in wall time. An
+  // outside that ends within a step is seen ending at the end of it.
+  // Another program runs at the wall clock's pace whatever this clock does,
+  // and on a loaded machine its start alone can take a second: granting it
+  // less would take a slow start for a hang. So a limit the outside never
+  // meets costs its own length in wall time.
   static constexpr std::int64_t kNoLimit = -1;
   static constexpr std::int64_t kOutsideStepMs = 100;
-  static constexpr std::int64_t kOutsideGrantMs = 10;
   template <class Pred>
   bool OutsideWaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, std::int64_t ms,
                       Pred pred);
@@ -176,8 +178,7 @@ bool Clock::OutsideWaitFor(std::unique_lock<std::mutex>& lock, std::condition_va
     const std::int64_t now = NowMs();
     if (now >= deadline) return false;
     const std::int64_t step = std::min(deadline - now, kOutsideStepMs);
-    cv.wait_for(lock, std::chrono::milliseconds(std::max<std::int64_t>(1, step * kOutsideGrantMs / kOutsideStepMs)),
-                pred);
+    cv.wait_for(lock, std::chrono::milliseconds(step), pred);
     lock.unlock();
     SleepMs(step);
     lock.lock();

@@ -28,10 +28,10 @@
 //  - Waiting: WaitForSingleObject(hProcess, ms) waits ms of clock time. A
 //    program runs in wall time, so in virtual time the wait follows the
 //    clock's rule for the outside world (Clock::OutsideWaitFor): the clock
-//    moves in steps of 100 ms, each granting the program up to 10 ms of
-//    wall time. A program that ends within ~10 ms is seen ending after
-//    100 ms; a hung one times out after its limit in clock time, a 10 s
-//    limit costing about a second of wall time. In real and scaled time
+//    moves in steps of 100 ms, each granting the program up to 100 ms of
+//    wall time. A program is seen ending at the end of the step it ended
+//    in; a hung one times out after its limit in clock time, which has
+//    then also passed in wall time. In real and scaled time
 //    the wait is the clock's own timed wait.
 //  - GetExitCodeProcess gives STILL_ACTIVE while the program runs, its
 //    exit status once it has ended, and 128 + the signal number when a
