@@ -1,5 +1,6 @@
 #include "host/faults.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -191,14 +192,14 @@ std::string FaultListText() {
   std::string text =
       "Faults for 'quarn-host run --fault NAME[:PARAMETER][@MINUTES]' (repeatable). @MINUTES: that long after\n"
       "the sample start; without it the fault is there from the start (an event: at the sample start).\n\n";
-  char line[512];
-  std::snprintf(line, sizeof line, "%-42s %-15s %s\n", "FAULT", "TRANSPORTS", "WHAT IT DOES");
-  text += line;
-  for (const FaultKind& kind : kCatalogue) {
-    std::snprintf(line, sizeof line, "%-42s %-15s %s\n", FaultSyntax(kind).c_str(), FaultTransports(kind).c_str(),
-                  kind.what);
-    text += line;
-  }
+  // Columns of 42 and 15 characters and a blank after each.
+  const auto row = [&text](std::string syntax, std::string transports, const char* what) {
+    syntax.resize(std::max<std::size_t>(syntax.size(), 42), ' ');
+    transports.resize(std::max<std::size_t>(transports.size(), 15), ' ');
+    text += syntax + ' ' + transports + ' ' + what + '\n';
+  };
+  row("FAULT", "TRANSPORTS", "WHAT IT DOES");
+  for (const FaultKind& kind : kCatalogue) row(FaultSyntax(kind), FaultTransports(kind), kind.what);
   text +=
       "\nUNIT: pump, uv, autosampler or oven. STATE: 7, 8 or 9. OPERATION: a server call as server-calls.log\n"
       "names it (--trace), for instance Session.StartRun; RESULT: 0x and 1 to 8 hexadecimal digits.\n";

@@ -113,13 +113,11 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
   out.stem = file.substr(0, file.find('.'));
   std::size_t refused = 0;
   const std::vector<MethodWarning> found = TransportWarnings(out.method, lines, transport);
-  out.warnings.clear();
   for (const MethodWarning& warning : found) {
     out.warnings.push_back(DescribeMethodWarning(warning, transport));
     if (warningsTo) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), out.warnings.back().c_str());
     refused += warning.refused ? 1 : 0;
   }
-  out.solventLines.clear();
   for (const SolventLine& line : SimulatedSolvents(out.method, lines, solvents, out.bottleLabels)) {
     out.solventLines.push_back(line.text);
     if (warningsTo && line.warning) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), line.text.c_str());

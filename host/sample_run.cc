@@ -376,7 +376,6 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
     WriteFile("solvent-monitor.xml", document.str() + "\n");
   }
   Log("run result: " + v.outcome);
-  m_ui.SetLog(nullptr);
   if (m_logbook.Close()) {
     m_result.written.push_back("logbook.txt");
   } else {

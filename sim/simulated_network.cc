@@ -108,7 +108,7 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
                     {kUnitUV, AnlsLine::kUvWavelength, &Program::uvWavelengthTenthsNm},
                     {kUnitUV, AnlsLine::kUvResponse, &Program::uvResponse}};
 
-  const auto initialCount = std::clamp<int>(file.Get<AnlsFile::InitialCount>(), 0, AnlsFile::InitialLines::kCount);
+  const int initialCount = std::min<int>(file.Get<AnlsFile::InitialCount>(), AnlsFile::InitialLines::kCount);
   for (int i = 0; i < initialCount; ++i) {
     const auto line = file.Row<AnlsFile::InitialLines>(static_cast<std::size_t>(i));
     const std::uint16_t unit = line.Get<AnlsLine::Unit>();
@@ -121,7 +121,7 @@ std::optional<Program> ReadProgram(const std::uint8_t* headerBytes, const std::u
     }
   }
 
-  const auto stepCount = std::clamp<int>(file.Get<AnlsFile::TimetableCount>(), 0, AnlsFile::TimetableLines::kCount);
+  const int stepCount = std::min<int>(file.Get<AnlsFile::TimetableCount>(), AnlsFile::TimetableLines::kCount);
   for (int i = 0; i < stepCount; ++i) {
     const auto line = file.Row<AnlsFile::TimetableLines>(static_cast<std::size_t>(i));
     TimetableStep step{std::max<std::int32_t>(0, line.Get<AnlsLine::TimeMs>()), line.Get<AnlsLine::Unit>(), {}};

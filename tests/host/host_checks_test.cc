@@ -195,6 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "config set oven-make '\u2603 snow \u00e9'", 1,
                      "can hold only the characters of the Windows-1252 code page", "\"OVEN\"=\"A\""},
         SettingsCase{"DamagedFileOnGet", "[x\n", kRw, false, "config get", 1, "damaged at line 1", "[x\n"},
+        SettingsCase{"DamagedFileStopsStatus", "[x\n", kRw, false, "status", 1,
+                     "the settings cannot be used, so nothing was run: the registry file", "[x\n"},
         SettingsCase{"WrongTypeIsNamed", kKey + "\n\"NetBoxComms\"=\"1\"\n", kRw, false, "config get transport", 1,
                      "holds text (\"1\") where a number (dword) belongs", "\"NetBoxComms\"=\"1\""},
         SettingsCase{"WrongTypeSurvivesARun", kKey + "\n\"NetBoxComms\"=\"1\"\n", kRw, false,

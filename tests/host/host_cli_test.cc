@@ -42,6 +42,9 @@ TEST_F(HostCliTest, BrokenMethodNamesTheFileAndTheLine) {
   EXPECT_NE(run.out.find("broken.toml"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("line 3, key 'pump.flow'"), std::string::npos) << run.out;
   EXPECT_FALSE(fs::exists(m_dir / "runs")) << "nothing is started for a broken method";
+  const Result show = Run("method show broken.toml");
+  EXPECT_EQ(show.exitCode, 1);
+  EXPECT_TRUE(show.out.ends_with("expected a flow from 0 to 10 ml/min, found -0.5\n")) << show.out;
 
   const Result check = Run("method check broken.toml " + Example("caffeine-isocratic.quarn900.toml"));
   EXPECT_EQ(check.exitCode, 1);
