@@ -143,6 +143,8 @@ TEST(SvgChartTest, ChartHasEveryPanelLegendAndEscapesTheTitle) {
   }
   EXPECT_TRUE(svg.find(">%C<") != std::string::npos && svg.find(">%D<") == std::string::npos) << "unused: not drawn";
   EXPECT_EQ(svg.find("nan"), std::string::npos);
+  // The drawing itself, element by element.
+  testing_support::ExpectMatchesGolden(svg, "host/golden/status-chart.svg");
 }
 
 TEST(SvgChartTest, EmptyAndFlatRunsStillDraw) {

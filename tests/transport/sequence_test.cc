@@ -14,6 +14,7 @@
 #include "host/commands.h"
 #include "host/config_keys.h"
 #include "platform/vexlink/download_records.h"
+#include "tests/support/golden.h"
 #include "sim/fault_schedule.h"
 #include "platform/win/registry.h"
 #include "tests/transport/transport_world.h"
@@ -152,6 +153,8 @@ TEST_P(SequenceTest, AFailedSampleStopsOrIsSkipped) {
     const std::string svg{std::istreambuf_iterator<char>(chart), {}};
     EXPECT_NE(svg.find(skip ? "10 samples: 9 good, 1 failed" : "3 samples: 2 good, 1 failed"), std::string::npos);
     EXPECT_NE(svg.find(">failed: 3 s3</text>"), std::string::npos);
+    // The drawing itself, element by element.
+    if (skip && GetParam() == Transport::kDirect) testing_support::ExpectMatchesGolden(svg, "transport/golden/sequence-chart.svg");
     EXPECT_NE(m_output.find(skip ? "1 of 10 samples failed" : "resume from sample 3 with: quarn-host sequence"),
               std::string::npos)
         << m_output;
