@@ -116,7 +116,6 @@ void InstrumentModel::StartRun() {
   PumpStart();
   m_bRunning = true;
   ++m_dwAnlsSerial;
-  StartOutputs();
   m_runVial = IsPresent(kUnitAutosampler) ? m_program.vial : std::nullopt;
   if (!m_runVial) return StartRunClock(m_nowMs);
   m_samplerPhase = SamplerPhase::kToVial;  // the run clock starts at the injection
@@ -142,64 +141,6 @@ void InstrumentModel::LoadProgram(const Program& program) {
   const auto byTime = [](const auto& x, const auto& y) { return x.first < y.first; };
   std::stable_sort(m_flowSteps.begin(), m_flowSteps.end(), byTime);
   std::stable_sort(m_compositionSteps.begin(), m_compositionSteps.end(), byTime);
-}
-
-void InstrumentModel::LoadOutputProgram(const OutputProgram& program) {
-  m_outputProgram = program;
-  std::stable_sort(m_outputProgram.timed.begin(), m_outputProgram.timed.end(),
-                   [](const OutputStep& a, const OutputStep& b) { return a.timeMs < b.timeMs; });
-}
-
-// The run's initial states, set as the run starts; they are shown in the
-// status but make no notice of their own.
-void InstrumentModel::StartOutputs() {
-  m_nextOutputStep = 0;
-  m_pulseEndMs.fill(-1);
-  for (int i = 0; i < kOutputCount; ++i) SwitchOutput(i, m_outputProgram.initialOn[i], nullptr);
-  for (int i = 0; i < kValveCount; ++i) TurnValve(i, m_outputProgram.initialPosition[i], nullptr);
-}
-
-bool InstrumentModel::SwitchOutput(int index, bool on, std::vector<Notice>* notices) {
-  if (index < 0 || index >= kOutputCount) return false;
-  if (m_bOutputOn[index] != on && notices) notices->push_back({Notice::Kind::kOutputSwitched, 0, m_nowMs});
-  m_bOutputOn[index] = on;
-  return true;
-}
-
-void InstrumentModel::TurnValve(int index, int position, std::vector<Notice>* notices) {
-  if (index < 0 || index >= kValveCount || position < 1 || position > kValvePositions) return;
-  if (m_valvePosition[index] != position && notices) notices->push_back({Notice::Kind::kValveTurned, 0, m_nowMs});
-  m_valvePosition[index] = position;
-}
-
-std::int64_t InstrumentModel::NextStepDue() const {
-  if (!RunClockStarted() || m_nextOutputStep >= m_outputProgram.timed.size()) return kNever;
-  return m_runStartMs + std::max<std::int64_t>(0, m_outputProgram.timed[m_nextOutputStep].timeMs);
-}
-
-std::int64_t InstrumentModel::NextOutputDeadline() const {
-  std::int64_t next = NextStepDue();
-  for (const std::int64_t end : m_pulseEndMs) {
-    if (end >= 0) next = std::min(next, end);
-  }
-  return next;
-}
-
-void InstrumentModel::AdvanceOutputs(std::vector<Notice>& notices) {
-  for (int i = 0; i < kOutputCount; ++i) {
-    if (m_pulseEndMs[i] < 0 || m_pulseEndMs[i] > m_nowMs) continue;
-    m_pulseEndMs[i] = -1;
-    SwitchOutput(i, false, &notices);
-  }
-  while (NextStepDue() <= m_nowMs) {
-    const OutputStep& step = m_outputProgram.timed[m_nextOutputStep++];
-    const bool position = step.action == OutputStep::Action::kPosition;
-    if (step.valve) {
-      if (position) TurnValve(step.number - 1, step.position, &notices);
-    } else if (!position && SwitchOutput(step.number - 1, step.action != OutputStep::Action::kOff, &notices)) {
-      m_pulseEndMs[step.number - 1] = step.action == OutputStep::Action::kPulse ? m_nowMs + kOutputPulseMs : -1;
-    }
-  }
 }
 
 void InstrumentModel::SetPump(int pump, const PumpSettings& settings) {
@@ -251,7 +192,7 @@ std::int64_t InstrumentModel::SamplerPhaseEnd() const {
 }
 
 std::int64_t InstrumentModel::NextDeadline() const {
-  return std::min({SamplerReadyDue(), SamplerPhaseEnd(), RunEndDue(), CheckDue(), NextOutputDeadline()});
+  return std::min({SamplerReadyDue(), SamplerPhaseEnd(), RunEndDue(), CheckDue()});
 }
 
 void InstrumentModel::AdvanceSampler(std::vector<Notice>& notices) {
@@ -304,7 +245,6 @@ void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices
       notices.push_back({Notice::Kind::kSamplerReady, kUnitAutosampler, m_nowMs});
     }
     AdvanceSampler(notices);
-    AdvanceOutputs(notices);
     if (RunEndDue() <= m_nowMs) {
       const bool sequence = m_samplerPhase != SamplerPhase::kIdle;
       StopRun();
@@ -408,8 +348,6 @@ NodeReading InstrumentModel::ReadNode() const {
   r.runTimeS = m_program.runTimeS;
   r.upperLimitBar = UpperLimit(0);
   r.lowerLimitBar = m_lowerLimit[0];
-  r.outputOn = m_bOutputOn;
-  r.valvePosition = m_valvePosition;
   return r;
 }
 

@@ -1,6 +1,7 @@
 // The simulated instruments: pumps, autosampler, UV detector, column oven
-// and the node card that runs them, with its switched outputs and valves,
-// as state machines on the clock. The model knows nothing of how it is
+// and the node card that runs them, as state machines on the clock. The
+// node's contact outputs and valves are not modelled: no transport drives
+// them here, so the node status shows them off. The model knows nothing of how it is
 // reached: a transport (sim/simulated_network.h, sim/simulated_server.h)
 // turns its commands into the calls below, advances the model to each
 // time it has something due (NextDeadline) and turns the model's notices
@@ -30,12 +31,6 @@ inline constexpr int kPumpCount = 3;
 // The units on the node card, in the order of its unit list; the pumps first.
 inline constexpr std::array<std::uint16_t, 6> kModelUnits{kUnitPump1, kUnitPump2,       kUnitPump3,
                                                           kUnitUV,    kUnitAutosampler, kUnitOven};
-// The node card's contact outputs and valves, which a method's timed
-// events drive.
-inline constexpr int kOutputCount = 4;
-inline constexpr int kValveCount = 3;
-inline constexpr int kValvePositions = 6;
-inline constexpr std::int64_t kOutputPulseMs = 500;
 
 // Something the model tells its transport about.
 struct Notice {
@@ -46,8 +41,6 @@ struct Notice {
     kInjected,          // the autosampler injected; the run clock starts
     kRunEnded,          // the run time is over
     kSequenceDone,      // the autosampler finished its sequence
-    kOutputSwitched,    // a contact output of the node went on or off
-    kValveTurned,       // a valve of the node turned to a new position
   };
   Kind kind;
   std::uint16_t unit;
@@ -68,25 +61,6 @@ struct TimetableStep {
   std::int64_t timeMs = 0;
   std::uint16_t unit = kUnitPump1;
   PumpSettings set;
-};
-
-// One switching of the node's outputs or valves, at a time of the run.
-struct OutputStep {
-  enum class Action { kOff, kOn, kPulse, kPosition };
-  std::int64_t timeMs = 0;  // from the start of the run clock
-  bool valve = false;       // a valve, else a contact output
-  int number = 1;           // output 1..kOutputCount or valve 1..kValveCount; others are ignored
-  Action action = Action::kOff;
-  int position = 0;         // kPosition: 1..kValvePositions
-};
-
-// What the node does with its outputs and valves in a run: their state
-// when the run starts and the timed switchings. A transport that carries a
-// method's events downloads it; one that does not leaves it empty.
-struct OutputProgram {
-  std::array<bool, kOutputCount> initialOn{};
-  std::array<int, kValveCount> initialPosition{};  // 0: not driven
-  std::vector<OutputStep> timed;                   // in time order; one time keeps its order
 };
 
 // What the units take as their program for the next run.
@@ -115,8 +89,6 @@ struct NodeReading {
   int flushCount;
   std::int32_t injectVolumeNl, runTimeS;
   int upperLimitBar, lowerLimitBar;
-  std::array<bool, kOutputCount> outputOn;
-  std::array<int, kValveCount> valvePosition;  // 0: never driven
 };
 struct PumpReading {
   std::uint32_t status;  // bit 0 delivering, bit 15 trouble
@@ -166,10 +138,6 @@ class InstrumentModel {
   bool SamplerSilent() const { return m_bSamplerSilent; }
 
   void LoadProgram(const Program& program);
-  // Outputs and valves for the runs to come; kept until replaced or
-  // power-up. The initial states apply when a run starts, the timed
-  // switchings at their times of the run clock.
-  void LoadOutputProgram(const OutputProgram& program);
 
   // What the solvent bottles hold; kept across power-ups.
   void SetBottles(const Bottles& bottles) {
@@ -258,15 +226,7 @@ class InstrumentModel {
     const bool moving = m_bPumpOn || m_live.flowUlMin > 0.0 || m_live.pressureBar > 0.01;
     return moving ? (m_lastCheckMs / kCheckPeriodMs + 1) * kCheckPeriodMs : kNever;
   }
-  std::int64_t NextStepDue() const;  // the next timed switching of outputs and valves
-  std::int64_t NextOutputDeadline() const;
   void AdvanceSampler(std::vector<Notice>& notices);
-  void StartOutputs();
-  void AdvanceOutputs(std::vector<Notice>& notices);
-  // Output or valve `index` (from 0) to a state; one that the node does not
-  // have, or a position no valve has, is ignored (SwitchOutput: false).
-  bool SwitchOutput(int index, bool on, std::vector<Notice>* notices);
-  void TurnValve(int index, int position, std::vector<Notice>* notices);
 
   std::int64_t m_nowMs = 0;
   Program m_program;
@@ -283,13 +243,6 @@ class InstrumentModel {
   std::int64_t m_runEndMs = -1;
   std::uint32_t m_dwAnlsSerial = 0;
   std::optional<int> m_runVial;
-
-  // Outputs and valves of the node card.
-  OutputProgram m_outputProgram;
-  std::size_t m_nextOutputStep = 0;  // the first timed switching not yet done in this run
-  std::array<bool, kOutputCount> m_bOutputOn{};
-  std::array<std::int64_t, kOutputCount> m_pulseEndMs{-1, -1, -1, -1};  // -1: no pulse running
-  std::array<int, kValveCount> m_valvePosition{};
 
   // What bottles A, B and C hold.
   Bottles m_bottles = kDefaultBottles;

@@ -252,8 +252,6 @@ void SimulatedNetwork::EmitNoticeLocked(const Notice& notice) {
     case Notice::Kind::kInjected: code = MakeUnitEvent(unit, UnitEvent::INJECT); break;
     case Notice::Kind::kRunEnded: code = MakeUnitEvent(unit, UnitEvent::ANLSTIME_END); break;
     case Notice::Kind::kSequenceDone: code = MakeUnitEvent(unit, UnitEvent::ANLSSEQ_DONE); break;
-    case Notice::Kind::kOutputSwitched: code = static_cast<std::uint32_t>(NetworkEvent::EVENT); break;
-    case Notice::Kind::kValveTurned: code = static_cast<std::uint32_t>(NetworkEvent::VALVE); break;
   }
   ProduceLocked(EventReplyLocked(unit, code));
   if (notice.kind != Notice::Kind::kInjected) return;
@@ -263,7 +261,7 @@ void SimulatedNetwork::EmitNoticeLocked(const Notice& notice) {
 }
 
 SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
-  StoredRecord r;  // what is not set stays 0: set pressures, absorbance, delay time
+  StoredRecord r;  // what is not set stays 0: set pressures, absorbance, delay time, outputs and valves
   const NodeReading node = m_model.ReadNode();
   if (unit == kUnitNode) {
     using N = reply::NodeStatus;
@@ -280,13 +278,6 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
     r.Set<N::SetPmax>(Word16(node.upperLimitBar));
     r.Set<N::SetPmin>(Word16(node.lowerLimitBar));
     r.Set<N::CurrentSysfileNo>(1);
-    // Bit i of the event word while output i + 1 is on; bits 4i to 4i + 3
-    // of the valve word the position of valve i + 1 (0: never driven).
-    std::uint32_t outputs = 0, valves = 0;
-    for (int i = 0; i < kOutputCount; ++i) outputs |= node.outputOn[i] ? 1u << i : 0u;
-    for (int i = 0; i < kValveCount; ++i) valves |= static_cast<std::uint32_t>(node.valvePosition[i] & 0xF) << (4 * i);
-    r.Set<N::Event>(outputs);
-    r.Set<N::Valve>(valves);
     r.Set<N::TotalTime>(static_cast<std::uint32_t>(std::max(0, node.runTimeS)) * 1000u);
   } else if ((unit & kUnitKindMask) == kKindPump) {
     using P = reply::PumpStatus;
@@ -602,12 +593,6 @@ void SimulatedNetwork::SendTroubleForTesting(std::uint16_t unit, std::uint16_t w
 }
 void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t what) {
   SendEventForTesting(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
-}
-
-void SimulatedNetwork::LoadOutputProgramForTesting(const OutputProgram& program) {
-  Lock lock(m_mutex);
-  CatchUpLocked(lock);
-  m_model.LoadOutputProgram(program);
 }
 
 }  // namespace sim

@@ -115,12 +115,6 @@ class SimulatedNetwork final : public Scheduler {
   void SendTroubleForTesting(std::uint16_t unit, std::uint16_t what);
   void SendWarningForTesting(std::uint16_t unit, std::uint16_t what);
 
-  // The outputs and valves the node runs from its next run on, as a
-  // transport that carries a method's events would download them (the
-  // driver library's analysis file has no lines for them). Kept until the
-  // next call, LC_HardReset or reset.
-  void LoadOutputProgramForTesting(const OutputProgram& program);
-
   // InstrumentsNow, BlockLineForTesting and FillBottles (the bottles are
   // kept across opens and power-ups): sim/scheduler.h.
 

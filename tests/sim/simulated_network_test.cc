@@ -363,28 +363,6 @@ TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
   EXPECT_EQ(I16(sampler, 56), 1);
 }
 
-TEST_F(SimulatedNetworkTest, TimedOutputsAndValvesSwitchAtTheirRunTimesAndShowInTheNodeStatus) {
-  using Action = sim::OutputStep::Action;
-  const int node = Connect(false);
-  sim::OutputProgram outputs;
-  outputs.initialOn[1] = true;     // output 2
-  outputs.initialPosition[0] = 2;  // valve 1
-  outputs.timed = {{3000, false, 2, Action::kOff, 0},     {0, false, 3, Action::kOn, 0},
-                   {1000, true, 1, Action::kPosition, 5}, {2000, false, 1, Action::kPulse, 0},
-                   {3000, true, 4, Action::kPosition, 1}, {3000, false, 1, Action::kPosition, 0},
-                   {3000, false, 5, Action::kOn, 0},      {3000, true, 1, Action::kPosition, 0}};
-  net.LoadOutputProgramForTesting(outputs);
-  Push(node, RunHeader(60, 0xFFFF), AnalysisFile(0x10));
-  LC_ResetRun(node);  // no vial: the run clock starts now, at 0
-  // At each time: the node status's event word (byte 80) and valve word (84).
-  // Each change, and only a change, is an EVENT or VALVE event of the node.
-  for (std::int64_t atMs : {0, 1500, 2200, 2700, 3500}) {
-    Sleep(static_cast<DWORD>(atMs - platform::Clock::Get().NowMs()));
-    const SimReply n = StatusOf(node, 0);
-    NOTE(std::to_string(U32(n, 80)) + " " + std::to_string(U32(n, 84)));
-  }
-}
-
 TEST_F(SimulatedNetworkTest, RepliesOnDemandAreLoggedAsGiven) {
   Connect(false);
   const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
