@@ -132,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"sequence l --column 2.1x5,1.7", 2, "--column: expected a column length from 10 to 1000 mm, found 5"},
         CommandCase{"run m --dwell 25", 2, "--dwell"},
         CommandCase{"sequence l --flow-ramp 0", 2, "--flow-ramp"},
+        CommandCase{"sequence l --fault 3:pump-overheat", 2, "--fault 'pump-overheat': unknown fault 'pump-overheat'"},
         CommandCase{"run short.toml --transport server", 1,
                     "the method would not run as written on the server transport (the errors above); nothing was run"}),
     [](const auto& p) { return "Case" + std::to_string(p.index); });
