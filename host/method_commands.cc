@@ -167,8 +167,7 @@ int MethodShowCommand(const std::string& given, TerminalUi& ui) {
   QuarnMethod method;
   MethodFileProblems problems;
   if (!LoadMethodFile(path, method, problems)) {
-    std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
-    while (!text.empty() && text.back() == '\n') text.pop_back();
+    const std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
     ui.Failure("the method file is broken:\n" + RecordTextAsUtf8(text));
     return 1;
   }

@@ -94,8 +94,7 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
   MethodFileProblems problems;
   MethodKeyLines lines;
   if (!LoadMethodFile(path, out.method, problems, &lines)) {
-    std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
-    while (!text.empty() && text.back() == '\n') text.pop_back();
+    const std::string text = DescribeMethodFileProblems(path.c_str(), problems).str();
     // A file that could not be read is not a broken one.
     const bool read = std::any_of(problems.begin(), problems.end(), [](const auto& p) { return p.line > 0; });
     return std::string(read ? "the method file is broken:\n" : "the method file cannot be used:\n") +

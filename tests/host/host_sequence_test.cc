@@ -131,6 +131,7 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
        "list.csv: line 3: the sample name 's1' is used again (first on line 2)"},
       {"sample,method,vial,volume\ns1,half.toml,0,2\n", "list.csv: line 2: vial"},
       {"sample,method,vial,volume\ns1,half.toml,1,0\n", "list.csv: line 2: volume"},
+      {"sample,method,vial,volume\ns1,half.toml,1,", "list.csv: line 2: volume"},  // no line end after the last
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
       {"sample,method,vial,volume\n", "the list holds no samples"},
