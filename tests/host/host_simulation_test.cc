@@ -129,11 +129,12 @@ TEST_P(SimulationTest, AUhplcMethanolGradientTripsAtOneThousandBar) {
 // with the method, and the pressure left from the old one trips nothing.
 TEST_P(SimulationTest, ASequenceChangesTheColumnWithTheMethod) {
   std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume\nuhplc," << Example("impurities-binary-gradient.quarn900.toml")
-                                    << ",1,2\nwide," << Example("caffeine-isocratic.quarn900.toml") << ",2,10\n";
+                                    << ",1,2\nwide bore/4.6," << Example("caffeine-isocratic.quarn900.toml") << ",2,10\n";
   const Result r = Run(std::string("sequence list.csv --virtual-time --quiet --out seq --transport ") + GetParam());
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  // One injection each: the sample's folder is its number and name.
-  for (const char* folder : {"001-uhplc", "002-wide"}) EXPECT_TRUE(fs::is_directory(m_dir / "seq" / folder)) << folder;
+  // One injection each: the sample's folder is its number and name, made
+  // safe for any file system.
+  for (const char* folder : {"001-uhplc", "002-wide_bore_4.6"}) EXPECT_TRUE(fs::is_directory(m_dir / "seq" / folder)) << folder;
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, SimulationTest, ::testing::Values("direct", "server"),
