@@ -73,6 +73,9 @@ TEST_F(AdaptersTest, ControlModeConfirmedWithinTwentyPollsAndTheThirdPump) {
   server.SetUnitAbsentForTesting(1, 3, false);
   server.SetUnitTimingForTesting(1, 3, -1, 0);
   EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeTernary)), 0);  // a third pump never connecting: throws
+  // The session is closed: two objects the adapter held before are left,
+  // nothing of the third pump's (3 if its unit were kept).
+  EXPECT_EQ(server.LiveObjects(), 2);
   EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeBinary)), 0);   // unconnected now: no call
 }
 
