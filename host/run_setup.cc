@@ -27,8 +27,8 @@ std::string TakeTransport(const std::optional<Transport>& asked, Transport& tran
 
 std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels) {
   for (const std::string& text : texts) {
-    const char letter = text.size() >= 2 && text[1] == '=' ? static_cast<char>(std::toupper(text[0])) : 0;
-    if (letter < 'A' || letter > 'C') {
+    const char letter = static_cast<char>(std::toupper(text.empty() ? ' ' : static_cast<unsigned char>(text[0])));
+    if (text.size() < 2 || text[1] != '=' || letter < 'A' || letter > 'C') {
       return "--solvent '" + text + "': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)";
     }
     std::string& label = labels[static_cast<std::size_t>(letter - 'A')];

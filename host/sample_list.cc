@@ -101,14 +101,16 @@ std::vector<Record> SplitCsv(const std::string& text, char separator, int& unclo
   return records;
 }
 
+// "list.csv: line 3: what" (without the line when it is 0: the whole list).
+std::string Problem(const std::filesystem::path& file, int line, const std::string& what) {
+  return EscapeControls(file.string()) + (line > 0 ? ": line " + std::to_string(line) : "") + ": " + what;
+}
+
 // The rows after the header (records[0]), each cell found by `at`; every
 // row checked, the good ones kept.
 void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnCount>& at, bool decimalComma,
               const std::filesystem::path& file, SampleList& list) {
-  const auto problem = [&](int line, const std::string& text) {
-    list.problems.push_back(EscapeControls(file.string()) + (line > 0 ? ": line " + std::to_string(line) : "") +
-                            ": " + text);
-  };
+  const auto problem = [&](int line, const std::string& text) { list.problems.push_back(Problem(file, line, text)); };
   const Record& header = records.front();
   std::map<std::string, int> names;  // sample name -> its line
   for (std::size_t r = 1; r < records.size(); ++r) {
@@ -173,10 +175,7 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
 SampleList ParseTomlList(const std::string& text, const std::filesystem::path& file) {
   SampleList list;
   std::vector<std::pair<int, std::string>> found;  // in line order at the end
-  const auto problem = [&](int line, const std::string& what) {
-    found.emplace_back(line, EscapeControls(file.string()) + (line > 0 ? ": line " + std::to_string(line) : "") +
-                                 ": " + what);
-  };
+  const auto problem = [&](int line, const std::string& what) { found.emplace_back(line, Problem(file, line, what)); };
   toml::table root;
   try {
     root = toml::parse(text);
@@ -235,10 +234,7 @@ SampleList ParseTomlList(const std::string& text, const std::filesystem::path& f
 SampleList ParseSampleList(const std::string& input, const std::filesystem::path& file) {
   if (file.extension() == ".toml") return ParseTomlList(input, file);
   SampleList list;
-  const std::string name = file.string();
-  const auto problem = [&](int line, const std::string& text) {
-    list.problems.push_back(EscapeControls(name) + (line > 0 ? ": line " + std::to_string(line) : "") + ": " + text);
-  };
+  const auto problem = [&](int line, const std::string& text) { list.problems.push_back(Problem(file, line, text)); };
   std::string text = input;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   if (!platform::IsUtf8(text)) {
