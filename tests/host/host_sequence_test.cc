@@ -163,6 +163,7 @@ TEST_F(HostSequenceTest, ResumeRefusesWhatChangedSinceTheStart) {
   r = Run("sequence list.csv --virtual-time --resume seq");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("The sequence has ended: 3 of 3 samples good"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  3/3  sequence 30 s of run time left  re-equilibrating"), std::string::npos) << r.out;
 }
 
 }  // namespace
