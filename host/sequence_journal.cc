@@ -53,12 +53,9 @@ std::vector<std::string> Fields(const std::string& line) {
 std::string FileFingerprint(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return "missing";
-  std::uint64_t hash = 1469598103934665603ull;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    for (std::streamsize i = 0; i < in.gcount(); ++i) {
-      hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ull;
-    }
+  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a, byte by byte
+  for (std::istreambuf_iterator<char> it(in), end; it != end; ++it) {
+    hash = (hash ^ static_cast<unsigned char>(*it)) * 1099511628211ull;
   }
   char text[20];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));

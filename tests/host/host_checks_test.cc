@@ -133,6 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run m --column 2.1x100,0.2", 2, "--column: expected a particle size from 0.5 to 100 um, found 0.2"},
         CommandCase{"sequence l --column 2.1x5,1.7", 2, "--column: expected a column length from 10 to 1000 mm, found 5"},
         CommandCase{"run m --dwell 25", 2, "--dwell"},
+        CommandCase{"run m --column 0.05x10,0.5", 1, "unknown method 'm'"},  // each at its least: taken
         CommandCase{"sequence l --flow-ramp 0", 2, "--flow-ramp"},
         CommandCase{"sequence l --fault 3:pump-overheat", 2, "--fault 'pump-overheat': unknown fault 'pump-overheat'"},
         CommandCase{"run short.toml --transport server", 1,

@@ -115,6 +115,22 @@ TEST_F(HostSequenceTest, KilledAtAnyMomentAndResumedNothingIsLostOrRunTwice) {
   }
 }
 
+// A sample that failed runs again when the sequence is resumed; a fault
+// for a sample the list does not have is refused before anything runs.
+TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
+  WriteFiles(2);
+  std::ofstream(m_dir / "list.csv", std::ios::app) << "\"s\"\"3\",half.toml,3,2\n";
+  Result r = Run("sequence list.csv --virtual-time --quiet --out seq --fault 4:pump-overpressure@0.2");
+  EXPECT_NE(r.out.find("--fault 4:pump-overpressure@0.2: the list has 3 samples"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(m_dir / "seq"));
+  EXPECT_EQ(Run("sequence list.csv --virtual-time --quiet --out seq --fault 2:pump-overpressure@0.2").exitCode, 1);
+  r = Run("sequence list.csv --virtual-time --quiet --resume seq");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "failed", "002-s2.failed"},
+                                                             {"2", "good", "002-s2"}, {"3", "good", "003-s_3"}}));
+  EXPECT_NE(Read(m_dir / "seq" / "sequence.csv").find(",\"s\"\"3\","), std::string::npos) << "a quote in a cell is doubled";
+}
+
 // Whatever is wrong in a list is reported with the list's name and line,
 // and nothing runs.
 TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <regex>
 
 #include "host/run_judge.h"
@@ -171,11 +172,17 @@ TEST(SvgChartTest, FailedReadingsBreakTheLine) {
   EXPECT_NE(host::StatusLineText(rows[2]).find(" -- bar"), std::string::npos);
 }
 
-TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
+// On a terminal the progress bar is one line redrawn in place (shown here
+// as <CR> ... <EL>), ended before anything else is printed; elsewhere a
+// line each.
+class TerminalUiTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
   {
-    host::TerminalUi ui(host::OutputMode::kNormal, out, out, false);
+    host::TerminalUi ui(host::OutputMode::kNormal, out, out, GetParam());
+    ui.StatusLine("IDLE  0.000 ml/min", false);  // not a milestone: on a terminal only
     ui.ProgressOpen("AutoSampler              ");
     ui.ProgressStep(50, "UV Detector");
     ui.ProgressClose();
@@ -190,10 +197,14 @@ TEST(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
   std::rewind(out);
   for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
   std::fclose(out);
+  for (auto [from, to] : {std::pair{"\r", "<CR>"}, std::pair{"\033[K", "<EL>"}}) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) text.replace(at, std::strlen(from), to);
+  }
   // The flashing text shown once while unchanged; the reasons printed at
   // each change, never for an unchanged text.
-  testing_support::ExpectMatchesGolden(text, "host/golden/terminal-ui.txt");
+  testing_support::ExpectMatchesGolden(text, GetParam() ? "host/golden/terminal-ui-in-place.txt" : "host/golden/terminal-ui.txt");
 }
+INSTANTIATE_TEST_SUITE_P(OnATerminalOrNot, TerminalUiTest, ::testing::Bool());
 
 // No device's reason is lost in the merge, and one device's error is the
 // poll's error (the record's own merge would need every device to agree).

@@ -83,6 +83,8 @@ const ConnectFailure kConnectFailures[] = {
                        "Autosampler unit not detected", 6100, false, 5, &IID_ITavixAutosampler2, "Autosampler", true},
         ConnectFailure{"NeverConnected", [](auto& s) { s.SetUnitTimingForTesting(6, 1, 0, -1); },
                        "Oven unit not detected", 6100, false, 6, &IID_ITavixOven, "Oven", true},
+        ConnectFailure{"ConnectedUnanswered", [](auto& s) { Fail(s, "OvenUnit.GetConnected", E_FAIL); },
+                       "Oven unit not detected", 6100, false, 6, &IID_ITavixOven, "Oven", true},
 };
 INSTANTIATE_TEST_SUITE_P(Table, ConnectFailureTest, ::testing::ValuesIn(kConnectFailures),
                          [](const auto& row) { return std::string(row.param.name); });
