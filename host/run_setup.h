@@ -48,9 +48,9 @@ struct CheckedMethod {
 // Reads `given` (a file or a method name) into `out`, which is fresh, and
 // checks it for `transport`, printing the transport's warnings and the
 // simulators' solvent warnings to standard error with `warningsTo` (null:
-// not printed). `solvents`
-// overrides the method's labels in the simulated bottles. "" when the
-// method can run, else why not (more than one line for a broken file).
+// not printed). `solvents` overrides the method's labels in the simulated
+// bottles. "" when the method can run, else why not (more than one line
+// for a broken file).
 std::string LoadCheckedMethod(const std::string& given, Transport transport, CheckedMethod& out,
                               std::FILE* warningsTo, TerminalUi& ui, const SolventLabels& solvents);
 
