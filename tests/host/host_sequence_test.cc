@@ -150,7 +150,7 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
       {"sample,method,vial,volume\ns1,half.toml,1,", "list.csv: line 2: volume"},  // no line end after the last
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
-      {"sample,method,vial,volume\n", "the list holds no samples"},
+      {"sample,method,vial,volume\n", "list.csv: the list holds no samples"},  // the whole list: no line
       {"[[sample]]\nsample = 's1'\nmethod = 'half.toml'\nvial = true\nvolume = 2\nrack = 1\n",
        "list.toml: line 4: 'vial' takes a text or a number\nlist.toml: line 6: unknown key 'rack'", "list.toml"},
   };
