@@ -50,7 +50,7 @@ std::string WhyNot(const std::string& text, bool whole) {
   if (bare.rfind("0x", 0) == 0) return "not a decimal number (numbers are read in decimal; 0x is not accepted)";
   if (text.find(',') != std::string::npos && !whole) return "not a number (write decimals with a point: 2.5)";
   const std::size_t end = ScanNumber(text, false);
-  if (whole && end == text.size()) return "not a whole number";
+  if (whole && end != 0 && end == text.size()) return "not a whole number";
   return "not a number";
 }
 

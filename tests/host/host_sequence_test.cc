@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -128,7 +129,12 @@ TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "failed", "002-s2.failed"},
                                                              {"2", "good", "002-s2"}, {"3", "good", "003-s_3"}}));
-  EXPECT_NE(Read(m_dir / "seq" / "sequence.csv").find(",\"s\"\"3\","), std::string::npos) << "a quote in a cell is doubled";
+  const std::string csv = Read(m_dir / "seq" / "sequence.csv");
+  EXPECT_NE(csv.find(",\"s\"\"3\","), std::string::npos) << "a quote in a cell is doubled";
+  // The failed attempt's reason and peak, read back from the journal.
+  EXPECT_NE(csv.find(",failed,ended at 0.1 of 0.5 min: flow dropped to 0; injected fault: pump-overpressure@0.2,98.0\n"),
+            std::string::npos)
+      << csv;
 }
 
 // Whatever is wrong in a list is reported with the list's name and line,
@@ -147,6 +153,9 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
        "list.csv: line 3: the sample name 's1' is used again (first on line 2)"},
       {"sample,method,vial,volume\ns1,half.toml,0,2\n", "list.csv: line 2: vial"},
       {"sample,method,vial,volume\ns1,half.toml,1,0\n", "list.csv: line 2: volume"},
+      {"sample,method,vial,volume\ns1,half.toml,1,1000.5\n", "list.csv: line 2: volume"},
+      {"sample,method,vial,volume,note\ns1,half.toml,1,2,a\x01b\n",
+       "list.csv: line 2: a name or note holds a control character"},
       {"sample,method,vial,volume\ns1,half.toml,1,", "list.csv: line 2: volume"},  // no line end after the last
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
@@ -180,6 +189,29 @@ TEST_F(HostSequenceTest, ResumeRefusesWhatChangedSinceTheStart) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("The sequence has ended: 3 of 3 samples good"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  3/3  sequence 30 s of run time left  re-equilibrating"), std::string::npos) << r.out;
+}
+
+// A folder whose journal is missing, empty or someone else's is refused
+// by --resume, naming the journal, and nothing is written into it.
+TEST_F(HostSequenceTest, ResumeRefusesAFolderWithoutAJournalItCanRead) {
+  WriteFiles(1);
+  const struct {
+    const char* journal;  // null: none
+    const char* says;
+  } kCases[] = {
+      {nullptr, "cannot resume: there is no journal seq/journal.txt (is the folder a sequence folder?)"},
+      {"", "cannot resume: seq/journal.txt is empty: the sequence did not start"},
+      {"notes\n", "cannot resume: seq/journal.txt is not a sequence journal"},
+  };
+  for (const auto& c : kCases) {
+    fs::remove_all(m_dir / "seq");
+    fs::create_directory(m_dir / "seq");
+    if (c.journal) std::ofstream(m_dir / "seq" / "journal.txt") << c.journal;
+    const Result r = Run("sequence list.csv --virtual-time --resume seq");
+    EXPECT_EQ(r.exitCode, 1) << c.says;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "seq"), fs::directory_iterator()), c.journal ? 1 : 0);
+  }
 }
 
 }  // namespace
