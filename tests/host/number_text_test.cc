@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 namespace {
 
 using host::ReadDecimalNumber;
@@ -11,22 +14,31 @@ using host::ReadWholeNumber;
 
 struct Case {
   const char* text;
-  double value;         // when `error` is empty
-  const char* error;    // the whole message; empty when read
+  double value;       // when `error` is empty
+  const char* error;  // the whole message; empty when read
 };
 
-class WholeNumberTest : public testing::TestWithParam<Case> {};
+// --vial, a whole number from 1 to 100, and --volume, a decimal above 0
+// and at most 1000.
+class NumberTextTest : public testing::TestWithParam<Case> {
+ protected:
+  static void Check(std::optional<double> value, const std::string& error) {
+    const Case& c = GetParam();
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(value, *c.error ? std::nullopt : std::optional<double>(c.value));
+  }
+};
+using WholeNumberTest = NumberTextTest;
+using DecimalNumberTest = NumberTextTest;
 
 TEST_P(WholeNumberTest, ReadsOrSaysWhy) {
-  const Case& c = GetParam();
-  const auto read = ReadWholeNumber(c.text, "--vial", 1, 100);
-  EXPECT_EQ(read.error, c.error);
-  if (*c.error) {
-    EXPECT_FALSE(read.value);
-  } else {
-    ASSERT_TRUE(read.value);
-    EXPECT_EQ(*read.value, static_cast<long long>(c.value));
-  }
+  const auto read = ReadWholeNumber(GetParam().text, "--vial", 1, 100);
+  Check(read.value ? std::optional<double>(static_cast<double>(*read.value)) : std::nullopt, read.error);
+}
+
+TEST_P(DecimalNumberTest, ReadsOrSaysWhy) {
+  const auto read = ReadDecimalNumber(GetParam().text, "--volume", 0.0, 1000.0, true);
+  Check(read.value, read.error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -50,20 +62,6 @@ INSTANTIATE_TEST_SUITE_P(
                          "--vial: '-Inf' is not a number (nan and inf are never accepted); expected a whole number "
                          "from 1 to 100"},
                     Case{"4 ", 0, "--vial: '4 ' is not a number; expected a whole number from 1 to 100"}));
-
-class DecimalNumberTest : public testing::TestWithParam<Case> {};
-
-TEST_P(DecimalNumberTest, ReadsOrSaysWhy) {
-  const Case& c = GetParam();
-  const auto read = ReadDecimalNumber(c.text, "--volume", 0.0, 1000.0, true);
-  EXPECT_EQ(read.error, c.error);
-  if (*c.error) {
-    EXPECT_FALSE(read.value);
-  } else {
-    ASSERT_TRUE(read.value);
-    EXPECT_EQ(*read.value, c.value);
-  }
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, DecimalNumberTest,
