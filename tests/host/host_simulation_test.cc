@@ -59,6 +59,7 @@ TEST_P(SimulationTest, TheRunWaitsMinutesForTheOven) {
   const StatusRows status = Status();
   double lastWait = 0.0;
   for (const auto& row : status.rows) {
+    EXPECT_EQ(row.at("lamp"), "1") << "the UV lamp is on from power-up, read from the detector";
     if (row.at("phase") == "waiting") {
       lastWait = StatusRows::Number(row, "clock_min");
       EXPECT_LT(StatusRows::Number(row, "oven_c"), 38.5) << "the host waited although the oven was warm";

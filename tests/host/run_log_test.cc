@@ -264,7 +264,11 @@ INSTANTIATE_TEST_SUITE_P(
                   false, "failed before the injection: the pump stopped"},
         JudgeCase{"StepFailed", [](host::RunFacts& f) { f.failed = true, f.failure = "x", f.runTime = 0; }, false,
                   "failed at 0.0 of 10.0 min: x"},
-        JudgeCase{"UpperLimit", [](host::RunFacts& f) { f.runTime = 4, f.lastRunning->pressure = 191, f.last->flow = 0; },
+        // A rise or fall of half a bar between polls is not named.
+        JudgeCase{"UpperLimit",
+                  [](host::RunFacts& f) {
+                    f.runTime = 4, f.lastRunning->pressure = 191, f.lastRunning->pressureRise = 0.5, f.last->flow = 0;
+                  },
                   false,
                   "ended at 4.0 of 10.0 min: pressure reached its limit of 200 bar (191.0 bar at the last reading), "
                   "flow dropped to 0"},
@@ -275,7 +279,11 @@ INSTANTIATE_TEST_SUITE_P(
                     f.lastRunning->pressure = 191;
                   },
                   false, "ended at 4.0 of 10.0 min: the instruments stopped it"},
-        JudgeCase{"LowerLimit", [](host::RunFacts& f) { f.runTime = 4, f.lastRunning->pressure = 10.5; }, false,
+        JudgeCase{"LowerLimit",
+                  [](host::RunFacts& f) {
+                    f.runTime = 4, f.lastRunning->pressure = 10.5, f.lastRunning->pressureRise = -0.5;
+                  },
+                  false,
                   "ended at 4.0 of 10.0 min: pressure fell to its lower limit of 10 bar (10.5 bar at the last reading)"},
         JudgeCase{"ErrorText", [](host::RunFacts& f) { f.runTime = 4, f.last->error = 1, f.last->errorText = "Leak\n"; },
                   false, "ended at 4.0 of 10.0 min: the instruments report: Leak"},
