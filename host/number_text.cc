@@ -1,9 +1,11 @@
 #include "host/number_text.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace host {
 
@@ -97,6 +99,15 @@ NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string&
     return {std::nullopt, what + ": " + expected + ", found " + Shown(text), Shown(text) + " is out of range"};
   }
   return {value, "", ""};
+}
+
+std::string Fixed(double value, int decimals) {
+  char buf[400];  // the longest double in fixed notation, with its decimals
+  const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  // A reading a hair below 0 is 0, not "-0.0".
+  const bool negativeZero = buf[0] == '-' && std::string_view(buf, written.ptr).find_first_not_of("-0.") ==
+                                                 std::string_view::npos;
+  return std::string(negativeZero ? buf + 1 : buf, written.ptr);
 }
 
 }  // namespace host

@@ -1,5 +1,5 @@
 // Numbers typed by a user (command-line options, settings), read as a
-// person means them.
+// person means them, and numbers written for a person to read.
 //
 // Contract: digits are always decimal ("010" is 10); a sign is allowed, a
 // blank, a hexadecimal number ("0x10"), nan, inf and their other
@@ -26,5 +26,10 @@ NumberRead<long long> ReadWholeNumber(const std::string& text, const std::string
 // `loExclusive`: the value must be above `lo` rather than at least `lo`.
 NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string& what, double lo, double hi,
                                      bool loExclusive);
+
+// What "%.*f" writes ("12.3" for 12.345 and 1), the same in every build
+// and without printf's cost (a long run formats millions); a value that
+// rounds to zero is never "-0.0".
+std::string Fixed(double value, int decimals);
 
 }  // namespace host

@@ -20,6 +20,7 @@
 
 #include "host/commands.h"
 #include "host/device_set.h"
+#include "host/number_text.h"
 #include "host/run_folder.h"
 #include "host/run_setup.h"
 #include "host/sample_run.h"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/number_text.h"
+
 namespace host {
 
 namespace {
@@ -26,12 +28,6 @@ std::string EarlyEndCause(const RunFacts& f) {
 }
 
 }  // namespace
-
-std::string Fixed(double value, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-  return buf;
-}
 
 int PressureLimits::UpperAt(double minutes) const {
   int limit = upper;

@@ -67,7 +67,4 @@ RunVerdict JudgeRun(const RunFacts& facts);
 // Why no injection block is in the record.
 std::string NoInjectionReason(const RunFacts& facts);
 
-// "12.3" for (12.345, 1).
-std::string Fixed(double value, int decimals);
-
 }  // namespace host

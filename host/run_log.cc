@@ -1,6 +1,5 @@
 #include "host/run_log.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -8,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/host_system.h"
+#include "host/number_text.h"
 
 namespace host {
 
@@ -23,16 +23,6 @@ double Rounded(double value, double scale) { return std::round(value * scale) / 
 template <class Json>
 std::string JsonText(const Json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-// What "%.*f" writes, without printf's cost: a long run formats millions.
-std::string Fixed(double value, int decimals) {
-  char buf[400];  // the longest double in fixed notation, with its decimals
-  const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-  // A reading a hair below 0 is 0, not "-0.0".
-  const bool negativeZero = buf[0] == '-' && std::string_view(buf, written.ptr).find_first_not_of("-0.") ==
-                                                 std::string_view::npos;
-  return std::string(negativeZero ? buf + 1 : buf, written.ptr);
 }
 
 // A CSV cell: empty where a reading failed (not a number).

@@ -10,8 +10,9 @@
 
 #include "host/commands.h"
 #include "host/host_system.h"
-#include "host/simulated_column.h"
+#include "host/number_text.h"
 #include "host/run_folder.h"
+#include "host/simulated_column.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "sim/fault_schedule.h"
@@ -39,13 +40,6 @@ const char* SignalName(int signal) {
     case kOutputClosed: return "the output pipe was closed";
     default: return "a signal";
   }
-}
-
-// "42 s", "12 min", "3.5 h".
-std::string DurationText(double minutes) {
-  if (minutes < 1) return Fixed(minutes * 60, 0) + " s";
-  if (minutes < 120) return Fixed(minutes, 0) + " min";
-  return Fixed(minutes / 60, 1) + " h";
 }
 
 double MinutesSince(std::int64_t startMs) { return (platform::Clock::Get().NowMs() - startMs) / 60000.0; }

@@ -27,6 +27,7 @@
 #include "host/commands.h"
 #include "host/device_set.h"
 #include "host/host_system.h"
+#include "host/number_text.h"
 #include "host/run_folder.h"
 #include "host/run_setup.h"
 #include "host/sample_list.h"

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "host/host_system.h"
+#include "host/number_text.h"
 #include "host/run_log.h"
 
 namespace host {
@@ -17,6 +18,12 @@ std::string ProgressBar(int percent, int width) {
   char pct[8];
   std::snprintf(pct, sizeof pct, " %3d%%", percent);
   return bar + pct;
+}
+
+std::string DurationText(double minutes) {
+  if (minutes < 1) return Fixed(minutes * 60, 0) + " s";
+  if (minutes < 120) return Fixed(minutes, 0) + " min";
+  return Fixed(minutes / 60, 1) + " h";
 }
 
 std::string RunProgress(double elapsedMinutes, double lengthMinutes, std::optional<double> speed, int barWidth) {

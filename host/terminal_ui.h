@@ -89,6 +89,10 @@ class TerminalUi final : public platform::HostUi {
 // A progress bar: "[#######.............]  33%".
 std::string ProgressBar(int percent, int width);
 
+// A length of time, rounded to what a glance needs: "42 s", "12 min",
+// "3.5 h".
+std::string DurationText(double minutes);
+
 // A run's progress: "[#######.......] 12.0/25.0 min, 13 s left", the
 // time left in wall time at `speed` times real time; without a speed
 // (virtual time) the time left is not shown.

@@ -116,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run gone.toml", 1, "the method file ./gone.toml is a link to nowhere.toml, which does not exist"},
         CommandCase{"run m --solvent D=water", 2,
                     "--solvent 'D=water': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)"},
+        CommandCase{"run m --solvent b:water", 2, "--solvent 'b:water': expected CHANNEL=SOLVENT"},
         CommandCase{"sequence l --solvent 'b=Buffer X'", 2, "'Buffer X' is not a solvent the simulator knows; expected"},
         CommandCase{"run m --solvent B=", 2, "--solvent 'B=': '' is not a solvent the simulator knows"},
         CommandCase{"method check m --solvent a=water --solvent b=water --solvent B=MeOH", 2,
@@ -352,7 +353,7 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
   const std::string pump = "[pump]\nflow = 1\nmax_pressure = 300\nstop_time = 5\n";
   std::ofstream(m_dir / "col.toml") << pump << "[column]\nlength = 100\nparticle_um = 0.1\nporosity = \"dense\"\n";
   std::ofstream(m_dir / "high.toml") << pump << "[column]\nlength_mm = 250\ndiameter_mm = 2.1\nparticle_um = 3\n"
-                                        "porosity = 0.35\nsystem_pressure = 20\ndwell_volume_ml = 20\n";
+                                        "porosity = 0.35\nsystem_pressure = 0.5\ndwell_volume_ml = 20\n";
   std::ofstream(m_dir / "flat.toml") << "column = 5\n" << pump;
   std::ofstream(m_dir / "cut.toml") << pump << "[autosampler]\nanalysis_time = 3.5\n";
   for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml",

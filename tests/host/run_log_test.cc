@@ -99,6 +99,9 @@ TEST(RunLogTest, RunProgressShowsRunTimeOfLengthAndTimeLeftAtTheSpeed) {
   EXPECT_EQ(host::RunProgress(0.0, 25.0, 1.0, 4), "[....] 0.0/25.0 min, 25 min 00 s left");
   EXPECT_EQ(host::RunProgress(30.0, 600.0, 1.0, 4), "[....] 30.0/600.0 min, 9 h 30 min left");
   EXPECT_EQ(host::RunProgress(99.0, 25.0, std::nullopt, 4), "[####] 25.0/25.0 min");
+  EXPECT_EQ(host::RunProgress(1.0, 0.0, std::nullopt, 4), "[....] 0.0/0.0 min");
+  EXPECT_EQ(host::DurationText(0.99) + ", " + host::DurationText(119.4) + ", " + host::DurationText(150),
+            "59 s, 119 min, 2.5 h");
   EXPECT_EQ(host::FitToWidth("oven 40 \xC2\xB0" "C now", 9), "oven 40 \xC2\xB0");
   EXPECT_EQ(host::FitToWidth("short", 9), "short");
 }
