@@ -36,6 +36,7 @@ TEST(SolventLabelTest, NamesAbbreviationsAdditivesAndPremixesAreKnownOtherLabels
       {"water/methanol 70:20:10", ""},
       {"water/methanol 0:0", ""},
       {"water/methanol 70:", ""},
+      {"water/methanol .:30", ""},
       {"water/methanol/MeCN/THF 1:1:1:1", ""},
       {"Water / buffer 70:30", ""},
       {"", ""},
