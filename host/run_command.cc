@@ -187,10 +187,7 @@ int RunSession::Run() {
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui) {
   ClearStop();
-  RunSession session(options, ui);
-  const int result = session.Run();
-  ui.SetLog(nullptr);
-  return result;
+  return RunSession(options, ui).Run();
 }
 
 }  // namespace host

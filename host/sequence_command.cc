@@ -550,10 +550,7 @@ int Sequence::Run() {
 
 int SequenceCommand(const SequenceOptions& options, TerminalUi& ui) {
   ClearStop();
-  Sequence sequence(options, ui);
-  const int result = sequence.Run();
-  ui.SetLog(nullptr);
-  return result;
+  return Sequence(options, ui).Run();
 }
 
 }  // namespace host

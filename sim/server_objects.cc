@@ -102,7 +102,7 @@ namespace {
 // Runs `act` in a call of `op` unless a test made the call fail. `act` may
 // return a failure of its own, which then is the result.
 template <class Act>
-HRESULT Run(const std::string& op, const std::string& args, Act act) {
+HRESULT Run(OpName op, std::string_view args, Act act) {
   ServerCall call(op, args);
   if (FAILED(call.hr)) return call.hr;
   if constexpr (std::is_void_v<decltype(act(call))>) {
@@ -116,14 +116,14 @@ HRESULT Run(const std::string& op, const std::string& args, Act act) {
 
 // A call that gives a value: `*out` is set only on success.
 template <class T, class Act>
-HRESULT Get(const std::string& op, T* out, Act act) {
+HRESULT Get(OpName op, T* out, Act act) {
   if (!out) return E_POINTER;
   return Run(op, "", [&](ServerCall& call) { *out = static_cast<T>(act(call)); });
 }
 
 // A call that hands out an object: `*out` is null unless it succeeds.
 template <class I, class Act>
-HRESULT Make(const std::string& op, const std::string& args, I** out, Act act) {
+HRESULT Make(OpName op, std::string_view args, I** out, Act act) {
   if (!out) return E_POINTER;
   *out = nullptr;
   return Run(op, args, act);
@@ -212,8 +212,10 @@ class Solvents final : public SimObject<ITavixSolvents> {
 template <class Kind>
 class Unit : public SimObject<ITavixUnit2, Kind> {
  public:
-  Unit(const char* kind, TavixUnitType type, SHORT number, std::string identification)
-      : m_kind(kind), m_type(type), m_nNumber(number), m_identification(std::move(identification)) {}
+  // `opPrefix` names its operations ("PumpUnit."); a pump's model name is
+  // followed by its number.
+  Unit(const char* opPrefix, TavixUnitType type, SHORT number, const char* model)
+      : m_opPrefix(opPrefix), m_type(type), m_nNumber(number), m_model(model) {}
 
   STDMETHODIMP GetStatus(LONG* p) override {
     return Get(Op("GetStatus"), p,
@@ -225,14 +227,17 @@ class Unit : public SimObject<ITavixUnit2, Kind> {
   }
   STDMETHODIMP GetIdentification(BSTR* p) override {
     return Make(Op("GetIdentification"), "", p, [&](ServerCall& call) {
-      *p = AllocText(m_type == unitTypeNetBox && call.s.netBoxSilent ? "" : m_identification);
+      const bool silent = m_type == unitTypeNetBox && call.s.netBoxSilent;
+      std::string text = silent ? "" : m_model;
+      if (!silent && m_type == unitTypePump) text += " " + std::to_string(m_nNumber);
+      *p = AllocText(text);
       return *p ? S_OK : E_OUTOFMEMORY;
     });
   }
   STDMETHODIMP SendSettings() override { return Run(Op("SendSettings"), "", [](ServerCall&) {}); }
 
  protected:
-  std::string Op(const char* op) const { return std::string(m_kind) + "Unit." + op; }
+  OpName Op(const char* op) const { return {m_opPrefix, op}; }
   SHORT Number() const { return m_nNumber; }
 
  private:
@@ -242,15 +247,15 @@ class Unit : public SimObject<ITavixUnit2, Kind> {
     return config && call.Reached(config->*when);
   }
 
-  const char* m_kind;
+  const char* m_opPrefix;
   TavixUnitType m_type;
   SHORT m_nNumber;
-  std::string m_identification;
+  const char* m_model;
 };
 
 class NetBoxUnit final : public Unit<ITavixNetBox> {
  public:
-  NetBoxUnit() : Unit("NetBox", unitTypeNetBox, 0, "Quarn NetBox II v2.10") {}
+  NetBoxUnit() : Unit("NetBoxUnit.", unitTypeNetBox, 0, "Quarn NetBox II v2.10") {}
   STDMETHODIMP GetElapsedTime(DOUBLE* p) override {
     return Get("NetBox.GetElapsedTime", p, [](ServerCall& call) { return call.model.ReadNode().elapsedMs / 60000.0; });
   }
@@ -263,7 +268,7 @@ class NetBoxUnit final : public Unit<ITavixNetBox> {
 
 class PumpUnit final : public Unit<ITavixPump2> {
  public:
-  explicit PumpUnit(SHORT number) : Unit("Pump", unitTypePump, number, "Quarn 900 Pump " + std::to_string(number)) {}
+  explicit PumpUnit(SHORT number) : Unit("PumpUnit.", unitTypePump, number, "Quarn 900 Pump") {}
   STDMETHODIMP GetFlow(DOUBLE* p) override {
     return Get("Pump.GetFlow", p, [&](ServerCall& call) { return call.PumpReading(Number()).flowMlMin; });
   }
@@ -281,7 +286,7 @@ class PumpUnit final : public Unit<ITavixPump2> {
 
 class AutosamplerUnit final : public Unit<ITavixAutosampler2> {
  public:
-  AutosamplerUnit() : Unit("Autosampler", unitTypeAutosampler, 1, "Quarn 900 Autosampler") {}
+  AutosamplerUnit() : Unit("AutosamplerUnit.", unitTypeAutosampler, 1, "Quarn 900 Autosampler") {}
   STDMETHODIMP GetSamplerState(LONG* p) override {
     return Get("Autosampler.GetSamplerState", p, [](ServerCall& call) {
       return call.s.samplerState >= 0 ? call.s.samplerState : SamplerState(call.model.ReadSampler().status);
@@ -291,7 +296,7 @@ class AutosamplerUnit final : public Unit<ITavixAutosampler2> {
 
 class UvUnit final : public Unit<ITavix_DET_UV2> {
  public:
-  UvUnit() : Unit("UV", unitTypeUVDetector, 1, "Quarn 900 UV Detector") {}
+  UvUnit() : Unit("UVUnit.", unitTypeUVDetector, 1, "Quarn 900 UV Detector") {}
   STDMETHODIMP SetWavelength(DOUBLE nm) override {
     return Run("UV.SetWavelength", Num(nm),
                [&](ServerCall& call) { call.model.SetUv(static_cast<int>(std::lround(nm * 10.0)), {}, {}); });
@@ -313,7 +318,7 @@ class UvUnit final : public Unit<ITavix_DET_UV2> {
 
 class OvenUnit final : public Unit<ITavixOven> {
  public:
-  OvenUnit() : Unit("Oven", unitTypeColumnOven, 1, "Quarn 900 Column Oven") {}
+  OvenUnit() : Unit("OvenUnit.", unitTypeColumnOven, 1, "Quarn 900 Column Oven") {}
   STDMETHODIMP GetTemperature(DOUBLE* p) override {
     return Get("Oven.GetTemperature", p, [](ServerCall& call) { return call.model.ReadOven().temperatureC; });
   }

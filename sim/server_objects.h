@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/simulated_server.h"
@@ -73,18 +74,31 @@ struct SimulatedServer::SessionData {
   std::vector<Advise> advises;
 };
 
+// An operation's name, "Pump.GetFlow" or "PumpUnit." "GetStatus": put
+// together only when a log, a trace or a failure asks for it, so that a
+// program polling for hours does not build a text per call.
+struct OpName {
+  std::string_view prefix, name;
+  OpName(const char* full) : name(full) {}  // NOLINT: a name is written as its text
+  OpName(std::string_view prefix_, std::string_view name_) : prefix(prefix_), name(name_) {}
+  std::string Text() const { return std::string(prefix).append(name); }
+};
+
 // One call into the server: holds its lock with the time caught up and the
 // call logged; `hr` is the result a test asked for (S_OK if none).
 class ServerCall {
  public:
   // The lock alone: nothing logged, the time not caught up.
   ServerCall() : server(SimulatedServer::Get()), lock(server.m_mutex), s(*server.m_pState), model(server.m_model) {}
-  ServerCall(const std::string& op, const std::string& args) : ServerCall() {
+  ServerCall(OpName op, std::string_view args) : ServerCall() {
     server.CatchUpLocked(lock);
-    const std::string text = op + "(" + args + ")";
-    if (s.keepLogs) s.calls.push_back(text);
-    if (s.trace) server.TraceLocked(text);
-    const auto it = s.failures.find(op);
+    if (s.keepLogs || s.trace) {
+      const std::string text = op.Text().append("(").append(args).append(")");
+      if (s.trace) server.TraceLocked(text);
+      if (s.keepLogs) s.calls.push_back(text);
+    }
+    if (s.failures.empty()) return;
+    const auto it = s.failures.find(op.Text());
     if (it == s.failures.end()) return;
     hr = it->second.hr;
     if (it->second.times > 0 && --it->second.times == 0) s.failures.erase(it);
