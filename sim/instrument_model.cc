@@ -35,9 +35,11 @@ T Ramp(const std::vector<std::pair<std::int64_t, T>>& steps, std::int64_t elapse
 }
 
 // The place of `unit` in kModelUnits; kModelUnits.size() for none.
-std::size_t PlaceOf(std::uint16_t unit) {
+constexpr std::size_t PlaceOf(std::uint16_t unit) {
   return static_cast<std::size_t>(std::find(kModelUnits.begin(), kModelUnits.end(), unit) - kModelUnits.begin());
 }
+// The autosampler's, asked at every step of the clock.
+constexpr std::size_t kSamplerPlace = PlaceOf(kUnitAutosampler);
 
 }  // namespace
 
@@ -174,7 +176,7 @@ void InstrumentModel::AbortSequence() {
 }
 
 std::int64_t InstrumentModel::SamplerReadyDue() const {
-  const bool homing = IsPresent(kUnitAutosampler) && !m_bSamplerReady && !m_bSamplerSilent;
+  const bool homing = m_bPresent[kSamplerPlace] && !m_bSamplerReady && !m_bSamplerSilent;
   return homing && m_samplerReadyAtMs >= 0 ? m_samplerReadyAtMs : kNever;
 }
 

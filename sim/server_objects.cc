@@ -189,23 +189,24 @@ class Solvent final : public SimObject<ITavixSolvent> {
   double m_percent;
 };
 
+// The pump's solvent channels as they were when the collection was asked
+// for: a poll reads them all at one time.
 class Solvents final : public SimObject<ITavixSolvents> {
  public:
-  explicit Solvents(SHORT pump) : m_nPump(pump) {}
+  explicit Solvents(std::vector<double> percents) : m_percents(std::move(percents)) {}
   STDMETHODIMP GetSolvent(LONG index, ITavixSolvent** pp) override {
-    return Make("Solvents.GetSolvent", std::to_string(index), pp, [&](ServerCall& call) {
-      const std::vector<double> percents = call.PumpReading(m_nPump).percents;
-      if (index < 0 || static_cast<std::size_t>(index) >= percents.size()) return E_INVALIDARG;
-      *pp = new Solvent(percents[static_cast<std::size_t>(index)]);
+    return Make("Solvents.GetSolvent", std::to_string(index), pp, [&](ServerCall&) {
+      if (index < 0 || static_cast<std::size_t>(index) >= m_percents.size()) return E_INVALIDARG;
+      *pp = new Solvent(m_percents[static_cast<std::size_t>(index)]);
       return S_OK;
     });
   }
   STDMETHODIMP GetCount(LONG* p) override {
-    return Get("Solvents.GetCount", p, [&](ServerCall& call) { return call.PumpReading(m_nPump).percents.size(); });
+    return Get("Solvents.GetCount", p, [&](ServerCall&) { return m_percents.size(); });
   }
 
  private:
-  SHORT m_nPump;
+  std::vector<double> m_percents;
 };
 
 // A unit: ITavixUnit2 and the interface of its kind.
@@ -280,7 +281,8 @@ class PumpUnit final : public Unit<ITavixPump2> {
                [&](ServerCall& call) { call.model.SetPump(Number() - 1, {flow * 1000.0, {}, {}, {}}); });
   }
   STDMETHODIMP GetSolvents(ITavixSolvents** pp) override {
-    return Make("Pump.GetSolvents", "", pp, [&](ServerCall&) { *pp = new Solvents(Number()); });
+    return Make("Pump.GetSolvents", "", pp,
+                [&](ServerCall& call) { *pp = new Solvents(call.PumpReading(Number()).percents); });
   }
 };
 
