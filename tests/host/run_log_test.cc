@@ -190,6 +190,7 @@ TEST_P(TerminalUiTest, RendersProgressMessagesAndFlashingText) {
     ui.ProgressStep(50, "UV Detector");
     ui.ProgressClose();
     ui.MessageBox("Quarn PUMP Communications.\n\nLink down", 0x30);
+    ui.StatusLine("RUN  0.500 ml/min", false);
     ui.FlashStatusText("Running :- ", "Gradient", 1);
     ui.FlashStatusText("Running :- ", "Gradient", 1);  // unchanged: shown once
     ui.FlashStatusText(nullptr, nullptr, 0);

@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
+#include "platform/win/registry.h"
 #include "tests/support/test_world.h"
 
 namespace {
@@ -62,6 +64,12 @@ TEST_F(ProcessTest, RegistrationProgramSwitches) {
     EXPECT_EQ(WaitForSingleObject(m_info.hThread, 0), WAIT_OBJECT_0);
     Close();
   }
+  // A registry it cannot write: it says why (on stderr) and exits 1.
+  std::filesystem::create_directory(TempDir() / "folder.reg");
+  platform::Registry::UseFileForTesting(TempDir() / "folder.reg");
+  ASSERT_TRUE(Start(kServer + "/RegServer"));
+  EXPECT_EQ(WaitForSingleObject(m_info.hProcess, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCode(), 1u);
 }
 
 // Another program is given the wall time its limit covers, not less: a

@@ -87,6 +87,7 @@ TEST_F(AdaptersTest, FlowsPerControlModeAndPressure) {
   server.SetPumpReadingForTesting(1, {1.25, 12.5, {10, 20, 30, 35, 5}});
   for (auto [operation, flows] : {std::pair{"Solvent.GetPercent", "1: 1.25 0 20 30 35"},
                                   std::pair{"Solvents.GetCount", "1: 1.25 7 7 7 7"},
+                                  std::pair{"Pump.GetSolvents", "0: 1.25 7 7 7 7"},
                                   std::pair{"Pump.GetFlow", "0: -1 7 7 7 7"}, std::pair{"PumpUnit.GetStatus", "0: -1 7 7 7 7"}}) {
     Fail(operation);
     EXPECT_EQ(NOTE(Flows()), flows) << operation;

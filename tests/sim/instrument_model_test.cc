@@ -183,6 +183,9 @@ TEST_F(InstrumentModelTest, SequenceAskedForWhileHomingWaitsForReady) {
   NOTE(model.StartRun());  // at 0; ready at 2500
   At(5499);
   At(5500);
+  NOTE(model.SetUnitPresent(0x0501, false));  // taken away, it forgets the sequence: nothing is injected
+  At(20000);
+  EXPECT_EQ(model.ReadNode().elapsedMs, 0);
 }
 
 }  // namespace

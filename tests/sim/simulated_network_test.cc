@@ -310,10 +310,26 @@ TEST_F(SimulatedNetworkTest, AutosamplerReportsReadyOnceConfiguredUnlessSilentOr
   testing_support::ExpectMatchesGolden(log, "sim/golden/autosampler-replies.txt");
 }
 
+// The node names itself, then lists the units configured present.
 TEST_F(SimulatedNetworkTest, InquiryOfTheNodeIdentifiesItAndListsTheUnits) {
-  const int node = Connect(false);
-  NOTE(LC_Inquiry(node, 0));
-  NOTE(Sleep(20));  // "QUARN" at 16, "QN-900 NODE" at 24; 5 units listed
+  using reply::Identification, reply::UnitList;
+  LC_Inquiry(Connect(false), 0);
+  Sleep(20);
+  const auto ids = RepliesOf(kReplyInquiry, 0), lists = RepliesOf(kReplyConfig, 0);
+  ASSERT_EQ(ids.size() + lists.size(), 2u);
+  const le::View<sim::SimulatedNetwork::kStoredReplySize> id(ids[0].bytes.data()), list(lists[0].bytes.data());
+  std::string texts;
+  for (std::string_view text : {id.Text<Identification::Vender>(), id.Text<Identification::ModelName>(),
+                                id.Text<Identification::ModelVersion>(), id.Text<Identification::ModelSerial>(),
+                                id.Text<Identification::ModelSccs>()}) {
+    texts += std::string(text) + "|";
+  }
+  EXPECT_EQ(texts, "QUARN|QN-900 NODE|SIM 1.0|SIM-0000|sim|");
+  std::vector<std::uint16_t> units;
+  for (std::size_t i = 0; i < list.Get<UnitList::Count>(); ++i) {
+    units.push_back(list.Row<UnitList::Units>(i).Get<UnitList::Unit>());
+  }
+  EXPECT_EQ(units, (std::vector<std::uint16_t>{0x0101, 0x0102, 0x0103, 0x0401, 0x0601}));
 }
 
 // Over its limit the pump stops at the first check with a trouble event
