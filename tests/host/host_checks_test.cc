@@ -72,7 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandCase{"run '" + kCaffeine + "' --vial 010 --virtual-time", 0, "Injecting 10.00 µl from vial 10;"},
         CommandCase{"run m --speed 1e+3", 1, "unknown method 'm'"},
-        CommandCase{"run m --vial \"$(printf '1\\t')\"", 2, "--vial: '1?' is not a number"},
         CommandCase{"run m --vial abc", 2, "--vial: 'abc' is not a number; expected a whole number from 1 to 10000"},
         CommandCase{"run m --vial 1e3", 1, "unknown method 'm'"},  // 1000
         CommandCase{"run m --vial", 2, "error: --vial needs a value\n"},
@@ -86,7 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run ''", 2, "METHOD is empty"},
         CommandCase{"run m --volume nan", 2, "--volume: 'nan' is not a number (nan and inf are never accepted)"},
         CommandCase{"run m --speed -Infinity", 2, "'-Infinity' is not a number (nan and inf"},
-        CommandCase{"run m --volume 0", 2, "expected a number above 0 and at most 1000, found '0'"},
         CommandCase{"config set transport 0x10", 1, "'0x10' is not a decimal number"},
         CommandCase{"method check ./" + kTooLong + ".toml", 1, "the file cannot be reached: File name too long"},
         CommandCase{"method show ./" + kTooLong, 1, "File name too long"},

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -31,37 +32,34 @@ std::string ReadAs(const std::string& option, const char* text) {
 TEST(NumberTextTest, ReadsWhatIsMeantAndSaysWhyNot) {
   const std::string whole = "expected a whole number from 1 to 100";
   const std::string decimal = "expected a number above 0 and at most 1000";
-  const struct {
-    std::string option;
-    const char* text;
-    std::string outcome;
-  } cases[] = {
-      {"--vial", "1", "1"}, {"--vial", "100", "100"}, {"--vial", "+7", "7"}, {"--vial", "010", "10"},
-      {"--vial", "1e2", "100"}, {"--vial", "5.0", "5"},
-      {"--vial", "0", "--vial: " + whole + ", found '0'"},
-      {"--vial", "101", "--vial: " + whole + ", found '101'"},
-      {"--vial", "1e3", "--vial: " + whole + ", found '1e3'"},
-      {"--vial", "-1", "--vial: " + whole + ", found '-1'"},
-      {"--vial", "99999999999999999999", "--vial: " + whole + ", found '99999999999999999999'"},
-      {"--vial", "2.5", "--vial: '2.5' is not a whole number; " + whole},
-      {"--vial", "", "--vial: '' is not a number; " + whole},
-      {"--vial", "+", "--vial: '+' is not a number; " + whole},
-      {"--vial", "1,5", "--vial: '1,5' is not a number; " + whole},
-      {"--vial", "4 ", "--vial: '4 ' is not a number; " + whole},
-      {"--vial", "0x10",
-       "--vial: '0x10' is not a decimal number (numbers are read in decimal; 0x is not accepted); " + whole},
-      {"--vial", "-Inf", "--vial: '-Inf' is not a number (nan and inf are never accepted); " + whole},
-      {"--volume", "1000", "1000"}, {"--volume", "0.001", "0.001"}, {"--volume", "2.", "2"}, {"--volume", ".5", "0.5"},
-      {"--volume", "25E-1", "2.5"}, {"--volume", "+1", "1"},
-      {"--volume", "0", "--volume: " + decimal + ", found '0'"},
-      {"--volume", "1000.001", "--volume: " + decimal + ", found '1000.001'"},
-      {"--volume", "1e", "--volume: '1e' is not a number; " + decimal},
-      {"--volume", ".", "--volume: '.' is not a number; " + decimal},
-      {"--volume", "2\x01", "--volume: '2?' is not a number; " + decimal},
-      {"--volume", "2,5", "--volume: '2,5' is not a number (write decimals with a point: 2.5); " + decimal},
-      {"--volume", "nan", "--volume: 'nan' is not a number (nan and inf are never accepted); " + decimal},
+  const auto read = [](const char* option, const char* text, const std::string& outcome) {
+    EXPECT_EQ(ReadAs(option, text), outcome) << option << " '" << text << "'";
   };
-  for (const auto& c : cases) EXPECT_EQ(ReadAs(c.option, c.text), c.outcome) << c.option << " '" << c.text << "'";
+  for (auto [text, value] : {std::pair{"1", "1"}, {"100", "100"}, {"+7", "7"}, {"010", "10"}, {"1e2", "100"},
+                             {"5.0", "5"}}) {
+    read("--vial", text, value);
+  }
+  for (auto [text, value] : {std::pair{"1000", "1000"}, {"0.001", "0.001"}, {"2.", "2"}, {".5", "0.5"},
+                             {"25E-1", "2.5"}, {"+1", "1"}}) {
+    read("--volume", text, value);
+  }
+  for (const char* text : {"0", "101", "1e3", "-1", "99999999999999999999"}) {
+    read("--vial", text, "--vial: " + whole + ", found '" + text + "'");
+  }
+  for (const char* text : {"0", "1000.001"}) read("--volume", text, "--volume: " + decimal + ", found '" + text + "'");
+  for (const char* text : {"", "+", "1,5", "4 "}) {
+    read("--vial", text, "--vial: '" + std::string(text) + "' is not a number; " + whole);
+  }
+  for (const char* text : {"1e", "."}) {
+    read("--volume", text, "--volume: '" + std::string(text) + "' is not a number; " + decimal);
+  }
+  read("--vial", "2.5", "--vial: '2.5' is not a whole number; " + whole);
+  read("--vial", "0x10",
+       "--vial: '0x10' is not a decimal number (numbers are read in decimal; 0x is not accepted); " + whole);
+  read("--vial", "-Inf", "--vial: '-Inf' is not a number (nan and inf are never accepted); " + whole);
+  read("--volume", "2\x01", "--volume: '2?' is not a number; " + decimal);
+  read("--volume", "2,5", "--volume: '2,5' is not a number (write decimals with a point: 2.5); " + decimal);
+  read("--volume", "nan", "--volume: 'nan' is not a number (nan and inf are never accepted); " + decimal);
   // An inclusive lower bound; a long text shown cut.
   EXPECT_EQ(Outcome(ReadDecimalNumber("0", "x", 0.0, 1.5, false)), "0");
   EXPECT_EQ(Outcome(ReadDecimalNumber("-0.5", "x", 0.0, 1.5, false)),

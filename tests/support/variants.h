@@ -3,37 +3,24 @@
 // it gets and clears it with VariantClear.
 #pragma once
 
+#include <type_traits>
+
 #include "platform/com/com.h"
 
 namespace testing_support {
 
-inline VARIANT I2(SHORT v) {
+// A VARIANT of type `vt` holding `value` in `member`.
+template <class T>
+VARIANT Variant(VARTYPE vt, T VARIANT::*member, std::type_identity_t<T> value) {
   VARIANT r;
   VariantInit(&r);
-  r.vt = VT_I2;
-  r.iVal = v;
+  r.vt = vt;
+  r.*member = value;
   return r;
 }
-inline VARIANT I4(LONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_I4;
-  r.lVal = v;
-  return r;
-}
-inline VARIANT R8(double v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_R8;
-  r.dblVal = v;
-  return r;
-}
-inline VARIANT Text(const OLECHAR* t) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_BSTR;
-  r.bstrVal = SysAllocString(t);
-  return r;
-}
+inline VARIANT I2(SHORT v) { return Variant(VT_I2, &VARIANT::iVal, v); }
+inline VARIANT I4(LONG v) { return Variant(VT_I4, &VARIANT::lVal, v); }
+inline VARIANT R8(double v) { return Variant(VT_R8, &VARIANT::dblVal, v); }
+inline VARIANT Text(const OLECHAR* t) { return Variant(VT_BSTR, &VARIANT::bstrVal, SysAllocString(t)); }
 
 }  // namespace testing_support
