@@ -2,13 +2,9 @@
 
 #include <string>
 
-namespace {
+#include "platform/inlet/text.h"
 
-// Windows-1252 bytes 0x80 to 0x9F; the rest match their code points.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+namespace {
 
 BSTR AllocOrThrow(const OLECHAR* text, UINT length) {
   BSTR bstr = SysAllocStringLen(text, length);
@@ -28,8 +24,11 @@ _bstr_t::_bstr_t(const char* text) {
   if (!text) return;
   std::basic_string<OLECHAR> wide;
   for (const char* p = text; *p; ++p) {
+    // The system's code page: Windows-1252, whose five unassigned bytes
+    // become the control characters of their own values.
     const auto b = static_cast<unsigned char>(*p);
-    wide += static_cast<OLECHAR>(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b);
+    const char32_t c = platform::FromWindows1252(b);
+    wide += static_cast<OLECHAR>(c == 0xFFFD ? b : c);
   }
   BSTR bstr = AllocOrThrow(wide.data(), static_cast<UINT>(wide.size()));
   m_pData = new Data_t{bstr};

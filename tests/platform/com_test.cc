@@ -46,9 +46,9 @@ TEST(BstrTest, LengthPrefixTerminatorAndFailure) {
 }
 
 TEST(BstrTest, CopiesShareOneTextAndWidenWindows1252) {
-  _bstr_t a("\x80 \xB5"), b = a;
+  _bstr_t a("\x80 \xB5\x81"), b = a;  // 0x81 has no character: a control of its value
   EXPECT_EQ(static_cast<const OLECHAR*>(a), static_cast<const OLECHAR*>(b));
-  EXPECT_EQ(ToUtf8(a), "\u20AC \u00B5");
+  EXPECT_EQ(ToUtf8(a), "\u20AC \u00B5\u0081");
   // UTF-8 and back at the edges of the one-, two- and three-byte forms; an
   // overlong form is not UTF-8, each of its bytes one U+FFFD.
   const platform::com::OleString edges{0x7F, 0x80, 0x7FF, 0x800, 0xFFFF};
