@@ -189,28 +189,26 @@ TEST_F(HostSequenceTest, ResumeRefusesWhatChangedSinceTheStart) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("The sequence has ended: 3 of 3 samples good"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  3/3  sequence 30 s of run time left  re-equilibrating"), std::string::npos) << r.out;
+  const std::string load = "Loading method ./half.toml...";
+  EXPECT_TRUE(r.out.find(load) != std::string::npos && r.out.find(load) == r.out.rfind(load)) << "loaded once: " << r.out;
 }
 
 // A folder whose journal is missing, empty or someone else's is refused
 // by --resume, naming the journal, and nothing is written into it.
 TEST_F(HostSequenceTest, ResumeRefusesAFolderWithoutAJournalItCanRead) {
   WriteFiles(1);
-  const struct {
-    const char* journal;  // null: none
-    const char* says;
-  } kCases[] = {
+  const std::pair<const char*, const char*> kCases[] = {  // the journal (null: none), what is said
       {nullptr, "cannot resume: there is no journal seq/journal.txt (is the folder a sequence folder?)"},
       {"", "cannot resume: seq/journal.txt is empty: the sequence did not start"},
-      {"notes\n", "cannot resume: seq/journal.txt is not a sequence journal"},
-  };
-  for (const auto& c : kCases) {
+      {"notes\n", "cannot resume: seq/journal.txt is not a sequence journal"}};
+  for (auto [journal, says] : kCases) {
     fs::remove_all(m_dir / "seq");
     fs::create_directory(m_dir / "seq");
-    if (c.journal) std::ofstream(m_dir / "seq" / "journal.txt") << c.journal;
+    if (journal) std::ofstream(m_dir / "seq" / "journal.txt") << journal;
     const Result r = Run("sequence list.csv --virtual-time --resume seq");
-    EXPECT_EQ(r.exitCode, 1) << c.says;
-    EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "seq"), fs::directory_iterator()), c.journal ? 1 : 0);
+    EXPECT_EQ(r.exitCode, 1) << says;
+    EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "seq"), fs::directory_iterator()), journal ? 1 : 0);
   }
 }
 
