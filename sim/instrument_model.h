@@ -144,7 +144,6 @@ class InstrumentModel {
     Integrate();
     m_bottles = bottles;
   }
-  const Bottles& GetBottles() const { return m_bottles; }
   // The column, dwell volume and pump dynamics; kept across power-ups.
   void SetHydraulics(const Hydraulics& hydraulics);
 

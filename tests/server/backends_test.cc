@@ -69,7 +69,7 @@ TEST_F(BackendsTest, InitialConditionsPerPumpSystemAndTheOvenAdaptersLife) {
     EXPECT_EQ(NOTE(server.CurrentMethod().controlMode), c.controlMode) << c.system;
   }
   EXPECT_EQ(NOTE(RegGetInstrumentMake("OVEN")), "QUARN900");
-  for (const char* op : {"Method.SetOvenOption", "Method.SetControlMode"}) {
+  for (const char* op : {"Method.SetOvenOption", "Method.SetControlMode", "Method.SetPumpOption"}) {
     Fail(op);
     EXPECT_EQ(NOTE(pump.DownloadInitialConditions(m)), 0) << op;
   }

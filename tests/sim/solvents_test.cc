@@ -17,7 +17,7 @@ TEST(SolventLabelTest, NamesAbbreviationsAdditivesAndPremixesAreKnownOtherLabels
       {"MeOH, 10 mM ammonium formate", "methanol"},
       {"ACETONITRILE (HPLC grade)", "acetonitrile"},
       {"MeCN with 0.05 % TFA", "acetonitrile"},
-      {"  THF", "tetrahydrofuran"},
+      {"  THF\t", "tetrahydrofuran"},
       {"Isopropyl alcohol", "isopropanol"},
       {"2-Propanol", "isopropanol"},
       {"Water / methanol 70:30", "water/methanol 70:30"},
