@@ -85,6 +85,7 @@ TEST_P(SimulationTest, AStepReachesThePressureADwellVolumeLate) {
   const StatusRows status = Status();
   for (const auto& row : status.rows) {
     const double t = StatusRows::Number(row, "elapsed_min"), bar = StatusRows::Number(row, "pressure_bar");
+    EXPECT_EQ(row.at("percent_d"), "0.0") << "a binary pump draws nothing from D";
     if (row.at("phase") != "run" || row.at("running") != "1") continue;
     if (t > 2.5 && t < 3.0) before = bar;
     if (t > 7.5) after = bar;
