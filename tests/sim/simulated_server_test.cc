@@ -121,16 +121,16 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   ITavixMethod2* method = nullptr;
   ASSERT_EQ(session->GetSequence(&sequence), S_OK);
   ASSERT_EQ(sequence->AddMethod(&method), S_OK);
-  auto item = [&](double time, HplcMethodFunc f, double p1, double p2 = 0) {
+  auto item = [&](double time, HplcMethodFunc f, double p1, double p2 = 0, double p3 = 0) {
     ITavixMethodItem2* it = nullptr;
     ASSERT_EQ(method->AddItem(1, 1, &it), S_OK);
     it->SetTime(time);
     it->SetFunction(f);
-    it->SetParameters(p1, p2, 0, 0, 0, 0);
+    it->SetParameters(p1, p2, p3, 0, 0, 0);
     it->Release();
   };
   item(-1, HplcFuncFlow, 1.0);
-  item(-1, HplcFuncComposition, 100);
+  item(-1, HplcFuncComposition, 10, 30, 60);
   item(-1, HplcFuncMaxPressure, 35.0, 1.0);  // MPa: the pumps' limits in bar
   item(-1, HplcFuncMinPressure, 0.5, 1.0);
   item(0.5, HplcFuncFlow, 3.0);  // two items at one time: the later one holds
@@ -157,9 +157,9 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   ASSERT_EQ(pump->GetSolvents(&solvents), S_OK);
   solvents->GetCount(&count);
   EXPECT_EQ(count, 4);
-  ASSERT_EQ(solvents->GetSolvent(0, &channel), S_OK);
+  ASSERT_EQ(solvents->GetSolvent(2, &channel), S_OK);  // C, the third parameter
   channel->GetPercent(&percent);
-  EXPECT_DOUBLE_EQ(percent, 100.0);
+  EXPECT_DOUBLE_EQ(percent, 60.0);
   channel->Release();
   solvents->Release();
   ITavixUnit2* boxUnit = nullptr;
