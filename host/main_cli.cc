@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,11 @@ std::string Explained(const CLI::ParseError& e) {
     return "a command is required: run, sequence, method check, method show, config get, config set or status";
   }
   if (what.rfind("The following argument", 0) == 0 && colon != std::string::npos) {
+    // An option the command does not have, rather than a value too many.
+    std::istringstream words(rest);
+    for (std::string word; words >> word;) {
+      if (word.starts_with('-')) return "unknown option " + word;
+    }
     return "unexpected " + rest + " (each option takes one value; quote a value with blanks)";
   }
   return what;
