@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run m --vial abc", 2, "--vial: 'abc' is not a number; expected a whole number from 1 to 10000"},
         CommandCase{"run m --vial 1e3", 1, "unknown method 'm'"},  // 1000
         CommandCase{"run m --vial", 2, "error: --vial needs a value\n"},
-        CommandCase{"sequence list.csv x --check", 2, "error: unknown option --check\n"},
+        CommandCase{"sequence list.csv x --check", 2, "error: unknown option --check\nRun 'quarn-host --help' (or"},
+        CommandCase{"config", 2, "error: a command is required: run, sequence, method check, method show, config get"},
         CommandCase{"run m --out my runs", 2, "error: unexpected runs (each option takes one value; quote a value"},
         CommandCase{"run m --transport Server", 2, "--transport: 'Server' is not known; expected direct or server"},
         CommandCase{"--version", 0, "quarn-host (QuarnControl) "},
