@@ -102,6 +102,7 @@ class Sequence {
   void CloseDevices();
   double FollowingMinutes(const Planned& p) const;
   void WriteTables(const Planned* justEnded);
+  bool WriteChart();
   int Finish();
 
   const SequenceOptions& m_o;
@@ -120,6 +121,7 @@ class Sequence {
   std::string m_loaded;  // the method the devices hold
   int m_good = 0, m_failed = 0;
   const Planned* m_stoppedAt = nullptr;
+  bool m_tableFailed = false;  // sequence.csv could not be written at least once
   std::string m_stopReason;
   long m_warmKb = 0, m_growthKb = 0;
 };
@@ -440,15 +442,14 @@ void Sequence::WriteTables(const Planned* justEnded) {
   if (out) ok = std::fclose(out) == 0 && ok;
   std::error_code ec;
   if (ok) std::filesystem::rename(temporary, file, ec);
-  if (!ok || ec) m_ui.Failure("could not write " + file.string() + (ec ? ": " + ec.message() : ""));
+  if (ok && !ec) return;
+  m_ui.Failure("could not write " + file.string() + (ec ? ": " + ec.message() : ""));
+  m_tableFailed = true;
 }
 
-int Sequence::Finish() {
-  CloseDevices();
+// sequence.svg: the last attempt of every sample that ran.
+bool Sequence::WriteChart() {
   const std::filesystem::path& dir = m_folder.Path();
-  bool writeFailed = false;
-  if (m_o.trace && !m_trace.Stop(m_ui)) writeFailed = true;
-  // The chart: the last attempt of every sample that ran.
   std::vector<SequenceChartSample> chart;
   std::map<int, const JournalSample*> last;
   for (const JournalSample& a : m_attempts) last[a.number] = &a;
@@ -457,15 +458,21 @@ int Sequence::Finish() {
     chart.push_back({number, m_planned[static_cast<std::size_t>(number - 1)].sample->name, a->hasEnded && a->good,
                      dir / a->folder / "status.csv"});
   }
-  {
-    const std::string svg = RenderSequenceSvg("Sequence " + m_listPath.filename().string(), chart);
-    std::FILE* out = std::fopen((dir / "sequence.svg").string().c_str(), "wb");
-    const bool ok = out && std::fwrite(svg.data(), 1, svg.size(), out) == svg.size();
-    if (!(out && std::fclose(out) == 0 && ok)) {
-      m_ui.Failure("could not write " + (dir / "sequence.svg").string());
-      writeFailed = true;
-    }
-  }
+  const std::string svg = RenderSequenceSvg("Sequence " + m_listPath.filename().string(), chart);
+  std::FILE* out = std::fopen((dir / "sequence.svg").string().c_str(), "wb");
+  const bool ok = out && std::fwrite(svg.data(), 1, svg.size(), out) == svg.size();
+  if (out && std::fclose(out) == 0 && ok) return true;
+  m_ui.Failure("could not write " + (dir / "sequence.svg").string());
+  return false;
+}
+
+int Sequence::Finish() {
+  CloseDevices();
+  const std::filesystem::path& dir = m_folder.Path();
+  bool writeFailed = !WriteChart() || m_tableFailed;
+  if (m_o.trace && !m_trace.Stop(m_ui)) writeFailed = true;
+  std::map<int, const JournalSample*> last;
+  for (const JournalSample& a : m_attempts) last[a.number] = &a;
   int good = 0;
   for (const auto& [number, a] : last) good += a->hasEnded && a->good ? 1 : 0;
   const int total = static_cast<int>(m_planned.size());
@@ -519,9 +526,13 @@ int Sequence::Run() {
   if (!CheckList() || !CheckFaults()) return 1;
   if (m_o.resume && !Resume()) return 1;
   if (m_first >= m_planned.size()) {
-    m_ui.Note("Every sample of " + m_listPath.string() + " has ended good in " + m_o.resume->string() +
+    // A kill after the last end was journaled, before its row was written,
+    // leaves the table behind the journal: the summaries are written anew.
+    if (!PrepareFolder()) return 1;
+    m_ui.Note("Every sample of " + m_listPath.string() + " has run in " + m_folder.Path().string() +
               "; nothing is left to run.");
-    return 0;
+    WriteTables(nullptr);
+    return Finish();
   }
   if (!PrepareFolder()) return 1;
   UseRunClock(m_o.virtualTime, m_o.speed, m_transport, m_o.keepSimulatorLogs);

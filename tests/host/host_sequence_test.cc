@@ -135,6 +135,10 @@ TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
   EXPECT_NE(csv.find(",failed,ended at 0.1 of 0.5 min: flow dropped to 0; injected fault: pump-overpressure@0.2,98.0\n"),
             std::string::npos)
       << csv;
+  // Killed after the last end was journaled, before its row: the table is written anew.
+  std::ofstream(m_dir / "seq" / "sequence.csv") << "number\n";
+  EXPECT_EQ(Run("sequence list.csv --virtual-time --quiet --resume seq").exitCode, 0);
+  EXPECT_EQ(Read(m_dir / "seq" / "sequence.csv"), csv);
 }
 
 // Whatever is wrong in a list is reported with the list's name and line,
