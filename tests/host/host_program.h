@@ -44,11 +44,11 @@ class HostProgramTest : public ::testing::Test {
 
   // The program as a user runs it, standard output and error read together
   // as they come; on a terminal 60 columns wide when `terminal`. `signal`
-  // is sent (SIGPIPE: the output closed) at the 60th poll: the run, held
-  // back by its unread output, is then under way.
-  Result Run(const std::string& args, int signal = 0, bool terminal = false) {
+  // is sent (SIGPIPE: the output closed) once the output shows `at`, by
+  // default the 60th poll: the run, held back by its unread output, is on.
+  Result Run(const std::string& args, int signal = 0, bool terminal = false, const char* at = "{\"poll\":60,") {
 #if defined(_WIN32)
-    (void)args, (void)signal, (void)terminal;
+    (void)args, (void)signal, (void)terminal, (void)at;
     return {};
 #else
     const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
@@ -67,7 +67,7 @@ class HostProgramTest : public ::testing::Test {
     char buffer[4096];
     for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
       result.out.append(buffer, static_cast<size_t>(n));
-      if (signal == 0 || result.out.find("{\"poll\":60,") == std::string::npos) continue;
+      if (signal == 0 || result.out.find(at) == std::string::npos) continue;
       if (signal == SIGPIPE) break;
       kill(child, std::exchange(signal, 0));
     }
