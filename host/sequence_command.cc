@@ -250,9 +250,12 @@ bool Sequence::PrepareFolder() {
     for (int n = 2; std::filesystem::exists(dir / aside, ec); ++n) {
       aside = m_planned[i].folder + (ended ? ".failed-" : ".interrupted-") + std::to_string(n);
     }
+    // Journaled before the folder moves: a kill in between leaves a kept
+    // line whose move the next resume makes, never a move the journal lacks.
+    written = m_journal.Write({"kept", std::to_string(m_planned[i].number), m_planned[i].folder, aside});
+    if (!written) break;
     std::filesystem::rename(folder, dir / aside, ec);
     if (ec) return Refuse("cannot set aside " + folder.string() + ": " + ec.message());
-    written = m_journal.Write({"kept", std::to_string(m_planned[i].number), m_planned[i].folder, aside});
     for (JournalSample& a : m_attempts) {
       if (a.number == m_planned[i].number && a.folder == m_planned[i].folder) a.folder = aside;
     }

@@ -11,7 +11,8 @@
 //   start   N  FOLDER  CLOCK               sample N began in FOLDER
 //   end     N  RESULT  FOLDER  CLOCK  PEAK_BAR  OUTCOME
 //                                          ... and ended (RESULT good or failed)
-//   kept    N  FOLDER  AS                  a resume set an unfinished sample's folder aside
+//   kept    N  FOLDER  AS                  a resume sets an unfinished sample's folder
+//                                          aside (written before the folder moves)
 // Text fields have tabs, line breaks and backslashes escaped.
 // Thread safety: host's thread only.
 #pragma once
