@@ -139,7 +139,10 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     }
     if (!row.name.empty()) {
       const auto [first, added] = names.emplace(row.name, record.line);
-      if (!added) bad("the sample name '" + row.name + "' is used again (first on line " + std::to_string(first->second) + ")");
+      if (!added) {
+        bad("the sample name '" + EscapeControls(row.name) + "' is used again (first on line " +
+            std::to_string(first->second) + ")");
+      }
     }
     if (row.method.empty()) {
       bad("the sample has no method file");
@@ -181,10 +184,11 @@ SampleList ParseTomlList(const std::string& text, const std::filesystem::path& f
     root = toml::parse(text);
   } catch (const toml::parse_error& error) {
     list.problems.push_back(EscapeControls(file.string()) + ": line " + std::to_string(error.source().begin.line) +
-                            ": not a valid TOML file: " + std::string(error.description()));
+                            ": " + EscapeControls(PlainParseError(std::string(error.description()))));
     return list;
   } catch (const std::exception& error) {
-    list.problems.push_back(EscapeControls(file.string()) + ": the list could not be read: " + error.what());
+    list.problems.push_back(EscapeControls(file.string()) + ": the list could not be read: " +
+                            EscapeControls(error.what()));
     return list;
   }
   std::vector<Record> records{Record{0, {kColumnNames.begin(), kColumnNames.end()}}};

@@ -70,7 +70,11 @@ std::optional<JournalContents> ReadJournal(const std::filesystem::path& file, st
   }
   std::stringstream all;
   all << in.rdbuf();
-  const std::string text = all.str();
+  return ParseJournal(all.str(), file, error);
+}
+
+std::optional<JournalContents> ParseJournal(const std::string& text, const std::filesystem::path& file,
+                                            std::string& error) {
   JournalContents journal;
   std::size_t start = 0;
   bool first = true;

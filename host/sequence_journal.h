@@ -50,6 +50,9 @@ struct JournalContents {
 
 // Reads a journal; nullopt with `error` set when it is not one.
 std::optional<JournalContents> ReadJournal(const std::filesystem::path& file, std::string& error);
+// The same from the journal's text; `file` names it in the error.
+std::optional<JournalContents> ParseJournal(const std::string& text, const std::filesystem::path& file,
+                                            std::string& error);
 
 class Journal {
  public:

@@ -12,11 +12,11 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 shift || true
 folders=("$@")
-[ ${#folders[@]} -gt 0 ] || folders=(method network server com registry)
+[ ${#folders[@]} -gt 0 ] || folders=(method network server com registry sequence)
 
 declare -A target=(
   [method]=method_parse_fuzz [network]=dispatch_reply_fuzz [server]=event_sink_invoke_fuzz
-  [com]=variant_change_type_fuzz [registry]=registry_parse_fuzz
+  [com]=variant_change_type_fuzz [registry]=registry_parse_fuzz [sequence]=sequence_input_fuzz
 )
 declare -A extra_seeds=([method]=examples)
 

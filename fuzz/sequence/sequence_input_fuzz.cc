@@ -1,0 +1,61 @@
+// The host program's sequence inputs over arbitrary bytes: a sample list
+// (CSV or TOML, chosen by the first byte) and a sequence journal.
+// Beyond not crashing: every problem names the list and holds no control
+// character (it is shown on a terminal); a list read without problems
+// holds only rows a sequence can run; a journal is read or refused with a
+// reason that names it.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "host/sample_list.h"
+#include "host/sequence_journal.h"
+#include "platform/method/method_file.h"
+
+namespace {
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+bool HoldsAControl(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+void CheckList(const std::string& text, const char* name) {
+  const host::SampleList list = host::ParseSampleList(text, name);
+  for (const std::string& problem : list.problems) {
+    Require(problem.rfind(std::string(name) + ": ", 0) == 0);
+    Require(!HoldsAControl(problem));
+  }
+  if (!list.problems.empty()) return;
+  Require(!list.rows.empty() && list.rows.size() <= static_cast<std::size_t>(host::kMaxSampleRows));
+  for (const host::SampleRow& row : list.rows) {
+    Require(!row.name.empty() && !HoldsAControl(row.name) && !row.method.empty());
+    Require(row.vial >= kMinVial && row.vial <= kMaxVial);
+    Require(std::isfinite(row.volumeUl) && row.volumeUl > 0 && row.volumeUl <= kMaxInjectionVolume);
+    Require(row.injections >= 1 && row.injections <= host::kMaxInjectionsPerRow);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  switch (data[0] % 3) {
+    case 0: CheckList(text, "fuzz.csv"); break;
+    case 1: CheckList(text, "fuzz.toml"); break;
+    default: {
+      std::string error;
+      const auto journal = host::ParseJournal(text, "journal.txt", error);
+      Require(journal || error.rfind("journal.txt ", 0) == 0);
+    }
+  }
+  return 0;
+}
