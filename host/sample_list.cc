@@ -30,6 +30,7 @@ constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false};
 struct Record {
   int line = 0;
   std::vector<std::string> cells;
+  std::vector<int> cellLines;  // a TOML list's line of each cell's key (0: absent); empty for CSV
 };
 
 std::string Lower(std::string text) {
@@ -129,8 +130,10 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     row.method = cell(kMethod);
     row.note = cell(kNote);
     bool good = true;
-    const auto bad = [&](const std::string& what) {
-      problem(record.line, what);
+    // A problem of one cell names its key's line where the list tells it.
+    const auto bad = [&](const std::string& what, int column = -1) {
+      const bool keyed = column >= 0 && at[column] >= 0 && at[column] < static_cast<int>(record.cellLines.size());
+      problem(keyed && record.cellLines[at[column]] > 0 ? record.cellLines[at[column]] : record.line, what);
       good = false;
     };
     if (row.name.empty()) bad("the sample has no name");
@@ -153,16 +156,16 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     const auto whole = [&](Column c, long long lo, long long hi, int& value) {
       const NumberRead<long long> read = ReadWholeNumber(cell(c), kColumnNames[c], lo, hi);
       if (read.value) value = static_cast<int>(*read.value);
-      else bad(read.error);
+      else bad(read.error, c);
     };
     whole(kVial, kMinVial, kMaxVial, row.vial);
-    if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
     std::string volume = cell(kVolume);
     // A list saved with ';' between cells writes decimal commas.
     if (decimalComma) std::replace(volume.begin(), volume.end(), ',', '.');
     const NumberRead<double> read = ReadDecimalNumber(volume, "volume", 0.0, kMaxInjectionVolume, true);
     if (read.value) row.volumeUl = *read.value;
-    else bad(read.error);
+    else bad(read.error, kVolume);
+    if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
     if (good) list.rows.push_back(std::move(row));
   }
   if (records.size() == 1) problem(0, "the list holds no samples");
@@ -191,7 +194,7 @@ SampleList ParseTomlList(const std::string& text, const std::filesystem::path& f
                             EscapeControls(error.what()));
     return list;
   }
-  std::vector<Record> records{Record{0, {kColumnNames.begin(), kColumnNames.end()}}};
+  std::vector<Record> records{Record{0, {kColumnNames.begin(), kColumnNames.end()}, {}}};
   for (const auto& [key, node] : root) {
     if (key.str() != "sample" || !node.is_array_of_tables()) {
       problem(static_cast<int>(node.source().begin.line),
@@ -201,7 +204,8 @@ SampleList ParseTomlList(const std::string& text, const std::filesystem::path& f
   if (const toml::array* samples = root["sample"].as_array(); samples && samples->is_array_of_tables()) {
     for (const toml::node& entry : *samples) {
       const toml::table& table = *entry.as_table();
-      Record record{static_cast<int>(table.source().begin.line), std::vector<std::string>(kColumnCount)};
+      Record record{static_cast<int>(table.source().begin.line), std::vector<std::string>(kColumnCount),
+                    std::vector<int>(kColumnCount, 0)};
       for (const auto& [key, value] : table) {
         const auto known = std::find(kColumnNames.begin(), kColumnNames.end(), key.str());
         const int line = static_cast<int>(value.source().begin.line);
@@ -211,6 +215,7 @@ SampleList ParseTomlList(const std::string& text, const std::filesystem::path& f
           continue;
         }
         std::string& cell = record.cells[static_cast<std::size_t>(known - kColumnNames.begin())];
+        record.cellLines[static_cast<std::size_t>(known - kColumnNames.begin())] = line;
         if (const auto* t = value.as_string()) {
           cell = t->get();
         } else if (const auto* i = value.as_integer()) {

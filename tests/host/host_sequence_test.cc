@@ -161,6 +161,9 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
       {"sample,method,vial,volume\n", "list.csv: the list holds no samples"},  // the whole list: no line
+      {"sample,method,vial,volume\ns1", "list.csv: line 2: the sample has no method file"},  // one cell, no line end
+      {"sample,method,vial,volume,Sample\ns1,half.toml,1,2,s2\n", "list.csv: line 1: the column 'sample' is named twice"},
+      {"[[sample]]\nsample = 's1'\nmethod = 'half.toml'\nvial = 0\nvolume = 2\n", "list.toml: line 4: vial", "list.toml"},
       {"sample,method,vial,volume\n\"\x1B\",half.toml,1,2\n\"\x1B\",half.toml,2,2\n", "line 3: the sample name '\\x1B' is"},
       {"[[sample]]\nvial = n\x01\n", "list.toml: line 2: not valid TOML in a number: expected 'nan', found 'n\\x01'", "list.toml"},
       {"[[sample]]\nsample = 's1'\nmethod = 'half.toml'\nvial = true\nvolume = 2\nrack = 1\n",
