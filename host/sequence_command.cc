@@ -119,7 +119,6 @@ class Sequence {
   std::vector<JournalSample> m_attempts;  // every attempt, earlier runs' included
   std::unique_ptr<DeviceSet> m_devices;
   std::string m_loaded;  // the method the devices hold
-  int m_good = 0, m_failed = 0;
   const Planned* m_stoppedAt = nullptr;
   bool m_tableFailed = false;  // sequence.csv could not be written at least once
   std::string m_stopReason;
@@ -384,10 +383,7 @@ bool Sequence::RunSample(const Planned& p) {
     attempt.good = false;
   }
   WriteTables(&p);
-  if (attempt.good) {
-    ++m_good;
-  } else {
-    ++m_failed;
+  if (!attempt.good) {
     m_ui.Failure("sample " + std::to_string(p.number) + " (" + EscapeControls(p.sample->name) + ") " +
                  r.verdict.message.substr(r.verdict.message.rfind("the run ", 0) == 0 ? 8 : 0));
     // Stopped and closed: a trip or an error is not carried into the next
