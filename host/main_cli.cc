@@ -229,7 +229,7 @@ struct SequenceCommand {
 
   void Add(CLI::App& app) {
     cmd = app.add_subcommand("sequence", "Run a sample list: many samples, one or more methods, resumable");
-    cmd->add_option("LIST", options.list, "The sample list (.csv)")->required();
+    cmd->add_option("LIST", options.list, "The sample list: .csv, or .toml with a [[sample]] table per sample")->required();
     args.Add(cmd, "sequence");
     cmd->add_flag("--json", args.json, "Write one JSON object per sample to standard output");
     cmd->add_option("--resume", resume, "Continue the sequence in this folder after its last sample that ended good");
