@@ -214,8 +214,9 @@ SampleList ParseTomlList(const std::string& text, const std::filesystem::path& f
                             "' (the keys are sample, method, vial, volume, injections and note)");
           continue;
         }
-        std::string& cell = record.cells[static_cast<std::size_t>(known - kColumnNames.begin())];
-        record.cellLines[static_cast<std::size_t>(known - kColumnNames.begin())] = line;
+        const auto column = static_cast<std::size_t>(known - kColumnNames.begin());
+        std::string& cell = record.cells[column];
+        record.cellLines[column] = line;
         if (const auto* t = value.as_string()) {
           cell = t->get();
         } else if (const auto* i = value.as_integer()) {
