@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/faults.h"
+#include "host/run_judge.h"
 #include "host/simulated_column.h"
 #include "host/terminal_ui.h"
 #include "host/transport_checks.h"
@@ -47,6 +48,7 @@ struct RunOptions {
   std::vector<Fault> faults;                // injected into the simulated instruments
   SolventLabels solvents;                   // --solvent
   SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
+  ReadyRules ready;                         // --ready-timeout, --if-not-ready
 };
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
@@ -74,6 +76,7 @@ struct SequenceOptions {
   SolventLabels solvents;                   // --solvent, for every method of the list
   SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
   bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
+  ReadyRules ready;                         // --ready-timeout, --if-not-ready, --equilibrate
 };
 
 // Runs every sample of a list on one set of open devices; 0 when every

@@ -12,7 +12,12 @@
 //  - kOutputClosed: the stop cause of a closed output pipe (SIGPIPE's
 //    number, also where the system has no such signal).
 //  - LocalTime: the broken-down local time.
-//  - TryLockFile: an exclusive lock on `file` (created when missing), taken
+//  - CreateNewFile / OpenToAppend: a file for writing, binary, never
+//    reached through a link: CreateNewFile makes it, and fails when
+//    anything is at its name already; OpenToAppend takes an ordinary file
+//    that is there. Null with `error` set when they cannot.
+//  - TryLockFile: an exclusive lock on `file` (created when missing, never
+//    through a link), taken
 //    without waiting and held until the object goes; Locked() tells
 //    whether it was had, Error() why not ("" when another holder has it).
 // Thread safety: call from the program's main thread.
@@ -43,6 +48,8 @@ bool SyncFile(std::FILE* file);
 // The resident memory of this process, kB (0 where it cannot be read).
 long ResidentKb();
 int TerminalColumns(std::FILE* file);
+std::FILE* CreateNewFile(const std::filesystem::path& file, std::string& error);
+std::FILE* OpenToAppend(const std::filesystem::path& file, std::string& error);
 
 class TryLockFile {
  public:

@@ -18,7 +18,9 @@ void CatchStopSignals(void (*onStop)(int signal)) {
   action.sa_handler = onStop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A file past the process's size limit (ulimit -f) stops the run as a
+  // signal does: caught, the write itself fails instead of killing us.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) sigaction(signal, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -45,7 +47,7 @@ int TerminalColumns(std::FILE* file) {
 }
 
 TryLockFile::TryLockFile(const std::filesystem::path& file) {
-  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     m_error = std::strerror(errno);
     return;
@@ -56,6 +58,31 @@ TryLockFile::TryLockFile(const std::filesystem::path& file) {
 
 TryLockFile::~TryLockFile() {
   if (m_handle >= 0) close(static_cast<int>(m_handle));
+}
+
+namespace {
+
+std::FILE* Opened(int fd, std::string& error) {
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "wb");
+  if (!file) {
+    error = std::strerror(errno);
+    close(fd);
+  }
+  return file;
+}
+
+}  // namespace
+
+std::FILE* CreateNewFile(const std::filesystem::path& file, std::string& error) {
+  return Opened(open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644), error);
+}
+
+std::FILE* OpenToAppend(const std::filesystem::path& file, std::string& error) {
+  return Opened(open(file.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC), error);
 }
 
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0; }

@@ -1,6 +1,7 @@
 #include <io.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
@@ -54,6 +55,41 @@ TryLockFile::TryLockFile(const std::filesystem::path& file) {
 
 TryLockFile::~TryLockFile() {
   if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+}
+
+namespace {
+
+// A file handle of `file` opened as asked, as a C stream; a link at the
+// name (a reparse point) is opened as itself, and so refused.
+std::FILE* Opened(const std::filesystem::path& file, DWORD disposition, DWORD access, std::string& error) {
+  const HANDLE handle = CreateFileW(file.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = std::system_category().message(static_cast<int>(GetLastError()));
+    return nullptr;
+  }
+  if (GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) {
+    CloseHandle(handle);
+    error = "it is a link";
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), 0);
+  std::FILE* stream = fd < 0 ? nullptr : _fdopen(fd, access == FILE_APPEND_DATA ? "ab" : "wb");
+  if (!stream) {
+    error = "cannot open it as a stream";
+    if (fd >= 0) _close(fd); else CloseHandle(handle);
+  }
+  return stream;
+}
+
+}  // namespace
+
+std::FILE* CreateNewFile(const std::filesystem::path& file, std::string& error) {
+  return Opened(file, CREATE_NEW, GENERIC_WRITE, error);
+}
+
+std::FILE* OpenToAppend(const std::filesystem::path& file, std::string& error) {
+  return Opened(file, OPEN_EXISTING, FILE_APPEND_DATA, error);
 }
 
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }

@@ -114,6 +114,7 @@ struct RunningArgs {
   std::vector<std::string> faultTexts;
   std::vector<std::string> solventTexts;
   std::string columnText, dwellText, flowRampText;
+  std::string readyTimeoutText, ifNotReady = "fail", equilibrateText;
 
   void Add(CLI::App* cmd, const char* what) {
     cmd->add_option("--transport", transport,
@@ -134,6 +135,26 @@ struct RunningArgs {
     cmd->add_option("--dwell", dwellText, "The simulated dwell volume in ml (0 to 20; default: the method's, or 0.6)");
     cmd->add_option("--flow-ramp", flowRampText,
                     "How fast the simulated pumps change their flow, ml/min per minute (0.1 to 1000; default 10)");
+    cmd->add_option("--ready-timeout", readyTimeoutText,
+                    "How long to wait for the instruments to be ready before an injection, minutes (0.1 to 1440; "
+                    "default 30)");
+    cmd->add_option("--if-not-ready", ifNotReady,
+                    "fail (default): a sample whose instruments are not ready in time fails, not injected; "
+                    "inject: inject anyway, and the sample counts as not ready, not good")
+        ->check(CLI::IsMember({"fail", "inject"}));
+  }
+  // The readiness rules the options ask for; "" or the mistake.
+  std::string ReadReady(CLI::App* cmd, host::ReadyRules& ready) const {
+    ready.injectWhenNotReady = ifNotReady == "inject";
+    if (const CLI::Option* option = cmd->get_option_no_throw("--equilibrate"); option && option->count() > 0) {
+      const auto read = host::ReadDecimalNumber(equilibrateText, "--equilibrate", 0.0, 100.0, false);
+      if (!read.value) return read.error;
+      ready.equilibrateVolumes = *read.value;
+    }
+    if (cmd->count("--ready-timeout") == 0) return "";
+    const auto read = host::ReadDecimalNumber(readyTimeoutText, "--ready-timeout", 0.1, 1440.0, false);
+    if (read.value) ready.timeoutMinutes = *read.value;
+    return read.error;
   }
   // The simulated liquid path the options ask for; "" or the mistake.
   std::string ReadPath(host::SimulatedPath& path) const {
@@ -200,6 +221,7 @@ struct RunCommand {
     }
     std::string usage = args.Read(cmd, options.speed, options.mode, options.solvents);
     if (usage.empty()) usage = args.ReadPath(options.simulated);
+    if (usage.empty()) usage = args.ReadReady(cmd, options.ready);
     if (usage.empty() && cmd->count("--vial") > 0) {
       const auto read = host::ReadWholeNumber(vialText, "--vial", kMinVial, kMaxVial);
       if (read.value) options.vial = static_cast<int>(*read.value);
@@ -236,6 +258,9 @@ struct SequenceCommand {
     cmd->add_option("--on-error", onError, "stop (default): stop after a failed sample; skip: go on with the next")
         ->check(CLI::IsMember({"stop", "skip"}));
     cmd->add_flag("--strict", options.strict, "Count the methods' warnings as errors");
+    cmd->add_option("--equilibrate", args.equilibrateText,
+                    "Column volumes of a new method's starting conditions to pump before its first injection "
+                    "(0 to 100; default 10)");
     cmd->add_flag("--memory-check", options.memoryCheck,
                   "Fail when resident memory grows more than 2 MB after the 10th sample");
     cmd->add_option("--fault", args.faultTexts,
@@ -265,6 +290,7 @@ struct SequenceCommand {
       return UsageError(usage, "sequence ");
     }
     if (const std::string usage = args.ReadPath(options.simulated); !usage.empty()) return UsageError(usage, "sequence ");
+    if (const std::string usage = args.ReadReady(cmd, options.ready); !usage.empty()) return UsageError(usage, "sequence ");
     if (!resume.empty() && !args.outDir.empty()) {
       return UsageError("--resume names the sequence folder; --out cannot be given with it", "sequence ");
     }

@@ -110,4 +110,12 @@ std::string Fixed(double value, int decimals) {
   return std::string(negativeZero ? buf + 1 : buf, written.ptr);
 }
 
+std::string VolumeText(double microlitres) {
+  for (int decimals = 2; decimals < 4; ++decimals) {
+    const double scale = std::pow(10.0, decimals);
+    if (std::fabs(std::round(microlitres * scale) / scale - microlitres) < 1e-9) return Fixed(microlitres, decimals);
+  }
+  return Fixed(microlitres, 4);
+}
+
 }  // namespace host

@@ -32,4 +32,9 @@ NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string&
 // rounds to zero is never "-0.0".
 std::string Fixed(double value, int decimals);
 
+// A volume in µl as every output writes it: two decimals, or up to four
+// where the value has them ("5.00", "0.0015"), so no output rounds away
+// what another shows.
+std::string VolumeText(double microlitres);
+
 }  // namespace host

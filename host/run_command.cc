@@ -163,6 +163,7 @@ int RunSession::Run() {
   plan.warnings = m_method.LogbookLines();
   plan.bottles = m_method.solventLines;
   plan.simulatedPath = m_method.simulated.Under(m_o.simulated).Hydraulics();
+  plan.ready = m_o.ready;
   if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }

@@ -1,5 +1,6 @@
 #include "host/run_folder.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace host {
@@ -26,6 +27,24 @@ std::string ClockTime() {
   char buf[64];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;
+}
+
+std::string WriteFileWhole(const std::filesystem::path& file, const std::string& text, bool sync) {
+  std::filesystem::path part = file;
+  part += ".part";
+  std::error_code ec;
+  std::filesystem::remove(part, ec);
+  std::string error;
+  std::FILE* out = CreateNewFile(part, error);
+  if (!out) return error;
+  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  ok = (sync ? SyncFile(out) : std::fflush(out) == 0) && ok;
+  ok = std::fclose(out) == 0 && ok;
+  if (ok) std::filesystem::rename(part, file, ec);
+  if (ok && !ec) return "";
+  error = ok ? ec.message() : "cannot write all of it (is the disk full?)";
+  std::filesystem::remove(part, ec);
+  return error;
 }
 
 RunFolder::~RunFolder() {

@@ -25,6 +25,13 @@ std::string NowText(bool forFolder);
 // "2026-12-05 21:30:07", local time.
 std::string ClockTime();
 
+// Writes `text` as the whole of `file`: into FILE.part made anew (a
+// leftover one is removed first, a link there as itself), then renamed
+// over `file`, so a kill leaves the old file or the new one, never a
+// torn one, and a link at either name is replaced, not written through.
+// `sync` puts it on the disk before the rename. "" or what failed.
+std::string WriteFileWhole(const std::filesystem::path& file, const std::string& text, bool sync = false);
+
 class RunFolder {
  public:
   RunFolder() = default;

@@ -19,8 +19,11 @@ std::string OfLength(const RunFacts& f) { return Fixed(f.runTime, 1) + " of " + 
 std::string EarlyEndCause(const RunFacts& f) {
   std::string text;
   const auto add = [&text](const std::string& seen) { text += (text.empty() ? "" : ", ") + seen; };
-  if (f.lastRunning) {
-    if (const std::string cause = LimitCause(*f.lastRunning, f.limits); !cause.empty()) add(cause);
+  // A pump stopped by its limit reads its pressure falling afterwards:
+  // the last reading while it delivered tells the limit it met.
+  const std::optional<PollRow>& seen = f.lastFlowing ? f.lastFlowing : f.lastRunning;
+  if (seen) {
+    if (const std::string cause = LimitCause(*seen, f.limits); !cause.empty()) add(cause);
   }
   if (f.last && f.last->flow == 0 && f.methodFlow > 0) add("flow dropped to 0");
   if (f.last && f.last->error) add("the instruments report: " + Utf8FromWindows1252(OneLineText(f.last->errorText)));
@@ -61,7 +64,10 @@ std::string LimitCause(const PollRow& r, const PressureLimits& limits) {
   if (upper > 0 && r.pressure + std::max(0.0, r.pressureRise) >= upper * (1 - kLimitShare)) {
     return "pressure reached its limit of " + std::to_string(upper) + " bar (" + reading;
   }
-  if (limits.lower > 0 && r.pressure + std::min(0.0, r.pressureRise) <= limits.lower * (1 + kLimitShare)) {
+  // Pressure falls after a stop whatever stopped it: only a pump still
+  // delivering can have met its lower limit.
+  if (limits.lower > 0 && r.pumpOn && r.flow > 0 &&
+      r.pressure + std::min(0.0, r.pressureRise) <= limits.lower * (1 + kLimitShare)) {
     return "pressure fell to its lower limit of " + std::to_string(limits.lower) + " bar (" + reading;
   }
   return "";
@@ -99,6 +105,10 @@ RunVerdict JudgeRun(const RunFacts& f) {
   } else if (!f.injected) {
     v.outcome = "no injection: " + NoInjectionReason(f);
     v.message = "the run had " + v.outcome;
+  } else if (!f.notReady.empty()) {
+    v.notReady = true;
+    v.outcome = "completed, " + OfLength(f) + ", but injected before the instruments were ready (" + f.notReady + ")";
+    v.message = "the run " + v.outcome;
   } else {
     v.good = true;
     v.outcome = "completed, " + OfLength(f);
@@ -106,8 +116,9 @@ RunVerdict JudgeRun(const RunFacts& f) {
   if (f.faultsHit.empty()) return v;
   std::string hit;
   for (const std::string& fault : f.faultsHit) hit += (hit.empty() ? "" : ", ") + fault;
-  if (v.good) {
+  if (v.good || v.notReady) {
     v.good = false;
+    v.notReady = false;
     v.outcome += ", but hit by the injected fault " + hit + ": not a valid run";
     v.message = "the run " + v.outcome;
   } else {

@@ -24,6 +24,26 @@ namespace host {
 // ended early (the polls come about a second apart).
 inline constexpr double kEarlyEndMinutes = 3.0 / 60;
 
+// When the host counts the instruments as ready to inject, and what it
+// does when they are not ready in time (--ready-timeout, --if-not-ready,
+// --equilibrate). Besides every unit reporting ready:
+//  - the column oven within kOvenToleranceC of its set point;
+//  - the flow within kFlowShare of the method's starting flow, and the
+//    pressure steady: over the last kSteadyMinutes of polls it moved at
+//    most kSteadyShare of its value (or kSteadyBar, whichever is more);
+//  - after a method change, `equilibrateVolumes` column volumes of the
+//    new starting conditions delivered since the flow reached its set point.
+struct ReadyRules {
+  double timeoutMinutes = 30.0;
+  bool injectWhenNotReady = false;  // at the timeout: inject and mark the sample, else fail it uninjected
+  double equilibrateVolumes = 10.0;
+};
+inline constexpr double kOvenToleranceC = 1.0;
+inline constexpr double kFlowShare = 0.02;
+inline constexpr double kSteadyMinutes = 0.5;
+inline constexpr double kSteadyShare = 0.02;
+inline constexpr double kSteadyBar = 2.0;
+
 // The pressure limits the transport in use sent to the pumps.
 struct PressureLimits {
   int lower = 0;  // bar; 0: none
@@ -54,11 +74,14 @@ struct RunFacts {
   std::string failure;         // what it reported
   std::optional<PollRow> last;         // the last poll
   std::optional<PollRow> lastRunning;  // the last poll that saw the run
+  std::optional<PollRow> lastFlowing;  // the last poll after the sample start with the pump on and delivering
+  std::string notReady;        // injected after the readiness limit: what was not ready then; "": ready
   std::vector<std::string> faultsHit;  // faults on demand that hit the run, as typed
 };
 
 struct RunVerdict {
   bool good = false;
+  bool notReady = false;  // completed, but injected before the instruments were ready
   std::string outcome;  // "completed, 25.0 of 25.0 min" or what went wrong
   std::string message;  // for the terminal's error line; "" for a good run
 };

@@ -154,27 +154,37 @@ std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row)
   return events;
 }
 
+Logbook::~Logbook() {
+  if (m_file) std::fclose(m_file);
+}
+
 bool Logbook::Open(const std::filesystem::path& file) {
-  m_file.open(file, std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(m_file);
+  std::string error;
+  m_file = CreateNewFile(file, error);
+  return m_file != nullptr;
 }
 
 void Logbook::Add(std::int64_t clockMs, const std::string& text) {
-  if (!m_file.is_open()) return;
+  if (!m_file) return;
   if (m_startMs < 0) m_startMs = clockMs;
   const std::tm tm = LocalTime(std::time(nullptr));
   char when[32];
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
   char clock[32];
   std::snprintf(clock, sizeof clock, "%+9.3f min", (clockMs - m_startMs) / 60000.0);
-  m_file << when << "  " << clock << "  " << EscapeControls(text) << '\n';
+  const std::string line = std::string(when) + "  " + clock + "  " + EscapeControls(text) + '\n';
+  // Handed to the system line by line: a kill leaves every line up to its instant.
+  m_ok = std::fwrite(line.data(), 1, line.size(), m_file) == line.size() && std::fflush(m_file) == 0 && m_ok;
 }
 
 bool Logbook::Close() {
-  if (!m_file.is_open()) return false;
-  m_file.close();
-  return static_cast<bool>(m_file);
+  if (!m_file) return false;
+  const bool closed = std::fclose(m_file) == 0;
+  m_file = nullptr;
+  return closed && m_ok;
 }
+
+const char* PhaseText(const PollRow& r) { return !r.waiting ? "run" : r.equilibrating ? "equilibrating" : "waiting"; }
 
 std::string CsvHeader() {
   return "poll,clock_min,elapsed_min,running,method_running,pump_on,injecting,flow_ml_min,pressure_bar,"
@@ -188,7 +198,7 @@ std::string CsvRow(const PollRow& r) {
          Cell(r.percentA, 1) + "," + Cell(r.percentB, 1) + "," + Cell(r.percentC, 1) + "," +
          Cell(r.percentD, 1) + "," + Cell(r.ovenTemperature, 1) + "," + std::to_string(r.lamp) + "," +
          std::to_string(r.notReady) + "," + std::to_string(r.error) + "," + CsvField(OneLineText(r.notReadyText)) +
-         "," + CsvField(OneLineText(r.errorText)) + (r.waiting ? ",waiting" : ",run");
+         "," + CsvField(OneLineText(r.errorText)) + "," + PhaseText(r);
 }
 
 std::string JsonRow(const PollRow& r) {
@@ -210,7 +220,7 @@ std::string JsonRow(const PollRow& r) {
   row["error"] = r.error;
   row["not_ready_text"] = Utf8FromWindows1252(r.notReadyText);
   row["error_text"] = Utf8FromWindows1252(r.errorText);
-  row["phase"] = r.waiting ? "waiting" : "run";
+  row["phase"] = PhaseText(r);
   return JsonText(row);
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -36,6 +37,7 @@ struct PollRow {
   std::string notReadyText;
   std::string errorText;
   bool waiting = false;         // taken while waiting for readiness, before the sample start
+  bool equilibrating = false;   // ... while the column takes in the new method's starting conditions
 };
 
 // A row from one poll: the numbers from the pump's record (which reports
@@ -71,6 +73,8 @@ std::string EscapeControls(const std::string& text, bool keepLineBreaks = false)
 // Host's thread only.
 class Logbook {
  public:
+  ~Logbook();
+  // Makes the file anew (never through a link or over a file there).
   bool Open(const std::filesystem::path& file);
   // `text` is UTF-8; control characters are escaped.
   void Add(std::int64_t clockMs, const std::string& text);
@@ -78,9 +82,13 @@ class Logbook {
   bool Close();
 
  private:
-  std::ofstream m_file;
+  std::FILE* m_file = nullptr;
+  bool m_ok = true;
   std::int64_t m_startMs = -1;
 };
+
+// "run", "waiting" or "equilibrating": the phase column of status.csv.
+const char* PhaseText(const PollRow& row);
 
 std::string CsvHeader();
 std::string CsvRow(const PollRow& row);

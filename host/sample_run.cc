@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <deque>
 
 #include "host/commands.h"
 #include "host/host_system.h"
@@ -24,9 +25,6 @@ namespace {
 // The signal that asked the run to stop (0: none yet).
 std::atomic<int> g_stopSignal{0};
 
-// How long the host waits for the instruments to become ready (the oven to
-// reach its temperature) before it injects anyway.
-constexpr double kReadyTimeoutMinutes = 30.0;
 // A run that has not started this long after the sample start has failed.
 constexpr double kStartTimeoutMinutes = 3.0;
 
@@ -36,6 +34,9 @@ const char* SignalName(int signal) {
     case SIGTERM: return "SIGTERM";
 #if defined(SIGHUP)
     case SIGHUP: return "SIGHUP";
+#endif
+#if defined(SIGXFSZ)
+    case SIGXFSZ: return "SIGXFSZ: a file reached this process's size limit";
 #endif
     case kOutputClosed: return "the output pipe was closed";
     default: return "a signal";
@@ -60,13 +61,22 @@ SampleRun::SampleRun(const SamplePlan& plan, std::filesystem::path folder, Termi
       m_limits(LimitsSent(*plan.method, plan.transport)), m_runLength(plan.method->GetRunLength()),
       m_faultIds(plan.faults.size(), -1) {}
 
-SampleRun::~SampleRun() { m_ui.SetLog(nullptr); }
+SampleRun::~SampleRun() {
+  m_ui.SetLog(nullptr);
+  if (m_csv) std::fclose(m_csv);
+}
+
+void SampleRun::WriteCsv(const std::string& line) {
+  if (m_csv) m_csvOk = std::fwrite(line.data(), 1, line.size(), m_csv) == line.size() && m_csvOk;
+}
 
 std::string SampleRun::OpenFiles() {
-  m_csv.open(m_folder / "status.csv", std::ios::trunc);
-  if (!m_csv) return "cannot write " + (m_folder / "status.csv").string();
-  m_csv << CsvHeader() << ",note\n";
+  std::string error;
+  m_csv = CreateNewFile(m_folder / "status.csv", error);
+  if (!m_csv) return "cannot write " + (m_folder / "status.csv").string() + ": " + error;
+  WriteCsv(CsvHeader() + ",note\n");
   if (!m_logbook.Open(m_folder / "logbook.txt")) return "cannot write " + (m_folder / "logbook.txt").string();
+  m_filesOpened = true;
   m_ui.SetLog([this](const std::string& text) { Log(text); });
   for (const std::string& warning : m_plan.warnings) Log("method " + EscapeControls(m_plan.methodPath) + ": " + warning);
   Log("simulated: " + DescribeHydraulics(m_plan.simulatedPath));  // the bottles are among the warnings
@@ -120,7 +130,7 @@ void SampleRun::Over() { m_overMs = std::min(m_overMs, platform::Clock::Get().No
 
 // One poll of every device, recorded: status.csv, the chart (not the
 // waiting polls), the logbook's events, the terminal and the JSON rows.
-bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
+bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting, bool equilibrating) {
   CInletSystemStatus pump;
   CInletSystemStatus merged;
   int running = 0;
@@ -132,6 +142,7 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
   row.clockMinutes = clockMinutes;
   row.methodRunning = running;
   row.waiting = waiting;
+  row.equilibrating = equilibrating;
   if (m_last && !std::isnan(row.pressure) && !std::isnan(m_last->pressure)) row.pressureRise = row.pressure - m_last->pressure;
   if (!waiting) {
     if (row.injecting) m_samplerSeen = true;
@@ -140,13 +151,13 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
       m_runTime = std::max(m_runTime, row.elapsedMinutes);
     }
     if (row.running || row.methodRunning) m_lastRunning = row;
+    if (row.pumpOn && row.flow > 0) m_lastFlowing = row;
     if (!std::isnan(row.pressure)) m_peakBar = std::max(m_peakBar.value_or(row.pressure), row.pressure);
   }
   if (m_pendingCsv && m_csv) {
-    m_csv << CsvRow(*m_pendingCsv) << ",\n";
-    // Flushed at each poll for whoever watches the file; in virtual time
-    // nobody can, and a flush a poll would cost more than the poll.
-    if (!m_display.virtualTime || m_polls % 1000 == 0) m_csv.flush();
+    WriteCsv(CsvRow(*m_pendingCsv) + ",\n");
+    // Handed to the system at each poll, so a kill leaves every row up to it.
+    m_csvOk = std::fflush(m_csv) == 0 && m_csvOk;
   }
   m_pendingCsv = row;
   if (!waiting) m_chart.Add(row);
@@ -165,7 +176,7 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
       line += "sequence " + DurationText(speed ? left / *speed : left) + (speed ? "" : " of run time") + " left  ";
     }
     if (waiting) {
-      line += std::string(m_display.waitingWord) + " " + Fixed(clockMinutes, 1) + " min  ";
+      line += std::string(equilibrating ? "equilibrating" : m_display.waitingWord) + " " + Fixed(clockMinutes, 1) + " min  ";
     } else {
       line += RunProgress(progress, m_runLength, speed, 20) + "  ";
     }
@@ -175,26 +186,79 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting) {
   return true;
 }
 
-// Like the real host, inject only when no device reports not-ready (the
-// column oven at its temperature). The column equilibrates at the
-// method's initial conditions meanwhile, so the waiting polls are
-// recorded and judged like the run's: a trip, an error or a pump that
-// gives no status ends the sample here.
+namespace {
+
+// The liquid a column holds, ml: its bore's volume times the total
+// porosity of a bed of porous particles (about 0.65). Without a [column],
+// a 4.6 x 150 mm column.
+double ColumnVolumeMl(const std::optional<sim::Column>& given) {
+  constexpr double kTotalPorosity = 0.65;
+  const sim::Column column = given.value_or(sim::Column{});
+  return 3.14159265358979 / 4 * column.diameterMm * column.diameterMm * column.lengthMm * kTotalPorosity / 1000.0;
+}
+
+}  // namespace
+
+std::string SampleRun::NotReadyNow(const PollRow& row, bool steady, double equilibrateMl, double deliveredMl) const {
+  const PumpInitialCons& cons = m_plan.method->GetPumpInitialCons();
+  std::string text;
+  const auto add = [&text](const std::string& what) { text += (text.empty() ? "" : "; ") + what; };
+  if (row.notReady) add(OneLineText(Utf8FromWindows1252(row.notReadyText)));
+  // The server transport does not hold the run for the oven; the host
+  // waits for it on both, closer than the direct transport's own rule.
+  if (cons.OvenInUse() && !(std::fabs(row.ovenTemperature - cons.OvenTemperature()) <= kOvenToleranceC)) {
+    add("oven " + Fixed(row.ovenTemperature, 1) + " \u00b0C, set " + Fixed(cons.OvenTemperature(), 1) + " \u00b0C");
+  }
+  const double flow = cons.Flow();
+  if (!std::isnan(row.flow) && std::fabs(row.flow - flow) > std::max(flow * kFlowShare, 0.001)) {
+    add("flow " + Fixed(row.flow, 3) + " ml/min, set " + Fixed(flow, 3) + " ml/min");
+  } else if (!steady) {
+    add("pressure not yet steady (" + Fixed(row.pressure, 1) + " bar)");
+  }
+  if (deliveredMl < equilibrateMl) {
+    add("equilibrating, " + Fixed(deliveredMl, 2) + " of " + Fixed(equilibrateMl, 2) + " ml");
+  }
+  return text;
+}
+
+// Like the real host, inject only when the instruments are ready (see
+// ReadyRules). The column equilibrates at the method's initial conditions
+// meanwhile, so the waiting polls are recorded and judged like the run's:
+// a trip, an error or a pump that gives no status ends the sample here.
 bool SampleRun::WaitUntilReady(DeviceSet& d) {
-  d.pump.SwitchPump(On);
-  Log(std::string("the pump was switched on at the method's initial conditions; ") +
-      (m_display.waitingWord == std::string("waiting") ? "waiting for the instruments to be ready"
-                                                       : "re-equilibrating until the instruments are ready"));
   const std::int64_t startMs = platform::Clock::Get().NowMs();
+  if (m_plan.pumpLeftOn) {
+    // Between samples the pump delivers the last method's flow; found off
+    // now, it stopped while the method loaded (a limit the new method set).
+    if (!Poll(d, 0.0, true)) {
+      m_waitFailure = "the pump gave no status: communications are not open";
+      return false;
+    }
+    if (!m_last->pumpOn) {
+      m_waitFailure = "the pump stopped between samples, while the method was loaded (off at " +
+                      Fixed(m_last->pressure, 1) + " bar at the first reading after the load; the method's limit is " +
+                      std::to_string(m_limits.upper) + " bar)";
+      Log(m_waitFailure);
+      return false;
+    }
+  }
+  d.pump.SwitchPump(On);
+  const double equilibrateMl =
+      m_plan.methodChanged ? m_plan.ready.equilibrateVolumes * ColumnVolumeMl(m_plan.simulatedPath.column) : 0.0;
+  Log(std::string("the pump was switched on at the method's initial conditions; ") +
+      (equilibrateMl > 0 ? "equilibrating the column with " + Fixed(equilibrateMl, 2) + " ml (" +
+                               Fixed(m_plan.ready.equilibrateVolumes, 1) + " column volumes) of them, then "
+                         : "") +
+      "waiting for the instruments to be ready");
   bool announced = false;
   std::optional<PollRow> lastOn;  // the last poll with the pump on
-  std::optional<double> oven;  // the method's oven set point
-  if (m_plan.method && m_plan.method->GetPumpInitialCons().OvenInUse()) {
-    oven = m_plan.method->GetPumpInitialCons().OvenTemperature();
-  }
+  bool restarted = false;
+  std::deque<std::pair<double, double>> pressures;  // (minutes, bar) of the last kSteadyMinutes
+  double deliveredMl = 0;
+  double atSetSince = -1.0;  // the poll from which the flow was at its set point
   while (!StopRequested()) {
     const double minutes = MinutesSince(startMs);
-    if (!Poll(d, minutes, true)) {
+    if (!Poll(d, minutes, true, deliveredMl < equilibrateMl)) {
       m_waitFailure = "the pump gave no status: communications are not open";
       return false;
     }
@@ -206,22 +270,81 @@ bool SampleRun::WaitUntilReady(DeviceSet& d) {
     if (row.pumpOn) {
       lastOn = row;
     } else if (lastOn) {
+      // The last run's end may stop the pump after it was switched on
+      // (its flow was already falling); switched on once more, then
+      // any stop ends the sample.
       const std::string cause = LimitCause(*lastOn, m_limits);
-      m_waitFailure = "the pump stopped" + (cause.empty() ? std::string() : ": " + cause);
-      return false;
+      if (!cause.empty() || restarted) {
+        m_waitFailure = "the pump stopped" + (cause.empty() ? std::string() : ": " + cause);
+        return false;
+      }
+      restarted = true;
+      lastOn.reset();
+      Log("the pump stopped as the last run ended; switched on again");
+      d.pump.SwitchPump(Off);  // lets the last run go, so that the switch-on starts the initial conditions
+      d.pump.SwitchPump(On);
     }
-    // The server transport does not hold the run for the oven; the host
-    // waits for it as the direct transport does, within 5 % of its set point.
-    const bool ovenOff = oven && std::fabs(row.ovenTemperature - *oven) > *oven * 0.05;
-    if (!row.notReady && !ovenOff) return true;
-    if (!announced) {
-      m_ui.Note(row.notReady || !oven ? "Waiting for the instruments to be ready..."
-                                      : "Waiting for the column oven to reach " + Fixed(*oven, 1) + " \u00b0C...");
+    if (!row.pumpOn && !lastOn && !restarted && minutes >= 0.1) {
+      // A pump left stopped by a trip keeps its flow set, and a switch-on
+      // then does nothing: off first, then on starts the initial conditions.
+      restarted = true;
+      Log("the pump did not start; switched off and on again");
+      d.pump.SwitchPump(Off);
+      d.pump.SwitchPump(On);
     }
+    // Delivered at the starting flow: counted from the second poll at it.
+    const double flow = m_plan.method->GetPumpInitialCons().Flow();
+    const bool atSet = row.pumpOn && (std::isnan(row.flow) || std::fabs(row.flow - flow) <= std::max(flow * kFlowShare, 0.001));
+    if (atSet && atSetSince >= 0) deliveredMl += (minutes - m_result.waitedMinutes) * (std::isnan(row.flow) ? flow : row.flow);
+    atSetSince = atSet ? (atSetSince < 0 ? minutes : atSetSince) : -1.0;
+    m_result.waitedMinutes = minutes;
+    m_result.equilibratedMl = deliveredMl;
+    pressures.emplace_back(minutes, row.pressure);
+    while (pressures.size() > 1 && pressures[1].first <= minutes - kSteadyMinutes) pressures.pop_front();
+    bool steady = std::isnan(row.pressure);
+    if (!steady && pressures.front().first <= minutes - kSteadyMinutes + 1e-9) {
+      double lo = row.pressure, hi = row.pressure;
+      for (const auto& [at, bar] : pressures) lo = std::min(lo, bar), hi = std::max(hi, bar);
+      steady = hi - lo <= std::max(kSteadyBar, kSteadyShare * hi);
+    }
+    const std::string notReady = NotReadyNow(row, steady, equilibrateMl, deliveredMl);
+    if (notReady.empty()) {
+      Log("ready after " + Fixed(minutes, 2) + " min" +
+          (equilibrateMl > 0 ? " (" + Fixed(deliveredMl, 2) + " ml at the starting conditions)" : ""));
+      return true;
+    }
+    if (!announced) m_ui.Note("Waiting for the instruments to be ready...");
     announced = true;
-    if (minutes > kReadyTimeoutMinutes) {
-      m_ui.Note("The instruments are still not ready after 30 minutes; injecting anyway.");
-      Log("still not ready after 30 minutes; injecting anyway");
+    if (minutes > m_plan.ready.timeoutMinutes) {
+      const std::string limit = Fixed(m_plan.ready.timeoutMinutes, 1) + " min";
+      if (!m_plan.ready.injectWhenNotReady) {
+        m_waitFailure = "the instruments were not ready after " + limit + " (" + notReady + ")";
+        return false;
+      }
+      m_notReady = notReady;
+      m_ui.Note("The instruments are still not ready after " + limit + " (" + notReady +
+                "); injecting anyway (--if-not-ready inject): the sample will not count as good.");
+      Log("still not ready after " + limit + " (" + notReady + "); injecting anyway");
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SampleRun::StopFlow(DeviceSet& d, const std::string& why) {
+  m_ui.Note(why);
+  m_plan.pumpLeftOn = false;
+  d.pump.SwitchPump(Off);
+  const std::int64_t startMs = platform::Clock::Get().NowMs();
+  // The pumps ramp their flow down and the pressure follows within seconds;
+  // two minutes is plenty for any column.
+  while (!StopRequested()) {
+    const double minutes = MinutesSince(startMs);
+    if (!Poll(d, minutes, true)) return false;
+    const PollRow& row = *m_last;
+    const bool stopped = !(row.flow > 0) && !(row.pressure > kSteadyBar);
+    if (stopped || minutes > 2.0) {
+      Log("the flow stopped (" + Fixed(row.flow, 3) + " ml/min, " + Fixed(row.pressure, 1) + " bar)");
       return true;
     }
   }
@@ -255,7 +378,9 @@ void SampleRun::PollUntilTheEnd(DeviceSet& d) {
 
 void SampleRun::Run(DeviceSet& d) {
   if (!WaitUntilReady(d)) return;
-  m_ui.Note("Injecting " + Fixed(m_plan.volumeUl, 2) + " \u00b5l from vial " + std::to_string(m_plan.vial) +
+  m_result.atInjection = m_last;
+  m_result.injectedClockMinutes = platform::Clock::Get().NowMs() / 60000.0;
+  m_ui.Note("Injecting " + VolumeText(m_plan.volumeUl) + " \u00b5l from vial " + std::to_string(m_plan.vial) +
             "; the method runs " + Fixed(m_runLength, 1) + " min.");
   m_sampleStarted = true;
   InjectFaults(true);
@@ -280,17 +405,15 @@ RunFacts SampleRun::Facts() const {
   f.failure = m_failure;
   f.last = m_last;
   f.lastRunning = m_lastRunning;
+  f.lastFlowing = m_lastFlowing;
+  f.notReady = m_notReady;
   return f;
 }
 
 void SampleRun::WriteFile(const char* name, const std::string& text) {
   const std::filesystem::path path = m_folder / name;
-  errno = 0;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) {
-    m_ui.Failure("could not write " + path.string() + (errno ? std::string(": ") + std::strerror(errno) : ""));
+  if (const std::string error = WriteFileWhole(path, text); !error.empty()) {
+    m_ui.Failure("could not write " + path.string() + ": " + error);
     m_result.writeFailed = true;
     return;
   }
@@ -300,17 +423,17 @@ void SampleRun::WriteFile(const char* name, const std::string& text) {
 // The record: a first line that says what was injected (or that nothing
 // was, and why), the devices' reports, the injection block and the result.
 void SampleRun::WriteRecord(const RunVerdict& verdict) {
-  const std::string volume = Fixed(m_plan.volumeUl, 2) + " \u00b5l";
+  const std::string volume = VolumeText(m_plan.volumeUl) + " \u00b5l";
   std::string head = "Experiment record: " +
                      (m_plan.sampleName.empty() ? "" : "sample " + EscapeControls(m_plan.sampleName) + ", ") +
                      "method " + EscapeControls(m_plan.methodPath) + ", vial " + std::to_string(m_plan.vial) +
                      (m_injected ? ", injection " + volume : ", no injection (" + volume + " planned)") + ", " +
                      TransportName(m_plan.transport) + " transport, " + NowText(false) + "\n";
   const SamplerInitialCons& cons = m_plan.method->GetSamplerInitialCons();
-  if (cons.VialNumber() != m_plan.vial || Fixed(cons.InjectionVolume(), 2) != Fixed(m_plan.volumeUl, 2)) {
+  if (cons.VialNumber() != m_plan.vial || VolumeText(cons.InjectionVolume()) != VolumeText(m_plan.volumeUl)) {
     head += std::string(m_plan.sampleName.empty() ? "Given on the command line" : "Given by the sample list") +
             ": vial " + std::to_string(m_plan.vial) + ", " + volume + "; the autosampler method below names vial " +
-            std::to_string(cons.VialNumber()) + ", " + Fixed(cons.InjectionVolume(), 2) + " \u00b5l.\n";
+            std::to_string(cons.VialNumber()) + ", " + VolumeText(cons.InjectionVolume()) + " \u00b5l.\n";
   }
   std::string body = m_record.Text();
   if (!m_injected) body += "\nNo injection: " + NoInjectionReason(Facts()) + ".\n";
@@ -338,14 +461,14 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
   m_result.runTime = m_runTime;
   m_result.peakBar = m_peakBar;
   const RunVerdict& v = m_result.verdict;
-  if (devices && m_injected) devices->sampler.WriteInjectionVolume(&m_record, static_cast<float>(m_plan.volumeUl));
-  WriteRecord(v);
+  if (!m_filesOpened) return m_result;
   const std::string note = v.good ? "" : v.outcome;
-  if (m_csv.is_open()) {
-    if (m_pendingCsv) m_csv << CsvRow(*m_pendingCsv) << "," << CsvQuoted(note) << '\n';
+  if (m_csv) {
+    if (m_pendingCsv) WriteCsv(CsvRow(*m_pendingCsv) + "," + CsvQuoted(note) + '\n');
     errno = 0;
-    m_csv.close();
-    if (m_csv) {
+    const bool closed = std::fclose(m_csv) == 0 && m_csvOk;
+    m_csv = nullptr;
+    if (closed) {
       m_result.written.push_back("status.csv");
     } else {
       m_ui.Failure("could not write all of " + (m_folder / "status.csv").string() +
@@ -359,7 +482,7 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
   info.title = (m_plan.sampleName.empty() ? "" : m_plan.sampleName + ": ") +
                (method.Title().IsEmpty() ? "Method " + m_plan.methodPath : Utf8FromWindows1252(method.Title().str()));
   info.subtitle = std::filesystem::path(m_plan.methodPath).filename().string() + " \u2014 vial " +
-                  std::to_string(m_plan.vial) + ", injection " + Fixed(m_plan.volumeUl, 2) + " \u00b5l, " +
+                  std::to_string(m_plan.vial) + ", injection " + VolumeText(m_plan.volumeUl) + " \u00b5l, " +
                   std::to_string(m_chart.Rows()) + " polls, " + NowText(false);
   info.outcome = note;
   if (method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = method.GetPumpInitialCons().OvenTemperature();
@@ -376,6 +499,15 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
     m_ui.Failure("could not write all of " + (m_folder / "logbook.txt").string());
     m_result.writeFailed = true;
   }
+  // The record last: a folder whose record holds its result has every
+  // file of the sample, which a resumed sequence relies on.
+  if (devices && m_injected) devices->sampler.WriteInjectionVolume(&m_record, static_cast<float>(m_plan.volumeUl));
+  WriteRecord(v);
+  std::vector<std::string> inOrder;
+  for (const char* name : RunFiles()) {
+    if (std::find(m_result.written.begin(), m_result.written.end(), name) != m_result.written.end()) inOrder.push_back(name);
+  }
+  m_result.written = inOrder;
   return m_result;
 }
 

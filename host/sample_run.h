@@ -44,6 +44,13 @@ struct SamplePlan {
   std::vector<std::string> warnings;  // for the logbook: what the transport changes in the method, what the simulators use
   sim::Hydraulics simulatedPath;      // the simulators' column, dwell volume and pump dynamics
   std::vector<std::string> bottles;   // what each simulated bottle holds, a line each
+  ReadyRules ready;
+  // The method differs from the last sample's: the column takes in its
+  // starting conditions before the injection.
+  bool methodChanged = false;
+  // The last sample left the pump delivering: a pump found off after the
+  // method load stopped while it loaded.
+  bool pumpLeftOn = false;
 };
 
 // How it is shown.
@@ -65,6 +72,10 @@ struct SampleResult {
   bool injected = false;
   double runTime = 0;
   std::optional<double> peakBar;      // the highest pressure read after the sample start
+  double waitedMinutes = 0;           // from the method load to the injection
+  double equilibratedMl = 0;          // delivered at the starting conditions after a method change
+  std::optional<PollRow> atInjection; // the last reading before the sample start
+  double injectedClockMinutes = 0;    // the instrument clock at the sample start
   std::vector<std::string> written;   // the files written whole
   bool writeFailed = false;
 };
@@ -89,6 +100,10 @@ class SampleRun {
   // at the sample start (with their times).
   void InjectFaults(bool atSampleStart);
   void RecordReports(DeviceSet& devices);
+  // Switches the pump off and polls until the flow has stopped and the
+  // pressure has fallen (a column is changed only without flow); false
+  // when the pump gave no status.
+  bool StopFlow(DeviceSet& devices, const std::string& why);
   // Waits, starts the sample, polls until the run ends, stops the methods
   // after a failure. May throw CCommunicationsException.
   void Run(DeviceSet& devices);
@@ -105,10 +120,13 @@ class SampleRun {
   SampleResult Finish(DeviceSet* devices);
 
  private:
-  bool Poll(DeviceSet& d, double clockMinutes, bool waiting);
+  bool Poll(DeviceSet& d, double clockMinutes, bool waiting, bool equilibrating = false);
+  // What keeps the instruments from being ready at `row`; "" when nothing.
+  std::string NotReadyNow(const PollRow& row, bool steady, double equilibrateMl, double deliveredMl) const;
   bool WaitUntilReady(DeviceSet& d);
   void PollUntilTheEnd(DeviceSet& d);
   void WriteFile(const char* name, const std::string& text);
+  void WriteCsv(const std::string& line);
   void WriteRecord(const RunVerdict& verdict);
   RunFacts Facts() const;
 
@@ -118,7 +136,8 @@ class SampleRun {
   SampleDisplay m_display;
   PressureLimits m_limits;
   double m_runLength = 0;
-  std::ofstream m_csv;
+  std::FILE* m_csv = nullptr;  // status.csv, as the polls come
+  bool m_csvOk = true;
   std::optional<PollRow> m_pendingCsv;  // the last row waits for the outcome
   ChartData m_chart;
   std::optional<PollRow> m_last;
@@ -130,6 +149,9 @@ class SampleRun {
   bool m_sampleStarted = false;
   int m_polls = 0;
   std::string m_waitFailure;
+  std::string m_notReady;  // injected after the readiness limit: what was not ready
+  std::optional<PollRow> m_lastFlowing;
+  bool m_filesOpened = false;  // the folder is this sample's own: its files go there
   bool m_failed = false;
   std::string m_failure;
   Logbook m_logbook;

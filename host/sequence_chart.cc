@@ -49,7 +49,7 @@ Trace ReadTrace(const std::filesystem::path& file) {
       ok = !cell.empty() && end && *end == '\0' && comma != std::string::npos;
       at = comma + 1;
     }
-    if (!ok || line.find(",waiting,") != std::string::npos) continue;
+    if (!ok || line.find(",waiting,") != std::string::npos || line.find(",equilibrating,") != std::string::npos) continue;
     all.emplace_back(cells[1], cells[8]);
   }
   Trace trace;

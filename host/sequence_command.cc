@@ -14,6 +14,7 @@
 // last sample that ended good; sequence.csv (rewritten whole after each
 // sample, from the journal's record of every attempt) and sequence.svg.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -99,6 +100,7 @@ class Sequence {
   bool PrepareFolder();
   bool RunSample(const Planned& p);
   void OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded);
+  void FitColumn(const CheckedMethod& method);
   void CloseDevices();
   double FollowingMinutes(const Planned& p) const;
   void WriteTables(const Planned* justEnded);
@@ -119,6 +121,9 @@ class Sequence {
   std::vector<JournalSample> m_attempts;  // every attempt, earlier runs' included
   std::unique_ptr<DeviceSet> m_devices;
   std::string m_loaded;  // the method the devices hold
+  std::string m_lastMethod;  // the method of the last sample that ran, open devices or not
+  std::optional<sim::Column> m_column;  // the simulated column in place while the devices are open
+  bool m_recordFailed = false;  // a record of the sequence could not be written: it stops, whatever the policy
   const Planned* m_stoppedAt = nullptr;
   bool m_tableFailed = false;  // sequence.csv could not be written at least once
   std::string m_stopReason;
@@ -243,8 +248,10 @@ bool Sequence::PrepareFolder() {
     const std::filesystem::path folder = dir / m_planned[i].folder;
     std::error_code ec;
     if (!std::filesystem::exists(folder, ec)) continue;
-    bool ended = false;
-    for (const JournalSample& a : m_attempts) ended = ended || (a.number == m_planned[i].number && a.hasEnded);
+    bool ended = false;  // ... and not cut short by a signal
+    for (const JournalSample& a : m_attempts) {
+      if (a.number == m_planned[i].number) ended = a.hasEnded && a.result != "interrupted";
+    }
     std::string aside = m_planned[i].folder + (ended ? ".failed" : ".interrupted");
     for (int n = 2; std::filesystem::exists(dir / aside, ec); ++n) {
       aside = m_planned[i].folder + (ended ? ".failed-" : ".interrupted-") + std::to_string(n);
@@ -289,12 +296,18 @@ void Sequence::CloseDevices() {
   m_loaded.clear();
 }
 
+void Sequence::FitColumn(const CheckedMethod& method) {
+  const sim::Hydraulics hydraulics = method.simulated.Under(m_o.simulated).Hydraulics();
+  FitSimulatedPath(hydraulics, m_transport);
+  m_column = hydraulics.column;
+}
+
 void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
   const auto stop = [&sample] { return sample.StopRequested(); };
   bool stopped = false;
   if (!m_devices) {
     PrepareSimulators(*p.method, m_transport);
-    FitSimulatedPath(p.method->simulated.Under(m_o.simulated).Hydraulics(), m_transport);
+    FitColumn(*p.method);
     sample.InjectFaults(false);
     m_ui.Note("Opening communications with the instruments...");
     m_devices = std::make_unique<DeviceSet>();
@@ -306,9 +319,17 @@ void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
     sample.InjectFaults(false);
   }
   if (m_loaded != p.method->path) {
+    // A column is changed with the flow stopped, as a user changes one:
+    // the last method's flow through the next column could trip the pump.
+    const sim::Hydraulics next = p.method->simulated.Under(m_o.simulated).Hydraulics();
+    if (!m_loaded.empty() && !SameColumn(m_column, next.column) &&
+        !sample.StopFlow(*m_devices, "Stopping the flow for a column change: " + EscapeControls(p.method->path) +
+                                         " names another column than the last method...")) {
+      return sample.Failed("the pump gave no status: communications are not open");
+    }
     m_ui.Note("Loading method " + EscapeControls(p.method->path) + "...");
     PrepareSimulators(*p.method, m_transport);
-    FitSimulatedPath(p.method->simulated.Under(m_o.simulated).Hydraulics(), m_transport);
+    FitColumn(*p.method);
     if (const std::string why = m_devices->Load(p.method->path, stop, stopped); !why.empty() || stopped) {
       if (!why.empty()) sample.Failed(why);
       return;
@@ -320,8 +341,6 @@ void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
 
 bool Sequence::RunSample(const Planned& p) {
   const std::filesystem::path folder = m_folder.Path() / p.folder;
-  std::error_code ec;
-  std::filesystem::create_directory(folder, ec);
   SamplePlan plan;
   plan.methodPath = p.method->path;
   plan.method = &p.method->method;
@@ -332,13 +351,17 @@ bool Sequence::RunSample(const Planned& p) {
   plan.warnings = p.method->LogbookLines();
   plan.bottles = p.method->solventLines;
   plan.simulatedPath = p.method->simulated.Under(m_o.simulated).Hydraulics();
+  plan.ready = m_o.ready;
+  plan.methodChanged = !m_lastMethod.empty() && m_lastMethod != p.method->path;
+  plan.pumpLeftOn = m_devices != nullptr;
+  m_lastMethod = p.method->path;
   for (const SampleFault& f : m_o.faults) {
     if (f.sample == p.number) plan.faults.push_back(f.fault);
   }
   m_ui.Note("Sample " + std::to_string(p.number) + " of " + std::to_string(m_planned.size()) + ": " +
             EscapeControls(p.sample->name) + (p.sample->injections > 1 ? ", injection " + std::to_string(p.injection) : "") +
             " (row " + std::to_string(p.row) + "), vial " + std::to_string(p.sample->vial) + ", " +
-            Fixed(p.sample->volumeUl, 2) + " \u00b5l, " + EscapeControls(p.sample->method));
+            VolumeText(p.sample->volumeUl) + " \u00b5l, " + EscapeControls(p.sample->method));
   SampleRun sample(plan, folder, m_ui,
                    SampleDisplay{m_o.virtualTime, m_o.speed, false,
                                  std::to_string(p.number) + "/" + std::to_string(m_planned.size()) + "  ",
@@ -347,12 +370,20 @@ bool Sequence::RunSample(const Planned& p) {
   attempt.number = p.number;
   attempt.folder = p.folder;
   attempt.started = ClockTime();
-  // A start lost in a power cut costs nothing: a folder without its end
-  // is set aside as interrupted on resume all the same.
-  const bool journaled = m_journal.Write({"start", std::to_string(p.number), p.folder, attempt.started}, false);
+  // The start is journaled before the folder exists, so that no folder
+  // is ever there that the journal (and so sequence.csv) does not list.
+  // It is on the disk before anything is injected.
+  const bool journaled = m_journal.Write({"start", std::to_string(p.number), p.folder, attempt.started});
+  // Made here, never taken over: something already at the name (a link
+  // planted there) is refused, not written through.
+  std::error_code ec;
+  const bool made = journaled && std::filesystem::create_directory(folder, ec);
   bool loaded = false;
-  if (ec || !std::filesystem::is_directory(folder)) {
-    sample.Failed("cannot create the sample folder " + folder.string() + (ec ? ": " + ec.message() : ""));
+  if (!journaled) {
+    sample.Failed("could not write " + (m_folder.Path() / "journal.txt").string());
+  } else if (!made) {
+    sample.Failed("cannot create the sample folder " + folder.string() +
+                  (ec ? ": " + ec.message() : ": something is already there"));
   } else if (const std::string why = sample.OpenFiles(); !why.empty()) {
     sample.Failed(why);
   } else {
@@ -369,23 +400,43 @@ bool Sequence::RunSample(const Planned& p) {
       CloseDevices();
     }
   }
-  const SampleResult r = sample.Finish(m_devices.get());
+  const SampleResult r = sample.Finish(made ? m_devices.get() : nullptr);
   attempt.hasEnded = true;
   attempt.good = r.verdict.good && !r.writeFailed;
+  attempt.result = attempt.good                         ? "good"
+                   : StopSignal() != 0                   ? "interrupted"
+                   : r.verdict.notReady && !r.writeFailed ? "not-ready"
+                                                          : "failed";
   attempt.ended = ClockTime();
   attempt.peakBar = r.peakBar ? Fixed(*r.peakBar, 1) : "";
   attempt.outcome = r.verdict.outcome + (r.writeFailed ? "; a file of the sample could not be written" : "");
+  if (r.atInjection) {
+    const auto reading = [](double value) { return std::isnan(value) ? std::string() : Fixed(value, 1); };
+    attempt.injectedMinutes = Fixed(r.injectedClockMinutes, 3);
+    attempt.injectedBar = reading(r.atInjection->pressure);
+    attempt.injectedOvenC = reading(r.atInjection->ovenTemperature);
+  }
+  attempt.waitedMinutes = Fixed(r.waitedMinutes, 2);
+  attempt.equilibratedMl = Fixed(r.equilibratedMl, 2);
   m_attempts.push_back(attempt);
-  const bool ended = m_journal.Write({"end", std::to_string(p.number), attempt.good ? "good" : "failed", p.folder,
-                                      attempt.ended, attempt.peakBar, attempt.outcome});
-  if (!journaled || !ended) {
-    m_ui.Failure("could not write " + (m_folder.Path() / "journal.txt").string() + "; the sequence stops");
+  const bool ended = journaled && m_journal.Write({"end", std::to_string(p.number), attempt.result, p.folder,
+                                                   attempt.ended, attempt.peakBar, attempt.outcome,
+                                                   attempt.injectedMinutes, attempt.injectedBar, attempt.injectedOvenC,
+                                                   attempt.waitedMinutes, attempt.equilibratedMl});
+  if (!ended || !made || r.writeFailed) {
+    // What cannot be recorded is not run: under every policy the
+    // sequence stops here, rather than inject samples with no record.
+    m_recordFailed = true;
     attempt.good = false;
+    m_ui.Failure("could not write the records of sample " + std::to_string(p.number) + " in " +
+                 m_folder.Path().string() + " (is the disk full?); the sequence stops");
   }
   WriteTables(&p);
+  if (m_tableFailed) m_recordFailed = true;
   if (!attempt.good) {
+    const std::string& message = r.verdict.message.empty() ? r.verdict.outcome : r.verdict.message;
     m_ui.Failure("sample " + std::to_string(p.number) + " (" + EscapeControls(p.sample->name) + ") " +
-                 r.verdict.message.substr(r.verdict.message.rfind("the run ", 0) == 0 ? 8 : 0));
+                 message.substr(message.rfind("the run ", 0) == 0 ? 8 : 0));
     // Stopped and closed: a trip or an error is not carried into the next
     // sample, which opens the instruments afresh.
     CloseDevices();
@@ -397,7 +448,7 @@ bool Sequence::RunSample(const Planned& p) {
       m_growthKb = std::max(m_growthKb, kb - m_warmKb);
     }
   }
-  return attempt.good && journaled && ended;
+  return attempt.good;
 }
 
 // sequence.csv (and a JSON line per sample with --json), from every
@@ -405,17 +456,23 @@ bool Sequence::RunSample(const Planned& p) {
 // that a kill leaves the last complete table. Not synced to the disk: the
 // journal is, and a resume writes the table anew from it.
 void Sequence::WriteTables(const Planned* justEnded) {
-  std::string csv = "number,row,sample,method,vial,volume_ul,injection,folder,start,end,result,reason,peak_bar\n";
+  std::string csv =
+      "number,row,sample,method,vial,volume_ul,injection,folder,start,end,result,reason,peak_bar,injected_clock_min,"
+      "bar_at_injection,oven_c_at_injection,waited_min,equilibrated_ml,note\n";
   for (const JournalSample& a : m_attempts) {
     if (a.number < 1 || a.number > static_cast<int>(m_planned.size())) continue;
     const Planned& p = m_planned[static_cast<std::size_t>(a.number - 1)];
-    const std::string result = a.hasEnded ? (a.good ? "good" : "failed") : "interrupted";
+    const std::string result = !a.hasEnded || a.result == "interrupted" ? "interrupted"
+                               : a.good                                  ? "good"
+                               : a.result == "not-ready"                 ? "not ready"
+                                                                         : "failed";
     const std::string reason = a.hasEnded ? (a.good ? "" : a.outcome)
                                           : "the sequence stopped while this sample ran";
     csv += std::to_string(p.number) + "," + std::to_string(p.row) + "," + CsvCell(p.sample->name) + "," +
-           CsvCell(p.sample->method) + "," + std::to_string(p.sample->vial) + "," + Fixed(p.sample->volumeUl, 3) + "," +
+           CsvCell(p.sample->method) + "," + std::to_string(p.sample->vial) + "," + VolumeText(p.sample->volumeUl) + "," +
            std::to_string(p.injection) + "," + CsvCell(a.folder) + "," + a.started + "," + a.ended + "," + result +
-           "," + CsvCell(reason) + "," + a.peakBar + "\n";
+           "," + CsvCell(reason) + "," + a.peakBar + "," + a.injectedMinutes + "," + a.injectedBar + "," +
+           a.injectedOvenC + "," + a.waitedMinutes + "," + a.equilibratedMl + "," + CsvCell(p.sample->note) + "\n";
     if (justEnded == &p && &a == &m_attempts.back() && m_ui.ShowsJson()) {
       nlohmann::ordered_json j;
       j["number"] = p.number;
@@ -435,15 +492,10 @@ void Sequence::WriteTables(const Planned* justEnded) {
     }
   }
   const std::filesystem::path file = m_folder.Path() / "sequence.csv";
-  const std::filesystem::path temporary = m_folder.Path() / "sequence.csv.part";
-  std::FILE* out = std::fopen(temporary.string().c_str(), "wb");
-  bool ok = out && std::fwrite(csv.data(), 1, csv.size(), out) == csv.size();
-  if (out) ok = std::fclose(out) == 0 && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temporary, file, ec);
-  if (ok && !ec) return;
-  m_ui.Failure("could not write " + file.string() + (ec ? ": " + ec.message() : ""));
-  m_tableFailed = true;
+  if (const std::string error = WriteFileWhole(file, csv); !error.empty()) {
+    m_ui.Failure("could not write " + file.string() + ": " + error);
+    m_tableFailed = true;
+  }
 }
 
 // sequence.svg: the last attempt of every sample that ran.
@@ -458,11 +510,11 @@ bool Sequence::WriteChart() {
                      dir / a->folder / "status.csv"});
   }
   const std::string svg = RenderSequenceSvg("Sequence " + m_listPath.filename().string(), chart);
-  std::FILE* out = std::fopen((dir / "sequence.svg").string().c_str(), "wb");
-  const bool ok = out && std::fwrite(svg.data(), 1, svg.size(), out) == svg.size();
-  if (out && std::fclose(out) == 0 && ok) return true;
-  m_ui.Failure("could not write " + (dir / "sequence.svg").string());
-  return false;
+  if (const std::string error = WriteFileWhole(dir / "sequence.svg", svg); !error.empty()) {
+    m_ui.Failure("could not write " + (dir / "sequence.svg").string() + ": " + error);
+    return false;
+  }
+  return true;
 }
 
 int Sequence::Finish() {
@@ -548,7 +600,7 @@ int Sequence::Run() {
   for (std::size_t i = m_first; i < m_planned.size(); ++i) {
     const bool good = RunSample(m_planned[i]);
     if (StopSignal() != 0) break;
-    if (!good && !m_o.skipFailed) {
+    if (!good && (!m_o.skipFailed || m_recordFailed)) {
       m_stoppedAt = &m_planned[i];
       break;
     }

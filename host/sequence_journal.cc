@@ -112,6 +112,14 @@ std::optional<JournalContents> ParseJournal(const std::string& text, const std::
         it->ended = f[4];
         it->peakBar = f[5];
         it->outcome = f[6];
+        it->result = f[2];
+        if (f.size() >= 12) {
+          it->injectedMinutes = f[7];
+          it->injectedBar = f[8];
+          it->injectedOvenC = f[9];
+          it->waitedMinutes = f[10];
+          it->equilibratedMl = f[11];
+        }
         break;
       }
     } else if (f[0] == "kept" && f.size() >= 4) {

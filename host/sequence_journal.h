@@ -9,8 +9,11 @@
 //   transport  NAME                        the transport it runs on
 //   method  PATH  FINGERPRINT              each method file it names
 //   start   N  FOLDER  CLOCK               sample N began in FOLDER
-//   end     N  RESULT  FOLDER  CLOCK  PEAK_BAR  OUTCOME
-//                                          ... and ended (RESULT good or failed)
+//   end     N  RESULT  FOLDER  CLOCK  PEAK_BAR  OUTCOME  [INJECTED_MIN  BAR  OVEN_C  WAITED_MIN  EQUILIBRATED_ML]
+//                                          ... and ended (RESULT good, failed or not-ready:
+//                                          injected before the instruments were ready);
+//                                          the bracketed fields are the readings at the
+//                                          injection ("" where none), the wait before it
 //   kept    N  FOLDER  AS                  a resume sets an unfinished sample's folder
 //                                          aside (written before the folder moves)
 // Text fields have tabs, line breaks and backslashes escaped.
@@ -38,6 +41,10 @@ struct JournalSample {
   bool good = false;
   std::string peakBar;  // "" when none was read
   std::string outcome;
+  std::string result;   // "good", "failed" or "not-ready"
+  // At the injection: the instrument clock, minutes; the pressure, bar;
+  // the oven, °C (each "" when not read); and the wait before it.
+  std::string injectedMinutes, injectedBar, injectedOvenC, waitedMinutes, equilibratedMl;
 };
 
 struct JournalContents {

@@ -186,4 +186,10 @@ std::string DescribeHydraulics(const sim::Hydraulics& h) {
                  " ml/min per minute");
 }
 
+bool SameColumn(const std::optional<sim::Column>& a, const std::optional<sim::Column>& b) {
+  if (!a || !b) return !a && !b;
+  return a->lengthMm == b->lengthMm && a->diameterMm == b->diameterMm && a->particleUm == b->particleUm &&
+         a->porosity == b->porosity && a->systemBar == b->systemBar;
+}
+
 }  // namespace host

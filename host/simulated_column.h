@@ -28,6 +28,10 @@ struct SimulatedPath {
   sim::Hydraulics Hydraulics() const;
 };
 
+// Whether two runs use the same column (both the simulator's fixed one,
+// or the same size, particles and bed).
+bool SameColumn(const std::optional<sim::Column>& a, const std::optional<sim::Column>& b);
+
 // The [column] section of the method file at `path`, if it has one.
 // `problems` gets one line per mistake, "line N, key 'column.KEY': error: ...";
 // a file that cannot be read or parsed adds none (the method reader

@@ -180,8 +180,6 @@ constexpr const char* kGradientTrip =
     "[pump]\nsystem = \"binary\"\nflow = 1.0\nmax_pressure = 150\nstop_time = 5.0\n"
     "[[pump.timetable]]\ntime = 0.0\npercent_b = 0.0\n[[pump.timetable]]\ntime = 2.0\npercent_b = 50.0\n"
     "[autosampler]\nvial = 4\ninjection_volume = 3.0\n";
-constexpr const char* kTripAtOnce =
-    "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 50\nstop_time = 8.0\n";
 constexpr const char* kTripWhileWaiting =
     "[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 50\nstop_time = 8.0\n[oven]\ntemperature = 40\n";
 // The direct transport never sends a step's limit: the trip is at 100 bar.
@@ -228,10 +226,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "ended at 1\\.4 of 5\\.0 min: pressure reached its limit of 150 bar \\(14\\d\\.\\d bar and rising "
                   "at the last reading\\), flow dropped to 0",
                   true, "error: the run ended at 1\\.4 of 5\\.0 min"},
-        FailedRun{"NoInjection", kTripAtOnce, "", 0, 1,
-                  "ended at 0\\.0 of 8\\.0 min: pressure reached its limit of 50 bar \\(\\d\\d\\.\\d bar and rising at "
-                  "the last reading\\), flow dropped to 0; no sample was injected",
-                  false, "error: the run ended at 0\\.0 of 8\\.0 min"},
         FailedRun{"TripWhileWaiting", kTripWhileWaiting, "", 0, 1,
                   "failed before the injection: the pump stopped: pressure reached its limit of 50 bar "
                   "\\(\\d\\d\\.\\d bar and rising at the last reading\\)",

@@ -249,6 +249,7 @@ TEST_P(RunJudgeTest, NamesTheCauseSeen) {
   f.sampleStarted = f.samplerSeen = f.injected = true;
   f.last = f.lastRunning = PollRow{};
   f.last->flow = f.lastRunning->flow = 1.0;
+  f.last->pumpOn = f.lastRunning->pumpOn = 1;
   f.last->pressure = f.lastRunning->pressure = 100;
   GetParam().facts(f);
   const host::RunVerdict v = host::JudgeRun(f);
