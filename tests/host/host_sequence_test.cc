@@ -156,7 +156,13 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
       {"sample,method,vial,volume\ns1,half.toml,1,0\n", "list.csv: line 2: volume"},
       {"sample,method,vial,volume\ns1,half.toml,1,1000.5\n", "list.csv: line 2: volume"},
       {"sample,method,vial,volume,note\ns1,half.toml,1,2,a\x01b\n",
-       "list.csv: line 2: a name or note holds a control character"},
+       "list.csv: line 2: the note holds a control character other than a line break"},
+      // Blanks around a name or method are not part of it; a note may run over lines, a name may not.
+      {"sample,method,vial,volume,note\n\"  s1 \",half.toml,1,2,\n\ts1,half.toml,2,2,\n"
+       "s2,\" half.toml\t\",3,2,\"two\r\nlines\"\n\"s\r\n3\",half.toml,4,2,\n",
+       "list.csv: line 3: the sample name 's1' is used again (first on line 2)\n"
+       "list.csv: line 6: the sample name 's\\n3' holds a control character\n"
+       "quarn-host: error: the sample list list.csv cannot run as written (2 problems above)"},
       {"sample,method,vial,volume\ns1,half.toml,1,", "list.csv: line 2: volume"},  // no line end after the last
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
