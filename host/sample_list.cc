@@ -120,6 +120,7 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
   const auto problem = [&](int line, const std::string& text) { list.problems.push_back(Problem(file, line, text)); };
   const Record& header = records.front();
   std::map<std::string, int> names;  // sample name -> its line
+  long long samples = 0;             // every row's injections, counted as they will run
   for (std::size_t r = 1; r < records.size(); ++r) {
     const Record& record = records[r];
     if (record.cells.size() > header.cells.size()) {
@@ -177,12 +178,16 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     if (read.value) row.volumeUl = *read.value;
     else bad(read.error, kVolume);
     if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
+    samples += row.injections;
     if (good) list.rows.push_back(std::move(row));
   }
   if (records.size() == 1) problem(0, "the list holds no samples");
   if (records.size() - 1 > static_cast<std::size_t>(kMaxSampleRows)) {
     problem(0, "the list holds " + std::to_string(records.size() - 1) + " rows; at most " +
                    std::to_string(kMaxSampleRows) + " are allowed");
+  } else if (samples > kMaxListSamples) {
+    problem(0, "the list holds " + std::to_string(samples) + " samples in all (each injection is a sample); at most " +
+                   std::to_string(kMaxListSamples) + " are allowed");
   }
 }
 

@@ -40,9 +40,12 @@ struct SampleList {
   std::vector<std::string> problems;  // "list.csv: line 4: ..." each
 };
 
-// The most rows and injections a list may hold.
+// The most rows a list may hold, and injections a row may ask for.
 inline constexpr int kMaxSampleRows = 10000;
 inline constexpr int kMaxInjectionsPerRow = 1000;
+// The most samples a whole list may run, every row's injections counted:
+// weeks of runs, and what a sequence's plan, journal and chart are sized for.
+inline constexpr int kMaxListSamples = 10000;
 
 SampleList ReadSampleList(const std::filesystem::path& file);
 // The same from text already read; `name` is what problems start with.

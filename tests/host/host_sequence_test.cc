@@ -163,6 +163,10 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
        "list.csv: line 3: the sample name 's1' is used again (first on line 2)\n"
        "list.csv: line 6: the sample name 's\\n3' holds a control character\n"
        "quarn-host: error: the sample list list.csv cannot run as written (2 problems above)"},
+      {"sample,method,vial,volume,injections\na,half.toml,1,2,1000\nb,half.toml,1,2,1000\nc,half.toml,1,2,1000\n"
+       "d,half.toml,1,2,1000\ne,half.toml,1,2,1000\nf,half.toml,1,2,1000\ng,half.toml,1,2,1000\nh,half.toml,1,2,1000\n"
+       "i,half.toml,1,2,1000\nj,half.toml,1,2,1000\nk,half.toml,1,2,1000\n",
+       "list.csv: the list holds 11000 samples in all (each injection is a sample); at most 10000 are allowed"},
       {"sample,method,vial,volume\ns1,half.toml,1,", "list.csv: line 2: volume"},  // no line end after the last
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
