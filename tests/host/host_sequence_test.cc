@@ -129,6 +129,9 @@ TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
                                                              {"2", "good", "002-s2"}, {"3", "good", "003-a_zAZ09"}}));
   const std::string csv = Read(m_dir / "seq" / "sequence.csv");
   EXPECT_NE(csv.find(",\"a\"\"zAZ09\","), std::string::npos) << "a quote in a cell is doubled";
+  EXPECT_NE(Read(m_dir / "seq" / "sequence.svg").find(">3</text><text x=\"142\" y=\"749.0\">a&quot;zAZ09</text><text "
+                                                      "x=\"390\" y=\"749.0\">half.toml</text>"),
+            std::string::npos);
   // The failed attempt's reason and peak, read back from the journal.
   EXPECT_NE(csv.find(",failed,ended at 0.1 of 0.5 min: flow dropped to 0; injected fault: pump-overpressure@0.2,98.0\n"),
             std::string::npos)
