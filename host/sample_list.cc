@@ -44,6 +44,12 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// Whether text[i] is the '\r' of a "\r\n" line break, which reads as "\n";
+// a '\r' on its own is a control character like any other.
+bool LineBreakCr(const std::string& text, std::size_t i) {
+  return text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+}
+
 // The records of a CSV text: cells split at `separator`, double quotes
 // around a cell that holds one, a quote (doubled) or a line break. Blank
 // lines and lines starting with '#' are left out. `unclosed` gets the line
@@ -79,7 +85,7 @@ std::vector<Record> SplitCsv(const std::string& text, char separator, int& unclo
         quoted = false;
       } else {
         if (c == '\n') ++line;
-        if (c != '\r') cell += c;
+        if (!LineBreakCr(text, i)) cell += c;
       }
       continue;
     }
@@ -93,7 +99,7 @@ std::vector<Record> SplitCsv(const std::string& text, char separator, int& unclo
     } else if (c == '\n') {
       endRecord();
       ++line;
-    } else if (c != '\r') {
+    } else if (!LineBreakCr(text, i)) {
       cell += c;
     }
   }
@@ -114,6 +120,7 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
   const auto problem = [&](int line, const std::string& text) { list.problems.push_back(Problem(file, line, text)); };
   const Record& header = records.front();
   std::map<std::string, int> names;  // sample name -> its line
+  long long samples = 0;             // every row's injections, counted as they will run
   for (std::size_t r = 1; r < records.size(); ++r) {
     const Record& record = records[r];
     if (record.cells.size() > header.cells.size()) {
@@ -126,9 +133,12 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     };
     SampleRow row;
     row.line = record.line;
-    row.name = cell(kSample);
-    row.method = cell(kMethod);
+    // A name or a method file has one spelling: blanks around it, quoted
+    // or not, are not part of it.
+    row.name = Trimmed(cell(kSample));
+    row.method = Trimmed(cell(kMethod));
     row.note = cell(kNote);
+    for (std::size_t cr; (cr = row.note.find("\r\n")) != std::string::npos;) row.note.erase(cr, 1);
     bool good = true;
     // A problem of one cell names its key's line where the list tells it.
     const auto bad = [&](const std::string& what, int column = -1) {
@@ -137,9 +147,11 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
       good = false;
     };
     if (row.name.empty()) bad("the sample has no name");
-    if (row.name != EscapeControls(row.name) || row.note != EscapeControls(row.note)) {
-      bad("a name or note holds a control character");
+    if (row.name != EscapeControls(row.name)) {
+      bad("the sample name '" + EscapeControls(row.name) + "' holds a control character");
     }
+    // A spreadsheet writes a note of several lines as a quoted cell.
+    if (row.note != EscapeControls(row.note, true)) bad("the note holds a control character other than a line break");
     if (!row.name.empty()) {
       const auto [first, added] = names.emplace(row.name, record.line);
       if (!added) {
@@ -166,12 +178,16 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     if (read.value) row.volumeUl = *read.value;
     else bad(read.error, kVolume);
     if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
+    samples += row.injections;
     if (good) list.rows.push_back(std::move(row));
   }
   if (records.size() == 1) problem(0, "the list holds no samples");
   if (records.size() - 1 > static_cast<std::size_t>(kMaxSampleRows)) {
     problem(0, "the list holds " + std::to_string(records.size() - 1) + " rows; at most " +
                    std::to_string(kMaxSampleRows) + " are allowed");
+  } else if (samples > kMaxListSamples) {
+    problem(0, "the list holds " + std::to_string(samples) + " samples in all (each injection is a sample); at most " +
+                   std::to_string(kMaxListSamples) + " are allowed");
   }
 }
 

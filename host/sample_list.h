@@ -9,6 +9,10 @@
 // ';' between cells (the header row tells which), double quotes around a
 // cell that holds the separator, a quote or a line break, a UTF-8
 // byte-order mark, blank lines and lines starting with '#' (comments).
+// A sample name and a method file are trimmed of blanks around them (a
+// quoted cell's too), so that " std-1 " and "std-1" are one sample. A note
+// may hold line breaks ("\r\n" read as "\n"); no other control character
+// is taken, and none at all in a name.
 // Everything wrong is reported, each problem with the list's file name
 // and line.
 // Pure functions apart from reading the file; any thread.
@@ -23,12 +27,12 @@ namespace host {
 struct SampleRow {
   int line = 0;               // in the list file, from 1
   std::string name;           // UTF-8
-  std::string method;         // as written
+  std::string method;         // as written, trimmed
   std::filesystem::path methodPath;  // resolved against the list's folder
   int vial = 0;
   double volumeUl = 0;
   int injections = 1;
-  std::string note;
+  std::string note;           // UTF-8; may hold "\n": escape it to print it
 };
 
 struct SampleList {
@@ -36,9 +40,12 @@ struct SampleList {
   std::vector<std::string> problems;  // "list.csv: line 4: ..." each
 };
 
-// The most rows and injections a list may hold.
+// The most rows a list may hold, and injections a row may ask for.
 inline constexpr int kMaxSampleRows = 10000;
 inline constexpr int kMaxInjectionsPerRow = 1000;
+// The most samples a whole list may run, every row's injections counted:
+// weeks of runs, and what a sequence's plan, journal and chart are sized for.
+inline constexpr int kMaxListSamples = 10000;
 
 SampleList ReadSampleList(const std::filesystem::path& file);
 // The same from text already read; `name` is what problems start with.

@@ -16,6 +16,12 @@ namespace {
 
 constexpr double kWidth = 960, kLeft = 90, kRight = 40, kTop = 84;
 constexpr double kTraceHeight = 320, kPeakHeight = 160, kGap = 70;
+// The table of samples: one line each, in a monospaced font whose
+// characters are about 0.6 of its size wide; a name or method longer than
+// its column is cut (the whole text is the line's tooltip).
+constexpr double kRowHeight = 15, kTableFontSize = 11;
+constexpr double kNumberEnd = 40, kNameAt = 52, kMethodAt = 300, kResultAt = 640;
+constexpr int kNameChars = 36, kMethodChars = 50;
 // Each trace is cut into this many intervals, each drawn by its lowest
 // and highest reading.
 constexpr int kIntervals = 240;
@@ -27,6 +33,25 @@ struct Trace {
 
 std::string Num(double v, int decimals = 1) { return SvgNumber(v, decimals); }
 std::string Xml(const std::string& text) { return SvgText(text); }
+
+// "3 std-0.10 (impurities.toml)": a sample as a tooltip names it.
+std::string Named(const SequenceChartSample& s) {
+  return std::to_string(s.number) + " " + s.name + " (" + s.method + ")";
+}
+
+// `text` (UTF-8) cut to at most `chars` characters, the cut marked by an
+// ellipsis: at its end, or at its start with `keepEnd` (a file name's end
+// says the most).
+std::string Cut(const std::string& text, int chars, bool keepEnd) {
+  std::vector<std::size_t> starts;  // of each character
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  if (starts.size() <= static_cast<std::size_t>(chars)) return text;
+  const auto keep = static_cast<std::size_t>(chars - 1);
+  const std::string ellipsis = "\xE2\x80\xA6";
+  return keepEnd ? ellipsis + text.substr(starts[starts.size() - keep]) : text.substr(0, starts[keep]) + ellipsis;
+}
 
 // The run's readings (not the waiting ones) of a status.csv: clock
 // minutes and pressure, reduced to the extremes of each interval.
@@ -92,7 +117,8 @@ std::string RenderSequenceSvg(const std::string& title, const std::vector<Sequen
   const double yHi = std::max(maxBar * 1.05, yTicks.empty() ? maxBar : yTicks.back());
   const double plotW = kWidth - kLeft - kRight;
   const double peakTop = kTop + kTraceHeight + kGap;
-  const double height = peakTop + kPeakHeight + 50;
+  const double tableTop = peakTop + kPeakHeight + 70;
+  const double height = tableTop + kRowHeight * static_cast<double>(samples.size() + 1) + 20;
   const auto X = [&](double m) { return kLeft + m / xHi * plotW; };
   const auto Y = [&](double bar, double top, double h) { return top + h - bar / yHi * h; };
 
@@ -144,7 +170,7 @@ std::string RenderSequenceSvg(const std::string& title, const std::vector<Sequen
         if (std::isnan(bar)) continue;
         svg += Num(X(m)) + "," + Num(Y(bar, kTop, kTraceHeight)) + " ";
       }
-      svg += "\"><title>" + std::to_string(s.number) + " " + Xml(s.name) + "</title></polyline>\n";
+      svg += "\"><title>" + Xml(Named(s)) + "</title></polyline>\n";
     }
   }
   // Each sample's highest pressure.
@@ -154,8 +180,7 @@ std::string RenderSequenceSvg(const std::string& title, const std::vector<Sequen
     const double x = kLeft + (static_cast<double>(i) + 0.5) / n * plotW;
     svg += "<circle cx=\"" + Num(x) + "\" cy=\"" + Num(Y(*peaks[i], peakTop, kPeakHeight)) + "\" r=\"" +
            (samples[i].good ? "2.5\" fill=\"#1f77b4\"" : "4\" fill=\"#d62728\"") + "><title>" +
-           std::to_string(samples[i].number) + " " + Xml(samples[i].name) + ": " + Num(*peaks[i]) +
-           " bar</title></circle>\n";
+           Xml(Named(samples[i])) + ": " + Num(*peaks[i]) + " bar</title></circle>\n";
   }
   for (double t : NiceTicks(1, std::max<double>(2, n), 10)) {
     if (t < 1 || t > n || t != std::floor(t)) continue;
@@ -163,7 +188,32 @@ std::string RenderSequenceSvg(const std::string& title, const std::vector<Sequen
            "\" text-anchor=\"middle\">" + Num(t, 0) + "</text>\n";
   }
   svg += "<text x=\"" + Num(kLeft + plotW / 2, 0) + "\" y=\"" + Num(peakTop + kPeakHeight + 34) +
-         "\" text-anchor=\"middle\">sample, in the order they ran (blue: good, red: failed)</text>\n</svg>\n";
+         "\" text-anchor=\"middle\">sample, in the order they ran (blue: good, red: failed), named below</text>\n";
+
+  // The table of samples.
+  const auto cell = [&](double at, double y, const std::string& text, const char* anchor = nullptr) {
+    return "<text x=\"" + Num(kLeft + at, 0) + "\" y=\"" + Num(y) + "\"" +
+           (anchor ? std::string(" text-anchor=\"") + anchor + "\"" : "") + ">" + text + "</text>";
+  };
+  svg += "<g font-family=\"monospace\" font-size=\"" + Num(kTableFontSize, 0) + "\">\n<g font-weight=\"bold\">" +
+         cell(kNumberEnd, tableTop, "no.", "end") + cell(kNameAt, tableTop, "sample") +
+         cell(kMethodAt, tableTop, "method") + cell(kResultAt, tableTop, "result") +
+         cell(plotW, tableTop, "highest bar", "end") + "</g>\n";
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const SequenceChartSample& s = samples[i];
+    const double y = tableTop + kRowHeight * static_cast<double>(i + 1);
+    const std::string name = Cut(s.name, kNameChars, false), method = Cut(s.method, kMethodChars, true);
+    svg += std::string("<g") + (s.good ? "" : " fill=\"#d62728\"") + ">";
+    if (name != s.name || method != s.method) svg += "<title>" + Xml(Named(s)) + "</title>";
+    if (i % 2 == 0) {
+      svg += "<rect x=\"" + Num(kLeft, 0) + "\" y=\"" + Num(y - kRowHeight + 4) + "\" width=\"" + Num(plotW, 0) +
+             "\" height=\"" + Num(kRowHeight, 0) + "\" fill=\"#f2f2f2\"/>";
+    }
+    svg += cell(kNumberEnd, y, std::to_string(s.number), "end") + cell(kNameAt, y, Xml(name)) +
+           cell(kMethodAt, y, Xml(method)) + cell(kResultAt, y, s.good ? "good" : "failed") +
+           cell(plotW, y, peaks[i] ? Num(*peaks[i]) : "-", "end") + "</g>\n";
+  }
+  svg += "</g>\n</svg>\n";
   return svg;
 }
 

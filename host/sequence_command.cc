@@ -506,8 +506,8 @@ bool Sequence::WriteChart() {
   for (const JournalSample& a : m_attempts) last[a.number] = &a;
   for (const auto& [number, a] : last) {
     if (number < 1 || number > static_cast<int>(m_planned.size())) continue;
-    chart.push_back({number, m_planned[static_cast<std::size_t>(number - 1)].sample->name, a->hasEnded && a->good,
-                     dir / a->folder / "status.csv"});
+    const SampleRow& row = *m_planned[static_cast<std::size_t>(number - 1)].sample;
+    chart.push_back({number, row.name, row.method, a->hasEnded && a->good, dir / a->folder / "status.csv"});
   }
   const std::string svg = RenderSequenceSvg("Sequence " + m_listPath.filename().string(), chart);
   if (const std::string error = WriteFileWhole(dir / "sequence.svg", svg); !error.empty()) {

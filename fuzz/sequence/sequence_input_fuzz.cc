@@ -2,8 +2,9 @@
 // (CSV or TOML, chosen by the first byte) and a sequence journal.
 // Beyond not crashing: every problem names the list and holds no control
 // character (it is shown on a terminal); a list read without problems
-// holds only rows a sequence can run; a journal is read or refused with a
-// reason that names it.
+// holds only rows a sequence can run (names and methods trimmed, notes
+// with no control character but line breaks, no more samples than the
+// limit); a journal is read or refused with a reason that names it.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -20,11 +21,15 @@ void Require(bool condition) {
   if (!condition) std::abort();
 }
 
-bool HoldsAControl(const std::string& text) {
+bool HoldsAControl(const std::string& text, bool lineBreaksToo = true) {
   for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) return true;
+    if ((c < 0x20 && (lineBreaksToo || c != '\n')) || c == 0x7F) return true;
   }
   return false;
+}
+
+bool Trimmed(const std::string& text) {
+  return text.find_first_of(" \t") != 0 && (text.empty() || text.find_last_of(" \t") != text.size() - 1);
 }
 
 void CheckList(const std::string& text, const char* name) {
@@ -35,12 +40,16 @@ void CheckList(const std::string& text, const char* name) {
   }
   if (!list.problems.empty()) return;
   Require(!list.rows.empty() && list.rows.size() <= static_cast<std::size_t>(host::kMaxSampleRows));
+  long long samples = 0;
   for (const host::SampleRow& row : list.rows) {
     Require(!row.name.empty() && !HoldsAControl(row.name) && !row.method.empty());
+    Require(Trimmed(row.name) && Trimmed(row.method) && !HoldsAControl(row.note, false));
+    samples += row.injections;
     Require(row.vial >= kMinVial && row.vial <= kMaxVial);
     Require(std::isfinite(row.volumeUl) && row.volumeUl > 0 && row.volumeUl <= kMaxInjectionVolume);
     Require(row.injections >= 1 && row.injections <= host::kMaxInjectionsPerRow);
   }
+  Require(samples <= host::kMaxListSamples);
 }
 
 }  // namespace

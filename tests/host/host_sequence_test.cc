@@ -129,6 +129,9 @@ TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
                                                              {"2", "good", "002-s2"}, {"3", "good", "003-a_zAZ09"}}));
   const std::string csv = Read(m_dir / "seq" / "sequence.csv");
   EXPECT_NE(csv.find(",\"a\"\"zAZ09\","), std::string::npos) << "a quote in a cell is doubled";
+  EXPECT_NE(Read(m_dir / "seq" / "sequence.svg").find(">3</text><text x=\"142\" y=\"749.0\">a&quot;zAZ09</text><text "
+                                                      "x=\"390\" y=\"749.0\">half.toml</text>"),
+            std::string::npos);
   // The failed attempt's reason and peak, read back from the journal.
   EXPECT_NE(csv.find(",failed,ended at 0.1 of 0.5 min: flow dropped to 0; injected fault: pump-overpressure@0.2,98.0\n"),
             std::string::npos)
@@ -156,7 +159,17 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
       {"sample,method,vial,volume\ns1,half.toml,1,0\n", "list.csv: line 2: volume"},
       {"sample,method,vial,volume\ns1,half.toml,1,1000.5\n", "list.csv: line 2: volume"},
       {"sample,method,vial,volume,note\ns1,half.toml,1,2,a\x01b\n",
-       "list.csv: line 2: a name or note holds a control character"},
+       "list.csv: line 2: the note holds a control character other than a line break"},
+      // Blanks around a name or method are not part of it; a note may run over lines, a name may not.
+      {"sample,method,vial,volume,note\n\"  s1 \",half.toml,1,2,\n\ts1,half.toml,2,2,\n"
+       "s2,\" half.toml\t\",3,2,\"two\r\nlines\"\n\"s\r\n3\",half.toml,4,2,\n",
+       "list.csv: line 3: the sample name 's1' is used again (first on line 2)\n"
+       "list.csv: line 6: the sample name 's\\n3' holds a control character\n"
+       "quarn-host: error: the sample list list.csv cannot run as written (2 problems above)"},
+      {"sample,method,vial,volume,injections\na,half.toml,1,2,1000\nb,half.toml,1,2,1000\nc,half.toml,1,2,1000\n"
+       "d,half.toml,1,2,1000\ne,half.toml,1,2,1000\nf,half.toml,1,2,1000\ng,half.toml,1,2,1000\nh,half.toml,1,2,1000\n"
+       "i,half.toml,1,2,1000\nj,half.toml,1,2,1000\nk,half.toml,1,2,1000\n",
+       "list.csv: the list holds 11000 samples in all (each injection is a sample); at most 10000 are allowed"},
       {"sample,method,vial,volume\ns1,half.toml,1,", "list.csv: line 2: volume"},  // no line end after the last
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},

@@ -43,13 +43,13 @@ class SequenceTest : public testing_support::TransportWorld,
     for (const std::string& method : methods) {
       std::ofstream(TempDir() / method) << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 1\n";
     }
-    // As a spreadsheet may save it: a byte-order mark, quoted cells, a
-    // comment and a blank line.
+    // As a spreadsheet may save it: a byte-order mark, quoted cells (a note
+    // of two lines), a comment and a blank line.
     std::ofstream list(TempDir() / "list.csv");
     list << "\xEF\xBB\xBFSample,method,vial,volume,note\n# the samples\n\n";
     for (int i = 1; i <= count; ++i) {
       list << "\"s" << i << "\"," << methods[static_cast<std::size_t>(i - 1) % methods.size()] << "," << i << ","
-           << i / 10.0 << ",\"a, \"\"quoted\"\" note\"\r\n";
+           << i / 10.0 << ",\"a, \"\"quoted\"\"\r\nnote\"\r\n";
     }
   }
 
