@@ -40,9 +40,24 @@ add_library(quarn_simulator INTERFACE)
 target_link_libraries(quarn_simulator INTERFACE quarn_sim vexlink32)
 set_target_properties(quarn_simulator PROPERTIES EXPORT_NAME Simulator)
 
-# Each library finds the others beside itself.
+# Where each installed file looks for the libraries of ours it needs: in
+# its own folder ($ORIGIN), or from bin/ in lib/ (the server's program),
+# never in a folder of the build nor in the current directory; quarnsys
+# needs none. The files are linked so in the build already (its lib/ is
+# laid out as an install's, and the program's host/ sits beside it as bin/
+# does), and installed unchanged: CMake would otherwise link them with the
+# build's folders and rewrite the entry on install, padding the build's
+# entry with empty ones, each of which names the current directory.
 if(NOT WIN32)
-  set_target_properties(quarncontrol quarnsys quarnframework quarn_sim vexlink32 PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(quarncontrol quarnframework quarn_sim vexlink32 PROPERTIES INSTALL_RPATH "$ORIGIN")
+  file(RELATIVE_PATH _installed ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  get_target_property(_program_dir tavix_server_program RUNTIME_OUTPUT_DIRECTORY)
+  file(RELATIVE_PATH _built ${_program_dir} ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
+  set(_program_rpath "$ORIGIN/${_installed}" "$ORIGIN/${_built}")
+  list(REMOVE_DUPLICATES _program_rpath)
+  set_target_properties(tavix_server_program PROPERTIES INSTALL_RPATH "${_program_rpath}")
+  set_target_properties(quarncontrol quarnsys quarnframework quarn_sim vexlink32 tavix_server_program
+    PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
 endif()
 
 install(TARGETS quarncontrol quarncontrol_headers quarn_platform quarnsys quarnframework quarn_sim vexlink32

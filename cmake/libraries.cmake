@@ -32,6 +32,11 @@ if(WIN32)
   endif()
   file(COPY ${_runtime} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   set(QUARN_WINDOWS_RUNTIME ${_runtime} CACHE INTERNAL "the compiler's runtime libraries")
+else()
+  # The plug-in and the world's libraries land in one folder, lib/, laid
+  # out as they are installed, so that each finds the others beside itself
+  # ($ORIGIN, cmake/install.cmake) in the build and in an install alike.
+  set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
 endif()
 
 # quarn_product_folder(<target> <folder>...): a target of the product. It

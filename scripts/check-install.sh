@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build of the plug-in into a prefix, builds the minimal host of
 # examples/minimal-host outside the tree against the installed package, and
-# runs one sample with it on the simulated instruments.
+# runs one sample with it on the simulated instruments. It first checks how
+# the loader treats the installed libraries and programs.
 #   scripts/check-install.sh [BUILD_DIR]     (default build/debug)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +10,9 @@ build="${1:-build/debug}"
 prefix="$build/install-check/prefix"
 rm -rf "$build/install-check"
 cmake --install "$build" --prefix "$prefix" >/dev/null
+# Installed, each library and program binds its symbols at load and finds
+# the others only from its own folder, never from the current directory.
+cmake -DREADELF=readelf -P tests/library/check_load_paths.cmake -- "$prefix"/lib/*.so "$prefix"/bin/*
 cmake -S examples/minimal-host -B "$build/install-check/host" -G Ninja \
   -DCMAKE_PREFIX_PATH="$PWD/$prefix" >/dev/null
 cmake --build "$build/install-check/host" >/dev/null
