@@ -133,12 +133,36 @@ TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
                                                       "x=\"390\" y=\"749.0\">half.toml</text>"),
             std::string::npos);
   // The failed attempt's reason and peak, read back from the journal.
-  EXPECT_NE(csv.find(",failed,ended at 0.1 of 0.5 min: flow dropped to 0; injected fault: pump-overpressure@0.2,98.0\n"),
+  EXPECT_NE(csv.find(",failed,ended at 0.1 of 0.5 min: flow dropped to 0; injected fault: pump-overpressure@0.2,98.0,"),
             std::string::npos)
       << csv;
   std::ofstream(m_dir / "seq" / "sequence.csv") << "number\n";  // a kill after the last end, before its row
   EXPECT_EQ(Run("sequence list.csv --virtual-time --quiet --resume seq").exitCode, 0);
   EXPECT_EQ(Read(m_dir / "seq" / "sequence.csv"), csv);
+}
+
+// Links planted where the sequence writes are replaced or refused, never
+// written through: the table's temporary file, the run lock, a sample folder.
+TEST_F(HostSequenceTest, PlantedLinksAreNeverWrittenThrough) {
+  WriteFiles(2);
+  fs::create_directories(m_dir / "seq");
+  fs::create_directories(m_dir / "elsewhere");
+  std::ofstream(m_dir / "victim") << "precious data";
+  fs::create_symlink(m_dir / "victim", m_dir / "seq" / "sequence.csv.part");
+  fs::create_symlink(m_dir / "elsewhere", m_dir / "seq" / "002-s2");
+  fs::create_symlink(m_dir / "made-by-lock", m_dir / "seq" / ".quarn-run.lock");
+  Result r = Run("sequence list.csv --virtual-time --quiet --out seq --on-error skip");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("cannot write to the output folder seq: "), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(m_dir / "made-by-lock"));
+  fs::remove(m_dir / "seq" / ".quarn-run.lock");
+  r = Run("sequence list.csv --virtual-time --quiet --out seq --on-error skip");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  // What stood at a sample's folder name is set aside as it is, a link as a link.
+  EXPECT_TRUE(fs::is_symlink(m_dir / "seq" / "002-s2.interrupted"));
+  EXPECT_EQ(Read(m_dir / "victim"), "precious data");
+  EXPECT_TRUE(fs::is_empty(m_dir / "elsewhere"));
+  EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "good", "002-s2"}}));
 }
 
 // Whatever is wrong in a list is reported with the list's name and line,
