@@ -247,7 +247,17 @@ bool Sequence::PrepareFolder() {
   for (std::size_t i = m_first; i < m_planned.size() && written; ++i) {
     const std::filesystem::path folder = dir / m_planned[i].folder;
     std::error_code ec;
-    if (!std::filesystem::exists(folder, ec)) continue;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(folder, ec))) {
+      // A kill between a start line and its folder leaves an attempt with
+      // no folder: journaled as such, so its row never names the folder
+      // the sample's next attempt makes.
+      for (JournalSample& a : m_attempts) {
+        if (a.number != m_planned[i].number || a.folder != m_planned[i].folder) continue;
+        a.folder.clear();
+        written = written && m_journal.Write({"kept", std::to_string(a.number), m_planned[i].folder, ""});
+      }
+      continue;
+    }
     bool ended = false;  // ... and not cut short by a signal
     for (const JournalSample& a : m_attempts) {
       if (a.number == m_planned[i].number) ended = a.hasEnded && a.result != "interrupted";
