@@ -88,6 +88,14 @@ std::string NoInjectionReason(const RunFacts& f) {
   return "the autosampler did not report an injection sequence";
 }
 
+std::string ResultOfOutcome(const std::string& outcome) {
+  if (outcome.rfind("interrupted at ", 0) == 0) return "interrupted";
+  if (outcome.rfind("completed, ", 0) != 0 || outcome.find(", but hit by ") != std::string::npos) return "failed";
+  const std::size_t but = outcome.find(", but ");
+  if (but == std::string::npos) return "good";
+  return outcome.compare(but, 50, ", but injected before the instruments were ready (") == 0 ? "not-ready" : "failed";
+}
+
 RunVerdict JudgeRun(const RunFacts& f) {
   RunVerdict v;
   if (!f.stopSignal.empty()) {

@@ -87,6 +87,10 @@ struct RunVerdict {
 };
 RunVerdict JudgeRun(const RunFacts& facts);
 
+// The result an outcome of JudgeRun stands for: "good", "not-ready",
+// "interrupted" or "failed" (a sequence reads it back from a record).
+std::string ResultOfOutcome(const std::string& outcome);
+
 // Why no injection block is in the record.
 std::string NoInjectionReason(const RunFacts& facts);
 

@@ -16,6 +16,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -119,6 +122,7 @@ class Sequence {
   Journal m_journal;
   RunTrace m_trace;
   std::vector<JournalSample> m_attempts;  // every attempt, earlier runs' included
+  std::vector<std::vector<std::string>> m_pendingLines;  // what a resume found, journaled once the folder is held
   std::unique_ptr<DeviceSet> m_devices;
   std::string m_loaded;  // the method the devices hold
   std::string m_lastMethod;  // the method of the last sample that ran, open devices or not
@@ -206,11 +210,19 @@ bool Sequence::Resume() {
   if (!journal) return Refuse("cannot resume: " + error);
   std::vector<std::string> changed;
   if (journal->listFingerprint != FileFingerprint(m_listPath)) changed.push_back("the sample list " + m_listPath.string());
+  // Method files are the same files however the list was named: the
+  // journal's paths and the list's are compared as the files they name.
+  std::map<std::filesystem::path, std::string> started;  // the file -> its fingerprint at the start
   for (const auto& [path, fingerprint] : journal->methods) {
+    std::error_code ec;
+    started[std::filesystem::weakly_canonical(path, ec)] = fingerprint;
     if (fingerprint != FileFingerprint(path)) changed.push_back("the method file " + path);
   }
   for (const auto& [path, method] : m_methods) {
-    if (!journal->methods.count(path.string())) changed.push_back("the list names a new method file " + path.string());
+    std::error_code ec;
+    if (!started.count(std::filesystem::weakly_canonical(path, ec))) {
+      changed.push_back("the list names a new method file " + path.string());
+    }
   }
   if (!changed.empty()) {
     std::string text;
@@ -219,6 +231,37 @@ bool Sequence::Resume() {
                 ". Put them back as they were, or start a new sequence");
   }
   m_attempts = journal->attempts;
+  const std::filesystem::path& dir = *m_o.resume;
+  for (JournalSample& a : m_attempts) {
+    const std::filesystem::path record = dir / a.folder / "experiment-record.txt";
+    if (!a.hasEnded && !a.folder.empty()) {
+      // A kill after the sample's record was written, before its end line:
+      // the record (written last of its files) holds the result.
+      std::ifstream in(record, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::size_t at = text.rfind("\nRun result: ");
+      if (at == std::string::npos || text.back() != '\n') continue;
+      a.hasEnded = true;
+      const std::size_t from = at + std::strlen("\nRun result: ");
+      a.outcome = text.substr(from, text.size() - from - 1);
+      a.result = ResultOfOutcome(a.outcome);
+      a.good = a.result == "good";
+      a.ended = ClockTime();
+      m_pendingLines.push_back({"end", std::to_string(a.number), a.result, a.folder, a.ended, "", a.outcome});
+      m_ui.Note("Sample " + std::to_string(a.number) + " had ended (" + a.outcome + ") before the sequence stopped; " +
+                "its result is taken from " + record.string());
+    } else if (a.hasEnded && a.good && (a.folder.empty() || !std::filesystem::exists(record))) {
+      // A journal belongs to its folder: a good sample whose folder is not
+      // here (a journal copied from elsewhere, a folder removed) runs again.
+      m_pendingLines.push_back({"kept", std::to_string(a.number), a.folder, ""});
+      m_ui.Note("Sample " + std::to_string(a.number) + " ended good, but its folder " + (dir / a.folder).string() +
+                " holds no record; it runs again");
+      a.good = false;
+      a.result = "failed";
+      a.outcome = "its folder " + a.folder + " was missing when the sequence was resumed";
+      a.folder.clear();
+    }
+  }
   int lastGood = 0;
   for (const JournalSample& a : m_attempts) {
     if (a.hasEnded && a.good) lastGood = std::max(lastGood, a.number);
@@ -236,6 +279,7 @@ bool Sequence::PrepareFolder() {
   const std::filesystem::path& dir = m_folder.Path();
   if (!m_journal.Open(dir / "journal.txt", !m_o.resume)) return Refuse("cannot write " + (dir / "journal.txt").string());
   bool written = true;
+  for (const std::vector<std::string>& line : m_pendingLines) written = written && m_journal.Write(line);
   if (!m_o.resume) {
     written = m_journal.Write({"list", m_listPath.string(), FileFingerprint(m_listPath)}) &&
               m_journal.Write({"transport", TransportName(m_transport)});

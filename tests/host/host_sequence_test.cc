@@ -142,6 +142,34 @@ TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
   EXPECT_EQ(Read(m_dir / "seq" / "sequence.csv"), csv);
 }
 
+// A resume takes what the folders hold: a sample whose record was written
+// before a kill cut its end line is not run again; a journal copied to
+// another folder runs again the samples whose folders are not there; the
+// list may be named by another path.
+TEST_F(HostSequenceTest, AResumeTakesWhatTheFoldersHold) {
+  WriteFiles(2);
+  ASSERT_EQ(Run("sequence list.csv --virtual-time --quiet --out seq").exitCode, 0);
+  std::string journal = Read(m_dir / "seq" / "journal.txt");
+  journal.erase(journal.find("end\t2\t"));
+  std::ofstream(m_dir / "seq" / "journal.txt", std::ios::trunc) << journal;
+  fs::create_directory(m_dir / "copy");
+  fs::copy_file(m_dir / "seq" / "journal.txt", m_dir / "copy" / "journal.txt");
+  Result r = Run("sequence " + (m_dir / "list.csv").string() + " --virtual-time --resume seq");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("Sample 2 had ended (completed, 0.5 of 0.5 min) before the sequence stopped"), std::string::npos)
+      << r.out;
+  journal = Read(m_dir / "seq" / "journal.txt");
+  EXPECT_EQ(journal.find("start\t2\t"), journal.rfind("start\t2\t")) << "run again: " << journal;
+  EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "good", "002-s2"}}));
+  r = Run("sequence list.csv --virtual-time --resume copy");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("Sample 1 ended good, but its folder copy/001-s1 holds no record; it runs again"),
+            std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(m_dir / "copy" / "002-s2" / "experiment-record.txt"));
+  EXPECT_NE(Read(m_dir / "copy" / "sequence.csv").find(",failed,its folder 001-s1 was missing when the sequence was "
+                                                       "resumed,"), std::string::npos);
+}
+
 // Links planted where the sequence writes are replaced or refused, never
 // written through: the table's temporary file, the run lock, a sample folder.
 TEST_F(HostSequenceTest, PlantedLinksAreNeverWrittenThrough) {

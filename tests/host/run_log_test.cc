@@ -256,6 +256,9 @@ TEST_P(RunJudgeTest, NamesTheCauseSeen) {
   EXPECT_EQ(v.good, GetParam().good);
   EXPECT_EQ(v.outcome, GetParam().outcome);
   EXPECT_EQ(v.message.empty(), GetParam().good);
+  // A resumed sequence reads the result back from the outcome in a record.
+  EXPECT_EQ(host::ResultOfOutcome(v.outcome),
+            v.good ? "good" : v.notReady ? "not-ready" : f.stopSignal.empty() ? "failed" : "interrupted");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -296,6 +299,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "no injection: the autosampler did not report an injection sequence"},
         JudgeCase{"SequenceWithoutRun", [](host::RunFacts& f) { f.injected = false; }, false,
                   "no injection: the autosampler began its injection sequence, but the run did not start after it"},
+        JudgeCase{"NotReady", [](host::RunFacts& f) { f.notReady = "oven 35.0 \u00b0C; flow 0.9"; }, false,
+                  "completed, 10.0 of 10.0 min, but injected before the instruments were ready (oven 35.0 \u00b0C; flow 0.9)"},
+        JudgeCase{"NotReadyAndHitByAFault", [](host::RunFacts& f) { f.notReady = "x", f.faultsHit = {"a"}; }, false,
+                  "completed, 10.0 of 10.0 min, but injected before the instruments were ready (x), but hit by the "
+                  "injected fault a: not a valid run"},
         JudgeCase{"FaultOnAGoodRun", [](host::RunFacts& f) { f.faultsHit = {"a", "b"}; }, false,
                   "completed, 10.0 of 10.0 min, but hit by the injected fault a, b: not a valid run"},
         JudgeCase{"FaultOnAFailedRun", [](host::RunFacts& f) { f.runTime = 0, f.failed = true, f.faultsHit = {"a"}; },
