@@ -102,6 +102,9 @@ class Sequence {
   bool Resume();
   bool PrepareFolder();
   bool RunSample(const Planned& p);
+  // The method file's bytes now, checked again when they changed since the
+  // check; `failure` says why the sample cannot run it.
+  std::string MethodAsItIs(const Planned& p, std::string& failure);
   void OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded);
   void FitColumn(const CheckedMethod& method);
   void CloseDevices();
@@ -122,7 +125,8 @@ class Sequence {
   Journal m_journal;
   RunTrace m_trace;
   std::vector<JournalSample> m_attempts;  // every attempt, earlier runs' included
-  std::vector<std::vector<std::string>> m_pendingLines;  // what a resume found, journaled once the folder is held
+  std::vector<std::vector<std::string>> m_pendingLines;
+  std::map<const CheckedMethod*, std::string> m_prints;  // each method file's fingerprint as it was checked  // what a resume found, journaled once the folder is held
   std::unique_ptr<DeviceSet> m_devices;
   std::string m_loaded;  // the method the devices hold
   std::string m_lastMethod;  // the method of the last sample that ran, open devices or not
@@ -152,6 +156,7 @@ bool Sequence::CheckList() {
         continue;
       }
       warnings += method->warnings.size();
+      m_prints[method.get()] = FileFingerprint(row.methodPath);
     }
     if (method->path.empty()) continue;
     if (const std::string why = VolumeRefusal(row.volumeUl, m_transport); !why.empty()) {
@@ -393,8 +398,33 @@ void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
   loaded = true;
 }
 
+std::string Sequence::MethodAsItIs(const Planned& p, std::string& failure) {
+  std::ifstream in(p.method->path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string print = in ? TextFingerprint(bytes) : "missing";
+  if (print == m_prints[p.method]) return bytes;
+  const std::string file = EscapeControls(p.method->path);
+  CheckedMethod fresh;
+  std::string why = LoadCheckedMethod(p.method->path, m_transport, fresh, stderr, m_ui, m_o.solvents);
+  if (why.empty() && m_o.strict && !fresh.warnings.empty()) why = fresh.warnings.front() + " (--strict)";
+  if (!why.empty()) {
+    failure = "the method file " + file + " changed since the sequence was checked and no longer passes the check: " +
+              OneLineText(EscapeControls(why));
+    return bytes;
+  }
+  m_ui.Note("The method file " + file + " changed since the sequence was checked; it passes the check and runs as it is now.");
+  CheckedMethod& method = *m_methods[p.sample->methodPath];
+  method = std::move(fresh);
+  m_prints[&method] = print;
+  if (m_loaded == method.path) m_loaded.clear();  // loaded again, as it is now
+  if (!m_journal.Write({"method", method.path, print})) m_recordFailed = true;
+  return bytes;
+}
+
 bool Sequence::RunSample(const Planned& p) {
   const std::filesystem::path folder = m_folder.Path() / p.folder;
+  std::string methodFailure;
+  const std::string methodBytes = MethodAsItIs(p, methodFailure);
   SamplePlan plan;
   plan.methodPath = p.method->path;
   plan.method = &p.method->method;
@@ -433,6 +463,7 @@ bool Sequence::RunSample(const Planned& p) {
   std::error_code ec;
   const bool made = journaled && std::filesystem::create_directory(folder, ec);
   bool loaded = false;
+  bool copyFailed = false;
   if (!journaled) {
     sample.Failed("could not write " + (m_folder.Path() / "journal.txt").string());
   } else if (!made) {
@@ -440,9 +471,22 @@ bool Sequence::RunSample(const Planned& p) {
                   (ec ? ": " + ec.message() : ": something is already there"));
   } else if (const std::string why = sample.OpenFiles(); !why.empty()) {
     sample.Failed(why);
+  } else if (!methodFailure.empty()) {
+    sample.Failed(methodFailure);
+  } else if (const std::string error = WriteFileWhole(folder / ("method-" + std::filesystem::path(p.method->path).filename().string()),
+                                                      methodBytes);
+             !error.empty()) {
+    copyFailed = true;
+    sample.Failed("could not write the copy of the method in " + folder.string() + ": " + error);
   } else {
     try {
       OpenAndLoad(sample, p, loaded);
+      // The copy is what ran: a file edited while it loaded is not run.
+      if (loaded && FileFingerprint(p.method->path) != TextFingerprint(methodBytes)) {
+        loaded = false;
+        m_loaded.clear();
+        sample.Failed("the method file " + EscapeControls(p.method->path) + " changed while it was loaded");
+      }
       if (loaded) {
         sample.RecordReports(*m_devices);
         sample.Run(*m_devices);
@@ -477,7 +521,7 @@ bool Sequence::RunSample(const Planned& p) {
                                                    attempt.ended, attempt.peakBar, attempt.outcome,
                                                    attempt.injectedMinutes, attempt.injectedBar, attempt.injectedOvenC,
                                                    attempt.waitedMinutes, attempt.equilibratedMl});
-  if (!ended || !made || r.writeFailed) {
+  if (!ended || !made || r.writeFailed || copyFailed) {
     // What cannot be recorded is not run: under every policy the
     // sequence stops here, rather than inject samples with no record.
     m_recordFailed = true;

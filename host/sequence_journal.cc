@@ -50,16 +50,18 @@ std::vector<std::string> Fields(const std::string& line) {
 
 }  // namespace
 
-std::string FileFingerprint(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return "missing";
+std::string TextFingerprint(const std::string& bytes) {
   std::uint64_t hash = 1469598103934665603ull;  // FNV-1a, byte by byte
-  for (std::istreambuf_iterator<char> it(in), end; it != end; ++it) {
-    hash = (hash ^ static_cast<unsigned char>(*it)) * 1099511628211ull;
-  }
+  for (char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   char text[20];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
   return text;
+}
+
+std::string FileFingerprint(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return "missing";
+  return TextFingerprint(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 std::optional<JournalContents> ReadJournal(const std::filesystem::path& file, std::string& error) {

@@ -32,6 +32,8 @@ namespace host {
 
 // A fingerprint of a file's bytes (64-bit FNV-1a, hex), or "missing".
 std::string FileFingerprint(const std::filesystem::path& file);
+// The same of bytes already read.
+std::string TextFingerprint(const std::string& bytes);
 
 struct JournalSample {
   int number = 0;

@@ -161,6 +161,7 @@ TEST_F(HostSequenceTest, AResumeTakesWhatTheFoldersHold) {
   journal = Read(m_dir / "seq" / "journal.txt");
   EXPECT_EQ(journal.find("start\t2\t"), journal.rfind("start\t2\t")) << "run again: " << journal;
   EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "good", "002-s2"}}));
+  EXPECT_EQ(Read(m_dir / "seq" / "002-s2" / "method-half.toml"), Read(m_dir / "half.toml")) << "the method that ran";
   r = Run("sequence list.csv --virtual-time --resume copy");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("Sample 1 ended good, but its folder copy/001-s1 holds no record; it runs again"),
