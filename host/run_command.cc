@@ -2,9 +2,10 @@
 //
 // The steps: the transport held for the process, the method read and
 // checked for it, faults on demand checked against it, the run folder
-// prepared and locked, the trace started; then the five device objects
-// built, opened and loaded, one sample run (host/sample_run.h), the
-// devices stopped, closed and destroyed, and the run judged. Every poll's
+// prepared and locked, the trace started; then one sample, as a sequence
+// runs each of its samples (host/sample_session.h: the devices built,
+// opened and loaded, the sample waited for, injected and polled), the
+// devices stopped and closed, and the run judged. Every poll's
 // merged reading goes to the terminal, status.csv (as it comes) and (with
 // --json) standard output; the run folder gets the experiment record, the
 // status picture, the solvent monitor document and the logbook as well.
@@ -24,6 +25,7 @@
 #include "host/run_folder.h"
 #include "host/run_setup.h"
 #include "host/sample_run.h"
+#include "host/sample_session.h"
 #include "platform/inlet/inlet.h"
 
 namespace host {
@@ -43,8 +45,6 @@ class RunSession {
   // "" when every fault exists on the transport, else the refusal.
   std::string FaultsRefused() const;
   bool PrepareFolder();
-  // Opens, loads and runs the sample; closes the devices.
-  void RunOnDevices(SampleRun& sample);
   int Finish(SampleRun& sample);
 
   const RunOptions& m_o;
@@ -53,7 +53,7 @@ class RunSession {
   CheckedMethod m_method;
   RunFolder m_folder;
   RunTrace m_trace;
-  std::unique_ptr<DeviceSet> m_devices;
+  std::unique_ptr<SampleSession> m_session;
 };
 
 std::string RunSession::FaultsRefused() const {
@@ -76,43 +76,9 @@ bool RunSession::PrepareFolder() {
   return true;
 }
 
-void RunSession::RunOnDevices(SampleRun& sample) {
-  bool loaded = false;
-  try {
-    m_devices = std::make_unique<DeviceSet>();
-    sample.InjectFaults(false);
-    m_ui.Note("Opening communications with the instruments...");
-    bool stopped = false;
-    const auto stop = [&sample] { return sample.StopRequested(); };
-    std::string failed = m_devices->Open(stop, stopped);
-    if (failed.empty() && !stopped) {
-      m_ui.Note("Loading method " + EscapeControls(m_method.path) + "...");
-      failed = m_devices->Load(m_method.path, stop, stopped);
-    }
-    if (!failed.empty()) sample.Failed(failed);
-    if (failed.empty() && !stopped) {
-      loaded = true;
-      sample.RecordReports(*m_devices);
-      sample.Run(*m_devices);
-    }
-    sample.Over();
-    m_devices->StopMethods();
-    m_devices->Close();
-  } catch (const CCommunicationsException& e) {
-    sample.CommunicationsFailed(e.GetErrorMessage().str(), loaded);
-    sample.Over();
-    try {
-      m_devices->StopMethods();
-      m_devices->Close();
-    } catch (const CCommunicationsException&) {
-      // The link is gone; closing is as far as it can go.
-    }
-  }
-}
-
 int RunSession::Finish(SampleRun& sample) {
-  const SampleResult r = sample.Finish(m_devices.get());
-  m_devices.reset();
+  const SampleResult r = sample.Finish(m_session->Devices());
+  m_session.reset();
   std::vector<std::string> written = r.written;
   bool writeFailed = r.writeFailed;
   if (m_o.trace) {
@@ -152,23 +118,14 @@ int RunSession::Run() {
     return Fail(why);
   }
   const SamplerInitialCons& cons = m_method.method.GetSamplerInitialCons();
-  SamplePlan plan;
-  plan.methodPath = m_method.path;
-  plan.method = &m_method.method;
+  SamplePlan plan = PlanSample(m_method, m_transport, m_o.simulated, m_o.ready);
   // Without --vial and --volume the method's own autosampler values hold.
   plan.vial = m_o.vial.value_or(cons.VialNumber());
   plan.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
-  plan.transport = m_transport;
   plan.faults = m_o.faults;
-  plan.warnings = m_method.LogbookLines();
-  plan.bottles = m_method.solventLines;
-  plan.simulatedPath = m_method.simulated.Under(m_o.simulated).Hydraulics();
-  plan.ready = m_o.ready;
   if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }
-  PrepareSimulators(m_method, m_transport);
-  FitSimulatedPath(plan.simulatedPath, m_transport);
   if (!PrepareFolder()) return 1;
   UseRunClock(m_o.virtualTime, m_o.speed, m_transport);
   const std::string& dir = m_folder.Path().string();
@@ -180,7 +137,10 @@ int RunSession::Run() {
 
   SampleRun sample(plan, m_folder.Path(), m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, true, "", std::nullopt});
   if (const std::string why = sample.OpenFiles(); !why.empty()) return Fail(why);
-  RunOnDevices(sample);
+  // A sequence of one sample: the same session, closed after it.
+  m_session = std::make_unique<SampleSession>(m_transport, m_o.simulated, m_ui, false);
+  m_session->Run(sample, m_method);
+  m_session->Close();
   return Finish(sample);
 }
 

@@ -36,6 +36,7 @@
 #include "host/run_setup.h"
 #include "host/sample_list.h"
 #include "host/sample_run.h"
+#include "host/sample_session.h"
 #include "host/sequence_chart.h"
 #include "host/sequence_journal.h"
 #include "platform/inlet/inlet.h"
@@ -105,9 +106,6 @@ class Sequence {
   // The method file's bytes now, checked again when they changed since the
   // check; `failure` says why the sample cannot run it.
   std::string MethodAsItIs(const Planned& p, std::string& failure);
-  void OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded);
-  void FitColumn(const CheckedMethod& method);
-  void CloseDevices();
   double FollowingMinutes(const Planned& p) const;
   void WriteTables(const Planned* justEnded);
   bool WriteChart();
@@ -127,10 +125,8 @@ class Sequence {
   std::vector<JournalSample> m_attempts;  // every attempt, earlier runs' included
   std::vector<std::vector<std::string>> m_pendingLines;
   std::map<const CheckedMethod*, std::string> m_prints;  // each method file's fingerprint as it was checked  // what a resume found, journaled once the folder is held
-  std::unique_ptr<DeviceSet> m_devices;
-  std::string m_loaded;  // the method the devices hold
+  std::unique_ptr<SampleSession> m_session;
   std::string m_lastMethod;  // the method of the last sample that ran, open devices or not
-  std::optional<sim::Column> m_column;  // the simulated column in place while the devices are open
   bool m_recordFailed = false;  // a record of the sequence could not be written: it stops, whatever the policy
   const Planned* m_stoppedAt = nullptr;
   bool m_tableFailed = false;  // sequence.csv could not be written at least once
@@ -342,62 +338,6 @@ double Sequence::FollowingMinutes(const Planned& p) const {
   return minutes;
 }
 
-void Sequence::CloseDevices() {
-  if (!m_devices) return;
-  try {
-    m_devices->StopMethods();
-    m_devices->pump.SwitchPump(Off);
-    m_devices->Close();
-  } catch (const CCommunicationsException&) {
-    // The link is gone; closing is as far as it can go.
-  }
-  m_devices.reset();
-  m_loaded.clear();
-}
-
-void Sequence::FitColumn(const CheckedMethod& method) {
-  const sim::Hydraulics hydraulics = method.simulated.Under(m_o.simulated).Hydraulics();
-  FitSimulatedPath(hydraulics, m_transport);
-  m_column = hydraulics.column;
-}
-
-void Sequence::OpenAndLoad(SampleRun& sample, const Planned& p, bool& loaded) {
-  const auto stop = [&sample] { return sample.StopRequested(); };
-  bool stopped = false;
-  if (!m_devices) {
-    PrepareSimulators(*p.method, m_transport);
-    FitColumn(*p.method);
-    sample.InjectFaults(false);
-    m_ui.Note("Opening communications with the instruments...");
-    m_devices = std::make_unique<DeviceSet>();
-    if (const std::string why = m_devices->Open(stop, stopped); !why.empty() || stopped) {
-      if (!why.empty()) sample.Failed(why);
-      return;
-    }
-  } else {
-    sample.InjectFaults(false);
-  }
-  if (m_loaded != p.method->path) {
-    // A column is changed with the flow stopped, as a user changes one:
-    // the last method's flow through the next column could trip the pump.
-    const sim::Hydraulics next = p.method->simulated.Under(m_o.simulated).Hydraulics();
-    if (!m_loaded.empty() && !SameColumn(m_column, next.column) &&
-        !sample.StopFlow(*m_devices, "Stopping the flow for a column change: " + EscapeControls(p.method->path) +
-                                         " names another column than the last method...")) {
-      return sample.Failed("the pump gave no status: communications are not open");
-    }
-    m_ui.Note("Loading method " + EscapeControls(p.method->path) + "...");
-    PrepareSimulators(*p.method, m_transport);
-    FitColumn(*p.method);
-    if (const std::string why = m_devices->Load(p.method->path, stop, stopped); !why.empty() || stopped) {
-      if (!why.empty()) sample.Failed(why);
-      return;
-    }
-    m_loaded = p.method->path;
-  }
-  loaded = true;
-}
-
 std::string Sequence::MethodAsItIs(const Planned& p, std::string& failure) {
   std::ifstream in(p.method->path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -416,7 +356,7 @@ std::string Sequence::MethodAsItIs(const Planned& p, std::string& failure) {
   CheckedMethod& method = *m_methods[p.sample->methodPath];
   method = std::move(fresh);
   m_prints[&method] = print;
-  if (m_loaded == method.path) m_loaded.clear();  // loaded again, as it is now
+  m_session->Reload();  // loaded again, as it is now
   if (!m_journal.Write({"method", method.path, print})) m_recordFailed = true;
   return bytes;
 }
@@ -425,19 +365,12 @@ bool Sequence::RunSample(const Planned& p) {
   const std::filesystem::path folder = m_folder.Path() / p.folder;
   std::string methodFailure;
   const std::string methodBytes = MethodAsItIs(p, methodFailure);
-  SamplePlan plan;
-  plan.methodPath = p.method->path;
-  plan.method = &p.method->method;
+  SamplePlan plan = PlanSample(*p.method, m_transport, m_o.simulated, m_o.ready);
   plan.vial = p.sample->vial;
   plan.volumeUl = p.sample->volumeUl;
-  plan.transport = m_transport;
   plan.sampleName = p.sample->name;
-  plan.warnings = p.method->LogbookLines();
-  plan.bottles = p.method->solventLines;
-  plan.simulatedPath = p.method->simulated.Under(m_o.simulated).Hydraulics();
-  plan.ready = m_o.ready;
   plan.methodChanged = !m_lastMethod.empty() && m_lastMethod != p.method->path;
-  plan.pumpLeftOn = m_devices != nullptr;
+  plan.pumpLeftOn = m_session->IsOpen();
   m_lastMethod = p.method->path;
   for (const SampleFault& f : m_o.faults) {
     if (f.sample == p.number) plan.faults.push_back(f.fault);
@@ -449,7 +382,7 @@ bool Sequence::RunSample(const Planned& p) {
   SampleRun sample(plan, folder, m_ui,
                    SampleDisplay{m_o.virtualTime, m_o.speed, false,
                                  std::to_string(p.number) + "/" + std::to_string(m_planned.size()) + "  ",
-                                 FollowingMinutes(p), m_devices ? "re-equilibrating" : "waiting"});
+                                 FollowingMinutes(p), m_session->IsOpen() ? "re-equilibrating" : "waiting"});
   JournalSample attempt;
   attempt.number = p.number;
   attempt.folder = p.folder;
@@ -462,7 +395,6 @@ bool Sequence::RunSample(const Planned& p) {
   // planted there) is refused, not written through.
   std::error_code ec;
   const bool made = journaled && std::filesystem::create_directory(folder, ec);
-  bool loaded = false;
   bool copyFailed = false;
   if (!journaled) {
     sample.Failed("could not write " + (m_folder.Path() / "journal.txt").string());
@@ -479,26 +411,14 @@ bool Sequence::RunSample(const Planned& p) {
     copyFailed = true;
     sample.Failed("could not write the copy of the method in " + folder.string() + ": " + error);
   } else {
-    try {
-      OpenAndLoad(sample, p, loaded);
-      // The copy is what ran: a file edited while it loaded is not run.
-      if (loaded && FileFingerprint(p.method->path) != TextFingerprint(methodBytes)) {
-        loaded = false;
-        m_loaded.clear();
-        sample.Failed("the method file " + EscapeControls(p.method->path) + " changed while it was loaded");
-      }
-      if (loaded) {
-        sample.RecordReports(*m_devices);
-        sample.Run(*m_devices);
-      }
-      sample.Over();
-    } catch (const CCommunicationsException& e) {
-      sample.CommunicationsFailed(e.GetErrorMessage().str(), loaded);
-      sample.Over();
-      CloseDevices();
-    }
+    // The copy is what ran: a file edited while it loaded is not run.
+    m_session->Run(sample, *p.method, [&] {
+      return FileFingerprint(p.method->path) == TextFingerprint(methodBytes)
+                 ? std::string()
+                 : "the method file " + EscapeControls(p.method->path) + " changed while it was loaded";
+    });
   }
-  const SampleResult r = sample.Finish(made ? m_devices.get() : nullptr);
+  const SampleResult r = sample.Finish(m_session->Devices());
   attempt.hasEnded = true;
   attempt.good = r.verdict.good && !r.writeFailed;
   attempt.result = attempt.good                         ? "good"
@@ -537,7 +457,7 @@ bool Sequence::RunSample(const Planned& p) {
                  message.substr(message.rfind("the run ", 0) == 0 ? 8 : 0));
     // Stopped and closed: a trip or an error is not carried into the next
     // sample, which opens the instruments afresh.
-    CloseDevices();
+    m_session->Close();
   }
   if (m_o.memoryCheck || p.number % 100 == 0) {
     const long kb = ResidentKb();
@@ -616,7 +536,7 @@ bool Sequence::WriteChart() {
 }
 
 int Sequence::Finish() {
-  CloseDevices();
+  m_session->Close();
   const std::filesystem::path& dir = m_folder.Path();
   bool writeFailed = !WriteChart() || m_tableFailed;
   if (m_o.trace && !m_trace.Stop(m_ui)) writeFailed = true;
@@ -671,6 +591,7 @@ int Sequence::Run() {
     asked = started;
   }
   if (const std::string why = TakeTransport(asked, m_transport); !why.empty()) return Fail(why);
+  m_session = std::make_unique<SampleSession>(m_transport, m_o.simulated, m_ui, true);
   m_listPath = m_o.list;
   if (!CheckList() || !CheckFaults()) return 1;
   if (m_o.resume && !Resume()) return 1;
