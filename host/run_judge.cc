@@ -90,7 +90,9 @@ std::string NoInjectionReason(const RunFacts& f) {
 
 std::string ResultOfOutcome(const std::string& outcome) {
   if (outcome.rfind("interrupted at ", 0) == 0) return "interrupted";
-  if (outcome.rfind("completed, ", 0) != 0 || outcome.find(", but hit by ") != std::string::npos) return "failed";
+  const bool done = outcome.rfind("completed, ", 0) == 0 || outcome.rfind("equilibrated, ", 0) == 0 ||
+                    outcome.rfind("shut down: ", 0) == 0;
+  if (!done || outcome.find(", but hit by ") != std::string::npos) return "failed";
   const std::size_t but = outcome.find(", but ");
   if (but == std::string::npos) return "good";
   return outcome.compare(but, 50, ", but injected before the instruments were ready (") == 0 ? "not-ready" : "failed";
@@ -110,7 +112,7 @@ RunVerdict JudgeRun(const RunFacts& f) {
   } else if (f.runTime < f.runLength - kEarlyEndMinutes) {
     v.outcome = "ended at " + OfLength(f) + ": " + EarlyEndCause(f) + (f.injected ? "" : "; no sample was injected");
     v.message = "the run " + v.outcome;
-  } else if (!f.injected) {
+  } else if (!f.injected && f.injectionPlanned) {
     v.outcome = "no injection: " + NoInjectionReason(f);
     v.message = "the run had " + v.outcome;
   } else if (!f.notReady.empty()) {
@@ -119,7 +121,9 @@ RunVerdict JudgeRun(const RunFacts& f) {
     v.message = "the run " + v.outcome;
   } else {
     v.good = true;
-    v.outcome = "completed, " + OfLength(f);
+    v.outcome = !f.doneText.empty()   ? f.doneText
+                : f.injectionPlanned ? "completed, " + OfLength(f)
+                                     : "completed, " + OfLength(f) + ", without an injection";
   }
   if (f.faultsHit.empty()) return v;
   std::string hit;

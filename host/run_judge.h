@@ -77,6 +77,8 @@ struct RunFacts {
   std::optional<PollRow> lastFlowing;  // the last poll after the sample start with the pump on and delivering
   std::string notReady;        // injected after the readiness limit: what was not ready then; "": ready
   std::vector<std::string> faultsHit;  // faults on demand that hit the run, as typed
+  bool injectionPlanned = true;  // false: a row that runs or pumps with no injection
+  std::string doneText;          // such a row without a run of its own: its good outcome
 };
 
 struct RunVerdict {

@@ -22,10 +22,12 @@ namespace {
 // A list larger than this is not a sample list.
 constexpr std::uintmax_t kMaxListBytes = 16u << 20;
 
-enum Column { kSample, kMethod, kVial, kVolume, kInjections, kNote, kColumnCount };
-constexpr std::array<const char*, kColumnCount> kColumnNames{"sample", "method", "vial", "volume", "injections",
-                                                              "note"};
-constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false};
+enum Column { kSample, kMethod, kVial, kVolume, kInjections, kAction, kMinutes, kNote, kColumnCount };
+constexpr std::array<const char*, kColumnCount> kColumnNames{"sample",     "method", "vial",    "volume",
+                                                              "injections", "action", "minutes", "note"};
+constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false, false, false};
+constexpr const char* kColumnList = "sample, method, vial, volume, injections, action, minutes and note";
+constexpr RowAction kActions[] = {RowAction::kInject, RowAction::kBlank, RowAction::kEquilibrate, RowAction::kShutdown};
 
 struct Record {
   int line = 0;
@@ -115,6 +117,20 @@ std::string Problem(const std::filesystem::path& file, int line, const std::stri
 
 // The rows after the header (records[0]), each cell found by `at`; every
 // row checked, the good ones kept.
+}  // namespace
+
+const char* RowActionName(RowAction action) {
+  switch (action) {
+    case RowAction::kBlank: return "blank";
+    case RowAction::kEquilibrate: return "equilibrate";
+    case RowAction::kShutdown: return "shutdown";
+    case RowAction::kInject: break;
+  }
+  return "inject";
+}
+
+namespace {
+
 void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnCount>& at, bool decimalComma,
               const std::filesystem::path& file, SampleList& list) {
   const auto problem = [&](int line, const std::string& text) { list.problems.push_back(Problem(file, line, text)); };
@@ -159,9 +175,17 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
             std::to_string(first->second) + ")");
       }
     }
-    if (row.method.empty()) {
+    const std::string action = Lower(Trimmed(cell(kAction)));
+    for (RowAction a : kActions) {
+      if (action == RowActionName(a)) row.action = a;
+    }
+    if (!action.empty() && action != RowActionName(row.action)) {
+      bad("action: '" + EscapeControls(action) + "' is not one of inject, blank, equilibrate and shutdown", kAction);
+    }
+    const bool injects = row.action == RowAction::kInject;
+    if (row.method.empty() && row.action != RowAction::kShutdown) {
       bad("the sample has no method file");
-    } else {
+    } else if (!row.method.empty()) {
       const std::filesystem::path method(row.method);
       row.methodPath = method.is_absolute() ? method : file.parent_path() / method;
     }
@@ -170,14 +194,28 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
       if (read.value) value = static_cast<int>(*read.value);
       else bad(read.error, c);
     };
-    whole(kVial, kMinVial, kMaxVial, row.vial);
+    // A row that injects nothing may leave the vial and volume empty.
+    if (injects || !cell(kVial).empty()) whole(kVial, kMinVial, kMaxVial, row.vial);
     std::string volume = cell(kVolume);
     // A list saved with ';' between cells writes decimal commas.
     if (decimalComma) std::replace(volume.begin(), volume.end(), ',', '.');
-    const NumberRead<double> read = ReadDecimalNumber(volume, "volume", 0.0, kMaxInjectionVolume, true);
-    if (read.value) row.volumeUl = *read.value;
-    else bad(read.error, kVolume);
+    if (injects || !volume.empty()) {
+      const NumberRead<double> read = ReadDecimalNumber(volume, "volume", 0.0, kMaxInjectionVolume, true);
+      if (read.value) row.volumeUl = *read.value;
+      else bad(read.error, kVolume);
+    }
     if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
+    if (!injects && row.injections != 1) bad("injections: a " + action + " row injects nothing", kInjections);
+    if (row.action == RowAction::kEquilibrate) {
+      const NumberRead<double> read = ReadDecimalNumber(cell(kMinutes), "minutes", 0.1, 1440.0, false);
+      if (read.value) row.minutes = *read.value;
+      else bad(read.error, kMinutes);
+    } else if (!cell(kMinutes).empty()) {
+      bad("minutes: only an equilibrate row takes minutes", kMinutes);
+    }
+    if (row.action == RowAction::kShutdown && r + 1 < records.size()) {
+      bad("a shutdown row ends the list: it is the last row, which also runs when the sequence stops on a failure");
+    }
     samples += row.injections;
     if (good) list.rows.push_back(std::move(row));
   }
@@ -227,7 +265,7 @@ SampleList ParseTomlList(const std::string& text, const std::filesystem::path& f
         const int line = static_cast<int>(value.source().begin.line);
         if (known == kColumnNames.end()) {
           problem(line, "unknown key '" + EscapeControls(std::string(key.str())) +
-                            "' (the keys are sample, method, vial, volume, injections and note)");
+                            "' (the keys are " + kColumnList + ")");
           continue;
         }
         const auto column = static_cast<std::size_t>(known - kColumnNames.begin());
@@ -286,7 +324,7 @@ SampleList ParseSampleList(const std::string& input, const std::filesystem::path
     const auto known = std::find(kColumnNames.begin(), kColumnNames.end(), column);
     if (known == kColumnNames.end()) {
       problem(header.line, "unknown column '" + EscapeControls(header.cells[i]) +
-                               "' (the columns are sample, method, vial, volume, injections and note)");
+                               "' (the columns are " + kColumnList + ")");
     } else if (at[known - kColumnNames.begin()] >= 0) {
       problem(header.line, "the column '" + column + "' is named twice");
     } else {

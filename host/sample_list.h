@@ -4,7 +4,8 @@
 // columns).
 //
 // Columns (case does not matter): sample, method, vial, volume (µl) are
-// required; injections (from the vial, default 1) and note are optional.
+// required; injections (from the vial, default 1), action (RowAction),
+// minutes (an equilibration's) and note are optional.
 // A method file is named relative to the list's folder. CSV takes ',' or
 // ';' between cells (the header row tells which), double quotes around a
 // cell that holds the separator, a quote or a line break, a UTF-8
@@ -24,6 +25,17 @@
 
 namespace host {
 
+// What a row does. Only an injection takes a vial, a volume and
+// injections; the other rows may leave those cells empty.
+//  - inject: the method's run after an injection (the default);
+//  - blank: the method's run with no injection (the pump starts it);
+//  - equilibrate: the method's starting conditions pumped for `minutes`;
+//  - shutdown: the last row of a list: the pump at its method's starting
+//    conditions (a standby flow) or, without a method, off; the oven and
+//    the UV lamp off. It also runs when the sequence stops on a failure.
+enum class RowAction { kInject, kBlank, kEquilibrate, kShutdown };
+const char* RowActionName(RowAction action);
+
 struct SampleRow {
   int line = 0;               // in the list file, from 1
   std::string name;           // UTF-8
@@ -32,6 +44,8 @@ struct SampleRow {
   int vial = 0;
   double volumeUl = 0;
   int injections = 1;
+  RowAction action = RowAction::kInject;
+  double minutes = 0;         // an equilibration's
   std::string note;           // UTF-8; may hold "\n": escape it to print it
 };
 

@@ -58,7 +58,9 @@ void ClearStop() { g_stopSignal.store(0); }
 SampleRun::SampleRun(const SamplePlan& plan, std::filesystem::path folder, TerminalUi& ui,
                      const SampleDisplay& display)
     : m_plan(plan), m_folder(std::move(folder)), m_ui(ui), m_display(display),
-      m_limits(LimitsSent(*plan.method, plan.transport)), m_runLength(plan.method->GetRunLength()),
+      m_limits(LimitsSent(*plan.method, plan.transport)), m_runLength(plan.action == RowAction::kEquilibrate ? plan.minutes
+                  : plan.action == RowAction::kShutdown  ? 0.0
+                                                         : plan.method->GetRunLength()),
       m_faultIds(plan.faults.size(), -1) {}
 
 SampleRun::~SampleRun() {
@@ -376,13 +378,69 @@ void SampleRun::PollUntilTheEnd(DeviceSet& d) {
   }
 }
 
+void SampleRun::Equilibrate(DeviceSet& d) {
+  d.pump.SwitchPump(On);
+  Log("the pump was switched on at the method's initial conditions; equilibrating for " + Fixed(m_runLength, 1) + " min");
+  const std::int64_t startMs = platform::Clock::Get().NowMs();
+  std::optional<PollRow> lastOn;
+  bool restarted = false;
+  while (!StopRequested()) {
+    const double minutes = MinutesSince(startMs);
+    if (!Poll(d, minutes, true, true)) return Failed("the pump gave no status: communications are not open");
+    const PollRow& row = *m_last;
+    if (row.error) return Failed("the instruments report: " + OneLineText(Utf8FromWindows1252(row.errorText)));
+    if (row.pumpOn) {
+      lastOn = row;
+    } else if (lastOn) {
+      const std::string cause = LimitCause(*lastOn, m_limits);
+      return Failed("the pump stopped" + (cause.empty() ? std::string() : ": " + cause));
+    } else if (!restarted && minutes >= 0.1) {
+      restarted = true;  // as before an injection: a pump left tripped starts again from off
+      d.pump.SwitchPump(Off);
+      d.pump.SwitchPump(On);
+    }
+    m_runTime = minutes;
+    if (minutes >= m_runLength) {
+      m_doneText = "equilibrated, " + Fixed(minutes, 1) + " min at the method's starting conditions";
+      return;
+    }
+  }
+}
+
+void SampleRun::ShutDown(DeviceSet& d) {
+  // With a method, its starting conditions are the standby flow.
+  const bool standby = !m_plan.methodPath.empty();
+  const std::string pump = standby ? "the pump at the method's " +
+                                         Fixed(m_plan.method->GetPumpInitialCons().Flow(), 3) + " ml/min"
+                                   : "the pump off";
+  m_ui.Note("Shutting down: " + pump + ", the column oven and the UV lamp off.");
+  d.pump.SwitchPump(standby ? On : Off);
+  d.oven.SwitchOven(Off);
+  d.uv.SwitchLamp(Off);
+  const std::int64_t startMs = platform::Clock::Get().NowMs();
+  // Half a minute of polls records the instruments going to rest.
+  while (!StopRequested() && MinutesSince(startMs) < kSteadyMinutes) {
+    if (!Poll(d, MinutesSince(startMs), true)) return Failed("the pump gave no status: communications are not open");
+  }
+  m_doneText = "shut down: " + pump + ", the column oven and the UV lamp off";
+}
+
 void SampleRun::Run(DeviceSet& d) {
+  if (m_plan.action == RowAction::kEquilibrate) return Equilibrate(d);
+  if (m_plan.action == RowAction::kShutdown) return ShutDown(d);
   if (!WaitUntilReady(d)) return;
   m_result.atInjection = m_last;
   m_result.injectedClockMinutes = platform::Clock::Get().NowMs() / 60000.0;
+  m_sampleStarted = true;
+  if (m_plan.action == RowAction::kBlank) {
+    // A blank run: the pump starts the method's run, and nothing is injected.
+    m_ui.Note("Starting the method's run without an injection; it runs " + Fixed(m_runLength, 1) + " min.");
+    InjectFaults(true);
+    if (!d.pump.StartMethod(CString(m_plan.methodPath.c_str()))) return Failed("the pump did not start the run");
+    return PollUntilTheEnd(d);
+  }
   m_ui.Note("Injecting " + VolumeText(m_plan.volumeUl) + " \u00b5l from vial " + std::to_string(m_plan.vial) +
             "; the method runs " + Fixed(m_runLength, 1) + " min.");
-  m_sampleStarted = true;
   InjectFaults(true);
   if (!d.StartSample(m_plan.methodPath, m_plan.vial, m_plan.volumeUl)) {
     return Failed("the autosampler did not start the sample");
@@ -393,6 +451,8 @@ void SampleRun::Run(DeviceSet& d) {
 RunFacts SampleRun::Facts() const {
   RunFacts f;
   f.runLength = m_runLength;
+  f.injectionPlanned = m_plan.action == RowAction::kInject;
+  f.doneText = m_doneText;
   f.runTime = m_runTime;
   f.methodFlow = m_plan.method->GetPumpInitialCons().Flow();
   f.limits = m_limits;
@@ -426,17 +486,23 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
   const std::string volume = VolumeText(m_plan.volumeUl) + " \u00b5l";
   std::string head = "Experiment record: " +
                      (m_plan.sampleName.empty() ? "" : "sample " + EscapeControls(m_plan.sampleName) + ", ") +
-                     "method " + EscapeControls(m_plan.methodPath) + ", vial " + std::to_string(m_plan.vial) +
-                     (m_injected ? ", injection " + volume : ", no injection (" + volume + " planned)") + ", " +
+                     (m_plan.methodPath.empty() ? "no method" : "method " + EscapeControls(m_plan.methodPath)) +
+                     (m_plan.action == RowAction::kInject ? ", vial " + std::to_string(m_plan.vial) : "") +
+                     (m_injected                               ? ", injection " + volume
+                      : m_plan.action == RowAction::kInject ? ", no injection (" + volume + " planned)"
+                                                            : std::string(", no injection (a ") +
+                                                                  RowActionName(m_plan.action) + " row)") +
+                     ", " +
                      TransportName(m_plan.transport) + " transport, " + NowText(false) + "\n";
   const SamplerInitialCons& cons = m_plan.method->GetSamplerInitialCons();
-  if (cons.VialNumber() != m_plan.vial || VolumeText(cons.InjectionVolume()) != VolumeText(m_plan.volumeUl)) {
+  if (m_plan.action == RowAction::kInject &&
+      (cons.VialNumber() != m_plan.vial || VolumeText(cons.InjectionVolume()) != VolumeText(m_plan.volumeUl))) {
     head += std::string(m_plan.sampleName.empty() ? "Given on the command line" : "Given by the sample list") +
             ": vial " + std::to_string(m_plan.vial) + ", " + volume + "; the autosampler method below names vial " +
             std::to_string(cons.VialNumber()) + ", " + VolumeText(cons.InjectionVolume()) + " \u00b5l.\n";
   }
   std::string body = m_record.Text();
-  if (!m_injected) body += "\nNo injection: " + NoInjectionReason(Facts()) + ".\n";
+  if (!m_injected && m_plan.action == RowAction::kInject) body += "\nNo injection: " + NoInjectionReason(Facts()) + ".\n";
   // Not the instruments' own report: what the simulators were set up with.
   body += "\nSimulated instruments\n=====================\n  " + DescribeHydraulics(m_plan.simulatedPath) + "\n";
   for (const std::string& bottle : m_plan.bottles) body += "  " + bottle + "\n";

@@ -25,6 +25,7 @@
 #include "host/faults.h"
 #include "host/run_judge.h"
 #include "host/run_log.h"
+#include "host/sample_list.h"
 #include "host/svg_chart.h"
 #include "host/terminal_ui.h"
 #include "platform/method/quarn_method.h"
@@ -45,6 +46,8 @@ struct SamplePlan {
   sim::Hydraulics simulatedPath;      // the simulators' column, dwell volume and pump dynamics
   std::vector<std::string> bottles;   // what each simulated bottle holds, a line each
   ReadyRules ready;
+  RowAction action = RowAction::kInject;
+  double minutes = 0;                 // an equilibration's length
   // The method differs from the last sample's: the column takes in its
   // starting conditions before the injection.
   bool methodChanged = false;
@@ -124,6 +127,10 @@ class SampleRun {
   // What keeps the instruments from being ready at `row`; "" when nothing.
   std::string NotReadyNow(const PollRow& row, bool steady, double equilibrateMl, double deliveredMl) const;
   bool WaitUntilReady(DeviceSet& d);
+  // The rows that inject nothing: the starting conditions for the row's
+  // minutes; the pump to standby (or off), the oven and the lamp off.
+  void Equilibrate(DeviceSet& d);
+  void ShutDown(DeviceSet& d);
   void PollUntilTheEnd(DeviceSet& d);
   void WriteFile(const char* name, const std::string& text);
   void WriteCsv(const std::string& line);
@@ -149,7 +156,8 @@ class SampleRun {
   bool m_sampleStarted = false;
   int m_polls = 0;
   std::string m_waitFailure;
-  std::string m_notReady;  // injected after the readiness limit: what was not ready
+  std::string m_notReady;
+  std::string m_doneText;  // a row without a run: what it did  // injected after the readiness limit: what was not ready
   std::optional<PollRow> m_lastFlowing;
   bool m_filesOpened = false;  // the folder is this sample's own: its files go there
   bool m_failed = false;

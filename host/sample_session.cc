@@ -48,7 +48,7 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   const auto stop = [&sample] { return sample.StopRequested(); };
   bool stopped = false;
   if (!m_open) {
-    Fit(method);
+    if (!method.path.empty()) Fit(method);
     sample.InjectFaults(false);
     m_ui.Note("Opening communications with the instruments...");
     // The last sample's closed devices go before the new ones are built:
@@ -63,7 +63,8 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   } else {
     sample.InjectFaults(false);
   }
-  if (m_loaded == method.path) return true;
+  // Nothing to load for a shutdown without a method.
+  if (m_loaded == method.path || method.path.empty()) return true;
   // A column is changed with the flow stopped, as a user changes one: the
   // last method's flow through the next column could trip the pump.
   const sim::Hydraulics next = method.simulated.Under(m_options).Hydraulics();
@@ -93,7 +94,7 @@ void SampleSession::Run(SampleRun& sample, const CheckedMethod& method, const st
       sample.Failed(why);
     }
     if (loaded) {
-      sample.RecordReports(*m_devices);
+      if (!method.path.empty()) sample.RecordReports(*m_devices);
       sample.Run(*m_devices);
     }
     sample.Over();

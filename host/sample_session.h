@@ -46,6 +46,8 @@ class SampleSession {
   void Run(SampleRun& sample, const CheckedMethod& method, const std::function<std::string()>& afterLoad = nullptr);
   // The next sample loads its method again, as it is then.
   void Reload() { m_loaded.clear(); }
+  // Closing leaves the pump as it is (a standby flow after a shutdown).
+  void KeepPumpWhenClosed() { m_pumpOff = false; }
   // Stops the methods and closes communications.
   void Close();
 

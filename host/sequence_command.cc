@@ -140,6 +140,7 @@ bool Sequence::CheckList() {
   for (const std::string& problem : m_list.problems) std::fprintf(stderr, "%s\n", problem.c_str());
   std::size_t warnings = 0;
   for (const SampleRow& row : m_list.rows) {
+    if (row.methodPath.empty()) continue;  // a shutdown without a method
     auto& method = m_methods[row.methodPath];
     if (!method) {
       method = std::make_unique<CheckedMethod>();
@@ -154,7 +155,7 @@ bool Sequence::CheckList() {
       warnings += method->warnings.size();
       m_prints[method.get()] = FileFingerprint(row.methodPath);
     }
-    if (method->path.empty()) continue;
+    if (method->path.empty() || row.action != RowAction::kInject) continue;
     if (const std::string why = VolumeRefusal(row.volumeUl, m_transport); !why.empty()) {
       std::fprintf(stderr, "%s: line %d: volume: the %s transport %s\n", EscapeControls(m_listPath.string()).c_str(),
                    row.line, TransportName(m_transport), why.c_str());
@@ -175,7 +176,8 @@ bool Sequence::CheckList() {
     ++row;
     for (int i = 1; i <= sample.injections; ++i) {
       const int number = static_cast<int>(m_planned.size()) + 1;
-      m_planned.push_back(Planned{number, row, &sample, i, m_methods[sample.methodPath].get(),
+      m_planned.push_back(Planned{number, row, &sample, i,
+                                  sample.methodPath.empty() ? nullptr : m_methods[sample.methodPath].get(),
                                   FolderName(number, count, sample, i)});
     }
   }
@@ -263,9 +265,12 @@ bool Sequence::Resume() {
       a.folder.clear();
     }
   }
+  // A shutdown that ran after a failure is not where the sequence got to.
   int lastGood = 0;
   for (const JournalSample& a : m_attempts) {
-    if (a.hasEnded && a.good) lastGood = std::max(lastGood, a.number);
+    const bool shutdown = a.number >= 1 && a.number <= static_cast<int>(m_planned.size()) &&
+                          m_planned[static_cast<std::size_t>(a.number - 1)].sample->action == RowAction::kShutdown;
+    if (a.hasEnded && a.good && !shutdown) lastGood = std::max(lastGood, a.number);
   }
   m_first = static_cast<std::size_t>(lastGood);
   return true;
@@ -303,13 +308,16 @@ bool Sequence::PrepareFolder() {
       }
       continue;
     }
-    bool ended = false;  // ... and not cut short by a signal
+    // Named by how it ended: cut short, failed, or a good shutdown that
+    // ran after a failure and runs again at the end.
+    std::string kind = ".interrupted";
     for (const JournalSample& a : m_attempts) {
-      if (a.number == m_planned[i].number) ended = a.hasEnded && a.result != "interrupted";
+      if (a.number != m_planned[i].number) continue;
+      kind = !a.hasEnded || a.result == "interrupted" ? ".interrupted" : a.good ? ".earlier" : ".failed";
     }
-    std::string aside = m_planned[i].folder + (ended ? ".failed" : ".interrupted");
+    std::string aside = m_planned[i].folder + kind;
     for (int n = 2; std::filesystem::exists(dir / aside, ec); ++n) {
-      aside = m_planned[i].folder + (ended ? ".failed-" : ".interrupted-") + std::to_string(n);
+      aside = m_planned[i].folder + kind + "-" + std::to_string(n);
     }
     // Journaled before the folder moves: a kill in between leaves a kept
     // line whose move the next resume makes, never a move the journal lacks.
@@ -333,12 +341,15 @@ bool Sequence::PrepareFolder() {
 double Sequence::FollowingMinutes(const Planned& p) const {
   double minutes = 0;
   for (std::size_t i = static_cast<std::size_t>(p.number); i < m_planned.size(); ++i) {
-    minutes += m_planned[i].method->method.GetRunLength();
+    const SampleRow& row = *m_planned[i].sample;
+    if (row.action == RowAction::kEquilibrate) minutes += row.minutes;
+    else if (row.action != RowAction::kShutdown) minutes += m_planned[i].method->method.GetRunLength();
   }
   return minutes;
 }
 
 std::string Sequence::MethodAsItIs(const Planned& p, std::string& failure) {
+  if (!p.method) return "";
   std::ifstream in(p.method->path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::string print = in ? TextFingerprint(bytes) : "missing";
@@ -365,20 +376,28 @@ bool Sequence::RunSample(const Planned& p) {
   const std::filesystem::path folder = m_folder.Path() / p.folder;
   std::string methodFailure;
   const std::string methodBytes = MethodAsItIs(p, methodFailure);
-  SamplePlan plan = PlanSample(*p.method, m_transport, m_o.simulated, m_o.ready);
+  static const CheckedMethod kNoMethod;  // a shutdown's without one
+  const CheckedMethod& method = p.method ? *p.method : kNoMethod;
+  SamplePlan plan = PlanSample(method, m_transport, m_o.simulated, m_o.ready);
+  plan.action = p.sample->action;
+  plan.minutes = p.sample->minutes;
   plan.vial = p.sample->vial;
   plan.volumeUl = p.sample->volumeUl;
   plan.sampleName = p.sample->name;
-  plan.methodChanged = !m_lastMethod.empty() && m_lastMethod != p.method->path;
+  plan.methodChanged = !m_lastMethod.empty() && m_lastMethod != method.path;
   plan.pumpLeftOn = m_session->IsOpen();
-  m_lastMethod = p.method->path;
+  if (p.method) m_lastMethod = method.path;
   for (const SampleFault& f : m_o.faults) {
     if (f.sample == p.number) plan.faults.push_back(f.fault);
   }
   m_ui.Note("Sample " + std::to_string(p.number) + " of " + std::to_string(m_planned.size()) + ": " +
             EscapeControls(p.sample->name) + (p.sample->injections > 1 ? ", injection " + std::to_string(p.injection) : "") +
-            " (row " + std::to_string(p.row) + "), vial " + std::to_string(p.sample->vial) + ", " +
-            VolumeText(p.sample->volumeUl) + " \u00b5l, " + EscapeControls(p.sample->method));
+            " (row " + std::to_string(p.row) + "), " +
+            (p.sample->action == RowAction::kInject
+                 ? "vial " + std::to_string(p.sample->vial) + ", " + VolumeText(p.sample->volumeUl) + " \u00b5l"
+                 : std::string(RowActionName(p.sample->action)) +
+                       (p.sample->action == RowAction::kEquilibrate ? " " + Fixed(p.sample->minutes, 1) + " min" : "")) +
+            (p.sample->method.empty() ? "" : ", " + EscapeControls(p.sample->method)));
   SampleRun sample(plan, folder, m_ui,
                    SampleDisplay{m_o.virtualTime, m_o.speed, false,
                                  std::to_string(p.number) + "/" + std::to_string(m_planned.size()) + "  ",
@@ -405,18 +424,21 @@ bool Sequence::RunSample(const Planned& p) {
     sample.Failed(why);
   } else if (!methodFailure.empty()) {
     sample.Failed(methodFailure);
-  } else if (const std::string error = WriteFileWhole(folder / ("method-" + std::filesystem::path(p.method->path).filename().string()),
-                                                      methodBytes);
+  } else if (const std::string error =
+                 p.method ? WriteFileWhole(folder / ("method-" + std::filesystem::path(method.path).filename().string()),
+                                           methodBytes)
+                          : "";
              !error.empty()) {
     copyFailed = true;
     sample.Failed("could not write the copy of the method in " + folder.string() + ": " + error);
   } else {
     // The copy is what ran: a file edited while it loaded is not run.
-    m_session->Run(sample, *p.method, [&] {
-      return FileFingerprint(p.method->path) == TextFingerprint(methodBytes)
+    m_session->Run(sample, method, [&] {
+      return !p.method || FileFingerprint(method.path) == TextFingerprint(methodBytes)
                  ? std::string()
-                 : "the method file " + EscapeControls(p.method->path) + " changed while it was loaded";
+                 : "the method file " + EscapeControls(method.path) + " changed while it was loaded";
     });
+    if (p.sample->action == RowAction::kShutdown && p.method) m_session->KeepPumpWhenClosed();
   }
   const SampleResult r = sample.Finish(m_session->Devices());
   attempt.hasEnded = true;
@@ -476,10 +498,11 @@ bool Sequence::RunSample(const Planned& p) {
 void Sequence::WriteTables(const Planned* justEnded) {
   std::string csv =
       "number,row,sample,method,vial,volume_ul,injection,folder,start,end,result,reason,peak_bar,injected_clock_min,"
-      "bar_at_injection,oven_c_at_injection,waited_min,equilibrated_ml,note\n";
+      "bar_at_injection,oven_c_at_injection,waited_min,equilibrated_ml,action,note\n";
   for (const JournalSample& a : m_attempts) {
     if (a.number < 1 || a.number > static_cast<int>(m_planned.size())) continue;
     const Planned& p = m_planned[static_cast<std::size_t>(a.number - 1)];
+    const bool injects = p.sample->action == RowAction::kInject;
     const std::string result = !a.hasEnded || a.result == "interrupted" ? "interrupted"
                                : a.good                                  ? "good"
                                : a.result == "not-ready"                 ? "not ready"
@@ -487,10 +510,12 @@ void Sequence::WriteTables(const Planned* justEnded) {
     const std::string reason = a.hasEnded ? (a.good ? "" : a.outcome)
                                           : "the sequence stopped while this sample ran";
     csv += std::to_string(p.number) + "," + std::to_string(p.row) + "," + CsvCell(p.sample->name) + "," +
-           CsvCell(p.sample->method) + "," + std::to_string(p.sample->vial) + "," + VolumeText(p.sample->volumeUl) + "," +
+           CsvCell(p.sample->method) + "," + (injects ? std::to_string(p.sample->vial) : "") + "," +
+           (injects ? VolumeText(p.sample->volumeUl) : "") + "," +
            std::to_string(p.injection) + "," + CsvCell(a.folder) + "," + a.started + "," + a.ended + "," + result +
            "," + CsvCell(reason) + "," + a.peakBar + "," + a.injectedMinutes + "," + a.injectedBar + "," +
-           a.injectedOvenC + "," + a.waitedMinutes + "," + a.equilibratedMl + "," + CsvCell(p.sample->note) + "\n";
+           a.injectedOvenC + "," + a.waitedMinutes + "," + a.equilibratedMl + "," + RowActionName(p.sample->action) + "," +
+           CsvCell(p.sample->note) + "\n";
     if (justEnded == &p && &a == &m_attempts.back() && m_ui.ShowsJson()) {
       nlohmann::ordered_json j;
       j["number"] = p.number;
@@ -621,6 +646,12 @@ int Sequence::Run() {
     if (StopSignal() != 0) break;
     if (!good && (!m_o.skipFailed || m_recordFailed)) {
       m_stoppedAt = &m_planned[i];
+      // The list's shutdown row runs when the sequence stops on a failure too.
+      const Planned& last = m_planned.back();
+      if (&last != m_stoppedAt && last.sample->action == RowAction::kShutdown) {
+        m_ui.Note("The sequence stops; its last row shuts the instruments down.");
+        RunSample(last);
+      }
       break;
     }
   }

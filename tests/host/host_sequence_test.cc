@@ -171,6 +171,36 @@ TEST_F(HostSequenceTest, AResumeTakesWhatTheFoldersHold) {
                                                        "resumed,"), std::string::npos);
 }
 
+// Rows that are not injections, on both transports: an equilibration, a
+// blank run (the pump starts the run; nothing is injected) and a shutdown
+// to a standby flow, which also runs when a failure stops the sequence.
+TEST_F(HostSequenceTest, RowsThatAreNotInjections) {
+  WriteFiles(1);
+  std::ofstream(m_dir / "standby.toml") << "[pump]\nflow = 0.1\nmax_pressure = 400\nstop_time = 1\n";
+  std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume,action,minutes\ne,half.toml,,,equilibrate,2\n"
+                                       "b,half.toml,,,blank,\ns,half.toml,3,2,,\nend,standby.toml,,,shutdown,\n";
+  for (const char* transport : {"direct", "server"}) {
+    fs::remove_all(m_dir / "seq");
+    Result r = Run(std::string("sequence list.csv --virtual-time --quiet --trace --out seq --transport ") + transport);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{
+                           {"1", "good", "001-e"}, {"2", "good", "002-b"}, {"3", "good", "003-s"}, {"4", "good", "004-end"}}));
+    EXPECT_EQ(Read(m_dir / "seq" / "001-e" / "status.csv").find(",1,equilibrating,"), std::string::npos);
+    const std::string blank = Read(m_dir / "seq" / "002-b" / "status.csv");
+    EXPECT_EQ(blank.find(",1,0,0,0.000"), std::string::npos) << "injecting in a blank run: " << blank;
+    EXPECT_NE(Read(m_dir / "seq" / "002-b" / "experiment-record.txt")
+                  .find("no injection (a blank row)"), std::string::npos);
+    EXPECT_NE(Read(m_dir / "seq" / "004-end" / "logbook.txt").find("UV lamp off"), std::string::npos);
+    EXPECT_NE(Read(m_dir / "seq" / "004-end" / "experiment-record.txt")
+                  .find("Run result: shut down: the pump at the method's 0.100 ml/min, the column oven and the UV lamp off"),
+              std::string::npos);
+    EXPECT_NE(Read(m_dir / "seq" / "sequence.csv").find(",,1,001-e,"), std::string::npos);
+  }
+  EXPECT_NE(Read(m_dir / "seq" / "server-calls.log").find("Sequence.SetVial(-1)"), std::string::npos);
+  EXPECT_EQ(Run("sequence list.csv --virtual-time --quiet --out failed --fault 3:pump-overpressure@0.1").exitCode, 1);
+  EXPECT_TRUE(fs::exists(m_dir / "failed" / "004-end" / "experiment-record.txt"));
+}
+
 // Links planted where the sequence writes are replaced or refused, never
 // written through: the table's temporary file, the run lock, a sample folder.
 TEST_F(HostSequenceTest, PlantedLinksAreNeverWrittenThrough) {
@@ -226,6 +256,14 @@ TEST_F(HostSequenceTest, AListIsCheckedWholeBeforeAnythingMoves) {
        "list.csv: the list holds 11000 samples in all (each injection is a sample); at most 10000 are allowed"},
       {"sample,method,vial,volume\ns1,half.toml,1,", "list.csv: line 2: volume"},  // no line end after the last
       {"sample,method,vial,volume\ns1,missing.toml,1,2\n", "list.csv: line 2: unknown method"},
+      // Rows that inject nothing: each action's own rules.
+      {"sample,method,vial,volume,action,minutes,injections\nend,,,,shutdown,,\ne,half.toml,,,equilibrate,,\n"
+       "b,half.toml,,,blank,,2\nx,half.toml,1,2,boil,,\ni,half.toml,1,2,,5,\n",
+       "list.csv: line 2: a shutdown row ends the list: it is the last row, which also runs when the sequence stops on "
+       "a failure\nlist.csv: line 3: minutes: '' is not a number; expected a number from 0.1 to 1440\n"
+       "list.csv: line 4: injections: a blank row injects "
+       "nothing\nlist.csv: line 5: action: 'boil' is not one of inject, blank, equilibrate and shutdown\n"
+       "list.csv: line 6: minutes: only an equilibrate row takes minutes"},
       {"sample;method;vial;volume\ns1;half.toml;1;0,0001\n", "list.csv: line 2: volume: the direct transport"},
       {"sample,method,vial,volume\n", "list.csv: the list holds no samples"},  // the whole list: no line
       {"sample,method,vial,volume\ns1", "list.csv: line 2: the sample has no method file"},  // one cell, no line end
