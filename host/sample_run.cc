@@ -110,7 +110,7 @@ void SampleRun::InjectFaults(bool atSampleStart) {
   }
 }
 
-void SampleRun::RecordReports(DeviceSet& devices) { devices.WriteReports(m_record, m_plan.methodPath); }
+void SampleRun::RecordReports(DeviceSet& devices) { devices.WriteReports(m_record, DeviceMethodPath()); }
 
 void SampleRun::Failed(const std::string& text) {
   if (m_failed) return;
@@ -436,13 +436,13 @@ void SampleRun::Run(DeviceSet& d) {
     // A blank run: the pump starts the method's run, and nothing is injected.
     m_ui.Note("Starting the method's run without an injection; it runs " + Fixed(m_runLength, 1) + " min.");
     InjectFaults(true);
-    if (!d.pump.StartMethod(CString(m_plan.methodPath.c_str()))) return Failed("the pump did not start the run");
+    if (!d.pump.StartMethod(CString(DeviceMethodPath().c_str()))) return Failed("the pump did not start the run");
     return PollUntilTheEnd(d);
   }
   m_ui.Note("Injecting " + VolumeText(m_plan.volumeUl) + " \u00b5l from vial " + std::to_string(m_plan.vial) +
             "; the method runs " + Fixed(m_runLength, 1) + " min.");
   InjectFaults(true);
-  if (!d.StartSample(m_plan.methodPath, m_plan.vial, m_plan.volumeUl)) {
+  if (!d.StartSample(DeviceMethodPath(), m_plan.vial, m_plan.volumeUl)) {
     return Failed("the autosampler did not start the sample");
   }
   PollUntilTheEnd(d);

@@ -35,7 +35,10 @@ namespace host {
 
 // What the sample is.
 struct SamplePlan {
-  std::string methodPath;             // as the devices load it
+  std::string methodPath;             // as the list or the command line names it
+  // The file the devices load and start, when not `methodPath`: the copy
+  // in the sample's folder, so that what runs is what was checked.
+  std::string deviceMethodPath;
   const QuarnMethod* method = nullptr;
   int vial = 1;
   double volumeUl = 0;
@@ -103,6 +106,10 @@ class SampleRun {
   // at the sample start (with their times).
   void InjectFaults(bool atSampleStart);
   void RecordReports(DeviceSet& devices);
+  // The method file the devices are given.
+  const std::string& DeviceMethodPath() const {
+    return m_plan.deviceMethodPath.empty() ? m_plan.methodPath : m_plan.deviceMethodPath;
+  }
   // Switches the pump off and polls until the flow has stopped and the
   // pressure has fallen (a column is changed only without flow); false
   // when the pump gave no status.

@@ -76,7 +76,7 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   }
   m_ui.Note("Loading method " + EscapeControls(method.path) + "...");
   Fit(method);
-  if (const std::string why = m_devices->Load(method.path, stop, stopped); !why.empty() || stopped) {
+  if (const std::string why = m_devices->Load(sample.DeviceMethodPath(), stop, stopped); !why.empty() || stopped) {
     if (!why.empty()) sample.Failed(why);
     return false;
   }
@@ -84,15 +84,10 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   return true;
 }
 
-void SampleSession::Run(SampleRun& sample, const CheckedMethod& method, const std::function<std::string()>& afterLoad) {
+void SampleSession::Run(SampleRun& sample, const CheckedMethod& method) {
   bool loaded = false;
   try {
     loaded = OpenAndLoad(sample, method);
-    if (const std::string why = loaded && afterLoad ? afterLoad() : ""; !why.empty()) {
-      loaded = false;
-      m_loaded.clear();
-      sample.Failed(why);
-    }
     if (loaded) {
       if (!method.path.empty()) sample.RecordReports(*m_devices);
       sample.Run(*m_devices);

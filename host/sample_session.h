@@ -6,7 +6,6 @@
 // Thread safety: host's thread only.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,11 +38,11 @@ class SampleSession {
   // Open: the next sample starts with the pump still delivering.
   bool IsOpen() const { return m_open; }
 
-  // Opens the devices when closed and loads `method` when they hold
-  // another; `afterLoad` then says why the sample must not run ("": it
-  // may). Then waits, injects and polls. A failure of communications
-  // closes the devices. May be interrupted by a stop signal.
-  void Run(SampleRun& sample, const CheckedMethod& method, const std::function<std::string()>& afterLoad = nullptr);
+  // Opens the devices when closed and loads `method` (from the sample's
+  // DeviceMethodPath) when they hold another; then waits, injects and
+  // polls. A failure of communications closes the devices. May be
+  // interrupted by a stop signal.
+  void Run(SampleRun& sample, const CheckedMethod& method);
   // The next sample loads its method again, as it is then.
   void Reload() { m_loaded.clear(); }
   // Closing leaves the pump as it is (a standby flow after a shutdown).

@@ -380,6 +380,10 @@ bool Sequence::RunSample(const Planned& p) {
   const CheckedMethod& method = p.method ? *p.method : kNoMethod;
   SamplePlan plan = PlanSample(method, m_transport, m_o.simulated, m_o.ready);
   plan.action = p.sample->action;
+  // The devices load and start the copy in the sample's folder: the bytes
+  // checked, whatever happens to the file meanwhile.
+  const std::filesystem::path copy = folder / ("method-" + std::filesystem::path(method.path).filename().string());
+  if (p.method) plan.deviceMethodPath = copy.string();
   plan.minutes = p.sample->minutes;
   plan.vial = p.sample->vial;
   plan.volumeUl = p.sample->volumeUl;
@@ -424,20 +428,11 @@ bool Sequence::RunSample(const Planned& p) {
     sample.Failed(why);
   } else if (!methodFailure.empty()) {
     sample.Failed(methodFailure);
-  } else if (const std::string error =
-                 p.method ? WriteFileWhole(folder / ("method-" + std::filesystem::path(method.path).filename().string()),
-                                           methodBytes)
-                          : "";
-             !error.empty()) {
+  } else if (const std::string error = p.method ? WriteFileWhole(copy, methodBytes) : ""; !error.empty()) {
     copyFailed = true;
     sample.Failed("could not write the copy of the method in " + folder.string() + ": " + error);
   } else {
-    // The copy is what ran: a file edited while it loaded is not run.
-    m_session->Run(sample, method, [&] {
-      return !p.method || FileFingerprint(method.path) == TextFingerprint(methodBytes)
-                 ? std::string()
-                 : "the method file " + EscapeControls(method.path) + " changed while it was loaded";
-    });
+    m_session->Run(sample, method);
     if (p.sample->action == RowAction::kShutdown && p.method) m_session->KeepPumpWhenClosed();
   }
   const SampleResult r = sample.Finish(m_session->Devices());
@@ -641,6 +636,8 @@ int Sequence::Run() {
             ", on error: " +
             (m_o.skipFailed ? "skip the sample" : "stop") + ".");
   WriteTables(nullptr);
+  // What cannot be recorded is not run, from the first sample on.
+  if (m_tableFailed) return Fail("nothing was run: the sequence's records cannot be written in " + m_folder.Path().string());
   for (std::size_t i = m_first; i < m_planned.size(); ++i) {
     const bool good = RunSample(m_planned[i]);
     if (StopSignal() != 0) break;

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -46,9 +47,11 @@ class HostProgramTest : public ::testing::Test {
   // as they come; on a terminal 60 columns wide when `terminal`. `signal`
   // is sent (SIGPIPE: the output closed) once the output shows `at`, by
   // default the 60th poll: the run, held back by its unread output, is on.
-  Result Run(const std::string& args, int signal = 0, bool terminal = false, const char* at = "{\"poll\":60,") {
+  // `onAt`, when given, is called then instead, with the program's process.
+  Result Run(const std::string& args, int signal = 0, bool terminal = false, const char* at = "{\"poll\":60,",
+             const std::function<void(pid_t)>& onAt = nullptr) {
 #if defined(_WIN32)
-    (void)args, (void)signal, (void)terminal, (void)at;
+    (void)args, (void)signal, (void)terminal, (void)at, (void)onAt;
     return {};
 #else
     const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
@@ -64,12 +67,18 @@ class HostProgramTest : public ::testing::Test {
     }
     if (!terminal) close(fds[1]);
     Result result;
+    bool fired = false;
     char buffer[4096];
     for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
       result.out.append(buffer, static_cast<size_t>(n));
-      if (signal == 0 || result.out.find(at) == std::string::npos) continue;
+      if (fired || (signal == 0 && !onAt) || result.out.find(at) == std::string::npos) continue;
+      fired = true;
+      if (onAt) {
+        onAt(child);
+        continue;
+      }
       if (signal == SIGPIPE) break;
-      kill(child, std::exchange(signal, 0));
+      kill(child, signal);
     }
     close(fds[0]);
     int status = 0;

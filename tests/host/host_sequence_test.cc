@@ -201,6 +201,72 @@ TEST_F(HostSequenceTest, RowsThatAreNotInjections) {
   EXPECT_TRUE(fs::exists(m_dir / "failed" / "004-end" / "experiment-record.txt"));
 }
 
+// A method change is waited for on both transports: the flow stopped for
+// another column, the new column equilibrated, the oven within its
+// tolerance; past --ready-timeout the sample fails, or with
+// --if-not-ready inject runs and is not called good.
+TEST_F(HostSequenceTest, AMethodChangeIsWaitedFor) {
+  std::ofstream(m_dir / "a.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 0.5\n"
+                                     "[column]\nlength_mm = 150\ndiameter_mm = 4.6\nparticle_um = 5\n";
+  std::ofstream(m_dir / "c.toml") << "[pump]\nflow = 0.4\nmax_pressure = 600\nstop_time = 0.5\n[oven]\ntemperature = 60\n"
+                                     "[column]\nlength_mm = 100\ndiameter_mm = 2.1\nparticle_um = 1.8\n";
+  std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume\na,a.toml,1,2\nc,c.toml,2,2\n";
+  for (const char* transport : {"direct", "server"}) {
+    const std::string args = std::string("sequence list.csv --virtual-time --transport ") + transport + " --out seq-";
+    fs::remove_all(m_dir / "seq");
+    Result r = Run(args + "good");
+    fs::rename(m_dir / ("seq-good"), m_dir / "seq");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Stopping the flow for a column change: ./c.toml names another column"), std::string::npos);
+    const std::string status = Read(m_dir / "seq" / "002-c" / "status.csv");
+    EXPECT_NE(status.find(",equilibrating,"), std::string::npos) << transport;
+    // 10 column volumes of 0.22 ml at 0.4 ml/min, and the oven within 1 C of 60 C at the injection.
+    const std::string table = Read(m_dir / "seq" / "sequence.csv");
+    const std::size_t row = table.find("\n2,2,c,");
+    ASSERT_NE(row, std::string::npos) << table;
+    std::vector<std::string> cells;
+    std::istringstream in(table.substr(row + 1));
+    for (std::string cell; cells.size() < 18 && std::getline(in, cell, ',');) cells.push_back(cell);
+    EXPECT_EQ(cells[10], "good");
+    EXPECT_GE(std::stod(cells[15]), 59.0) << table;
+    EXPECT_GE(std::stod(cells[17]), 2.2) << table;
+    r = Run(args + "late --ready-timeout 2");
+    EXPECT_NE(r.out.find("sample 2 (c) failed before the injection: the instruments were not ready after 2.0 min ("),
+              std::string::npos) << r.out;
+    r = Run(args + "injected --ready-timeout 2 --if-not-ready inject");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(Read(m_dir / "seq-injected" / "sequence.csv").find(",not ready,\"completed, 0.5 of 0.5 min, but injected "
+                                                                 "before the instruments were ready ("),
+              std::string::npos);
+    for (const char* folder : {"seq-late", "seq-injected"}) fs::remove_all(m_dir / folder);
+  }
+}
+
+// A method edited while the sequence runs is checked again before its
+// next sample, which fails without an injection when the edit fails the
+// check; a sequence whose records cannot be written runs nothing, under
+// --on-error skip too.
+TEST_F(HostSequenceTest, WhatRunsIsCheckedAndRecorded) {
+  std::ofstream(m_dir / "a.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 10\n";
+  std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume\ns1,a.toml,1,2\ns2,a.toml,2,2\n";
+  const auto edit = [this](pid_t program) {
+    kill(program, SIGSTOP);
+    std::ofstream(m_dir / "a.toml") << "[pump]\nflow = 2.5\nmax_pressure = 400\nstop_time = 0.001\n";
+    kill(program, SIGCONT);
+  };
+  Result r = Run("sequence list.csv --virtual-time --out seq --on-error skip", 0, false, "Injecting", edit);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("sample 2 (s2) failed at 0.0 of 10.0 min: the method file ./a.toml changed since the sequence "
+                       "was checked and no longer passes the check: "), std::string::npos) << r.out;
+  EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "failed", "002-s2"}}))
+      << Read(m_dir / "seq" / "sequence.csv");
+  std::ofstream(m_dir / "a.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 10\n";
+  fs::create_directories(m_dir / "full" / "sequence.csv.part" / "x");
+  r = Run("sequence list.csv --virtual-time --quiet --out full --on-error skip");
+  EXPECT_NE(r.out.find("nothing was run: the sequence's records cannot be written in full"), std::string::npos) << r.out;
+  EXPECT_EQ(Read(m_dir / "full" / "journal.txt").find("\nstart"), std::string::npos);
+}
+
 // Links planted where the sequence writes are replaced or refused, never
 // written through: the table's temporary file, the run lock, a sample folder.
 TEST_F(HostSequenceTest, PlantedLinksAreNeverWrittenThrough) {
