@@ -102,6 +102,10 @@ TEST_F(HostSequenceTest, KilledAtAnyMomentAndResumedNothingIsLostOrRunTwice) {
       EXPECT_TRUE(fs::exists(m_dir / "seq" / row[2] / (row[1] == "good" ? "status.csv" : ""))) << row[2];
       // ... or none at all: the kill came between its start line and its folder.
       EXPECT_TRUE(row[1] == "good" || row[2].find(".interrupted") != std::string::npos || row[2].empty()) << row[2];
+      // The logbook is written through: a kill after the first poll leaves its lines.
+      if (!row[2].empty() && !Read(m_dir / "seq" / row[2] / "status.csv").empty()) {
+        EXPECT_NE(Read(m_dir / "seq" / row[2] / "logbook.txt").find("pump"), std::string::npos) << row[2];
+      }
     }
     EXPECT_EQ(good.size(), 6u) << "round " << round;
     for (const auto& [number, count] : good) EXPECT_EQ(count, 1) << "sample " << number;

@@ -73,6 +73,10 @@ TEST(NumberTextTest, FixedRoundsAndNeverWritesMinusZero) {
   EXPECT_EQ(host::Fixed(12.345, 1) + " " + host::Fixed(-0.04, 1) + " " + host::Fixed(-0.05001, 1) + " " +
                 host::Fixed(2.5, 0) + " " + host::Fixed(-3, 2),
             "12.3 0.0 -0.1 2 -3.00");
+  // Volumes keep what the value has, to the tenth of a nanolitre.
+  EXPECT_EQ(host::VolumeText(5) + " " + host::VolumeText(0.001) + " " + host::VolumeText(0.0015) + " " +
+                host::VolumeText(2.25) + " " + host::VolumeText(0.00001),
+            "5.00 0.001 0.0015 2.25 0.0000");
 }
 
 }  // namespace

@@ -293,6 +293,14 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   false,
                   "ended at 4.0 of 10.0 min: pressure fell to its lower limit of 10 bar (10.5 bar at the last reading)"},
+        // A pump its upper limit stopped reads its pressure falling to 0: no lower limit met.
+        JudgeCase{"StoppedPumpIsNoLowerLimit",
+                  [](host::RunFacts& f) {
+                    f.runTime = 4, f.lastRunning->pressure = 0, f.lastRunning->pumpOn = 0, f.last->flow = 0;
+                    f.lastFlowing = f.last, f.lastFlowing->flow = 1, f.lastFlowing->pressure = 199;
+                  },
+                  false, "ended at 4.0 of 10.0 min: pressure reached its limit of 200 bar (199.0 bar at the last reading), "
+                         "flow dropped to 0"},
         JudgeCase{"ErrorText", [](host::RunFacts& f) { f.runTime = 4, f.last->error = 1, f.last->errorText = "Leak\n"; },
                   false, "ended at 4.0 of 10.0 min: the instruments report: Leak"},
         JudgeCase{"NoInjection", [](host::RunFacts& f) { f.injected = f.samplerSeen = false; }, false,
