@@ -38,10 +38,6 @@ class RunSession {
   int Run();
 
  private:
-  int Fail(const std::string& text) {
-    m_ui.Failure(text);
-    return 1;
-  }
   // "" when every fault exists on the transport, else the refusal.
   std::string FaultsRefused() const;
   bool PrepareFolder();
@@ -107,7 +103,7 @@ int RunSession::Finish(SampleRun& sample) {
 }
 
 int RunSession::Run() {
-  if (const std::string why = TakeTransport(m_o.transport, m_transport); !why.empty()) return Fail(why);
+  if (const std::string why = TakeTransport(m_o.transport, m_transport); !why.empty()) return m_ui.Fail(why);
   // A fault the transport does not have: refused before anything is read
   // or changed.
   if (const std::string why = FaultsRefused(); !why.empty()) {
@@ -115,7 +111,7 @@ int RunSession::Run() {
     return 2;
   }
   if (const std::string why = LoadCheckedMethod(m_o.method, m_transport, m_method, stderr, m_ui, m_o.solvents); !why.empty()) {
-    return Fail(why);
+    return m_ui.Fail(why);
   }
   const SamplerInitialCons& cons = m_method.method.GetSamplerInitialCons();
   SamplePlan plan = PlanSample(m_method, m_transport, m_o.simulated, m_o.ready);
@@ -124,7 +120,7 @@ int RunSession::Run() {
   plan.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
   plan.faults = m_o.faults;
   if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
-    return Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
+    return m_ui.Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }
   if (!PrepareFolder()) return 1;
   UseRunClock(m_o.virtualTime, m_o.speed, m_transport);
@@ -136,7 +132,7 @@ int RunSession::Run() {
   m_ui.Note("Simulated: " + DescribeHydraulics(plan.simulatedPath) + ".");
 
   SampleRun sample(plan, m_folder.Path(), m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, true, "", std::nullopt});
-  if (const std::string why = sample.OpenFiles(); !why.empty()) return Fail(why);
+  if (const std::string why = sample.OpenFiles(); !why.empty()) return m_ui.Fail(why);
   // A sequence of one sample: the same session, closed after it.
   m_session = std::make_unique<SampleSession>(m_transport, m_o.simulated, m_ui, false);
   m_session->Run(sample, m_method);

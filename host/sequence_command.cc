@@ -90,10 +90,6 @@ class Sequence {
   int Run();
 
  private:
-  int Fail(const std::string& text) {
-    m_ui.Failure(text);
-    return 1;
-  }
   bool Refuse(const std::string& text) {
     m_ui.Failure(text);
     return false;
@@ -588,9 +584,9 @@ int Sequence::Finish() {
   m_ui.Note("The sequence has ended: " + std::to_string(good) + " of " + std::to_string(total) + " samples good" +
             memory + ". Files in " + dir.string() + ": sequence.csv, sequence.svg, journal.txt" +
             (m_o.trace ? std::string(", ") + m_trace.FileName() : "") + " and a folder per sample.");
-  if (good < total) return Fail(std::to_string(total - good) + " of " + std::to_string(total) + " samples failed; sequence.csv says why");
+  if (good < total) return m_ui.Fail(std::to_string(total - good) + " of " + std::to_string(total) + " samples failed; sequence.csv says why");
   if (m_o.memoryCheck && m_warmKb > 0 && m_growthKb > kFlatKb) {
-    return Fail("resident memory grew " + std::to_string(m_growthKb) + " kB after sample " +
+    return m_ui.Fail("resident memory grew " + std::to_string(m_growthKb) + " kB after sample " +
                 std::to_string(m_first + kWarmUpSamples) + " (at most " + std::to_string(kFlatKb) + " kB allowed)");
   }
   return writeFailed ? 1 : 0;
@@ -602,15 +598,15 @@ int Sequence::Run() {
   if (m_o.resume) {
     std::string error;
     const std::optional<JournalContents> journal = ReadJournal(*m_o.resume / "journal.txt", error);
-    if (!journal) return Fail("cannot resume: " + error);
+    if (!journal) return m_ui.Fail("cannot resume: " + error);
     const Transport started = journal->transport == "server" ? Transport::kServer : Transport::kDirect;
     if (asked && *asked != started) {
-      return Fail("cannot resume on the " + std::string(TransportName(*asked)) + " transport: the sequence in " +
+      return m_ui.Fail("cannot resume on the " + std::string(TransportName(*asked)) + " transport: the sequence in " +
                   m_o.resume->string() + " started on the " + TransportName(started) + " transport");
     }
     asked = started;
   }
-  if (const std::string why = TakeTransport(asked, m_transport); !why.empty()) return Fail(why);
+  if (const std::string why = TakeTransport(asked, m_transport); !why.empty()) return m_ui.Fail(why);
   m_session = std::make_unique<SampleSession>(m_transport, m_o.simulated, m_ui, true);
   m_listPath = m_o.list;
   if (!CheckList() || !CheckFaults()) return 1;
@@ -637,7 +633,7 @@ int Sequence::Run() {
             (m_o.skipFailed ? "skip the sample" : "stop") + ".");
   WriteTables(nullptr);
   // What cannot be recorded is not run, from the first sample on.
-  if (m_tableFailed) return Fail("nothing was run: the sequence's records cannot be written in " + m_folder.Path().string());
+  if (m_tableFailed) return m_ui.Fail("nothing was run: the sequence's records cannot be written in " + m_folder.Path().string());
   for (std::size_t i = m_first; i < m_planned.size(); ++i) {
     const bool good = RunSample(m_planned[i]);
     if (StopSignal() != 0) break;

@@ -56,6 +56,11 @@ class TerminalUi final : public platform::HostUi {
   void Note(const std::string& text);
   // An error the run ends with.
   void Failure(const std::string& text);
+  // Failure(text), and 1: the exit code of a command that failed.
+  int Fail(const std::string& text) {
+    Failure(text);
+    return 1;
+  }
 
   // True once standard output could not be written (a closed pipe).
   bool OutputClosed() const { return std::ferror(m_out) != 0; }
