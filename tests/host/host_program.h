@@ -49,7 +49,7 @@ class HostProgramTest : public ::testing::Test {
   // default the 60th poll: the run, held back by its unread output, is on.
   // `onAt`, when given, is called then instead, with the program's process.
   Result Run(const std::string& args, int signal = 0, bool terminal = false, const char* at = "{\"poll\":60,",
-             const std::function<void(pid_t)>& onAt = nullptr) {
+             const std::function<void(int)>& onAt = nullptr) {
 #if defined(_WIN32)
     (void)args, (void)signal, (void)terminal, (void)at, (void)onAt;
     return {};

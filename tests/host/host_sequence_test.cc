@@ -2,6 +2,7 @@
 // killed at any moment then resumed with nothing lost and nothing run twice.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -253,7 +254,7 @@ TEST_F(HostSequenceTest, AMethodChangeIsWaitedFor) {
 TEST_F(HostSequenceTest, WhatRunsIsCheckedAndRecorded) {
   std::ofstream(m_dir / "a.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 10\n";
   std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume\ns1,a.toml,1,2\ns2,a.toml,2,2\n";
-  const auto edit = [this](pid_t program) {
+  const auto edit = [this](int program) {
     kill(program, SIGSTOP);
     std::ofstream(m_dir / "a.toml") << "[pump]\nflow = 2.5\nmax_pressure = 400\nstop_time = 0.001\n";
     kill(program, SIGCONT);
@@ -265,6 +266,17 @@ TEST_F(HostSequenceTest, WhatRunsIsCheckedAndRecorded) {
   EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "failed", "002-s2"}}))
       << Read(m_dir / "seq" / "sequence.csv");
   std::ofstream(m_dir / "a.toml") << "[pump]\nflow = 1.0\nmax_pressure = 400\nstop_time = 10\n";
+  // A file size limit (ulimit -f) stops the program as a signal does, with
+  // the instruments stopped and the reason said, rather than killing it.
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{40000, limit.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  r = Run("run a.toml --virtual-time --quiet --out limited");
+  setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_EQ(r.exitCode, 128 + SIGXFSZ) << r.out;
+  EXPECT_NE(r.out.find("(SIGXFSZ: a file reached this process's size limit); the instruments were stopped"),
+            std::string::npos) << r.out;
   fs::create_directories(m_dir / "full" / "sequence.csv.part" / "x");
   r = Run("sequence list.csv --virtual-time --quiet --out full --on-error skip");
   EXPECT_NE(r.out.find("nothing was run: the sequence's records cannot be written in full"), std::string::npos) << r.out;
