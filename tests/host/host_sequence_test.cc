@@ -165,6 +165,7 @@ TEST_F(HostSequenceTest, AResumeTakesWhatTheFoldersHold) {
       << r.out;
   journal = Read(m_dir / "seq" / "journal.txt");
   EXPECT_EQ(journal.find("start\t2\t"), journal.rfind("start\t2\t")) << "run again: " << journal;
+  EXPECT_NE(journal.find("\nend\t2\tgood\t002-s2\t"), std::string::npos) << "the recovery journaled: " << journal;
   EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "good", "001-s1"}, {"2", "good", "002-s2"}}));
   EXPECT_EQ(Read(m_dir / "seq" / "002-s2" / "method-half.toml"), Read(m_dir / "half.toml")) << "the method that ran";
   r = Run("sequence list.csv --virtual-time --resume copy");
@@ -195,6 +196,9 @@ TEST_F(HostSequenceTest, RowsThatAreNotInjections) {
     EXPECT_EQ(blank.find(",1,0,0,0.000"), std::string::npos) << "injecting in a blank run: " << blank;
     EXPECT_NE(Read(m_dir / "seq" / "002-b" / "experiment-record.txt")
                   .find("no injection (a blank row)"), std::string::npos);
+    for (const char* folder : {"002-b", "003-s"}) {
+      EXPECT_EQ(Read(m_dir / "seq" / folder / "experiment-record.txt").find("No injection:"), std::string::npos);
+    }
     EXPECT_NE(Read(m_dir / "seq" / "004-end" / "logbook.txt").find("UV lamp off"), std::string::npos);
     EXPECT_NE(Read(m_dir / "seq" / "004-end" / "experiment-record.txt")
                   .find("Run result: shut down: the pump at the method's 0.100 ml/min, the column oven and the UV lamp off"),
@@ -235,6 +239,8 @@ TEST_F(HostSequenceTest, AMethodChangeIsWaitedFor) {
     EXPECT_EQ(cells[10], "good");
     EXPECT_GE(std::stod(cells[15]), 59.0) << table;
     EXPECT_GE(std::stod(cells[17]), 2.2) << table;
+    // Pumped at 0.4 ml/min from the poll the flow reached it, until the injection.
+    EXPECT_NEAR(std::stod(cells[17]), 0.4 * std::stod(cells[16]), 0.3) << table;
     r = Run(args + "late --ready-timeout 2");
     EXPECT_NE(r.out.find("sample 2 (c) failed before the injection: the instruments were not ready after 2.0 min ("),
               std::string::npos) << r.out;
