@@ -88,6 +88,38 @@ class HostProgramTest : public ::testing::Test {
 #endif
   }
 
+  // The program started, killed with SIGKILL once it has written `lines`
+  // lines to standard output and `delayUs` more have passed; true when the
+  // kill is what ended it (it had not finished by then).
+  bool StartAndKill(const std::string& args, int lines, int delayUs) {
+#if defined(_WIN32)
+    (void)args, (void)lines, (void)delayUs;
+    return false;
+#else
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
+                                QUARN_HOST_PROGRAM + "' " + args + " 2>/dev/null";
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    int seen = 0;
+    char c;
+    while (seen < lines && read(fds[0], &c, 1) == 1) seen += c == '\n';
+    usleep(static_cast<useconds_t>(delayUs));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(fds[0]);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+#endif
+  }
+
   fs::path Registry() const { return m_dir / "registry.reg"; }
   static std::string Example(const char* name) { return std::string(QUARN_SOURCE_DIR) + "/examples/" + name; }
 

@@ -32,30 +32,6 @@ class HostSequenceTest : public HostProgramTest {
     for (int i = 1; i <= samples; ++i) list << "s" << i << ",half.toml," << i << ",2\n";
   }
 
-  // The program started, killed with SIGKILL once `lines` samples have
-  // ended and `delayUs` more have passed.
-  void StartAndKill(const std::string& args, int lines, int delayUs) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const std::string command = "cd '" + m_dir.string() + "' && QUARN_REGISTRY=registry.reg exec '" +
-                                QUARN_HOST_PROGRAM + "' " + args + " 2>/dev/null";
-    const pid_t child = fork();
-    if (child == 0) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    int seen = 0;
-    char c;
-    while (seen < lines && read(fds[0], &c, 1) == 1) seen += c == '\n';
-    usleep(static_cast<useconds_t>(delayUs));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    close(fds[0]);
-  }
-
   // sequence.csv's rows as (number, result, folder).
   std::vector<std::vector<std::string>> Table() const {
     std::vector<std::vector<std::string>> rows;
