@@ -176,7 +176,9 @@ bool RunTrace::Start(const std::filesystem::path& folder, bool append) {
   auto file = std::make_shared<std::ofstream>(m_path, append ? std::ios::app : std::ios::trunc);
   if (!*file) return false;
   m_serverTrace = file;
-  sim::SimulatedServer::Get().SetTraceSink([file](const std::string& line) { *file << line << '\n'; });
+  // Each line handed to the system as it comes, as the wire trace is: a
+  // kill at any instant leaves every call and event up to it.
+  sim::SimulatedServer::Get().SetTraceSink([file](const std::string& line) { *file << line << '\n' << std::flush; });
   return true;
 }
 
