@@ -1,5 +1,6 @@
 // Sample lists through the program: refused before anything runs, and
-// killed at any moment then resumed with nothing lost and nothing run twice.
+// interrupted then resumed with nothing lost and nothing run twice (killed
+// at random instants: host_torture_test.cc).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,8 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,53 +46,6 @@ class HostSequenceTest : public HostProgramTest {
     return rows;
   }
 };
-
-// Twenty kills at random moments, each followed by --resume (itself killed
-// once in every other round): every sample ends good exactly once, no
-// sample that had ended good runs again, and an interrupted sample's
-// folder is kept under its own name.
-TEST_F(HostSequenceTest, KilledAtAnyMomentAndResumedNothingIsLostOrRunTwice) {
-  WriteFiles(6);
-  std::mt19937 random(20261206);
-  for (int round = 0; round < 20; ++round) {
-    fs::remove_all(m_dir / "seq");
-    const int lines = static_cast<int>(random() % 6);
-    StartAndKill("sequence list.csv --virtual-time --json --out seq", lines, static_cast<int>(random() % 4000));
-    const auto before = Table();
-    // Every other round the first resume is killed too: the last one then
-    // reads back the folders the first set aside.
-    if (round % 2 == 1) {
-      StartAndKill("sequence list.csv --virtual-time --json --resume seq", lines % 3, static_cast<int>(random() % 4000));
-    }
-    const Result r = Run("sequence list.csv --virtual-time --quiet --resume seq");
-    if (!fs::exists(m_dir / "seq" / "journal.txt") || Read(m_dir / "seq" / "journal.txt").find("\nlist") == std::string::npos) {
-      // Killed before the journal was written: there was nothing to resume.
-      EXPECT_NE(r.exitCode, 0) << r.out;
-      continue;
-    }
-    ASSERT_EQ(r.exitCode, 0) << "round " << round << ": " << r.out;
-    std::map<std::string, int> good;
-    for (const auto& row : Table()) {
-      if (row[1] == "good") ++good[row[0]];
-      // An interrupted sample's folder may be empty: the kill came before its first file.
-      EXPECT_TRUE(fs::exists(m_dir / "seq" / row[2] / (row[1] == "good" ? "status.csv" : ""))) << row[2];
-      // ... or none at all: the kill came between its start line and its folder.
-      EXPECT_TRUE(row[1] == "good" || row[2].find(".interrupted") != std::string::npos || row[2].empty()) << row[2];
-      // The logbook is written through: a kill after the first poll leaves its lines.
-      if (!row[2].empty() && !Read(m_dir / "seq" / row[2] / "status.csv").empty()) {
-        EXPECT_NE(Read(m_dir / "seq" / row[2] / "logbook.txt").find("pump"), std::string::npos) << row[2];
-      }
-    }
-    EXPECT_EQ(good.size(), 6u) << "round " << round;
-    for (const auto& [number, count] : good) EXPECT_EQ(count, 1) << "sample " << number;
-    const std::string journal = Read(m_dir / "seq" / "journal.txt");
-    for (const auto& row : before) {
-      if (row[1] != "good") continue;
-      const std::string start = "\nstart\t" + row[0] + "\t";
-      EXPECT_EQ(journal.find(start), journal.rfind(start)) << "sample " << row[0] << " ended good, then ran again";
-    }
-  }
-}
 
 // A sample that failed runs again when the sequence is resumed; a fault
 // for a sample the list does not have is refused before anything runs.
