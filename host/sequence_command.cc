@@ -283,11 +283,10 @@ bool Sequence::PrepareFolder() {
   bool written = true;
   for (const std::vector<std::string>& line : m_pendingLines) written = written && m_journal.Write(line);
   if (!m_o.resume) {
-    written = m_journal.Write({"list", m_listPath.string(), FileFingerprint(m_listPath)}) &&
-              m_journal.Write({"transport", TransportName(m_transport)});
-    for (const auto& [path, method] : m_methods) {
-      written = written && m_journal.Write({"method", path.string(), FileFingerprint(path)});
-    }
+    std::vector<std::vector<std::string>> header{{"list", m_listPath.string(), FileFingerprint(m_listPath)},
+                                                 {"transport", TransportName(m_transport)}};
+    for (const auto& [path, method] : m_methods) header.push_back({"method", path.string(), FileFingerprint(path)});
+    written = m_journal.Begin(header);
   }
   // The folders of samples that run again are set aside, kept as they were.
   for (std::size_t i = m_first; i < m_planned.size() && written; ++i) {

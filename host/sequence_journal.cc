@@ -151,18 +151,29 @@ bool Journal::Open(const std::filesystem::path& file, bool create) {
     if (whole < text.size()) std::filesystem::resize_file(file, whole, ec);
     if (ec) return false;
   }
-  m_file = std::fopen(file.string().c_str(), create ? "wb" : "ab");
-  if (!m_file) return false;
-  if (!create) return true;
-  return std::fprintf(m_file, "%s\n", kJournalHeader) > 0 && SyncFile(m_file);
+  // Made anew, or gone on with; never reached through a link.
+  std::string error;
+  m_file = create ? CreateNewFile(file, error) : OpenToAppend(file, error);
+  return m_file != nullptr;
 }
 
-bool Journal::Write(const std::vector<std::string>& fields, bool sync) {
-  if (!m_file) return false;
+bool Journal::Begin(const std::vector<std::vector<std::string>>& lines) {
+  std::string text = std::string(kJournalHeader) + '\n';
+  for (const std::vector<std::string>& fields : lines) text += Line(fields);
+  return Put(text, true);
+}
+
+bool Journal::Write(const std::vector<std::string>& fields, bool sync) { return Put(Line(fields), sync); }
+
+std::string Journal::Line(const std::vector<std::string>& fields) {
   std::string line;
   for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + Escaped(field);
-  line += '\n';
-  if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size()) return false;
+  return line + '\n';
+}
+
+bool Journal::Put(const std::string& text, bool sync) {
+  if (!m_file) return false;
+  if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size()) return false;
   return sync ? SyncFile(m_file) : std::fflush(m_file) == 0;
 }
 

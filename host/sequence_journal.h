@@ -66,15 +66,21 @@ std::optional<JournalContents> ParseJournal(const std::string& text, const std::
 class Journal {
  public:
   ~Journal();
-  // Creates a new journal or opens one to go on with; false when it
-  // cannot be written.
+  // Creates a new, empty journal (then Begin) or opens one to go on
+  // with; false when it cannot be written.
   bool Open(const std::filesystem::path& file, bool create);
+  // A new journal's first lines, written and put on the disk at once: a
+  // kill leaves all of them or an empty journal, never a header in part.
+  bool Begin(const std::vector<std::vector<std::string>>& lines);
   // Writes one line of `fields`; with `sync` waits until it is on the
   // disk (else it is handed to the system, which keeps it through a kill
   // of this process but not through a power cut).
   bool Write(const std::vector<std::string>& fields, bool sync = true);
 
  private:
+  static std::string Line(const std::vector<std::string>& fields);
+  bool Put(const std::string& text, bool sync);
+
   std::FILE* m_file = nullptr;
 };
 
