@@ -50,27 +50,6 @@ class SimulationTest : public HostProgramTest, public ::testing::WithParamInterf
   StatusRows Status() { return StatusRows(Read(m_dir / "run" / "status.csv")); }
 };
 
-// From 25 C the oven needs more than 5 minutes to come within 1 C of 40 C,
-// and the injection waits for it whichever transport runs the method.
-TEST_P(SimulationTest, TheRunWaitsMinutesForTheOven) {
-  const Result r = RunMethod("[pump]\nsystem = \"isocratic\"\nflow = 1.0\nmax_pressure = 400\nstop_time = 1.0\n"
-                             "[oven]\ntemperature = 40\n");
-  ASSERT_EQ(r.exitCode, 0) << r.out;
-  const StatusRows status = Status();
-  double lastWait = 0.0;
-  for (const auto& row : status.rows) {
-    EXPECT_EQ(row.at("lamp"), "1") << "the UV lamp is on from power-up, read from the detector";
-    if (row.at("phase") == "waiting") {
-      lastWait = StatusRows::Number(row, "clock_min");
-      EXPECT_LT(StatusRows::Number(row, "oven_c"), 40.0) << "the host waited although the oven was warm";
-    } else {
-      EXPECT_GE(StatusRows::Number(row, "oven_c"), 39.0) << "the run started with a cold column";
-    }
-  }
-  EXPECT_GE(lastWait, 5.0);
-  EXPECT_LE(lastWait, 15.0);
-}
-
 // A step from water to acetonitrile at 3 min, 0.5 ml/min, 1 ml of dwell
 // volume: the pressure holds until the mixture reaches the column, half a
 // dwell volume into the smeared front, and is half-way there about one
@@ -124,19 +103,6 @@ TEST_P(SimulationTest, AUhplcMethanolGradientTripsAtOneThousandBar) {
     }
   }
   EXPECT_NEAR(start, 800.0, 40.0);
-}
-
-// A sequence that moves from a UHPLC method (about 410 bar) to one on a
-// wide-bore column with a limit far below that: the column is changed
-// with the method, and the pressure left from the old one trips nothing.
-TEST_P(SimulationTest, ASequenceChangesTheColumnWithTheMethod) {
-  std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume\nuhplc," << Example("impurities-binary-gradient.quarn900.toml")
-                                    << ",1,2\nwide bore/4.6," << Example("caffeine-isocratic.quarn900.toml") << ",2,10\n";
-  const Result r = Run(std::string("sequence list.csv --virtual-time --quiet --out seq --transport ") + GetParam());
-  EXPECT_EQ(r.exitCode, 0) << r.out;
-  // One injection each: the sample's folder is its number and name, made
-  // safe for any file system.
-  for (const char* folder : {"001-uhplc", "002-wide_bore_4.6"}) EXPECT_TRUE(fs::is_directory(m_dir / "seq" / folder)) << folder;
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, SimulationTest, ::testing::Values("direct", "server"),

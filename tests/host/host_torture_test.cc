@@ -26,6 +26,9 @@ std::vector<std::string> Split(const std::string& text, char at) {
   return parts;
 }
 bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+#if !defined(QUARN_TORTURE_DEFAULT_ROUNDS)
+#define QUARN_TORTURE_DEFAULT_ROUNDS 150  // about 250 kills and 120 faults
+#endif
 unsigned long Env(const char* name, unsigned long unset) { return getenv(name) ? std::stoul(getenv(name)) : unset; }
 
 // What a trace shows, in order: the instruments opened, an injection (from a vial), a run's end, a trip.
@@ -47,7 +50,8 @@ std::vector<std::pair<Kind, int>> TraceEvents(const std::string& text, bool serv
 using HostTortureTest = testing_support::HostProgramTest;
 
 TEST_F(HostTortureTest, SequencesKilledAndResumedAtRandomKeepTrueRecords) {
-  const unsigned long rounds = Env("QUARN_TORTURE_ROUNDS", 150), seed = Env("QUARN_TORTURE_SEED", 20261207);
+  const unsigned long rounds = Env("QUARN_TORTURE_ROUNDS", QUARN_TORTURE_DEFAULT_ROUNDS);
+  const unsigned long seed = Env("QUARN_TORTURE_SEED", 20261207);
   const fs::path seq = m_dir / "seq";
   std::ofstream(m_dir / "sentinel") << "not the program's";
   int kills = 0, faults = 0;
@@ -79,11 +83,10 @@ TEST_F(HostTortureTest, SequencesKilledAndResumedAtRandomKeepTrueRecords) {
     const bool server = pick(0, 1), stopPolicy = pick(0, 1), hasFault = pick(0, 9);
     const std::string traceName = server ? "server-calls.log" : "wire-trace.log";
     // A fault for a random sample at a random minute (-1: at once; the last kind acts as the instruments open).
-    static const char* const kFaults[2][6] = {
-        {"pump-overpressure", "trouble-event", "node-state:8", "node-state:7", "autosampler-never-ready",
-         "driver-missing"},
-        {"pump-overpressure", "error-event", "node-state:9", "autosampler-never-ready", "netbox-silent",
-         "unit-never-connects:pump"}};
+    static const char* const kFaults[2][6] = {{"pump-overpressure", "trouble-event", "node-state:8", "node-state:7",
+                                               "autosampler-never-ready", "driver-missing"},
+                                              {"pump-overpressure", "error-event", "node-state:9",
+                                               "autosampler-never-ready", "netbox-silent", "unit-never-connects:pump"}};
     const int kind = pick(0, 5), faultSample = kind == 5 ? 1 : pick(1, samples);
     const double faultMin = kind == 5 || (faultSample == 1 && pick(0, 1)) ? -1 : pick(0, 24) * 0.05;
     const std::string fault = " --fault " + std::to_string(faultSample) + ":" + kFaults[server][kind] +
