@@ -165,20 +165,28 @@ const char* RunTrace::FileName() const {
 
 bool RunTrace::Start(const std::filesystem::path& folder, bool append) {
   m_path = folder / FileName();
+  // Made anew, or gone on with by a resumed sequence; never reached
+  // through a link planted at its name.
+  std::string error;
+  std::FILE* opened = append && std::filesystem::exists(m_path) ? OpenToAppend(m_path, error)
+                                                                 : CreateNewFile(m_path, error);
+  if (!opened) return false;
   if (m_transport == Transport::kDirect) {
-    // The plug-in traces the session it opens next to the file the
+    // The plug-in traces the session it opens into the file the
     // environment names; the file is made here so that a folder it cannot
     // be written in is found before the run.
-    if (!std::ofstream(m_path, std::ios::app)) return false;
+    std::fclose(opened);
     SetEnvironment("QUARN_WIRE_TRACE", m_path.string());
     return true;
   }
-  auto file = std::make_shared<std::ofstream>(m_path, append ? std::ios::app : std::ios::trunc);
-  if (!*file) return false;
+  std::shared_ptr<std::FILE> file(opened, [](std::FILE* f) { std::fclose(f); });
   m_serverTrace = file;
   // Each line handed to the system as it comes, as the wire trace is: a
   // kill at any instant leaves every call and event up to it.
-  sim::SimulatedServer::Get().SetTraceSink([file](const std::string& line) { *file << line << '\n' << std::flush; });
+  sim::SimulatedServer::Get().SetTraceSink([file](const std::string& line) {
+    std::fputs((line + '\n').c_str(), file.get());
+    std::fflush(file.get());
+  });
   return true;
 }
 
@@ -189,8 +197,7 @@ bool RunTrace::Stop(TerminalUi& ui) {
   }
   sim::SimulatedServer::Get().SetTraceSink(nullptr);
   if (!m_serverTrace) return false;
-  m_serverTrace->close();
-  const bool whole = static_cast<bool>(*m_serverTrace);
+  const bool whole = std::ferror(m_serverTrace.get()) == 0 && std::fflush(m_serverTrace.get()) == 0;
   m_serverTrace.reset();
   if (!whole) ui.Failure("could not write all of " + m_path.string());
   return whole;

@@ -93,7 +93,7 @@ class RunTrace {
  private:
   Transport m_transport;
   std::filesystem::path m_path;
-  std::shared_ptr<std::ofstream> m_serverTrace;
+  std::shared_ptr<std::FILE> m_serverTrace;
 };
 
 }  // namespace host
