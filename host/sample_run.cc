@@ -547,9 +547,17 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
   // The method's title is single-byte text; a file name is UTF-8.
   info.title = (m_plan.sampleName.empty() ? "" : m_plan.sampleName + ": ") +
                (method.Title().IsEmpty() ? "Method " + m_plan.methodPath : Utf8FromWindows1252(method.Title().str()));
-  info.subtitle = std::filesystem::path(m_plan.methodPath).filename().string() + " \u2014 vial " +
-                  std::to_string(m_plan.vial) + ", injection " + VolumeText(m_plan.volumeUl) + " \u00b5l, " +
-                  std::to_string(m_chart.Rows()) + " polls, " + NowText(false);
+  // The wait before the injection is drawn as its length: the chart's clock starts at the sample start.
+  const std::string waited =
+      m_result.waitedMinutes <= 0
+          ? ""
+          : "waited " + Fixed(m_result.waitedMinutes, 1) + " min for readiness" +
+                (m_result.equilibratedMl > 0 ? " (" + Fixed(m_result.equilibratedMl, 2) + " ml pumped)" : "") + ", ";
+  info.subtitle = std::filesystem::path(m_plan.methodPath).filename().string() + " \u2014 " +
+                  (m_plan.action == RowAction::kInject
+                       ? "vial " + std::to_string(m_plan.vial) + ", injection " + VolumeText(m_plan.volumeUl) + " \u00b5l, "
+                       : std::string("a ") + RowActionName(m_plan.action) + " row, ") +
+                  waited + std::to_string(m_chart.Rows()) + " polls, " + NowText(false);
   info.outcome = note;
   if (method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = method.GetPumpInitialCons().OvenTemperature();
   WriteFile("status.svg", RenderStatusSvg(m_chart, info));
