@@ -47,7 +47,7 @@ class SequenceTest : public testing_support::TransportWorld,
     }
     // As a spreadsheet may save it: a byte-order mark, quoted cells (a note
     // of two lines), a comment and a blank line.
-    std::ofstream list(TempDir() / "list.csv");
+    std::ofstream list(TempDir() / "list.csv", std::ios::binary);  // the bytes a spreadsheet saves
     list << "\xEF\xBB\xBFSample,method,vial,volume,note\n# the samples\n\n";
     for (int i = 1; i <= count; ++i) {
       list << "\"s" << i << "\"," << methods[static_cast<std::size_t>(i - 1) % methods.size()] << "," << i << ","
