@@ -199,6 +199,27 @@ double ColumnVolumeMl(const std::optional<sim::Column>& given) {
   return 3.14159265358979 / 4 * column.diameterMm * column.diameterMm * column.lengthMm * kTotalPorosity / 1000.0;
 }
 
+// The pressure readings of the last kSteadyMinutes: steady when they span
+// that long and moved at most kSteadyShare of their value, or kSteadyBar.
+class PressureWindow {
+ public:
+  void Add(double minutes, double bar) {
+    m_readings.emplace_back(minutes, bar);
+    while (m_readings.size() > 1 && m_readings[1].first <= minutes - kSteadyMinutes) m_readings.pop_front();
+  }
+  bool Steady() const {
+    const auto& [now, bar] = m_readings.back();
+    if (std::isnan(bar)) return true;  // a pump that reads no pressure is not held back by it
+    if (m_readings.front().first > now - kSteadyMinutes + 1e-9) return false;
+    double lo = bar, hi = bar;
+    for (const auto& [at, reading] : m_readings) lo = std::min(lo, reading), hi = std::max(hi, reading);
+    return hi - lo <= std::max(kSteadyBar, kSteadyShare * hi);
+  }
+
+ private:
+  std::deque<std::pair<double, double>> m_readings;  // (minutes, bar)
+};
+
 }  // namespace
 
 std::string SampleRun::NotReadyNow(const PollRow& row, bool steady, double equilibrateMl, double deliveredMl) const {
@@ -238,8 +259,8 @@ bool SampleRun::WaitUntilReady(DeviceSet& d) {
     }
     if (!m_last->pumpOn) {
       m_waitFailure = "the pump stopped between samples, while the method was loaded (off at " +
-                      Fixed(m_last->pressure, 1) + " bar at the first reading after the load; the method's limit is " +
-                      std::to_string(m_limits.upper) + " bar)";
+                      Fixed(m_last->pressure, 1) + " bar at the first reading after the load" +
+                      (m_limits.upper > 0 ? "; the method's limit is " + std::to_string(m_limits.upper) + " bar)" : ")");
       Log(m_waitFailure);
       return false;
     }
@@ -255,9 +276,9 @@ bool SampleRun::WaitUntilReady(DeviceSet& d) {
   bool announced = false;
   std::optional<PollRow> lastOn;  // the last poll with the pump on
   bool restarted = false;
-  std::deque<std::pair<double, double>> pressures;  // (minutes, bar) of the last kSteadyMinutes
+  PressureWindow pressures;
   double deliveredMl = 0;
-  double atSetSince = -1.0;  // the poll from which the flow was at its set point
+  bool wasAtSet = false;  // the poll before found the flow at its set point
   while (!StopRequested()) {
     const double minutes = MinutesSince(startMs);
     if (!Poll(d, minutes, true, deliveredMl < equilibrateMl)) {
@@ -297,19 +318,12 @@ bool SampleRun::WaitUntilReady(DeviceSet& d) {
     // Delivered at the starting flow: counted from the second poll at it.
     const double flow = m_plan.method->GetPumpInitialCons().Flow();
     const bool atSet = row.pumpOn && (std::isnan(row.flow) || std::fabs(row.flow - flow) <= std::max(flow * kFlowShare, 0.001));
-    if (atSet && atSetSince >= 0) deliveredMl += (minutes - m_result.waitedMinutes) * (std::isnan(row.flow) ? flow : row.flow);
-    atSetSince = atSet ? (atSetSince < 0 ? minutes : atSetSince) : -1.0;
+    if (atSet && wasAtSet) deliveredMl += (minutes - m_result.waitedMinutes) * (std::isnan(row.flow) ? flow : row.flow);
+    wasAtSet = atSet;
     m_result.waitedMinutes = minutes;
     m_result.equilibratedMl = deliveredMl;
-    pressures.emplace_back(minutes, row.pressure);
-    while (pressures.size() > 1 && pressures[1].first <= minutes - kSteadyMinutes) pressures.pop_front();
-    bool steady = std::isnan(row.pressure);
-    if (!steady && pressures.front().first <= minutes - kSteadyMinutes + 1e-9) {
-      double lo = row.pressure, hi = row.pressure;
-      for (const auto& [at, bar] : pressures) lo = std::min(lo, bar), hi = std::max(hi, bar);
-      steady = hi - lo <= std::max(kSteadyBar, kSteadyShare * hi);
-    }
-    const std::string notReady = NotReadyNow(row, steady, equilibrateMl, deliveredMl);
+    pressures.Add(minutes, row.pressure);
+    const std::string notReady = NotReadyNow(row, pressures.Steady(), equilibrateMl, deliveredMl);
     if (notReady.empty()) {
       Log("ready after " + Fixed(minutes, 2) + " min" +
           (equilibrateMl > 0 ? " (" + Fixed(deliveredMl, 2) + " ml at the starting conditions)" : ""));
