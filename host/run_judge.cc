@@ -110,7 +110,9 @@ RunVerdict JudgeRun(const RunFacts& f) {
     v.outcome = "failed at " + OfLength(f) + (f.failure.empty() ? "" : ": " + f.failure);
     v.message = "the run " + v.outcome;
   } else if (f.runTime < f.runLength - kEarlyEndMinutes) {
-    v.outcome = "ended at " + OfLength(f) + ": " + EarlyEndCause(f) + (f.injected ? "" : "; no sample was injected");
+    v.outcome = "ended at " + OfLength(f) + ": " + EarlyEndCause(f) + (f.injected  ? ""
+                 : f.samplerSeen ? "; the autosampler had begun its injection sequence, and the run did not start"
+                                 : "; no sample was injected");
     v.message = "the run " + v.outcome;
   } else if (!f.injected && f.injectionPlanned) {
     v.outcome = "no injection: " + NoInjectionReason(f);

@@ -8,7 +8,8 @@
 #
 # Prints each failing round's seed and round (run it alone with
 # QUARN_TORTURE_SEED=S QUARN_TORTURE_FIRST=R QUARN_TORTURE_ROUNDS=1 and the
-# test program), the rounds, kills and faults, and the time taken.
+# test program; QUARN_KEEP_TEST_FOLDER=1 keeps its folder in the temporary
+# folder to look at), the rounds, kills and faults, and the time taken.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-10000}

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -40,7 +41,7 @@ class HostProgramTest : public ::testing::Test {
   }
   void TearDown() override {
     std::error_code ec;
-    fs::remove_all(m_dir, ec);
+    if (!getenv("QUARN_KEEP_TEST_FOLDER")) fs::remove_all(m_dir, ec);
   }
 
   // The program as a user runs it, standard output and error read together
