@@ -107,7 +107,8 @@ RunVerdict JudgeRun(const RunFacts& f) {
     v.outcome = "failed before the injection: " + f.waitFailure;
     v.message = "the run " + v.outcome;
   } else if (f.failed) {
-    v.outcome = "failed at " + OfLength(f) + (f.failure.empty() ? "" : ": " + f.failure);
+    v.outcome = "failed at " + OfLength(f) + (f.failure.empty() ? "" : ": " + f.failure) +
+                (f.samplerSeen && !f.injected ? "; the autosampler had begun its injection sequence" : "");
     v.message = "the run " + v.outcome;
   } else if (f.runTime < f.runLength - kEarlyEndMinutes) {
     v.outcome = "ended at " + OfLength(f) + ": " + EarlyEndCause(f) + (f.injected  ? ""
@@ -115,7 +116,7 @@ RunVerdict JudgeRun(const RunFacts& f) {
                                  : "; no sample was injected");
     v.message = "the run " + v.outcome;
   } else if (!f.injected && f.injectionPlanned) {
-    v.outcome = "no injection: " + NoInjectionReason(f);
+    v.outcome = (f.samplerSeen ? "injection not known: " : "no injection: ") + NoInjectionReason(f);
     v.message = "the run had " + v.outcome;
   } else if (!f.notReady.empty()) {
     v.notReady = true;

@@ -502,8 +502,11 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
                      (m_plan.sampleName.empty() ? "" : "sample " + EscapeControls(m_plan.sampleName) + ", ") +
                      (m_plan.methodPath.empty() ? "no method" : "method " + EscapeControls(m_plan.methodPath)) +
                      (m_plan.action == RowAction::kInject ? ", vial " + std::to_string(m_plan.vial) : "") +
-                     (m_injected                               ? ", injection " + volume
-                      : m_plan.action == RowAction::kInject ? ", no injection (" + volume + " planned)"
+                     (m_injected ? ", injection " + volume
+                      // A trip or a kill between the autosampler's sequence and the run's
+                      // start leaves open whether the needle reached the vial.
+                      : m_plan.action == RowAction::kInject && m_samplerSeen ? ", injection not known (" + volume + " planned)"
+                      : m_plan.action == RowAction::kInject                  ? ", no injection (" + volume + " planned)"
                                                             : std::string(", no injection (a ") +
                                                                   RowActionName(m_plan.action) + " row)") +
                      ", " +
@@ -516,7 +519,9 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
             std::to_string(cons.VialNumber()) + ", " + VolumeText(cons.InjectionVolume()) + " \u00b5l.\n";
   }
   std::string body = m_record.Text();
-  if (!m_injected && m_plan.action == RowAction::kInject) body += "\nNo injection: " + NoInjectionReason(Facts()) + ".\n";
+  if (!m_injected && m_plan.action == RowAction::kInject) {
+    body += std::string(m_samplerSeen ? "\nInjection not known: " : "\nNo injection: ") + NoInjectionReason(Facts()) + ".\n";
+  }
   // Not the instruments' own report: what the simulators were set up with.
   body += "\nSimulated instruments\n=====================\n  " + DescribeHydraulics(m_plan.simulatedPath) + "\n";
   for (const std::string& bottle : m_plan.bottles) body += "  " + bottle + "\n";

@@ -272,6 +272,9 @@ INSTANTIATE_TEST_SUITE_P(
                   false, "failed before the injection: the pump stopped"},
         JudgeCase{"StepFailed", [](host::RunFacts& f) { f.failed = true, f.failure = "x", f.runTime = 0; }, false,
                   "failed at 0.0 of 10.0 min: x"},
+        JudgeCase{"TripAfterTheSamplerBegan",
+                  [](host::RunFacts& f) { f.failed = true, f.failure = "x", f.runTime = 0, f.injected = false; }, false,
+                  "failed at 0.0 of 10.0 min: x; the autosampler had begun its injection sequence"},
         // A rise or fall of half a bar between polls is not named.
         JudgeCase{"UpperLimit",
                   [](host::RunFacts& f) {
@@ -306,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
         JudgeCase{"NoInjection", [](host::RunFacts& f) { f.injected = f.samplerSeen = false; }, false,
                   "no injection: the autosampler did not report an injection sequence"},
         JudgeCase{"SequenceWithoutRun", [](host::RunFacts& f) { f.injected = false; }, false,
-                  "no injection: the autosampler began its injection sequence, but the run did not start after it"},
+                  "injection not known: the autosampler began its injection sequence, but the run did not start after it"},
         JudgeCase{"NotReady", [](host::RunFacts& f) { f.notReady = "oven 35.0 \u00b0C; flow 0.9"; }, false,
                   "completed, 10.0 of 10.0 min, but injected before the instruments were ready (oven 35.0 \u00b0C; flow 0.9)"},
         JudgeCase{"NotReadyAndHitByAFault", [](host::RunFacts& f) { f.notReady = "x", f.faultsHit = {"a"}; }, false,
