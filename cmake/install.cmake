@@ -5,10 +5,10 @@
 #                           they answer (and the server's registration
 #                           program)
 #   include/quarncontrol/   the headers a host gets with the plug-in (the
-#                           device contract and the device objects'
-#                           declarations), the world's headers (platform/)
-#                           and the simulators' (sim/); nothing of the
-#                           product's internals
+#                           device contract, the device objects'
+#                           declarations and the clock) and the world's
+#                           headers they include; nothing of the
+#                           product's internals nor of the simulators
 #   lib/cmake/QuarnControl/ the CMake package: find_package(QuarnControl)
 #                           gives QuarnControl::QuarnControl (the plug-in,
 #                           its headers and the world it needs) and
@@ -18,13 +18,33 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# The headers a host needs: the device contract, the device objects'
+# declarations and the clock it runs the simulated instruments' time by,
+# with every header of ours they include, and nothing else.
+function(quarn_included_headers out)
+  set(found "")
+  set(queue ${ARGN})
+  while(queue)
+    list(POP_FRONT queue header)
+    if(header IN_LIST found OR NOT EXISTS ${PROJECT_SOURCE_DIR}/${header})
+      continue()
+    endif()
+    list(APPEND found ${header})
+    file(STRINGS ${PROJECT_SOURCE_DIR}/${header} lines REGEX "^#include \"")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" included "${line}")
+      list(APPEND queue ${included})
+    endforeach()
+  endwhile()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
 set(_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/quarncontrol)
-foreach(header ${QUARN_HOST_HEADERS})
+quarn_included_headers(_installed_headers ${QUARN_HOST_HEADERS} platform/clock/clock.h)
+foreach(header ${_installed_headers})
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${_include_dir}/${folder})
 endforeach()
-install(DIRECTORY platform/ DESTINATION ${_include_dir}/platform FILES_MATCHING PATTERN "*.h")
-install(DIRECTORY sim/ DESTINATION ${_include_dir}/sim FILES_MATCHING PATTERN "*.h")
 foreach(target quarncontrol_headers quarn_platform quarnsys quarnframework quarn_sim)
   target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${_include_dir}>)
 endforeach()
@@ -80,5 +100,9 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuarnControlConfigVersion
 install(FILES ${PROJECT_BINARY_DIR}/QuarnControlConfig.cmake ${PROJECT_BINARY_DIR}/QuarnControlConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/QuarnControl)
 
+# pkg-config finds the prefix from the file's own folder, however deep the
+# library folder is (lib/x86_64-linux-gnu on a multiarch system).
+include(cmake/pkg_config_prefix.cmake)
+quarn_pkg_config_dirs("${CMAKE_INSTALL_LIBDIR}" "${CMAKE_INSTALL_INCLUDEDIR}")
 configure_file(cmake/quarncontrol.pc.in ${PROJECT_BINARY_DIR}/quarncontrol.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quarncontrol.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -21,6 +21,8 @@ mkdir -p "$work/methods"
 cp examples/caffeine-isocratic.quarn900.toml "$work/methods/"
 QUARN_REGISTRY="$PWD/$work/settings.reg" "$build/install-check/host/minimal-host" \
   "$PWD/$work/methods" caffeine-isocratic 3 5.0
+# Only the headers a host needs: none of the simulators'.
+[ ! -e "$prefix/include/quarncontrol/sim" ] || { echo "install check: simulator headers installed" >&2; exit 1; }
 # The package's pkg-config file names the same library.
 PKG_CONFIG_PATH="$PWD/$prefix/lib/pkgconfig" pkg-config --libs quarncontrol | grep -q -- -lquarncontrol
 echo "install check: the installed package built a host that ran a sample"

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh >/dev/null
+bash scripts/setup.sh release >/dev/null
 # ccache keeps its cache in its usual per-user folder, so a fresh clone
 # builds quickly on a machine that has built the project before (paths
 # are taken relative to the clone, so another clone's objects are reused).

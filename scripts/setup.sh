@@ -1,20 +1,39 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running
-# QuarnControl needs. Safe to run again: packages already present are
-# skipped, and apt is not touched at all when nothing is missing.
-# Needs root (or sudo) only when something has to be installed.
+# Installs the Debian packages that building, testing and running
+# QuarnControl need: those every build needs, and those of the presets named
+# (clang for the sanitizer and fuzz builds; the cross compilers and wine for
+# the Windows builds, the i386 architecture's wine only for the 32-bit one).
+#   scripts/setup.sh                         what every preset needs
+#   scripts/setup.sh release                 just the native builds' packages
+#   scripts/setup.sh debug mingw-i686        native, plus the 32-bit Windows build
+# Safe to run again: packages already present are skipped, and apt is not
+# touched at all when nothing is missing. Needs root (or sudo) only when
+# something has to be installed.
 set -euo pipefail
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(debug release asan tsan fuzz mingw-i686 mingw-x64)
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
-  clang libclang-rt-14-dev
   time
   googletest
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine64 wine32:i386
 )
+wants_i386=0
+for preset in "${presets[@]}"; do
+  case "$preset" in
+    debug | release) ;;
+    asan | tsan | fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    mingw-x64) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    # The 32-bit Windows programs run under the 32-bit wine, which comes
+    # from the i386 architecture's packages.
+    mingw-i686) packages+=(g++-mingw-w64-i686-posix wine wine64 wine32:i386) wants_i386=1 ;;
+    *) echo "setup: no such preset: $preset" >&2; exit 2 ;;
+  esac
+done
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | awk '!seen[$0]++')
 
 missing=()
 for p in "${packages[@]}"; do
@@ -34,9 +53,7 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-# The 32-bit Windows programs run under the 32-bit wine, which comes from
-# the i386 architecture's packages.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ $wants_i386 = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 "${sudo_cmd[@]}" apt-get update -qq

@@ -14,10 +14,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
-
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(debug asan tsan mingw-i686 mingw-x64 fuzz)
+
+# Only what the presets named need: `test.sh debug` installs no wine.
+bash scripts/setup.sh "${presets[@]}"
 
 # ccache keeps its cache in its usual per-user folder, so a fresh clone
 # builds quickly on a machine that has built the project before (paths
