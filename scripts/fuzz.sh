@@ -27,7 +27,7 @@ for f in "${folders[@]}"; do
 done
 
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-cmake --preset fuzz >/dev/null
+cmake --preset fuzz -DQUARN_WERROR="${QUARN_WERROR:-OFF}" >/dev/null
 cmake --build --preset fuzz --target "${names[@]}"
 
 mkdir -p build/fuzz-findings
