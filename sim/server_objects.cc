@@ -25,8 +25,6 @@ std::uint16_t ModelAddress(LONG type, SHORT number) {
   return static_cast<std::uint16_t>((type << 8) | (number & 0xFF));
 }
 
-constexpr LONG kPresentBit = 0x40000000;
-
 // The units the server has.
 struct KnownUnit {
   TavixUnitType type;
@@ -220,7 +218,7 @@ class Unit : public SimObject<ITavixUnit2, Kind> {
 
   STDMETHODIMP GetStatus(LONG* p) override {
     return Get(Op("GetStatus"), p,
-               [&](ServerCall& call) { return Reached(call, &UnitConfig::presentAfterMs) ? kPresentBit | 1 : 0; });
+               [&](ServerCall& call) { return Reached(call, &UnitConfig::presentAfterMs) ? kTavixUnitPresentBit | 1 : 0; });
   }
   STDMETHODIMP GetConnected(SHORT* p) override {
     return Get(Op("GetConnected"), p,
