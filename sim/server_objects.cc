@@ -217,8 +217,9 @@ class Unit : public SimObject<ITavixUnit2, Kind> {
       : m_opPrefix(opPrefix), m_type(type), m_nNumber(number), m_model(model) {}
 
   STDMETHODIMP GetStatus(LONG* p) override {
-    return Get(Op("GetStatus"), p,
-               [&](ServerCall& call) { return Reached(call, &UnitConfig::presentAfterMs) ? kTavixUnitPresentBit | 1 : 0; });
+    return Get(Op("GetStatus"), p, [&](ServerCall& call) {
+      return Reached(call, &UnitConfig::presentAfterMs) ? kTavixUnitPresentBit | 1 : 0;
+    });
   }
   STDMETHODIMP GetConnected(SHORT* p) override {
     return Get(Op("GetConnected"), p,
