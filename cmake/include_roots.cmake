@@ -5,9 +5,16 @@
 # such as `front/quarn_control_pump.h`), linked into place. Every include in
 # this project names its folder ("network/vexlink_session.h"), so an include
 # of anything the target may not see fails to build: these roots are the
-# walls between the product, the world and the host.
+# walls between the product, the world and the host. The first call for a
+# target in a configure run clears the root, so that an entry no longer
+# named is gone from an existing build tree too.
 function(quarn_include_root target scope)
   set(root ${PROJECT_BINARY_DIR}/include-roots/${target})
+  get_property(made GLOBAL PROPERTY QUARN_INCLUDE_ROOTS_MADE)
+  if(NOT target IN_LIST made)
+    file(REMOVE_RECURSE ${root})
+    set_property(GLOBAL APPEND PROPERTY QUARN_INCLUDE_ROOTS_MADE ${target})
+  endif()
   foreach(entry ${ARGN})
     get_filename_component(parent ${root}/${entry} DIRECTORY)
     file(MAKE_DIRECTORY ${parent})

@@ -15,7 +15,7 @@
 
 #include <memory>
 
-#include "front/backend_interfaces.h"
+#include "backend/backend_interfaces.h"
 
 enum class BackendFamily { kServer, kDirect };
 

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <climits>
 
+#include "backend/backend_interfaces.h"
 #include "front/backend_factory.h"
-#include "front/backend_interfaces.h"
 #include "front/shared_routines.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"

@@ -1,7 +1,7 @@
 #include "front/quarn_control_detectors.h"
 
+#include "backend/backend_interfaces.h"
 #include "front/backend_factory.h"
-#include "front/backend_interfaces.h"
 #include "front/shared_routines.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"

@@ -1,5 +1,7 @@
 #include "host/config_keys.h"
 
+#include "platform/tavix/tavix.h"
+
 namespace host {
 
 const std::vector<ConfigKey>& ConfigKeys() {
@@ -8,9 +10,9 @@ const std::vector<ConfigKey>& ConfigKeys() {
        "how devices reach the instruments: direct (0) or server (non-zero)"},
       {"oven-make", "SOFTWARE\\Korvatec\\Instruments\\Makes\\OVEN", false,
        "the oven make recorded for the host while a method uses the oven"},
-      {"server-repository", "Software\\Quarn\\Pelta\\TAVIXSRV\\Global\\Repository Path", false,
+      {"server-repository", kTavixRepositoryPath, false,
        "the instrument server's repository folder"},
-      {"server-registration", "SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", false,
+      {"server-registration", kTavixServerAppIdPath, false,
        "the instrument server's registration (present once it has registered)"},
   };
   return keys;

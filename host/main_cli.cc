@@ -19,8 +19,6 @@
 #include "host/terminal_ui.h"
 #include "platform/method/method_file.h"
 
-#define QUARN_VERSION_TEXT "0.1.0"
-
 namespace {
 
 extern "C" void OnStopSignal(int signal) { host::RequestStop(signal); }

@@ -1,5 +1,5 @@
 // CQuarnAutoSampler: the autosampler back-end on the direct instrument
-// network (CBaseSamp, front/backend_interfaces.h).
+// network (CBaseSamp, backend/backend_interfaces.h).
 //
 // It sends nothing when a method is loaded: it keeps the sampler
 // conditions (vial, volume, analysis time, flushes) for the run header
@@ -12,7 +12,7 @@
 // Thread safety: host's thread only.
 #pragma once
 
-#include "front/backend_interfaces.h"
+#include "backend/backend_interfaces.h"
 
 class CQuarnAutoSampler : public CBaseSamp {
  public:

@@ -1,6 +1,6 @@
 // CQuarnPump: the pump back-end that drives the pumps (and, through the
 // pump's method, the column oven) directly over the instrument network
-// (CBasePump, front/backend_interfaces.h).
+// (CBasePump, backend/backend_interfaces.h).
 //
 // Ownership: it owns the process-wide driver session
 // (network/vexlink_session.h): InitialiseComms opens it and the destructor
@@ -32,8 +32,8 @@
 
 #include <cstdint>
 
-#include "front/backend_interfaces.h"
-#include "front/shared_routines.h"
+#include "backend/backend_interfaces.h"
+#include "backend/unit_comms_message.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/quarn_method.h"

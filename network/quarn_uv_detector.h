@@ -1,5 +1,5 @@
 // CQuarnUVDetector: the UV detector back-end on the direct instrument
-// network (CBaseUV, front/backend_interfaces.h).
+// network (CBaseUV, backend/backend_interfaces.h).
 //
 // A method download sets the wavelength and response at once with a
 // direct command and adds them to the analysis file as initial lines, so
@@ -10,7 +10,7 @@
 // Thread safety: host's thread only.
 #pragma once
 
-#include "front/backend_interfaces.h"
+#include "backend/backend_interfaces.h"
 
 class CQuarnUVDetector : public CBaseUV {
  public:

@@ -12,7 +12,6 @@ constinit VexlinkSession g_vexlinkSession;
 
 namespace {
 
-constexpr const char* kDevicePath = "\\\\.\\Vexlink2";
 constexpr const char* kCannotOpen = "Unable to open the Quarn driver";
 constexpr UINT kExclamationStyle = 48;
 constexpr crt::clock_t kAutosamplerWaitMs = 60000;
@@ -52,7 +51,7 @@ void VexlinkSession::ResetForTesting() {
 int VexlinkSessionOpen() {
   FollowWireTraceEnvironment();
   VexlinkSession& session = g_vexlinkSession;
-  if (session.m_hNode.Load() == 0) session.m_hNode.Store(LC_NodeOpen(kDevicePath, 0));
+  if (session.m_hNode.Load() == 0) session.m_hNode.Store(LC_NodeOpen(kVexlinkDevicePath, 0));
   LC_HardReset(session.m_hNode.Load());
   Pause(1000, 1);
 

@@ -23,8 +23,6 @@ T* WithReference(T* pointer) {
   return pointer;
 }
 
-constexpr LONG kPresentBit = 0x40000000;
-
 }  // namespace
 
 // ---- CCommon ----
@@ -40,7 +38,7 @@ void CCommon::ResetForTesting() { Instance().reset(); }
 CCommon::CCommon()
     : m_bstrMethodName(OLESTR("Korvatec_Method")),
       m_EventSink(1),
-      m_strRepositoryKey("Software\\Quarn\\Pelta\\TAVIXSRV\\Global\\Repository Path") {
+      m_strRepositoryKey(kTavixRepositoryPath) {
   CString strValue;
   if (!ReadRegistryFullPath(m_strRepositoryKey, strValue, HKEY_LOCAL_MACHINE) || strValue != CString("C:\\Temp")) {
     WriteRegistryFullPath(m_strRepositoryKey, CString("C:\\Temp"), HKEY_LOCAL_MACHINE);
@@ -231,7 +229,7 @@ int CComSetup::EstablishContact(ITavixUnit2* pUnit, CString& strName) {
     Sleep(100);
     if (pUnit) {
       pUnit->GetStatus(&lStatus);
-      if (lStatus & kPresentBit) bPresent = true;
+      if (lStatus & kTavixUnitPresentBit) bPresent = true;
       pUnit->GetConnected(&bConnected);
     }
   }

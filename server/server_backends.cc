@@ -9,8 +9,6 @@
 
 namespace {
 
-// Where the server's COM registration leaves its application id.
-constexpr const char* kServerAppIdPath = "SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID";
 constexpr const char* kRegisterFailed = " Fail to register the TavixServer. Please contact support.";
 // The size of the start-up information record as the 32-bit system knows
 // it (this build may lay the record out wider).
@@ -79,7 +77,7 @@ void CNetIIPump::Initialise() { m_Pump.Initialise(); }
 
 int CNetIIPump::IsServerRegistered() {
   CString strAppId;
-  return ReadRegistryFullPath(kServerAppIdPath, strAppId, HKEY_LOCAL_MACHINE) != 0 ? 1 : 0;
+  return ReadRegistryFullPath(kTavixServerAppIdPath, strAppId, HKEY_LOCAL_MACHINE) != 0 ? 1 : 0;
 }
 
 // Runs the server's self-registration and waits for it; the exit code is

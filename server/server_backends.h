@@ -1,6 +1,6 @@
 // The server-mediated back-ends: the pump, autosampler and UV detector
 // behind the instrument server (CBasePump, CBaseSamp, CBaseUV of
-// front/backend_interfaces.h). A front builds one of them when the
+// backend/backend_interfaces.h). A front builds one of them when the
 // transport flag is non-zero.
 //
 // Each embeds one unit adapter and translates the host's operations and
@@ -17,7 +17,7 @@
 
 #include <memory>
 
-#include "front/backend_interfaces.h"
+#include "backend/backend_interfaces.h"
 #include "server/com_pump.h"
 #include "server/com_units.h"
 

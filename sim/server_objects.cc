@@ -25,8 +25,6 @@ std::uint16_t ModelAddress(LONG type, SHORT number) {
   return static_cast<std::uint16_t>((type << 8) | (number & 0xFF));
 }
 
-constexpr LONG kPresentBit = 0x40000000;
-
 // The units the server has.
 struct KnownUnit {
   TavixUnitType type;
@@ -219,8 +217,9 @@ class Unit : public SimObject<ITavixUnit2, Kind> {
       : m_opPrefix(opPrefix), m_type(type), m_nNumber(number), m_model(model) {}
 
   STDMETHODIMP GetStatus(LONG* p) override {
-    return Get(Op("GetStatus"), p,
-               [&](ServerCall& call) { return Reached(call, &UnitConfig::presentAfterMs) ? kPresentBit | 1 : 0; });
+    return Get(Op("GetStatus"), p, [&](ServerCall& call) {
+      return Reached(call, &UnitConfig::presentAfterMs) ? kTavixUnitPresentBit | 1 : 0;
+    });
   }
   STDMETHODIMP GetConnected(SHORT* p) override {
     return Get(Op("GetConnected"), p,

@@ -369,7 +369,7 @@ int SimulatedNetwork::NodeOpen(const char* devicePath, int mode) {
   const std::string path = devicePath ? devicePath : "(null)";
   DriverCall& call = LogLocked("LC_NodeOpen", -1, "\"" + path + "\", " + std::to_string(mode));
   State& s = m_state;
-  if (s.driverMissing || s.openNode != 0 || !devicePath || path != "\\\\.\\Vexlink2") return -1;
+  if (s.driverMissing || s.openNode != 0 || !devicePath || path != kVexlinkDevicePath) return -1;
   call.node = s.openNode = s.nextHandle++;
   s.connected = false;
   m_nowMs = NowLocked();

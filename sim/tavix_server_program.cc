@@ -16,12 +16,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/tavix/tavix.h"
 #include "platform/win/registry.h"
 
 namespace {
 
-constexpr std::string_view kAppIdKey = "SOFTWARE\\Classes\\AppID\\TavixServer.EXE";
-constexpr std::string_view kAppIdName = "AppID";
 constexpr std::string_view kAppId = "{3F6A2C71-8E4B-4D19-B5A0-7C2E9D14F860}";
 
 bool IsSwitch(std::string_view argument, std::string_view name) {
@@ -47,11 +46,12 @@ int main(int argc, char** argv) {
   const bool registering = IsSwitch(argument, "regserver");
   if (!registering && !IsSwitch(argument, "unregserver")) return Usage();
   platform::Registry& registry = platform::Registry::Get();
+  const auto [key, name] = platform::SplitValuePath(kTavixServerAppIdPath);
   try {
     if (registering) {
-      registry.Write(HKEY_LOCAL_MACHINE, kAppIdKey, kAppIdName, std::string(kAppId), true);
+      registry.Write(HKEY_LOCAL_MACHINE, key, name, std::string(kAppId), true);
     } else {
-      registry.Delete(HKEY_LOCAL_MACHINE, kAppIdKey, kAppIdName);
+      registry.Delete(HKEY_LOCAL_MACHINE, key, name);
     }
   } catch (const platform::RegistryError& error) {
     std::fprintf(stderr, "TavixServer.exe: cannot %s the server in %s: %s\n",

@@ -21,6 +21,7 @@
 #include "front/quarn_control_pump.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
+#include "platform/tavix/tavix.h"
 #include "platform/win/registry.h"
 #include "sim/simulated_network.h"
 #include "sim/simulated_server.h"
@@ -43,8 +44,7 @@ struct World {
     sim::SimulatedServer::Register();
     sim::SimulatedServer::Get().SetKeepLogs(false);
     // The server counts as registered: its registration program is not run.
-    WriteRegistryFullPath("SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", "{00000000-0000-0000-0000-000000000000}",
-                          HKEY_LOCAL_MACHINE);
+    WriteRegistryFullPath(kTavixServerAppIdPath, "{00000000-0000-0000-0000-000000000000}", HKEY_LOCAL_MACHINE);
   }
   ~World() {
     std::error_code ignored;

@@ -52,6 +52,16 @@ enum TavixUnitType : SHORT {
   unitTypeColumnOven = 6,
 };
 
+// ITavixUnit2::GetStatus: the bit set while the unit is present.
+inline constexpr LONG kTavixUnitPresentBit = 0x40000000;
+
+// The server's registry values, from HKEY_LOCAL_MACHINE (the last part of
+// each path names the value): the AppID its registration records
+// (TavixServer.exe /RegServer), present once it is registered, and its
+// repository folder.
+inline constexpr const char* kTavixServerAppIdPath = "SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID";
+inline constexpr const char* kTavixRepositoryPath = "Software\\Quarn\\Pelta\\TAVIXSRV\\Global\\Repository Path";
+
 // Autosampler state (ITavixAutosampler2::GetSamplerState).
 enum TavixSamplerState : LONG {
   samplerFault = 1,
@@ -136,7 +146,7 @@ struct ITavixUnits : IUnknown {
 // A unit; QueryInterface gives its kind's interface.
 struct ITavixUnit2 : IUnknown {
   TAVIX_INTERFACE(ITavixUnit2)
-  STDMETHOD(GetStatus)(LONG* plStatus) = 0;  // bit 30: the unit is present
+  STDMETHOD(GetStatus)(LONG* plStatus) = 0;  // kTavixUnitPresentBit: present
   STDMETHOD(GetConnected)(SHORT* pbConnected) = 0;
   STDMETHOD(GetIdentification)(BSTR* pbstrIdentification) = 0;
   STDMETHOD(SendSettings)() = 0;

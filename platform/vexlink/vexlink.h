@@ -31,6 +31,9 @@
 #define VEXLINKAPI
 #endif
 
+// The node's device path, as LC_NodeOpen takes it.
+inline constexpr const char* kVexlinkDevicePath = "\\\\.\\Vexlink2";
+
 // Record sizes in bytes.
 inline constexpr unsigned LC_REPLY_BUFFER_SIZE = 4096;
 inline constexpr unsigned LC_ANLS_FILE_SIZE = 4368;

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "backend/backend_interfaces.h"
 #include "contract/inlet_devices.h"
-#include "front/backend_interfaces.h"
 
 namespace {
 

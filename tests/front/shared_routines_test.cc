@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "backend/unit_comms_message.h"
 #include "platform/inlet/inlet.h"
 #include "tests/support/test_world.h"
 

@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"config", 2, "error: a command is required: run, sequence, method check, method show, config get"},
         CommandCase{"run m --out my runs", 2, "error: unexpected runs (each option takes one value; quote a value"},
         CommandCase{"run m --transport Server", 2, "--transport: 'Server' is not known; expected direct or server"},
-        CommandCase{"--version", 0, "quarn-host (QuarnControl) "},
+        CommandCase{"--version", 0, "quarn-host (QuarnControl) " QUARN_VERSION_TEXT "\n"},
         CommandCase{"config set nosuch 1", 2, "unknown setting 'nosuch'"},
         CommandCase{"config get", 0,
                     "transport            (not set)\noven-make            (not set)\nserver-repository    (not set)\n"

@@ -14,6 +14,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/tavix/tavix.h"
+#include "platform/win/registry.h"
 #include "tests/host/host_program.h"
 
 namespace {
@@ -99,8 +101,8 @@ TEST_F(HostCliTest, EveryExampleChecksShowsItsReportsAndRunsThroughTheServer) {
     }
     EXPECT_NE(Read(m_dir / name / "experiment-record.txt").find("Run result: completed"), std::string::npos) << name;
     if (first) {
-      EXPECT_NE(Read(Registry()).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\AppID\\TavixServer.EXE]"),
-                std::string::npos);
+      const std::string appIdKey = platform::SplitValuePath(kTavixServerAppIdPath).first;
+      EXPECT_NE(Read(Registry()).find("[HKEY_LOCAL_MACHINE\\" + appIdKey + "]"), std::string::npos);
       const std::string trace = Read(m_dir / name / "server-calls.log");
       // Clock seconds, then the call; the registration took some of the clock.
       EXPECT_TRUE(std::regex_search(trace, std::regex("^ +[0-9]+\\.[0-9]{3} CoCreateInstance\\(\\)\n"))) << trace.substr(0, 200);

@@ -12,6 +12,7 @@
 #include "network/quarn_pump.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
+#include "platform/vexlink/vexlink.h"
 #include "platform/win/windows.h"
 #include "tests/network/network_world.h"
 #include "tests/support/golden.h"
@@ -19,6 +20,8 @@
 namespace {
 
 using Clock = platform::Clock;
+
+const std::string kNodeOpenCall = "LC_NodeOpen(\"" + std::string(kVexlinkDevicePath) + "\", 0)";
 
 class VexlinkSessionTest : public testing_support::NetworkWorld {
  protected:
@@ -69,7 +72,7 @@ TEST_F(VexlinkSessionTest, OpenWaitsForTheAutosamplerReopenOnlyResetsAndOneThrea
   const auto again = CallsFrom(before);
   ASSERT_FALSE(again.empty());
   EXPECT_EQ(again.front(), "LC_HardReset()");
-  EXPECT_EQ(std::count(again.begin(), again.end(), "LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)"), 0);
+  EXPECT_EQ(std::count(again.begin(), again.end(), kNodeOpenCall), 0);
   EXPECT_EQ(g_vexlinkSession.m_dwThreadId.Load(), thread);
   EXPECT_EQ(Now(), 4000 + 1000 + 1000);  // the ready flag stays set: one pause of the wait
 
@@ -177,8 +180,7 @@ TEST_F(VexlinkSessionTest, MissingDriverShowsTheMessageAndRaisesEachTime) {
   // The second attempt did not try the driver again; the close hands the
   // failed handle back and clears it.
   EXPECT_EQ(net.CallTexts(),
-            (std::vector<std::string>{"LC_NodeOpen(\"\\\\.\\Vexlink2\", 0)", "LC_HardReset()", "LC_HardReset()",
-                                      "LC_NodeClose()"}));
+            (std::vector<std::string>{kNodeOpenCall, "LC_HardReset()", "LC_HardReset()", "LC_NodeClose()"}));
   for (const auto& call : net.Calls()) EXPECT_EQ(call.node, -1) << call.text;
   EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 0);
 

@@ -10,12 +10,12 @@
 
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
+#include "platform/tavix/tavix.h"
 #include "platform/win/registry.h"
 #include "tests/support/test_world.h"
 
 namespace {
 
-constexpr const char* kAppIdPath = "SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID";
 const std::string kServer = "\"" QUARN_TAVIX_SERVER_DIR "\\TavixServer.exe\" ";
 
 class ProcessTest : public testing_support::TestWorld {
@@ -57,7 +57,7 @@ TEST_F(ProcessTest, RegistrationProgramSwitches) {
     testing_support::UnsetEnv("QUARN_REGISTRY");
     EXPECT_EQ(WaitForSingleObject(m_info.hProcess, 10000), WAIT_OBJECT_0);
     CString value;
-    ReadRegistryFullPath(kAppIdPath, value, HKEY_LOCAL_MACHINE);
+    ReadRegistryFullPath(kTavixServerAppIdPath, value, HKEY_LOCAL_MACHINE);
     EXPECT_EQ(std::to_string(ExitCode()) + " " + value.str(), outcome) << arguments;
     EXPECT_EQ(::waitpid(static_cast<pid_t>(m_info.dwProcessId), nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);

@@ -4,6 +4,8 @@
 #include <array>
 
 #include "platform/method/quarn_method.h"
+#include "platform/tavix/tavix.h"
+#include "platform/win/registry.h"
 #include "platform/win/windows.h"
 #include "server/server_backends.h"
 #include "tests/server/server_world.h"
@@ -12,13 +14,13 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-constexpr const char* kAppIdKey = "SOFTWARE\\Classes\\AppID\\TavixServer.EXE";
+const auto [kAppIdKey, kAppIdName] = platform::SplitValuePath(kTavixServerAppIdPath);
 
 class BackendsTest : public server_testing::ServerWorld {
  protected:
   void SetUp() override {
     ServerWorld::SetUp();
-    platform::Registry::Get().Write(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID", std::string("{7A0C}"));
+    platform::Registry::Get().Write(HKEY_LOCAL_MACHINE, kAppIdKey, kAppIdName, std::string("{7A0C}"));
   }
   // Reads the status into `s`: the result, flags (error, not ready,
   // running, pump on, injecting, wash on, lamp), readings and texts.
@@ -179,13 +181,13 @@ TEST_F(BackendsTest, SamplerAndDetector) {
 TEST_F(BackendsTest, RegistrationThroughTheServersProgram) {
   CNetIIPump pump;
   for (const std::string& dir : {TempDir().string(), std::string(QUARN_TAVIX_SERVER_DIR)}) {
-    platform::Registry::Get().Delete(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID");
+    platform::Registry::Get().Delete(HKEY_LOCAL_MACHINE, kAppIdKey, kAppIdName);
     testing_support::SetEnv("QUARN_WORKING_DIR", dir);
     const int result = pump.InitialiseComms();
     testing_support::UnsetEnv("QUARN_WORKING_DIR");
     const Lines calls = NewCalls();
     EXPECT_EQ(result * 10 + std::count(calls.begin(), calls.end(), "CoCreateInstance()"), dir == TempDir() ? 0 : 11);
-    EXPECT_EQ(platform::Registry::Get().Read(HKEY_LOCAL_MACHINE, kAppIdKey, "AppID").has_value(), result == 1);
+    EXPECT_EQ(platform::Registry::Get().Read(HKEY_LOCAL_MACHINE, kAppIdKey, kAppIdName).has_value(), result == 1);
   }
   EXPECT_EQ(ui.MessageBoxes(), (Lines{"MessageBox 0x0:  Fail to register the TavixServer. Please contact support."}));
 }

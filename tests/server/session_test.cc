@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/clock/clock.h"
+#include "platform/tavix/tavix.h"
 #include "platform/win/registry.h"
 #include "tests/server/server_world.h"
 
@@ -118,15 +119,15 @@ TEST_F(ServerWorld, OnlyAUnitAfterAllWereDestroyedWaitsTwoSeconds) {
 }
 
 TEST_F(ServerWorld, RepositoryPathIsSetToTheFixedFolder) {
-  const char* kKey = "Software\\Quarn\\Pelta\\TAVIXSRV\\Global";
+  const auto [key, name] = platform::SplitValuePath(kTavixRepositoryPath);
   auto& registry = platform::Registry::Get();
   CCommon::GetInstance();
-  EXPECT_EQ(registry.Read(HKEY_LOCAL_MACHINE, kKey, "Repository Path"),
+  EXPECT_EQ(registry.Read(HKEY_LOCAL_MACHINE, key, name),
             std::optional<platform::RegistryValue>(std::string("C:\\Temp")));
-  registry.Write(HKEY_LOCAL_MACHINE, kKey, "Repository Path", std::string("C:\\temp"));
+  registry.Write(HKEY_LOCAL_MACHINE, key, name, std::string("C:\\temp"));
   CCommon::ResetForTesting();
   CCommon::GetInstance();
-  EXPECT_EQ(registry.Read(HKEY_LOCAL_MACHINE, kKey, "Repository Path"),
+  EXPECT_EQ(registry.Read(HKEY_LOCAL_MACHINE, key, name),
             std::optional<platform::RegistryValue>(std::string("C:\\Temp")));
 }
 

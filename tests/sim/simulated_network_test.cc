@@ -25,7 +25,7 @@ using sim::SimReply;
 
 constexpr int kEvent = 113;
 constexpr int kStatus = 115;
-constexpr const char* kPath = "\\\\.\\Vexlink2";
+constexpr const char* kPath = kVexlinkDevicePath;  // by this name in the golden transcripts
 
 std::uint32_t U16(const SimReply& r, std::size_t offset) { return r.bytes.at(offset) | (r.bytes.at(offset + 1) << 8); }
 std::int32_t I16(const SimReply& r, std::size_t offset) { return static_cast<std::int16_t>(U16(r, offset)); }

@@ -32,8 +32,7 @@ class TransportWorld : public NetworkWorld {
     server.ResetForTesting();
     server.FitHydraulics(sim::Hydraulics::Instant());  // the liquid path has tests of its own
     testing_support::SetEnv("QUARN_METHODS_DIR", (TempDir() / "methods").string());
-    WriteRegistryFullPath("SOFTWARE\\Classes\\AppID\\TavixServer.EXE\\AppID", "{00000000-0000-0000-0000-000000000000}",
-                          HKEY_LOCAL_MACHINE);
+    WriteRegistryFullPath(kTavixServerAppIdPath, "{00000000-0000-0000-0000-000000000000}", HKEY_LOCAL_MACHINE);
   }
   void TearDown() override {
     testing_support::UnsetEnv("QUARN_METHODS_DIR");
