@@ -1,0 +1,132 @@
+// The host program's commands, apart from argument parsing.
+//
+// Contract: each returns the process exit code (0 success, 1 a problem
+// the user can fix: bad input, a failed method check, a run that failed
+// or a file that could not be written; 2 a mistake on the command line:
+// an unknown setting, a fault the run's transport does not have; 128 + the signal for a run stopped
+// by one: 130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 a closed output pipe)
+// and reports through the TerminalUi. None throws.
+// Thread safety: host's thread only.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/harness/faults.h"
+#include "host/running/run_judge.h"
+#include "host/harness/simulated_column.h"
+#include "host/outputs/terminal_ui.h"
+#include "host/inputs/transport_checks.h"
+
+namespace host {
+
+// The solvents the simulators are to use for channels A to C, given with
+// --solvent: a label each, "" to keep the method's. The plug-in still gets
+// the method's labels.
+using SolventLabels = std::array<std::string, 3>;
+
+// Reads the --solvent texts ("B=MeCN/water 90:10") into `labels`; "" or
+// the mistake (a channel other than A to C, one given twice, a label that
+// names nothing the simulators know).
+std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels);
+
+struct RunOptions {
+  std::string method;                       // a method name or a file path
+  std::optional<Transport> transport;       // unset: the transport setting decides
+  std::optional<int> vial;                  // unset: the method's autosampler vial
+  std::optional<double> volumeUl;           // unset: the method's injection volume
+  double speed = 120.0;                     // clock speed-up
+  std::optional<std::filesystem::path> out; // the run folder; unset: a new one under ./runs
+  bool force = false;                       // replace the run files already in `out`
+  bool trace = false;
+  bool virtualTime = false;                 // virtual time instead of --speed
+  OutputMode mode = OutputMode::kNormal;
+  std::vector<Fault> faults;                // injected into the simulated instruments
+  SolventLabels solvents;                   // --solvent
+  SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
+  ReadyRules ready;                         // --ready-timeout, --if-not-ready
+};
+
+int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
+
+// A fault on demand for one sample of a sequence.
+struct SampleFault {
+  int sample = 1;  // from 1, in the order the samples run
+  Fault fault;
+};
+
+struct SequenceOptions {
+  std::string list;                         // the sample list file
+  std::optional<Transport> transport;       // unset: the transport setting decides
+  double speed = 120.0;                     // clock speed-up
+  bool virtualTime = false;
+  OutputMode mode = OutputMode::kNormal;
+  std::optional<std::filesystem::path> out; // the sequence folder; unset: a new one under ./runs
+  bool force = false;                       // replace the files of an earlier sequence in `out`
+  std::optional<std::filesystem::path> resume;  // continue the sequence in this folder
+  bool skipFailed = false;                  // --on-error skip: go on after a failed sample
+  bool strict = false;                      // warnings of the methods count as errors
+  bool trace = false;
+  bool memoryCheck = false;                 // fail when memory grows after the warm-up
+  std::vector<SampleFault> faults;
+  SolventLabels solvents;                   // --solvent, for every method of the list
+  SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
+  bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
+  ReadyRules ready;                         // --ready-timeout, --if-not-ready, --equilibrate
+};
+
+// Runs every sample of a list on one set of open devices; 0 when every
+// sample ended good, 1 when one failed or the list was refused.
+int SequenceCommand(const SequenceOptions& options, TerminalUi& ui);
+
+// Checks each file, then what `transport` (unset: the transport setting)
+// would change in it, and says what the simulators fill each bottle in use
+// with (`solvents` overriding the file's labels). Warnings alone exit 0,
+// unless `strict`; the simulators' warnings never fail a check.
+int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
+                       TerminalUi& ui, const SolventLabels& solvents = {});
+int MethodShowCommand(const std::string& file, TerminalUi& ui);
+int ConfigGetCommand(const std::string& key, TerminalUi& ui);
+int ConfigSetCommand(const std::string& key, const std::string& value, TerminalUi& ui);
+int StatusCommand(TerminalUi& ui, OutputMode mode);
+
+// The method file for what the user typed: an existing file as given
+// (made a path, so the plug-in does not look it up among its methods),
+// otherwise the plug-in's own lookup of a method name. When both find a
+// file, the one as given wins and `note` (if given) says so.
+std::string ResolveMethodPath(const std::string& given, std::string* note = nullptr);
+
+// The transport the settings choose; direct when unset.
+Transport ConfiguredTransport();
+
+// What makes the settings unusable (a damaged file, a device or a FIFO
+// at its path...), or "" when they can be read.
+std::string SettingsProblem();
+
+// Makes `transport` the one this process's devices use, whatever the
+// settings file holds or other processes write to it: the plug-in reads
+// the flag as ever, and this process alone sees this value. The settings
+// file is not written.
+void HoldTransport(Transport transport);
+
+// Writes what `transport` changes in the method read from `path`, one
+// line each ("PATH: line 12, key '...': warning, direct transport: ..."),
+// to `to`; returns how many. `refused` (if given) gets how many of them
+// are errors: the method would not run as meant on that transport.
+std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
+                                Transport transport, std::FILE* to, std::size_t* refused = nullptr);
+
+// An experiment record as UTF-8: the plug-in's single-byte lines
+// converted, lines that are UTF-8 already (a file name) kept.
+std::string RecordTextAsUtf8(const std::string& text);
+
+// Asks a running command to stop at its next step or poll, naming the
+// signal that asked (SIGPIPE for a closed output). Safe in a signal
+// handler; the first signal is the one reported.
+void RequestStop(int signal);
+
+}  // namespace host
