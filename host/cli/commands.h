@@ -21,6 +21,7 @@
 #include "host/harness/simulated_column.h"
 #include "host/outputs/terminal_ui.h"
 #include "host/inputs/transport_checks.h"
+#include "host/text/text.h"
 
 namespace host {
 
@@ -119,10 +120,6 @@ void HoldTransport(Transport transport);
 // are errors: the method would not run as meant on that transport.
 std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
                                 Transport transport, std::FILE* to, std::size_t* refused = nullptr);
-
-// An experiment record as UTF-8: the plug-in's single-byte lines
-// converted, lines that are UTF-8 already (a file name) kept.
-std::string RecordTextAsUtf8(const std::string& text);
 
 // Asks a running command to stop at its next step or poll, naming the
 // signal that asked (SIGPIPE for a closed output). Safe in a signal

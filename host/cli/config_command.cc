@@ -11,7 +11,7 @@
 #include "host/cli/commands.h"
 #include "host/inputs/config_keys.h"
 #include "host/text/number_text.h"
-#include "host/outputs/run_log.h"
+#include "host/text/text.h"
 #include "platform/method/method_file.h"
 #include "platform/win/registry.h"
 

@@ -13,6 +13,7 @@
 #include "host/harness/simulated_column.h"
 #include "host/running/sample_run.h"
 #include "host/outputs/run_log.h"
+#include "host/text/text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
@@ -76,23 +77,6 @@ std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& meth
   }
   std::fflush(to);
   return warnings.size();
-}
-
-std::string RecordTextAsUtf8(const std::string& text) {
-  std::string out;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    const std::string line = text.substr(start, end - start);
-    // Control characters (from a file name) are shown, never sent.
-    for (char c : platform::IsUtf8(line) ? line : Utf8FromWindows1252(line)) {
-      const auto u = static_cast<unsigned char>(c);
-      out += (u < 0x20 && c != '\t' && c != '\r') || u == 0x7F ? EscapeControls(std::string(1, c)) : std::string(1, c);
-    }
-    if (end < text.size()) out += '\n';
-    start = end + 1;
-  }
-  return out;
 }
 
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,

@@ -26,6 +26,7 @@
 #include "host/running/run_setup.h"
 #include "host/running/sample_run.h"
 #include "host/running/sample_session.h"
+#include "host/text/text.h"
 #include "platform/inlet/inlet.h"
 
 namespace host {

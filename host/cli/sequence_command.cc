@@ -39,6 +39,7 @@
 #include "host/running/sample_session.h"
 #include "host/outputs/sequence_chart.h"
 #include "host/outputs/sequence_journal.h"
+#include "host/text/text.h"
 #include "platform/inlet/inlet.h"
 
 namespace host {

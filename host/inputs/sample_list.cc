@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "host/text/number_text.h"
-#include "host/outputs/run_log.h"
+#include "host/text/text.h"
 #include "platform/inlet/text.h"
 #include "platform/method/method_file.h"
 #include "platform/method/toml.h"

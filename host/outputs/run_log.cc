@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/system/host_system.h"
 #include "host/text/number_text.h"
+#include "host/text/text.h"
 
 namespace host {
 
@@ -32,14 +32,6 @@ std::string Cell(double value, int decimals) { return std::isfinite(value) ? Fix
 std::string Shown(double value, int decimals) { return std::isfinite(value) ? Fixed(value, decimals) : "--"; }
 
 }  // namespace
-
-std::string OneLineText(const std::string& text) {
-  std::string r;
-  for (char c : text) r += (c == '\n' || c == '\r') ? ' ' : c;
-  while (r.find("  ") != std::string::npos) r.erase(r.find("  "), 1);
-  while (!r.empty() && r.back() == ' ') r.pop_back();
-  return r;
-}
 
 std::string CsvField(const std::string& raw) { return CsvQuoted(Utf8FromWindows1252(raw)); }
 
@@ -101,26 +93,6 @@ bool IsMilestone(const PollRow& previous, const PollRow& row) {
          static_cast<long>(row.clockMinutes) != static_cast<long>(previous.clockMinutes);
 }
 
-std::string EscapeControls(const std::string& text, bool keepLineBreaks) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if ((u >= 0x20 && u != 0x7F) || (keepLineBreaks && c == '\n')) {
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", u);
-      out += buf;
-    }
-  }
-  return out;
-}
-
 std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row) {
   static const PollRow kNone;
   const PollRow& p = previous ? *previous : kNone;
@@ -152,36 +124,6 @@ std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row)
   }
   if (row.lamp != p.lamp) events.push_back(row.lamp ? "UV lamp on" : "UV lamp off");
   return events;
-}
-
-Logbook::~Logbook() {
-  if (m_file) std::fclose(m_file);
-}
-
-bool Logbook::Open(const std::filesystem::path& file) {
-  std::string error;
-  m_file = CreateNewFile(file, error);
-  return m_file != nullptr;
-}
-
-void Logbook::Add(std::int64_t clockMs, const std::string& text) {
-  if (!m_file) return;
-  if (m_startMs < 0) m_startMs = clockMs;
-  const std::tm tm = LocalTime(std::time(nullptr));
-  char when[32];
-  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-  char clock[32];
-  std::snprintf(clock, sizeof clock, "%+9.3f min", (clockMs - m_startMs) / 60000.0);
-  const std::string line = std::string(when) + "  " + clock + "  " + EscapeControls(text) + '\n';
-  // Handed to the system line by line: a kill leaves every line up to its instant.
-  m_ok = std::fwrite(line.data(), 1, line.size(), m_file) == line.size() && std::fflush(m_file) == 0 && m_ok;
-}
-
-bool Logbook::Close() {
-  if (!m_file) return false;
-  const bool closed = std::fclose(m_file) == 0;
-  m_file = nullptr;
-  return closed && m_ok;
 }
 
 const char* PhaseText(const PollRow& r) { return !r.waiting ? "run" : r.equilibrating ? "equilibrating" : "waiting"; }

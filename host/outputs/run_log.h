@@ -6,15 +6,10 @@
 // escaped for their format. Pure functions; any thread.
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "contract/inlet_system_status.h"
-#include "platform/inlet/text.h"
 
 namespace host {
 
@@ -62,31 +57,6 @@ bool IsMilestone(const PollRow& previous, const PollRow& row);
 // (Outputs and valves are not in the status record: no poll shows them.)
 std::vector<std::string> PollEvents(const PollRow* previous, const PollRow& row);
 
-// `text` (UTF-8) with every control character shown as an escape
-// ("\x1B", "\n"), so that a name cannot drive a terminal or split a line;
-// with `keepLineBreaks`, "\n" stays a line break.
-std::string EscapeControls(const std::string& text, bool keepLineBreaks = false);
-
-// The run's logbook, logbook.txt: one line per event as it happens, the
-// local time and the instrument clock's minutes since it was opened
-// first: "2026-12-06 20:01:02  +  0.250 min  the pump was switched on".
-// Host's thread only.
-class Logbook {
- public:
-  ~Logbook();
-  // Makes the file anew (never through a link or over a file there).
-  bool Open(const std::filesystem::path& file);
-  // `text` is UTF-8; control characters are escaped.
-  void Add(std::int64_t clockMs, const std::string& text);
-  // Whether every line was written; nothing is written after.
-  bool Close();
-
- private:
-  std::FILE* m_file = nullptr;
-  bool m_ok = true;
-  std::int64_t m_startMs = -1;
-};
-
 // "run", "waiting" or "equilibrating": the phase column of status.csv.
 const char* PhaseText(const PollRow& row);
 
@@ -96,13 +66,6 @@ std::string JsonRow(const PollRow& row);
 // The live line; a not-ready or error state is named, its text is not
 // (the terminal prints the texts on their own lines when they change).
 std::string StatusLineText(const PollRow& row);
-
-// The plug-in's single-byte (Windows-1252) text as UTF-8, for the
-// terminal and the run files.
-using platform::Utf8FromWindows1252;
-
-// A multi-line plug-in text on one line, without trailing blanks.
-std::string OneLineText(const std::string& text);
 
 // Quoting helpers (exposed for tests); they take plug-in text and give
 // UTF-8.

@@ -6,7 +6,7 @@
 
 #include "host/system/host_system.h"
 #include "host/text/number_text.h"
-#include "host/outputs/run_log.h"
+#include "host/text/text.h"
 
 namespace host {
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/text/number_text.h"
+#include "host/text/text.h"
 
 namespace host {
 

@@ -7,7 +7,7 @@
 
 #include "host/cli/commands.h"
 #include "host/system/host_system.h"
-#include "host/outputs/run_log.h"
+#include "host/text/text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "sim/simulated_network.h"

@@ -14,6 +14,7 @@
 #include "host/text/number_text.h"
 #include "host/outputs/run_folder.h"
 #include "host/harness/simulated_column.h"
+#include "host/text/text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "sim/fault_schedule.h"

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "host/outputs/logbook.h"
 #include "host/running/device_set.h"
 #include "host/harness/faults.h"
 #include "host/running/run_judge.h"
