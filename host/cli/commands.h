@@ -9,31 +9,19 @@
 // Thread safety: host's thread only.
 #pragma once
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/harness/faults.h"
-#include "host/running/run_judge.h"
 #include "host/harness/simulated_column.h"
-#include "host/outputs/terminal_ui.h"
+#include "host/harness/simulators.h"
 #include "host/inputs/transport_checks.h"
-#include "host/text/text.h"
+#include "host/outputs/terminal_ui.h"
+#include "host/running/run_judge.h"
 
 namespace host {
-
-// The solvents the simulators are to use for channels A to C, given with
-// --solvent: a label each, "" to keep the method's. The plug-in still gets
-// the method's labels.
-using SolventLabels = std::array<std::string, 3>;
-
-// Reads the --solvent texts ("B=MeCN/water 90:10") into `labels`; "" or
-// the mistake (a channel other than A to C, one given twice, a label that
-// names nothing the simulators know).
-std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels);
 
 struct RunOptions {
   std::string method;                       // a method name or a file path
@@ -94,36 +82,5 @@ int MethodShowCommand(const std::string& file, TerminalUi& ui);
 int ConfigGetCommand(const std::string& key, TerminalUi& ui);
 int ConfigSetCommand(const std::string& key, const std::string& value, TerminalUi& ui);
 int StatusCommand(TerminalUi& ui, OutputMode mode);
-
-// The method file for what the user typed: an existing file as given
-// (made a path, so the plug-in does not look it up among its methods),
-// otherwise the plug-in's own lookup of a method name. When both find a
-// file, the one as given wins and `note` (if given) says so.
-std::string ResolveMethodPath(const std::string& given, std::string* note = nullptr);
-
-// The transport the settings choose; direct when unset.
-Transport ConfiguredTransport();
-
-// What makes the settings unusable (a damaged file, a device or a FIFO
-// at its path...), or "" when they can be read.
-std::string SettingsProblem();
-
-// Makes `transport` the one this process's devices use, whatever the
-// settings file holds or other processes write to it: the plug-in reads
-// the flag as ever, and this process alone sees this value. The settings
-// file is not written.
-void HoldTransport(Transport transport);
-
-// Writes what `transport` changes in the method read from `path`, one
-// line each ("PATH: line 12, key '...': warning, direct transport: ..."),
-// to `to`; returns how many. `refused` (if given) gets how many of them
-// are errors: the method would not run as meant on that transport.
-std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
-                                Transport transport, std::FILE* to, std::size_t* refused = nullptr);
-
-// Asks a running command to stop at its next step or poll, naming the
-// signal that asked (SIGPIPE for a closed output). Safe in a signal
-// handler; the first signal is the one reported.
-void RequestStop(int signal);
 
 }  // namespace host

@@ -13,6 +13,7 @@
 
 #include "host/cli/commands.h"
 #include "host/harness/faults.h"
+#include "host/running/sample_run.h"
 #include "host/system/host_system.h"
 #include "host/text/number_text.h"
 #include "host/outputs/terminal_ui.h"

@@ -8,6 +8,7 @@
 
 #include "host/cli/commands.h"
 #include "host/inputs/config_keys.h"
+#include "host/inputs/settings.h"
 #include "host/running/device_set.h"
 #include "host/running/run_setup.h"
 #include "host/harness/simulated_column.h"
@@ -19,65 +20,8 @@
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
 #include "platform/win/registry.h"
-#include "sim/simulated_server.h"
 
 namespace host {
-
-std::string ResolveMethodPath(const std::string& given, std::string* note) {
-  CString name(given.c_str());
-  AddMethodFileExtension("Quarn900", name);
-  // Anything but a folder at the path typed is taken as the file meant
-  // (a broken link or a link loop then gets its own message).
-  std::error_code ec;
-  const auto status = std::filesystem::symlink_status(given, ec);
-  if (!given.empty() && !ec && std::filesystem::exists(status) &&
-      !std::filesystem::is_directory(std::filesystem::status(given, ec))) {
-    const std::string path = given.find_first_of("/\\") == std::string::npos ? "./" + given : given;
-    std::error_code other;
-    if (note && name.str() != given && std::filesystem::is_regular_file(name.str(), other) &&
-        !std::filesystem::equivalent(path, name.str(), other)) {
-      *note = "using the file " + path + "; the method " + name.str() + " is not used (a file as given wins)";
-    }
-    return path;
-  }
-  return name.str();
-}
-
-Transport ConfiguredTransport() {
-  int value = 0;
-  const ConfigKey* key = FindConfigKey("transport");
-  if (key && ReadRegistryFullPath(key->fullPath.c_str(), value, HKEY_LOCAL_MACHINE) && value != 0) {
-    return Transport::kServer;
-  }
-  return Transport::kDirect;
-}
-
-std::string SettingsProblem() {
-  try {
-    platform::Registry::Get().ReadAll();
-    return "";
-  } catch (const platform::RegistryError& e) {
-    return e.what();
-  }
-}
-
-void HoldTransport(Transport transport) {
-  const auto [key, name] = platform::SplitValuePath(FindConfigKey("transport")->fullPath);
-  platform::Registry::Get().HoldForProcess(HKEY_LOCAL_MACHINE, key, name,
-                                           std::uint32_t{transport == Transport::kServer ? 1u : 0u});
-}
-
-std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
-                                Transport transport, std::FILE* to, std::size_t* refused) {
-  const auto warnings = TransportWarnings(method, lines, transport);
-  if (refused) *refused = 0;
-  for (const auto& warning : warnings) {
-    std::fprintf(to, "%s: %s\n", path.c_str(), DescribeMethodWarning(warning, transport).c_str());
-    if (refused && warning.refused) ++*refused;
-  }
-  std::fflush(to);
-  return warnings.size();
-}
 
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
                        TerminalUi& ui, const SolventLabels& solvents) {
@@ -109,9 +53,9 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
     std::fflush(stderr);
     errors += columnProblems.size();
     if (columnProblems.empty() && simulated.column) {
-      const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated.Hydraulics(), labels)));
+      const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated, labels)));
       std::printf("%s: simulated with a %s: about %d bar at the starting conditions\n", path.c_str(),
-                  DescribeHydraulics(simulated.Hydraulics()).c_str(), bar);
+                  DescribeSimulatedPath(simulated).c_str(), bar);
       if (method.GetPumpInitialCons().MaxPressure() > 0 && bar > method.GetPumpInitialCons().MaxPressure()) {
         std::fprintf(stderr, "%s: warning: the simulated column reads about %d bar at the starting conditions, above "
                      "max_pressure (%d bar): the pump will stop as soon as it is up to pressure\n",
@@ -168,7 +112,7 @@ int StatusCommand(TerminalUi& ui, OutputMode mode) {
     ui.Failure(why);
     return 1;
   }
-  if (transport == Transport::kServer) sim::SimulatedServer::Register();
+  if (transport == Transport::kServer) RegisterSimulatedServer();
   platform::Clock::Get().UseScaled(100.0);
   try {
     DeviceSet devices;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "host/text/number_text.h"
+#include "sim/fault_schedule.h"
 #include "sim/instrument_model.h"
 #include "sim/simulated_network.h"
 #include "sim/simulated_server.h"
@@ -209,5 +210,13 @@ std::string FaultListText() {
 void InjectFault(const Fault& fault, Transport transport) {
   (transport == Transport::kDirect ? fault.kind->direct : fault.kind->server)(fault);
 }
+
+int ScheduleFault(const Fault& fault, Transport transport, std::int64_t atMs) {
+  return sim::FaultSchedule::Get().At(atMs, [fault, transport] { InjectFault(fault, transport); });
+}
+
+std::optional<std::int64_t> ScheduledFaultRanAt(int id) { return sim::FaultSchedule::Get().RanAt(id); }
+
+void CancelScheduledFault(int id) { sim::FaultSchedule::Get().Cancel(id); }
 
 }  // namespace host

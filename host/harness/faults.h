@@ -7,9 +7,9 @@
 // fault without @MINUTES before it opens the instruments (an event fault
 // at the sample start, since nothing listens for events before), and one
 // with @MINUTES that long after the sample start, at that clock time
-// (sim::FaultSchedule). A fault a transport does not have is refused
+// (ScheduleFault). A fault a transport does not have is refused
 // before anything runs.
-// Pure functions apart from InjectFault; host's thread.
+// Pure functions apart from InjectFault and the schedule; host's thread.
 #pragma once
 
 #include <cstdint>
@@ -75,5 +75,13 @@ std::string FaultListText();
 
 // REQUIRES: HasTransport(*fault.kind, transport).
 void InjectFault(const Fault& fault, Transport transport);
+
+// Injects `fault` when the clock reaches `atMs`; the number names it to
+// the two calls below.
+int ScheduleFault(const Fault& fault, Transport transport, std::int64_t atMs);
+// When the scheduled fault `id` was injected; nullopt while it waits.
+std::optional<std::int64_t> ScheduledFaultRanAt(int id);
+// The scheduled fault `id` is not injected after all.
+void CancelScheduledFault(int id);
 
 }  // namespace host

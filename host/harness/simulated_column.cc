@@ -6,6 +6,8 @@
 #include "host/text/number_text.h"
 #include "platform/method/toml.h"
 #include "sim/instrument_model.h"
+#include "sim/simulated_network.h"
+#include "sim/simulated_server.h"
 #include "sim/solvents.h"
 
 namespace host {
@@ -61,19 +63,30 @@ std::string Option(const std::string& text, const Range& r, double& out) {
   return read.error;
 }
 
+// The simulators' own description of a path: what is unset is their
+// default.
+std::optional<sim::Column> SimColumn(const std::optional<ColumnSize>& given) {
+  if (!given) return std::nullopt;
+  sim::Column c;
+  c.lengthMm = given->lengthMm, c.diameterMm = given->diameterMm, c.particleUm = given->particleUm;
+  c.porosity = given->porosity.value_or(c.porosity);
+  c.systemBar = given->systemBar.value_or(c.systemBar);
+  return c;
+}
+
+sim::Hydraulics SimHydraulics(const SimulatedPath& path) {
+  sim::Hydraulics h;
+  h.column = SimColumn(path.column);
+  h.dwellMl = path.dwellMl.value_or(h.dwellMl);
+  h.flowRampMlMin2 = path.flowRampMlMin2.value_or(h.flowRampMlMin2);
+  return h;
+}
+
 }  // namespace
 
 SimulatedPath SimulatedPath::Under(const SimulatedPath& over) const {
   return {over.column ? over.column : column, over.dwellMl ? over.dwellMl : dwellMl,
           over.flowRampMlMin2 ? over.flowRampMlMin2 : flowRampMlMin2};
-}
-
-sim::Hydraulics SimulatedPath::Hydraulics() const {
-  sim::Hydraulics h;
-  h.column = column;
-  h.dwellMl = dwellMl.value_or(h.dwellMl);
-  h.flowRampMlMin2 = flowRampMlMin2.value_or(h.flowRampMlMin2);
-  return h;
 }
 
 SimulatedPath ReadColumnSection(const std::string& path, std::vector<std::string>& problems) {
@@ -117,13 +130,7 @@ SimulatedPath ReadColumnSection(const std::string& path, std::vector<std::string
       }
     }
   }
-  if (length && diameter && particle) {
-    sim::Column c;
-    c.lengthMm = *length, c.diameterMm = *diameter, c.particleUm = *particle;
-    c.porosity = porosity.value_or(c.porosity);
-    c.systemBar = system.value_or(c.systemBar);
-    out.column = c;
-  }
+  if (length && diameter && particle) out.column = ColumnSize{*length, *diameter, *particle, porosity, system};
   return out;
 }
 
@@ -140,9 +147,7 @@ std::string ReadColumnOption(const std::string& text, SimulatedPath& path) {
   for (const auto& [value, range] : {std::pair{diameter, kDiameter}, {length, kLength}, {particle, kParticle}}) {
     if (!(value >= range.lo && value <= range.hi)) return "--column: " + Expected(range) + ", found " + Number(value);
   }
-  sim::Column c;
-  c.diameterMm = diameter, c.lengthMm = length, c.particleUm = particle;
-  path.column = c;
+  path.column = ColumnSize{length, diameter, particle, std::nullopt, std::nullopt};
   return "";
 }
 
@@ -162,16 +167,17 @@ std::string ReadFlowRampOption(const std::string& text, SimulatedPath& path) {
   return error;
 }
 
-double StartingPressureBar(const QuarnMethod& method, const sim::Hydraulics& hydraulics,
+double StartingPressureBar(const QuarnMethod& method, const SimulatedPath& path,
                            const std::array<std::string, 3>& labels) {
   const PumpInitialCons& pump = method.GetPumpInitialCons();
   const sim::Composition mix{100.0 - pump.PercentB() - pump.PercentC(), pump.PercentB(), pump.PercentC()};
   const double celsius = pump.OvenInUse() ? pump.OvenTemperature() : sim::InstrumentModel::kAmbientC;
   return sim::InstrumentModel::PressureBar(pump.Flow() * 1000.0, mix, celsius, sim::BottlesFromLabels(labels),
-                                           hydraulics.column);
+                                           SimColumn(path.column));
 }
 
-std::string DescribeHydraulics(const sim::Hydraulics& h) {
+std::string DescribeSimulatedPath(const SimulatedPath& path) {
+  const sim::Hydraulics h = SimHydraulics(path);
   char text[256];
   if (h.column) {
     const sim::Column& c = *h.column;
@@ -186,10 +192,27 @@ std::string DescribeHydraulics(const sim::Hydraulics& h) {
                  " ml/min per minute");
 }
 
-bool SameColumn(const std::optional<sim::Column>& a, const std::optional<sim::Column>& b) {
+bool SameColumn(const SimulatedPath& pathA, const SimulatedPath& pathB) {
+  const std::optional<sim::Column> a = SimColumn(pathA.column), b = SimColumn(pathB.column);
   if (!a || !b) return !a && !b;
   return a->lengthMm == b->lengthMm && a->diameterMm == b->diameterMm && a->particleUm == b->particleUm &&
          a->porosity == b->porosity && a->systemBar == b->systemBar;
+}
+
+void FitSimulatedPath(const SimulatedPath& path, Transport transport) {
+  if (transport == Transport::kServer) {
+    sim::SimulatedServer::Get().FitHydraulics(SimHydraulics(path));
+  } else {
+    sim::SimulatedNetwork::Get().FitHydraulics(SimHydraulics(path));
+  }
+}
+
+// The bore's volume times the total porosity of a bed of porous particles
+// (about 0.65).
+double ColumnVolumeMl(const SimulatedPath& path) {
+  constexpr double kTotalPorosity = 0.65;
+  const sim::Column column = SimColumn(path.column).value_or(sim::Column{});
+  return 3.14159265358979 / 4 * column.diameterMm * column.diameterMm * column.lengthMm * kTotalPorosity / 1000.0;
 }
 
 }  // namespace host

@@ -331,4 +331,16 @@ std::string DescribeMethodWarning(const MethodWarning& warning, Transport transp
          (warning.anyTransport ? "" : "the " + std::string(TransportName(transport)) + " transport ") + warning.text;
 }
 
+std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
+                                Transport transport, std::FILE* to, std::size_t* refused) {
+  const auto warnings = TransportWarnings(method, lines, transport);
+  if (refused) *refused = 0;
+  for (const auto& warning : warnings) {
+    std::fprintf(to, "%s: %s\n", path.c_str(), DescribeMethodWarning(warning, transport).c_str());
+    if (refused && warning.refused) ++*refused;
+  }
+  std::fflush(to);
+  return warnings.size();
+}
+
 }  // namespace host

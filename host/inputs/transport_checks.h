@@ -10,6 +10,8 @@
 // `run` show the same list. Pure functions; any thread.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -54,5 +56,12 @@ std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const Me
 // percent: 12.5 % B runs as 13 % (...)"; "error:" for a refusal; without
 // the transport for a warning of every transport.
 std::string DescribeMethodWarning(const MethodWarning& warning, Transport transport);
+
+// Writes what `transport` changes in the method read from `path`, one
+// line each ("PATH: line 12, key '...': warning, direct transport: ..."),
+// to `to`; returns how many. `refused` (if given) gets how many of them
+// are errors: the method would not run as meant on that transport.
+std::size_t PrintMethodWarnings(const std::string& path, const QuarnMethod& method, const MethodKeyLines& lines,
+                                Transport transport, std::FILE* to, std::size_t* refused = nullptr);
 
 }  // namespace host

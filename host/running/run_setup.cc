@@ -5,14 +5,11 @@
 #include <cctype>
 #include <system_error>
 
-#include "host/cli/commands.h"
+#include "host/inputs/settings.h"
 #include "host/system/host_system.h"
 #include "host/text/text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
-#include "sim/simulated_network.h"
-#include "sim/simulated_server.h"
-#include "sim/solvents.h"
 
 namespace host {
 
@@ -23,57 +20,6 @@ std::string TakeTransport(const std::optional<Transport>& asked, Transport& tran
   transport = asked.value_or(ConfiguredTransport());
   HoldTransport(transport);
   return "";
-}
-
-std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels) {
-  for (const std::string& text : texts) {
-    const char letter = static_cast<char>(std::toupper(text.empty() ? ' ' : static_cast<unsigned char>(text[0])));
-    if (text.size() < 2 || text[1] != '=' || letter < 'A' || letter > 'C') {
-      return "--solvent '" + text + "': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)";
-    }
-    std::string& label = labels[static_cast<std::size_t>(letter - 'A')];
-    if (!label.empty()) return "--solvent '" + text + "': channel " + letter + " is given twice";
-    label = text.substr(2);
-    if (!sim::BottleFromLabel(label)) {
-      return "--solvent '" + text + "': '" + label +
-             "' is not a solvent the simulator knows; expected water, methanol, acetonitrile, tetrahydrofuran, "
-             "isopropanol or a premix of them such as 'acetonitrile/water 90:10' (docs/simulator.md)";
-    }
-  }
-  return "";
-}
-
-std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
-                                           const SolventLabels& given, SolventLabels& labels) {
-  const SolventSelection& solvents = method.GetSolventSelection();
-  for (std::size_t i = 0; i < labels.size(); ++i) {
-    labels[i] = given[i].empty() ? solvents.Name(static_cast<int>(i)).str() : given[i];
-  }
-  const auto read = sim::ReadBottleLabels(labels);
-  std::vector<SolventLine> said;
-  for (std::size_t i = 0; i < labels.size(); ++i) {
-    if (!solvents.InUse(static_cast<int>(i))) continue;
-    const std::string letter(1, static_cast<char>('A' + i));
-    const std::string as = sim::BottleName(read[i].bottle);
-    const std::string label = "\"" + EscapeControls(Utf8FromWindows1252(labels[i])) + "\"";
-    if (read[i].reading == sim::LabelReading::kUnnamed) {
-      said.push_back({"solvent " + letter + " is not named; it is simulated as " + as, false});
-    } else if (read[i].reading == sim::LabelReading::kNamed) {
-      said.push_back({"solvent " + letter + " " + label + (given[i].empty() ? "" : " (--solvent " + letter + ")") +
-                          " is simulated as " + as,
-                      false});
-    } else {
-      const std::string key = "solvents." + std::string(1, static_cast<char>('a' + i));
-      const auto line = lines.find(key);
-      const MethodWarning warning{line == lines.end() ? 0 : line->second, key,
-                                  "solvent " + letter + " " + label +
-                                      " is not a solvent the simulator knows; it is simulated as " + as +
-                                      " (name it with --solvent " + letter + "=NAME)",
-                                  false, true};
-      said.push_back({DescribeMethodWarning(warning, Transport::kDirect), true});
-    }
-  }
-  return said;
 }
 
 std::string LoadCheckedMethod(const std::string& given, Transport transport, CheckedMethod& out,
@@ -129,23 +75,6 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
   return "";
 }
 
-void PrepareSimulators(const CheckedMethod& method, Transport transport) {
-  if (transport == Transport::kServer) {
-    sim::SimulatedServer::Register();
-    sim::SimulatedServer::Get().FillBottles(method.bottleLabels);
-  } else {
-    sim::SimulatedNetwork::Get().FillBottles(method.bottleLabels);
-  }
-}
-
-void FitSimulatedPath(const sim::Hydraulics& hydraulics, Transport transport) {
-  if (transport == Transport::kServer) {
-    sim::SimulatedServer::Get().FitHydraulics(hydraulics);
-  } else {
-    sim::SimulatedNetwork::Get().FitHydraulics(hydraulics);
-  }
-}
-
 void UseRunClock(bool virtualTime, double speed, Transport transport, bool keepLogs) {
   // Paced virtual time with --speed, so that no poll is skipped however
   // fast it goes.
@@ -154,9 +83,7 @@ void UseRunClock(bool virtualTime, double speed, Transport transport, bool keepL
   } else {
     platform::Clock::Get().UsePacedVirtual(speed);
   }
-  if (keepLogs) return;
-  sim::SimulatedNetwork::Get().SetKeepLogs(false);
-  if (transport == Transport::kServer) sim::SimulatedServer::Get().SetKeepLogs(false);
+  if (!keepLogs) QuietSimulatorLogs(transport);
 }
 
 const char* RunTrace::FileName() const {
@@ -183,7 +110,7 @@ bool RunTrace::Start(const std::filesystem::path& folder, bool append) {
   m_serverTrace = file;
   // Each line handed to the system as it comes, as the wire trace is: a
   // kill at any instant leaves every call and event up to it.
-  sim::SimulatedServer::Get().SetTraceSink([file](const std::string& line) {
+  TraceSimulatedServer([file](const std::string& line) {
     std::fputs((line + '\n').c_str(), file.get());
     std::fflush(file.get());
   });
@@ -195,7 +122,7 @@ bool RunTrace::Stop(TerminalUi& ui) {
     SetEnvironment("QUARN_WIRE_TRACE", "");
     return std::filesystem::exists(m_path);
   }
-  sim::SimulatedServer::Get().SetTraceSink(nullptr);
+  TraceSimulatedServer(nullptr);
   if (!m_serverTrace) return false;
   const bool whole = std::ferror(m_serverTrace.get()) == 0 && std::fflush(m_serverTrace.get()) == 0;
   m_serverTrace.reset();

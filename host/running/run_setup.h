@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/cli/commands.h"
+#include "host/harness/simulators.h"
 #include "host/harness/simulated_column.h"
 #include "host/outputs/terminal_ui.h"
 #include "host/inputs/transport_checks.h"
@@ -53,23 +53,6 @@ struct CheckedMethod {
 // for a broken file).
 std::string LoadCheckedMethod(const std::string& given, Transport transport, CheckedMethod& out,
                               std::FILE* warningsTo, TerminalUi& ui, const SolventLabels& solvents);
-
-// What the simulators use for one channel in use.
-struct SolventLine {
-  std::string text;  // 'solvent A "Water" is simulated as water', or a warning with its line and key
-  bool warning = false;
-};
-// One line for each of channels A to C that the method uses, in channel
-// order; `labels` gets what the bottles are to be filled from (a --solvent
-// label where `given` has one, else the method's).
-std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
-                                           const SolventLabels& given, SolventLabels& labels);
-
-// The simulated bottles hold what the method's [solvents] (or --solvent)
-// names; the server is registered when it is the transport.
-void PrepareSimulators(const CheckedMethod& method, Transport transport);
-// The simulated column, dwell volume and pump dynamics for the next runs.
-void FitSimulatedPath(const sim::Hydraulics& hydraulics, Transport transport);
 
 // Virtual time, or virtual time paced at `speed` times wall time; the
 // simulators' test logs off (they would grow with every poll) unless

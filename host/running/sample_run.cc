@@ -9,7 +9,6 @@
 #include <ctime>
 #include <deque>
 
-#include "host/cli/commands.h"
 #include "host/system/host_system.h"
 #include "host/text/number_text.h"
 #include "host/outputs/run_folder.h"
@@ -17,7 +16,6 @@
 #include "host/text/text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
-#include "sim/fault_schedule.h"
 
 namespace host {
 
@@ -82,7 +80,7 @@ std::string SampleRun::OpenFiles() {
   m_filesOpened = true;
   m_ui.SetLog([this](const std::string& text) { Log(text); });
   for (const std::string& warning : m_plan.warnings) Log("method " + EscapeControls(m_plan.methodPath) + ": " + warning);
-  Log("simulated: " + DescribeHydraulics(m_plan.simulatedPath));  // the bottles are among the warnings
+  Log("simulated: " + DescribeSimulatedPath(m_plan.simulatedPath));  // the bottles are among the warnings
   return "";
 }
 
@@ -107,7 +105,7 @@ void SampleRun::InjectFaults(bool atSampleStart) {
       continue;
     }
     const auto atMs = nowMs + static_cast<std::int64_t>(std::llround(fault.minutes.value_or(0.0) * 60000.0));
-    m_faultIds[i] = sim::FaultSchedule::Get().At(atMs, [fault, t = m_plan.transport] { InjectFault(fault, t); });
+    m_faultIds[i] = ScheduleFault(fault, m_plan.transport, atMs);
   }
 }
 
@@ -191,15 +189,6 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting, bool equil
 
 namespace {
 
-// The liquid a column holds, ml: its bore's volume times the total
-// porosity of a bed of porous particles (about 0.65). Without a [column],
-// a 4.6 x 150 mm column.
-double ColumnVolumeMl(const std::optional<sim::Column>& given) {
-  constexpr double kTotalPorosity = 0.65;
-  const sim::Column column = given.value_or(sim::Column{});
-  return 3.14159265358979 / 4 * column.diameterMm * column.diameterMm * column.lengthMm * kTotalPorosity / 1000.0;
-}
-
 // The pressure readings of the last kSteadyMinutes: steady when they span
 // that long and moved at most kSteadyShare of their value, or kSteadyBar.
 class PressureWindow {
@@ -268,7 +257,7 @@ bool SampleRun::WaitUntilReady(DeviceSet& d) {
   }
   d.pump.SwitchPump(On);
   const double equilibrateMl =
-      m_plan.methodChanged ? m_plan.ready.equilibrateVolumes * ColumnVolumeMl(m_plan.simulatedPath.column) : 0.0;
+      m_plan.methodChanged ? m_plan.ready.equilibrateVolumes * ColumnVolumeMl(m_plan.simulatedPath) : 0.0;
   Log(std::string("the pump was switched on at the method's initial conditions; ") +
       (equilibrateMl > 0 ? "equilibrating the column with " + Fixed(equilibrateMl, 2) + " ml (" +
                                Fixed(m_plan.ready.equilibrateVolumes, 1) + " column volumes) of them, then "
@@ -524,7 +513,7 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
     body += std::string(m_samplerSeen ? "\nInjection not known: " : "\nNo injection: ") + NoInjectionReason(Facts()) + ".\n";
   }
   // Not the instruments' own report: what the simulators were set up with.
-  body += "\nSimulated instruments\n=====================\n  " + DescribeHydraulics(m_plan.simulatedPath) + "\n";
+  body += "\nSimulated instruments\n=====================\n  " + DescribeSimulatedPath(m_plan.simulatedPath) + "\n";
   for (const std::string& bottle : m_plan.bottles) body += "  " + bottle + "\n";
   body += "\nRun result: " + verdict.outcome + "\n";
   WriteFile("experiment-record.txt", head + "\n" + RecordTextAsUtf8(body));
@@ -534,11 +523,11 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
   RunFacts facts = Facts();
   for (std::size_t i = 0; i < m_plan.faults.size(); ++i) {
     const int id = m_faultIds[i];
-    const std::optional<std::int64_t> ranAt = id > 0 ? sim::FaultSchedule::Get().RanAt(id) : std::nullopt;
+    const std::optional<std::int64_t> ranAt = id > 0 ? ScheduledFaultRanAt(id) : std::nullopt;
     if (id == 0 || (ranAt && *ranAt <= m_overMs)) {
       facts.faultsHit.push_back(m_plan.faults[i].text);
     } else if (id > 0) {
-      sim::FaultSchedule::Get().Cancel(id);
+      CancelScheduledFault(id);
       m_ui.Note("The fault " + m_plan.faults[i].text + " did not hit the run: the run was over before it was due.");
     }
   }

@@ -24,13 +24,13 @@
 #include "host/outputs/logbook.h"
 #include "host/running/device_set.h"
 #include "host/harness/faults.h"
+#include "host/harness/simulated_column.h"
 #include "host/running/run_judge.h"
 #include "host/outputs/run_log.h"
 #include "host/inputs/sample_list.h"
 #include "host/outputs/svg_chart.h"
 #include "host/outputs/terminal_ui.h"
 #include "platform/method/quarn_method.h"
-#include "sim/hydraulics.h"
 
 namespace host {
 
@@ -47,7 +47,7 @@ struct SamplePlan {
   std::string sampleName;             // a sequence's sample name; "" for a single run
   std::vector<Fault> faults;          // injected into this sample
   std::vector<std::string> warnings;  // for the logbook: what the transport changes in the method, what the simulators use
-  sim::Hydraulics simulatedPath;      // the simulators' column, dwell volume and pump dynamics
+  SimulatedPath simulatedPath;        // the simulators' column, dwell volume and pump dynamics
   std::vector<std::string> bottles;   // what each simulated bottle holds, a line each
   ReadyRules ready;
   RowAction action = RowAction::kInject;
@@ -87,6 +87,10 @@ struct SampleResult {
   bool writeFailed = false;
 };
 
+// Asks a running command to stop at its next step or poll, naming the
+// signal that asked (SIGPIPE for a closed output). Safe in a signal
+// handler; the first signal is the one reported.
+void RequestStop(int signal);
 // Exits 128 + the signal for a stop asked by one.
 int StopExitCode();
 // The signal that asked to stop, 0 when none.

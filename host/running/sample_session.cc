@@ -14,7 +14,7 @@ SamplePlan PlanSample(const CheckedMethod& method, Transport transport, const Si
   plan.transport = transport;
   plan.warnings = method.LogbookLines();
   plan.bottles = method.solventLines;
-  plan.simulatedPath = method.simulated.Under(options).Hydraulics();
+  plan.simulatedPath = method.simulated.Under(options);
   plan.ready = ready;
   return plan;
 }
@@ -25,10 +25,9 @@ SampleSession::SampleSession(Transport transport, const SimulatedPath& options, 
 SampleSession::~SampleSession() { Close(); }
 
 void SampleSession::Fit(const CheckedMethod& method) {
-  PrepareSimulators(method, m_transport);
-  const sim::Hydraulics hydraulics = method.simulated.Under(m_options).Hydraulics();
-  FitSimulatedPath(hydraulics, m_transport);
-  m_column = hydraulics.column;
+  PrepareSimulators(method.bottleLabels, m_transport);
+  m_fitted = method.simulated.Under(m_options);
+  FitSimulatedPath(m_fitted, m_transport);
 }
 
 void SampleSession::Close() {
@@ -67,8 +66,7 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   if (m_loaded == method.path || method.path.empty()) return true;
   // A column is changed with the flow stopped, as a user changes one: the
   // last method's flow through the next column could trip the pump.
-  const sim::Hydraulics next = method.simulated.Under(m_options).Hydraulics();
-  if (!m_loaded.empty() && !SameColumn(m_column, next.column) &&
+  if (!m_loaded.empty() && !SameColumn(m_fitted, method.simulated.Under(m_options)) &&
       !sample.StopFlow(*m_devices, "Stopping the flow for a column change: " + EscapeControls(method.path) +
                                        " names another column than the last method...")) {
     sample.Failed("the pump gave no status: communications are not open");

@@ -62,7 +62,7 @@ class SampleSession {
   std::unique_ptr<DeviceSet> m_devices;
   bool m_open = false;
   std::string m_loaded;                 // the method file the devices hold
-  std::optional<sim::Column> m_column;  // the simulated column in place
+  SimulatedPath m_fitted;               // the simulated path in place
 };
 
 }  // namespace host
