@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,39 +42,58 @@ void UseOwnFolderAsWorkingDir() {
   host::SetEnvironment("QUARN_WORKING_DIR", self.parent_path().string());
 }
 
-// The parser's message in words a person reads: which option, what was
-// wrong and what it takes.
-std::string Explained(const CLI::ParseError& e) {
-  const std::string what = e.what();
-  const std::size_t colon = what.find(": ");
-  const std::string option = what.substr(0, colon);
-  const std::string rest = colon == std::string::npos ? "" : what.substr(colon + 2);
-  const auto endsWith = [](const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-  };
-  if (rest.find(" required ") != std::string::npos && endsWith(rest, " missing")) return option + " needs a value";
-  if (rest.rfind("At Most ", 0) == 0) {
-    return option + " takes one value; " + rest.substr(rest.rfind(' ') + 1) + " were given";
-  }
-  if (const std::size_t in = rest.find(" not in {"); in != std::string::npos && endsWith(rest, "}")) {
-    std::string choices = rest.substr(in + 9, rest.size() - in - 10);
-    for (std::size_t at = choices.find(','); at != std::string::npos; at = choices.find(',', at)) {
-      choices.replace(at, 1, " or ");
-    }
-    return option + ": '" + rest.substr(0, in) + "' is not known; expected " + choices;
-  }
-  if (what == "A subcommand is required") {
+// The parser's mistake in words a person reads: which option, what was
+// wrong and what it takes. The parser's errors carry no fields, so what
+// they are about is read from the parser: the command reached, the
+// option's values, the words left over. A mistake the program has no
+// words of its own for keeps the parser's.
+std::string Explained(const CLI::ParseError& e, const CLI::App& app) {
+  const CLI::App* reached = &app;
+  while (!reached->get_subcommands().empty()) reached = reached->get_subcommands().front();
+  if (dynamic_cast<const CLI::RequiredError*>(&e) && reached->get_require_subcommand_min() > 0 &&
+      reached->get_subcommands().empty()) {
     return "a command is required: run, sequence, method check, method show, config get, config set or status";
   }
-  if (what.rfind("The following argument", 0) == 0 && colon != std::string::npos) {
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
+    // The option leads the parser's text ("--vial: ..."); a value too
+    // many leaves it holding more than one.
+    const std::string what = e.what();
+    const CLI::Option* option = reached->get_option_no_throw(what.substr(0, what.find(": ")));
+    if (option && option->count() > 1) {
+      return option->get_name() + " takes one value; " + std::to_string(option->count()) + " were given";
+    }
+    if (option) return option->get_name() + " needs a value";
+  }
+  if (const std::vector<std::string> extra = app.remaining(true);
+      dynamic_cast<const CLI::ExtrasError*>(&e) && !extra.empty()) {
     // An option the command does not have, rather than a value too many.
-    std::istringstream words(rest);
-    for (std::string word; words >> word;) {
+    for (const std::string& word : extra) {
       if (word.starts_with('-')) return "unknown option " + word;
     }
-    return "unexpected " + rest + " (each option takes one value; quote a value with blanks)";
+    std::string words;
+    for (const std::string& word : extra) words += (words.empty() ? "" : " ") + word;
+    return "unexpected " + words + " (each option takes one value; quote a value with blanks)";
   }
-  return what;
+  return e.what();
+}
+
+// One of `names`, or the mistake in the program's words ("'Server' is not
+// known; expected direct or server"); the help shows the names as the
+// parser's own check would.
+CLI::Validator OneOf(std::vector<std::string> names) {
+  std::string expected, shown;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    expected += (i == 0 ? "" : " or ") + names[i];
+    shown += (i == 0 ? "" : ",") + names[i];
+  }
+  return CLI::Validator(
+      [names, expected](std::string& value) {
+        for (const std::string& name : names) {
+          if (value == name) return std::string();
+        }
+        return "'" + value + "' is not known; expected " + expected;
+      },
+      "{" + shown + "}");
 }
 
 // A mistake on the command line: said, with where the usage is; exit 2.
@@ -93,7 +111,7 @@ host::Transport TransportNamed(const std::string& name) {
   return name == "server" ? host::Transport::kServer : host::Transport::kDirect;
 }
 
-const CLI::Validator kTransportNames = CLI::IsMember({"direct", "server"});
+const CLI::Validator kTransportNames = OneOf({"direct", "server"});
 
 void AddSolventOption(CLI::App* cmd, std::vector<std::string>& texts) {
   cmd->add_option("--solvent", texts,
@@ -142,7 +160,7 @@ struct RunningArgs {
     cmd->add_option("--if-not-ready", ifNotReady,
                     "fail (default): a sample whose instruments are not ready in time fails, not injected; "
                     "inject: inject anyway, and the sample counts as not ready, not good")
-        ->check(CLI::IsMember({"fail", "inject"}));
+        ->check(OneOf({"fail", "inject"}));
   }
   // The readiness rules the options ask for; "" or the mistake.
   std::string ReadReady(CLI::App* cmd, host::ReadyRules& ready) const {
@@ -257,7 +275,7 @@ struct SequenceCommand {
     cmd->add_flag("--json", args.json, "Write one JSON object per sample to standard output");
     cmd->add_option("--resume", resume, "Continue the sequence in this folder after its last sample that ended good");
     cmd->add_option("--on-error", onError, "stop (default): stop after a failed sample; skip: go on with the next")
-        ->check(CLI::IsMember({"stop", "skip"}));
+        ->check(OneOf({"stop", "skip"}));
     cmd->add_flag("--strict", options.strict, "Count the methods' warnings as errors");
     cmd->add_option("--equilibrate", args.equilibrateText,
                     "Column volumes of a new method's starting conditions to pump before its first injection "
@@ -386,7 +404,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() != 0) return UsageError(Explained(e), "");
+    if (e.get_exit_code() != 0) return UsageError(Explained(e, app), "");
     return app.exit(e);
   }
 
