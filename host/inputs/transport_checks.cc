@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "network/timetable_limits.h"
+
 namespace host {
 
 namespace {

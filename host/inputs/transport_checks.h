@@ -29,10 +29,6 @@ const char* TransportName(Transport transport);
 // stops the run and reports that it did not end, minutes.
 inline constexpr double kRunEndMarginMinutes = 5.0;
 
-// Gradient steps the direct transport's timetable holds: 64 lines, three
-// a step.
-inline constexpr int kDirectMaxGradientSteps = 21;
-
 struct MethodWarning {
   int line = 0;     // from 1; 0 when no line of the file holds it
   std::string key;  // dotted key path, as in problems
