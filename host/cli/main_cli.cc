@@ -12,10 +12,10 @@
 
 #include "host/cli/commands.h"
 #include "host/harness/faults.h"
+#include "host/outputs/terminal_ui.h"
 #include "host/running/sample_run.h"
 #include "host/system/host_system.h"
 #include "host/text/number_text.h"
-#include "host/outputs/terminal_ui.h"
 #include "host/text/text.h"
 #include "platform/method/method_file.h"
 

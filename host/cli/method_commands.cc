@@ -7,13 +7,13 @@
 #include <system_error>
 
 #include "host/cli/commands.h"
+#include "host/harness/simulated_column.h"
 #include "host/inputs/config_keys.h"
 #include "host/inputs/settings.h"
+#include "host/outputs/run_log.h"
 #include "host/running/device_set.h"
 #include "host/running/run_setup.h"
-#include "host/harness/simulated_column.h"
 #include "host/running/sample_run.h"
-#include "host/outputs/run_log.h"
 #include "host/text/text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"

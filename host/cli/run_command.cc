@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "host/cli/commands.h"
-#include "host/running/device_set.h"
-#include "host/text/number_text.h"
 #include "host/outputs/run_folder.h"
+#include "host/running/device_set.h"
 #include "host/running/run_setup.h"
 #include "host/running/sample_run.h"
 #include "host/running/sample_session.h"
+#include "host/text/number_text.h"
 #include "host/text/text.h"
 #include "platform/inlet/inlet.h"
 

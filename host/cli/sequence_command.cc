@@ -29,16 +29,16 @@
 #include <nlohmann/json.hpp>
 
 #include "host/cli/commands.h"
-#include "host/running/device_set.h"
-#include "host/system/host_system.h"
-#include "host/text/number_text.h"
-#include "host/outputs/run_folder.h"
-#include "host/running/run_setup.h"
 #include "host/inputs/sample_list.h"
-#include "host/running/sample_run.h"
-#include "host/running/sample_session.h"
+#include "host/outputs/run_folder.h"
 #include "host/outputs/sequence_chart.h"
 #include "host/outputs/sequence_journal.h"
+#include "host/running/device_set.h"
+#include "host/running/run_setup.h"
+#include "host/running/sample_run.h"
+#include "host/running/sample_session.h"
+#include "host/system/host_system.h"
+#include "host/text/number_text.h"
 #include "host/text/text.h"
 #include "platform/inlet/inlet.h"
 

@@ -12,8 +12,8 @@
 #include <span>
 #include <string>
 
-#include "host/system/host_system.h"
 #include "host/outputs/terminal_ui.h"
+#include "host/system/host_system.h"
 
 namespace host {
 

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/outputs/run_log.h"
 #include "host/inputs/transport_checks.h"
+#include "host/outputs/run_log.h"
 #include "platform/method/quarn_method.h"
 
 namespace host {

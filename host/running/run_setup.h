@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "host/harness/simulators.h"
 #include "host/harness/simulated_column.h"
-#include "host/outputs/terminal_ui.h"
+#include "host/harness/simulators.h"
 #include "host/inputs/transport_checks.h"
+#include "host/outputs/terminal_ui.h"
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
 

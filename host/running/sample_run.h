@@ -21,15 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "host/outputs/logbook.h"
-#include "host/running/device_set.h"
 #include "host/harness/faults.h"
 #include "host/harness/simulated_column.h"
-#include "host/running/run_judge.h"
-#include "host/outputs/run_log.h"
 #include "host/inputs/sample_list.h"
+#include "host/outputs/logbook.h"
+#include "host/outputs/run_log.h"
 #include "host/outputs/svg_chart.h"
 #include "host/outputs/terminal_ui.h"
+#include "host/running/device_set.h"
+#include "host/running/run_judge.h"
 #include "platform/method/quarn_method.h"
 
 namespace host {

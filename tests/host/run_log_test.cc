@@ -6,9 +6,9 @@
 #include <cstring>
 #include <regex>
 
-#include "host/running/run_judge.h"
 #include "host/outputs/svg_chart.h"
 #include "host/outputs/terminal_ui.h"
+#include "host/running/run_judge.h"
 #include "host/text/text.h"
 #include "tests/support/golden.h"
 

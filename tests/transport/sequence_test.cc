@@ -16,9 +16,9 @@
 #include "host/cli/commands.h"
 #include "host/inputs/config_keys.h"
 #include "platform/vexlink/download_records.h"
-#include "tests/support/golden.h"
-#include "sim/fault_schedule.h"
 #include "platform/win/registry.h"
+#include "sim/fault_schedule.h"
+#include "tests/support/golden.h"
 #include "tests/transport/transport_world.h"
 
 namespace {
