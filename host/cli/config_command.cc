@@ -10,8 +10,8 @@
 
 #include "host/cli/commands.h"
 #include "host/inputs/config_keys.h"
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 #include "platform/method/method_file.h"
 #include "platform/win/registry.h"
 

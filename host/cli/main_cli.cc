@@ -15,8 +15,8 @@
 #include "host/outputs/terminal_ui.h"
 #include "host/running/sample_run.h"
 #include "host/system/host_system.h"
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 #include "platform/method/method_file.h"
 
 #define QUARN_VERSION_TEXT "0.1.0"

@@ -14,7 +14,7 @@
 #include "host/running/device_set.h"
 #include "host/running/run_setup.h"
 #include "host/running/sample_run.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"

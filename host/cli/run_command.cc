@@ -25,8 +25,8 @@
 #include "host/running/run_setup.h"
 #include "host/running/sample_run.h"
 #include "host/running/sample_session.h"
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 #include "platform/inlet/inlet.h"
 
 namespace host {

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "sim/simulated_network.h"
 #include "sim/simulated_server.h"
 #include "sim/solvents.h"

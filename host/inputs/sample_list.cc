@@ -9,8 +9,8 @@
 #include <sstream>
 #include <cstdio>
 
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 #include "platform/inlet/text.h"
 #include "platform/method/method_file.h"
 #include "platform/method/toml.h"

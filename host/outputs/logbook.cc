@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "host/system/host_system.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 
 namespace host {
 

@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 
 namespace host {
 

@@ -5,8 +5,8 @@
 #include <tuple>
 
 #include "host/system/host_system.h"
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 
 namespace host {
 

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "host/outputs/run_log.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "platform/clock/clock.h"
 
 namespace host {

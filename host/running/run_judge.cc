@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 
 namespace host {
 

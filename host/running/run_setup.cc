@@ -7,7 +7,7 @@
 
 #include "host/inputs/settings.h"
 #include "host/system/host_system.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 

@@ -12,8 +12,8 @@
 #include "host/harness/simulated_column.h"
 #include "host/outputs/run_folder.h"
 #include "host/system/host_system.h"
+#include "host/text/display_text.h"
 #include "host/text/number_text.h"
-#include "host/text/text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 

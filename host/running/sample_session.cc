@@ -1,7 +1,7 @@
 #include "host/running/sample_session.h"
 
 #include "host/harness/simulated_column.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "platform/inlet/inlet.h"
 
 namespace host {

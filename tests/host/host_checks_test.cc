@@ -13,7 +13,7 @@
 #include <string>
 
 #include "host/outputs/run_log.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "tests/host/host_program.h"
 #include "tests/support/golden.h"
 

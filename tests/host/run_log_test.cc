@@ -9,7 +9,7 @@
 #include "host/outputs/svg_chart.h"
 #include "host/outputs/terminal_ui.h"
 #include "host/running/run_judge.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "tests/support/golden.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "front/quarn_control_pump.h"
 #include "host/harness/faults.h"
 #include "host/running/device_set.h"
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 #include "platform/clock/clock.h"
 #include "tests/support/golden.h"
 #include "tests/transport/transport_world.h"

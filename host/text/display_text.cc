@@ -1,4 +1,4 @@
-#include "host/text/text.h"
+#include "host/text/display_text.h"
 
 #include <algorithm>
 #include <cstdio>
