@@ -5,6 +5,7 @@
 
 #include "network/download_state.h"
 #include "network/reply_decoder.h"
+#include "network/timetable_limits.h"
 #include "network/vexlink_session.h"
 #include "platform/vexlink/reply_formats.h"
 #include "platform/vexlink/vexlink.h"
@@ -15,9 +16,6 @@ DirectRunFlags g_directRunFlags;
 
 namespace {
 
-constexpr int kLinesPerStep = 3;
-constexpr int kTimetableLines = static_cast<int>(AnlsFile::TimetableLines::kCount);
-constexpr int kMaxSteps = kTimetableLines / kLinesPerStep;  // 21
 
 // A run counts as running only past this elapsed time, minutes.
 constexpr double kElapsedThresholdMin = 0.004;
@@ -87,13 +85,13 @@ CString TimetableProblem(const PumpGradient& gradient, std::uint32_t systemCode,
   CString text;
   if (systemCode == kSystemSingle) return text;
   const int steps = gradient.GetCount();
-  const int freeSteps = (kTimetableLines - std::max(linesUsed, 0)) / kLinesPerStep;
+  const int freeSteps = (kTimetableLineCount - std::max(linesUsed, 0)) / kTimetableLinesPerStep;
   if (steps <= freeSteps) return text;
   if (linesUsed <= 0) {
     text.Format("This method's gradient timetable has %d steps, but the direct instrument network holds at "
                 "most %d.\nMerge or remove steps to leave %d or fewer and load the method again; a shortened "
                 "gradient is not sent, since it would change the separation.",
-                steps, kMaxSteps, kMaxSteps);
+                steps, kDirectMaxGradientSteps, kDirectMaxGradientSteps);
   } else {
     text.Format("This gradient timetable has %d steps, but only %d more fit behind the %d timetable lines "
                 "already loaded.\nLoad the whole method again, so that the analysis file starts afresh.",

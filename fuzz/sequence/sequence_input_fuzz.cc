@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/sample_list.h"
-#include "host/sequence_journal.h"
+#include "host/inputs/sample_list.h"
+#include "host/outputs/sequence_journal.h"
 #include "platform/method/method_file.h"
 
 namespace {

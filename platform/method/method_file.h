@@ -64,13 +64,10 @@ bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProb
 
 // The TOML parser's description of a syntax error in the words of the
 // other problems: "not valid TOML in a [table] header: expected ']', found
-// the end of the line".
+// the end of the line". The host's sample lists, read with the same
+// parser, describe their syntax errors with it too.
 std::string PlainParseError(std::string description);
 
 // One problem as a line of text: "line 4, key 'pump.flow': ...".
 std::string DescribeMethodFileProblem(const MethodFileProblem& problem);
 CString DescribeMethodFileProblems(const CString& path, const MethodFileProblems& problems);
-
-// Text from a method file (UTF-8) as the framework's single-byte text
-// (Windows-1252); characters it cannot hold become '?'.
-CString Utf8ToWindows1252(std::string_view text);

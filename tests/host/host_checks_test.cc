@@ -12,7 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "host/run_log.h"
+#include "host/outputs/run_log.h"
+#include "host/text/display_text.h"
 #include "tests/host/host_program.h"
 #include "tests/support/golden.h"
 

@@ -6,7 +6,7 @@
 #include <regex>
 #include <string>
 
-#include "host/faults.h"
+#include "host/harness/faults.h"
 #include "tests/host/host_program.h"
 
 namespace {

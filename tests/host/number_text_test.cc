@@ -1,6 +1,6 @@
 // Numbers as a user types them, and as a person reads them: what is read,
 // and the exact message for what is refused, at the edges of each rule.
-#include "host/number_text.h"
+#include "host/text/number_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "host/run_log.h"
+#include "host/outputs/run_log.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,10 @@
 #include <cstring>
 #include <regex>
 
-#include "host/run_judge.h"
-#include "host/svg_chart.h"
-#include "host/terminal_ui.h"
+#include "host/outputs/svg_chart.h"
+#include "host/outputs/terminal_ui.h"
+#include "host/running/run_judge.h"
+#include "host/text/display_text.h"
 #include "tests/support/golden.h"
 
 namespace {

@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "host/commands.h"
-#include "host/config_keys.h"
+#include "host/cli/commands.h"
+#include "host/inputs/config_keys.h"
 #include "platform/vexlink/download_records.h"
-#include "tests/support/golden.h"
-#include "sim/fault_schedule.h"
 #include "platform/win/registry.h"
+#include "sim/fault_schedule.h"
+#include "tests/support/golden.h"
 #include "tests/transport/transport_world.h"
 
 namespace {

@@ -1,0 +1,83 @@
+#include "host/harness/simulators.h"
+
+#include <cctype>
+
+#include "host/text/display_text.h"
+#include "sim/simulated_network.h"
+#include "sim/simulated_server.h"
+#include "sim/solvents.h"
+
+namespace host {
+
+std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels) {
+  for (const std::string& text : texts) {
+    const char letter = static_cast<char>(std::toupper(text.empty() ? ' ' : static_cast<unsigned char>(text[0])));
+    if (text.size() < 2 || text[1] != '=' || letter < 'A' || letter > 'C') {
+      return "--solvent '" + text + "': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)";
+    }
+    std::string& label = labels[static_cast<std::size_t>(letter - 'A')];
+    if (!label.empty()) return "--solvent '" + text + "': channel " + letter + " is given twice";
+    label = text.substr(2);
+    if (!sim::BottleFromLabel(label)) {
+      return "--solvent '" + text + "': '" + label +
+             "' is not a solvent the simulator knows; expected water, methanol, acetonitrile, tetrahydrofuran, "
+             "isopropanol or a premix of them such as 'acetonitrile/water 90:10' (docs/simulator.md)";
+    }
+  }
+  return "";
+}
+
+std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
+                                           const SolventLabels& given, SolventLabels& labels) {
+  const SolventSelection& solvents = method.GetSolventSelection();
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    labels[i] = given[i].empty() ? solvents.Name(static_cast<int>(i)).str() : given[i];
+  }
+  const auto read = sim::ReadBottleLabels(labels);
+  std::vector<SolventLine> said;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (!solvents.InUse(static_cast<int>(i))) continue;
+    const std::string letter(1, static_cast<char>('A' + i));
+    const std::string as = sim::BottleName(read[i].bottle);
+    const std::string label = "\"" + EscapeControls(Utf8FromWindows1252(labels[i])) + "\"";
+    if (read[i].reading == sim::LabelReading::kUnnamed) {
+      said.push_back({"solvent " + letter + " is not named; it is simulated as " + as, false});
+    } else if (read[i].reading == sim::LabelReading::kNamed) {
+      said.push_back({"solvent " + letter + " " + label + (given[i].empty() ? "" : " (--solvent " + letter + ")") +
+                          " is simulated as " + as,
+                      false});
+    } else {
+      const std::string key = "solvents." + std::string(1, static_cast<char>('a' + i));
+      const auto line = lines.find(key);
+      const MethodWarning warning{line == lines.end() ? 0 : line->second, key,
+                                  "solvent " + letter + " " + label +
+                                      " is not a solvent the simulator knows; it is simulated as " + as +
+                                      " (name it with --solvent " + letter + "=NAME)",
+                                  false, true};
+      said.push_back({DescribeMethodWarning(warning, Transport::kDirect), true});
+    }
+  }
+  return said;
+}
+
+void PrepareSimulators(const SolventLabels& bottles, Transport transport) {
+  if (transport == Transport::kServer) {
+    sim::SimulatedServer::Register();
+    sim::SimulatedServer::Get().FillBottles(bottles);
+  } else {
+    sim::SimulatedNetwork::Get().FillBottles(bottles);
+  }
+}
+
+void RegisterSimulatedServer() { sim::SimulatedServer::Register(); }
+
+void QuietSimulatorLogs(Transport transport) {
+  sim::SimulatedNetwork::Get().SetKeepLogs(false);
+  if (transport == Transport::kServer) sim::SimulatedServer::Get().SetKeepLogs(false);
+}
+
+void TraceSimulatedServer(std::function<void(const std::string&)> sink) {
+  sim::SimulatedServer::Get().SetTraceSink(std::move(sink));
+}
+
+}  // namespace host

@@ -1,0 +1,57 @@
+// The simulated instruments as the host program sets them up for a run:
+// the solvents in their bottles, the server registered, their logs and
+// the server's call trace. With real instruments none of this is called.
+// The harness is the only part of the host that sees the simulators;
+// everything else of the host reaches them through here, faults.h and
+// simulated_column.h.
+// Thread safety: host's thread only.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/inputs/transport_checks.h"
+#include "platform/method/method_file.h"
+#include "platform/method/quarn_method.h"
+
+namespace host {
+
+// The solvents the simulators are to use for channels A to C, given with
+// --solvent: a label each, "" to keep the method's. The plug-in still gets
+// the method's labels.
+using SolventLabels = std::array<std::string, 3>;
+
+// Reads the --solvent texts ("B=MeCN/water 90:10") into `labels`; "" or
+// the mistake (a channel other than A to C, one given twice, a label that
+// names nothing the simulators know).
+std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels);
+
+// What the simulators use for one channel in use.
+struct SolventLine {
+  std::string text;  // 'solvent A "Water" is simulated as water', or a warning with its line and key
+  bool warning = false;
+};
+// One line for each of channels A to C that the method uses, in channel
+// order; `labels` gets what the bottles are to be filled from (a --solvent
+// label where `given` has one, else the method's).
+std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
+                                           const SolventLabels& given, SolventLabels& labels);
+
+// The simulated bottles hold what `bottles` names; the server is
+// registered when it is the transport.
+void PrepareSimulators(const SolventLabels& bottles, Transport transport);
+
+// Registers the simulated instrument server, so that the plug-in can
+// create it.
+void RegisterSimulatedServer();
+
+// The simulators' test logs off: they would grow with every poll.
+void QuietSimulatorLogs(Transport transport);
+
+// Every call the simulated server receives and every event it sends, one
+// line each, to `sink`; nullptr: nowhere.
+void TraceSimulatedServer(std::function<void(const std::string&)> sink);
+
+}  // namespace host
