@@ -71,7 +71,8 @@ class Scheduler : public platform::Clock::Driver {
   virtual void EmitNoticeLocked(const Notice& notice) = 0;
   // Everything produced has been taken and handled by the other side.
   virtual bool IdleLocked() const = 0;
-  // Wakes the other side to take what was produced.
+  // Wakes the other side to take what was produced; it may release the
+  // lock meanwhile, and watch a moment for the other side to be done.
   virtual void WakeOtherSideLocked(Lock& lock) { (void)lock; }
   // On the scheduler's thread: hands one produced item on (the lock may
   // be released meanwhile); false when there is none.
