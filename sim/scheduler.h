@@ -107,6 +107,7 @@ class Scheduler : public platform::Clock::Driver {
 
   mutable std::mutex m_mutex;
   std::condition_variable m_idleCv;  // the other side notifies it when it becomes idle
+  int m_idleWaiters = 0;             // threads in WaitIdleLocked
   std::int64_t m_nowMs = 0;
   InstrumentModel m_model;
   std::multimap<std::int64_t, std::function<void()>> m_scheduled;

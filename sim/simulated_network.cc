@@ -221,8 +221,9 @@ void SimulatedNetwork::WakeOtherSideLocked(Lock& lock) {
   // for it: two thread switches fewer per reply time. A receiver that
   // spins needs no wake-up from the kernel, and nor does this thread when
   // the receiver handles every reply of this time while it spins.
+  const bool waiting = m_receiversWaiting > 0;
   lock.unlock();
-  m_replyCv.notify_all();
+  if (waiting) m_replyCv.notify_all();
   m_sleeperGate.SpinWhileUnchanged(m_idleSignal, idleSeen);
   lock.lock();
 }
@@ -544,12 +545,15 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
   if (t_holdsReply) {
     t_holdsReply = false;
     if (t_holdGeneration == m_nGeneration && s.inFlight > 0) --s.inFlight;
-    // Only the last reply of a time lets a waiting sleep go on.
+    // Only the last reply of a time lets a waiting sleep go on; a sleep
+    // that spins needs no notification.
     if (IdleLocked()) {
       m_idleSignal.fetch_add(1, std::memory_order_release);
-      lock.unlock();
-      m_idleCv.notify_all();
-      lock.lock();
+      if (m_idleWaiters > 0) {
+        lock.unlock();
+        m_idleCv.notify_all();
+        lock.lock();
+      }
     }
   }
   t_isReceiver = true;
@@ -569,7 +573,9 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
       lock.lock();
       continue;
     }
+    ++m_receiversWaiting;
     m_replyCv.wait(lock);
+    --m_receiversWaiting;
   }
   SimReply& reply = s.replies[s.ready.front() - s.repliesDropped];
   s.ready.pop_front();

@@ -208,6 +208,7 @@ class SimulatedNetwork final : public Scheduler {
   // m_idleCv when the network is idle: a side that spins watches them.
   std::atomic<std::uint32_t> m_replySignal{0};
   std::atomic<std::uint32_t> m_idleSignal{0};
+  int m_receiversWaiting = 0;  // receivers waiting on m_replyCv
   SpinGate m_sleeperGate;
   SpinGate m_receiverGate;
   State m_state;
