@@ -55,7 +55,10 @@ void Scheduler::CatchUpLocked(Lock& lock) {
 
 void Scheduler::WaitIdleLocked(Lock& lock) {
   WakeOtherSideLocked(lock);
-  if (!m_idleCv.wait_for(lock, kWaitForOtherSideLimit, [&] { return IdleLocked(); })) {
+  ++m_idleWaiters;
+  const bool idle = m_idleCv.wait_for(lock, kWaitForOtherSideLimit, [&] { return IdleLocked(); });
+  --m_idleWaiters;
+  if (!idle) {
     std::fprintf(stderr, "%s\n", StallTextLocked().c_str());
     std::abort();
   }

@@ -71,7 +71,8 @@ class Scheduler : public platform::Clock::Driver {
   virtual void EmitNoticeLocked(const Notice& notice) = 0;
   // Everything produced has been taken and handled by the other side.
   virtual bool IdleLocked() const = 0;
-  // Wakes the other side to take what was produced.
+  // Wakes the other side to take what was produced; it may release the
+  // lock meanwhile, and watch a moment for the other side to be done.
   virtual void WakeOtherSideLocked(Lock& lock) { (void)lock; }
   // On the scheduler's thread: hands one produced item on (the lock may
   // be released meanwhile); false when there is none.
@@ -106,6 +107,7 @@ class Scheduler : public platform::Clock::Driver {
 
   mutable std::mutex m_mutex;
   std::condition_variable m_idleCv;  // the other side notifies it when it becomes idle
+  int m_idleWaiters = 0;             // threads in WaitIdleLocked
   std::int64_t m_nowMs = 0;
   InstrumentModel m_model;
   std::multimap<std::int64_t, std::function<void()>> m_scheduled;

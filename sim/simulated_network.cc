@@ -1,6 +1,7 @@
 #include "sim/simulated_network.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +31,39 @@ using StoredRecord = le::Record<SimulatedNetwork::kStoredReplySize>;
 thread_local bool t_holdsReply = false;
 thread_local std::uint64_t t_holdGeneration = 0;
 thread_local bool t_isReceiver = false;
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
+
+// ---- Hand-over ----
+
+bool SimulatedNetwork::SpinGate::SpinWhileUnchanged(const std::atomic<std::uint32_t>& signal, std::uint32_t seen) {
+  if (const std::uint32_t skip = m_skip.load(std::memory_order_relaxed); skip > 0) {
+    m_skip.store(skip - 1, std::memory_order_relaxed);
+    return false;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (unsigned i = 1;; ++i) {
+    if (signal.load(std::memory_order_acquire) != seen) {
+      m_penalty.store(0, std::memory_order_relaxed);
+      return true;
+    }
+    CpuRelax();
+    if (i % 64 == 0 && std::chrono::steady_clock::now() - start > kSpin) break;
+  }
+  // The other side is slow (a busy machine, other work): spin less often.
+  const std::uint32_t penalty = std::min(2 * m_penalty.load(std::memory_order_relaxed) + 1, kMaxSkip);
+  m_penalty.store(penalty, std::memory_order_relaxed);
+  m_skip.store(penalty, std::memory_order_relaxed);
+  return false;
+}
+
+namespace {
 
 std::int16_t Word16(double value) {
   const double rounded = std::nearbyint(value);
@@ -181,11 +215,27 @@ void SimulatedNetwork::ProduceOwnLocked() {
 
 void SimulatedNetwork::WakeOtherSideLocked(Lock& lock) {
   if (m_state.ready.empty()) return;
+  const std::uint32_t idleSeen = m_idleSignal.load(std::memory_order_relaxed);
+  m_replySignal.fetch_add(1, std::memory_order_release);
   // Woken without the lock held, a receiver does not wake only to wait
-  // for it: two thread switches fewer per reply time.
+  // for it: two thread switches fewer per reply time. A receiver that
+  // spins needs no wake-up from the kernel, and nor does this thread when
+  // the receiver handles every reply of this time while it spins.
+  const bool waiting = m_receiversWaiting > 0;
   lock.unlock();
-  m_replyCv.notify_all();
+  if (waiting) m_replyCv.notify_all();
+  m_sleeperGate.SpinWhileUnchanged(m_idleSignal, idleSeen);
   lock.lock();
+}
+
+void SimulatedNetwork::WakeReceiversLocked() {
+  m_replySignal.fetch_add(1, std::memory_order_release);
+  m_replyCv.notify_all();
+}
+
+void SimulatedNetwork::NotifyIdleLocked() {
+  m_idleSignal.fetch_add(1, std::memory_order_release);
+  m_idleCv.notify_all();
 }
 
 std::string SimulatedNetwork::StallTextLocked() const {
@@ -231,7 +281,7 @@ void SimulatedNetwork::ProduceLocked(SimReply reply, bool stampHeader) {
   if (ReceiverExpectedLocked()) {
     s.ready.push_back(s.repliesDropped + s.replies.size() - 1);
     // A virtual sleep wakes the receivers once, when it waits for them.
-    if (!InAdvanceLocked()) m_replyCv.notify_all();
+    if (!InAdvanceLocked()) WakeReceiversLocked();
   }
 }
 
@@ -373,7 +423,7 @@ int SimulatedNetwork::NodeOpen(const char* devicePath, int mode) {
   call.node = s.openNode = s.nextHandle++;
   s.connected = false;
   m_nowMs = NowLocked();
-  m_replyCv.notify_all();  // receivers waiting for a node read their handle again
+  WakeReceiversLocked();  // receivers waiting for a node read their handle again
   return s.openNode;
 }
 
@@ -382,7 +432,7 @@ void SimulatedNetwork::DisconnectLocked() {
   m_state.nextTimerMs = -1;
   m_scheduled.clear();
   m_state.ready.clear();
-  m_idleCv.notify_all();
+  NotifyIdleLocked();
 }
 
 int SimulatedNetwork::NodeConnect(int node, int mode) {
@@ -495,18 +545,37 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
   if (t_holdsReply) {
     t_holdsReply = false;
     if (t_holdGeneration == m_nGeneration && s.inFlight > 0) --s.inFlight;
-    lock.unlock();
-    m_idleCv.notify_all();
-    lock.lock();
+    // Only the last reply of a time lets a waiting sleep go on; a sleep
+    // that spins needs no notification.
+    if (IdleLocked()) {
+      m_idleSignal.fetch_add(1, std::memory_order_release);
+      if (m_idleWaiters > 0) {
+        lock.unlock();
+        m_idleCv.notify_all();
+        lock.lock();
+      }
+    }
   }
   t_isReceiver = true;
+  bool spun = false;
   for (;;) {
     if (IsOpenLocked(node)) {
       if (!s.ready.empty()) break;
     } else if (s.openNode != 0) {
       return 0;  // an old handle: the caller reads its handle again
     }
+    if (!spun) {
+      // In virtual time the next replies are usually microseconds away.
+      spun = true;
+      const std::uint32_t seen = m_replySignal.load(std::memory_order_relaxed);
+      lock.unlock();
+      m_receiverGate.SpinWhileUnchanged(m_replySignal, seen);
+      lock.lock();
+      continue;
+    }
+    ++m_receiversWaiting;
     m_replyCv.wait(lock);
+    --m_receiversWaiting;
   }
   SimReply& reply = s.replies[s.ready.front() - s.repliesDropped];
   s.ready.pop_front();
@@ -532,7 +601,7 @@ void SimulatedNetwork::ResetForTesting() {
     ResetLocked();
     m_state = State{};
     ++m_nGeneration;
-    m_replyCv.notify_all();
+    WakeReceiversLocked();
   }
   platform::Clock::Get().AddDriver(this);
 }

@@ -18,6 +18,8 @@
 // Thread safety: every member may be called from any thread.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -153,6 +155,32 @@ class SimulatedNetwork final : public Scheduler {
   }
   void WakeOtherSideLocked(Lock& lock) override;
   std::string StallTextLocked() const override;
+  // Receivers look again (a reply is ready, a node opened, a reset).
+  void WakeReceiversLocked();
+  // The network became idle without a receiver coming back.
+  void NotifyIdleLocked();
+
+  // One side of the hand-over between a virtual sleep and the receivers
+  // spins a moment, watching for the other, before it waits in the kernel.
+  // In virtual time the sides take turns within microseconds (the
+  // receiver handles a few replies, the sleep produces the next ones, the
+  // host polls again); a spin through such a gap costs less than a thread
+  // sleeping and being woken in the kernel, which on an idle machine also
+  // waits for a processor to leave its idle state. A side whose spins run
+  // out (a busy machine, a real second to wait) spins ever more rarely, up
+  // to once in kMaxSkip hand-overs, until a spin succeeds again.
+  class SpinGate {
+   public:
+    // Spins until `signal` differs from `seen` or kSpin has passed, unless
+    // this hand-over is one to skip; true if it changed.
+    bool SpinWhileUnchanged(const std::atomic<std::uint32_t>& signal, std::uint32_t seen);
+
+   private:
+    static constexpr auto kSpin = std::chrono::microseconds(50);
+    static constexpr std::uint32_t kMaxSkip = 1023;
+    std::atomic<std::uint32_t> m_skip{0};     // hand-overs left to pass without a spin
+    std::atomic<std::uint32_t> m_penalty{0};  // the skip after the next spin that runs out
+  };
 
   bool IsOpenLocked(int node) const { return node != 0 && node == m_state.openNode; }
   bool ReceiverExpectedLocked() const { return m_state.openNode != 0 && m_state.connected && !m_state.logOnly; }
@@ -176,6 +204,13 @@ class SimulatedNetwork final : public Scheduler {
   int Handle(const char* name, int node, std::string arguments, int ackKind, Act act);
 
   std::condition_variable m_replyCv;  // receivers wait here
+  // Changed, under the lock, at every notification of m_replyCv and of
+  // m_idleCv when the network is idle: a side that spins watches them.
+  std::atomic<std::uint32_t> m_replySignal{0};
+  std::atomic<std::uint32_t> m_idleSignal{0};
+  int m_receiversWaiting = 0;  // receivers waiting on m_replyCv
+  SpinGate m_sleeperGate;
+  SpinGate m_receiverGate;
   State m_state;
   std::uint64_t m_nGeneration = 1;    // changes at every reset
 };
