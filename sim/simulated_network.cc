@@ -1,7 +1,6 @@
 #include "sim/simulated_network.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -47,14 +46,12 @@ bool SimulatedNetwork::SpinGate::SpinWhileUnchanged(const std::atomic<std::uint3
     m_skip.store(skip - 1, std::memory_order_relaxed);
     return false;
   }
-  const auto start = std::chrono::steady_clock::now();
-  for (unsigned i = 1;; ++i) {
+  for (unsigned i = 0; i < kSpinRounds; ++i) {
     if (signal.load(std::memory_order_acquire) != seen) {
       m_penalty.store(0, std::memory_order_relaxed);
       return true;
     }
     CpuRelax();
-    if (i % 64 == 0 && std::chrono::steady_clock::now() - start > kSpin) break;
   }
   // The other side is slow (a busy machine, other work): spin less often.
   const std::uint32_t penalty = std::min(2 * m_penalty.load(std::memory_order_relaxed) + 1, kMaxSkip);

@@ -19,7 +19,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -171,12 +170,14 @@ class SimulatedNetwork final : public Scheduler {
   // to once in kMaxSkip hand-overs, until a spin succeeds again.
   class SpinGate {
    public:
-    // Spins until `signal` differs from `seen` or kSpin has passed, unless
-    // this hand-over is one to skip; true if it changed.
+    // Spins until `signal` differs from `seen` or kSpinRounds pauses have
+    // passed (tens of microseconds; counted, not timed, so the simulators
+    // read no clock of their own), unless this hand-over is one to skip;
+    // true if it changed.
     bool SpinWhileUnchanged(const std::atomic<std::uint32_t>& signal, std::uint32_t seen);
 
    private:
-    static constexpr auto kSpin = std::chrono::microseconds(50);
+    static constexpr unsigned kSpinRounds = 2048;
     static constexpr std::uint32_t kMaxSkip = 1023;
     std::atomic<std::uint32_t> m_skip{0};     // hand-overs left to pass without a spin
     std::atomic<std::uint32_t> m_penalty{0};  // the skip after the next spin that runs out
