@@ -14,6 +14,7 @@
 #include "platform/inlet/text.h"
 #include "platform/method/method_file.h"
 #include "platform/method/toml.h"
+#include "platform/method/toml_errors.h"
 
 namespace host {
 

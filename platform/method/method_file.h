@@ -62,12 +62,6 @@ bool ParseMethodText(std::string_view text, QuarnMethod& method, MethodFileProbl
 bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProblems& problems,
                     MethodKeyLines* lines = nullptr);
 
-// The TOML parser's description of a syntax error in the words of the
-// other problems: "not valid TOML in a [table] header: expected ']', found
-// the end of the line". The host's sample lists, read with the same
-// parser, describe their syntax errors with it too.
-std::string PlainParseError(std::string description);
-
 // One problem as a line of text: "line 4, key 'pump.flow': ...".
 std::string DescribeMethodFileProblem(const MethodFileProblem& problem);
 CString DescribeMethodFileProblems(const CString& path, const MethodFileProblems& problems);
