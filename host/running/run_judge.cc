@@ -85,8 +85,13 @@ std::string NoInjectionReason(const RunFacts& f) {
                                           : "the run ended before the sample was started";
   }
   if (f.samplerSeen) return "the autosampler began its injection sequence, but the run did not start after it";
+  if (f.runTime > 0) return "the run started, but the autosampler did not report an injection sequence";
   if (f.failed && !f.failure.empty()) return f.failure;
   return "the autosampler did not report an injection sequence";
+}
+
+bool InjectionNotKnown(const RunFacts& f) {
+  return f.injectionPlanned && !f.injected && (f.samplerSeen || f.runTime > 0);
 }
 
 std::string ResultOfOutcome(const std::string& outcome) {
@@ -109,16 +114,20 @@ RunVerdict JudgeRun(const RunFacts& f) {
     v.message = "the run " + v.outcome;
   } else if (f.failed) {
     v.outcome = "failed at " + OfLength(f) + (f.failure.empty() ? "" : ": " + f.failure) +
-                (f.samplerSeen && !f.injected ? "; the autosampler had begun its injection sequence" : "");
+                (!InjectionNotKnown(f) ? ""
+                 : f.samplerSeen       ? "; the autosampler had begun its injection sequence"
+                                       : "; the run had started without the autosampler reporting an injection sequence");
     v.message = "the run " + v.outcome;
   } else if (f.runTime < f.runLength - kEarlyEndMinutes) {
-    v.outcome = "ended at " + OfLength(f) + ": " + EarlyEndCause(f) + (f.injected  ? ""
-                 : f.samplerSeen ? "; the autosampler had begun its injection sequence, and the run did not start"
-                                 : "; no sample was injected");
+    v.outcome = "ended at " + OfLength(f) + ": " + EarlyEndCause(f) +
+                (f.injected        ? ""
+                 : f.samplerSeen   ? "; the autosampler had begun its injection sequence, and the run did not start"
+                 : InjectionNotKnown(f) ? "; the run started without the autosampler reporting an injection sequence"
+                                        : "; no sample was injected");
     v.message = "the run " + v.outcome;
   } else if (!f.injected && f.injectionPlanned) {
-    v.outcome = (f.samplerSeen ? "injection not known: " : "no injection: ") + NoInjectionReason(f);
-    v.message = "the run had " + v.outcome;
+    v.outcome = (InjectionNotKnown(f) ? "injection not known: " : "no injection: ") + NoInjectionReason(f);
+    v.message = (InjectionNotKnown(f) ? "the run ended with its " : "the run had ") + v.outcome;
   } else if (!f.notReady.empty()) {
     v.notReady = true;
     v.outcome = "completed, " + OfLength(f) + ", but injected before the instruments were ready (" + f.notReady + ")";

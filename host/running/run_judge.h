@@ -96,4 +96,9 @@ std::string ResultOfOutcome(const std::string& outcome);
 // Why no injection block is in the record.
 std::string NoInjectionReason(const RunFacts& facts);
 
+// No injection was seen, but one may have happened: the autosampler began
+// its sequence and the run did not start, or the run started without the
+// autosampler reporting a sequence. The vial may have been drawn from.
+bool InjectionNotKnown(const RunFacts& facts);
+
 }  // namespace host

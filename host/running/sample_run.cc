@@ -492,11 +492,12 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
                      (m_plan.sampleName.empty() ? "" : "sample " + EscapeControls(m_plan.sampleName) + ", ") +
                      (m_plan.methodPath.empty() ? "no method" : "method " + EscapeControls(m_plan.methodPath)) +
                      (m_plan.action == RowAction::kInject ? ", vial " + std::to_string(m_plan.vial) : "") +
-                     (m_injected ? ", injection " + volume
-                      // A trip or a kill between the autosampler's sequence and the run's
-                      // start leaves open whether the needle reached the vial.
-                      : m_plan.action == RowAction::kInject && m_samplerSeen ? ", injection not known (" + volume + " planned)"
-                      : m_plan.action == RowAction::kInject                  ? ", no injection (" + volume + " planned)"
+                     // A trip or a kill between the autosampler's sequence and the run's start,
+                     // or a run started without the sequence, leaves open whether the needle
+                     // reached the vial.
+                     (m_injected                            ? ", injection " + volume
+                      : InjectionNotKnown(Facts())          ? ", injection not known (" + volume + " planned)"
+                      : m_plan.action == RowAction::kInject ? ", no injection (" + volume + " planned)"
                                                             : std::string(", no injection (a ") +
                                                                   RowActionName(m_plan.action) + " row)") +
                      ", " +
@@ -510,7 +511,8 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
   }
   std::string body = m_record.Text();
   if (!m_injected && m_plan.action == RowAction::kInject) {
-    body += std::string(m_samplerSeen ? "\nInjection not known: " : "\nNo injection: ") + NoInjectionReason(Facts()) + ".\n";
+    body += std::string(InjectionNotKnown(Facts()) ? "\nInjection not known: " : "\nNo injection: ") +
+            NoInjectionReason(Facts()) + ".\n";
   }
   // Not the instruments' own report: what the simulators were set up with.
   body += "\nSimulated instruments\n=====================\n  " + DescribeSimulatedPath(m_plan.simulatedPath) + "\n";
