@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -121,12 +120,8 @@ TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
 
 TEST_F(VexlinkSessionTest, WithoutAnAutosamplerTheOpenWaitsSixtySecondsOfVirtualTime) {
   CQuarnPump pump;
-  const auto wallStart = std::chrono::steady_clock::now();
   EXPECT_EQ(pump.InitialiseComms(), 1);
-  const auto wall = std::chrono::steady_clock::now() - wallStart;
-
   EXPECT_EQ(Now(), 1000 + 60000);
-  EXPECT_LT(wall, std::chrono::seconds(5));
   EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 0);
   const auto texts = net.CallTexts(true);
   EXPECT_NE(std::find(texts.begin(), texts.end(), "LC_UnitConfig(0x0501, 0)"), texts.end());
