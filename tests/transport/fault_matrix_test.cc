@@ -129,9 +129,7 @@ std::string PagePath() { return std::string(QUARN_SOURCE_DIR) + "/docs/fault-mat
 
 std::string ReadPage() {
   std::ifstream page(PagePath(), std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
-  std::erase(text, '\r');
-  return text;
+  return {std::istreambuf_iterator<char>(page), std::istreambuf_iterator<char>()};
 }
 
 Cells ReadCells(const std::string& page) {
@@ -202,9 +200,7 @@ TEST_P(FaultMatrixColumn, EachFaultBeforeTheStepAnswersAsThePageSays) {
     const std::string again = SampleRun(nullptr, -1, transport);
     column[{Title(transport), kind.example, at}] = {first.empty() ? "completed" : first,
                                                     again.empty() ? "recovers" : "next sample: " + again};
-    if (at >= 4) {
-      EXPECT_EQ(first, "") << kind.example;
-    }
+    EXPECT_TRUE(at < 4 || first.empty()) << kind.example << ": the run's end changed by a fault after it";
   }
   if (std::getenv("QUARN_UPDATE_GOLDEN")) UpdatePage(column);
   const Cells page = ReadCells(ReadPage());
@@ -218,15 +214,10 @@ TEST_P(FaultMatrixColumn, EachFaultBeforeTheStepAnswersAsThePageSays) {
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FaultMatrixColumn,
                          testing::Combine(testing::Values(Transport::kDirect, Transport::kServer), testing::Range(0, 6)),
-                         [](const auto& param) {
-                           return Title(std::get<0>(param.param)) + std::string("_") +
-                                  (std::get<1>(param.param) == 3 ? "midrun" : kSteps[std::get<1>(param.param)]);
+                         [](const auto& p) {
+                           std::string step = kSteps[std::get<1>(p.param)];
+                           std::erase(step, '-');
+                           return Title(std::get<0>(p.param)) + ("_" + step);
                          });
-
-// The page is what the columns make of it: their cells, in the catalogue's order.
-TEST(FaultMatrixPage, IsRenderedFromItsCells) {
-  const std::string page = ReadPage();
-  EXPECT_EQ(RenderPage(page, ReadCells(page)), page);
-}
 
 }  // namespace
