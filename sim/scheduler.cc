@@ -89,6 +89,8 @@ std::int64_t Scheduler::NextDueMs() { return Locked([this] { return NextDueLocke
 void Scheduler::Loop() {
   platform::Clock& clock = platform::Clock::Get();
   Lock lock(m_mutex);
+  m_bThreadStarted = true;  // StartThread goes on once the loop below waits
+  m_idleCv.notify_all();
   for (;;) {
     if (DeliverOneLocked(lock)) continue;
     m_bWake = false;

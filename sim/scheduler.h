@@ -58,8 +58,13 @@ class Scheduler : public platform::Clock::Driver {
  protected:
   Scheduler() = default;
   ~Scheduler() override = default;
+  // Returns once the thread waits in its loop: a thread still starting
+  // when the process ends can crash the process's teardown (32-bit wine
+  // does, after a short test's verdict).
   void StartThread() {
     std::thread([this] { Loop(); }).detach();
+    Lock lock(m_mutex);
+    m_idleCv.wait(lock, [this] { return m_bThreadStarted; });
   }
 
   // ---- What a simulator adds (called with the lock held) ----
@@ -122,6 +127,7 @@ class Scheduler : public platform::Clock::Driver {
   std::condition_variable m_wakeCv;
   bool m_bWake = false;
   bool m_bInAdvance = false;
+  bool m_bThreadStarted = false;
 };
 
 }  // namespace sim

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -124,12 +123,8 @@ TEST_F(VexlinkSessionTest, OpenPushesTheSessionAnalysisFileByteForByte) {
 
 TEST_F(VexlinkSessionTest, WithoutAnAutosamplerTheOpenWaitsSixtySecondsOfVirtualTime) {
   CQuarnPump pump;
-  const auto wallStart = std::chrono::steady_clock::now();
   EXPECT_EQ(pump.InitialiseComms(), 1);
-  const auto wall = std::chrono::steady_clock::now() - wallStart;
-
   EXPECT_EQ(Now(), 1000 + 60000);
-  EXPECT_LT(wall, std::chrono::seconds(5));
   EXPECT_EQ(g_vexlinkSession.m_nSamplerReady.Load(), 0);
   const auto texts = net.CallTexts(true);
   EXPECT_NE(std::find(texts.begin(), texts.end(), "LC_UnitConfig(0x0501, 0)"), texts.end());
@@ -232,8 +227,8 @@ TEST_F(VexlinkSessionTest, HostPollsWhileTheNetworkStreamsReplies) {
     for (int i = 0; i < 100; ++i) Sleep(100);
     done.store(true);
   });
-  int polls = 0;
-  for (; polls < 2000 && !done.load(); ++polls) {
+  int polls = 0;  // each unit asked at least once, however late this thread runs
+  for (; polls < 2 || (polls < 2000 && !done.load()); ++polls) {
     LC_UnitStatus(node, polls % 2 ? 0x0101 : 0x0000);
     const float flow = g_unitStatusSnapshot.m_fPumpFlow.Load();
     EXPECT_TRUE(flow == 0.0f || flow == 2.0f) << flow;

@@ -55,7 +55,7 @@ TEST_F(ProcessTest, RegistrationProgramSwitches) {
     testing_support::SetEnv("QUARN_REGISTRY", (TempDir() / "other.reg").string());
     ASSERT_TRUE(Start(kServer + arguments));
     testing_support::UnsetEnv("QUARN_REGISTRY");
-    EXPECT_EQ(WaitForSingleObject(m_info.hProcess, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(m_info.hProcess, INFINITE), WAIT_OBJECT_0);
     CString value;
     ReadRegistryFullPath(kTavixServerAppIdPath, value, HKEY_LOCAL_MACHINE);
     EXPECT_EQ(std::to_string(ExitCode()) + " " + value.str(), outcome) << arguments;
@@ -68,7 +68,7 @@ TEST_F(ProcessTest, RegistrationProgramSwitches) {
   std::filesystem::create_directory(TempDir() / "folder.reg");
   platform::Registry::UseFileForTesting(TempDir() / "folder.reg");
   ASSERT_TRUE(Start(kServer + "/RegServer"));
-  EXPECT_EQ(WaitForSingleObject(m_info.hProcess, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(m_info.hProcess, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(ExitCode(), 1u);
 }
 

@@ -1,5 +1,6 @@
 #include "sim/instrument_model.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,6 +16,8 @@ using sim::InstrumentModel;
 using sim::Notice;
 using sim::Program;
 using sim::TimetableStep;
+using testing::AllOf;
+using testing::HasSubstr;
 
 constexpr std::uint16_t kPump1 = 0x0101;
 
@@ -24,18 +27,23 @@ class InstrumentModelTest : public ::testing::Test {
     for (std::uint16_t unit : {0x0101, 0x0102, 0x0103, 0x0401, 0x0501, 0x0601}) model.SetUnitPresent(unit, true);
   }
   void TearDown() override { transcript.ExpectMatchesGolden("sim"); }
-  // Advances to `t` in one step and notes the notices on the way and the units there.
-  void At(std::int64_t t) {
+  // Advances to `t` in one step, notes the notices on the way and the units
+  // there, and gives the notices back.
+  std::vector<std::string> At(std::int64_t t) {
     std::vector<Notice> notices;
     model.AdvanceTo(t, notices);
     static const char* const kKinds[] = {"sampler ready", "upper pressure", "lower pressure", "injected",
                                          "run ended",     "sequence done",  "output switched", "valve turned"};
+    std::vector<std::string> texts;
     for (const Notice& n : notices) {
-      m_notices.push_back(std::string("notice: ") + kKinds[static_cast<int>(n.kind)] + " from " + Hex(n.unit) + " at " +
-                          std::to_string(n.atMs) + " ms");
+      texts.push_back(std::string("notice: ") + kKinds[static_cast<int>(n.kind)] + " from " + Hex(n.unit) + " at " +
+                      std::to_string(n.atMs) + " ms");
     }
+    m_notices = texts;
     transcript.Note(("at " + std::to_string(t) + " ms").c_str(), [&] { return Units(); });
+    return texts;
   }
+  std::uint32_t Node() const { return model.ReadNode().state; }
   static std::string Hex(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%04x", value);
@@ -73,10 +81,15 @@ TEST_F(InstrumentModelTest, NodeStatesFollowPumpAndRun) {
   NOTE(Units());
   NOTE(model.PumpStart());
   At(1000);
+  EXPECT_EQ(Node(), 2u);  // pump on
   NOTE(model.StartRun());
   At(31000);
-  At(70000);  // the run ended at 61 s
+  EXPECT_EQ(Node(), 3u);
+  EXPECT_EQ(model.ReadNode().elapsedMs, 30000);
+  EXPECT_THAT(At(70000), testing::Contains("notice: run ended from 0x0000 at 61000 ms"));
+  EXPECT_EQ(Node(), 2u);
   NOTE(model.PumpStop());
+  EXPECT_EQ(Node(), 1u);
   NOTE(Units());
 }
 
@@ -86,10 +99,14 @@ TEST_F(InstrumentModelTest, FlowAndCompositionRampBetweenSteps) {
   model.LoadProgram(p);
   NOTE(model.StartRun());
   At(30000);
+  EXPECT_THAT(Units(), AllOf(HasSubstr(" 1500.0 ul/min"), HasSubstr("A/B/C 75.00/25.00/")));
   At(90000);
+  EXPECT_THAT(Units(), AllOf(HasSubstr(" 2000.0 ul/min"), HasSubstr("A/B/C 25.00/75.00/")));
   At(600000);  // held after the last step
+  EXPECT_THAT(Units(), AllOf(HasSubstr(" 2000.0 ul/min"), HasSubstr("A/B/C 0.00/100.00/")));
   NOTE(model.StopRun());
   NOTE(Units());  // back to the initial conditions
+  EXPECT_EQ(model.ReadNode().composition.b, 0.0);
 }
 
 TEST_F(InstrumentModelTest, TwoStepsAtOneTimeMakeAJump) {
@@ -98,7 +115,9 @@ TEST_F(InstrumentModelTest, TwoStepsAtOneTimeMakeAJump) {
   model.LoadProgram(p);
   NOTE(model.StartRun());
   At(59999);
+  EXPECT_EQ(model.ReadPump(0).setFlowUlMin, 1000.0);
   At(60000);
+  EXPECT_EQ(model.ReadPump(0).setFlowUlMin, 3000.0);
 }
 
 TEST_F(InstrumentModelTest, AboveTheUpperLimitThePumpStopsWithTrouble) {
@@ -106,9 +125,11 @@ TEST_F(InstrumentModelTest, AboveTheUpperLimitThePumpStopsWithTrouble) {
   NOTE(model.PumpStart());
   At(9000);  // the flow ramps at 10 ml/min per minute; the pressure follows
   At(11000);  // stopped at once; the pressure decays
-  At(20000);
+  EXPECT_THAT(At(20000), testing::ElementsAre("notice: upper pressure from 0x0101 at 11200 ms"));
+  EXPECT_EQ(model.ReadPump(0).status, 0x8000u);
   NOTE(model.ClearTrouble());
   NOTE(Units());
+  EXPECT_EQ(model.ReadPump(0).status, 0u);
 }
 
 TEST_F(InstrumentModelTest, PressureTripTimeDoesNotDependOnHowTimeIsCut) {
@@ -137,8 +158,9 @@ TEST_F(InstrumentModelTest, BelowTheLowerLimitAfterTheGraceThePumpStops) {
   model.SetUnitPresent(0x0501, false);
   model.LoadProgram(Isocratic(1000, 400, 150));  // 98 bar
   NOTE(model.PumpStart());
-  At(10000);  // the flow took 6 s to ramp up; 5 s more of grace
-  At(12000);
+  EXPECT_THAT(At(10000), testing::IsEmpty());  // the flow took 6 s to ramp up; 5 s more of grace
+  EXPECT_THAT(At(12000), testing::ElementsAre("notice: lower pressure from 0x0101 at 11000 ms"));
+  EXPECT_EQ(model.ReadPump(0).status, 0x8000u);
 }
 
 // Heating at 3 C a minute, then approaching the set point with a 2-minute
@@ -147,19 +169,24 @@ TEST_F(InstrumentModelTest, OvenApproachesItsSetPointWithALag) {
   NOTE(model.SetOven(true, 45));
   NOTE(Units());
   At(60000);
+  EXPECT_DOUBLE_EQ(model.ReadOven().temperatureC, 27.5);
   At(600000);
+  EXPECT_NEAR(model.ReadOven().temperatureC, 44.323, 0.001);
   NOTE(model.SetOven(false, 0));
   At(660000);
+  EXPECT_NEAR(model.ReadOven().temperatureC, 42.823, 0.001);
 }
 
 TEST_F(InstrumentModelTest, AutosamplerIsReadyAfterHomingUnlessSilent) {
-  At(10000);  // ready at 2.5 s
+  EXPECT_THAT(At(10000), testing::ElementsAre("notice: sampler ready from 0x0501 at 2500 ms"));
   NOTE(model.SetUnitPresent(0x0401, false));  // another unit going does not make it home again
   NOTE(Units());
+  EXPECT_EQ(model.ReadSampler().status, 0x0104u);
   model = InstrumentModel();
   NOTE(model.SetSamplerSilent(true));
   NOTE(model.SetUnitPresent(0x0501, true));
-  At(100000);
+  EXPECT_THAT(At(100000), testing::IsEmpty());
+  EXPECT_EQ(model.ReadSampler().status, 0u);
 }
 
 // To the vial 3 s, drawing 2 s + 50 ms per ul, injecting 1 s, then three
@@ -173,7 +200,14 @@ TEST_F(InstrumentModelTest, InjectionSequenceStartsTheRunClock) {
   model.LoadProgram(p);
   At(3000);  // ready at 2500
   NOTE(model.StartRun());
-  for (std::int64_t t : {3000, 5999, 6000, 8250, 9250, 15249, 15250, 609249, 700000}) At(t);
+  std::vector<std::string> notices;
+  for (std::int64_t t : {3000, 5999, 6000, 8250, 9250, 15249, 15250, 609249, 700000}) {
+    for (std::string& n : At(t)) notices.push_back(n);
+    EXPECT_TRUE(t != 15250 || model.ReadNode().elapsedMs == 6000) << "the run clock did not start at the injection";
+  }
+  EXPECT_THAT(notices, testing::ElementsAre("notice: injected from 0x0501 at 9250 ms",
+                                            "notice: run ended from 0x0000 at 609250 ms",
+                                            "notice: sequence done from 0x0501 at 609250 ms"));
 }
 
 TEST_F(InstrumentModelTest, SequenceAskedForWhileHomingWaitsForReady) {

@@ -1,5 +1,6 @@
 #include "sim/simulated_network.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -155,30 +156,38 @@ class SimulatedNetworkTest : public testing_support::TestWorld {
 };
 
 TEST_F(SimulatedNetworkTest, OpenNeedsTheDriverTheRightPathAndAFreeNode) {
-  NOTE(LC_NodeOpen(kPath, 0));
-  NOTE(LC_NodeOpen(kPath, 0));  // already open
-  NOTE(LC_NodeClose(1));
-  NOTE(LC_NodeOpen("\\\\.\\Vexlink1", 0));
-  NOTE(LC_NodeOpen(nullptr, 0));
+  EXPECT_EQ(NOTE(LC_NodeOpen(kPath, 0)), 1);
+  EXPECT_EQ(NOTE(LC_NodeOpen(kPath, 0)), -1);  // already open
+  EXPECT_EQ(NOTE(LC_NodeClose(1)), 0);
+  EXPECT_EQ(NOTE(LC_NodeOpen("\\\\.\\Vexlink1", 0)), -1);
+  EXPECT_EQ(NOTE(LC_NodeOpen(nullptr, 0)), -1);
   net.SetDriverMissingForTesting(true);
-  NOTE(LC_NodeOpen(kPath, 0));
+  EXPECT_EQ(NOTE(LC_NodeOpen(kPath, 0)), -1);
   net.SetDriverMissingForTesting(false);
-  NOTE(LC_NodeOpen(kPath, 0));
+  EXPECT_EQ(NOTE(LC_NodeOpen(kPath, 0)), 2);
 }
 
 TEST_F(SimulatedNetworkTest, CommandsToANodeThatIsNotOpenAreLoggedAndRefused) {
-  NOTE(LC_PumpStart(5));
-  NOTE(LC_UnitStatus(0, 0x0101));
+  EXPECT_EQ(NOTE(LC_PumpStart(5)), -1);
+  EXPECT_EQ(NOTE(LC_UnitStatus(0, 0x0101)), -1);
+  EXPECT_EQ(net.CallTexts(true), (std::vector<std::string>{"LC_PumpStart()", "LC_UnitStatus(0x0101)"}));
 }
 
 TEST_F(SimulatedNetworkTest, ConnectedNodeSendsATimerEventEverySecond) {
   timers = true;
   const int node = LC_NodeOpen(kPath, 0);
   NOTE(Sleep(500));  // nothing before the connect
+  EXPECT_TRUE(net.Replies().empty());
   NOTE(LC_NodeConnect(node, 0));
   NOTE(Sleep(3000));
+  std::vector<std::int64_t> timerTimes;
+  for (const SimReply& r : net.Replies()) {
+    if (IsTimer(r)) timerTimes.push_back(r.atMs);
+  }
+  EXPECT_EQ(timerTimes, (std::vector<std::int64_t>{1500, 2500, 3500}));
   net.SetTimerPeriodForTesting(0);
   NOTE(Sleep(5000));
+  EXPECT_EQ(net.Replies().size(), timerTimes.size() + 1);  // and the connect's reply
 }
 
 // A unit's status record by its layout's field names; the header (16 bytes
@@ -270,14 +279,21 @@ TEST_F(SimulatedNetworkTest, DirectCommandsActAsTheirWordsSay) {
   const int node = Connect();
   Direct(node, 0x0101, {0x0200, 1200, 0xFFFF, 250, 10, 70, 30, 0});
   LC_PumpStart(node);
-  NOTE(Units());
+  std::vector<std::string> units{NOTE(Units())};
   for (std::vector<std::uint16_t> words : {std::vector<std::uint16_t>{0x0001, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 69, 30, 7},
                                            {1, 45}, {0, 45}, {2540, 2, 0xFFFF, 0}, {0xFFFF, 0xFFFF, 0xFFFF, 3}}) {
     Direct(node, words.size() == 2 ? 0x0601 : words.size() == 4 ? 0x0401 : 0x0101, words);
-    NOTE(Units());
+    units.push_back(NOTE(Units()));
   }
+  using testing::HasSubstr;
+  EXPECT_THAT(units, testing::ElementsAre(HasSubstr("pumps 1200 and 1200 ul/min, upper 250 bar, B 30 %"),
+                                          HasSubstr("B 30 %, oven 0"), HasSubstr("oven 1 to 45 C"),
+                                          HasSubstr("oven 0 to 0 C, UV 0 "), HasSubstr("UV 4000 at 2540"),
+                                          HasSubstr("UV 0 at 2540")));
   NOTE(testing_support::HexDump(net.Calls().back().records.at(0)));
   NOTE(Sleep(20));
+  const auto replies = net.Replies();
+  EXPECT_EQ(std::count_if(replies.begin(), replies.end(), [](const SimReply& r) { return r.kind == 139; }), 6);
 }
 
 TEST_F(SimulatedNetworkTest, AFileWithoutItsSignatureIsNotTaken) {
@@ -350,11 +366,11 @@ TEST_F(SimulatedNetworkTest, OverPressureStopsThePumpWithATroubleEvent) {
 TEST_F(SimulatedNetworkTest, NodeStatesThatNeedAResetLastUntilLC_Reset) {
   const int node = Connect(false);
   net.SetNodeStateForTesting(9);
-  NOTE(U32(StatusOf(node, 0), 16));
+  EXPECT_EQ(NOTE(U32(StatusOf(node, 0), 16)), 9u);
   NOTE(LC_ResetRun(node));
-  NOTE(U32(StatusOf(node, 0), 16));
+  EXPECT_EQ(NOTE(U32(StatusOf(node, 0), 16)), 9u);
   NOTE(LC_Reset(node));
-  NOTE(U32(StatusOf(node, 0), 16));
+  EXPECT_EQ(NOTE(U32(StatusOf(node, 0), 16)), 1u);
 }
 
 TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
@@ -383,8 +399,12 @@ TEST_F(SimulatedNetworkTest, RepliesOnDemandAreLoggedAsGiven) {
   Connect(false);
   const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
   NOTE(net.DeliverReplyForTesting(131, 0x00028101u, bytes, sizeof bytes));
+  const SimReply given = net.Replies().back();
+  EXPECT_EQ(std::tuple(given.kind, given.sender, given.bytes), std::tuple(131, 0x00028101u, std::vector(bytes, bytes + 17)));
   NOTE(testing_support::HexDump(net.Replies().back().bytes));
   NOTE(net.SendWarningForTesting(0x0401, 0x0033));
+  const SimReply warning = net.Replies().back();
+  EXPECT_EQ(std::tuple(warning.kind, warning.sender, U32(warning, 16)), std::tuple(kEvent, 0x00010401u, 0xc4010033u));
 }
 
 }  // namespace

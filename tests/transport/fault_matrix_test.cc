@@ -5,14 +5,20 @@
 // records the first answer of the contract that was not a success, and
 // whether a fresh set of devices then opens and completes a run. Nothing
 // may crash, hang (every wait is bounded) or leak (the sanitizer builds
-// check at exit); the table is docs/fault-matrix.md, renewed with
-// QUARN_UPDATE_GOLDEN=1.
+// check at exit); the table is docs/fault-matrix.md, a test per transport
+// and step asserting its column's cells, renewed with QUARN_UPDATE_GOLDEN=1.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
@@ -21,7 +27,6 @@
 #include "host/running/device_set.h"
 #include "host/text/display_text.h"
 #include "platform/clock/clock.h"
-#include "tests/support/golden.h"
 #include "tests/transport/transport_world.h"
 
 namespace {
@@ -32,6 +37,10 @@ constexpr double kRunMinutes = 2.0;
 constexpr const char* kSteps[] = {"open", "load", "start", "mid-run", "stop", "close"};
 
 using Devices = host::DeviceSet;
+
+host::Transport HostTransport(Transport t) {
+  return t == Transport::kServer ? host::Transport::kServer : host::Transport::kDirect;
+}
 
 class FaultMatrixTest : public testing_support::TransportWorld {
  protected:
@@ -47,8 +56,7 @@ class FaultMatrixTest : public testing_support::TransportWorld {
   // step `at` (kSteps; -1: none), or "" when the run completed.
   static std::string SampleRun(const host::Fault* fault, int at, Transport transport) {
     auto inject = [&](int step) {
-      if (fault && step == at) host::InjectFault(*fault, transport == Transport::kServer ? host::Transport::kServer
-                                                                                          : host::Transport::kDirect);
+      if (fault && step == at) host::InjectFault(*fault, HostTransport(transport));
     };
     std::string step = kSteps[0];
     auto reach = [&](int i) {
@@ -113,33 +121,103 @@ class FaultMatrixTest : public testing_support::TransportWorld {
   }
 };
 
-TEST_F(FaultMatrixTest, EveryFaultAtEveryStepOnBothTransports) {
-  // The page's opening prose is the docs' own; the tables come from here.
-  std::ifstream page(std::string(QUARN_SOURCE_DIR) + "/docs/fault-matrix.md");
-  std::string table((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
-  table.erase(std::min(table.size(), table.find("\n## ")));
-  for (Transport transport : {Transport::kDirect, Transport::kServer}) {
-    const host::Transport hostTransport =
-        transport == Transport::kServer ? host::Transport::kServer : host::Transport::kDirect;
-    table += std::string("\n## ") + (transport == Transport::kServer ? "Server" : "Direct") + " transport\n\n| fault |";
-    for (const char* step : kSteps) table += std::string(" ") + step + " |";
-    table += "\n|---|---|---|---|---|---|---|\n";
-    for (const host::FaultKind& kind : host::FaultCatalogue()) {
-      if (!host::HasTransport(kind, hostTransport)) continue;
-      const host::FaultRead read = host::ReadFault(kind.example);
-      ASSERT_TRUE(read.fault) << read.error;
-      table += std::string("| `") + kind.example + "` |";
-      for (int at = 0; at < 6; ++at) {
-        Fresh(transport);
-        const std::string first = SampleRun(&*read.fault, at, transport);
-        const std::string again = SampleRun(nullptr, -1, transport);
-        table += " " + (first.empty() ? std::string("completed") : first) + "; " +
-                 (again.empty() ? std::string("recovers") : "next sample: " + again) + " |";
-      }
-      table += "\n";
+// The page's cells by transport, fault and step: the answer, then whether
+// the next sample recovers.
+using Cells = std::map<std::tuple<std::string, std::string, int>, std::pair<std::string, std::string>>;
+const char* Title(Transport transport) { return transport == Transport::kServer ? "Server" : "Direct"; }
+std::string PagePath() { return std::string(QUARN_SOURCE_DIR) + "/docs/fault-matrix.md"; }
+
+std::string ReadPage() {
+  std::ifstream page(PagePath(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(page), std::istreambuf_iterator<char>()};
+}
+
+Cells ReadCells(const std::string& page) {
+  Cells cells;
+  std::istringstream lines(page);
+  std::string title;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("## ")) title = line.substr(3, line.find(' ', 3) - 3);
+    if (!line.starts_with("| `")) continue;
+    const std::string fault = line.substr(3, line.find('`', 3) - 3);
+    std::size_t at = line.find(" | ");
+    for (int step = 0; step < 6 && at != std::string::npos; ++step) {
+      const std::size_t end = line.find(" |", at + 3);
+      const std::string cell = line.substr(at + 3, end - at - 3);
+      cells[{title, fault, step}] = {cell.substr(0, cell.find("; ")), cell.substr(cell.find("; ") + 2)};
+      at = end;
     }
   }
-  testing_support::ExpectMatchesGolden(table, "../docs/fault-matrix.md");
+  return cells;
 }
+
+// The page as generated: its opening prose (the docs' own), then a table
+// per transport, a row per fault in the catalogue's order.
+std::string RenderPage(const std::string& page, const Cells& cells) {
+  std::string text = page.substr(0, std::min(page.size(), page.find("\n## ")));
+  for (Transport transport : {Transport::kDirect, Transport::kServer}) {
+    text += std::string("\n## ") + Title(transport) + " transport\n\n| fault |";
+    for (const char* step : kSteps) text += std::string(" ") + step + " |";
+    text += "\n|---|---|---|---|---|---|---|\n";
+    for (const host::FaultKind& kind : host::FaultCatalogue()) {
+      if (!host::HasTransport(kind, HostTransport(transport))) continue;
+      text += std::string("| `") + kind.example + "` |";
+      for (int at = 0; at < 6; ++at) {
+        const auto found = cells.find({Title(transport), kind.example, at});
+        if (found != cells.end()) text += " " + found->second.first + "; " + found->second.second + " |";
+      }
+      text += "\n";
+    }
+  }
+  return text;
+}
+
+// With QUARN_UPDATE_GOLDEN=1: writes this column's cells into the page,
+// one test program at a time (ctest runs the columns in parallel).
+void UpdatePage(const Cells& column) {
+  const std::filesystem::path lock = PagePath() + ".lock";
+  while (!std::filesystem::create_directory(lock)) std::this_thread::yield();
+  const std::string page = ReadPage();
+  Cells cells = ReadCells(page);
+  for (const auto& [key, cell] : column) cells[key] = cell;
+  std::ofstream(PagePath(), std::ios::binary) << RenderPage(page, cells);
+  std::filesystem::remove(lock);
+}
+
+class FaultMatrixColumn : public FaultMatrixTest, public testing::WithParamInterface<std::tuple<Transport, int>> {};
+
+// Every fault of the transport arriving before one step: each cell as the
+// page says, and none arriving after the run changes how the run ended.
+TEST_P(FaultMatrixColumn, EachFaultBeforeTheStepAnswersAsThePageSays) {
+  const auto [transport, at] = GetParam();
+  Cells column;
+  for (const host::FaultKind& kind : host::FaultCatalogue()) {
+    if (!host::HasTransport(kind, HostTransport(transport))) continue;
+    const host::FaultRead read = host::ReadFault(kind.example);
+    ASSERT_TRUE(read.fault) << read.error;
+    Fresh(transport);
+    const std::string first = SampleRun(&*read.fault, at, transport);
+    const std::string again = SampleRun(nullptr, -1, transport);
+    column[{Title(transport), kind.example, at}] = {first.empty() ? "completed" : first,
+                                                    again.empty() ? "recovers" : "next sample: " + again};
+    EXPECT_TRUE(at < 4 || first.empty()) << kind.example << ": the run's end changed by a fault after it";
+  }
+  if (std::getenv("QUARN_UPDATE_GOLDEN")) UpdatePage(column);
+  const Cells page = ReadCells(ReadPage());
+  for (const auto& [key, cell] : column) {
+    const auto found = page.find(key);
+    ASSERT_NE(found, page.end()) << std::get<1>(key) << ": no cell on the page";
+    EXPECT_EQ(cell.first, found->second.first) << std::get<1>(key) << ": the answer";
+    EXPECT_EQ(cell.second, found->second.second) << std::get<1>(key) << ": the next sample";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, FaultMatrixColumn,
+                         testing::Combine(testing::Values(Transport::kDirect, Transport::kServer), testing::Range(0, 6)),
+                         [](const auto& p) {
+                           std::string step = kSteps[std::get<1>(p.param)];
+                           std::erase(step, '-');
+                           return Title(std::get<0>(p.param)) + ("_" + step);
+                         });
 
 }  // namespace
