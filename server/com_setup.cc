@@ -278,7 +278,7 @@ int CComSetup::WriteNewMethodItem(double dTime, HplcMethodFunc eFunction, double
   if (!nGot) return 0;
   Held<ITavixMethodItem2> item(pItem);
   if (FAILED(item->SetTime(dTime))) return 0;
-  item->SetUnitType(bNetBox ? unitTypeNetBox : static_cast<LONG>(m_nUnitType));
+  item->SetUnitType(bNetBox ? static_cast<LONG>(unitTypeNetBox) : static_cast<LONG>(m_nUnitType));
   if (FAILED(item->SetFunction(eFunction))) return 0;
   if (FAILED(item->SetParameters(p1, p2, p3, p4, p5, p6))) return 0;
   return 1;
