@@ -26,7 +26,7 @@ std::int64_t Scheduler::NextDueLocked() const {
   return due;
 }
 
-void Scheduler::RunUntilLocked(Lock& lock, std::int64_t t, bool wait) {
+bool Scheduler::RunUntilLocked(Lock& lock, std::int64_t t, bool wait, bool handOver) {
   std::vector<Notice> notices;
   for (;;) {
     const std::int64_t due = NextDueLocked();
@@ -41,11 +41,16 @@ void Scheduler::RunUntilLocked(Lock& lock, std::int64_t t, bool wait) {
       m_scheduled.erase(m_scheduled.begin());
       work();
     }
+    if (handOver && !IdleLocked() && CanHandOverLocked()) {
+      HandOverLocked();
+      return true;
+    }
     if (wait) WaitIdleLocked(lock);
   }
   m_nowMs = std::max(m_nowMs, t);
   notices.clear();
   m_model.AdvanceTo(m_nowMs, notices);  // nothing is due: only moves the instruments' time
+  return false;
 }
 
 void Scheduler::CatchUpLocked(Lock& lock) {
@@ -83,6 +88,18 @@ void Scheduler::AdvanceTo(std::int64_t nowMs) {
   RunUntilLocked(lock, nowMs, true);
   m_bInAdvance = false;
 }
+
+// The sleep stays "in advance" while handed over: the other side's calls
+// meanwhile belong to this time, as they do while a sleep waits for it.
+bool Scheduler::AdvanceOrHandOver(std::int64_t nowMs) {
+  Lock lock(m_mutex);
+  m_bInAdvance = true;
+  const bool handedOver = RunUntilLocked(lock, nowMs, true, true);
+  m_bInAdvance = handedOver;
+  return handedOver;
+}
+
+std::string Scheduler::HandOverStallText() { return Locked([this] { return StallTextLocked(); }); }
 
 std::int64_t Scheduler::NextDueMs() { return Locked([this] { return NextDueLocked(); }); }
 

@@ -39,6 +39,8 @@ class Scheduler : public platform::Clock::Driver {
   // ---- platform::Clock::Driver ----
   void AdvanceTo(std::int64_t nowMs) override;
   std::int64_t NextDueMs() override;
+  bool AdvanceOrHandOver(std::int64_t nowMs) override;
+  std::string HandOverStallText() override;
 
   // ---- Test face, common to both simulators ----
   // A copy of the instruments' state, brought to the current time.
@@ -79,6 +81,12 @@ class Scheduler : public platform::Clock::Driver {
   // Wakes the other side to take what was produced; it may release the
   // lock meanwhile, and watch a moment for the other side to be done.
   virtual void WakeOtherSideLocked(Lock& lock) { (void)lock; }
+  // Whether the other side can take the rest of a virtual sleep along
+  // with the work produced (Clock::Driver::AdvanceOrHandOver); if so,
+  // HandOverLocked gives it both, and the other side calls
+  // Clock::ContinueSleep once it is idle again.
+  virtual bool CanHandOverLocked() const { return false; }
+  virtual void HandOverLocked() {}
   // On the scheduler's thread: hands one produced item on (the lock may
   // be released meanwhile); false when there is none.
   virtual bool DeliverOneLocked(Lock& lock) { (void)lock; return false; }
@@ -120,8 +128,9 @@ class Scheduler : public platform::Clock::Driver {
  private:
   std::int64_t NextDueLocked() const;
   // Produces everything due up to `t`; with `wait`, waits for the other
-  // side at every time something fell due.
-  void RunUntilLocked(Lock& lock, std::int64_t t, bool wait);
+  // side at every time something fell due, or with `handOver` hands it
+  // the sleep there and returns true.
+  bool RunUntilLocked(Lock& lock, std::int64_t t, bool wait, bool handOver = false);
   void Loop();
 
   std::condition_variable m_wakeCv;

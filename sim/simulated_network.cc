@@ -225,6 +225,17 @@ void SimulatedNetwork::WakeOtherSideLocked(Lock& lock) {
   lock.lock();
 }
 
+// A receiver waiting takes the sleep along with the replies; a receiver
+// making a call (a reply's reaction) takes it back.
+bool SimulatedNetwork::CanHandOverLocked() const {
+  return ReceiverExpectedLocked() && (m_receiversWaiting > 0 || t_isReceiver);
+}
+
+void SimulatedNetwork::HandOverLocked() {
+  m_bSleepHandedOver = true;
+  if (!t_isReceiver) WakeReceiversLocked();
+}
+
 void SimulatedNetwork::WakeReceiversLocked() {
   m_replySignal.fetch_add(1, std::memory_order_release);
   m_replyCv.notify_all();
@@ -561,13 +572,25 @@ int SimulatedNetwork::XRecvFrom(int node, void* buffer, DWORD* sender) {
     } else if (s.openNode != 0) {
       return 0;  // an old handle: the caller reads its handle again
     }
+    if (m_bSleepHandedOver && s.ready.empty() && s.inFlight == 0) {
+      // Every reply of this time handled: this thread moves the clock on
+      // to the next, and takes what falls due there itself.
+      m_bSleepHandedOver = false;
+      lock.unlock();
+      platform::Clock::Get().ContinueSleep();
+      lock.lock();
+      continue;
+    }
     if (!spun) {
-      // In virtual time the next replies are usually microseconds away.
+      // In virtual time the next replies are usually microseconds away. A
+      // receiver spinning counts as waiting: a hand-over reaches it.
       spun = true;
       const std::uint32_t seen = m_replySignal.load(std::memory_order_relaxed);
+      ++m_receiversWaiting;
       lock.unlock();
       m_receiverGate.SpinWhileUnchanged(m_replySignal, seen);
       lock.lock();
+      --m_receiversWaiting;
       continue;
     }
     ++m_receiversWaiting;

@@ -153,6 +153,8 @@ class SimulatedNetwork final : public Scheduler {
     return !ReceiverExpectedLocked() || (m_state.ready.empty() && m_state.inFlight == 0);
   }
   void WakeOtherSideLocked(Lock& lock) override;
+  bool CanHandOverLocked() const override;
+  void HandOverLocked() override;
   std::string StallTextLocked() const override;
   // Receivers look again (a reply is ready, a node opened, a reset).
   void WakeReceiversLocked();
@@ -212,6 +214,7 @@ class SimulatedNetwork final : public Scheduler {
   int m_receiversWaiting = 0;  // receivers waiting on m_replyCv
   SpinGate m_sleeperGate;
   SpinGate m_receiverGate;
+  bool m_bSleepHandedOver = false;  // a receiver moves the clock on once idle
   State m_state;
   std::uint64_t m_nGeneration = 1;    // changes at every reset
 };

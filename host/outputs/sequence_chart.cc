@@ -1,9 +1,8 @@
 #include "host/outputs/sequence_chart.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <tuple>
@@ -63,16 +62,14 @@ Trace ReadTrace(const std::filesystem::path& file) {
   while (std::getline(in, line)) {
     // clock_min is the second cell, pressure_bar the ninth; the texts come
     // after them, so plain commas split the numbers.
-    std::size_t at = 0;
+    const char* at = line.data();
+    const char* const end = at + line.size();
     double cells[9] = {};
     bool ok = true;
     for (int i = 0; i < 9 && ok; ++i) {
-      const std::size_t comma = line.find(',', at);
-      const std::string cell = line.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-      char* end = nullptr;
-      cells[i] = std::strtod(cell.c_str(), &end);
-      ok = !cell.empty() && end && *end == '\0' && comma != std::string::npos;
-      at = comma + 1;
+      const auto [next, error] = std::from_chars(at, end, cells[i]);
+      ok = error == std::errc() && next != end && *next == ',';
+      at = next + 1;
     }
     if (!ok || line.find(",waiting,") != std::string::npos || line.find(",equilibrating,") != std::string::npos) continue;
     all.emplace_back(cells[1], cells[8]);

@@ -1,16 +1,17 @@
 #include "host/outputs/svg_chart.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
-#include <cstdio>
 
 namespace host {
 
 std::string SvgNumber(double v, int decimals) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
+  // Thousands of numbers a chart: to_chars, not printf, writes the same
+  // digits at a fraction of the cost.
+  char buf[400];  // the longest double in fixed notation, with its decimals
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals).ptr);
 }
 
 std::string SvgText(const std::string& text) {

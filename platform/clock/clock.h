@@ -12,18 +12,28 @@
 //             time. A driver does whatever falls due up to that time and
 //             returns only when its effects have been handled (for the
 //             network simulator: every reply produced received and
-//             dispatched). So whatever the drivers' work reads from the
-//             clock is the time of that work, a virtual sleep is
-//             deterministic, and it costs no wall time. Paced, virtual
+//             dispatched), or hands the rest of the sleep to the thread
+//             that handles them (below). So whatever the drivers' work
+//             reads from the clock is the time of that work, a virtual
+//             sleep is deterministic, and it costs no wall time. Paced, virtual
 //             time runs no faster than a factor times wall time: every
 //             virtual sleep also waits until wall time has caught up, so
 //             a run can be watched sped up without any of its steps
 //             being skipped when the computer cannot keep up.
 //
+// A sleep handed over: the thread that takes a driver's work (the
+// plug-in's receiving thread) would otherwise be woken at every stop and
+// the sleeping thread woken back after it; instead the driver hands it the
+// sleep itself, and that thread moves the clock on through the following
+// stops once it has handled the work, waking the sleeping thread only at
+// the end. One thread acts at a time, and the stops, their order and the
+// times read are those of a sleep that is not handed over.
+//
 // Time is counted in milliseconds from the moment the mode was chosen.
 // Thread safety: every member may be called from any thread. Virtual
-// sleeps from several threads are serialised; drivers run on the sleeping
-// thread. Choose the mode before other threads start using the clock.
+// sleeps from several threads are serialised; drivers run on the thread
+// that moves the clock (the sleeping one, or the one it was handed to).
+// Choose the mode before other threads start using the clock.
 #pragma once
 
 #include <algorithm>
@@ -33,6 +43,8 @@
 #include <cstdint>
 #include <climits>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -54,7 +66,23 @@ class Clock {
     // The earliest clock time at which the driver has something to do, or
     // kNothingDue. A time already passed counts as the present.
     virtual std::int64_t NextDueMs() { return kNothingDue; }
+    // As AdvanceTo, except that a driver whose work of `nowMs` waits for
+    // another thread may hand that thread the rest of the sleep and
+    // return true at once: the other thread calls ContinueSleep once it
+    // has handled the work, and this is then called again with the same
+    // time (with nothing left due, it returns false).
+    virtual bool AdvanceOrHandOver(std::int64_t nowMs) {
+      AdvanceTo(nowMs);
+      return false;
+    }
+    // Why the thread a sleep was handed to does not go on (it names what
+    // it waits for); asked when the sleep stood still for kHandOverLimit.
+    virtual std::string HandOverStallText() { return "a simulator's other side did not go on"; }
   };
+
+  // A sleep handed over that does not move for this long, in wall time,
+  // aborts the process with the driver's text (a hang, not a result).
+  static constexpr std::chrono::seconds kHandOverLimit{30};
 
   static Clock& Get();
 
@@ -74,6 +102,10 @@ class Clock {
 
   // Sleeps for `ms` clock milliseconds (negative counts as 0).
   void SleepMs(std::int64_t ms);
+  // Moves the clock on for the sleep a driver handed to this thread (see
+  // Driver::AdvanceOrHandOver); returns when the sleep is over or handed
+  // on again. REQUIRES: called once for each hand-over, by its taker.
+  void ContinueSleep();
 
   // Waits on `cv` (with `lock` held on entry and exit) until `pred()` is
   // true or `ms` clock milliseconds pass. Returns pred(). In virtual mode
@@ -143,6 +175,30 @@ class Clock {
   std::mutex m_sleepMutex;          // serialises virtual sleeps
   std::mutex m_driverMutex;
   std::vector<Driver*> m_drivers;
+
+  // The virtual sleep in progress, moved on by one thread at a time.
+  struct Sleep {
+    std::int64_t target = 0;
+    std::int64_t earliest = 0;  // the next stop is no earlier
+    std::vector<Driver*> drivers;
+    bool inStop = false;        // drivers from nextDriver on are still to be advanced at the stop
+    bool last = false;          // the stop is the target
+    std::size_t nextDriver = 0;
+    std::vector<std::int64_t> dueMs;  // what each driver had due when the stop was chosen
+    std::thread::id sleeper;
+  };
+  // Moves the sleep through its stops; true when it is over, false when a
+  // driver handed it over.
+  bool Conduct();
+  std::mutex m_conductMutex;  // guards m_sleep
+  Sleep m_sleep;
+  std::mutex m_doneMutex;
+  std::condition_variable m_doneCv;
+  bool m_sleepDone = false;
+  bool m_handedBack = false;  // the sleeping thread moves the clock on again
+  std::uint64_t m_stops = 0;  // guarded by m_doneMutex: progress of a handed-over sleep
+  std::atomic<std::uint32_t> m_doneSignal{0};  // changed whenever m_sleepDone or m_handedBack is set
+  std::atomic<Driver*> m_heldBy{nullptr};  // the driver that last handed a sleep over
 };
 
 template <class Pred>

@@ -291,12 +291,13 @@ INSTANTIATE_TEST_SUITE_P(
                     f.lastRunning->pressure = 191;
                   },
                   false, "ended at 4.0 of 10.0 min: the instruments stopped it"},
+        // A lower limit of 1 bar counts as well.
         JudgeCase{"LowerLimit",
                   [](host::RunFacts& f) {
-                    f.runTime = 4, f.lastRunning->pressure = 10.5, f.lastRunning->pressureRise = -0.5;
+                    f.runTime = 4, f.limits.lower = 1, f.lastRunning->pressure = 1.0, f.lastRunning->pressureRise = -0.5;
                   },
                   false,
-                  "ended at 4.0 of 10.0 min: pressure fell to its lower limit of 10 bar (10.5 bar at the last reading)"},
+                  "ended at 4.0 of 10.0 min: pressure fell to its lower limit of 1 bar (1.0 bar at the last reading)"},
         // A pump its upper limit stopped reads its pressure falling to 0: no lower limit met.
         JudgeCase{"StoppedPumpIsNoLowerLimit",
                   [](host::RunFacts& f) {
@@ -323,5 +324,15 @@ INSTANTIATE_TEST_SUITE_P(
         JudgeCase{"FaultOnAFailedRun", [](host::RunFacts& f) { f.runTime = 0, f.failed = true, f.faultsHit = {"a"}; },
                   false, "failed at 0.0 of 10.0 min; injected fault: a"}),
     [](const testing::TestParamInfo<JudgeCase>& p) { return std::string(p.param.name); });
+
+// A record's reason for a missing injection says the run started only
+// when its clock did.
+TEST(RunJudgeReasonTest, NamesARunStartOnlyWhenThereWasOne) {
+  host::RunFacts f;
+  f.sampleStarted = true;
+  EXPECT_EQ(host::NoInjectionReason(f), "the autosampler did not report an injection sequence");
+  f.runTime = 0.5;
+  EXPECT_EQ(host::NoInjectionReason(f), "the run started, but the autosampler did not report an injection sequence");
+}
 
 }  // namespace
