@@ -6,9 +6,9 @@
 namespace {
 
 // Built at load, before any front is constructed, and kept until unload.
-const CString g_strInletKey("Inlets\\InletKernel\\QuarnControl");
+const CString g_strInletKey(kQuarnInletKey);
 
-CString NetBoxCommsPath() { return InletRegistryKey() + "\\Configuration\\NetBoxComms"; }
+CString NetBoxCommsPath() { return InletRegistryKey() + "\\" + kTransportFlagName; }
 
 }  // namespace
 

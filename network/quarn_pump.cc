@@ -7,6 +7,7 @@
 #include "network/reply_decoder.h"
 #include "network/timetable_limits.h"
 #include "network/vexlink_session.h"
+#include "platform/inlet/inlet.h"
 #include "platform/vexlink/reply_formats.h"
 #include "platform/vexlink/vexlink.h"
 #include "platform/win/windows.h"
@@ -176,11 +177,11 @@ int CQuarnPump::DownloadInitialConditions(QuarnMethod& method) {
       pump.m_fOvenTarget = cons.OvenTemperature();
       SetCommandWord<0>(DirectCommand::kOvenOn);
       SetCommandWord<1>(LowWord(TruncateToInt32(pump.m_fOvenTarget)));
-      RegSetInstrumentMake("OVEN", "QUARN900");
+      RegSetInstrumentMake(kOvenDevice, "QUARN900");
       SendDirectCommand(kUnitOven);
     } else {
       pump.m_fOvenTarget = 0.0f;
-      RegSetInstrumentMake("OVEN", "");
+      RegSetInstrumentMake(kOvenDevice, "");
     }
 
     // A method without a stop time keeps the one before, except the first.

@@ -118,7 +118,7 @@ int CNetIIPump::CreateOven() {
 int CNetIIPump::DownloadInitialConditions(QuarnMethod& method) {
   const PumpInitialCons& cons = method.GetPumpInitialCons();
   if (cons.OvenInUse() == 1 && !m_pOven) {
-    RegSetInstrumentMake("OVEN", "QUARN900");
+    RegSetInstrumentMake(kOvenDevice, "QUARN900");
     if (!CreateOven()) return 0;
   } else if (cons.OvenInUse() == 0 && m_pOven) {
     m_pOven.reset();

@@ -86,8 +86,7 @@ void BM_SampleRun30Minutes(benchmark::State& state) {
   const bool viaServer = state.range(0) != 0;
   state.SetLabel(viaServer ? "server" : "direct");
   // The transport flag, as the host's settings hold it.
-  WriteRegistryPath("Inlets\\InletKernel\\QuarnControl\\Configuration\\NetBoxComms", viaServer ? 1 : 0,
-                    HKEY_LOCAL_MACHINE);
+  WriteRegistryPath(CString(kQuarnInletKey) + "\\" + kTransportFlagName, viaServer ? 1 : 0, HKEY_LOCAL_MACHINE);
   double minutes = 0;
   for (auto _ : state) {
     minutes = SampleRun();

@@ -1,14 +1,15 @@
 #include "host/inputs/config_keys.h"
 
+#include "platform/inlet/inlet.h"
 #include "platform/tavix/tavix.h"
 
 namespace host {
 
 const std::vector<ConfigKey>& ConfigKeys() {
   static const std::vector<ConfigKey> keys = {
-      {"transport", "SOFTWARE\\Korvatec\\Inlets\\InletKernel\\QuarnControl\\Configuration\\NetBoxComms", true,
+      {"transport", std::string(kHostFrameworkKey) + "\\" + kQuarnInletKey + "\\" + kTransportFlagName, true,
        "how devices reach the instruments: direct (0) or server (non-zero)"},
-      {"oven-make", "SOFTWARE\\Korvatec\\Instruments\\Makes\\OVEN", false,
+      {"oven-make", std::string(kHostFrameworkKey) + "\\" + kInstrumentMakesKey + "\\" + kOvenDevice, false,
        "the oven make recorded for the host while a method uses the oven"},
       {"server-repository", kTavixRepositoryPath, false,
        "the instrument server's repository folder"},

@@ -95,12 +95,12 @@ int WriteRegistryFullPath(const CString& fullPath, int value, HKEY root) {
 }
 
 void RegSetInstrumentMake(const char* device, const CString& make) {
-  WriteRegistryPath(CString("Instruments\\Makes\\") + (device ? device : ""), make, HKEY_LOCAL_MACHINE);
+  WriteRegistryPath(CString(kInstrumentMakesKey) + "\\" + (device ? device : ""), make, HKEY_LOCAL_MACHINE);
 }
 
 CString RegGetInstrumentMake(const char* device) {
   CString make;
-  if (!ReadRegistryPath(CString("Instruments\\Makes\\") + (device ? device : ""), make, HKEY_LOCAL_MACHINE)) {
+  if (!ReadRegistryPath(CString(kInstrumentMakesKey) + "\\" + (device ? device : ""), make, HKEY_LOCAL_MACHINE)) {
     make.Empty();
   }
   return make;

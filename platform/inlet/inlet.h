@@ -40,8 +40,17 @@ int WriteRegistryFullPath(const CString& fullPath, int value, HKEY root);
 
 // The host framework's own key, under which ReadRegistryPath looks.
 inline constexpr const char* kHostFrameworkKey = "SOFTWARE\\Korvatec";
+// Under it: where the framework records each instrument's make (a value
+// per device, "OVEN"), this plug-in's own key, and below that the flag
+// that chooses how the devices reach the instruments.
+inline constexpr const char* kInstrumentMakesKey = "Instruments\\Makes";
+inline constexpr const char* kQuarnInletKey = "Inlets\\InletKernel\\QuarnControl";
+inline constexpr const char* kTransportFlagName = "Configuration\\NetBoxComms";
 
-// Records the make of an instrument of the host's configuration ("OVEN").
+// The device whose make a method with the oven records.
+inline constexpr const char* kOvenDevice = "OVEN";
+
+// Records the make of an instrument of the host's configuration (kOvenDevice).
 void RegSetInstrumentMake(const char* device, const CString& make);
 // The make recorded for `device`, empty when none.
 CString RegGetInstrumentMake(const char* device);
