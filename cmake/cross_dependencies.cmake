@@ -21,7 +21,7 @@ add_library(CLI11::CLI11 ALIAS quarn_cross_headers)
 if(QUARN_BUILD_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-  # Its own CMake files name the targets GTest::gtest, GTest::gmock and
-  # GTest::gmock_main, as the installed package does.
+  # Its own CMake files name the targets GTest::gtest and GTest::gmock, as
+  # the installed package does.
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 endif()

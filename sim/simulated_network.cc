@@ -380,9 +380,13 @@ SimReply SimulatedNetwork::StatusReplyLocked(std::uint16_t unit) const {
 // ---- The driver library's functions ----
 
 DriverCall& SimulatedNetwork::LogLocked(const char* name, int node, std::string arguments) {
-  DriverCall call{name, std::string(name) + "(" + arguments + ")", node, {}, NowLocked(), t_isReceiver};
-  if (!m_state.keepLogs) return m_state.lastCall = std::move(call);
-  return m_state.calls.emplace_back(std::move(call));
+  if (!m_state.keepLogs) {
+    // Nothing is kept: only a place for the caller's copies of its records.
+    m_state.lastCall.records.clear();
+    return m_state.lastCall;
+  }
+  return m_state.calls.emplace_back(
+      DriverCall{name, std::string(name) + "(" + arguments + ")", node, {}, NowLocked(), t_isReceiver});
 }
 
 template <class Act>
