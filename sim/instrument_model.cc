@@ -55,6 +55,7 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
   fresh.m_dwAnlsSerial = m_dwAnlsSerial;
   fresh.m_bottles = m_bottles;
   fresh.m_hydraulics = m_hydraulics;
+  fresh.m_resistanceBar = m_resistanceBar;
   fresh.m_dwell = DwellLine(m_hydraulics.dwellMl);
   fresh.m_liveMs = fresh.m_nowMs;
   fresh.m_bLineBlocked = m_bLineBlocked;
@@ -297,6 +298,7 @@ double InstrumentModel::OvenTemperature() const {
 void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
   Integrate();
   m_hydraulics = hydraulics;
+  m_resistanceBar = ResistanceBar(hydraulics.column);
   m_dwell = DwellLine(hydraulics.dwellMl);
   // Another column is fitted already settled: a pressure left from the old
   // one must not trip the limits the next method brings.
@@ -314,10 +316,21 @@ InstrumentModel::Live InstrumentModel::LiveNow() const {
   }
   live.volumeMl = m_live.volumeMl + (m_live.flowUlMin + live.flowUlMin) / 2.0 * dt / 60000.0 / 1000.0;
   const Composition atColumn = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
-  const double steady = PressureBar(live.flowUlMin, atColumn, OvenTemperature(), m_bottles, m_hydraulics.column);
-  const double lag = m_hydraulics.pressureTimeS > 0.0 ? std::exp(-dt / (m_hydraulics.pressureTimeS * 1000.0)) : 0.0;
-  live.pressureBar = steady + (m_live.pressureBar - steady) * lag;
+  // PressureBar's product, with the column's resistance worked out once.
+  const double steady = m_resistanceBar * (live.flowUlMin / 1000.0) * ViscosityCp(atColumn, OvenTemperature(), m_bottles);
+  live.pressureBar = steady + (m_live.pressureBar - steady) * PressureLag(dt);
   return live;
+}
+
+double InstrumentModel::PressureLag(double dt) const {
+  const double timeS = m_hydraulics.pressureTimeS;
+  if (!(timeS > 0.0)) return 0.0;
+  if (dt != m_lagDt || timeS != m_lagTimeS) {
+    m_lagDt = dt;
+    m_lagTimeS = timeS;
+    m_lag = std::exp(-dt / (timeS * 1000.0));
+  }
+  return m_lag;
 }
 
 void InstrumentModel::Integrate() {

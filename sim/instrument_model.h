@@ -248,9 +248,14 @@ class InstrumentModel {
 
   // The liquid path, and its state at m_liveMs.
   Hydraulics m_hydraulics;
+  double m_resistanceBar = ResistanceBar(std::nullopt);  // of m_hydraulics.column
   DwellLine m_dwell{Hydraulics{}.dwellMl};
   Live m_live;
   std::int64_t m_liveMs = 0;
+  // How much of a pressure difference is left after `dt` ms; the last
+  // answer is kept, since the limit checks ask for the same step each time.
+  double PressureLag(double dt) const;
+  mutable double m_lagDt = -1.0, m_lagTimeS = -1.0, m_lag = 0.0;
 
   // Pumps: one delivery system.
   bool m_bPumpOn = false;

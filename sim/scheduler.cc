@@ -59,6 +59,7 @@ void Scheduler::CatchUpLocked(Lock& lock) {
 }
 
 void Scheduler::WaitIdleLocked(Lock& lock) {
+  if (IdleLocked()) return;  // nothing produced: no one to wake, nothing to wait for
   WakeOtherSideLocked(lock);
   ++m_idleWaiters;
   const bool idle = m_idleCv.wait_for(lock, kWaitForOtherSideLimit, [&] { return IdleLocked(); });
