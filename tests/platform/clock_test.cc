@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/inlet/inlet.h"
@@ -121,6 +124,71 @@ TEST_F(ClockTest, ScaledTimeRunsFasterThanWallTime) {
   const std::int64_t advanced = Clock::Get().NowMs() - start;  // read outside the wall time measured
   EXPECT_GE(advanced, 2000);
   EXPECT_GE(static_cast<double>(advanced + 1), 1000.0 * wall.count());
+}
+
+TEST_F(ClockTest, AHandedOverSleepGoesOnWhereHandedAndComesBackForOthersWork) {
+  // Work due every 100 ms that a taker thread must handle (as the plug-in's
+  // receiving thread handles replies): the sleep is handed to it, it moves
+  // the clock on through its own stops, and hands the sleep back where
+  // another driver's work is due (250), which then runs on the sleeper.
+  const std::thread::id sleeper = std::this_thread::get_id();
+  class Handing final : public Clock::Driver {
+   public:
+    void AdvanceTo(std::int64_t) override {}
+    std::int64_t NextDueMs() override { return next; }
+    bool AdvanceOrHandOver(std::int64_t nowMs) override {
+      if (nowMs < next) return false;
+      handedBy.emplace_back(nowMs, std::this_thread::get_id() == sleeper);
+      next += 100;
+      std::lock_guard<std::mutex> lock(m);
+      ++jobs;
+      cv.notify_all();
+      return true;
+    }
+    std::thread::id sleeper;
+    std::int64_t next = 100;
+    std::vector<std::pair<std::int64_t, bool>> handedBy;
+    std::mutex m;
+    std::condition_variable cv;
+    int jobs = 0;
+    bool quit = false;
+  } handing;
+  handing.sleeper = sleeper;
+  std::thread taker([&] {
+    std::unique_lock<std::mutex> lock(handing.m);
+    for (;;) {
+      handing.cv.wait(lock, [&] { return handing.jobs > 0 || handing.quit; });
+      if (handing.jobs == 0) return;
+      --handing.jobs;
+      lock.unlock();
+      // Slower than the sleeper's watch before it waits, so that it really
+      // waits, and wakes only when the sleep is handed back or over.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      Clock::Get().ContinueSleep();
+      lock.lock();
+    }
+  });
+  class OnThread final : public Clock::Driver {
+   public:
+    void AdvanceTo(std::int64_t nowMs) override {
+      if (nowMs >= 250 && ran == std::thread::id()) ran = std::this_thread::get_id();
+    }
+    std::int64_t NextDueMs() override { return ran == std::thread::id() ? 250 : kNothingDue; }
+    std::thread::id ran;
+  } onThread;
+  Clock::Get().AddDriver(&handing);
+  Clock::Get().AddDriver(&onThread);
+  Clock::Get().SleepMs(450);
+  {
+    std::lock_guard<std::mutex> lock(handing.m);
+    handing.quit = true;
+    handing.cv.notify_all();
+  }
+  taker.join();
+  EXPECT_EQ(handing.handedBy,
+            (std::vector<std::pair<std::int64_t, bool>>{{100, true}, {200, false}, {300, true}, {400, false}}));
+  EXPECT_EQ(onThread.ran, sleeper);
+  EXPECT_EQ(Clock::Get().NowMs(), 450);
 }
 
 }  // namespace
