@@ -130,7 +130,7 @@ InstrumentModel Scheduler::InstrumentsNow() {
   return m_model;
 }
 
-void Scheduler::BlockLineForTesting() {
+void Scheduler::BlockLine() {
   Lock lock(m_mutex);
   CatchUpLocked(lock);
   m_model.BlockLine();

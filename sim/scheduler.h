@@ -42,12 +42,12 @@ class Scheduler : public platform::Clock::Driver {
   bool AdvanceOrHandOver(std::int64_t nowMs) override;
   std::string HandOverStallText() override;
 
-  // ---- Test face, common to both simulators ----
+  // ---- Test and control faces, common to both simulators ----
   // A copy of the instruments' state, brought to the current time.
   InstrumentModel InstrumentsNow();
   // The pumps' next limit check while they deliver trips pump 1 above its
   // upper limit (InstrumentModel::BlockLine).
-  void BlockLineForTesting();
+  void BlockLine();
   // What the solvent bottles of channels A, B and C hold, from their
   // labels (a method's [solvents]); a label naming no solvent the
   // simulator knows (sim/solvents.h), or an empty one, leaves that bottle

@@ -646,12 +646,12 @@ std::vector<SimReply> SimulatedNetwork::Replies() const {
 }
 
 void SimulatedNetwork::SetKeepLogs(bool keep) { Locked([&] { m_state.keepLogs = keep; }); }
-void SimulatedNetwork::SetDriverMissingForTesting(bool missing) { Locked([&] { m_state.driverMissing = missing; }); }
-void SimulatedNetwork::SetAutosamplerSilentForTesting(bool on) { Locked([&] { m_model.SetSamplerSilent(on); }); }
-void SimulatedNetwork::SetNodeStateForTesting(std::uint32_t state) { Locked([&] { m_model.ForceNodeState(state); }); }
+void SimulatedNetwork::SetDriverMissing(bool missing) { Locked([&] { m_state.driverMissing = missing; }); }
+void SimulatedNetwork::SetAutosamplerSilent(bool on) { Locked([&] { m_model.SetSamplerSilent(on); }); }
+void SimulatedNetwork::SetNodeState(std::uint32_t state) { Locked([&] { m_model.ForceNodeState(state); }); }
 void SimulatedNetwork::SetLogOnlyForTesting(bool logOnly) { Locked([&] { m_state.logOnly = logOnly; }); }
 
-void SimulatedNetwork::SetUnitAbsentForTesting(std::uint16_t unit, bool absent) {
+void SimulatedNetwork::SetUnitAbsent(std::uint16_t unit, bool absent) {
   Locked([&] {
     std::erase(m_state.absentUnits, unit);
     if (absent) m_state.absentUnits.push_back(unit);
@@ -665,7 +665,7 @@ void SimulatedNetwork::SetTimerPeriodForTesting(std::int64_t periodMs) {
   });
 }
 
-void SimulatedNetwork::DeliverReplyForTesting(int kind, DWORD sender, const void* bytes, std::size_t size) {
+void SimulatedNetwork::DeliverReply(int kind, DWORD sender, const void* bytes, std::size_t size) {
   Lock lock(m_mutex);
   CatchUpLocked(lock);
   SimReply reply;
@@ -676,16 +676,16 @@ void SimulatedNetwork::DeliverReplyForTesting(int kind, DWORD sender, const void
   WaitIdleLocked(lock);
 }
 
-void SimulatedNetwork::SendEventForTesting(std::uint16_t unit, std::uint32_t code) {
+void SimulatedNetwork::SendEvent(std::uint16_t unit, std::uint32_t code) {
   const SimReply event = Locked([&] { return EventReplyLocked(unit, code); });
-  DeliverReplyForTesting(event.kind, event.sender, event.bytes.data(), event.bytes.size());
+  DeliverReply(event.kind, event.sender, event.bytes.data(), event.bytes.size());
 }
 
-void SimulatedNetwork::SendTroubleForTesting(std::uint16_t unit, std::uint16_t what) {
-  SendEventForTesting(unit, kEventTrouble | (std::uint32_t{unit} << 16) | what);
+void SimulatedNetwork::SendTrouble(std::uint16_t unit, std::uint16_t what) {
+  SendEvent(unit, kEventTrouble | (std::uint32_t{unit} << 16) | what);
 }
-void SimulatedNetwork::SendWarningForTesting(std::uint16_t unit, std::uint16_t what) {
-  SendEventForTesting(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
+void SimulatedNetwork::SendWarning(std::uint16_t unit, std::uint16_t what) {
+  SendEvent(unit, kEventWarning | (std::uint32_t{unit} << 16) | what);
 }
 
 }  // namespace sim

@@ -87,6 +87,7 @@ class SimulatedNetwork final : public Scheduler {
   std::vector<SimReply> Replies() const;
   int OpenNode() const;
 
+  // ---- Control face (sim/control.h sets these; tests may too) ----
   // Whether every call and reply is kept in the logs (the default; a
   // reset turns it back on). A program that runs for hours turns it off so
   // that its memory stays flat: the reply log then holds only the replies
@@ -94,14 +95,19 @@ class SimulatedNetwork final : public Scheduler {
   void SetKeepLogs(bool keep);
 
   // LC_NodeOpen fails (-1), as when the driver is missing.
-  void SetDriverMissingForTesting(bool missing);
+  void SetDriverMissing(bool missing);
   // `unit` stays absent when LC_UnitConfig declares it present: it does
   // not answer and is not in the node's unit list.
-  void SetUnitAbsentForTesting(std::uint16_t unit, bool absent = true);
+  void SetUnitAbsent(std::uint16_t unit, bool absent = true);
   // The autosampler never reports ready and never answers.
-  void SetAutosamplerSilentForTesting(bool silent);
+  void SetAutosamplerSilent(bool silent);
   // The node reports `state` (7, 8 or 9: needs a reset) until LC_Reset.
-  void SetNodeStateForTesting(std::uint32_t state);
+  void SetNodeState(std::uint32_t state);
+  // A trouble event from `unit` now, delivered and dispatched before the
+  // call returns (as DeliverReply).
+  void SendTrouble(std::uint16_t unit, std::uint16_t what);
+
+  // ---- Test face, continued ----
   // TIMER_TIMEOUT period; 0 stops the timer events.
   void SetTimerPeriodForTesting(std::int64_t periodMs);
   // Replies go to the reply log only and nobody is waited for: for tests
@@ -110,13 +116,12 @@ class SimulatedNetwork final : public Scheduler {
 
   // A reply now, delivered and dispatched before the call returns (when a
   // node is connected and a receiver is expected; else only logged).
-  void DeliverReplyForTesting(int kind, DWORD sender, const void* bytes, std::size_t size);
+  void DeliverReply(int kind, DWORD sender, const void* bytes, std::size_t size);
   // An event reply from `unit` with `code`, delivered likewise.
-  void SendEventForTesting(std::uint16_t unit, std::uint32_t code);
-  void SendTroubleForTesting(std::uint16_t unit, std::uint16_t what);
-  void SendWarningForTesting(std::uint16_t unit, std::uint16_t what);
+  void SendEvent(std::uint16_t unit, std::uint32_t code);
+  void SendWarning(std::uint16_t unit, std::uint16_t what);
 
-  // InstrumentsNow, BlockLineForTesting and FillBottles (the bottles are
+  // InstrumentsNow, BlockLine and FillBottles (the bottles are
   // kept across opens and power-ups): sim/scheduler.h.
 
  private:

@@ -151,18 +151,18 @@ void SimulatedServer::ResetForTesting() {
 std::vector<std::string> SimulatedServer::Calls() const { return Locked([&] { return m_pState->calls; }); }
 void SimulatedServer::ClearCallsForTesting() { Locked([&] { m_pState->calls.clear(); }); }
 
-void SimulatedServer::FailForTesting(const std::string& operation, HRESULT hr, int times) {
+void SimulatedServer::FailCall(const std::string& operation, HRESULT hr, int times) {
   Locked([&] {
     m_pState->failures.erase(operation);
     if (times != 0) m_pState->failures[operation] = {hr, times};
   });
 }
 
-void SimulatedServer::SetUnitAbsentForTesting(LONG type, SHORT number, bool absent) {
+void SimulatedServer::SetUnitAbsent(LONG type, SHORT number, bool absent) {
   Locked([&] { m_pState->units[{type, number}].absent = absent; });
 }
 
-void SimulatedServer::SetUnitTimingForTesting(LONG type, SHORT number, std::int64_t presentAfterMs,
+void SimulatedServer::SetUnitTiming(LONG type, SHORT number, std::int64_t presentAfterMs,
                                               std::int64_t connectedAfterMs) {
   Locked([&] {
     UnitConfig& unit = m_pState->units[{type, number}];
@@ -171,9 +171,9 @@ void SimulatedServer::SetUnitTimingForTesting(LONG type, SHORT number, std::int6
   });
 }
 
-void SimulatedServer::SetNetBoxSilentForTesting(bool silent) { Locked([&] { m_pState->netBoxSilent = silent; }); }
-void SimulatedServer::SetNetBoxStateForTesting(LONG state) { Locked([&] { m_pState->netBoxState = state; }); }
-void SimulatedServer::SetSamplerStateForTesting(LONG state) { Locked([&] { m_pState->samplerState = state; }); }
+void SimulatedServer::SetNetBoxSilent(bool silent) { Locked([&] { m_pState->netBoxSilent = silent; }); }
+void SimulatedServer::SetNetBoxState(LONG state) { Locked([&] { m_pState->netBoxState = state; }); }
+void SimulatedServer::SetSamplerState(LONG state) { Locked([&] { m_pState->samplerState = state; }); }
 void SimulatedServer::SetLampStateForTesting(std::optional<LONG> state) {
   Locked([&] { m_pState->lampState = state; });
 }
@@ -184,7 +184,7 @@ void SimulatedServer::SetPumpReadingForTesting(SHORT number, const ServerPumpRea
 void SimulatedServer::SendMessageForTesting(LONG code, SHORT unitType, SHORT unitNumber) {
   SendNow(Message(code, unitType, unitNumber, ""));
 }
-void SimulatedServer::SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits,
+void SimulatedServer::SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits,
                                                const std::string& text) {
   SendNow(Error(unitType, subCode, errorBits, text));
 }

@@ -95,20 +95,27 @@ class SimulatedServer final : public Scheduler {
   // Calls as "Interface.Operation(arguments)", e.g. "Session.Open(\"1\")".
   std::vector<std::string> Calls() const;
   void ClearCallsForTesting();
+
+  // ---- Control face (sim/control.h sets these; tests may too) ----
   // `operation` ("Session.Open", "Units.GetUnit", "CoCreateInstance", ...)
   // returns `hr` for its next `times` calls (-1: every call).
-  void FailForTesting(const std::string& operation, HRESULT hr, int times = -1);
+  void FailCall(const std::string& operation, HRESULT hr, int times = -1);
   // GetUnit of this unit fails with E_FAIL.
-  void SetUnitAbsentForTesting(LONG type, SHORT number, bool absent = true);
+  void SetUnitAbsent(LONG type, SHORT number, bool absent = true);
   // Bit 30 of the unit's status from `presentAfterMs` after the session
   // was made, its connected flag from `connectedAfterMs`; -1: never.
-  void SetUnitTimingForTesting(LONG type, SHORT number, std::int64_t presentAfterMs, std::int64_t connectedAfterMs);
+  void SetUnitTiming(LONG type, SHORT number, std::int64_t presentAfterMs, std::int64_t connectedAfterMs);
   // The network box gives an empty identification.
-  void SetNetBoxSilentForTesting(bool silent);
+  void SetNetBoxSilent(bool silent);
   // The network box reports `state` (GetState) until 0 is set again.
-  void SetNetBoxStateForTesting(LONG state);
+  void SetNetBoxState(LONG state);
   // The autosampler reports `state` (GetSamplerState) until -1 is set.
-  void SetSamplerStateForTesting(LONG state);
+  void SetSamplerState(LONG state);
+  // An error event now, delivered from the server thread before the call
+  // returns (to the sinks advised at the time).
+  void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text);
+
+  // ---- Test face, continued ----
   // Pump `number` (1 to 3) reports `reading` (flow, pressure, solvent
   // channels) until ResetForTesting.
   void SetPumpReadingForTesting(SHORT number, const ServerPumpReading& reading);
@@ -117,7 +124,6 @@ class SimulatedServer final : public Scheduler {
   // An event now, delivered from the server thread before the call
   // returns (to the sinks advised at the time).
   void SendMessageForTesting(LONG code, SHORT unitType = 0, SHORT unitNumber = 0);
-  void SendErrorEventForTesting(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text);
 
   // The method the sequence runs (the last one added or emptied) and the
   // sequence; empty ones before a session made them.
@@ -127,7 +133,7 @@ class SimulatedServer final : public Scheduler {
   long LiveObjects() const;
   // Sinks advised and not unadvised.
   int AdvisedSinks() const;
-  // InstrumentsNow, BlockLineForTesting and FillBottles: sim/scheduler.h.
+  // InstrumentsNow, BlockLine and FillBottles: sim/scheduler.h.
 
   // ---- Host face ----
   // Off: calls are no longer kept for Calls(), so that a long run's polls

@@ -5,11 +5,10 @@
 #include <cctype>
 #include <cstdio>
 
+#include "host/harness/simulator.h"
 #include "host/text/number_text.h"
-#include "sim/fault_schedule.h"
-#include "sim/instrument_model.h"
-#include "sim/simulated_network.h"
-#include "sim/simulated_server.h"
+#include "platform/tavix/tavix.h"
+#include "platform/vexlink/reply_formats.h"
 
 namespace host {
 
@@ -26,49 +25,47 @@ constexpr UnitName kUnits[] = {{"pump", kUnitPump1, unitTypePump, 1},
                                {"autosampler", kUnitAutosampler, unitTypeAutosampler, 1},
                                {"oven", kUnitOven, unitTypeColumnOven, 1}};
 
-sim::SimulatedNetwork& Network() { return sim::SimulatedNetwork::Get(); }
-sim::SimulatedServer& Server() { return sim::SimulatedServer::Get(); }
 SHORT Short(int value) { return static_cast<SHORT>(value); }
 
 constexpr FaultKind kCatalogue[] = {
     {"driver-missing", FaultParameter::kNone, false, false,
      "the instrument network's driver is not installed: opening the network fails", "driver-missing",
-     [](const Fault&) { Network().SetDriverMissingForTesting(true); }, nullptr},
+     [](const Fault&) { Simulator().SetDriverMissing(true); }, nullptr},
     {"unit-absent", FaultParameter::kUnit, false, false,
      "the unit is not there: it does not answer on the network, the server does not find it", "unit-absent:uv",
-     [](const Fault& f) { Network().SetUnitAbsentForTesting(f.unitAddress); },
-     [](const Fault& f) { Server().SetUnitAbsentForTesting(f.serverUnitType, Short(f.serverUnitNumber)); }},
+     [](const Fault& f) { Simulator().SetNetworkUnitAbsent(f.unitAddress); },
+     [](const Fault& f) { Simulator().SetServerUnitAbsent(f.serverUnitType, Short(f.serverUnitNumber)); }},
     {"unit-never-connects", FaultParameter::kUnit, false, false,
      "the server finds the unit, which reports itself present but never connected", "unit-never-connects:pump",
      nullptr,
-     [](const Fault& f) { Server().SetUnitTimingForTesting(f.serverUnitType, Short(f.serverUnitNumber), 0, -1); }},
+     [](const Fault& f) { Simulator().SetServerUnitTiming(f.serverUnitType, Short(f.serverUnitNumber), 0, -1); }},
     {"server-call", FaultParameter::kServerCall, true, false,
      "every call of the operation from then on returns RESULT (a failure code instead of acting, a success "
      "code after it)",
      "server-call:Session.StartRun=0x80004005", nullptr,
-     [](const Fault& f) { Server().FailForTesting(f.operation, static_cast<HRESULT>(f.result), -1); }},
+     [](const Fault& f) { Simulator().FailServerCall(f.operation, static_cast<HRESULT>(f.result)); }},
     {"error-event", FaultParameter::kNone, true, true,
      "the server sends an error event: network box, \"External Input #1 error\"", "error-event", nullptr,
-     [](const Fault&) { Server().SendErrorEventForTesting(0, 0, 1, "External Input #1 error"); }},
+     [](const Fault&) { Simulator().SendErrorEvent(0, 0, 1, "External Input #1 error"); }},
     {"trouble-event", FaultParameter::kNone, true, true,
      "pump 1 sends a pressure trouble event while it goes on delivering", "trouble-event",
-     [](const Fault&) { Network().SendTroubleForTesting(kUnitPump1, kTroubleUpperPressure); }, nullptr},
+     [](const Fault&) { Simulator().SendTrouble(kUnitPump1, kTroubleUpperPressure); }, nullptr},
     {"node-state", FaultParameter::kNodeState, true, false,
      "the node (network box) reports STATE, a state that needs a reset: on the network until it is reset, "
      "on the server for good",
-     "node-state:8", [](const Fault& f) { Network().SetNodeStateForTesting(static_cast<std::uint32_t>(f.nodeState)); },
-     [](const Fault& f) { Server().SetNetBoxStateForTesting(f.nodeState); }},
+     "node-state:8", [](const Fault& f) { Simulator().SetNodeState(static_cast<std::uint32_t>(f.nodeState)); },
+     [](const Fault& f) { Simulator().SetNetBoxState(f.nodeState); }},
     {"autosampler-never-ready", FaultParameter::kNone, true, false,
      "the autosampler never reports ready: silent on the network, locked on the server", "autosampler-never-ready",
-     [](const Fault&) { Network().SetAutosamplerSilentForTesting(true); },
-     [](const Fault&) { Server().SetSamplerStateForTesting(samplerLocked); }},
+     [](const Fault&) { Simulator().SetAutosamplerSilent(true); },
+     [](const Fault&) { Simulator().SetSamplerState(samplerLocked); }},
     {"netbox-silent", FaultParameter::kNone, true, false,
      "the network box gives an empty identification: it does not answer", "netbox-silent", nullptr,
-     [](const Fault&) { Server().SetNetBoxSilentForTesting(true); }},
+     [](const Fault&) { Simulator().SetNetBoxSilent(true); }},
     {"pump-overpressure", FaultParameter::kNone, true, false,
      "pump 1 goes over its upper pressure limit and trips at once, or as soon as the pumps deliver",
-     "pump-overpressure", [](const Fault&) { Network().BlockLineForTesting(); },
-     [](const Fault&) { Server().BlockLineForTesting(); }},
+     "pump-overpressure", [](const Fault&) { Simulator().BlockLine(sim::Side::kNetwork); },
+     [](const Fault&) { Simulator().BlockLine(sim::Side::kServer); }},
 };
 
 bool IsName(const std::string& text) {
@@ -212,11 +209,11 @@ void InjectFault(const Fault& fault, Transport transport) {
 }
 
 int ScheduleFault(const Fault& fault, Transport transport, std::int64_t atMs) {
-  return sim::FaultSchedule::Get().At(atMs, [fault, transport] { InjectFault(fault, transport); });
+  return Simulator().ScheduleAt(atMs, [fault, transport] { InjectFault(fault, transport); });
 }
 
-std::optional<std::int64_t> ScheduledFaultRanAt(int id) { return sim::FaultSchedule::Get().RanAt(id); }
+std::optional<std::int64_t> ScheduledFaultRanAt(int id) { return Simulator().ScheduledRanAt(id); }
 
-void CancelScheduledFault(int id) { sim::FaultSchedule::Get().Cancel(id); }
+void CancelScheduledFault(int id) { Simulator().CancelScheduled(id); }
 
 }  // namespace host

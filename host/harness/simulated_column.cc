@@ -3,11 +3,10 @@
 #include <array>
 #include <cstdio>
 
+#include "host/harness/simulator.h"
 #include "host/text/number_text.h"
 #include "platform/method/toml.h"
 #include "sim/instrument_model.h"
-#include "sim/simulated_network.h"
-#include "sim/simulated_server.h"
 #include "sim/solvents.h"
 
 namespace host {
@@ -200,11 +199,7 @@ bool SameColumn(const SimulatedPath& pathA, const SimulatedPath& pathB) {
 }
 
 void FitSimulatedPath(const SimulatedPath& path, Transport transport) {
-  if (transport == Transport::kServer) {
-    sim::SimulatedServer::Get().FitHydraulics(SimHydraulics(path));
-  } else {
-    sim::SimulatedNetwork::Get().FitHydraulics(SimHydraulics(path));
-  }
+  Simulator().FitHydraulics(SideOf(transport), SimHydraulics(path));
 }
 
 // The bore's volume times the total porosity of a bed of porous particles

@@ -2,9 +2,8 @@
 
 #include <cctype>
 
+#include "host/harness/simulator.h"
 #include "host/text/display_text.h"
-#include "sim/simulated_network.h"
-#include "sim/simulated_server.h"
 #include "sim/solvents.h"
 
 namespace host {
@@ -60,24 +59,22 @@ std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const Meth
   return said;
 }
 
+sim::Control& Simulator() { return sim::InProcessControl(); }
+
+sim::Side SideOf(Transport transport) { return transport == Transport::kServer ? sim::Side::kServer : sim::Side::kNetwork; }
+
 void PrepareSimulators(const SolventLabels& bottles, Transport transport) {
-  if (transport == Transport::kServer) {
-    sim::SimulatedServer::Register();
-    sim::SimulatedServer::Get().FillBottles(bottles);
-  } else {
-    sim::SimulatedNetwork::Get().FillBottles(bottles);
-  }
+  if (transport == Transport::kServer) Simulator().RegisterServer();
+  Simulator().FillBottles(SideOf(transport), bottles);
 }
 
-void RegisterSimulatedServer() { sim::SimulatedServer::Register(); }
+void RegisterSimulatedServer() { Simulator().RegisterServer(); }
 
 void QuietSimulatorLogs(Transport transport) {
-  sim::SimulatedNetwork::Get().SetKeepLogs(false);
-  if (transport == Transport::kServer) sim::SimulatedServer::Get().SetKeepLogs(false);
+  Simulator().KeepLogs(sim::Side::kNetwork, false);
+  if (transport == Transport::kServer) Simulator().KeepLogs(sim::Side::kServer, false);
 }
 
-void TraceSimulatedServer(std::function<void(const std::string&)> sink) {
-  sim::SimulatedServer::Get().SetTraceSink(std::move(sink));
-}
+void TraceSimulatedServer(std::function<void(const std::string&)> sink) { Simulator().TraceServer(std::move(sink)); }
 
 }  // namespace host

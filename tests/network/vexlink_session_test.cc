@@ -132,7 +132,7 @@ TEST_F(VexlinkSessionTest, WithoutAnAutosamplerTheOpenWaitsSixtySecondsOfVirtual
 
 TEST_F(VexlinkSessionTest, ASilentAutosamplerAlsoEndsTheWaitAfterSixtySeconds) {
   g_vexlinkSession.m_nSamplerPresent.Store(1);
-  net.SetAutosamplerSilentForTesting(true);
+  net.SetAutosamplerSilent(true);
   CQuarnPump pump;
   EXPECT_EQ(pump.InitialiseComms(), 1);
   EXPECT_EQ(Now(), 61000);
@@ -142,7 +142,7 @@ TEST_F(VexlinkSessionTest, TestUnitReadyFromAnyUnitEndsTheWait) {
   // No autosampler, but a pump says TEST_UNIT_READY during the wait.
   struct PumpSaysReady final : Clock::Driver {
     void AdvanceTo(std::int64_t nowMs) override {
-      if (nowMs == 5000) sim::SimulatedNetwork::Get().SendEventForTesting(0x0101, 0x0101040Au);
+      if (nowMs == 5000) sim::SimulatedNetwork::Get().SendEvent(0x0101, 0x0101040Au);
     }
     std::int64_t NextDueMs() override { return Clock::Get().NowMs() < 5000 ? 5000 : kNothingDue; }
   } pumpSaysReady;
@@ -155,7 +155,7 @@ TEST_F(VexlinkSessionTest, TestUnitReadyFromAnyUnitEndsTheWait) {
 }
 
 TEST_F(VexlinkSessionTest, MissingDriverShowsTheMessageAndRaisesEachTime) {
-  net.SetDriverMissingForTesting(true);
+  net.SetDriverMissing(true);
   {
     CQuarnPump pump;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -180,7 +180,7 @@ TEST_F(VexlinkSessionTest, MissingDriverShowsTheMessageAndRaisesEachTime) {
   EXPECT_EQ(g_vexlinkSession.m_hNode.Load(), 0);
 
   // A new pump back-end tries the driver afresh.
-  net.SetDriverMissingForTesting(false);
+  net.SetDriverMissing(false);
   CQuarnPump pump;
   EXPECT_EQ(pump.InitialiseComms(), 1);
   EXPECT_EQ(g_vexlinkSession.m_nNotOpen.Load(), 0);

@@ -68,10 +68,10 @@ TEST_F(AdaptersTest, ControlModeConfirmedWithinTwentyPollsAndTheThirdPump) {
     EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeQuaternary)), confirmed);
     EXPECT_EQ(platform::Clock::Get().NowMs(), atMs);
   }
-  server.SetUnitAbsentForTesting(1, 3);
+  server.SetUnitAbsent(1, 3);
   EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeTernary)), 1);  // no third pump: mode set
-  server.SetUnitAbsentForTesting(1, 3, false);
-  server.SetUnitTimingForTesting(1, 3, -1, 0);
+  server.SetUnitAbsent(1, 3, false);
+  server.SetUnitTiming(1, 3, -1, 0);
   EXPECT_EQ(NOTE(pump->SetPumpControlMode(modeTernary)), 0);  // a third pump never connecting: throws
   // The session is closed: two objects the adapter held before are left,
   // nothing of the third pump's (3 if its unit were kept).
@@ -139,7 +139,7 @@ TEST_F(AdaptersTest, SamplerInitialConditionsAndStates) {
         std::tuple{5, "0: 0:", 1, 0}, std::tuple{1, "0: 1:Autosampler has gone into fault status.", 0, 0},
         std::tuple{8, "1:Autosampler is locked. 0:", 0, 0}, std::tuple{6, "0: 0:", 1, 1}}) {
     transcript.Say("sampler state " + std::to_string(state));
-    server.SetSamplerStateForTesting(state);
+    server.SetSamplerState(state);
     EXPECT_EQ(NOTE(Status(sampler)), status) << state;
     EXPECT_EQ(NOTE(sampler.IsInjecting()), injecting) << state;
     EXPECT_EQ(NOTE(sampler.IsWashing()), washing) << state;

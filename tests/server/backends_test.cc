@@ -146,14 +146,14 @@ TEST_F(BackendsTest, SamplerAndDetector) {
   for (auto [state, error, read] :
        {std::tuple{6, 0, "1: 0000110 0.00 100/0 0.00 0 0 |"}, std::tuple{6, 1, "1: 1000000 0.00 100/0 0.00 0 0 |"},
         std::tuple{1, 0, "1: 1000000 0.00 100/0 0.00 0 0 |Autosampler has gone into fault status."}}) {
-    server.SetSamplerStateForTesting(state);
+    server.SetSamplerState(state);
     CInletSystemStatus s;
     s.GetError() = error;
     transcript.Say(CStringF::Format("sampler state %d, error flag %d", state, error).str());
     EXPECT_EQ(NOTE(Read(sampler, s)), read);
   }
   // Injecting follows the server's method run, not the sampler (state 0).
-  server.SetSamplerStateForTesting(0);
+  server.SetSamplerState(0);
   EXPECT_EQ(NOTE(sampler.Injecting()), 0);
   NOTE(sampler.StartMethod());
   Sleep(100);

@@ -93,7 +93,7 @@ TEST(EventSinkTest, ConnectsOnceAndForgetsTheCookieWhateverUnadviseSays) {
     EXPECT_NE(sink.Connect(session), 0);
     EXPECT_EQ(sink.Connect(session), 0);
     EXPECT_EQ(server.AdvisedSinks(), 1);
-    server.FailForTesting("Session.Unadvise", E_FAIL, 1);
+    server.FailCall("Session.Unadvise", E_FAIL, 1);
     EXPECT_EQ(sink.Disconnect(session), 0);
     EXPECT_EQ(sink.Disconnect(session), 1);  // no cookie: nothing asked
     EXPECT_NE(sink.Connect(session), 0);

@@ -69,7 +69,7 @@ TEST_F(RunControlTest, RunStopAndTheFlags) {
   Sleep(100);
   EXPECT_EQ(NOTE(Flags()), "111");
   Fail("Session.EndRun");
-  server.SendErrorEventForTesting(5, 0, 64, "Waste");
+  server.SendErrorEvent(5, 0, 64, "Waste");
   EXPECT_EQ(NOTE(unit->Stop()), 0);  // no wait, flags kept, error reset asked for
   EXPECT_EQ(lastCalls, (Lines{"Session.EndRun()", "Session.ResetError()"}));
   EXPECT_EQ(NOTE(Flags()), "111");
@@ -83,12 +83,12 @@ TEST_F(RunControlTest, RunStopAndTheFlags) {
 
 TEST_F(RunControlTest, FailedRunLengthStillMarksTheInitialConditionsSent) {
   Fail("Sequence.SetRunLength", E_FAIL, -1);
-  server.SetNetBoxStateForTesting(8);
+  server.SetNetBoxState(8);
   EXPECT_EQ(NOTE(unit->RunInitialConditions()), 0);
   EXPECT_EQ(NOTE(Flags()), "100");
   EXPECT_EQ(NOTE(unit->RunInitialConditions()), 1);  // state 8: starts nothing
   NOTE(unit->Run());
-  server.SetNetBoxStateForTesting(0);
+  server.SetNetBoxState(0);
   NOTE(unit->StopRun());
   EXPECT_EQ(NOTE(Flags()), "000");
   EXPECT_EQ(NOTE(unit->RunInitialConditions()), 0);  // a fresh first run: the failure counts again
@@ -159,7 +159,7 @@ TEST_F(RunControlTest, StepDataIsAcknowledgedOnce) {
 
 TEST_F(RunControlTest, ServerErrorThrowsItsTranslationUntilTheNextSession) {
   NOTE(unit->Run());
-  server.SendErrorEventForTesting(1, 1, 3, "Pump over pressure");
+  server.SendErrorEvent(1, 1, 3, "Pump over pressure");
   for (int attempt = 0; attempt < 2; ++attempt) {
     NOTE(unit->GetUnitInterface() != nullptr);  // throws the translation
     EXPECT_EQ(NOTE(server.LiveObjects()), 1);    // the unit keeps its own unit object

@@ -66,7 +66,7 @@ class ServerWorld : public testing_support::TestWorld {
   }
   // The next `times` calls of `operation` fail with `result` (-1: all).
   void Fail(const char* operation, HRESULT result = E_FAIL, int times = 1) {
-    server.FailForTesting(operation, result, times);
+    server.FailCall(operation, result, times);
     transcript.Say(std::string(operation) + " fails " + (times < 0 ? "from now on" : std::to_string(times) + "x"));
   }
 

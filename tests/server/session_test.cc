@@ -51,7 +51,7 @@ TEST_P(ConnectFailureTest, ThrowsItsTextAndReleasesTheServer) {
   EXPECT_EQ(server.LiveObjects(), 0);  // the last unit released everything
 }
 
-void Fail(sim::SimulatedServer& s, const char* op, HRESULT hr, int times = -1) { s.FailForTesting(op, hr, times); }
+void Fail(sim::SimulatedServer& s, const char* op, HRESULT hr, int times = -1) { s.FailCall(op, hr, times); }
 
 const ConnectFailure kConnectFailures[] = {
         ConnectFailure{"NoServer", [](auto& s) { Fail(s, "CoCreateInstance", REGDB_E_CLASSNOTREG); },
@@ -66,21 +66,21 @@ const ConnectFailure kConnectFailures[] = {
                        "Error connecting to Quarn server. Contact support.", 0, false},
         ConnectFailure{"Units", [](auto& s) { Fail(s, "Session.GetUnits", E_FAIL); },
                        "Unable to get HPLC units object. Check connections.", 0, false},
-        ConnectFailure{"NetBoxUnit", [](auto& s) { s.SetUnitAbsentForTesting(0, 0); },
+        ConnectFailure{"NetBoxUnit", [](auto& s) { s.SetUnitAbsent(0, 0); },
                        "Unable to get NetBox object. Contact support", 0, false},
-        ConnectFailure{"NetBoxSilent", [](auto& s) { s.SetNetBoxSilentForTesting(true); }, "Netbox not detected",
+        ConnectFailure{"NetBoxSilent", [](auto& s) { s.SetNetBoxSilent(true); }, "Netbox not detected",
                        6000, true},
         ConnectFailure{"Sequence", [](auto& s) { Fail(s, "Session.GetSequence", E_OUTOFMEMORY); },
                        "Failed to get Quarn sequence object! Contact support.", 100, false},
         ConnectFailure{"Method", [](auto& s) { Fail(s, "Sequence.AddMethod", E_FAIL); },
                        "Unable to add method object to collection! Contact support.", 100, false},
-        ConnectFailure{"UnitAbsent", [](auto& s) { s.SetUnitAbsentForTesting(1, 1); }, "Can't create Pump object",
+        ConnectFailure{"UnitAbsent", [](auto& s) { s.SetUnitAbsent(1, 1); }, "Can't create Pump object",
                        100, false},
         ConnectFailure{"WrongInterface", [](auto&) {}, "Can't create UV object", 100, false, 4, &IID_ITavixOven,
                        "UV", true},
-        ConnectFailure{"NeverPresent", [](auto& s) { s.SetUnitTimingForTesting(5, 1, -1, 0); },
+        ConnectFailure{"NeverPresent", [](auto& s) { s.SetUnitTiming(5, 1, -1, 0); },
                        "Autosampler unit not detected", 6100, false, 5, &IID_ITavixAutosampler2, "Autosampler", true},
-        ConnectFailure{"NeverConnected", [](auto& s) { s.SetUnitTimingForTesting(6, 1, 0, -1); },
+        ConnectFailure{"NeverConnected", [](auto& s) { s.SetUnitTiming(6, 1, 0, -1); },
                        "Oven unit not detected", 6100, false, 6, &IID_ITavixOven, "Oven", true},
         ConnectFailure{"ConnectedUnanswered", [](auto& s) { Fail(s, "OvenUnit.GetConnected", E_FAIL); },
                        "Oven unit not detected", 6100, false, 6, &IID_ITavixOven, "Oven", true},
@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ConnectFailureTest, ::testing::ValuesIn(kConnect
 TEST_F(ServerWorld, OpenRetriedTwentyTimesThenConnectsAnywayAndLateUnitsAreAccepted) {
   transcript.ShowTimes();
   Fail("Session.Open", RPC_E_DISCONNECTED, -1);
-  server.SetUnitTimingForTesting(1, 1, 2300, 2600);  // present at once, connected later
+  server.SetUnitTiming(1, 1, 2300, 2600);  // present at once, connected later
   TestUnit unit;
   EXPECT_EQ(NOTE(unit.InitialiseComms()), 1);
   EXPECT_EQ(std::count(lastCalls.begin(), lastCalls.end(), "Session.Open(\"1\")"), 20);

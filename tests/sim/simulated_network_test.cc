@@ -161,9 +161,9 @@ TEST_F(SimulatedNetworkTest, OpenNeedsTheDriverTheRightPathAndAFreeNode) {
   EXPECT_EQ(NOTE(LC_NodeClose(1)), 0);
   EXPECT_EQ(NOTE(LC_NodeOpen("\\\\.\\Vexlink1", 0)), -1);
   EXPECT_EQ(NOTE(LC_NodeOpen(nullptr, 0)), -1);
-  net.SetDriverMissingForTesting(true);
+  net.SetDriverMissing(true);
   EXPECT_EQ(NOTE(LC_NodeOpen(kPath, 0)), -1);
-  net.SetDriverMissingForTesting(false);
+  net.SetDriverMissing(false);
   EXPECT_EQ(NOTE(LC_NodeOpen(kPath, 0)), 2);
 }
 
@@ -316,7 +316,7 @@ TEST_F(SimulatedNetworkTest, AutosamplerReportsReadyOnceConfiguredUnlessSilentOr
                                        std::tuple{"absent", false, false}}) {
     net.ResetForTesting();
     net.SetLogOnlyForTesting(true);
-    net.SetAutosamplerSilentForTesting(silent);
+    net.SetAutosamplerSilent(silent);
     const int node = Connect(present);
     LC_UnitStatus(node, 0x0501);
     LC_Inquiry(node, 0x0501);
@@ -365,7 +365,7 @@ TEST_F(SimulatedNetworkTest, OverPressureStopsThePumpWithATroubleEvent) {
 
 TEST_F(SimulatedNetworkTest, NodeStatesThatNeedAResetLastUntilLC_Reset) {
   const int node = Connect(false);
-  net.SetNodeStateForTesting(9);
+  net.SetNodeState(9);
   EXPECT_EQ(NOTE(U32(StatusOf(node, 0), 16)), 9u);
   NOTE(LC_ResetRun(node));
   EXPECT_EQ(NOTE(U32(StatusOf(node, 0), 16)), 9u);
@@ -398,11 +398,11 @@ TEST_F(SimulatedNetworkTest, ASampleRunInjectsRunsItsTimeAndEnds) {
 TEST_F(SimulatedNetworkTest, RepliesOnDemandAreLoggedAsGiven) {
   Connect(false);
   const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
-  NOTE(net.DeliverReplyForTesting(131, 0x00028101u, bytes, sizeof bytes));
+  NOTE(net.DeliverReply(131, 0x00028101u, bytes, sizeof bytes));
   const SimReply given = net.Replies().back();
   EXPECT_EQ(std::tuple(given.kind, given.sender, given.bytes), std::tuple(131, 0x00028101u, std::vector(bytes, bytes + 17)));
   NOTE(testing_support::HexDump(net.Replies().back().bytes));
-  NOTE(net.SendWarningForTesting(0x0401, 0x0033));
+  NOTE(net.SendWarning(0x0401, 0x0033));
   const SimReply warning = net.Replies().back();
   EXPECT_EQ(std::tuple(warning.kind, warning.sender, U32(warning, 16)), std::tuple(kEvent, 0x00010401u, 0xc4010033u));
 }

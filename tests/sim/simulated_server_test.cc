@@ -168,7 +168,7 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   box->GetElapsedTime(&minutes);
   EXPECT_DOUBLE_EQ(minutes, 0.5);
   Sleep(30000);
-  server.SendErrorEventForTesting(1, 1, 2, "Pump over pressure");
+  server.SendErrorEvent(1, 1, 2, "Pump over pressure");
   // Each event at its time (a call's 10 ms after it), from the server's thread.
   EXPECT_EQ(sink.log, (std::vector<std::string>{"1: i2=0 i2=0 i4=1024 s='Connected' s='' @10",
                                                   "1: i2=0 i2=0 i4=1025 s='Method running' s='' @10",
@@ -181,9 +181,9 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
 }
 
 TEST_F(SimulatedServerTest, InjectedResultsAndLateUnits) {
-  server.FailForTesting("Session.GetUnits", S_FALSE, 1);
-  server.FailForTesting("Units.GetUnit", E_FAIL, 1);
-  server.SetUnitTimingForTesting(5, 1, 300, 500);
+  server.FailCall("Session.GetUnits", S_FALSE, 1);
+  server.FailCall("Units.GetUnit", E_FAIL, 1);
+  server.SetUnitTiming(5, 1, 300, 500);
   Open();
   ITavixUnits* units = nullptr;
   ASSERT_EQ(session->GetUnits(&units), S_FALSE);  // a success code: the object comes too

@@ -1,0 +1,69 @@
+#include "sim/control.h"
+
+#include <utility>
+
+#include "sim/fault_schedule.h"
+#include "sim/simulated_network.h"
+#include "sim/simulated_server.h"
+
+namespace sim {
+
+namespace {
+
+SimulatedNetwork& Network() { return SimulatedNetwork::Get(); }
+SimulatedServer& Server() { return SimulatedServer::Get(); }
+Scheduler& On(Side side) {
+  if (side == Side::kServer) return Server();
+  return Network();
+}
+
+class InProcess final : public Control {
+ public:
+  void RegisterServer() override { SimulatedServer::Register(); }
+  void FillBottles(Side side, const std::array<std::string, 3>& labels) override { On(side).FillBottles(labels); }
+  void FitHydraulics(Side side, const Hydraulics& hydraulics) override { On(side).FitHydraulics(hydraulics); }
+  void KeepLogs(Side side, bool keep) override {
+    if (side == Side::kServer) {
+      Server().SetKeepLogs(keep);
+    } else {
+      Network().SetKeepLogs(keep);
+    }
+  }
+  void TraceServer(std::function<void(const std::string&)> sink) override { Server().SetTraceSink(std::move(sink)); }
+
+  void SetDriverMissing(bool missing) override { Network().SetDriverMissing(missing); }
+  void SetNetworkUnitAbsent(std::uint16_t address) override { Network().SetUnitAbsent(address); }
+  void SetAutosamplerSilent(bool silent) override { Network().SetAutosamplerSilent(silent); }
+  void SetNodeState(std::uint32_t state) override { Network().SetNodeState(state); }
+  void SendTrouble(std::uint16_t unit, std::uint16_t what) override { Network().SendTrouble(unit, what); }
+
+  void FailServerCall(const std::string& operation, HRESULT hr) override { Server().FailCall(operation, hr); }
+  void SetServerUnitAbsent(LONG type, SHORT number) override { Server().SetUnitAbsent(type, number); }
+  void SetServerUnitTiming(LONG type, SHORT number, std::int64_t presentAfterMs,
+                           std::int64_t connectedAfterMs) override {
+    Server().SetUnitTiming(type, number, presentAfterMs, connectedAfterMs);
+  }
+  void SetNetBoxSilent(bool silent) override { Server().SetNetBoxSilent(silent); }
+  void SetNetBoxState(LONG state) override { Server().SetNetBoxState(state); }
+  void SetSamplerState(LONG state) override { Server().SetSamplerState(state); }
+  void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text) override {
+    Server().SendErrorEvent(unitType, subCode, errorBits, text);
+  }
+
+  void BlockLine(Side side) override { On(side).BlockLine(); }
+
+  int ScheduleAt(std::int64_t atMs, std::function<void()> action) override {
+    return FaultSchedule::Get().At(atMs, std::move(action));
+  }
+  std::optional<std::int64_t> ScheduledRanAt(int id) override { return FaultSchedule::Get().RanAt(id); }
+  void CancelScheduled(int id) override { FaultSchedule::Get().Cancel(id); }
+};
+
+}  // namespace
+
+Control& InProcessControl() {
+  static InProcess* const control = new InProcess;  // never destroyed: used up to the process's end
+  return *control;
+}
+
+}  // namespace sim

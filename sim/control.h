@@ -1,0 +1,104 @@
+// The simulator's control face: everything the host program, the tests
+// and the fault matrix set in the simulated instruments beside what the
+// product sees of them. The clock's scheduled faults, the column and the
+// solvents, the units' presence and timing, the node's and the server's
+// failures, the logs. The product never sees it: it reaches the
+// instruments only through the driver library and the server's COM
+// interfaces.
+//
+// The one way in from outside the simulators, so that where they live is
+// this interface's business alone: InProcessControl() acts on the
+// simulators of this process. A control for simulators in another process
+// implements the same members over the process boundary; every argument
+// is a plain value for that reason (the trace sink and the scheduled
+// actions stay in the caller's process).
+//
+// Thread safety: every member may be called from any thread, as the
+// simulators' own members.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/tavix/tavix.h"
+#include "sim/hydraulics.h"
+
+namespace sim {
+
+// Which simulator a setting is for: the instrument network the direct
+// transport drives, or the instrument server.
+enum class Side { kNetwork, kServer };
+
+class Control {
+ public:
+  virtual ~Control() = default;
+
+  // ---- Setting up ----
+  // The simulated server can be created by the plug-in (CoCreateInstance)
+  // and its type library loaded.
+  virtual void RegisterServer() = 0;
+  // What the bottles of channels A to C hold, from their labels
+  // (sim/solvents.h); kept across opens until the next call.
+  virtual void FillBottles(Side side, const std::array<std::string, 3>& labels) = 0;
+  // The column, dwell volume and pump dynamics (sim/hydraulics.h).
+  virtual void FitHydraulics(Side side, const Hydraulics& hydraulics) = 0;
+  // Off: calls and replies are not kept, so a long run's memory stays flat.
+  virtual void KeepLogs(Side side, bool keep) = 0;
+  // Every call the server receives and every event it sends, one line
+  // each, to `sink` on the thread that made it (it must not call the
+  // server); nullptr: nowhere.
+  virtual void TraceServer(std::function<void(const std::string& line)> sink) = 0;
+
+  // ---- Faults on the network ----
+  // Opening the network fails, as when the driver is missing.
+  virtual void SetDriverMissing(bool missing) = 0;
+  // The unit at `address` does not answer and is not in the node's list.
+  virtual void SetNetworkUnitAbsent(std::uint16_t address) = 0;
+  // The autosampler never reports ready and never answers.
+  virtual void SetAutosamplerSilent(bool silent) = 0;
+  // The node reports `state` (7, 8 or 9: needs a reset) until it is reset.
+  virtual void SetNodeState(std::uint32_t state) = 0;
+  // A trouble event from `unit` now.
+  virtual void SendTrouble(std::uint16_t unit, std::uint16_t what) = 0;
+
+  // ---- Faults on the server ----
+  // Every call of `operation` ("Session.StartRun", "CoCreateInstance")
+  // from now on returns `hr`.
+  virtual void FailServerCall(const std::string& operation, HRESULT hr) = 0;
+  // GetUnit of this unit fails.
+  virtual void SetServerUnitAbsent(LONG type, SHORT number) = 0;
+  // The unit reports itself present `presentAfterMs` after the session
+  // was made, connected after `connectedAfterMs`; -1: never.
+  virtual void SetServerUnitTiming(LONG type, SHORT number, std::int64_t presentAfterMs,
+                                   std::int64_t connectedAfterMs) = 0;
+  // The network box gives an empty identification.
+  virtual void SetNetBoxSilent(bool silent) = 0;
+  // The network box reports `state` until 0 is set again.
+  virtual void SetNetBoxState(LONG state) = 0;
+  // The autosampler reports `state` until -1 is set.
+  virtual void SetSamplerState(LONG state) = 0;
+  // An error event now, from the server's event thread.
+  virtual void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text) = 0;
+
+  // ---- Faults on either ----
+  // The pumps' next limit check while they deliver trips pump 1 above its
+  // upper limit.
+  virtual void BlockLine(Side side) = 0;
+
+  // ---- The clock ----
+  // Runs `action` once when the clock reaches `atMs` (on the thread that
+  // moves the clock there); its number for the two below.
+  virtual int ScheduleAt(std::int64_t atMs, std::function<void()> action) = 0;
+  // When action `id` ran; nullopt while it waits.
+  virtual std::optional<std::int64_t> ScheduledRanAt(int id) = 0;
+  // Action `id` will not run.
+  virtual void CancelScheduled(int id) = 0;
+};
+
+// The simulators of this process; lives until the process ends.
+Control& InProcessControl();
+
+}  // namespace sim
