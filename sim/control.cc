@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "sim/fault_schedule.h"
+#include "sim/instrument_model.h"
 #include "sim/simulated_network.h"
 #include "sim/simulated_server.h"
 
@@ -52,6 +53,18 @@ class InProcess final : public Control {
 
   void BlockLine(Side side) override { On(side).BlockLine(); }
 
+  bool KnowsSolvent(const std::string& label) override { return BottleFromLabel(label).has_value(); }
+  std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) override {
+    const std::array<SimulatedBottle, 3> read = ReadBottleLabels(labels);
+    std::array<SolventReading, 3> readings;
+    for (std::size_t i = 0; i < read.size(); ++i) readings[i] = {BottleName(read[i].bottle), read[i].reading};
+    return readings;
+  }
+  double PressureBar(double flowUlMin, const Composition& composition, double columnC,
+                     const std::array<std::string, 3>& labels, const std::optional<Column>& column) override {
+    return InstrumentModel::PressureBar(flowUlMin, composition, columnC, BottlesFromLabels(labels), column);
+  }
+
   int ScheduleAt(std::int64_t atMs, std::function<void()> action) override {
     return FaultSchedule::Get().At(atMs, std::move(action));
   }
@@ -67,3 +80,5 @@ Control& InProcessControl() {
 }
 
 }  // namespace sim
+
+sim::Control* QuarnSimulatorControl() { return &sim::InProcessControl(); }

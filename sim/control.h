@@ -8,7 +8,10 @@
 //
 // The one way in from outside the simulators, so that where they live is
 // this interface's business alone: InProcessControl() acts on the
-// simulators of this process. A control for simulators in another process
+// simulators of this process, and the simulators' library exports it as
+// QuarnSimulatorControl, so that a program that does not link them finds
+// them where they are loaded (beside the simulated driver library), and
+// knows the instruments are real where they are not. A control for simulators in another process
 // implements the same members over the process boundary; every argument
 // is a plain value for that reason (the trace sink and the scheduled
 // actions stay in the caller's process).
@@ -25,6 +28,7 @@
 
 #include "platform/tavix/tavix.h"
 #include "sim/hydraulics.h"
+#include "sim/solvents.h"
 
 namespace sim {
 
@@ -88,6 +92,21 @@ class Control {
   // upper limit.
   virtual void BlockLine(Side side) = 0;
 
+  // ---- What the simulators make of a method (they keep nothing) ----
+  // Whether a label names a solvent or premix the simulators know.
+  virtual bool KnowsSolvent(const std::string& label) = 0;
+  struct SolventReading {
+    std::string simulatedAs;  // "water", "acetonitrile/water 90:10"
+    LabelReading reading = LabelReading::kNamed;
+  };
+  // What channels A to C are simulated as, from their labels.
+  virtual std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) = 0;
+  // The steady pressure, bar, of a flow and mixture at a column
+  // temperature, bottles filled from `labels`, across `column` (without
+  // one, the simulators' fixed column).
+  virtual double PressureBar(double flowUlMin, const Composition& composition, double columnC,
+                             const std::array<std::string, 3>& labels, const std::optional<Column>& column) = 0;
+
   // ---- The clock ----
   // Runs `action` once when the clock reaches `atMs` (on the thread that
   // moves the clock there); its number for the two below.
@@ -102,3 +121,7 @@ class Control {
 Control& InProcessControl();
 
 }  // namespace sim
+
+// InProcessControl(), under a name a program looks up in the libraries
+// its process has loaded.
+extern "C" sim::Control* QuarnSimulatorControl();

@@ -12,6 +12,7 @@
 
 #include "host/cli/commands.h"
 #include "host/harness/faults.h"
+#include "host/harness/simulators.h"
 #include "host/outputs/terminal_ui.h"
 #include "host/running/sample_run.h"
 #include "host/system/host_system.h"
@@ -183,6 +184,18 @@ struct RunningArgs {
     }
     return flowRampText.empty() ? "" : host::ReadFlowRampOption(flowRampText, path);
   }
+  // With real instruments, the options only a simulator can follow are
+  // refused rather than ignored; "" or the refusal.
+  static std::string RefuseForRealInstruments(CLI::App* cmd) {
+    if (host::SimulatorPresent()) return "";
+    for (const char* name : {"--virtual-time", "--speed", "--fault", "--solvent", "--column", "--dwell", "--flow-ramp"}) {
+      if (cmd->count(name) == 0) continue;
+      return std::string(name) + ": the " + host::kRealInstrumentsText +
+             "; --virtual-time, --speed, --fault, --solvent, --column, --dwell and --flow-ramp are for the simulated "
+             "instruments only";
+    }
+    return "";
+  }
   // "" or the mistake.
   std::string Read(CLI::App* cmd, double& speed, host::OutputMode& mode, host::SolventLabels& solvents) const {
     if (quiet && json) return "--quiet and --json cannot be used together";
@@ -226,6 +239,9 @@ struct RunCommand {
     }
     if (options.method.empty()) {
       return UsageError(cmd->count("METHOD") ? "METHOD is empty: give a method file or name" : "METHOD is required", "run ");
+    }
+    if (const std::string refused = RunningArgs::RefuseForRealInstruments(cmd); !refused.empty()) {
+      return UsageError(refused, "run ");
     }
     for (const std::string& text : args.faultTexts) {
       host::FaultRead read = host::ReadFault(text);
@@ -288,6 +304,9 @@ struct SequenceCommand {
 
   std::optional<int> Read() {
     if (options.list.empty()) return UsageError("LIST is empty: give a sample list file", "sequence ");
+    if (const std::string refused = RunningArgs::RefuseForRealInstruments(cmd); !refused.empty()) {
+      return UsageError(refused, "sequence ");
+    }
     for (const std::string& text : args.faultTexts) {
       host::SampleFault fault;
       std::string rest = text;

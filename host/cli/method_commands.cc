@@ -8,6 +8,7 @@
 
 #include "host/cli/commands.h"
 #include "host/harness/simulated_column.h"
+#include "host/harness/simulators.h"
 #include "host/inputs/config_keys.h"
 #include "host/inputs/settings.h"
 #include "host/outputs/run_log.h"
@@ -52,7 +53,7 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
     for (const std::string& problem : columnProblems) std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
     std::fflush(stderr);
     errors += columnProblems.size();
-    if (columnProblems.empty() && simulated.column) {
+    if (columnProblems.empty() && simulated.column && SimulatorPresent()) {
       const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated, labels)));
       std::printf("%s: simulated with a %s: about %d bar at the starting conditions\n", path.c_str(),
                   DescribeSimulatedPath(simulated).c_str(), bar);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/cli/commands.h"
+#include "host/harness/simulators.h"
 #include "host/outputs/run_folder.h"
 #include "host/running/device_set.h"
 #include "host/running/run_setup.h"
@@ -130,7 +131,11 @@ int RunSession::Run() {
   if (m_o.mode == OutputMode::kJson) std::fprintf(stderr, "quarn-host: run folder: %s\n", EscapeControls(dir).c_str());
   m_ui.Note("Running " + EscapeControls(m_method.path) + " on the " + TransportName(m_transport) + " transport" +
             (m_o.transport ? " (--transport)." : " (the transport setting)."));
-  m_ui.Note("Simulated: " + DescribeSimulatedPath(plan.simulatedPath) + ".");
+  if (SimulatorPresent()) {
+    m_ui.Note("Simulated: " + DescribeSimulatedPath(plan.simulatedPath) + ".");
+  } else {
+    m_ui.Note("The " + std::string(kRealInstrumentsText) + ".");
+  }
 
   SampleRun sample(plan, m_folder.Path(), m_ui, SampleDisplay{m_o.virtualTime, m_o.speed, true, "", std::nullopt});
   if (const std::string why = sample.OpenFiles(); !why.empty()) return m_ui.Fail(why);

@@ -30,42 +30,42 @@ SHORT Short(int value) { return static_cast<SHORT>(value); }
 constexpr FaultKind kCatalogue[] = {
     {"driver-missing", FaultParameter::kNone, false, false,
      "the instrument network's driver is not installed: opening the network fails", "driver-missing",
-     [](const Fault&) { Simulator().SetDriverMissing(true); }, nullptr},
+     [](const Fault&) { Simulator()->SetDriverMissing(true); }, nullptr},
     {"unit-absent", FaultParameter::kUnit, false, false,
      "the unit is not there: it does not answer on the network, the server does not find it", "unit-absent:uv",
-     [](const Fault& f) { Simulator().SetNetworkUnitAbsent(f.unitAddress); },
-     [](const Fault& f) { Simulator().SetServerUnitAbsent(f.serverUnitType, Short(f.serverUnitNumber)); }},
+     [](const Fault& f) { Simulator()->SetNetworkUnitAbsent(f.unitAddress); },
+     [](const Fault& f) { Simulator()->SetServerUnitAbsent(f.serverUnitType, Short(f.serverUnitNumber)); }},
     {"unit-never-connects", FaultParameter::kUnit, false, false,
      "the server finds the unit, which reports itself present but never connected", "unit-never-connects:pump",
      nullptr,
-     [](const Fault& f) { Simulator().SetServerUnitTiming(f.serverUnitType, Short(f.serverUnitNumber), 0, -1); }},
+     [](const Fault& f) { Simulator()->SetServerUnitTiming(f.serverUnitType, Short(f.serverUnitNumber), 0, -1); }},
     {"server-call", FaultParameter::kServerCall, true, false,
      "every call of the operation from then on returns RESULT (a failure code instead of acting, a success "
      "code after it)",
      "server-call:Session.StartRun=0x80004005", nullptr,
-     [](const Fault& f) { Simulator().FailServerCall(f.operation, static_cast<HRESULT>(f.result)); }},
+     [](const Fault& f) { Simulator()->FailServerCall(f.operation, static_cast<HRESULT>(f.result)); }},
     {"error-event", FaultParameter::kNone, true, true,
      "the server sends an error event: network box, \"External Input #1 error\"", "error-event", nullptr,
-     [](const Fault&) { Simulator().SendErrorEvent(0, 0, 1, "External Input #1 error"); }},
+     [](const Fault&) { Simulator()->SendErrorEvent(0, 0, 1, "External Input #1 error"); }},
     {"trouble-event", FaultParameter::kNone, true, true,
      "pump 1 sends a pressure trouble event while it goes on delivering", "trouble-event",
-     [](const Fault&) { Simulator().SendTrouble(kUnitPump1, kTroubleUpperPressure); }, nullptr},
+     [](const Fault&) { Simulator()->SendTrouble(kUnitPump1, kTroubleUpperPressure); }, nullptr},
     {"node-state", FaultParameter::kNodeState, true, false,
      "the node (network box) reports STATE, a state that needs a reset: on the network until it is reset, "
      "on the server for good",
-     "node-state:8", [](const Fault& f) { Simulator().SetNodeState(static_cast<std::uint32_t>(f.nodeState)); },
-     [](const Fault& f) { Simulator().SetNetBoxState(f.nodeState); }},
+     "node-state:8", [](const Fault& f) { Simulator()->SetNodeState(static_cast<std::uint32_t>(f.nodeState)); },
+     [](const Fault& f) { Simulator()->SetNetBoxState(f.nodeState); }},
     {"autosampler-never-ready", FaultParameter::kNone, true, false,
      "the autosampler never reports ready: silent on the network, locked on the server", "autosampler-never-ready",
-     [](const Fault&) { Simulator().SetAutosamplerSilent(true); },
-     [](const Fault&) { Simulator().SetSamplerState(samplerLocked); }},
+     [](const Fault&) { Simulator()->SetAutosamplerSilent(true); },
+     [](const Fault&) { Simulator()->SetSamplerState(samplerLocked); }},
     {"netbox-silent", FaultParameter::kNone, true, false,
      "the network box gives an empty identification: it does not answer", "netbox-silent", nullptr,
-     [](const Fault&) { Simulator().SetNetBoxSilent(true); }},
+     [](const Fault&) { Simulator()->SetNetBoxSilent(true); }},
     {"pump-overpressure", FaultParameter::kNone, true, false,
      "pump 1 goes over its upper pressure limit and trips at once, or as soon as the pumps deliver",
-     "pump-overpressure", [](const Fault&) { Simulator().BlockLine(sim::Side::kNetwork); },
-     [](const Fault&) { Simulator().BlockLine(sim::Side::kServer); }},
+     "pump-overpressure", [](const Fault&) { Simulator()->BlockLine(sim::Side::kNetwork); },
+     [](const Fault&) { Simulator()->BlockLine(sim::Side::kServer); }},
 };
 
 bool IsName(const std::string& text) {
@@ -204,16 +204,23 @@ std::string FaultListText() {
   return text;
 }
 
+// Real instruments take no faults: the command line refuses them, and
+// these do nothing.
 void InjectFault(const Fault& fault, Transport transport) {
-  (transport == Transport::kDirect ? fault.kind->direct : fault.kind->server)(fault);
+  if (Simulator()) (transport == Transport::kDirect ? fault.kind->direct : fault.kind->server)(fault);
 }
 
 int ScheduleFault(const Fault& fault, Transport transport, std::int64_t atMs) {
-  return Simulator().ScheduleAt(atMs, [fault, transport] { InjectFault(fault, transport); });
+  if (!Simulator()) return 0;
+  return Simulator()->ScheduleAt(atMs, [fault, transport] { InjectFault(fault, transport); });
 }
 
-std::optional<std::int64_t> ScheduledFaultRanAt(int id) { return Simulator().ScheduledRanAt(id); }
+std::optional<std::int64_t> ScheduledFaultRanAt(int id) {
+  return Simulator() ? Simulator()->ScheduledRanAt(id) : std::nullopt;
+}
 
-void CancelScheduledFault(int id) { Simulator().CancelScheduled(id); }
+void CancelScheduledFault(int id) {
+  if (Simulator()) Simulator()->CancelScheduled(id);
+}
 
 }  // namespace host

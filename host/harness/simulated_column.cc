@@ -171,8 +171,8 @@ double StartingPressureBar(const QuarnMethod& method, const SimulatedPath& path,
   const PumpInitialCons& pump = method.GetPumpInitialCons();
   const sim::Composition mix{100.0 - pump.PercentB() - pump.PercentC(), pump.PercentB(), pump.PercentC()};
   const double celsius = pump.OvenInUse() ? pump.OvenTemperature() : sim::InstrumentModel::kAmbientC;
-  return sim::InstrumentModel::PressureBar(pump.Flow() * 1000.0, mix, celsius, sim::BottlesFromLabels(labels),
-                                           SimColumn(path.column));
+  if (!Simulator()) return 0;
+  return Simulator()->PressureBar(pump.Flow() * 1000.0, mix, celsius, labels, SimColumn(path.column));
 }
 
 std::string DescribeSimulatedPath(const SimulatedPath& path) {
@@ -199,7 +199,7 @@ bool SameColumn(const SimulatedPath& pathA, const SimulatedPath& pathB) {
 }
 
 void FitSimulatedPath(const SimulatedPath& path, Transport transport) {
-  Simulator().FitHydraulics(SideOf(transport), SimHydraulics(path));
+  if (Simulator()) Simulator()->FitHydraulics(SideOf(transport), SimHydraulics(path));
 }
 
 // The bore's volume times the total porosity of a bed of porous particles

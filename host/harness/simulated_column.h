@@ -63,7 +63,7 @@ std::string ReadFlowRampOption(const std::string& text, SimulatedPath& path);
 
 // The simulated steady pressure at the method's starting flow and
 // composition, its oven's temperature (else 25 C) and the bottles filled
-// from `labels` (channels A to C).
+// from `labels` (channels A to C); 0 where no simulator is loaded.
 double StartingPressureBar(const QuarnMethod& method, const SimulatedPath& path,
                            const std::array<std::string, 3>& labels);
 

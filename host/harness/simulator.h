@@ -9,8 +9,9 @@
 
 namespace host {
 
-// The control of the simulators this run uses.
-sim::Control& Simulator();
+// The control of the simulators loaded in this process (beside the
+// simulated driver library); null where none is: the instruments are real.
+sim::Control* Simulator();
 
 // The simulator that stands in for a transport.
 sim::Side SideOf(Transport transport);

@@ -3,8 +3,8 @@
 #include <cctype>
 
 #include "host/harness/simulator.h"
+#include "host/system/host_system.h"
 #include "host/text/display_text.h"
-#include "sim/solvents.h"
 
 namespace host {
 
@@ -17,7 +17,7 @@ std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLab
     std::string& label = labels[static_cast<std::size_t>(letter - 'A')];
     if (!label.empty()) return "--solvent '" + text + "': channel " + letter + " is given twice";
     label = text.substr(2);
-    if (!sim::BottleFromLabel(label)) {
+    if (Simulator() && !Simulator()->KnowsSolvent(label)) {
       return "--solvent '" + text + "': '" + label +
              "' is not a solvent the simulator knows; expected water, methanol, acetonitrile, tetrahydrofuran, "
              "isopropanol or a premix of them such as 'acetonitrile/water 90:10' (docs/simulator.md)";
@@ -32,12 +32,13 @@ std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const Meth
   for (std::size_t i = 0; i < labels.size(); ++i) {
     labels[i] = given[i].empty() ? solvents.Name(static_cast<int>(i)).str() : given[i];
   }
-  const auto read = sim::ReadBottleLabels(labels);
   std::vector<SolventLine> said;
+  if (!Simulator()) return said;
+  const auto read = Simulator()->ReadSolventLabels(labels);
   for (std::size_t i = 0; i < labels.size(); ++i) {
     if (!solvents.InUse(static_cast<int>(i))) continue;
     const std::string letter(1, static_cast<char>('A' + i));
-    const std::string as = sim::BottleName(read[i].bottle);
+    const std::string& as = read[i].simulatedAs;
     const std::string label = "\"" + EscapeControls(Utf8FromWindows1252(labels[i])) + "\"";
     if (read[i].reading == sim::LabelReading::kUnnamed) {
       said.push_back({"solvent " + letter + " is not named; it is simulated as " + as, false});
@@ -59,22 +60,37 @@ std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const Meth
   return said;
 }
 
-sim::Control& Simulator() { return sim::InProcessControl(); }
+sim::Control* Simulator() {
+  // Looked up once: the libraries a process loaded at its start stay.
+  static sim::Control* const control = [] {
+    const auto find = reinterpret_cast<sim::Control* (*)()>(LoadedFunction("quarnsim.dll", "QuarnSimulatorControl"));
+    return find ? find() : nullptr;
+  }();
+  return control;
+}
+
+bool SimulatorPresent() { return Simulator() != nullptr; }
 
 sim::Side SideOf(Transport transport) { return transport == Transport::kServer ? sim::Side::kServer : sim::Side::kNetwork; }
 
 void PrepareSimulators(const SolventLabels& bottles, Transport transport) {
-  if (transport == Transport::kServer) Simulator().RegisterServer();
-  Simulator().FillBottles(SideOf(transport), bottles);
+  if (!Simulator()) return;
+  if (transport == Transport::kServer) Simulator()->RegisterServer();
+  Simulator()->FillBottles(SideOf(transport), bottles);
 }
 
-void RegisterSimulatedServer() { Simulator().RegisterServer(); }
+void RegisterSimulatedServer() {
+  if (Simulator()) Simulator()->RegisterServer();
+}
 
 void QuietSimulatorLogs(Transport transport) {
-  Simulator().KeepLogs(sim::Side::kNetwork, false);
-  if (transport == Transport::kServer) Simulator().KeepLogs(sim::Side::kServer, false);
+  if (!Simulator()) return;
+  Simulator()->KeepLogs(sim::Side::kNetwork, false);
+  if (transport == Transport::kServer) Simulator()->KeepLogs(sim::Side::kServer, false);
 }
 
-void TraceSimulatedServer(std::function<void(const std::string&)> sink) { Simulator().TraceServer(std::move(sink)); }
+void TraceSimulatedServer(std::function<void(const std::string&)> sink) {
+  if (Simulator()) Simulator()->TraceServer(std::move(sink));
+}
 
 }  // namespace host

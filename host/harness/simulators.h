@@ -18,6 +18,15 @@
 
 namespace host {
 
+// Whether simulated instruments answer in this process: the simulators'
+// library was loaded with the driver library. Without them the instruments
+// are real, every other call here does nothing, and the run goes on the
+// system clock.
+bool SimulatorPresent();
+// What the terminal, the logbook and the record say then, after "the ".
+inline constexpr const char* kRealInstrumentsText =
+    "instruments are real: no simulator is loaded, so the run goes on the system clock";
+
 // The solvents the simulators are to use for channels A to C, given with
 // --solvent: a label each, "" to keep the method's. The plug-in still gets
 // the method's labels.

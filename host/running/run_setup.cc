@@ -76,6 +76,12 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
 }
 
 void UseRunClock(bool virtualTime, double speed, Transport transport, bool keepLogs) {
+  // Real instruments answer in wall time, whatever was asked (the command
+  // line refuses --virtual-time and --speed for them).
+  if (!SimulatorPresent()) {
+    platform::Clock::Get().UseReal();
+    return;
+  }
   // Paced virtual time with --speed, so that no poll is skipped however
   // fast it goes.
   if (virtualTime) {

@@ -10,6 +10,7 @@
 #include <deque>
 
 #include "host/harness/simulated_column.h"
+#include "host/harness/simulators.h"
 #include "host/outputs/run_folder.h"
 #include "host/system/host_system.h"
 #include "host/text/display_text.h"
@@ -80,7 +81,9 @@ std::string SampleRun::OpenFiles() {
   m_filesOpened = true;
   m_ui.SetLog([this](const std::string& text) { Log(text); });
   for (const std::string& warning : m_plan.warnings) Log("method " + EscapeControls(m_plan.methodPath) + ": " + warning);
-  Log("simulated: " + DescribeSimulatedPath(m_plan.simulatedPath));  // the bottles are among the warnings
+  // The bottles are among the warnings.
+  Log(SimulatorPresent() ? "simulated: " + DescribeSimulatedPath(m_plan.simulatedPath)
+                         : "the " + std::string(kRealInstrumentsText));
   return "";
 }
 
@@ -515,7 +518,11 @@ void SampleRun::WriteRecord(const RunVerdict& verdict) {
             NoInjectionReason(Facts()) + ".\n";
   }
   // Not the instruments' own report: what the simulators were set up with.
-  body += "\nSimulated instruments\n=====================\n  " + DescribeSimulatedPath(m_plan.simulatedPath) + "\n";
+  if (SimulatorPresent()) {
+    body += "\nSimulated instruments\n=====================\n  " + DescribeSimulatedPath(m_plan.simulatedPath) + "\n";
+  } else {
+    body += "\nInstruments\n===========\n  the " + std::string(kRealInstrumentsText) + "\n";
+  }
   for (const std::string& bottle : m_plan.bottles) body += "  " + bottle + "\n";
   body += "\nRun result: " + verdict.outcome + "\n";
   WriteFile("experiment-record.txt", head + "\n" + RecordTextAsUtf8(body));

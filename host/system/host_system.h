@@ -20,6 +20,9 @@
 //    through a link), taken
 //    without waiting and held until the object goes; Locked() tells
 //    whether it was had, Error() why not ("" when another holder has it).
+//  - LoadedFunction: the function `name` exported by a library this
+//    process has already loaded (on Windows, by the loaded `windowsModule`),
+//    or null; it never loads a library.
 // Thread safety: call from the program's main thread.
 #pragma once
 
@@ -42,6 +45,7 @@ void CatchStopSignals(void (*onStop)(int signal));
 std::tm LocalTime(std::time_t time);
 std::filesystem::path OwnProgramPath();
 void SetEnvironment(const char* name, const std::string& value);
+void* LoadedFunction(const char* windowsModule, const char* name);
 bool IsTerminal(std::FILE* file);
 // Flushes `file` and asks the system to put it on the disk; false on failure.
 bool SyncFile(std::FILE* file);

@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -23,6 +24,8 @@ void CatchStopSignals(void (*onStop)(int signal)) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) sigaction(signal, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 }
+
+void* LoadedFunction(const char*, const char* name) { return dlsym(RTLD_DEFAULT, name); }
 
 std::tm LocalTime(std::time_t time) {
   std::tm tm{};

@@ -17,6 +17,11 @@ void CatchStopSignals(void (*onStop)(int signal)) {
   for (int signal : {SIGINT, SIGTERM}) std::signal(signal, onStop);
 }
 
+void* LoadedFunction(const char* windowsModule, const char* name) {
+  const HMODULE module = GetModuleHandleA(windowsModule);
+  return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+
 std::tm LocalTime(std::time_t time) {
   std::tm tm{};
   localtime_s(&tm, &time);

@@ -246,6 +246,32 @@ INSTANTIATE_TEST_SUITE_P(
                   "interrupted at \\d+\\.\\d of 30\\.0 min \\(the output pipe was closed\\)", true, ""}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// A driver library that is not the simulator's, in front of it: the host
+// loads nothing of the simulators, says the instruments are real, refuses
+// what only a simulator can do, and fails the run on the driver's own
+// failure, on the system clock.
+TEST_F(HostCliTest, WithARealDriverLibraryNothingOfTheSimulatorsIsLoaded) {
+  setenv("LD_LIBRARY_PATH", QUARN_PLAIN_DRIVER_DIR, 1);
+  setenv("QUARN_PLAIN_DRIVER_MAPS", (m_dir / "maps.txt").c_str(), 1);
+  const Result refused = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --transport direct --virtual-time");
+  const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --transport direct --out run");
+  unsetenv("LD_LIBRARY_PATH");
+  unsetenv("QUARN_PLAIN_DRIVER_MAPS");
+  const std::string real = "the instruments are real: no simulator is loaded, so the run goes on the system clock";
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_NE(refused.out.find("error: --virtual-time: " + real + "; --virtual-time, --speed, --fault"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("\nThe" + real.substr(3) + ".\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("communications failed"), std::string::npos) << r.out;
+  EXPECT_NE(Read(m_dir / "run" / "experiment-record.txt").find("\nInstruments\n===========\n  " + real + "\n"),
+            std::string::npos);
+  const std::string maps = Read(m_dir / "maps.txt");
+  EXPECT_NE(maps.find(std::string(QUARN_PLAIN_DRIVER_DIR) + "/libvexlink32.so"), std::string::npos) << maps;
+  EXPECT_EQ(maps.find("quarnsim"), std::string::npos) << maps;
+}
+
 TEST_F(HostCliTest, RunFoldersAreNeverMixed) {
   std::ofstream(m_dir / "method.toml") << kLong;
   fs::create_directories(m_dir / "run");
