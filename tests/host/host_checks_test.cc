@@ -74,6 +74,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run '" + kCaffeine + "' --vial 010 --virtual-time", 0, "Injecting 10.00 µl from vial 10;"},
         CommandCase{"run m --speed 1e+3", 1, "unknown method 'm'"},
         CommandCase{"run m --vial abc", 2, "--vial: 'abc' is not a number; expected a whole number from 1 to 10000"},
+        CommandCase{"run m --vial 10001", 2, "--vial: expected a whole number from 1 to 10000, found '10001'"},
+        CommandCase{"run m --volume -1", 2, "--volume: expected a number above 0 and at most 1000, found '-1'"},
+        CommandCase{"run m --speed 0", 2, "--speed: expected a number from 1 to 10000, found '0'"},
+        CommandCase{"run m --quiet --json", 2, "error: --quiet and --json cannot be used together\n"},
+        CommandCase{"run", 2, "error: METHOD is required\nRun 'quarn-host run --help' for usage."},
         CommandCase{"run m --vial 1e3", 1, "unknown method 'm'"},  // 1000
         CommandCase{"run m --vial", 2, "error: --vial needs a value\n"},
         CommandCase{"sequence list.csv x --check", 2, "error: unknown option --check\nRun 'quarn-host --help' (or"},

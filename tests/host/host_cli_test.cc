@@ -26,17 +26,6 @@ using testing_support::Result;
 
 using HostCliTest = HostProgramTest;
 
-TEST_F(HostCliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
-  for (const char* args : {"", "run", "run m --vial 0", "run m --vial 10001", "run m --volume -1",
-                           "run m --speed 0", "run m --speed fast", "run m --transport carrier-pigeon",
-                           "run m --quiet --json", "launch"}) {
-    const Result r = Run(args);
-    EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.out;
-    EXPECT_NE(r.out.find("quarn-host: error:"), std::string::npos) << args << "\n" << r.out;
-    EXPECT_EQ(r.out.find("terminate called"), std::string::npos) << args;
-  }
-}
-
 TEST_F(HostCliTest, BrokenMethodNamesTheFileAndTheLine) {
   std::ofstream(m_dir / "broken.toml") << "[pump]\nsystem = \"binary\"\nflow = -0.5\n";
   const Result run = Run("run broken.toml --virtual-time");

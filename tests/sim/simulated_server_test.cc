@@ -12,6 +12,7 @@
 #include "platform/com/afxctl.h"
 #include "platform/com/comdef.h"
 #include "platform/win/windows.h"
+#include "sim/control.h"
 #include "tests/support/test_world.h"
 
 namespace {
@@ -92,6 +93,18 @@ class SimulatedServerTest : public testing_support::TestWorld {
 
 // The session hands itself out as its connection point and answers as one;
 // it holds no lock while it calls a sink's QueryInterface or Release.
+// The simulators' control quiets the logs of the simulator it names only.
+TEST_F(SimulatedServerTest, TheControlQuietsTheLogsOfTheSimulatorItNames) {
+  sim::InProcessControl().KeepLogs(sim::Side::kNetwork, false);
+  server.ClearCallsForTesting();
+  Open();
+  EXPECT_EQ(server.Calls(), std::vector<std::string>{"Session.Open(\"1\")"});
+  sim::InProcessControl().KeepLogs(sim::Side::kServer, false);
+  server.ClearCallsForTesting();
+  Open();
+  EXPECT_TRUE(server.Calls().empty());
+}
+
 TEST_F(SimulatedServerTest, TheSessionIsItsOwnConnectionPointAndCallsSinksWithoutItsLock) {
   IConnectionPointContainer* container = nullptr;
   ASSERT_EQ(session->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
