@@ -26,10 +26,12 @@ for preset in "${presets[@]}"; do
   case "$preset" in
     debug | release) ;;
     asan | tsan | fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    mingw-x64) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    # The IDL compiler and the system's IDL files make the simulated
+    # server's type libraries; procps has the server-program test's pgrep.
+    mingw-x64) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev procps wine wine64) ;;
     # The 32-bit Windows programs run under the 32-bit wine, which comes
     # from the i386 architecture's packages.
-    mingw-i686) packages+=(g++-mingw-w64-i686-posix wine wine64 wine32:i386) wants_i386=1 ;;
+    mingw-i686) packages+=(g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev procps wine wine64 wine32:i386) wants_i386=1 ;;
     *) echo "setup: no such preset: $preset" >&2; exit 2 ;;
   esac
 done

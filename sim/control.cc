@@ -6,6 +6,9 @@
 #include "sim/instrument_model.h"
 #include "sim/simulated_network.h"
 #include "sim/simulated_server.h"
+#ifdef _WIN32
+#include "sim/windows/server_program.h"
+#endif
 
 namespace sim {
 
@@ -31,6 +34,7 @@ class InProcess final : public Control {
     }
   }
   void TraceServer(std::function<void(const std::string&)> sink) override { Server().SetTraceSink(std::move(sink)); }
+  void Disconnect() override {}
 
   void SetDriverMissing(bool missing) override { Network().SetDriverMissing(missing); }
   void SetNetworkUnitAbsent(std::uint16_t address) override { Network().SetUnitAbsent(address); }
@@ -81,4 +85,10 @@ Control& InProcessControl() {
 
 }  // namespace sim
 
-sim::Control* QuarnSimulatorControl() { return &sim::InProcessControl(); }
+sim::Control* QuarnSimulatorControl() {
+#ifdef _WIN32
+  // A simulated server registered as a program of its own is reached there.
+  if (sim::Control* program = sim::ServerProgramControl()) return program;
+#endif
+  return &sim::InProcessControl();
+}

@@ -55,6 +55,13 @@ class Control {
   // each, to `sink` on the thread that made it (it must not call the
   // server); nullptr: nowhere.
   virtual void TraceServer(std::function<void(const std::string& line)> sink) = 0;
+  // Lets go of simulators that run in another program (which ends once no
+  // one holds it); the next call reaches them again. Nothing for the
+  // simulators of this process.
+  virtual void Disconnect() = 0;
+  // Where the simulated server runs when that is a program of its own, as
+  // "TavixServer.exe (process 1234)"; "" when it runs in this process.
+  virtual std::string ServerProgram() { return ""; }
 
   // ---- Faults on the network ----
   // Opening the network fails, as when the driver is missing.

@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "sim/server_objects.h"
+#ifdef _WIN32
+#include "sim/windows/server_program.h"
+#endif
 
 namespace sim {
 
@@ -123,9 +126,16 @@ SimulatedServer::SimulatedServer() : m_pState(std::make_unique<State>()) {
 
 SimulatedServer::~SimulatedServer() = default;
 
+HRESULT SimulatedServer::CreateRoot(REFIID riid, void** ppv) { return CreateServer(riid, ppv); }
+
 void SimulatedServer::Register() {
   Get();
   platform::com::RegisterClassObject(CLSID_TavixServer, &CreateServer);
+#ifdef _WIN32
+  // The server's program registered the whole library, which the session's
+  // events are part of; one of this process's own would take its place.
+  if (ServerProgramRegistered()) return;
+#endif
   platform::com::RegisterTypeLib(LIBID_TAVIXSERVERLib, 1, 0,
                                  {{DIID__ITavixSession2Events,
                                    {{OLESTR("HplcMessage"), DISPID_HplcMessage},
@@ -137,6 +147,10 @@ void SimulatedServer::Register() {
 
 void SimulatedServer::ResetForTesting() {
   Register();
+  Reset();
+}
+
+void SimulatedServer::Reset() {
   {
     Lock lock(m_mutex);
     WaitIdleLocked(lock);

@@ -85,12 +85,17 @@ class SimulatedServer final : public Scheduler {
   // Makes the server reachable through CoCreateInstance and its type
   // library through LoadRegTypeLib.
   static void Register();
+  // The root object, as CoCreateInstance of CLSID_TavixServer makes it.
+  static HRESULT CreateRoot(REFIID riid, void** ppv);
 
   // ---- Test face ----
   // Fresh server: logs, switches and events cleared, every unit present
   // and connected at once, instruments at power-up, registered with the
   // clock and with COM. Objects still held by a test stay usable.
   void ResetForTesting();
+  // The same renewal without registering the server (its own program
+  // registers it).
+  void Reset();
 
   // Calls as "Interface.Operation(arguments)", e.g. "Session.Open(\"1\")".
   std::vector<std::string> Calls() const;

@@ -1,16 +1,20 @@
-// TavixServer.exe: the stand-in for the instrument server's own program,
-// as far as the plug-in runs it. The simulated server itself lives in the
-// plug-in's process (sim/simulated_server.h); this program only registers
-// and unregisters the server, which the plug-in checks through one
-// registry value.
+// TavixServer.exe: the instrument server's own program, simulated.
 //
 //   TavixServer.exe /RegServer     records the server's AppID value; exit 0
 //   TavixServer.exe /UnregServer   removes it; exit 0
+//   TavixServer.exe -Embedding     (Windows) serves as COM started it
 // The switch is matched without regard to case and may start with - as
 // well. Anything else prints the usage to stderr and exits 2; a registry
-// that cannot be written prints why and exits 1. The registry is the
-// stand-in's file ($QUARN_REGISTRY, else the user's default), which the
-// plug-in hands on to the programs it starts.
+// that cannot be written prints why and exits 1. The plug-in checks the
+// registration through one value of the stand-in's registry file
+// ($QUARN_REGISTRY, else the user's default), which it hands on to the
+// programs it starts.
+//
+// On Linux the simulated server lives in the plug-in's process
+// (sim/simulated_server.h) and this program only registers. On Windows
+// registering also records the program with the system's COM as the
+// server's local server (sim/windows/server_program.h), and the server
+// then runs here, started by the plug-in's CoCreateInstance.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -18,6 +22,9 @@
 
 #include "platform/tavix/tavix.h"
 #include "platform/win/registry.h"
+#ifdef _WIN32
+#include "sim/windows/server_program.h"
+#endif
 
 namespace {
 
@@ -43,6 +50,9 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc != 2) return Usage();
   const std::string_view argument = argv[1];
+#ifdef _WIN32
+  if (IsSwitch(argument, "embedding")) return sim::ServeServerProgram();
+#endif
   const bool registering = IsSwitch(argument, "regserver");
   if (!registering && !IsSwitch(argument, "unregserver")) return Usage();
   platform::Registry& registry = platform::Registry::Get();
@@ -58,5 +68,15 @@ int main(int argc, char** argv) {
                  registering ? "register" : "unregister", registry.Place().c_str(), error.what());
     return 1;
   }
+#ifdef _WIN32
+  wchar_t path[MAX_PATH + 1] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::string failed = registering ? sim::RegisterServerProgram(path) : sim::UnregisterServerProgram();
+  if (!failed.empty()) {
+    std::fprintf(stderr, "TavixServer.exe: cannot %s the server with COM: %s\n",
+                 registering ? "register" : "unregister", failed.c_str());
+    return 1;
+  }
+#endif
   return 0;
 }

@@ -440,16 +440,23 @@ int main(int argc, char** argv) {
   UseOwnFolderAsWorkingDir();
   int code = 0;
   if (run.cmd->parsed() || sequence.cmd->parsed() || status->parsed()) host::CatchStopSignals(OnStopSignal);
-  if (run.cmd->parsed()) {
-    code = host::RunMethodCommand(run.options, ui);
-  } else if (sequence.cmd->parsed()) {
-    code = host::SequenceCommand(sequence.options, ui);
-  } else if (status->parsed()) {
-    code = host::StatusCommand(ui, mode);
-  } else if (method.check->parsed() || method.show->parsed()) {
-    code = method.Execute(ui);
-  } else {
-    code = config.Execute(ui);
+  try {
+    if (run.cmd->parsed()) {
+      code = host::RunMethodCommand(run.options, ui);
+    } else if (sequence.cmd->parsed()) {
+      code = host::SequenceCommand(sequence.options, ui);
+    } else if (status->parsed()) {
+      code = host::StatusCommand(ui, mode);
+    } else if (method.check->parsed() || method.show->parsed()) {
+      code = method.Execute(ui);
+    } else {
+      code = config.Execute(ui);
+    }
+  } catch (const std::runtime_error& e) {
+    // What the program cannot go on without (the simulated server's own
+    // program out of reach): said, and the command fails.
+    ui.Failure(e.what());
+    code = 1;
   }
   platform::InstallHostUi(nullptr);
   return code;

@@ -83,6 +83,14 @@ void RegisterSimulatedServer() {
   if (Simulator()) Simulator()->RegisterServer();
 }
 
+void ReleaseSimulators() {
+  if (Simulator()) Simulator()->Disconnect();
+}
+
+std::string SimulatedServerProgram(Transport transport) {
+  return Simulator() && transport == Transport::kServer ? Simulator()->ServerProgram() : "";
+}
+
 void QuietSimulatorLogs(Transport transport) {
   if (!Simulator()) return;
   Simulator()->KeepLogs(sim::Side::kNetwork, false);

@@ -54,6 +54,13 @@ void PrepareSimulators(const SolventLabels& bottles, Transport transport);
 
 // Registers the simulated instrument server, so that the plug-in can
 // create it.
+// Lets go of simulators that run in a program of their own (the simulated
+// server's on Windows), once the plug-in has closed the devices: that
+// program ends when no one holds it.
+void ReleaseSimulators();
+// The program the simulated server runs in when it is not this process
+// (server transport only), as "TavixServer.exe (process 1234)"; else "".
+std::string SimulatedServerProgram(Transport transport);
 void RegisterSimulatedServer();
 
 // The simulators' test logs off: they would grow with every poll.

@@ -22,7 +22,11 @@ SamplePlan PlanSample(const CheckedMethod& method, Transport transport, const Si
 SampleSession::SampleSession(Transport transport, const SimulatedPath& options, TerminalUi& ui, bool pumpOffWhenClosed)
     : m_transport(transport), m_options(options), m_ui(ui), m_pumpOff(pumpOffWhenClosed) {}
 
-SampleSession::~SampleSession() { Close(); }
+SampleSession::~SampleSession() {
+  Close();
+  m_devices.reset();
+  ReleaseSimulators();
+}
 
 void SampleSession::Fit(const CheckedMethod& method) {
   PrepareSimulators(method.bottleLabels, m_transport);
@@ -48,6 +52,9 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   bool stopped = false;
   if (!m_open) {
     if (!method.path.empty()) Fit(method);
+    if (const std::string program = SimulatedServerProgram(m_transport); !program.empty()) {
+      m_ui.Note("The simulated server runs in its own program, " + program + ".");
+    }
     sample.InjectFaults(false);
     m_ui.Note("Opening communications with the instruments...");
     // The last sample's closed devices go before the new ones are built:

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The simulated server in a program of its own, under wine: each run below
+# is made twice, once with the server in the host's process and once in
+# TavixServer.exe started by the plug-in's CoCreateInstance, and the two
+# must agree in their exit code, their status rows (in virtual time) and
+# the server calls and events of the server's trace. The second run's
+# logbook names the server's program, and the program has ended once the
+# run let go of it.
+#   server_program_test.sh WINE BIN_FOLDER EXAMPLES_FOLDER [all]
+# Without `all`, the shortest example stands for the others: under wine a
+# call across processes costs about a millisecond, so the six examples
+# take about ten minutes.
+set -uo pipefail
+wine=$1 bin=$(cd "$2" && pwd) examples=$(cd "$3" && pwd) which=${4:-}
+work=$(mktemp -d)
+trap '[ "$failures" = 0 ] && rm -rf "$work" || echo "runs kept in $work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+in_work() { (cd "$work" && QUARN_REGISTRY=registry.reg "$wine" "$@"); }
+server_gone() {
+  for _ in $(seq 100); do
+    pgrep -f 'TavixServer.exe -Embedding' >/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+cp "$examples"/*.quarn900.toml "$work"
+runs=()
+if [ "$which" = all ]; then
+  for method in "$examples"/*.quarn900.toml; do runs+=("$(basename "$method")"); done
+else
+  runs+=(caffeine-isocratic.quarn900.toml)
+fi
+runs+=("caffeine-isocratic.quarn900.toml --fault error-event@3"
+  "caffeine-isocratic.quarn900.toml --fault unit-never-connects:pump"
+  "caffeine-isocratic.quarn900.toml --fault server-call:Session.StartRun=0x80004005")
+
+n=0
+for run in "${runs[@]}"; do
+  n=$((n + 1))
+  in_work "$bin/TavixServer.exe" /UnregServer || fail "$run: /UnregServer"
+  # shellcheck disable=SC2086 # a run is a method and its options
+  in_work "$bin/quarn-host.exe" run $run --transport server --virtual-time --trace --quiet --out "in$n" >/dev/null 2>&1
+  inside=$?
+  in_work "$bin/TavixServer.exe" /RegServer || fail "$run: /RegServer"
+  started=$(date +%s)
+  # shellcheck disable=SC2086
+  in_work "$bin/quarn-host.exe" run $run --transport server --virtual-time --trace --quiet --out "out$n" >/dev/null 2>&1
+  outside=$?
+  echo "$run: exit $outside, $(($(date +%s) - started)) s with the server in its own program"
+  [ "$inside" = "$outside" ] || fail "$run: exit $outside with the server in its own program, $inside in the host's"
+  cmp -s "$work/in$n/status.csv" "$work/out$n/status.csv" ||
+    fail "$run: status.csv differs: $(diff "$work/in$n/status.csv" "$work/out$n/status.csv" | head -5)"
+  # The same calls and events, each as often: in process the server's
+  # clock starts a millisecond late (it is made while the run's clock is
+  # still the wall's), which moves a few events by that millisecond.
+  calls() { cut -c12- "$1" | sort; }
+  cmp -s <(calls "$work/in$n/server-calls.log") <(calls "$work/out$n/server-calls.log") ||
+    fail "$run: other server calls: $(diff <(calls "$work/in$n/server-calls.log") <(calls "$work/out$n/server-calls.log") | head -5)"
+  result() { grep -o "run result: .*" "$1/logbook.txt"; }
+  [ "$(result "$work/in$n")" = "$(result "$work/out$n")" ] ||
+    fail "$run: $(result "$work/out$n") with the server in its own program, $(result "$work/in$n") in the host's"
+  grep -q "The simulated server runs in its own program, TavixServer.exe (process [0-9]*)." "$work/out$n/logbook.txt" ||
+    fail "$run: the logbook does not name the server's program"
+  if grep -q "own program" "$work/in$n/logbook.txt"; then fail "$run: the in-process run names a program"; fi
+  server_gone || fail "$run: TavixServer.exe still runs 10 s after the run"
+done
+in_work "$bin/TavixServer.exe" /UnregServer
+echo "$failures failures"
+[ "$failures" = 0 ]

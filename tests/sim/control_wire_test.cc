@@ -1,0 +1,83 @@
+// The server's settings across a process boundary: every call a host
+// makes arrives on the other side as made, and nothing of the network's
+// crosses.
+#include "sim/control_wire.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Writes down what it is asked to send.
+class Recorder : public sim::ServerWireControl {
+ public:
+  void RegisterServer() override {}
+  void TraceServer(std::function<void(const std::string&)>) override {}
+  void Disconnect() override {}
+  std::vector<std::string> sent;
+
+ protected:
+  void Send(const std::string& name, const std::string& arguments) override { sent.push_back(name + arguments); }
+};
+
+// Makes every call it sends on a recorder, through the wire's decoding.
+class Loopback : public Recorder {
+ public:
+  Recorder other;
+
+ protected:
+  void Send(const std::string& name, const std::string& arguments) override {
+    Recorder::Send(name, arguments);
+    sim::ServeControlCall(other, name, arguments);
+  }
+};
+
+TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
+  Loopback wire;
+  sim::Hydraulics hydraulics{sim::Column{100, 2.1, 1.7, 0.38, 25}, 0.35, 4, 1.5};
+  wire.FillBottles(sim::Side::kServer, {"water", "acetonitrile/water 90:10", ""});
+  wire.FitHydraulics(sim::Side::kServer, hydraulics);
+  hydraulics.column.reset();
+  wire.FitHydraulics(sim::Side::kServer, hydraulics);
+  wire.KeepLogs(sim::Side::kServer, false);
+  wire.FailServerCall("Session.StartRun", static_cast<HRESULT>(0x80004005));
+  wire.SetServerUnitAbsent(4, 1);
+  wire.SetServerUnitTiming(1, 2, 1500, -1);
+  wire.SetNetBoxSilent(true);
+  wire.SetNetBoxState(7);
+  wire.SetSamplerState(-1);
+  wire.SendErrorEvent(6, 2, 3, "Oven \"hot\"");
+  wire.BlockLine(sim::Side::kServer);
+  wire.KeepLogs(sim::Side::kNetwork, true);  // these act in this process
+  wire.BlockLine(sim::Side::kNetwork);
+  EXPECT_EQ(wire.other.sent, wire.sent);
+  EXPECT_EQ(wire.sent, (std::vector<std::string>{
+                           R"(FillBottles["server",["water","acetonitrile/water 90:10",""]])",
+                           R"(FitHydraulics["server",[[100.0,2.1,1.7,0.38,25.0],0.35,4.0,1.5]])",
+                           R"(FitHydraulics["server",[null,0.35,4.0,1.5]])", R"(KeepLogs["server",false])",
+                           R"(FailServerCall["Session.StartRun",-2147467259])", "SetServerUnitAbsent[4,1]",
+                           "SetServerUnitTiming[1,2,1500,-1]", "SetNetBoxSilent[true]", "SetNetBoxState[7]",
+                           "SetSamplerState[-1]", R"(SendErrorEvent[6,2,3,"Oven \"hot\""])",
+                           R"(BlockLine["server"])"}));
+}
+
+TEST(ControlWireTest, AnUnknownCallOrArgumentsThatDoNotFitAreRefusedNamingThem) {
+  Recorder other;
+  for (const auto& [name, arguments, says] : std::initializer_list<std::tuple<const char*, const char*, const char*>>{
+           {"Reboot", "[]", "no such control call: Reboot"},
+           {"SetNetBoxState", "[\"seven\"]", "SetNetBoxState: arguments [\"seven\"] do not fit"},
+           {"KeepLogs", "[\"pump\",true]", "no such side: pump"},
+           {"SetSamplerState", "[", "SetSamplerState: arguments [ do not fit"}}) {
+    try {
+      sim::ServeControlCall(other, name, arguments);
+      ADD_FAILURE() << name << " was taken";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_TRUE(other.sent.empty());
+}
+
+}  // namespace
