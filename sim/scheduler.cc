@@ -104,6 +104,22 @@ std::string Scheduler::HandOverStallText() { return Locked([this] { return Stall
 
 std::int64_t Scheduler::NextDueMs() { return Locked([this] { return NextDueLocked(); }); }
 
+std::int64_t Scheduler::NextNoticeMs(std::int64_t horizonMs) {
+  return Locked([&] {
+    if (!ActiveLocked()) return kNothingDue;
+    std::int64_t due = std::min(OwnDueLocked(), horizonMs);
+    if (!m_scheduled.empty()) due = std::min(due, m_scheduled.begin()->first);
+    // The instruments' steps, tried on a copy.
+    InstrumentModel model = m_model;
+    std::vector<Notice> notices;
+    for (std::int64_t t = model.NextDeadline(); t <= due; t = model.NextDeadline()) {
+      model.AdvanceTo(std::max(t, m_nowMs), notices);
+      if (!notices.empty()) return std::max(t, m_nowMs);
+    }
+    return due;
+  });
+}
+
 void Scheduler::Loop() {
   platform::Clock& clock = platform::Clock::Get();
   Lock lock(m_mutex);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "platform/clock/clock.h"
 #include "sim/control_wire.h"
@@ -118,6 +119,7 @@ class ServerClassObject final : public IClassFactory, public IQuarnSimulatorCont
         // A server that serves no session starts afresh, as a simulator
         // the host's own process would have made.
         if (SimulatedServer::Get().LiveObjects() == 0) SimulatedServer::Get().Reset();
+        WatchHost(static_cast<DWORD>(std::strtoul(Utf8(arguments).c_str(), nullptr, 10)));
         if (result) *result = Bstr(std::to_string(GetCurrentProcessId()));
         return S_OK;
       }
@@ -131,7 +133,11 @@ class ServerClassObject final : public IClassFactory, public IQuarnSimulatorCont
   }
   STDMETHODIMP NextDueMs(DOUBLE* ms) override {
     if (!ms) return E_POINTER;
-    const std::int64_t due = SimulatedServer::Get().NextDueMs();
+    // A stop of the caller's clock costs a call across processes: the
+    // program asks for stops only where its instruments do something
+    // visible, and at least once a second.
+    constexpr std::int64_t kHorizonMs = 1000;
+    const std::int64_t due = SimulatedServer::Get().NextNoticeMs(platform::Clock::Get().NowMs() + kHorizonMs);
     *ms = due == platform::Clock::Driver::kNothingDue ? -1.0 : static_cast<double>(due);
     return S_OK;
   }
@@ -161,6 +167,18 @@ class ServerClassObject final : public IClassFactory, public IQuarnSimulatorCont
 
   // Whether a client has come since the program started.
   bool Served() const { return m_served; }
+  // Whether every host that connected has ended (false before one did).
+  // The system drops an ended client's references only after minutes
+  // (wine never does): a killed host would otherwise hold the program,
+  // and the state it left, for the next.
+  bool HostsGone() {
+    std::lock_guard<std::mutex> lock(m_hostsMutex);
+    if (m_hosts.empty()) return false;
+    for (const HANDLE host : m_hosts) {
+      if (WaitForSingleObject(host, 0) != WAIT_OBJECT_0) return false;
+    }
+    return true;
+  }
 
  private:
   // The clock takes the host's mode, and in virtual time its time.
@@ -177,8 +195,17 @@ class ServerClassObject final : public IClassFactory, public IQuarnSimulatorCont
     return S_OK;
   }
 
+  void WatchHost(DWORD processId) {
+    if (const HANDLE host = OpenProcess(SYNCHRONIZE, FALSE, processId)) {
+      std::lock_guard<std::mutex> lock(m_hostsMutex);
+      m_hosts.push_back(host);
+    }
+  }
+
   LONG m_refs = 1;
   std::atomic<bool> m_served{false};
+  std::mutex m_hostsMutex;
+  std::vector<HANDLE> m_hosts;  // guarded by m_hostsMutex
 };
 
 // ---- The host's side ----
@@ -270,7 +297,7 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
     // The clock first: a server made afresh starts at the clock's time.
     m_clockMode.clear();
     FollowClockLocked();
-    m_process = CallLocked("Connect", "");
+    m_process = CallLocked("Connect", std::to_string(GetCurrentProcessId()));
     if (m_pendingTrace) {
       TraceSink* sink = new TraceSink(std::move(m_pendingTrace));
       m_pendingTrace = nullptr;
@@ -412,7 +439,8 @@ int ServeServerProgram() {
   const auto started = std::chrono::steady_clock::now();
   for (;;) {
     std::this_thread::sleep_for(kLifetimeCheck);
-    const bool held = SimulatedServer::Get().LiveObjects() > 0 || classObject->References() > idle;
+    const bool held = (SimulatedServer::Get().LiveObjects() > 0 || classObject->References() > idle) &&
+                      !classObject->HostsGone();
     if (classObject->Served() ? !held : std::chrono::steady_clock::now() - started > kFirstClientWait) break;
   }
   CoRevokeClassObject(cookie);

@@ -69,6 +69,21 @@ for run in "${runs[@]}"; do
   if grep -q "own program" "$work/in$n/logbook.txt"; then fail "$run: the in-process run names a program"; fi
   server_gone || fail "$run: TavixServer.exe still runs 10 s after the run"
 done
+# A host killed in its run: the program it started ends all the same, and
+# the next run is whole.
+in_work "$bin/TavixServer.exe" /RegServer
+in_work "$bin/quarn-host.exe" run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet \
+  --out killed >/dev/null 2>&1 &
+for _ in $(seq 600); do
+  [ -f "$work/killed/status.csv" ] && [ "$(wc -l <"$work/killed/status.csv")" -gt 20 ] && break
+  sleep 0.1
+done
+pkill -9 -f 'quarn-host.exe run .*--out killed'
+wait
+server_gone || fail "a killed host's TavixServer.exe still runs 10 s later"
+in_work "$bin/quarn-host.exe" run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet \
+  --out after >/dev/null 2>&1 || fail "the run after a killed host exits $?"
+cmp -s "$work/in1/status.csv" "$work/after/status.csv" || fail "the run after a killed host differs"
 in_work "$bin/TavixServer.exe" /UnregServer
 echo "$failures failures"
 [ "$failures" = 0 ]
