@@ -28,6 +28,10 @@ server_gone() {
   return 1
 }
 
+# A wine folder whose services are still starting (just made, or left
+# by a test a moment ago) cannot start the server's program: wait until
+# its wine server is idle.
+"$(dirname "$wine")/wineserver" -w 2>/dev/null || true
 cp "$examples"/*.quarn900.toml "$work"
 runs=()
 if [ "$which" = all ]; then
