@@ -13,7 +13,7 @@
 set -uo pipefail
 wine=$1 bin=$(cd "$2" && pwd) examples=$(cd "$3" && pwd) which=${4:-}
 work=$(mktemp -d)
-trap '[ "$failures" = 0 ] && rm -rf "$work" || echo "runs kept in $work"' EXIT
+trap '[ "$failures" = 0 ] && [ -z "${QUARN_KEEP_TEST_FOLDER:-}" ] && rm -rf "$work" || echo "runs kept in $work"' EXIT
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -39,7 +39,10 @@ if [ "$which" = all ]; then
 else
   runs+=(caffeine-isocratic.quarn900.toml)
 fi
-runs+=("caffeine-isocratic.quarn900.toml --fault error-event@3"
+# The gradient example, injected at once and stopped half a minute in:
+# the pump's solvents and the oven.
+runs+=("impurities-binary-gradient.quarn900.toml --ready-timeout 0.1 --if-not-ready inject --fault error-event@0.5"
+  "caffeine-isocratic.quarn900.toml --fault error-event@3"
   "caffeine-isocratic.quarn900.toml --fault unit-never-connects:pump"
   "caffeine-isocratic.quarn900.toml --fault server-call:Session.StartRun=0x80004005")
 
