@@ -128,7 +128,14 @@ SimulatedServer::~SimulatedServer() = default;
 
 HRESULT SimulatedServer::CreateRoot(REFIID riid, void** ppv) { return CreateServer(riid, ppv); }
 
+namespace {
+std::atomic<bool> g_registeredHere{false};
+}  // namespace
+
+bool SimulatedServer::RegisteredHere() { return g_registeredHere.load(); }
+
 void SimulatedServer::Register() {
+  g_registeredHere = true;
   Get();
   platform::com::RegisterClassObject(CLSID_TavixServer, &CreateServer);
 #ifdef _WIN32

@@ -85,6 +85,9 @@ class SimulatedServer final : public Scheduler {
   // Makes the server reachable through CoCreateInstance and its type
   // library through LoadRegTypeLib.
   static void Register();
+  // Whether Register() has run in this process: its server is then the
+  // one the plug-in reaches, wherever else one is registered.
+  static bool RegisteredHere();
   // The root object, as CoCreateInstance of CLSID_TavixServer makes it.
   static HRESULT CreateRoot(REFIID riid, void** ppv);
 

@@ -244,8 +244,14 @@ class TraceSink final : public IQuarnTraceSink {
 // program's while connected.
 class ServerProgramLink final : public ServerWireControl, private platform::Clock::Driver {
  public:
-  void RegisterServer() override { Connect(); }
+  // A process that registered the simulated server itself (a test's)
+  // reaches that one: the plug-in's CoCreateInstance finds it first.
+  void RegisterServer() override {
+    if (SimulatedServer::RegisteredHere()) return InProcessControl().RegisterServer();
+    Connect();
+  }
   void TraceServer(std::function<void(const std::string&)> sink) override {
+    if (SimulatedServer::RegisteredHere()) return InProcessControl().TraceServer(std::move(sink));
     {
       // Kept until the program is reached for something else: a trace is
       // set before the run chooses its clock, which the program's must
@@ -273,6 +279,7 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
 
  private:
   void Send(const std::string& name, const std::string& arguments) override {
+    if (SimulatedServer::RegisteredHere()) return ServeControlCall(InProcessControl(), name, arguments);
     Connect();
     std::lock_guard<std::mutex> lock(m_mutex);
     CallLocked(name, arguments);
@@ -351,6 +358,7 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
   }
 
   std::string ServerProgram() override {
+    if (SimulatedServer::RegisteredHere()) return "";
     Connect();
     std::lock_guard<std::mutex> lock(m_mutex);
     return "TavixServer.exe (process " + m_process + ")";
