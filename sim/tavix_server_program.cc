@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/com.h"
 #include "platform/tavix/tavix.h"
 #include "platform/win/registry.h"
 #ifdef _WIN32
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
   if (argc != 2) return Usage();
   const std::string_view argument = argv[1];
 #ifdef _WIN32
+  // A server: its objects are called on the system's threads, and its
+  // event thread calls its clients' sinks.
+  platform::com::EnterApartment(platform::com::Apartment::kMultithreaded);
   if (IsSwitch(argument, "embedding")) return sim::ServeServerProgram();
 #endif
   const bool registering = IsSwitch(argument, "regserver");

@@ -17,6 +17,7 @@
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
 #include "platform/clock/clock.h"
+#include "platform/com/com.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 #if defined(_WIN32)
+  // COM on the host's thread, as an interactive host has it.
+  platform::com::EnterApartment(platform::com::Apartment::kSingleThreaded);
   _putenv_s("QUARN_METHODS_DIR", argv[1]);
 #else
   setenv("QUARN_METHODS_DIR", argv[1], 1);
@@ -56,6 +59,7 @@ int main(int argc, char** argv) {
     pump.ReadStatus(status);  // sleeps a second of the clock
     sampler.ReadStatus(status);
     uv.ReadStatus(status);
+    platform::com::DeliverWaitingCalls();  // the server's events, when it runs in its own program
     const bool running = pump.MethodRunning() != 0;
     if (running) ranMinutes = static_cast<double>(clock.NowMs() - startMs) / 60000.0;
     if (started && !running) break;

@@ -18,6 +18,7 @@
 #include "host/system/host_system.h"
 #include "host/text/display_text.h"
 #include "host/text/number_text.h"
+#include "platform/com/com.h"
 #include "platform/method/method_file.h"
 
 namespace {
@@ -39,6 +40,22 @@ void UseOwnFolderAsWorkingDir() {
     if (!ec) host::SetEnvironment("QUARN_METHODS_DIR", (current / "methods").string());
   }
   host::SetEnvironment("QUARN_WORKING_DIR", self.parent_path().string());
+}
+
+// COM on the program's thread, in the apartment of an interactive host's
+// main thread (platform/com/com.h says what that means for the server's
+// events); QUARN_HOST_APARTMENT=multi puts it in the multithreaded one
+// instead, to try the plug-in there. What is wrong with the setting, or "".
+std::string EnterHostApartment() {
+  const char* set = std::getenv("QUARN_HOST_APARTMENT");
+  const std::string chosen = set ? set : "";
+  if (!chosen.empty() && chosen != "single" && chosen != "multi") {
+    return "QUARN_HOST_APARTMENT is \"" + chosen + "\": it takes single (the default) or multi";
+  }
+  const HRESULT hr = platform::com::EnterApartment(chosen == "multi" ? platform::com::Apartment::kMultithreaded
+                                                                     : platform::com::Apartment::kSingleThreaded);
+  if (FAILED(hr)) return "COM could not be initialised on this thread (" + std::to_string(hr) + ")";
+  return "";
 }
 
 // The parser's mistake in words a person reads: which option, what was
@@ -438,6 +455,7 @@ int main(int argc, char** argv) {
   host::TerminalUi ui(mode, stdout, stderr, host::IsTerminal(stdout));
   platform::InstallHostUi(&ui);
   UseOwnFolderAsWorkingDir();
+  if (const std::string refused = EnterHostApartment(); !refused.empty()) return UsageError(refused, "");
   int code = 0;
   if (run.cmd->parsed() || sequence.cmd->parsed() || status->parsed()) host::CatchStopSignals(OnStopSignal);
   try {

@@ -1,10 +1,12 @@
 #include "host/running/device_set.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "host/outputs/run_log.h"
 #include "host/text/display_text.h"
 #include "platform/clock/clock.h"
+#include "platform/com/com.h"
 
 namespace host {
 
@@ -63,12 +65,32 @@ bool DeviceSet::StartSample(const std::string& methodName, int vial, double volu
   return sampler.StartMethod(CString(methodName.c_str()), params) != 0;
 }
 
+namespace {
+
+// How long a wait on the wall clock goes without taking waiting calls.
+constexpr std::int64_t kDeliveryPeriodMs = 20;
+
+// Waits until the clock reads `untilMs`, taking the calls and events that
+// wait for this thread as an interactive host's message loop does. In
+// virtual time the server's program is driven through calls that deliver
+// its events on the way, so one sleep does.
+void WaitDelivering(platform::Clock& clock, std::int64_t untilMs) {
+  for (;;) {
+    platform::com::DeliverWaitingCalls();
+    const std::int64_t wait = untilMs - clock.NowMs();
+    if (wait <= 0) return;
+    clock.SleepMs(clock.GetMode() == platform::Clock::Mode::kVirtual ? wait : std::min(wait, kDeliveryPeriodMs));
+  }
+}
+
+}  // namespace
+
 // Polls start at most once a second of clock time: a back-end whose status
 // read takes that second itself (the direct pump) is not slowed, one that
 // answers at once is not polled in a spin.
 bool DeviceSet::Poll(CInletSystemStatus& pumpReading, CInletSystemStatus& merged, int& running) {
   platform::Clock& clock = platform::Clock::Get();
-  if (const std::int64_t wait = m_nextPollMs - clock.NowMs(); wait > 0) clock.SleepMs(wait);
+  WaitDelivering(clock, m_nextPollMs);
   m_nextPollMs = clock.NowMs() + kPollPeriodMs;
   CInletSystemStatus others[4];
   constexpr float kUnread = std::numeric_limits<float>::quiet_NaN();

@@ -493,4 +493,7 @@ void UnregisterTypeLib(REFGUID libid, WORD major) {
 void FailBstrAllocationsForTesting(int count) { g_failAllocations.store(count < 0 ? 0 : count); }
 long LiveBstrCountForTesting() { return g_liveBstrs.load(); }
 
+HRESULT EnterApartment(Apartment) { return S_OK; }
+void DeliverWaitingCalls() {}
+
 }  // namespace platform::com

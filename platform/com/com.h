@@ -344,6 +344,24 @@ struct TypeInfoDesc {
 void RegisterTypeLib(REFGUID libid, WORD major, WORD minor, std::vector<TypeInfoDesc> interfaces);
 void UnregisterTypeLib(REFGUID libid, WORD major);
 
+// The calling thread's COM apartment, entered once by each program's main
+// thread before it uses COM (the plug-in never enters one: its host has).
+// Single-threaded is an interactive host's: its framework initialises OLE
+// on the main thread for windows, the clipboard and drag and drop, and
+// calls from other apartments (a local server's events) then reach the
+// thread as window messages, taken when it pumps them or waits in a call
+// of its own. Multithreaded is a service's: such calls run on threads of
+// the system's pool. The result is the system's (S_OK, S_FALSE when the
+// thread is in that apartment already, RPC_E_CHANGED_MODE when it is in
+// the other). The stand-in has no apartments: S_OK, nothing done.
+enum class Apartment { kSingleThreaded, kMultithreaded };
+HRESULT EnterApartment(Apartment apartment);
+// Delivers what waits for this thread: the messages of a single-threaded
+// apartment, which carry calls and events from other apartments and
+// processes. Returns at once when nothing waits; does nothing in the
+// multithreaded apartment or the stand-in.
+void DeliverWaitingCalls();
+
 #if !defined(_WIN32)  // the system's allocator has no such hooks
 // Tests only: the next `count` BSTR allocations fail (return null), as
 // when memory runs out; 0 switches it off.

@@ -18,13 +18,6 @@ HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libID, WORD wMajorVerNum, WORD w
 
 namespace {
 
-// COM is initialised once for the whole process, in the multithreaded
-// apartment, before main runs: the real host does the same before it loads
-// the plug-in. Every thread then belongs to that apartment, so the
-// simulated server's event thread calls into the plug-in's sink directly,
-// as the stand-in COM does.
-const HRESULT g_comInitialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-
 // Hands out objects made by a ClassFactoryFn.
 class FunctionClassFactory final : public IClassFactory {
  public:
@@ -184,6 +177,21 @@ void UnregisterTypeLib(REFGUID libid, WORD major) {
   if (auto found = g_typeLibs.find({libid, major}); found != g_typeLibs.end()) {
     UnRegisterTypeLibForUser(libid, major, found->second, LANG_NEUTRAL, kSysKind);
     g_typeLibs.erase(found);
+  }
+}
+
+HRESULT EnterApartment(Apartment apartment) {
+  // OleInitialize is what an interactive host's framework calls: COM in a
+  // single-threaded apartment plus OLE's clipboard and drag and drop.
+  return apartment == Apartment::kSingleThreaded ? OleInitialize(nullptr)
+                                                 : CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+}
+
+void DeliverWaitingCalls() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
   }
 }
 

@@ -12,6 +12,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <atomic>
 
 namespace {
@@ -41,6 +43,9 @@ void StartGoogleTestsWatcher() {
 int main(int argc, char** argv) {
   testing::InitGoogleMock(&argc, argv);
 #if defined(_WIN32)
+  // The simulators' threads and the tests share one apartment, so that
+  // objects made on one thread may be called from any.
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   StartGoogleTestsWatcher();
 #endif
   return RUN_ALL_TESTS();
