@@ -54,6 +54,8 @@ class InProcess final : public Control {
   void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text) override {
     Server().SendErrorEvent(unitType, subCode, errorBits, text);
   }
+  void EndServer() override { Server().End(); }
+  std::string ServerLost() override { return Server().Ended() ? "the simulated server stopped answering" : ""; }
 
   void BlockLine(Side side) override { On(side).BlockLine(); }
 

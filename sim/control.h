@@ -62,6 +62,9 @@ class Control {
   // Where the simulated server runs when that is a program of its own, as
   // "TavixServer.exe (process 1234)"; "" when it runs in this process.
   virtual std::string ServerProgram() { return ""; }
+  // Why the server the plug-in uses is gone ("TavixServer.exe (process
+  // 1234) ended"), or "" while it is there. Cheap enough for every poll.
+  virtual std::string ServerLost() { return ""; }
 
   // ---- Faults on the network ----
   // Opening the network fails, as when the driver is missing.
@@ -93,6 +96,11 @@ class Control {
   virtual void SetSamplerState(LONG state) = 0;
   // An error event now, from the server's event thread.
   virtual void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text) = 0;
+  // The server ends now: its own program exits, and this returns once it
+  // has; a server in this process stops answering instead (every call
+  // fails as a call to an ended program does, no event comes) until the
+  // next run renews it.
+  virtual void EndServer() = 0;
 
   // ---- Faults on either ----
   // The pumps' next limit check while they deliver trips pump 1 above its

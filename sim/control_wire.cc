@@ -61,6 +61,7 @@ const std::map<std::string, Handler>& Handlers() {
          c.SendErrorEvent(a.at(0).get<SHORT>(), a.at(1).get<SHORT>(), a.at(2).get<SHORT>(),
                           a.at(3).get<std::string>());
        }},
+      {"EndServer", [](Control& c, const Json&) { c.EndServer(); }},
       {"BlockLine", [](Control& c, const Json& a) { c.BlockLine(SideFrom(a.at(0))); }},
   };
   return handlers;
@@ -125,6 +126,7 @@ void ServerWireControl::SetSamplerState(LONG state) { Send("SetSamplerState", Js
 void ServerWireControl::SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text) {
   Send("SendErrorEvent", Json{unitType, subCode, errorBits, text}.dump());
 }
+void ServerWireControl::EndServer() { Send("EndServer", "[]"); }
 
 bool ServerWireControl::KnowsSolvent(const std::string& label) { return InProcessControl().KnowsSolvent(label); }
 std::array<Control::SolventReading, 3> ServerWireControl::ReadSolventLabels(

@@ -37,6 +37,7 @@ class ServerWireControl : public Control {
   void SetNetBoxState(LONG state) override;
   void SetSamplerState(LONG state) override;
   void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text) override;
+  void EndServer() override;
   void BlockLine(Side side) override;
 
   bool KnowsSolvent(const std::string& label) override;

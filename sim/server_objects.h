@@ -54,6 +54,7 @@ struct SimulatedServer::State {
   bool keepLogs = true;
   std::function<void(const std::string&)> trace;
   std::map<std::string, Failure> failures;
+  bool ended = false;  // End(): nothing answers
   std::map<std::pair<LONG, SHORT>, UnitConfig> units;
   bool netBoxSilent = false;
   LONG netBoxState = 0;
@@ -92,6 +93,10 @@ class ServerCall {
   ServerCall() : server(SimulatedServer::Get()), lock(server.m_mutex), s(*server.m_pState), model(server.m_model) {}
   ServerCall(OpName op, std::string_view args) : ServerCall() {
     server.CatchUpLocked(lock);
+    if (s.ended) {
+      hr = SimulatedServer::kServerGone;
+      return;
+    }
     if (s.keepLogs || s.trace) {
       const std::string text = op.Text().append("(").append(args).append(")");
       if (s.trace) server.TraceLocked(text);

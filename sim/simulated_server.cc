@@ -31,6 +31,7 @@ VARIANT Arg(VARTYPE vt, LONG value, const std::string& text = {}) {
 // ---- Events ----
 
 void SimulatedServer::FireLocked(const ServerEvent& event, std::int64_t atMs) {
+  if (m_pState->ended) return;
   ScheduleLocked(atMs, [this, event] {
     m_pState->ready.push_back(event);
     WakeLocked();
@@ -39,6 +40,7 @@ void SimulatedServer::FireLocked(const ServerEvent& event, std::int64_t atMs) {
 
 void SimulatedServer::SendNow(ServerEvent event) {
   Lock lock(m_mutex);
+  if (m_pState->ended) return;
   m_pState->ready.push_back(std::move(event));
   WaitIdleLocked(lock);
 }
@@ -209,6 +211,14 @@ void SimulatedServer::SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorB
                                                const std::string& text) {
   SendNow(Error(unitType, subCode, errorBits, text));
 }
+
+void SimulatedServer::End() {
+  Lock lock(m_mutex);
+  m_pState->ended = true;
+  m_pState->ready.clear();
+  WaitIdleLocked(lock);
+}
+bool SimulatedServer::Ended() const { return Locked([&] { return m_pState->ended; }); }
 
 ServerMethod SimulatedServer::CurrentMethod() const { return Locked([&] { return *m_pState->method; }); }
 ServerSequence SimulatedServer::Sequence() const { return Locked([&] { return *m_pState->sequence; }); }

@@ -122,6 +122,14 @@ class SimulatedServer final : public Scheduler {
   // An error event now, delivered from the server thread before the call
   // returns (to the sinks advised at the time).
   void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text);
+  // The server is gone, as when its program ends, until the next reset:
+  // every call fails with kServerGone without acting or being logged, and
+  // no event is sent. The objects stay valid, as a client's proxies do.
+  void End();
+  bool Ended() const;
+  // What a call to a server whose program ended returns: the system's
+  // "The RPC server is unavailable".
+  static constexpr HRESULT kServerGone = static_cast<HRESULT>(0x800706BA);
 
   // ---- Test face, continued ----
   // Pump `number` (1 to 3) reports `reading` (flow, pressure, solvent

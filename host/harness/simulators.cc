@@ -91,6 +91,10 @@ std::string SimulatedServerProgram(Transport transport) {
   return Simulator() && transport == Transport::kServer ? Simulator()->ServerProgram() : "";
 }
 
+std::string SimulatedServerLost(Transport transport) {
+  return Simulator() && transport == Transport::kServer ? Simulator()->ServerLost() : "";
+}
+
 void QuietSimulatorLogs(Transport transport) {
   if (!Simulator()) return;
   Simulator()->KeepLogs(sim::Side::kNetwork, false);

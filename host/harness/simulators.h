@@ -62,6 +62,10 @@ void ReleaseSimulators();
 // (server transport only), as "TavixServer.exe (process 1234)"; else "".
 std::string SimulatedServerProgram(Transport transport);
 void RegisterSimulatedServer();
+// Why the simulated server the plug-in uses is gone (server transport):
+// "TavixServer.exe (process 1234) ended, exit code 3", or "the simulated
+// server stopped answering" for one in this process; "" while it answers.
+std::string SimulatedServerLost(Transport transport);
 
 // The simulators' test logs off: they would grow with every poll.
 void QuietSimulatorLogs(Transport transport);

@@ -115,9 +115,19 @@ void SampleRun::InjectFaults(bool atSampleStart) {
 void SampleRun::RecordReports(DeviceSet& devices) { devices.WriteReports(m_record, DeviceMethodPath()); }
 
 void SampleRun::Failed(const std::string& text) {
+  ServerLost();
   if (m_failed) return;
   m_failed = true;
   m_failure = text;
+}
+
+bool SampleRun::ServerLost() {
+  if (!m_serverLost.empty()) return true;
+  const std::string lost = SimulatedServerLost(m_plan.transport);
+  if (lost.empty()) return false;
+  m_serverLost = "the instrument server was lost: " + lost;
+  Log(m_serverLost);
+  return true;
 }
 
 // Once the instruments are open and loaded, what the plug-in throws is an
@@ -138,7 +148,9 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting, bool equil
   CInletSystemStatus pump;
   CInletSystemStatus merged;
   int running = 0;
-  if (!d.Poll(pump, merged, running)) return false;
+  // Every call to a lost server fails: the loops end on the first poll
+  // after, with that as their cause.
+  if (ServerLost() || !d.Poll(pump, merged, running)) return false;
   m_lastPump = pump;
   m_pumpRead = true;
   PollRow row = RowFromRecords(pump, merged);
@@ -470,6 +482,12 @@ RunFacts SampleRun::Facts() const {
   f.waitFailure = m_waitFailure;
   f.failed = m_failed;
   f.failure = m_failure;
+  // A lost server explains every failure after it.
+  if (!m_serverLost.empty()) {
+    f.failed = true;
+    f.failure = m_serverLost;
+    if (!f.waitFailure.empty()) f.waitFailure = m_serverLost;
+  }
   f.last = m_last;
   f.lastRunning = m_lastRunning;
   f.lastFlowing = m_lastFlowing;

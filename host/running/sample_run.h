@@ -124,6 +124,9 @@ class SampleRun {
   void Run(DeviceSet& devices);
   // A step outside Run failed; `text` says what (the first one counts).
   void Failed(const std::string& text);
+  // Whether the server the plug-in uses is gone; the first time it is
+  // found so, the logbook says so and it becomes the run's cause.
+  bool ServerLost();
   // The plug-in threw: its text, after the devices were open and loaded
   // or not.
   void CommunicationsFailed(const std::string& pluginText, bool loaded);
@@ -168,6 +171,7 @@ class SampleRun {
   bool m_sampleStarted = false;
   int m_polls = 0;
   std::string m_waitFailure;
+  std::string m_serverLost;  // "the instrument server was lost: ..." once found gone
   std::string m_notReady;
   std::string m_doneText;  // a row without a run: what it did  // injected after the readiness limit: what was not ready
   std::optional<PollRow> m_lastFlowing;

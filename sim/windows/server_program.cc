@@ -1,5 +1,6 @@
 #include "sim/windows/server_program.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -27,6 +28,15 @@ constexpr const wchar_t* kServerName = L"TavixServer";
 // up, and how often it looks whether its clients are gone (wall time).
 constexpr auto kFirstClientWait = std::chrono::seconds(30);
 constexpr auto kLifetimeCheck = std::chrono::milliseconds(50);
+// The program ended on demand (a fault): how long after its answer, and
+// with what exit code.
+constexpr auto kEndDelay = std::chrono::milliseconds(20);
+constexpr UINT kEndedExitCode = 3;
+// How long a host waits for the program to end once asked.
+constexpr DWORD kEndWaitMs = 10000;
+// What a call to a program that is gone returns ("The RPC server is
+// unavailable").
+constexpr HRESULT kServerUnavailable = static_cast<HRESULT>(0x800706BA);
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[64] = {};
@@ -77,6 +87,8 @@ std::wstring TypeLibPath(const std::wstring& program, int resource) {
 // Whether this process is the server's program: its simulators are the
 // server, and its control acts on them here.
 bool g_servingHere = false;
+// The program's registration of the server's class with COM.
+std::atomic<DWORD> g_classCookie{0};
 
 // The server's class object: hands out the server's root object, and
 // offers the simulator's control beside.
@@ -124,6 +136,17 @@ class ServerClassObject final : public IClassFactory, public IQuarnSimulatorCont
         return S_OK;
       }
       if (Utf8(name) == "Clock") return FollowClock(Utf8(arguments));
+      if (Utf8(name) == "EndServer") {
+        // Ended once this answer is on its way: the class withdrawn, so
+        // that the next client starts the program afresh at once, and
+        // nothing else let go, as when a program fails.
+        std::thread([] {
+          std::this_thread::sleep_for(kEndDelay);
+          CoRevokeClassObject(g_classCookie.load());
+          TerminateProcess(GetCurrentProcess(), kEndedExitCode);
+        }).detach();
+        return S_OK;
+      }
       ServeControlCall(InProcessControl(), Utf8(name), Utf8(arguments));
       return S_OK;
     } catch (const std::exception& e) {
@@ -272,9 +295,29 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_control) return;
     platform::Clock::Get().RemoveDriver(this);
-    m_control->TraceTo(nullptr);
+    if (!EndedLocked()) m_control->TraceTo(nullptr);
     m_control->Release();
     m_control = nullptr;
+    CloseHandle(m_processHandle);
+    m_processHandle = nullptr;
+  }
+  void EndServer() override {
+    if (SimulatedServer::RegisteredHere()) return InProcessControl().EndServer();
+    ServerWireControl::EndServer();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // The run goes on only once the program is gone, so that every call
+    // after the fault's time finds it gone.
+    if (m_processHandle && WaitForSingleObject(m_processHandle, kEndWaitMs) != WAIT_OBJECT_0) {
+      throw std::runtime_error("TavixServer.exe (process " + m_process + ") did not end when asked to");
+    }
+  }
+  std::string ServerLost() override {
+    if (SimulatedServer::RegisteredHere()) return InProcessControl().ServerLost();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!EndedLocked()) return "";
+    DWORD code = 0;
+    GetExitCodeProcess(m_processHandle, &code);
+    return "TavixServer.exe (process " + m_process + ") ended, exit code " + std::to_string(code);
   }
 
  private:
@@ -297,14 +340,23 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
     HRESULT hr = CoGetClassObject(CLSID_TavixServer, CLSCTX_LOCAL_SERVER, nullptr, IID_IQuarnSimulatorControl,
                                   reinterpret_cast<void**>(&control));
     if (FAILED(hr) || !control) {
+      // A program killed from outside leaves its class registered: the
+      // system answers for it with the dead program's address (wine does
+      // until its session ends; Windows forgets it at once).
+      const std::string what = hr == kServerUnavailable
+                                   ? "a TavixServer.exe that was killed is still registered with the system; "
+                                     "under wine it is forgotten when the wine session ends (wineserver -k)"
+                                   : "register it again with TavixServer.exe /RegServer";
       throw std::runtime_error("the simulated server's program (TavixServer.exe) could not be reached: " +
-                               HrText(hr) + "; register it again with TavixServer.exe /RegServer");
+                               HrText(hr) + "; " + what);
     }
     m_control = control;
     // The clock first: a server made afresh starts at the clock's time.
     m_clockMode.clear();
     FollowClockLocked();
     m_process = CallLocked("Connect", std::to_string(GetCurrentProcessId()));
+    m_processHandle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                  static_cast<DWORD>(std::strtoul(m_process.c_str(), nullptr, 10)));
     if (m_pendingTrace) {
       TraceSink* sink = new TraceSink(std::move(m_pendingTrace));
       m_pendingTrace = nullptr;
@@ -335,12 +387,16 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
     SysFreeString(bstrName);
     SysFreeString(bstrArguments);
     SysFreeString(result);
-    if (FAILED(hr)) {
+    // A program that ended takes no settings: the run finds it gone.
+    if (FAILED(hr) && !EndedLocked()) {
       throw std::runtime_error("the simulated server's program refused " + name + ": " +
                                (text.empty() ? HrText(hr) : text));
     }
     return text;
   }
+
+  // Whether the program reached has ended (killed, crashed or asked to).
+  bool EndedLocked() const { return m_processHandle && WaitForSingleObject(m_processHandle, 0) == WAIT_OBJECT_0; }
 
   // ---- platform::Clock::Driver ----
   IQuarnSimulatorControl* Held() {
@@ -367,6 +423,7 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
   std::mutex m_mutex;
   IQuarnSimulatorControl* m_control = nullptr;  // guarded by m_mutex
   std::string m_process;                        // the program's process id; guarded by m_mutex
+  HANDLE m_processHandle = nullptr;             // the program's process, while connected; guarded by m_mutex
   std::string m_clockMode;                      // the mode the program's clock was given; guarded by m_mutex
   std::function<void(const std::string&)> m_pendingTrace;  // for the program once reached; guarded by m_mutex
 };
@@ -436,6 +493,7 @@ int ServeServerProgram() {
     std::fprintf(stderr, "TavixServer.exe: cannot offer the server to COM: %s\n", HrText(hr).c_str());
     return 1;
   }
+  g_classCookie = cookie;
   // COM starts the program with its client's standard handles: let go of
   // them, so that a client's output ends when the client does.
   for (const DWORD handle : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) SetStdHandle(handle, nullptr);
@@ -451,7 +509,7 @@ int ServeServerProgram() {
                       !classObject->HostsGone();
     if (classObject->Served() ? !held : std::chrono::steady_clock::now() - started > kFirstClientWait) break;
   }
-  CoRevokeClassObject(cookie);
+  CoRevokeClassObject(g_classCookie.exchange(0));
   return 0;
 }
 

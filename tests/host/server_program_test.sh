@@ -20,6 +20,8 @@ fail() {
   failures=$((failures + 1))
 }
 in_work() { (cd "$work" && QUARN_REGISTRY=registry.reg "$wine" "$@"); }
+# quarn-host with its thread in the apartment $apartment (single, multi).
+host() { (cd "$work" && QUARN_REGISTRY=registry.reg QUARN_HOST_APARTMENT=$apartment "$wine" "$bin/quarn-host.exe" "$@"); }
 server_gone() {
   for _ in $(seq 100); do
     pgrep -f 'TavixServer.exe -Embedding' >/dev/null || return 0
@@ -44,24 +46,35 @@ fi
 runs+=("impurities-binary-gradient.quarn900.toml --ready-timeout 0.1 --if-not-ready inject --fault error-event@0.5"
   "caffeine-isocratic.quarn900.toml --fault error-event@3"
   "caffeine-isocratic.quarn900.toml --fault unit-never-connects:pump"
-  "caffeine-isocratic.quarn900.toml --fault server-call:Session.StartRun=0x80004005")
+  "caffeine-isocratic.quarn900.toml --fault server-call:Session.StartRun=0x80004005"
+  # The server's end: in the host's process it stops answering, its own
+  # program exits; the plug-in sees the same failed calls.
+  "caffeine-isocratic.quarn900.toml --fault server-exit@3"
+  # The host's thread in the multithreaded apartment, where the events come
+  # on the system's threads, not through the thread's messages.
+  "multi:caffeine-isocratic.quarn900.toml --fault error-event@3")
 
 n=0
 for run in "${runs[@]}"; do
   n=$((n + 1))
+  apartment=single
+  case $run in multi:*) apartment=multi run=${run#multi:} ;; esac
   in_work "$bin/TavixServer.exe" /UnregServer || fail "$run: /UnregServer"
   # shellcheck disable=SC2086 # a run is a method and its options
-  in_work "$bin/quarn-host.exe" run $run --transport server --virtual-time --trace --quiet --out "in$n" >/dev/null 2>&1
+  host run $run --transport server --virtual-time --trace --quiet --out "in$n" >/dev/null 2>&1
   inside=$?
   in_work "$bin/TavixServer.exe" /RegServer || fail "$run: /RegServer"
   started=$(date +%s)
   # shellcheck disable=SC2086
-  in_work "$bin/quarn-host.exe" run $run --transport server --virtual-time --trace --quiet --out "out$n" >/dev/null 2>&1
+  host run $run --transport server --virtual-time --trace --quiet --out "out$n" >/dev/null 2>&1
   outside=$?
   echo "$run: exit $outside, $(($(date +%s) - started)) s with the server in its own program"
   [ "$inside" = "$outside" ] || fail "$run: exit $outside with the server in its own program, $inside in the host's"
-  cmp -s "$work/in$n/status.csv" "$work/out$n/status.csv" ||
-    fail "$run: status.csv differs: $(diff "$work/in$n/status.csv" "$work/out$n/status.csv" | head -5)"
+  # The last row's note gives the run's result, in which a lost server is
+  # named as each layout names it (below).
+  rows() { sed '$s/,run,.*/,run,/' "$1/status.csv"; }
+  cmp -s <(rows "$work/in$n") <(rows "$work/out$n") ||
+    fail "$run: status.csv differs: $(diff <(rows "$work/in$n") <(rows "$work/out$n") | head -5)"
   # The same calls and events, each as often: in process the server's
   # clock starts a millisecond late (it is made while the run's clock is
   # still the wall's), which moves a few events by that millisecond.
@@ -69,17 +82,62 @@ for run in "${runs[@]}"; do
   cmp -s <(calls "$work/in$n/server-calls.log") <(calls "$work/out$n/server-calls.log") ||
     fail "$run: other server calls: $(diff <(calls "$work/in$n/server-calls.log") <(calls "$work/out$n/server-calls.log") | head -5)"
   result() { grep -o "run result: .*" "$1/logbook.txt"; }
-  [ "$(result "$work/in$n")" = "$(result "$work/out$n")" ] ||
-    fail "$run: $(result "$work/out$n") with the server in its own program, $(result "$work/in$n") in the host's"
+  case $run in
+  *server-exit*)
+    # The same run, its cause in each layout's words.
+    lost="run result: failed at 2.9 of 8.0 min: the instrument server was lost:"
+    [ "$(result "$work/in$n")" = "$lost the simulated server stopped answering; injected fault: server-exit@3" ] ||
+      fail "$run in process: $(result "$work/in$n")"
+    [[ "$(result "$work/out$n")" =~ ^"$lost TavixServer.exe (process "[0-9]+") ended, exit code 3; injected" ]] ||
+      fail "$run: $(result "$work/out$n")"
+    ;;
+  *)
+    [ "$(result "$work/in$n")" = "$(result "$work/out$n")" ] ||
+      fail "$run: $(result "$work/out$n") with the server in its own program, $(result "$work/in$n") in the host's"
+    ;;
+  esac
   grep -q "The simulated server runs in its own program, TavixServer.exe (process [0-9]*)." "$work/out$n/logbook.txt" ||
     fail "$run: the logbook does not name the server's program"
   if grep -q "own program" "$work/in$n/logbook.txt"; then fail "$run: the in-process run names a program"; fi
   server_gone || fail "$run: TavixServer.exe still runs 10 s after the run"
 done
+# On the wall clock, sped up: the host's thread takes the error event
+# between its polls, from its messages.
+apartment=single
+in_work "$bin/TavixServer.exe" /RegServer
+host run caffeine-isocratic.quarn900.toml --transport server --speed 30 --fault error-event@0.5 --quiet \
+  --out speed >/dev/null 2>&1
+code=$?
+[ "$code" = 1 ] || fail "the sped-up run exits $code"
+grep -q "run result: failed at .* min: the instruments reported: External Input #1 error; injected fault" \
+  "$work/speed/logbook.txt" || fail "the sped-up run's result: $(grep -o "run result: .*" "$work/speed/logbook.txt")"
+server_gone || fail "the sped-up run's TavixServer.exe still runs 10 s after the run"
+# The server killed from outside in a run: the run ends at its next poll,
+# with the lost server as its cause. Windows forgets a killed program's
+# class at once, wine only with its session: the next run after that
+# starts a fresh program.
+host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet --out served >/dev/null 2>&1 &
+for _ in $(seq 600); do
+  [ -f "$work/served/status.csv" ] && [ "$(wc -l <"$work/served/status.csv")" -gt 100 ] && break
+  sleep 0.1
+done
+pkill -9 -f 'TavixServer.exe -Embedding'
+killed=$(date +%s)
+wait $!
+code=$?
+[ "$code" = 1 ] || fail "the run whose server was killed exits $code"
+[ $(($(date +%s) - killed)) -le 10 ] || fail "the run whose server was killed took $(($(date +%s) - killed)) s to end"
+grep -q "run result: failed at .* min: the instrument server was lost: TavixServer.exe (process [0-9]*) ended" \
+  "$work/served/logbook.txt" || fail "a killed server's run: $(grep -o "run result: .*" "$work/served/logbook.txt")"
+"$(dirname "$wine")/wineserver" -k 2>/dev/null
+"$(dirname "$wine")/wineserver" -w 2>/dev/null
+host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet --out renewed >/dev/null 2>&1 ||
+  fail "the run after a killed server exits $?"
+cmp -s "$work/in1/status.csv" "$work/renewed/status.csv" || fail "the run after a killed server differs"
 # A host killed in its run: the program it started ends all the same, and
 # the next run is whole.
 in_work "$bin/TavixServer.exe" /RegServer
-in_work "$bin/quarn-host.exe" run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet \
+host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet \
   --out killed >/dev/null 2>&1 &
 for _ in $(seq 600); do
   [ -f "$work/killed/status.csv" ] && [ "$(wc -l <"$work/killed/status.csv")" -gt 20 ] && break
@@ -88,7 +146,7 @@ done
 pkill -9 -f 'quarn-host.exe run .*--out killed'
 wait
 server_gone || fail "a killed host's TavixServer.exe still runs 10 s later"
-in_work "$bin/quarn-host.exe" run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet \
+host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet \
   --out after >/dev/null 2>&1 || fail "the run after a killed host exits $?"
 cmp -s "$work/in1/status.csv" "$work/after/status.csv" || fail "the run after a killed host differs"
 in_work "$bin/TavixServer.exe" /UnregServer

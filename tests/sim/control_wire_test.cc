@@ -49,6 +49,7 @@ TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
   wire.SetNetBoxState(7);
   wire.SetSamplerState(-1);
   wire.SendErrorEvent(6, 2, 3, "Oven \"hot\"");
+  wire.EndServer();
   wire.BlockLine(sim::Side::kServer);
   wire.KeepLogs(sim::Side::kNetwork, true);  // these act in this process
   wire.BlockLine(sim::Side::kNetwork);
@@ -60,7 +61,7 @@ TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
                            R"(FailServerCall["Session.StartRun",-2147467259])", "SetServerUnitAbsent[4,1]",
                            "SetServerUnitTiming[1,2,1500,-1]", "SetNetBoxSilent[true]", "SetNetBoxState[7]",
                            "SetSamplerState[-1]", R"(SendErrorEvent[6,2,3,"Oven \"hot\""])",
-                           R"(BlockLine["server"])"}));
+                           "EndServer[]", R"(BlockLine["server"])"}));
 }
 
 TEST(ControlWireTest, AnUnknownCallOrArgumentsThatDoNotFitAreRefusedNamingThem) {

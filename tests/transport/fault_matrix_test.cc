@@ -143,6 +143,7 @@ Cells ReadCells(const std::string& page) {
     std::size_t at = line.find(" | ");
     for (int step = 0; step < 6 && at != std::string::npos; ++step) {
       const std::size_t end = line.find(" |", at + 3);
+      if (end == std::string::npos) break;  // a row still being filled in
       const std::string cell = line.substr(at + 3, end - at - 3);
       cells[{title, fault, step}] = {cell.substr(0, cell.find("; ")), cell.substr(cell.find("; ") + 2)};
       at = end;
@@ -200,7 +201,10 @@ TEST_P(FaultMatrixColumn, EachFaultBeforeTheStepAnswersAsThePageSays) {
     const std::string again = SampleRun(nullptr, -1, transport);
     column[{Title(transport), kind.example, at}] = {first.empty() ? "completed" : first,
                                                     again.empty() ? "recovers" : "next sample: " + again};
-    EXPECT_TRUE(at < 4 || first.empty()) << kind.example << ": the run's end changed by a fault after it";
+    // A fault after the run may fail its own step (a server gone refuses
+    // the stop), never the run.
+    EXPECT_TRUE(at < 4 || first.empty() || first.starts_with(std::string(kSteps[at]) + ":"))
+        << kind.example << ": the run's end changed by a fault after it";
   }
   if (std::getenv("QUARN_UPDATE_GOLDEN")) UpdatePage(column);
   const Cells page = ReadCells(ReadPage());
