@@ -1,6 +1,7 @@
 #include "host/running/sample_session.h"
 
 #include "host/harness/simulated_column.h"
+#include "host/system/host_system.h"
 #include "host/text/display_text.h"
 #include "platform/inlet/inlet.h"
 
@@ -53,7 +54,8 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   if (!m_open) {
     if (!method.path.empty()) Fit(method);
     if (const std::string program = SimulatedServerProgram(m_transport); !program.empty()) {
-      m_ui.Note("The simulated server runs in its own program, " + program + ".");
+      m_ui.Note("The simulated server runs in its own program, " + program + "; this program is process " +
+                std::to_string(OwnProcessId()) + ".");
     }
     sample.InjectFaults(false);
     m_ui.Note("Opening communications with the instruments...");

@@ -51,6 +51,8 @@ bool IsTerminal(std::FILE* file);
 bool SyncFile(std::FILE* file);
 // The resident memory of this process, kB (0 where it cannot be read).
 long ResidentKb();
+// This process's identifier, as the system's tools show it.
+long OwnProcessId();
 int TerminalColumns(std::FILE* file);
 std::FILE* CreateNewFile(const std::filesystem::path& file, std::string& error);
 std::FILE* OpenToAppend(const std::filesystem::path& file, std::string& error);

@@ -90,6 +90,8 @@ std::FILE* OpenToAppend(const std::filesystem::path& file, std::string& error) {
 
 bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0; }
 
+long OwnProcessId() { return static_cast<long>(::getpid()); }
+
 long ResidentKb() {
   std::FILE* status = std::fopen("/proc/self/status", "r");
   if (!status) return 0;

@@ -102,4 +102,6 @@ bool SyncFile(std::FILE* file) { return std::fflush(file) == 0 && _commit(_filen
 // Not read on Windows: the memory figures are a Linux soak's.
 long ResidentKb() { return 0; }
 
+long OwnProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
 }  // namespace host

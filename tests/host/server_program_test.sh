@@ -96,10 +96,29 @@ for run in "${runs[@]}"; do
       fail "$run: $(result "$work/out$n") with the server in its own program, $(result "$work/in$n") in the host's"
     ;;
   esac
-  grep -q "The simulated server runs in its own program, TavixServer.exe (process [0-9]*)." "$work/out$n/logbook.txt" ||
-    fail "$run: the logbook does not name the server's program"
+  # The server answers from a process of its own: the plug-in's has no
+  # class of it registered (its control would answer from there).
+  pids=$(grep -o "own program, TavixServer.exe (process [0-9]*); this program is process [0-9]*\." \
+    "$work/out$n/logbook.txt" | grep -o "[0-9][0-9]*")
+  [ "$(echo "$pids" | sort -u | wc -l)" = 2 ] || fail "$run: the logbook names no server program of its own: $pids"
   if grep -q "own program" "$work/in$n/logbook.txt"; then fail "$run: the in-process run names a program"; fi
   server_gone || fail "$run: TavixServer.exe still runs 10 s after the run"
+done
+# A sequence whose blank run starts the pump's gradient alone and whose
+# shutdown switches the lamp off: the calls no single run makes cross too.
+printf '%s\n' "sample,method,vial,volume,injections,action,minutes,note" \
+  "blank,caffeine-isocratic.quarn900.toml,,,1,blank,," "shutdown,,,,1,shutdown,," >"$work/list.csv"
+apartment=single
+in_work "$bin/TavixServer.exe" /UnregServer
+host sequence list.csv --transport server --virtual-time --trace --quiet --out seq-in >/dev/null 2>&1
+in_work "$bin/TavixServer.exe" /RegServer
+host sequence list.csv --transport server --virtual-time --trace --quiet --out seq-out >/dev/null 2>&1 ||
+  fail "the sequence exits $? with the server in its own program"
+for sample in 001-blank 002-shutdown; do
+  cmp -s "$work/seq-in/$sample/status.csv" "$work/seq-out/$sample/status.csv" || fail "the sequence's $sample differs"
+done
+for call in Session.PrepareRun UVUnit.SendSettings UV.SetWavelength UV.SetResponse UV.SetLampState; do
+  grep -q "$call(" "$work/seq-out/server-calls.log" || fail "the sequence made no $call"
 done
 # On the wall clock, sped up: the host's thread takes the error event
 # between its polls, from its messages.
