@@ -343,10 +343,14 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
       // A program killed from outside leaves its class registered: the
       // system answers for it with the dead program's address (wine does
       // until its session ends; Windows forgets it at once).
-      const std::string what = hr == kServerUnavailable
-                                   ? "a TavixServer.exe that was killed is still registered with the system; "
-                                     "under wine it is forgotten when the wine session ends (wineserver -k)"
-                                   : "register it again with TavixServer.exe /RegServer";
+      const std::string what =
+          hr == kServerUnavailable
+              ? "a TavixServer.exe that was killed is still registered with the system; "
+                "under wine it is forgotten when the wine session ends (wineserver -k)"
+          : hr == E_NOINTERFACE
+              ? "the server registered is not the simulator's (it offers no simulator control); to simulate, "
+                "register the simulator's with TavixServer.exe /RegServer"
+              : "register it again with TavixServer.exe /RegServer";
       throw std::runtime_error("the simulated server's program (TavixServer.exe) could not be reached: " +
                                HrText(hr) + "; " + what);
     }

@@ -77,6 +77,13 @@ TEST_F(HostFaultTest, ARunHitByAFaultNeverReportsSuccess) {
            {"server --fault error-event@8.12", 0, "completed, 8.0 of 8.0 min"},  // while closing
            {"server --fault error-event@3", 1,
             "failed at 2.9 of 8.0 min: the instruments reported: External Input #1 error; injected fault: error-event@3"},
+           // A lost server is the cause of whatever fails after it.
+           {"server --fault server-exit@3", 1,
+            "failed at 2.9 of 8.0 min: the instrument server was lost: the simulated server stopped answering; "
+            "injected fault: server-exit@3"},
+           {"server --fault server-exit", 1,
+            "failed at 0.0 of 8.0 min: the instrument server was lost: the simulated server stopped answering; "
+            "injected fault: server-exit"},
            {"server --fault unit-never-connects:pump", 1,
             "failed at 0.0 of 8.0 min: communications failed: Pump unit not detected; injected fault: "
             "unit-never-connects:pump"},
