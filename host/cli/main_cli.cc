@@ -386,6 +386,11 @@ struct MethodCommands {
     for (const std::string& file : files) {
       if (file.empty()) return UsageError("FILE is empty: give a method file or name", "method check ");
     }
+    if (!solventTexts.empty() && !host::SimulatorPresent()) {
+      return UsageError(std::string("--solvent: the ") + host::kRealInstrumentsText +
+                            "; --solvent says what the simulated bottles hold",
+                        "method check ");
+    }
     host::SolventLabels solvents;
     if (const std::string why = host::ReadSolventOptions(solventTexts, solvents); !why.empty()) {
       return UsageError(why, "method check ");

@@ -244,6 +244,7 @@ TEST_F(HostCliTest, WithARealDriverLibraryNothingOfTheSimulatorsIsLoaded) {
   setenv("QUARN_PLAIN_DRIVER_MAPS", (m_dir / "maps.txt").c_str(), 1);
   const Result refused = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --transport direct --virtual-time");
   const Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --transport direct --out run");
+  const Result check = Run("method check '" + Example("caffeine-isocratic.quarn900.toml") + "' --solvent B=methanol");
   unsetenv("LD_LIBRARY_PATH");
   unsetenv("QUARN_PLAIN_DRIVER_MAPS");
   const std::string real = "the instruments are real: no simulator is loaded, so the run goes on the system clock";
@@ -251,6 +252,10 @@ TEST_F(HostCliTest, WithARealDriverLibraryNothingOfTheSimulatorsIsLoaded) {
   EXPECT_NE(refused.out.find("error: --virtual-time: " + real + "; --virtual-time, --speed, --fault"),
             std::string::npos)
       << refused.out;
+  EXPECT_EQ(check.exitCode, 2);
+  EXPECT_NE(check.out.find("error: --solvent: " + real + "; --solvent says what the simulated bottles hold"),
+            std::string::npos)
+      << check.out;
   EXPECT_EQ(r.exitCode, 1) << r.out;
   EXPECT_NE(r.out.find("\nThe" + real.substr(3) + ".\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("communications failed"), std::string::npos) << r.out;
