@@ -12,12 +12,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "front/quarn_control_autosampler.h"
 #include "front/quarn_control_detectors.h"
 #include "front/quarn_control_pump.h"
 #include "platform/clock/clock.h"
-#include "platform/com/com.h"
+
+// What waits for the host's thread: with the instrument server in its own
+// program, its events come as messages.
+void TakeWaitingMessages() {
+#if defined(_WIN32)
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+#endif
+}
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -26,7 +40,7 @@ int main(int argc, char** argv) {
   }
 #if defined(_WIN32)
   // COM on the host's thread, as an interactive host has it.
-  platform::com::EnterApartment(platform::com::Apartment::kSingleThreaded);
+  OleInitialize(nullptr);
   _putenv_s("QUARN_METHODS_DIR", argv[1]);
 #else
   setenv("QUARN_METHODS_DIR", argv[1], 1);
@@ -59,7 +73,7 @@ int main(int argc, char** argv) {
     pump.ReadStatus(status);  // sleeps a second of the clock
     sampler.ReadStatus(status);
     uv.ReadStatus(status);
-    platform::com::DeliverWaitingCalls();  // the server's events, when it runs in its own program
+    TakeWaitingMessages();  // the server's events, when it runs in its own program
     const bool running = pump.MethodRunning() != 0;
     if (running) ranMinutes = static_cast<double>(clock.NowMs() - startMs) / 60000.0;
     if (started && !running) break;
