@@ -34,7 +34,11 @@ class InProcess final : public Control {
     }
   }
   void TraceServer(std::function<void(const std::string&)> sink) override { Server().SetTraceSink(std::move(sink)); }
-  void Disconnect() override {}
+  // A server that ended is renewed once let go, as a new program of its
+  // own would start.
+  void Disconnect() override {
+    if (Server().Ended()) Server().Reset();
+  }
 
   void SetDriverMissing(bool missing) override { Network().SetDriverMissing(missing); }
   void SetNetworkUnitAbsent(std::uint16_t address) override { Network().SetUnitAbsent(address); }

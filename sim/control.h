@@ -56,8 +56,8 @@ class Control {
   // server); nullptr: nowhere.
   virtual void TraceServer(std::function<void(const std::string& line)> sink) = 0;
   // Lets go of simulators that run in another program (which ends once no
-  // one holds it); the next call reaches them again. Nothing for the
-  // simulators of this process.
+  // one holds it); the next call reaches them again. For the simulators of
+  // this process: renews a server that was ended (EndServer), else nothing.
   virtual void Disconnect() = 0;
   // Where the simulated server runs when that is a program of its own, as
   // "TavixServer.exe (process 1234)"; "" when it runs in this process.

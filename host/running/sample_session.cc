@@ -52,6 +52,13 @@ bool SampleSession::OpenAndLoad(SampleRun& sample, const CheckedMethod& method) 
   const auto stop = [&sample] { return sample.StopRequested(); };
   bool stopped = false;
   if (!m_open) {
+    if (m_serverLost) {
+      // The devices that used a lost server go with it, and the next
+      // open reaches a new one.
+      m_devices.reset();
+      ReleaseSimulators();
+      m_serverLost = false;
+    }
     if (!method.path.empty()) Fit(method);
     if (const std::string program = SimulatedServerProgram(m_transport); !program.empty()) {
       m_ui.Note("The simulated server runs in its own program, " + program + "; this program is process " +
@@ -103,6 +110,10 @@ void SampleSession::Run(SampleRun& sample, const CheckedMethod& method) {
   } catch (const CCommunicationsException& e) {
     sample.CommunicationsFailed(e.GetErrorMessage().str(), loaded);
     sample.Over();
+    Close();
+  }
+  if (sample.ServerLost()) {
+    m_serverLost = true;
     Close();
   }
 }

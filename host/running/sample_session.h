@@ -61,6 +61,7 @@ class SampleSession {
   bool m_pumpOff;
   std::unique_ptr<DeviceSet> m_devices;
   bool m_open = false;
+  bool m_serverLost = false;  // the last sample lost the server: the next opens on a new one
   std::string m_loaded;                 // the method file the devices hold
   SimulatedPath m_fitted;               // the simulated path in place
 };

@@ -95,6 +95,18 @@ TEST_F(HostSequenceTest, AFailedSampleRunsAgainOnResume) {
                                                        "resumed,"), std::string::npos);
 }
 
+// A sample whose server was lost fails with that as its cause; the next
+// one opens on a server made afresh.
+TEST_F(HostSequenceTest, TheSampleAfterALostServerOpensOnANewOne) {
+  WriteFiles(2);
+  EXPECT_EQ(Run("sequence list.csv --transport server --virtual-time --quiet --out seq --on-error skip "
+                "--fault server-exit@0.2").exitCode, 1);
+  EXPECT_EQ(Table(), (std::vector<std::vector<std::string>>{{"1", "failed", "001-s1"}, {"2", "good", "002-s2"}}));
+  EXPECT_NE(Read(m_dir / "seq" / "sequence.csv").find(",failed,failed at 0.1 of 0.5 min: the instrument server was "
+                                                       "lost: the simulated server stopped answering;"),
+            std::string::npos);
+}
+
 // Rows that are not injections, on both transports: an equilibration, a
 // blank run (the pump starts the run; nothing is injected) and a shutdown
 // to a standby flow, which also runs when a failure stops the sequence.
