@@ -105,6 +105,8 @@ TEST_F(HostSequenceTest, TheSampleAfterALostServerOpensOnANewOne) {
   EXPECT_NE(Read(m_dir / "seq" / "sequence.csv").find(",failed,failed at 0.1 of 0.5 min: the instrument server was "
                                                        "lost: the simulated server stopped answering;"),
             std::string::npos);
+  // Here the server is in the host's process, which the logbook does not call a program of its own.
+  EXPECT_EQ(Read(m_dir / "seq" / "002-s2" / "logbook.txt").find("own program"), std::string::npos);
 }
 
 // Rows that are not injections, on both transports: an equilibration, a
