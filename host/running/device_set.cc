@@ -72,8 +72,10 @@ constexpr std::int64_t kDeliveryPeriodMs = 20;
 
 // Waits until the clock reads `untilMs`, taking the calls and events that
 // wait for this thread as an interactive host's message loop does. In
-// virtual time the server's program is driven through calls that deliver
-// its events on the way, so one sleep does.
+// virtual time (the simulators') the server's program is driven through
+// calls that deliver its events on the way, so one sleep does; on the
+// wall clock (real instruments) the messages are taken every few
+// milliseconds.
 void WaitDelivering(platform::Clock& clock, std::int64_t untilMs) {
   for (;;) {
     platform::com::DeliverWaitingCalls();

@@ -120,8 +120,8 @@ done
 for call in Session.PrepareRun UVUnit.SendSettings UV.SetWavelength UV.SetResponse UV.SetLampState; do
   grep -q "$call(" "$work/seq-out/server-calls.log" || fail "the sequence made no $call"
 done
-# On the wall clock, sped up: the host's thread takes the error event
-# between its polls, from its messages.
+# Paced to the wall clock, sped up: the error event reaches the host's
+# thread while the run keeps pace with the wall.
 apartment=single
 in_work "$bin/TavixServer.exe" /RegServer
 host run caffeine-isocratic.quarn900.toml --transport server --speed 30 --fault error-event@0.5 --quiet \
