@@ -93,7 +93,10 @@ Control& InProcessControl() {
 
 sim::Control* QuarnSimulatorControl() {
 #ifdef _WIN32
-  // A simulated server registered as a program of its own is reached there.
+  // A server registered that is not the simulator's is real, and so are
+  // the instruments; a simulated server registered as a program of its
+  // own is reached there.
+  if (sim::RealServerRegistered()) return nullptr;
   if (sim::Control* program = sim::ServerProgramControl()) return program;
 #endif
   return &sim::InProcessControl();

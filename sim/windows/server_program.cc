@@ -529,6 +529,17 @@ bool ServerProgramRegistered() {
   return true;
 }
 
+bool RealServerRegistered() {
+  if (g_servingHere || !ServerProgramRegistered()) return false;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + GuidText(LIBID_QuarnSimulatorControlLib)).c_str(), 0, KEY_READ,
+                    &key) != ERROR_SUCCESS) {
+    return true;
+  }
+  RegCloseKey(key);
+  return false;
+}
+
 Control* ServerProgramControl() {
   if (g_servingHere || !ServerProgramRegistered()) return nullptr;
   static ServerProgramLink* const program = new ServerProgramLink;  // never destroyed: used up to the process's end

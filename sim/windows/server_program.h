@@ -32,6 +32,10 @@ int ServeServerProgram();
 // ---- The host's side ----
 // Whether the server's program is registered as the server's local server.
 bool ServerProgramRegistered();
+// Whether the server registered is another than the simulator's program:
+// one whose registration carries no simulator control. Then no simulator
+// answers for the instruments: they are real.
+bool RealServerRegistered();
 // The control for the simulated server in its own program, when it is
 // registered and this process is not that program; null otherwise.
 Control* ServerProgramControl();

@@ -168,6 +168,19 @@ server_gone || fail "a killed host's TavixServer.exe still runs 10 s later"
 host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet \
   --out after >/dev/null 2>&1 || fail "the run after a killed host exits $?"
 cmp -s "$work/in1/status.csv" "$work/after/status.csv" || fail "the run after a killed host differs"
+# A server registered that is not the simulator's program: no simulator
+# answers, so the instruments are real, on the system clock.
 in_work "$bin/TavixServer.exe" /UnregServer
+class='HKCR\CLSID\{39F196AA-1F30-4DC2-9EA6-35630AA3125C}'
+in_work reg add "$class\LocalServer32" /ve /d 'C:\elsewhere\TavixServer.exe' /f >/dev/null 2>&1
+refused=$(host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --out real 2>&1)
+code=$?
+[ "$code" = 2 ] || fail "--virtual-time with a real server registered exits $code"
+[[ "$refused" == *"--virtual-time: the instruments are real"* ]] || fail "with a real server registered: $refused"
+host run caffeine-isocratic.quarn900.toml --transport server --quiet --out real >/dev/null 2>&1
+grep -q "the instruments are real" "$work/real/logbook.txt" || fail "a real server's run does not say so"
+grep -q "run result: failed at 0.0 of 8.0 min: communications failed: Failed to open Quarn server!" \
+  "$work/real/logbook.txt" || fail "a real server out of reach: $(grep -o "run result: .*" "$work/real/logbook.txt")"
+in_work reg delete "$class" /f >/dev/null 2>&1
 echo "$failures failures"
 [ "$failures" = 0 ]
