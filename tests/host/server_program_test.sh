@@ -120,6 +120,16 @@ done
 for call in Session.PrepareRun UVUnit.SendSettings UV.SetWavelength UV.SetResponse UV.SetLampState; do
   grep -q "$call(" "$work/seq-out/server-calls.log" || fail "the sequence made no $call"
 done
+# The pump switched on again in a run that stopped its flow, which only a
+# host of the test's own does: the pump's flow is set across too.
+printf '%s\n' "[pump]" "flow = 1.0" "max_pressure = 400" "stop_time = 2.0" "[[pump.timetable]]" "time = 0.0" \
+  "flow = 1.0" "[[pump.timetable]]" "time = 0.5" "flow = 0.0" >"$work/restart.toml"
+in_work "$bin/pump_restart_probe.exe" . restart.toml restart-calls.log >/dev/null 2>&1 ||
+  fail "the pump was not switched on again in the run"
+for call in "Pump.SetFlow(1)" "PumpUnit.SendSettings()"; do
+  grep -qF "$call" "$work/restart-calls.log" || fail "the pump switched on again made no $call"
+done
+server_gone || fail "the probe's TavixServer.exe still runs 10 s after it"
 # Paced to the wall clock, sped up: the error event reaches the host's
 # thread while the run keeps pace with the wall.
 apartment=single
