@@ -3,6 +3,7 @@
 // simulated instruments.
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,7 +55,11 @@ std::string EnterHostApartment() {
   }
   const HRESULT hr = platform::com::EnterApartment(chosen == "multi" ? platform::com::Apartment::kMultithreaded
                                                                      : platform::com::Apartment::kSingleThreaded);
-  if (FAILED(hr)) return "COM could not be initialised on this thread (" + std::to_string(hr) + ")";
+  if (FAILED(hr)) {
+    char code[32];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(static_cast<std::uint32_t>(hr)));
+    return std::string("COM could not be initialised on this thread (") + code + ")";
+  }
   return "";
 }
 
