@@ -322,7 +322,7 @@ using ClassFactoryFn = HRESULT (*)(REFIID riid, void** ppv);
 // The class registry behind CoCreateInstance. A class not registered
 // gives REGDB_E_CLASSNOTREG; registering again replaces; nullptr removes.
 // On Windows this is the system's own: a class factory registered with
-// CoRegisterClassObject for this process (local server, multiple use).
+// CoRegisterClassObject for this process alone (in-process, multiple use).
 void RegisterClassObject(REFCLSID clsid, ClassFactoryFn factory);
 
 // One dispatch interface of a registered type library: its members'

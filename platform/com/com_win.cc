@@ -141,8 +141,10 @@ void RegisterClassObject(REFCLSID clsid, ClassFactoryFn factory) {
   if (!factory) return;
   auto* object = new FunctionClassFactory(factory);
   DWORD cookie = 0;
-  if (SUCCEEDED(CoRegisterClassObject(clsid, object, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                      &cookie))) {
+  // For this process only: published to the system as a local server, a
+  // process that dies without revoking it would stay registered, and
+  // every later client of the class would reach the dead process.
+  if (SUCCEEDED(CoRegisterClassObject(clsid, object, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie))) {
     g_classCookies[clsid] = cookie;
   }
   object->Release();  // the system holds its own reference while registered

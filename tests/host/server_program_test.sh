@@ -61,15 +61,16 @@ for run in "${runs[@]}"; do
   case $run in multi:*) apartment=multi run=${run#multi:} ;; esac
   in_work "$bin/TavixServer.exe" /UnregServer || fail "$run: /UnregServer"
   # shellcheck disable=SC2086 # a run is a method and its options
-  host run $run --transport server --virtual-time --trace --quiet --out "in$n" >/dev/null 2>&1
+  host run $run --transport server --virtual-time --trace --quiet --out "in$n" >/dev/null 2>"$work/in$n.err"
   inside=$?
   in_work "$bin/TavixServer.exe" /RegServer || fail "$run: /RegServer"
   started=$(date +%s)
   # shellcheck disable=SC2086
-  host run $run --transport server --virtual-time --trace --quiet --out "out$n" >/dev/null 2>&1
+  host run $run --transport server --virtual-time --trace --quiet --out "out$n" >/dev/null 2>"$work/out$n.err"
   outside=$?
   echo "$run: exit $outside, $(($(date +%s) - started)) s with the server in its own program"
-  [ "$inside" = "$outside" ] || fail "$run: exit $outside with the server in its own program, $inside in the host's"
+  [ "$inside" = "$outside" ] ||
+    fail "$run: exit $outside with the server in its own program, $inside in the host's: $(cat "$work/out$n.err")"
   # The last row's note gives the run's result, in which a lost server is
   # named as each layout names it (below).
   rows() { sed '$s/,run,.*/,run,/' "$1/status.csv"; }
@@ -163,6 +164,21 @@ grep -q "run result: failed at .* min: the instrument server was lost: TavixServ
 host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet --out renewed >/dev/null 2>&1 ||
   fail "the run after a killed server exits $?"
 cmp -s "$work/in1/status.csv" "$work/renewed/status.csv" || fail "the run after a killed server differs"
+# A host killed in its run with the server in its own process: its class
+# was never the system's, so the next run starts the server's program.
+in_work "$bin/TavixServer.exe" /UnregServer
+host run caffeine-isocratic.quarn900.toml --transport server --speed 60 --quiet --out inside-killed >/dev/null 2>&1 &
+for _ in $(seq 600); do
+  [ -f "$work/inside-killed/status.csv" ] && [ "$(wc -l <"$work/inside-killed/status.csv")" -gt 5 ] && break
+  sleep 0.1
+done
+pkill -9 -f 'quarn-host.exe run .*--out inside-killed'
+wait
+in_work "$bin/TavixServer.exe" /RegServer
+host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet --out after-inside \
+  >/dev/null 2>"$work/after-inside.err" || fail "the run after a killed host exits $?: $(cat "$work/after-inside.err")"
+grep -q "own program, TavixServer.exe" "$work/after-inside/logbook.txt" ||
+  fail "the run after a host killed with the server inside names no program of the server's"
 # A host killed in its run: the program it started ends all the same, and
 # the next run is whole.
 in_work "$bin/TavixServer.exe" /RegServer
