@@ -58,6 +58,8 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
   fresh.m_resistanceBar = m_resistanceBar;
   fresh.m_dwell = DwellLine(m_hydraulics.dwellMl);
   fresh.m_liveMs = fresh.m_nowMs;
+  fresh.m_separation.Fit(m_hydraulics.column);
+  fresh.m_tray = std::move(m_tray);
   fresh.m_bLineBlocked = m_bLineBlocked;
   fresh.m_bSamplerSilent = m_bSamplerSilent;
   *this = std::move(fresh);
@@ -102,6 +104,7 @@ void InstrumentModel::PumpStop() {
 
 void InstrumentModel::StopRun() {
   Integrate();
+  m_separation.EndRun();
   m_bRunning = false;
   m_runStartMs = -1;
   m_runEndMs = -1;
@@ -203,6 +206,10 @@ void InstrumentModel::AdvanceSampler(std::vector<Notice>& notices) {
   if (end > m_nowMs) return;
   m_samplerPhaseStartMs = end;
   if (m_samplerPhase == SamplerPhase::kInjecting) {
+    Integrate();
+    const auto sample = m_tray.find(*m_runVial);
+    m_separation.Inject(m_nowMs, *m_runVial, sample == m_tray.end() ? SampleContents{} : sample->second,
+                        m_program.injectVolumeNl / 1000.0, OvenTemperature(), m_dwAnlsSerial);
     StartRunClock(end);
     notices.push_back({Notice::Kind::kInjected, kUnitAutosampler, end});
   }
@@ -300,6 +307,7 @@ void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
   m_hydraulics = hydraulics;
   m_resistanceBar = ResistanceBar(hydraulics.column);
   m_dwell = DwellLine(hydraulics.dwellMl);
+  m_separation.Fit(hydraulics.column);
   // Another column is fitted already settled: a pressure left from the old
   // one must not trip the limits the next method brings.
   m_live.pressureBar = PressureBar(m_live.flowUlMin, CurrentComposition(), OvenTemperature(), m_bottles,
@@ -315,9 +323,10 @@ InstrumentModel::Live InstrumentModel::LiveNow() const {
     live.flowUlMin = std::clamp(live.flowUlMin, m_live.flowUlMin - step, m_live.flowUlMin + step);
   }
   live.volumeMl = m_live.volumeMl + (m_live.flowUlMin + live.flowUlMin) / 2.0 * dt / 60000.0 / 1000.0;
-  const Composition atColumn = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
+  live.atColumn = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
+  live.viscosityCp = ViscosityCp(live.atColumn, OvenTemperature(), m_bottles);
   // PressureBar's product, with the column's resistance worked out once.
-  const double steady = m_resistanceBar * (live.flowUlMin / 1000.0) * ViscosityCp(atColumn, OvenTemperature(), m_bottles);
+  const double steady = m_resistanceBar * (live.flowUlMin / 1000.0) * live.viscosityCp;
   live.pressureBar = steady + (m_live.pressureBar - steady) * PressureLag(dt);
   return live;
 }
@@ -334,9 +343,21 @@ double InstrumentModel::PressureLag(double dt) const {
 }
 
 void InstrumentModel::Integrate() {
+  const double before = m_live.volumeMl;
   m_live = LiveNow();
   m_liveMs = m_nowMs;
   m_dwell.Deliver(m_live.volumeMl, CurrentComposition());
+  if (m_live.volumeMl > before) m_separation.Enter(m_live.volumeMl, SolventFractions(m_bottles, m_live.atColumn));
+  m_separation.Advance(m_nowMs, m_live.volumeMl, m_live.flowUlMin / 1000.0, OvenTemperature(), m_live.viscosityCp,
+                       (m_uvWavelength + 5) / 10, m_bLampOn && IsPresent(kUnitUV), m_uvResponse);
+}
+
+void InstrumentModel::PlaceSample(int vial, SampleContents contents) {
+  if (contents.empty()) {
+    m_tray.erase(vial);
+  } else {
+    m_tray[vial] = std::move(contents);
+  }
 }
 
 double InstrumentModel::ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles) {

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "platform/vexlink/download_records.h"
 #include "platform/vexlink/reply_formats.h"
 #include "sim/hydraulics.h"
+#include "sim/separation.h"
 #include "sim/solvents.h"
 
 namespace sim {
@@ -146,6 +148,11 @@ class InstrumentModel {
   }
   // The column, dwell volume and pump dynamics; kept across power-ups.
   void SetHydraulics(const Hydraulics& hydraulics);
+  // What vial `vial` of the autosampler's tray holds; an empty sample
+  // takes it off the tray. Kept across power-ups.
+  void PlaceSample(int vial, SampleContents contents);
+  // What the detectors recorded in the last run, or the one going on.
+  DetectorRecording Recording() const { return m_separation.Recording(); }
 
   // Commands, at the model's current time.
   void PumpStart();
@@ -206,6 +213,8 @@ class InstrumentModel {
     double flowUlMin = 0.0;    // what the pumps deliver, following the set flow at the ramp rate
     double volumeMl = 0.0;     // delivered since power-up
     double pressureBar = 0.0;  // following the column's steady pressure with a lag
+    Composition atColumn;      // at the column's head
+    double viscosityCp = 1.0;  // of the mobile phase at the column's head
   };
   Live LiveNow() const;
   void Integrate();
@@ -268,7 +277,11 @@ class InstrumentModel {
   std::array<bool, kPumpCount> m_bPumpTrouble{};
   bool m_bLineBlocked = false;
 
+  // The column's contents and what the detectors record of them.
+  Separation m_separation;
+
   // Autosampler.
+  std::map<int, SampleContents> m_tray;
   bool m_bSamplerSilent = false;
   bool m_bSamplerReady = false;
   std::int64_t m_samplerReadyAtMs = -1;

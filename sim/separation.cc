@@ -1,0 +1,246 @@
+#include "sim/separation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace sim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979;
+
+// Wilke-Chang association factor times molar mass, by solvent.
+constexpr std::array<double, kSolventCount> kAssociationMass{2.6 * 18.02, 1.9 * 32.04, 1.0 * 41.05, 1.0 * 72.11,
+                                                             1.0 * 60.10};
+
+// Compositions that entered closer than this are merged, and a zone looks
+// this far ahead for the solvent strength across it.
+constexpr double kMinPointMl = 0.0005;
+constexpr double kStrengthSpan = 0.02;
+// A peak adds to the signal within this many standard deviations of its apex.
+constexpr double kPeakReach = 8.0;
+
+// Uniform in (0, 1) from a splitmix64 state: the same numbers on every
+// platform, unlike the standard library's distributions.
+double Uniform(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
+}
+
+double Gaussian(std::uint64_t& state) {
+  const double u = Uniform(state), v = Uniform(state);
+  return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * kPi * v);
+}
+
+// Diffusion coefficient in m2/s (Wilke-Chang).
+double DiffusionM2s(const Compound& compound, double columnC, double viscosityCp,
+                    const std::array<double, kSolventCount>& fractions) {
+  double associationMass = 0.0;
+  for (int i = 0; i < kSolventCount; ++i) associationMass += fractions[static_cast<std::size_t>(i)] * kAssociationMass[static_cast<std::size_t>(i)];
+  const double cm2s = 7.4e-8 * std::sqrt(associationMass) * (columnC + 273.15) /
+                      (std::max(viscosityCp, 0.05) * std::pow(compound.leBasVolume, 0.6));
+  return cm2s * 1e-4;
+}
+
+}  // namespace
+
+std::array<double, kSolventCount> SolventFractions(const Bottles& bottles, const Composition& composition) {
+  const std::array<double, 3> shares{std::max(composition.a, 0.0), std::max(composition.b, 0.0),
+                                     std::max(composition.c, 0.0)};
+  const double total = shares[0] + shares[1] + shares[2];
+  std::array<double, kSolventCount> fractions{};
+  if (!(total > 0.0)) {
+    fractions[0] = 1.0;
+    return fractions;
+  }
+  for (std::size_t channel = 0; channel < 3; ++channel) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      fractions[static_cast<std::size_t>(bottles[channel].solvents[i])] +=
+          shares[channel] / total * bottles[channel].fractions[i];
+    }
+  }
+  return fractions;
+}
+
+void Separation::Fit(const std::optional<Column>& column) {
+  m_column = column.value_or(Column{250.0, 4.6, 5.0, 0.40, 0.0});
+  m_volumeMl = kTotalPorosity * kPi / 4.0 * std::pow(m_column.diameterMm / 10.0, 2) * m_column.lengthMm / 10.0;
+}
+
+void Separation::Enter(double volumeMl, const std::array<double, kSolventCount>& fractions) {
+  if (m_volumeMl <= 0.0) Fit(std::nullopt);
+  if (!m_entered.empty()) {
+    Point& last = m_entered.back();
+    if (volumeMl < last.volumeMl) return;
+    // The same composition as the two points before: the last one moves on.
+    const bool same = m_entered.size() >= 2 && last.fractions == fractions &&
+                      m_entered[m_entered.size() - 2].fractions == fractions;
+    if (same || volumeMl - last.volumeMl < kMinPointMl) {
+      if (same) last.volumeMl = volumeMl;
+      if (!same) return;
+    } else {
+      m_entered.push_back({volumeMl, fractions});
+    }
+  } else {
+    m_entered.push_back({volumeMl, fractions});
+  }
+  // What has left the column (with a margin for the zone's look ahead)
+  // is no longer needed; two points stay for the composition's slope.
+  const double oldest = volumeMl - m_volumeMl * (1.0 + 2.0 * kStrengthSpan) - kMinPointMl;
+  while (m_entered.size() > 2 && m_entered[1].volumeMl < oldest) m_entered.pop_front();
+}
+
+std::array<double, kSolventCount> Separation::FractionsAt(double volumeMl) const {
+  if (m_entered.empty()) return {1.0, 0.0, 0.0, 0.0, 0.0};
+  if (volumeMl <= m_entered.front().volumeMl) return m_entered.front().fractions;
+  if (volumeMl >= m_entered.back().volumeMl) return m_entered.back().fractions;
+  const auto next = std::upper_bound(m_entered.begin(), m_entered.end(), volumeMl,
+                                     [](double v, const Point& p) { return v < p.volumeMl; });
+  const Point& b = *next;
+  const Point& a = *(next - 1);
+  const double f = (volumeMl - a.volumeMl) / (b.volumeMl - a.volumeMl);
+  std::array<double, kSolventCount> out{};
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = a.fractions[i] + (b.fractions[i] - a.fractions[i]) * f;
+  return out;
+}
+
+double Separation::PlateHeightMm(const Compound& compound, double flowMlMin, double columnC, double viscosityCp,
+                                 double k, const std::array<double, kSolventCount>& fractions) const {
+  const double areaM2 = kPi / 4.0 * std::pow(m_column.diameterMm * 1e-3, 2);
+  const double velocity = flowMlMin / 60e6 / (kTotalPorosity * areaM2);  // m/s
+  const double particleM = m_column.particleUm * 1e-6;
+  const double reduced = std::max(velocity * particleM / DiffusionM2s(compound, columnC, viscosityCp, fractions), 1e-3);
+  const double share = k / (1.0 + k);
+  const double h = kA + kB / reduced + (kC0 + kC1 * share * share) * reduced;
+  return h * m_column.particleUm * 1e-3;
+}
+
+void Separation::Inject(std::int64_t nowMs, int vial, const SampleContents& contents, double injectUl,
+                        double columnC, std::uint32_t seed) {
+  if (m_volumeMl <= 0.0) Fit(std::nullopt);
+  m_bRecording = true;
+  m_injectedMs = m_lastMs = nowMs;
+  m_record = DetectorRecording{};
+  m_record.injected = true;
+  m_record.vial = vial;
+  m_zones.clear();
+  m_eluted.clear();
+  m_noiseState = 0x5175617272756E00ull ^ seed;
+  const auto head = FractionsAt(m_lastVolumeMl);
+  for (const auto& [name, mgPerL] : contents) {
+    const Compound* compound = FindCompound(name);
+    if (!compound) {
+      m_record.unknown.push_back(name);
+      continue;
+    }
+    Zone zone{compound, mgPerL * 1e-3 / compound->molarMass * injectUl * 1e-6};
+    // The injected plug occupies the head of the column, shortened by the
+    // compound's retention in the solvent there.
+    const double plug = injectUl * 1e-3 / (m_volumeMl * (1.0 + RetentionFactor(*compound, head, columnC)));
+    zone.variance = plug * plug / 12.0;
+    m_zones.push_back(zone);
+  }
+}
+
+void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, double columnC, double viscosityCp,
+                         int wavelengthNm, bool lampOn, int response) {
+  const double fromMl = m_lastVolumeMl, stepMl = volumeMl - m_lastVolumeMl;
+  const std::int64_t fromMs = m_lastMs;
+  m_lastVolumeMl = volumeMl;
+  m_lastMs = nowMs;
+  if (!m_bRecording) return;
+  m_record.wavelengthNm = wavelengthNm;
+  // The detector's samples due in this step: the mobile phase's own
+  // absorbance, against what it was at the injection (the detector was
+  // zeroed then), with noise and drift.
+  const auto baseline = [&](double atMl) {
+    const auto fractions = FractionsAt(atMl - m_volumeMl);
+    double mau = 0.0;
+    for (int i = 0; i < kSolventCount; ++i) {
+      mau += fractions[static_cast<std::size_t>(i)] * SolventAbsorbance(static_cast<Solvent>(i), wavelengthNm) * 1000.0;
+    }
+    return mau;
+  };
+  for (;;) {
+    const std::int64_t sampleMs =
+        m_injectedMs + static_cast<std::int64_t>(m_record.signalMau.size()) * 100;
+    if (sampleMs > nowMs) break;
+    const double share = nowMs > fromMs ? static_cast<double>(sampleMs - fromMs) / static_cast<double>(nowMs - fromMs) : 1.0;
+    const double atMl = fromMl + stepMl * std::clamp(share, 0.0, 1.0);
+    if (m_record.signalMau.empty()) m_zeroMau = baseline(atMl);
+    const double noise = kNoiseMau * Gaussian(m_noiseState);
+    const double drift = kDriftMauPerHour * static_cast<double>(sampleMs - m_injectedMs) / 3.6e6;
+    m_record.signalMau.push_back(lampOn ? baseline(atMl) - m_zeroMau + noise + drift
+                                        : std::numeric_limits<double>::quiet_NaN());
+  }
+  if (!(stepMl > 0.0) || m_zones.empty()) return;
+
+  // Each zone moves on by the volume delivered, widening by the plate
+  // height and compressed where the solvent across it weakens.
+  const double timeConstantMin = kTimeConstantS[static_cast<std::size_t>(std::clamp(response, 0, 2))] / 60.0;
+  for (auto zone = m_zones.begin(); zone != m_zones.end();) {
+    const double atMl = fromMl - zone->position * m_volumeMl;
+    const auto here = FractionsAt(atMl);
+    const double k = RetentionFactor(*zone->compound, here, columnC);
+    const double ahead = zone->position + kStrengthSpan <= 1.0 ? kStrengthSpan : -kStrengthSpan;
+    const double kAhead = RetentionFactor(*zone->compound, FractionsAt(atMl - ahead * m_volumeMl), columnC);
+    const double slope = (std::log1p(kAhead) - std::log1p(k)) / ahead;  // d ln(1 + k) / dz
+    const double move = stepMl / (m_volumeMl * (1.0 + k));
+    const double plate = PlateHeightMm(*zone->compound, flowMlMin, columnC, viscosityCp, k, here) / m_column.lengthMm;
+    if (zone->position + move < 1.0) {
+      zone->variance = zone->variance * std::exp(-2.0 * slope * move) + plate * move;
+      zone->position += move;
+      ++zone;
+      continue;
+    }
+    // Out of the column in this step.
+    const double part = (1.0 - zone->position) / move;
+    zone->variance = zone->variance * std::exp(-2.0 * slope * move * part) + plate * move * part;
+    const double apexMs = static_cast<double>(fromMs) + part * static_cast<double>(nowMs - fromMs);
+    const double sigmaMl = std::sqrt(zone->variance) * m_volumeMl * (1.0 + k);
+    const double flow = std::max(flowMlMin, 1e-6);
+    const double sigmaMin = std::sqrt((sigmaMl * sigmaMl + std::pow(kCellUl * 1e-3, 2) / 12.0) / (flow * flow) +
+                                      timeConstantMin * timeConstantMin);
+    m_eluted.push_back({zone->compound, zone->amountMol, apexMs, sigmaMin * 60000.0, flow, k});
+    zone = m_zones.erase(zone);
+  }
+}
+
+DetectorRecording Separation::Recording() const {
+  DetectorRecording record = m_record;
+  const double periodMs = DetectorRecording::kPeriodMin * 60000.0;
+  for (const Eluted& e : m_eluted) {
+    RecordedPeak peak;
+    peak.compound = e.compound->name;
+    peak.apexMin = (e.apexMs - static_cast<double>(m_injectedMs)) / 60000.0;
+    peak.sigmaMin = e.sigmaMs / 60000.0;
+    peak.retentionFactor = e.k;
+    // Beer-Lambert over the peak: area = 1000 x epsilon x path x amount / flow.
+    const double flowLs = e.flowMlMin / 60e3;
+    const double perEpsilon = 1000.0 * kPathCm * e.amountMol / flowLs;  // mAU s per l/(mol cm)
+    const double sigmaS = e.sigmaMs / 1000.0;
+    peak.areaMauS = perEpsilon * MolarAbsorptivity(*e.compound, record.wavelengthNm);
+    peak.heightMau = peak.areaMauS / (std::sqrt(2.0 * kPi) * sigmaS);
+    peak.spectrum.resize(DetectorRecording::kSpectrumPoints);
+    for (int i = 0; i < DetectorRecording::kSpectrumPoints; ++i) {
+      const double nm = DetectorRecording::kSpectrumFromNm + i * DetectorRecording::kSpectrumStepNm;
+      peak.spectrum[static_cast<std::size_t>(i)] =
+          static_cast<float>(perEpsilon * MolarAbsorptivity(*e.compound, nm) / (std::sqrt(2.0 * kPi) * sigmaS));
+    }
+    const double apexMs = e.apexMs - static_cast<double>(m_injectedMs);
+    const auto first = static_cast<std::ptrdiff_t>(std::max(0.0, std::ceil((apexMs - kPeakReach * e.sigmaMs) / periodMs)));
+    const auto last = static_cast<std::ptrdiff_t>(std::floor((apexMs + kPeakReach * e.sigmaMs) / periodMs));
+    for (std::ptrdiff_t i = first; i <= last && i < static_cast<std::ptrdiff_t>(record.signalMau.size()); ++i) {
+      const double x = (static_cast<double>(i) * periodMs - apexMs) / e.sigmaMs;
+      record.signalMau[static_cast<std::size_t>(i)] += peak.heightMau * std::exp(-0.5 * x * x);
+    }
+    record.peaks.push_back(std::move(peak));
+  }
+  return record;
+}
+
+}  // namespace sim
