@@ -26,6 +26,17 @@ class InProcess final : public Control {
   void RegisterServer() override { SimulatedServer::Register(); }
   void FillBottles(Side side, const std::array<std::string, 3>& labels) override { On(side).FillBottles(labels); }
   void FitHydraulics(Side side, const Hydraulics& hydraulics) override { On(side).FitHydraulics(hydraulics); }
+  void PlaceSample(Side side, int vial, const SampleContents& contents) override {
+    On(side).PlaceSample(vial, contents);
+  }
+  std::vector<std::string> CompoundNames() override {
+    std::vector<std::string> names;
+    for (const Compound& compound : CompoundLibrary()) names.emplace_back(compound.name);
+    return names;
+  }
+  DetectorRecording Recording(Side side, std::size_t fromSample, std::size_t fromPeak) override {
+    return On(side).Recording(fromSample, fromPeak);
+  }
   void KeepLogs(Side side, bool keep) override {
     if (side == Side::kServer) {
       Server().SetKeepLogs(keep);

@@ -25,9 +25,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/tavix/tavix.h"
 #include "sim/hydraulics.h"
+#include "sim/separation.h"
 #include "sim/solvents.h"
 
 namespace sim {
@@ -65,6 +67,19 @@ class Control {
   // Why the server the plug-in uses is gone ("TavixServer.exe (process
   // 1234) ended"), or "" while it is there. Cheap enough for every poll.
   virtual std::string ServerLost() { return ""; }
+
+  // ---- The samples and what the detectors recorded ----
+  // Vial `vial` of the autosampler's tray holds `contents` (compounds by
+  // name, mg/l; sim/separation.h); empty: the vial is taken off the tray,
+  // and a run from it records a baseline. Kept until the next call for
+  // the vial.
+  virtual void PlaceSample(Side side, int vial, const SampleContents& contents) = 0;
+  // The names of the compounds a sample can hold (sim/compounds.h).
+  virtual std::vector<std::string> CompoundNames() = 0;
+  // What the UV and PDA detectors recorded in the last run (or the run
+  // going on, up to now): the UV's samples from `fromSample` and the
+  // peaks from `fromPeak` on, so that a reader takes each once.
+  virtual DetectorRecording Recording(Side side, std::size_t fromSample, std::size_t fromPeak) = 0;
 
   // ---- Faults on the network ----
   // Opening the network fails, as when the driver is missing.

@@ -1,5 +1,6 @@
 #include "sim/control_wire.h"
 
+#include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -67,15 +68,66 @@ const std::map<std::string, Handler>& Handlers() {
   return handlers;
 }
 
+Json RecordingJson(const DetectorRecording& r) {
+  Json signal = Json::array();
+  for (const double mau : r.signalMau) signal.push_back(std::isnan(mau) ? Json(nullptr) : Json(mau));
+  Json peaks = Json::array();
+  for (const RecordedPeak& p : r.peaks) {
+    peaks.push_back({p.compound, p.apexMin, p.sigmaMin, p.heightMau, p.areaMauS, p.retentionFactor, p.spectrum});
+  }
+  return {r.injected, r.vial, r.wavelengthNm, signal, peaks, r.unknown, r.firstSample};
+}
+
+DetectorRecording RecordingFrom(const Json& j) {
+  DetectorRecording r;
+  r.injected = j.at(0).get<bool>();
+  r.vial = j.at(1).get<int>();
+  r.wavelengthNm = j.at(2).get<int>();
+  for (const Json& mau : j.at(3)) r.signalMau.push_back(mau.is_null() ? std::nan("") : mau.get<double>());
+  for (const Json& p : j.at(4)) {
+    r.peaks.push_back({p.at(0).get<std::string>(), p.at(1).get<double>(), p.at(2).get<double>(),
+                       p.at(3).get<double>(), p.at(4).get<double>(), p.at(5).get<double>(),
+                       p.at(6).get<std::vector<float>>()});
+  }
+  r.unknown = j.at(5).get<std::vector<std::string>>();
+  r.firstSample = j.at(6).get<std::size_t>();
+  return r;
+}
+
+// The calls with a result, by name.
+using Query = Json (*)(Control&, const Json&);
+const std::map<std::string, Query>& Queries() {
+  static const std::map<std::string, Query> queries{
+      {"PlaceSample",
+       [](Control& c, const Json& a) {
+         c.PlaceSample(SideFrom(a.at(0)), a.at(1).get<int>(), a.at(2).get<SampleContents>());
+         return Json(nullptr);
+       }},
+      {"Recording",
+       [](Control& c, const Json& a) {
+         return RecordingJson(c.Recording(SideFrom(a.at(0)), a.at(1).get<std::size_t>(), a.at(2).get<std::size_t>()));
+       }},
+  };
+  return queries;
+}
+
 std::string SideText(Side side) { return side == Side::kServer ? "server" : "network"; }
 
 }  // namespace
 
-void ServeControlCall(Control& control, const std::string& name, const std::string& arguments) {
+std::string ServeControlCall(Control& control, const std::string& name, const std::string& arguments) {
   const auto handler = Handlers().find(name);
-  if (handler == Handlers().end()) throw std::invalid_argument("no such control call: " + name);
+  const auto query = Queries().find(name);
+  if (handler == Handlers().end() && query == Queries().end()) {
+    throw std::invalid_argument("no such control call: " + name);
+  }
   try {
+    if (query != Queries().end()) {
+      const Json result = query->second(control, Json::parse(arguments));
+      return result.is_null() ? "" : result.dump();
+    }
     handler->second(control, Json::parse(arguments));
+    return "";
   } catch (const Json::exception& e) {
     throw std::invalid_argument(name + ": arguments " + arguments + " do not fit: " + e.what());
   }
@@ -91,6 +143,20 @@ void ServerWireControl::FitHydraulics(Side side, const Hydraulics& h) {
   Send("FitHydraulics",
        Json{SideText(side), Json{ColumnJson(h.column), h.dwellMl, h.flowRampMlMin2, h.pressureTimeS}}.dump());
 }
+void ServerWireControl::PlaceSample(Side side, int vial, const SampleContents& contents) {
+  if (side == Side::kNetwork) return InProcessControl().PlaceSample(side, vial, contents);
+  Send("PlaceSample", Json{SideText(side), vial, contents}.dump());
+}
+DetectorRecording ServerWireControl::Recording(Side side, std::size_t fromSample, std::size_t fromPeak) {
+  if (side == Side::kNetwork) return InProcessControl().Recording(side, fromSample, fromPeak);
+  const std::string text = Send("Recording", Json{SideText(side), fromSample, fromPeak}.dump());
+  try {
+    return RecordingFrom(Json::parse(text));
+  } catch (const Json::exception& e) {
+    throw std::runtime_error(std::string("the simulated server's recording does not read: ") + e.what());
+  }
+}
+std::vector<std::string> ServerWireControl::CompoundNames() { return InProcessControl().CompoundNames(); }
 void ServerWireControl::KeepLogs(Side side, bool keep) {
   if (side == Side::kNetwork) return InProcessControl().KeepLogs(side, keep);
   Send("KeepLogs", Json{SideText(side), keep}.dump());

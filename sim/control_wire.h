@@ -22,6 +22,9 @@ class ServerWireControl : public Control {
   void FillBottles(Side side, const std::array<std::string, 3>& labels) override;
   void FitHydraulics(Side side, const Hydraulics& hydraulics) override;
   void KeepLogs(Side side, bool keep) override;
+  void PlaceSample(Side side, int vial, const SampleContents& contents) override;
+  DetectorRecording Recording(Side side, std::size_t fromSample, std::size_t fromPeak) override;
+  std::vector<std::string> CompoundNames() override;
 
   void SetDriverMissing(bool missing) override;
   void SetNetworkUnitAbsent(std::uint16_t address) override;
@@ -50,12 +53,14 @@ class ServerWireControl : public Control {
 
  protected:
   // Makes the call `name` with `arguments` (a JSON array) on the other
-  // side; throws std::runtime_error when it cannot.
-  virtual void Send(const std::string& name, const std::string& arguments) = 0;
+  // side and gives its result (JSON; "" for none); throws
+  // std::runtime_error when it cannot.
+  virtual std::string Send(const std::string& name, const std::string& arguments) = 0;
 };
 
-// Makes the call a ServerWireControl sent on `control`. Throws
-// std::invalid_argument for an unknown name or arguments that do not fit.
-void ServeControlCall(Control& control, const std::string& name, const std::string& arguments);
+// Makes the call a ServerWireControl sent on `control`; its result for
+// the caller's Send. Throws std::invalid_argument for an unknown name or
+// arguments that do not fit.
+std::string ServeControlCall(Control& control, const std::string& name, const std::string& arguments);
 
 }  // namespace sim

@@ -151,8 +151,11 @@ class InstrumentModel {
   // What vial `vial` of the autosampler's tray holds; an empty sample
   // takes it off the tray. Kept across power-ups.
   void PlaceSample(int vial, SampleContents contents);
-  // What the detectors recorded in the last run, or the one going on.
-  DetectorRecording Recording() const { return m_separation.Recording(); }
+  // What the detectors recorded in the last run, or the one going on
+  // (Separation::Recording).
+  DetectorRecording Recording(std::size_t fromSample, std::size_t fromPeak) const {
+    return m_separation.Recording(fromSample, fromPeak);
+  }
 
   // Commands, at the model's current time.
   void PumpStart();

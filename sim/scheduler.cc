@@ -160,4 +160,14 @@ void Scheduler::FitHydraulics(const Hydraulics& hydraulics) {
   Locked([&] { m_model.SetHydraulics(hydraulics); });
 }
 
+void Scheduler::PlaceSample(int vial, const SampleContents& contents) {
+  Locked([&] { m_model.PlaceSample(vial, contents); });
+}
+
+DetectorRecording Scheduler::Recording(std::size_t fromSample, std::size_t fromPeak) {
+  Lock lock(m_mutex);
+  CatchUpLocked(lock);
+  return m_model.Recording(fromSample, fromPeak);
+}
+
 }  // namespace sim

@@ -63,6 +63,10 @@ class Scheduler : public platform::Clock::Driver {
   // The column, dwell volume and pump dynamics (sim/hydraulics.h). Kept
   // until the next call or reset.
   void FitHydraulics(const Hydraulics& hydraulics);
+  // What a vial on the autosampler's tray holds (InstrumentModel::PlaceSample).
+  void PlaceSample(int vial, const SampleContents& contents);
+  // What the detectors recorded, up to now (Separation::Recording).
+  DetectorRecording Recording(std::size_t fromSample, std::size_t fromPeak);
 
  protected:
   Scheduler() = default;

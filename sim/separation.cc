@@ -127,6 +127,7 @@ void Separation::Inject(std::int64_t nowMs, int vial, const SampleContents& cont
   m_record = DetectorRecording{};
   m_record.injected = true;
   m_record.vial = vial;
+  m_samples = 0;
   m_zones.clear();
   m_eluted.clear();
   m_noiseState = 0x5175617272756E00ull ^ seed;
@@ -146,17 +147,55 @@ void Separation::Inject(std::int64_t nowMs, int vial, const SampleContents& cont
   }
 }
 
+double Separation::PeakAreaPerEpsilon(double amountMol, double flowMlMin) {
+  // Beer-Lambert over the peak: area = 1000 x epsilon x path x amount / flow.
+  return 1000.0 * kPathCm * amountMol / (std::max(flowMlMin, 1e-6) / 60e3);
+}
+
+double Separation::SignalAt(double sampleMs, double flowMlMin, double columnC, int wavelengthNm) const {
+  double mau = 0.0;
+  const auto gaussian = [&](const Compound& compound, double amountMol, double flow, double toApexMs,
+                            double sigmaMs) {
+    if (std::fabs(toApexMs) > kPeakReach * sigmaMs) return;
+    const double height = PeakAreaPerEpsilon(amountMol, flow) * MolarAbsorptivity(compound, wavelengthNm) /
+                          (std::sqrt(2.0 * kPi) * sigmaMs / 1000.0);
+    const double x = toApexMs / sigmaMs;
+    mau += height * std::exp(-0.5 * x * x);
+  };
+  for (const Eluted& e : m_eluted) gaussian(*e.compound, e.amountMol, e.flowMlMin, sampleMs - e.apexMs, e.sigmaMs);
+  // The front of a zone still in the column: its distance from the outlet
+  // as the time it takes to cover it.
+  for (const Zone& zone : m_zones) {
+    const double k = RetentionFactor(*zone.compound, FractionsAt(m_lastVolumeMl - zone.position * m_volumeMl), columnC);
+    const double msPerColumn = m_volumeMl * (1.0 + k) / std::max(flowMlMin, 1e-6) * 60000.0;
+    gaussian(*zone.compound, zone.amountMol, flowMlMin, -(1.0 - zone.position) * msPerColumn,
+             SigmaMs(zone.variance, k, flowMlMin));
+  }
+  return mau;
+}
+
+double Separation::SigmaMs(double variance, double k, double flowMlMin) const {
+  const double sigmaMl = std::sqrt(variance) * m_volumeMl * (1.0 + k);
+  const double flow = std::max(flowMlMin, 1e-6);
+  const double timeConstantMin = kTimeConstantS[static_cast<std::size_t>(std::clamp(m_response, 0, 2))] / 60.0;
+  return std::sqrt((sigmaMl * sigmaMl + kCellUl * kCellUl * 1e-6 / 12.0) / (flow * flow) +
+                   timeConstantMin * timeConstantMin) * 60000.0;
+}
+
 void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, double columnC, double viscosityCp,
                          int wavelengthNm, bool lampOn, int response) {
   const double fromMl = m_lastVolumeMl, stepMl = volumeMl - m_lastVolumeMl;
   const std::int64_t fromMs = m_lastMs;
-  m_lastVolumeMl = volumeMl;
-  m_lastMs = nowMs;
-  if (!m_bRecording) return;
+  if (!m_bRecording) {
+    m_lastVolumeMl = volumeMl;
+    m_lastMs = nowMs;
+    return;
+  }
   m_record.wavelengthNm = wavelengthNm;
+  m_response = response;
   // The detector's samples due in this step: the mobile phase's own
   // absorbance, against what it was at the injection (the detector was
-  // zeroed then), with noise and drift.
+  // zeroed then), what the compounds add, noise and drift.
   const auto baseline = [&](double atMl) {
     const auto fractions = FractionsAt(atMl - m_volumeMl);
     double mau = 0.0;
@@ -166,22 +205,25 @@ void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, 
     return mau;
   };
   for (;;) {
-    const std::int64_t sampleMs =
-        m_injectedMs + static_cast<std::int64_t>(m_record.signalMau.size()) * 100;
+    const std::int64_t sampleMs = m_injectedMs + static_cast<std::int64_t>(m_samples) * kPeriodMs;
     if (sampleMs > nowMs) break;
     const double share = nowMs > fromMs ? static_cast<double>(sampleMs - fromMs) / static_cast<double>(nowMs - fromMs) : 1.0;
     const double atMl = fromMl + stepMl * std::clamp(share, 0.0, 1.0);
-    if (m_record.signalMau.empty()) m_zeroMau = baseline(atMl);
+    if (m_samples == 0) m_zeroMau = baseline(atMl);
+    ++m_samples;
     const double noise = kNoiseMau * Gaussian(m_noiseState);
     const double drift = kDriftMauPerHour * static_cast<double>(sampleMs - m_injectedMs) / 3.6e6;
-    m_record.signalMau.push_back(lampOn ? baseline(atMl) - m_zeroMau + noise + drift
+    m_record.signalMau.push_back(lampOn ? baseline(atMl) - m_zeroMau +
+                                              SignalAt(static_cast<double>(sampleMs), flowMlMin, columnC, wavelengthNm) +
+                                              noise + drift
                                         : std::numeric_limits<double>::quiet_NaN());
   }
+  m_lastVolumeMl = volumeMl;
+  m_lastMs = nowMs;
   if (!(stepMl > 0.0) || m_zones.empty()) return;
 
   // Each zone moves on by the volume delivered, widening by the plate
   // height and compressed where the solvent across it weakens.
-  const double timeConstantMin = kTimeConstantS[static_cast<std::size_t>(std::clamp(response, 0, 2))] / 60.0;
   for (auto zone = m_zones.begin(); zone != m_zones.end();) {
     const double atMl = fromMl - zone->position * m_volumeMl;
     const auto here = FractionsAt(atMl);
@@ -191,52 +233,44 @@ void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, 
     const double slope = (std::log1p(kAhead) - std::log1p(k)) / ahead;  // d ln(1 + k) / dz
     const double move = stepMl / (m_volumeMl * (1.0 + k));
     const double plate = PlateHeightMm(*zone->compound, flowMlMin, columnC, viscosityCp, k, here) / m_column.lengthMm;
-    if (zone->position + move < 1.0) {
-      zone->variance = zone->variance * std::exp(-2.0 * slope * move) + plate * move;
-      zone->position += move;
-      ++zone;
+    const double part = std::min(1.0, (1.0 - zone->position) / move);
+    zone->variance = zone->variance * std::exp(-2.0 * slope * move * part) + plate * move * part;
+    if (part < 1.0 || zone->position + move == 1.0) {
+      // Out of the column in this step.
+      const double apexMs = static_cast<double>(fromMs) + part * static_cast<double>(nowMs - fromMs);
+      m_eluted.push_back({zone->compound, zone->amountMol, apexMs, SigmaMs(zone->variance, k, flowMlMin), flowMlMin, k});
+      zone = m_zones.erase(zone);
       continue;
     }
-    // Out of the column in this step.
-    const double part = (1.0 - zone->position) / move;
-    zone->variance = zone->variance * std::exp(-2.0 * slope * move * part) + plate * move * part;
-    const double apexMs = static_cast<double>(fromMs) + part * static_cast<double>(nowMs - fromMs);
-    const double sigmaMl = std::sqrt(zone->variance) * m_volumeMl * (1.0 + k);
-    const double flow = std::max(flowMlMin, 1e-6);
-    const double sigmaMin = std::sqrt((sigmaMl * sigmaMl + std::pow(kCellUl * 1e-3, 2) / 12.0) / (flow * flow) +
-                                      timeConstantMin * timeConstantMin);
-    m_eluted.push_back({zone->compound, zone->amountMol, apexMs, sigmaMin * 60000.0, flow, k});
-    zone = m_zones.erase(zone);
+    zone->position += move;
+    ++zone;
   }
 }
 
-DetectorRecording Separation::Recording() const {
-  DetectorRecording record = m_record;
-  const double periodMs = DetectorRecording::kPeriodMin * 60000.0;
-  for (const Eluted& e : m_eluted) {
+DetectorRecording Separation::Recording(std::size_t fromSample, std::size_t fromPeak) const {
+  DetectorRecording record;
+  record.injected = m_record.injected;
+  record.vial = m_record.vial;
+  record.wavelengthNm = m_record.wavelengthNm;
+  record.unknown = m_record.unknown;
+  record.firstSample = std::min(fromSample, m_record.signalMau.size());
+  record.signalMau.assign(m_record.signalMau.begin() + static_cast<std::ptrdiff_t>(record.firstSample),
+                          m_record.signalMau.end());
+  for (std::size_t i = fromPeak; i < m_eluted.size(); ++i) {
+    const Eluted& e = m_eluted[i];
     RecordedPeak peak;
     peak.compound = e.compound->name;
     peak.apexMin = (e.apexMs - static_cast<double>(m_injectedMs)) / 60000.0;
     peak.sigmaMin = e.sigmaMs / 60000.0;
     peak.retentionFactor = e.k;
-    // Beer-Lambert over the peak: area = 1000 x epsilon x path x amount / flow.
-    const double flowLs = e.flowMlMin / 60e3;
-    const double perEpsilon = 1000.0 * kPathCm * e.amountMol / flowLs;  // mAU s per l/(mol cm)
-    const double sigmaS = e.sigmaMs / 1000.0;
+    const double perEpsilon = PeakAreaPerEpsilon(e.amountMol, e.flowMlMin);
+    const double apexFactor = perEpsilon / (std::sqrt(2.0 * kPi) * e.sigmaMs / 1000.0);
     peak.areaMauS = perEpsilon * MolarAbsorptivity(*e.compound, record.wavelengthNm);
-    peak.heightMau = peak.areaMauS / (std::sqrt(2.0 * kPi) * sigmaS);
+    peak.heightMau = apexFactor * MolarAbsorptivity(*e.compound, record.wavelengthNm);
     peak.spectrum.resize(DetectorRecording::kSpectrumPoints);
-    for (int i = 0; i < DetectorRecording::kSpectrumPoints; ++i) {
-      const double nm = DetectorRecording::kSpectrumFromNm + i * DetectorRecording::kSpectrumStepNm;
-      peak.spectrum[static_cast<std::size_t>(i)] =
-          static_cast<float>(perEpsilon * MolarAbsorptivity(*e.compound, nm) / (std::sqrt(2.0 * kPi) * sigmaS));
-    }
-    const double apexMs = e.apexMs - static_cast<double>(m_injectedMs);
-    const auto first = static_cast<std::ptrdiff_t>(std::max(0.0, std::ceil((apexMs - kPeakReach * e.sigmaMs) / periodMs)));
-    const auto last = static_cast<std::ptrdiff_t>(std::floor((apexMs + kPeakReach * e.sigmaMs) / periodMs));
-    for (std::ptrdiff_t i = first; i <= last && i < static_cast<std::ptrdiff_t>(record.signalMau.size()); ++i) {
-      const double x = (static_cast<double>(i) * periodMs - apexMs) / e.sigmaMs;
-      record.signalMau[static_cast<std::size_t>(i)] += peak.heightMau * std::exp(-0.5 * x * x);
+    for (int j = 0; j < DetectorRecording::kSpectrumPoints; ++j) {
+      const double nm = DetectorRecording::kSpectrumFromNm + j * DetectorRecording::kSpectrumStepNm;
+      peak.spectrum[static_cast<std::size_t>(j)] = static_cast<float>(apexFactor * MolarAbsorptivity(*e.compound, nm));
     }
     record.peaks.push_back(std::move(peak));
   }

@@ -64,10 +64,11 @@ struct DetectorRecording {
   static constexpr double kPeriodMin = 0.1 / 60.0;
 
   bool injected = false;   // the last run injected a sample
+  std::size_t firstSample = 0;  // the place of signalMau's first sample in the run's
   int vial = -1;
   int wavelengthNm = 0;
   std::vector<double> signalMau;  // one every kPeriodMin from the injection; NaN while the lamp was off
-  std::vector<RecordedPeak> peaks;  // in the order they eluted
+  std::vector<RecordedPeak> peaks;  // in the order they eluted (from the one asked for)
   std::vector<std::string> unknown;  // compounds the vial named that the library does not know
 };
 
@@ -105,8 +106,10 @@ class Separation {
   // The run ended: nothing more is recorded until the next injection.
   void EndRun() { m_bRecording = false; }
 
-  // What the detectors recorded in the last (or present) run.
-  DetectorRecording Recording() const;
+  // What the detectors recorded in the last (or present) run: the samples
+  // from `fromSample` and the peaks from `fromPeak` on, so that a reader
+  // can take each once, as the run goes.
+  DetectorRecording Recording(std::size_t fromSample = 0, std::size_t fromPeak = 0) const;
 
   // For the closed-form checks: the column's liquid volume (ml) and the
   // plate height (mm) of `compound` at a flow, temperature, viscosity and
@@ -130,8 +133,17 @@ class Separation {
     const Compound* compound;
     double amountMol, apexMs, sigmaMs, flowMlMin, k;
   };
+  static constexpr std::int64_t kPeriodMs = 100;
   // The solvent fractions that entered the column's head at `volumeMl`.
   std::array<double, kSolventCount> FractionsAt(double volumeMl) const;
+  // What the eluted peaks and the fronts of the zones about to elute add
+  // to the UV detector's signal at `sampleMs`.
+  double SignalAt(double sampleMs, double flowMlMin, double columnC, int wavelengthNm) const;
+  // A peak's standard deviation in time, from its zone's variance (column
+  // lengths squared), the cell, and the detector's time constant.
+  double SigmaMs(double variance, double k, double flowMlMin) const;
+  // mAU s of peak area per l/(mol cm) of molar absorptivity.
+  static double PeakAreaPerEpsilon(double amountMol, double flowMlMin);
 
   Column m_column;
   double m_volumeMl = 0.0;  // the column's liquid volume
@@ -144,6 +156,8 @@ class Separation {
   DetectorRecording m_record;
   std::vector<Zone> m_zones;
   std::vector<Eluted> m_eluted;
+  std::size_t m_samples = 0;  // taken in this run
+  int m_response = 1;
   std::uint64_t m_noiseState = 0;
   double m_zeroMau = 0.0;  // the mobile phase's absorbance when the detector was zeroed
 };

@@ -38,6 +38,7 @@ struct RunOptions {
   SolventLabels solvents;                   // --solvent
   SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
   ReadyRules ready;                         // --ready-timeout, --if-not-ready
+  std::optional<std::filesystem::path> tray;  // --tray; unset: tray.toml beside the method, if there is one
 };
 
 int RunMethodCommand(const RunOptions& options, TerminalUi& ui);
@@ -66,6 +67,7 @@ struct SequenceOptions {
   SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
   bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
   ReadyRules ready;                         // --ready-timeout, --if-not-ready, --equilibrate
+  std::optional<std::filesystem::path> tray;  // --tray; unset: tray.toml beside the list, if there is one
 };
 
 // Runs every sample of a list on one set of open devices; 0 when every

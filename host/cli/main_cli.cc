@@ -153,7 +153,7 @@ struct RunningArgs {
   bool trace = false;
   std::vector<std::string> faultTexts;
   std::vector<std::string> solventTexts;
-  std::string columnText, dwellText, flowRampText;
+  std::string columnText, dwellText, flowRampText, trayText;
   std::string readyTimeoutText, ifNotReady = "fail", equilibrateText;
 
   void Add(CLI::App* cmd, const char* what) {
@@ -175,6 +175,9 @@ struct RunningArgs {
     cmd->add_option("--dwell", dwellText, "The simulated dwell volume in ml (0 to 20; default: the method's, or 0.6)");
     cmd->add_option("--flow-ramp", flowRampText,
                     "How fast the simulated pumps change their flow, ml/min per minute (0.1 to 1000; default 10)");
+    cmd->add_option("--tray", trayText,
+                    std::string("What the simulated vials hold: a tray file (default: tray.toml beside the ") +
+                        (std::string(what) == "run" ? "method" : "sample list") + ", if there is one)");
     cmd->add_option("--ready-timeout", readyTimeoutText,
                     "How long to wait for the instruments to be ready before an injection, minutes (0.1 to 1440; "
                     "default 30)");
@@ -210,11 +213,12 @@ struct RunningArgs {
   // refused rather than ignored; "" or the refusal.
   static std::string RefuseForRealInstruments(CLI::App* cmd) {
     if (host::SimulatorPresent()) return "";
-    for (const char* name : {"--virtual-time", "--speed", "--fault", "--solvent", "--column", "--dwell", "--flow-ramp"}) {
+    for (const char* name :
+         {"--virtual-time", "--speed", "--fault", "--solvent", "--column", "--dwell", "--flow-ramp", "--tray"}) {
       if (cmd->count(name) == 0) continue;
       return std::string(name) + ": the " + host::kRealInstrumentsText +
-             "; --virtual-time, --speed, --fault, --solvent, --column, --dwell and --flow-ramp are for the simulated "
-             "instruments only";
+             "; --virtual-time, --speed, --fault, --solvent, --column, --dwell, --flow-ramp and --tray are for the "
+             "simulated instruments only";
     }
     return "";
   }
@@ -290,6 +294,7 @@ struct RunCommand {
     if (!usage.empty()) return UsageError(usage, "run ");
     if (!args.transport.empty()) options.transport = TransportNamed(args.transport);
     if (!args.outDir.empty()) options.out = args.outDir;
+    if (!args.trayText.empty()) options.tray = args.trayText;
     options.force = args.force;
     options.trace = args.trace;
     options.virtualTime = args.virtualTime;
@@ -355,6 +360,7 @@ struct SequenceCommand {
     if (!args.transport.empty()) options.transport = TransportNamed(args.transport);
     if (!args.outDir.empty()) options.out = args.outDir;
     if (!resume.empty()) options.resume = resume;
+    if (!args.trayText.empty()) options.tray = args.trayText;
     options.force = args.force;
     options.trace = args.trace;
     options.virtualTime = args.virtualTime;

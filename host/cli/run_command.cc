@@ -49,6 +49,7 @@ class RunSession {
   TerminalUi& m_ui;
   Transport m_transport = Transport::kDirect;
   CheckedMethod m_method;
+  Tray m_tray;
   RunFolder m_folder;
   RunTrace m_trace;
   std::unique_ptr<SampleSession> m_session;
@@ -121,6 +122,17 @@ int RunSession::Run() {
   plan.vial = m_o.vial.value_or(cons.VialNumber());
   plan.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
   plan.faults = m_o.faults;
+  if (SimulatorPresent()) {
+    const std::filesystem::path beside = std::filesystem::path(m_method.path).parent_path() / kTrayFileName;
+    if (m_o.tray || std::filesystem::exists(beside)) m_tray = ReadTray(m_o.tray.value_or(beside));
+    for (const std::string& problem : TrayCompoundProblems(m_tray)) m_tray.problems.push_back(problem);
+    if (!m_tray.problems.empty()) {
+      for (std::size_t i = 0; i + 1 < m_tray.problems.size(); ++i) m_ui.Failure(m_tray.problems[i]);
+      return m_ui.Fail(m_tray.problems.back());
+    }
+    plan.sample = m_tray.For(plan.vial);
+    plan.sampleSource = m_tray.file.empty() ? "" : m_tray.file.filename().string();
+  }
   if (const std::string why = VolumeRefusal(plan.volumeUl, m_transport); m_o.volumeUl && !why.empty()) {
     return m_ui.Fail("--volume: the " + std::string(TransportName(m_transport)) + " transport " + why);
   }

@@ -1,5 +1,6 @@
 #include "host/harness/simulators.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "host/harness/simulator.h"
@@ -93,6 +94,49 @@ std::string SimulatedServerProgram(Transport transport) {
 
 std::string SimulatedServerLost(Transport transport) {
   return Simulator() && transport == Transport::kServer ? Simulator()->ServerLost() : "";
+}
+
+std::vector<std::string> TrayCompoundProblems(const Tray& tray) {
+  std::vector<std::string> problems;
+  if (!Simulator()) return problems;
+  const std::vector<std::string> known = Simulator()->CompoundNames();
+  std::string list;
+  for (const std::string& name : known) list += (list.empty() ? "" : ", ") + name;
+  const auto knows = [&](const std::string& name) {
+    return std::any_of(known.begin(), known.end(), [&](const std::string& k) {
+      return k.size() == name.size() && std::equal(k.begin(), k.end(), name.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+             });
+    });
+  };
+  for (const auto& [name, sample] : tray.samples) {
+    for (const auto& [compound, mgPerL] : sample.compounds) {
+      if (knows(compound)) continue;
+      problems.push_back(EscapeControls(tray.file.string()) + ": line " + std::to_string(sample.line) + ": sample." +
+                         EscapeControls(name) + ": the simulator knows no compound \"" + EscapeControls(compound) +
+                         "\" (it knows " + list + ")");
+    }
+  }
+  return problems;
+}
+
+void PlaceSimulatedSample(Transport transport, int vial, const SampleDescription* sample) {
+  if (!Simulator()) return;
+  Simulator()->PlaceSample(SideOf(transport), vial, sample ? sample->compounds : sim::SampleContents{});
+}
+
+static_assert(kSpectrumFromNm == sim::DetectorRecording::kSpectrumFromNm &&
+              kSpectrumStepNm == sim::DetectorRecording::kSpectrumStepNm &&
+              kDetectorPeriodMin == sim::DetectorRecording::kPeriodMin);
+
+std::optional<DetectorData> TakeDetectorData(Transport transport, std::size_t fromSample, std::size_t fromPeak) {
+  if (!Simulator()) return std::nullopt;
+  sim::DetectorRecording r = Simulator()->Recording(SideOf(transport), fromSample, fromPeak);
+  DetectorData data{r.injected, r.vial, r.wavelengthNm, r.firstSample, std::move(r.signalMau), {}, std::move(r.unknown)};
+  for (sim::RecordedPeak& peak : r.peaks) {
+    data.peaks.push_back({std::move(peak.compound), peak.apexMin, peak.sigmaMin, std::move(peak.spectrum)});
+  }
+  return data;
 }
 
 void QuietSimulatorLogs(Transport transport) {

@@ -8,11 +8,14 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/inputs/transport_checks.h"
+#include "host/inputs/tray.h"
 #include "platform/method/method_file.h"
 #include "platform/method/quarn_method.h"
 
@@ -66,6 +69,39 @@ void RegisterSimulatedServer();
 // "TavixServer.exe (process 1234) ended, exit code 3", or "the simulated
 // server stopped answering" for one in this process; "" while it answers.
 std::string SimulatedServerLost(Transport transport);
+
+// ---- Samples and what the detectors record ----
+// The problems of a tray's sample descriptions that name a compound the
+// simulators do not know, each with the file and line and the compounds
+// they know; none without a simulator.
+std::vector<std::string> TrayCompoundProblems(const Tray& tray);
+// Vial `vial` of the simulated tray holds `sample`; nullptr: nothing (a
+// run from it records a baseline).
+void PlaceSimulatedSample(Transport transport, int vial, const SampleDescription* sample);
+
+// A peak the simulated detectors saw: which compound, when, how wide, and
+// the PDA's spectrum at its apex (mAU, from 190 nm in 2 nm steps).
+struct DetectorPeak {
+  std::string compound;
+  double apexMin = 0.0, sigmaMin = 0.0;
+  std::vector<float> spectrum;
+};
+inline constexpr int kSpectrumFromNm = 190;
+inline constexpr int kSpectrumStepNm = 2;
+// What the simulated detectors recorded since the last take.
+struct DetectorData {
+  bool injected = false;  // the run injected (else nothing was recorded)
+  int vial = -1;
+  int wavelengthNm = 0;
+  std::size_t firstSample = 0;    // the place of samplesMau[0] in the run
+  std::vector<double> samplesMau; // the UV's absorbance, one every 0.1 s from the injection; NaN: lamp off
+  std::vector<DetectorPeak> peaks;
+  std::vector<std::string> unknown;  // compounds of the vial the simulators do not know
+};
+inline constexpr double kDetectorPeriodMin = 0.1 / 60.0;
+// The samples from `fromSample` and the peaks from `fromPeak`; nullopt
+// without a simulator.
+std::optional<DetectorData> TakeDetectorData(Transport transport, std::size_t fromSample, std::size_t fromPeak);
 
 // The simulators' test logs off: they would grow with every poll.
 void QuietSimulatorLogs(Transport transport);

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <cstdio>
 
+#include "host/inputs/user_file.h"
 #include "host/text/display_text.h"
 #include "host/text/number_text.h"
 #include "platform/inlet/text.h"
@@ -23,11 +24,11 @@ namespace {
 // A list larger than this is not a sample list.
 constexpr std::uintmax_t kMaxListBytes = 16u << 20;
 
-enum Column { kSample, kMethod, kVial, kVolume, kInjections, kAction, kMinutes, kNote, kColumnCount };
-constexpr std::array<const char*, kColumnCount> kColumnNames{"sample",     "method", "vial",    "volume",
-                                                              "injections", "action", "minutes", "note"};
-constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false, false, false};
-constexpr const char* kColumnList = "sample, method, vial, volume, injections, action, minutes and note";
+enum Column { kSample, kMethod, kVial, kVolume, kInjections, kAction, kMinutes, kNote, kContents, kColumnCount };
+constexpr std::array<const char*, kColumnCount> kColumnNames{"sample",  "method", "vial", "volume",  "injections",
+                                                              "action",  "minutes", "note", "contents"};
+constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false, false, false, false};
+constexpr const char* kColumnList = "sample, method, vial, volume, injections, action, minutes, note and contents";
 constexpr RowAction kActions[] = {RowAction::kInject, RowAction::kBlank, RowAction::kEquilibrate, RowAction::kShutdown};
 
 struct Record {
@@ -155,6 +156,7 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     row.name = Trimmed(cell(kSample));
     row.method = Trimmed(cell(kMethod));
     row.note = cell(kNote);
+    row.contents = Trimmed(cell(kContents));
     for (std::size_t cr; (cr = row.note.find("\r\n")) != std::string::npos;) row.note.erase(cr, 1);
     bool good = true;
     // A problem of one cell names its key's line where the list tells it.
@@ -206,6 +208,8 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
       else bad(read.error, kVolume);
     }
     if (at[kInjections] >= 0 && !cell(kInjections).empty()) whole(kInjections, 1, kMaxInjectionsPerRow, row.injections);
+    if (!injects && !row.contents.empty()) bad("contents: a " + action + " row injects nothing", kContents);
+    if (row.contents != EscapeControls(row.contents)) bad("contents: the name holds a control character", kContents);
     if (!injects && row.injections != 1) bad("injections: a " + action + " row injects nothing", kInjections);
     if (row.action == RowAction::kEquilibrate) {
       const NumberRead<double> read = ReadDecimalNumber(cell(kMinutes), "minutes", 0.1, 1440.0, false);
@@ -342,28 +346,8 @@ SampleList ParseSampleList(const std::string& input, const std::filesystem::path
 
 SampleList ReadSampleList(const std::filesystem::path& file) {
   SampleList list;
-  std::error_code ec;
-  const auto status = std::filesystem::status(file, ec);
-  if (!std::filesystem::exists(status)) {
-    list.problems.push_back(EscapeControls(file.string()) + ": there is no such file");
-    return list;
-  }
-  if (!std::filesystem::is_regular_file(status)) {
-    list.problems.push_back(EscapeControls(file.string()) + ": not an ordinary file");
-    return list;
-  }
-  if (std::filesystem::file_size(file, ec) > kMaxListBytes) {
-    list.problems.push_back(EscapeControls(file.string()) + ": larger than 16 MB; that is not a sample list");
-    return list;
-  }
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in) {
-    list.problems.push_back(EscapeControls(file.string()) + ": cannot be read");
-    return list;
-  }
-  return ParseSampleList(text.str(), file);
+  const std::optional<std::string> text = ReadUserFile(file, kMaxListBytes, "a sample list", list.problems);
+  return text ? ParseSampleList(*text, file) : list;
 }
 
 }  // namespace host

@@ -5,7 +5,9 @@
 //
 // Columns (case does not matter): sample, method, vial, volume (µl) are
 // required; injections (from the vial, default 1), action (RowAction),
-// minutes (an equilibration's) and note are optional.
+// minutes (an equilibration's), note and contents (a sample description
+// of the tray file, for the vial instead of the tray's own; host/inputs/tray.h)
+// are optional.
 // A method file is named relative to the list's folder. CSV takes ',' or
 // ';' between cells (the header row tells which), double quotes around a
 // cell that holds the separator, a quote or a line break, a UTF-8
@@ -47,6 +49,7 @@ struct SampleRow {
   RowAction action = RowAction::kInject;
   double minutes = 0;         // an equilibration's
   std::string note;           // UTF-8; may hold "\n": escape it to print it
+  std::string contents;       // a sample description's name; "" for what the tray holds in the vial
 };
 
 struct SampleList {

@@ -176,6 +176,7 @@ bool SampleRun::Poll(DeviceSet& d, double clockMinutes, bool waiting, bool equil
     m_csvOk = std::fflush(m_csv) == 0 && m_csvOk;
   }
   m_pendingCsv = row;
+  if (m_bDetector && m_injected) TakeDetectorSignal();
   if (!waiting) m_chart.Add(row);
   for (const std::string& event : PollEvents(m_last ? &*m_last : nullptr, row)) Log(event);
   const bool milestone = !m_last || IsMilestone(*m_last, row);
@@ -444,9 +445,38 @@ void SampleRun::ShutDown(DeviceSet& d) {
   m_doneText = "shut down: " + pump + ", the column oven and the UV lamp off";
 }
 
+namespace {
+
+// A concentration as the tray file gives it, to a thousandth: "50", "0.25".
+std::string ConcentrationText(double mgPerL) {
+  std::string text = Fixed(mgPerL, 3);
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
 void SampleRun::Run(DeviceSet& d) {
   if (m_plan.action == RowAction::kEquilibrate) return Equilibrate(d);
   if (m_plan.action == RowAction::kShutdown) return ShutDown(d);
+  if (m_plan.action == RowAction::kInject && SimulatorPresent()) {
+    PlaceSimulatedSample(m_plan.transport, m_plan.vial, m_plan.sample);
+    m_bDetector = m_plan.sample != nullptr;
+    if (const SampleDescription* s = m_plan.sample) {
+      std::string compounds;
+      for (const auto& [name, mgPerL] : s->compounds) {
+        compounds += (compounds.empty() ? "" : ", ") + EscapeControls(name) + " " + ConcentrationText(mgPerL) + " mg/l";
+      }
+      Log("vial " + std::to_string(m_plan.vial) + " holds \"" + EscapeControls(s->name) + "\" (" +
+          EscapeControls(m_plan.sampleSource) + "): " + compounds);
+    } else {
+      Log("vial " + std::to_string(m_plan.vial) + " has no sample description (" +
+          (m_plan.sampleSource.empty() ? std::string("no tray file: tray.toml beside the method, or --tray")
+                                       : EscapeControls(m_plan.sampleSource)) +
+          "): the UV detector records a flat baseline, so no chromatogram is written");
+    }
+  }
   if (!WaitUntilReady(d)) return;
   m_result.atInjection = m_last;
   m_result.injectedClockMinutes = platform::Clock::Get().NowMs() / 60000.0;
@@ -465,6 +495,55 @@ void SampleRun::Run(DeviceSet& d) {
     return Failed("the autosampler did not start the sample");
   }
   PollUntilTheEnd(d);
+}
+
+void SampleRun::TakeDetectorSignal() {
+  std::optional<DetectorData> data = TakeDetectorData(m_plan.transport, m_signal.size(), m_detectorPeaks.size());
+  if (!data || !data->injected || data->firstSample != m_signal.size()) return;
+  if (!m_chromatogram.IsOpen() && m_signal.empty()) {
+    m_wavelengthNm = data->wavelengthNm;
+    for (const std::string& name : data->unknown) Log("the simulator knows no compound \"" + EscapeControls(name) + "\"");
+    if (!m_chromatogram.Open(m_folder / "chromatogram.csv", m_wavelengthNm)) {
+      m_ui.Failure("cannot write " + (m_folder / "chromatogram.csv").string());
+      m_result.writeFailed = true;
+    }
+  }
+  m_chromatogram.Append(data->firstSample, data->samplesMau, kDetectorPeriodMin);
+  m_signal.insert(m_signal.end(), data->samplesMau.begin(), data->samplesMau.end());
+  for (DetectorPeak& peak : data->peaks) m_detectorPeaks.push_back(std::move(peak));
+}
+
+void SampleRun::WriteChromatogram(const std::string& title, const std::string& outcome) {
+  std::vector<ExpectedPeak> expected;
+  for (const DetectorPeak& p : m_detectorPeaks) expected.push_back({p.compound, p.apexMin, p.sigmaMin});
+  m_result.peaks = MeasurePeaks(m_signal, kDetectorPeriodMin, expected);
+  if (m_chromatogram.Close()) {
+    m_result.written.push_back("chromatogram.csv");
+  } else {
+    m_ui.Failure("could not write all of " + (m_folder / "chromatogram.csv").string());
+    m_result.writeFailed = true;
+  }
+  WriteFile("peaks.csv", PeaksCsv(m_result.peaks));
+  std::vector<std::string> compounds;
+  std::vector<std::vector<float>> spectra;
+  for (const DetectorPeak& p : m_detectorPeaks) {
+    compounds.push_back(p.compound);
+    spectra.push_back(p.spectrum);
+  }
+  if (!compounds.empty()) WriteFile("spectra.csv", SpectraCsv(compounds, spectra, kSpectrumFromNm, kSpectrumStepNm));
+  const std::string subtitle = "vial " + std::to_string(m_plan.vial) + ", " + VolumeText(m_plan.volumeUl) +
+                               " \u00b5l of \"" + (m_plan.sample ? m_plan.sample->name : std::string()) + "\", UV " +
+                               std::to_string(m_wavelengthNm) + " nm";
+  WriteFile("chromatogram.svg",
+            RenderChromatogramSvg(m_signal, kDetectorPeriodMin, m_result.peaks, {title, subtitle, m_wavelengthNm, outcome}));
+  std::string found;
+  for (const MeasuredPeak& p : m_result.peaks) {
+    found += (found.empty() ? "" : ", ") + EscapeControls(p.compound) +
+             (p.retentionMin ? " at " + Fixed(*p.retentionMin, 2) + " min" : " (not measured)");
+  }
+  Log("the UV detector recorded " + Fixed(static_cast<double>(m_signal.size()) * kDetectorPeriodMin, 1) + " min, " +
+      std::to_string(m_result.peaks.size()) + (m_result.peaks.size() == 1 ? " peak" : " peaks") +
+      (found.empty() ? "" : ": " + found));
 }
 
 RunFacts SampleRun::Facts() const {
@@ -597,6 +676,10 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
   info.outcome = note;
   if (method.GetPumpInitialCons().OvenInUse()) info.ovenSetPoint = method.GetPumpInitialCons().OvenTemperature();
   WriteFile("status.svg", RenderStatusSvg(m_chart, info));
+  if (m_bDetector && m_injected) {
+    TakeDetectorSignal();
+    WriteChromatogram(info.title, note);
+  }
   if (devices) {
     CString document;
     devices->pump.FormatSolventMonitorUpdate(m_lastPump, document, "QuarnControl Pump");

@@ -23,7 +23,10 @@
 
 #include "host/harness/faults.h"
 #include "host/harness/simulated_column.h"
+#include "host/harness/simulators.h"
 #include "host/inputs/sample_list.h"
+#include "host/inputs/tray.h"
+#include "host/outputs/chromatogram.h"
 #include "host/outputs/logbook.h"
 #include "host/outputs/run_log.h"
 #include "host/outputs/svg_chart.h"
@@ -58,6 +61,12 @@ struct SamplePlan {
   // The last sample left the pump delivering: a pump found off after the
   // method load stopped while it loaded.
   bool pumpLeftOn = false;
+  // What the vial holds, for the simulated instruments: a description of
+  // the tray file (nullptr: none; it outlives the run) and where it was
+  // found, as the logbook names it ("tray.toml", "tray.toml, sample list
+  // line 4").
+  const SampleDescription* sample = nullptr;
+  std::string sampleSource;
 };
 
 // How it is shown.
@@ -85,6 +94,7 @@ struct SampleResult {
   double injectedClockMinutes = 0;    // the instrument clock at the sample start
   std::vector<std::string> written;   // the files written whole
   bool writeFailed = false;
+  std::vector<MeasuredPeak> peaks;    // measured on the simulated UV detector's signal
 };
 
 // Asks a running command to stop at its next step or poll, naming the
@@ -148,6 +158,11 @@ class SampleRun {
   void ShutDown(DeviceSet& d);
   void PollUntilTheEnd(DeviceSet& d);
   void WriteFile(const char* name, const std::string& text);
+  // Takes what the simulated detectors recorded since the last take and
+  // writes the samples through to chromatogram.csv.
+  void TakeDetectorSignal();
+  // The peak table, spectra and picture of what the detectors recorded.
+  void WriteChromatogram(const std::string& title, const std::string& outcome);
   void WriteCsv(const std::string& line);
   void WriteRecord(const RunVerdict& verdict);
   RunFacts Facts() const;
@@ -183,6 +198,12 @@ class SampleRun {
   CInletSystemStatus m_lastPump;
   bool m_pumpRead = false;
   SampleResult m_result;
+  // What the simulated detectors recorded of this sample, as taken.
+  bool m_bDetector = false;  // a description was placed: the run records a chromatogram
+  ChromatogramFile m_chromatogram;
+  std::vector<double> m_signal;
+  std::vector<DetectorPeak> m_detectorPeaks;
+  int m_wavelengthNm = 0;
   std::vector<int> m_faultIds;  // per fault: the schedule's id; 0 injected before opening; -1 not yet
   std::int64_t m_overMs = INT64_MAX;
 };

@@ -147,7 +147,8 @@ class ServerClassObject final : public IClassFactory, public IQuarnSimulatorCont
         }).detach();
         return S_OK;
       }
-      ServeControlCall(InProcessControl(), Utf8(name), Utf8(arguments));
+      const std::string answer = ServeControlCall(InProcessControl(), Utf8(name), Utf8(arguments));
+      if (result && !answer.empty()) *result = Bstr(answer);
       return S_OK;
     } catch (const std::exception& e) {
       if (result) *result = Bstr(e.what());
@@ -321,11 +322,11 @@ class ServerProgramLink final : public ServerWireControl, private platform::Cloc
   }
 
  private:
-  void Send(const std::string& name, const std::string& arguments) override {
+  std::string Send(const std::string& name, const std::string& arguments) override {
     if (SimulatedServer::RegisteredHere()) return ServeControlCall(InProcessControl(), name, arguments);
     Connect();
     std::lock_guard<std::mutex> lock(m_mutex);
-    CallLocked(name, arguments);
+    return CallLocked(name, arguments);
   }
 
   // The control, reached (and the program started) at the first need; the

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -19,18 +21,37 @@ class Recorder : public sim::ServerWireControl {
   std::vector<std::string> sent;
 
  protected:
-  void Send(const std::string& name, const std::string& arguments) override { sent.push_back(name + arguments); }
+  std::string Send(const std::string& name, const std::string& arguments) override {
+    sent.push_back(name + arguments);
+    return "";
+  }
+};
+
+// A recorder whose detectors recorded a lamp switched off and one peak.
+class Recorded : public Recorder {
+ public:
+  sim::DetectorRecording Recording(sim::Side, std::size_t fromSample, std::size_t) override {
+    sim::DetectorRecording r;
+    r.injected = true;
+    r.vial = 3;
+    r.firstSample = fromSample;
+    r.wavelengthNm = 273;
+    r.signalMau = {0.25, std::nan(""), 1e-9};
+    r.peaks.push_back({"caffeine", 4.5, 0.04, 180.5, 1500.25, 1.78, {1.5f, 0.0f}});
+    r.unknown = {"aspirin"};
+    return r;
+  }
 };
 
 // Makes every call it sends on a recorder, through the wire's decoding.
 class Loopback : public Recorder {
  public:
-  Recorder other;
+  Recorded other;
 
  protected:
-  void Send(const std::string& name, const std::string& arguments) override {
+  std::string Send(const std::string& name, const std::string& arguments) override {
     Recorder::Send(name, arguments);
-    sim::ServeControlCall(other, name, arguments);
+    return sim::ServeControlCall(other, name, arguments);
   }
 };
 
@@ -51,6 +72,7 @@ TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
   wire.SendErrorEvent(6, 2, 3, "Oven \"hot\"");
   wire.EndServer();
   wire.BlockLine(sim::Side::kServer);
+  wire.PlaceSample(sim::Side::kServer, 2, {{"caffeine", 50.5}, {"uracil", 5}});
   wire.KeepLogs(sim::Side::kNetwork, true);  // these act in this process
   wire.BlockLine(sim::Side::kNetwork);
   EXPECT_EQ(wire.other.sent, wire.sent);
@@ -61,7 +83,25 @@ TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
                            R"(FailServerCall["Session.StartRun",-2147467259])", "SetServerUnitAbsent[4,1]",
                            "SetServerUnitTiming[1,2,1500,-1]", "SetNetBoxSilent[true]", "SetNetBoxState[7]",
                            "SetSamplerState[-1]", R"(SendErrorEvent[6,2,3,"Oven \"hot\""])",
-                           "EndServer[]", R"(BlockLine["server"])"}));
+                           "EndServer[]", R"(BlockLine["server"])",
+                           R"(PlaceSample["server",2,[["caffeine",50.5],["uracil",5.0]]])"}));
+}
+
+TEST(ControlWireTest, TheDetectorsRecordingComesBackWhole) {
+  Loopback wire;
+  const sim::DetectorRecording r = wire.Recording(sim::Side::kServer, 40, 1),
+                              sent = wire.other.Recording(sim::Side::kServer, 40, 1);
+  EXPECT_EQ(wire.sent, std::vector<std::string>{R"(Recording["server",40,1])"});
+  EXPECT_EQ(std::tie(r.injected, r.vial, r.wavelengthNm, r.unknown, r.firstSample),
+            std::tie(sent.injected, sent.vial, sent.wavelengthNm, sent.unknown, sent.firstSample));
+  ASSERT_EQ(r.signalMau.size(), 3u);
+  EXPECT_EQ(r.signalMau[0], 0.25);
+  EXPECT_TRUE(std::isnan(r.signalMau[1]));  // the lamp was off
+  EXPECT_EQ(r.signalMau[2], 1e-9);
+  ASSERT_EQ(r.peaks.size(), 1u);
+  const sim::RecordedPeak &p = r.peaks[0], &q = sent.peaks[0];
+  EXPECT_EQ(std::tie(p.compound, p.apexMin, p.sigmaMin, p.heightMau, p.areaMauS, p.retentionFactor, p.spectrum),
+            std::tie(q.compound, q.apexMin, q.sigmaMin, q.heightMau, q.areaMauS, q.retentionFactor, q.spectrum));
 }
 
 TEST(ControlWireTest, AnUnknownCallOrArgumentsThatDoNotFitAreRefusedNamingThem) {

@@ -66,7 +66,7 @@ class SeparationTest : public ::testing::Test {
       }
     }
     model.AdvanceTo(injectedMs + static_cast<std::int64_t>(minutes * 60000), notices);
-    return model.Recording();
+    return model.Recording(0, 0);
   }
   static Program Isocratic(double percentB, double flowUlMin = 1000) {
     Program p;
