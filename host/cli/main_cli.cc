@@ -176,8 +176,10 @@ struct RunningArgs {
     cmd->add_option("--flow-ramp", flowRampText,
                     "How fast the simulated pumps change their flow, ml/min per minute (0.1 to 1000; default 10)");
     cmd->add_option("--tray", trayText,
-                    std::string("What the simulated vials hold: a tray file (default: tray.toml beside the ") +
-                        (std::string(what) == "run" ? "method" : "sample list") + ", if there is one)");
+                    std::string("What the simulated vials hold: a tray file (default: ") +
+                        (std::string(what) == "run" ? "METHOD.tray.toml or tray.toml beside the method"
+                                                    : "tray.toml beside the sample list") +
+                        ", if there is one)");
     cmd->add_option("--ready-timeout", readyTimeoutText,
                     "How long to wait for the instruments to be ready before an injection, minutes (0.1 to 1440; "
                     "default 30)");

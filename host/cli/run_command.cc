@@ -123,8 +123,8 @@ int RunSession::Run() {
   plan.volumeUl = m_o.volumeUl.value_or(cons.InjectionVolume());
   plan.faults = m_o.faults;
   if (SimulatorPresent()) {
-    const std::filesystem::path beside = std::filesystem::path(m_method.path).parent_path() / kTrayFileName;
-    if (m_o.tray || std::filesystem::exists(beside)) m_tray = ReadTray(m_o.tray.value_or(beside));
+    const std::filesystem::path beside = MethodTrayFile(m_method.path, m_method.stem);
+    if (m_o.tray || !beside.empty()) m_tray = ReadTray(m_o.tray.value_or(beside));
     for (const std::string& problem : TrayCompoundProblems(m_tray)) m_tray.problems.push_back(problem);
     if (!m_tray.problems.empty()) {
       for (std::size_t i = 0; i + 1 < m_tray.problems.size(); ++i) m_ui.Failure(m_tray.problems[i]);

@@ -12,7 +12,9 @@
 // The sequence folder keeps journal.txt (host/sequence_journal.h), written
 // as each sample starts and ends, from which --resume continues after the
 // last sample that ended good; sequence.csv (rewritten whole after each
-// sample, from the journal's record of every attempt) and sequence.svg.
+// sample, from the journal's record of every attempt), areas.csv (the
+// peak tables of every sample's last attempt, one row per sample and
+// compound, rewritten with it) and sequence.svg.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -29,7 +31,10 @@
 #include <nlohmann/json.hpp>
 
 #include "host/cli/commands.h"
+#include "host/harness/simulators.h"
 #include "host/inputs/sample_list.h"
+#include "host/inputs/tray.h"
+#include "host/outputs/chromatogram.h"
 #include "host/outputs/run_folder.h"
 #include "host/outputs/sequence_chart.h"
 #include "host/outputs/sequence_journal.h"
@@ -46,8 +51,8 @@ namespace host {
 
 namespace {
 
-constexpr const char* kSequenceFiles[] = {"sequence.csv", "journal.txt", "sequence.svg", "wire-trace.log",
-                                          "server-calls.log"};
+constexpr const char* kSequenceFiles[] = {"sequence.csv", "areas.csv",      "journal.txt",
+                                          "sequence.svg", "wire-trace.log", "server-calls.log"};
 // Memory is judged from this sample on, and may grow this much after it.
 constexpr int kWarmUpSamples = 10;
 constexpr long kFlatKb = 2048;
@@ -129,6 +134,12 @@ class Sequence {
   bool m_tableFailed = false;  // sequence.csv could not be written at least once
   std::string m_stopReason;
   long m_warmKb = 0, m_growthKb = 0;
+  Tray m_tray;
+  // Each sample folder's peak table without its header, as areas.csv
+  // takes it: from the sample's end, or read from the folder (a resumed
+  // sequence's earlier samples).
+  std::map<std::string, std::string> m_peakTables;
+  const std::string& PeakTable(const std::string& folder);
 };
 
 bool Sequence::CheckList() {
@@ -136,6 +147,23 @@ bool Sequence::CheckList() {
   std::size_t problems = m_list.problems.size();
   for (const std::string& problem : m_list.problems) std::fprintf(stderr, "%s\n", problem.c_str());
   std::size_t warnings = 0;
+  if (SimulatorPresent()) {
+    const std::filesystem::path beside = m_listPath.parent_path() / kTrayFileName;
+    if (m_o.tray || std::filesystem::exists(beside)) m_tray = ReadTray(m_o.tray.value_or(beside));
+    for (const std::string& problem : TrayCompoundProblems(m_tray)) m_tray.problems.push_back(problem);
+  }
+  for (const std::string& problem : m_tray.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+  problems += m_tray.problems.size();
+  for (const SampleRow& row : m_list.rows) {
+    if (row.contents.empty() || !m_tray.problems.empty() || m_tray.samples.contains(row.contents)) continue;
+    std::fprintf(stderr, "%s: line %d: contents: %s\n", EscapeControls(m_listPath.string()).c_str(), row.line,
+                 (m_tray.file.empty() ? "there is no tray file (tray.toml beside the list, or --tray) to describe \"" +
+                                            EscapeControls(row.contents) + "\""
+                                      : "there is no sample description \"" + EscapeControls(row.contents) + "\" in " +
+                                            EscapeControls(m_tray.file.string()))
+                     .c_str());
+    ++problems;
+  }
   for (const SampleRow& row : m_list.rows) {
     if (row.methodPath.empty()) continue;  // a shutdown without a method
     auto& method = m_methods[row.methodPath];
@@ -384,6 +412,12 @@ bool Sequence::RunSample(const Planned& p) {
   plan.vial = p.sample->vial;
   plan.volumeUl = p.sample->volumeUl;
   plan.sampleName = p.sample->name;
+  plan.sample = m_tray.For(p.sample->vial, p.sample->contents);
+  if (!m_tray.file.empty()) {
+    plan.sampleSource = m_tray.file.filename().string() +
+                        (p.sample->contents.empty() ? "" : ", named on line " + std::to_string(p.sample->line) +
+                                                               " of " + m_listPath.filename().string());
+  }
   plan.methodChanged = !m_lastMethod.empty() && m_lastMethod != method.path;
   plan.pumpLeftOn = m_session->IsOpen();
   if (p.method) m_lastMethod = method.path;
@@ -450,6 +484,7 @@ bool Sequence::RunSample(const Planned& p) {
   attempt.waitedMinutes = Fixed(r.waitedMinutes, 2);
   attempt.equilibratedMl = Fixed(r.equilibratedMl, 2);
   m_attempts.push_back(attempt);
+  m_peakTables[p.folder] = r.peaks.empty() ? "" : PeaksCsv(r.peaks).substr(PeaksCsv({}).size());
   const bool ended = journaled && m_journal.Write({"end", std::to_string(p.number), attempt.result, p.folder,
                                                    attempt.ended, attempt.peakBar, attempt.outcome,
                                                    attempt.injectedMinutes, attempt.injectedBar, attempt.injectedOvenC,
@@ -530,6 +565,40 @@ void Sequence::WriteTables(const Planned* justEnded) {
     m_ui.Failure("could not write " + file.string() + ": " + error);
     m_tableFailed = true;
   }
+  // The peak tables of every sample's last attempt.
+  std::map<int, const JournalSample*> last;
+  for (const JournalSample& a : m_attempts) last[a.number] = &a;
+  std::string areas = "number,sample," + PeaksCsv({});
+  bool any = false;
+  for (const auto& [number, a] : last) {
+    if (number < 1 || number > static_cast<int>(m_planned.size()) || !a->hasEnded) continue;
+    const std::string prefix =
+        std::to_string(number) + "," + CsvCell(m_planned[static_cast<std::size_t>(number - 1)].sample->name) + ",";
+    const std::string& table = PeakTable(a->folder);
+    for (std::size_t from = 0, end; from < table.size(); from = end + 1) {
+      end = table.find('\n', from);
+      if (end == std::string::npos) end = table.size();
+      areas += prefix + table.substr(from, end - from) + "\n";
+      any = true;
+    }
+  }
+  if (!any) return;
+  const std::filesystem::path areasFile = m_folder.Path() / "areas.csv";
+  if (const std::string error = WriteFileWhole(areasFile, areas); !error.empty()) {
+    m_ui.Failure("could not write " + areasFile.string() + ": " + error);
+    m_tableFailed = true;
+  }
+}
+
+const std::string& Sequence::PeakTable(const std::string& folder) {
+  const auto found = m_peakTables.find(folder);
+  if (found != m_peakTables.end()) return found->second;
+  std::string& table = m_peakTables[folder];
+  std::ifstream in(m_folder.Path() / folder / "peaks.csv", std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line)) return table;  // no table, or only its header
+  while (std::getline(in, line)) table += line + "\n";
+  return table;
 }
 
 // sequence.svg: the last attempt of every sample that ran.

@@ -31,6 +31,13 @@ const SampleDescription* Tray::For(int vial, const std::string& named) const {
   return sample == samples.end() ? nullptr : &sample->second;
 }
 
+std::filesystem::path MethodTrayFile(const std::filesystem::path& method, const std::string& stem) {
+  const std::filesystem::path own = method.parent_path() / (stem + ".tray.toml");
+  if (std::filesystem::exists(own)) return own;
+  const std::filesystem::path shared = method.parent_path() / kTrayFileName;
+  return std::filesystem::exists(shared) ? shared : std::filesystem::path();
+}
+
 Tray ReadTray(const std::filesystem::path& file) {
   Tray tray;
   tray.file = file;
@@ -72,7 +79,10 @@ Tray ParseTray(const std::string& text, const std::filesystem::path& file) {
       for (const auto& [compound, value] : *table) {
         const std::optional<double> mgPerL = value.value<double>();
         const std::string where = "sample." + EscapeControls(sample.name) + "." + EscapeControls(std::string(compound.str()));
-        if (!mgPerL || !value.is_number()) {
+        if (value.is_table()) {
+          problem(LineOf(value), where + " is a table, not a concentration: a name with a dot in it is written in "
+                                         "quotes ([sample.\"name.1\"])");
+        } else if (!mgPerL || !value.is_number()) {
           problem(LineOf(value), where + ": a concentration in mg/l is a number");
         } else if (!(*mgPerL > 0.0) || *mgPerL > kMaxConcentrationMgL) {
           problem(LineOf(value), where + ": " + EscapeControls(std::to_string(*mgPerL)) +
@@ -81,7 +91,6 @@ Tray ParseTray(const std::string& text, const std::filesystem::path& file) {
           sample.compounds.emplace_back(std::string(compound.str()), *mgPerL);
         }
       }
-      if (table->empty()) problem(sample.line, "sample." + EscapeControls(sample.name) + " names no compound");
       tray.samples.emplace(sample.name, std::move(sample));
     }
   }

@@ -26,7 +26,9 @@
 
 namespace host {
 
-// One sample description: compounds by name with mg/l, in file order.
+// One sample description: compounds by name with mg/l, in name order.
+// A description without compounds is a blank: the detectors record the
+// baseline.
 struct SampleDescription {
   std::string name;
   std::vector<std::pair<std::string, double>> compounds;
@@ -44,9 +46,12 @@ struct Tray {
   const SampleDescription* For(int vial, const std::string& named = "") const;
 };
 
-// The file a run uses when no --tray is given: tray.toml beside the
-// method (a single run) or the sample list (a sequence), if there is one.
+// The file a run uses when no --tray is given: beside the method, a tray
+// file of the method's own (STEM.tray.toml, STEM the method file's name up
+// to its first '.'), else tray.toml; beside the sample list for a
+// sequence, tray.toml; none if there is none.
 inline constexpr const char* kTrayFileName = "tray.toml";
+std::filesystem::path MethodTrayFile(const std::filesystem::path& method, const std::string& stem);
 
 Tray ReadTray(const std::filesystem::path& file);
 // The same from text already read; `file` is what problems start with.

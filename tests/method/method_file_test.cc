@@ -251,7 +251,7 @@ TEST_P(ExampleMethodTest, LoadsAndReportsEveryUnit) {
 std::vector<std::string> ExampleFiles() {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(QUARN_EXAMPLES_DIR)) {
-    if (entry.path().extension() == ".toml") names.push_back(entry.path().filename().string());
+    if (entry.path().filename().string().ends_with(".quarn900.toml")) names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
   return names;
