@@ -1,5 +1,7 @@
 // The host program's sequence inputs over arbitrary bytes: a sample list
-// (CSV or TOML, chosen by the first byte) and a sequence journal.
+// (CSV or TOML), a tray file and a sequence journal, chosen by the first
+// byte. A tray read without problems names only vials in range, each
+// holding a description it has, of positive finite concentrations.
 // Beyond not crashing: every problem names the list and holds no control
 // character (it is shown on a terminal); a list read without problems
 // holds only rows a sequence can run (names and methods trimmed, notes
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "host/inputs/sample_list.h"
+#include "host/inputs/tray.h"
 #include "host/outputs/sequence_journal.h"
 #include "platform/method/method_file.h"
 
@@ -52,14 +55,32 @@ void CheckList(const std::string& text, const char* name) {
   Require(samples <= host::kMaxListSamples);
 }
 
+void CheckTray(const std::string& text) {
+  const host::Tray tray = host::ParseTray(text, "fuzz.tray.toml");
+  for (const std::string& problem : tray.problems) {
+    Require(problem.rfind("fuzz.tray.toml: ", 0) == 0);
+    Require(!HoldsAControl(problem));
+  }
+  if (!tray.problems.empty()) return;
+  for (const auto& [vial, name] : tray.vials) {
+    Require(vial >= 1 && vial <= host::kMaxTrayVial && tray.For(vial) != nullptr);
+  }
+  for (const auto& [name, sample] : tray.samples) {
+    for (const auto& [compound, mgPerL] : sample.compounds) {
+      Require(std::isfinite(mgPerL) && mgPerL > 0 && mgPerL <= host::kMaxConcentrationMgL);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 3) {
+  switch (data[0] % 4) {
     case 0: CheckList(text, "fuzz.csv"); break;
     case 1: CheckList(text, "fuzz.toml"); break;
+    case 3: CheckTray(text); break;
     default: {
       std::string error;
       const auto journal = host::ParseJournal(text, "journal.txt", error);

@@ -16,6 +16,8 @@ namespace {
 // sample is looked for, in standard deviations.
 constexpr double kPeakExtent = 4.0;
 constexpr double kApexSearch = 2.0;
+// How many samples each end of a baseline averages.
+constexpr std::size_t kBaselineSamples = 5;
 
 std::string Cell(const std::optional<double>& value, int decimals) {
   return value ? Fixed(*value, decimals) : "";
@@ -36,52 +38,76 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
                                        std::vector<ExpectedPeak> expected) {
   std::stable_sort(expected.begin(), expected.end(),
                    [](const ExpectedPeak& a, const ExpectedPeak& b) { return a.apexMin < b.apexMin; });
-  std::vector<MeasuredPeak> measured;
   const auto n = static_cast<double>(signal.size());
   // The place of a time in the signal, as a sample index (not rounded).
   const auto at = [&](double minutes) { return minutes / periodMin; };
+  const auto spread = [&](const ExpectedPeak& e) { return std::max(at(e.sigmaMin), 1.0); };
+  // Each peak's extent in samples; neighbours that reach into each other
+  // part at the lowest sample between their apexes, and share a baseline
+  // drawn under the whole group (drop lines at the valleys).
+  struct Extent {
+    std::size_t lo = 0, hi = 0;
+    bool measurable = false;
+    std::size_t groupLo = 0, groupHi = 0;
+  };
+  std::vector<Extent> extents(expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const double center = at(expected[i].apexMin);
+    if (signal.size() < 3 || center + 1.0 >= n) continue;
+    Extent& x = extents[i];
+    x.measurable = true;
+    x.lo = static_cast<std::size_t>(std::clamp(std::floor(center - kPeakExtent * spread(expected[i])), 0.0, n - 1));
+    x.hi = static_cast<std::size_t>(std::clamp(std::ceil(center + kPeakExtent * spread(expected[i])), 0.0, n - 1));
+    if (i > 0 && extents[i - 1].measurable && extents[i - 1].hi > x.lo) {
+      const auto before = static_cast<std::size_t>(std::max(0.0, at(expected[i - 1].apexMin)));
+      const std::size_t valley = Lowest(signal, std::min(before, x.hi), std::max(before, static_cast<std::size_t>(center)));
+      extents[i - 1].hi = valley;
+      x.lo = valley;
+    }
+  }
+  for (std::size_t i = 0; i < extents.size();) {
+    std::size_t j = i;
+    while (j + 1 < extents.size() && extents[j].measurable && extents[j + 1].measurable && extents[j].hi == extents[j + 1].lo) ++j;
+    for (std::size_t k = i; k <= j; ++k) {
+      extents[k].groupLo = extents[i].lo;
+      extents[k].groupHi = extents[j].hi;
+    }
+    i = j + 1;
+  }
+
+  std::vector<MeasuredPeak> measured;
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const ExpectedPeak& e = expected[i];
+    const Extent& x = extents[i];
     MeasuredPeak peak{e.compound, {}, {}, {}, {}, {}, {}};
-    const double spread = std::max(at(e.sigmaMin), 1.0);
+    // The baseline's ends: the mean of a few samples outward from each
+    // end of the group, so that noise does not tilt it.
+    const std::size_t baseLo = x.groupLo - std::min<std::size_t>(x.groupLo, kBaselineSamples - 1);
+    const std::size_t baseHi = std::min(signal.size() - 1, x.groupHi + kBaselineSamples - 1);
+    const bool unread = x.measurable && std::any_of(signal.begin() + static_cast<std::ptrdiff_t>(baseLo),
+                                                     signal.begin() + static_cast<std::ptrdiff_t>(baseHi) + 1,
+                                                     [](double v) { return std::isnan(v); });
+    if (!x.measurable || unread || x.hi < x.lo + 2) {
+      measured.push_back(std::move(peak));
+      continue;
+    }
+    const std::size_t lo = x.lo, hi = x.hi;
+    const auto mean = [&](std::size_t from, std::size_t to) {
+      double sum = 0.0;
+      for (std::size_t s = from; s <= to; ++s) sum += signal[s];
+      return sum / static_cast<double>(to - from + 1);
+    };
+    const double y0 = mean(baseLo, x.groupLo), y1 = mean(x.groupHi, baseHi);
+    const double span = static_cast<double>(std::max<std::size_t>(x.groupHi - x.groupLo, 1));
+    const auto above = [&](std::size_t s) {
+      return signal[s] - (y0 + (y1 - y0) * static_cast<double>(s - x.groupLo) / span);
+    };
     const double center = at(e.apexMin);
-    if (signal.size() < 3 || center + 1.0 >= n) {
-      measured.push_back(std::move(peak));
-      continue;
-    }
-    auto lo = static_cast<std::size_t>(std::clamp(std::floor(center - kPeakExtent * spread), 0.0, n - 1));
-    auto hi = static_cast<std::size_t>(std::clamp(std::ceil(center + kPeakExtent * spread), 0.0, n - 1));
-    const auto c = static_cast<std::size_t>(std::lround(center));
-    // A neighbour that reaches into this peak: the two part at the lowest
-    // point between their apexes.
-    if (i > 0) {
-      const double before = at(expected[i - 1].apexMin);
-      if (before + kPeakExtent * std::max(at(expected[i - 1].sigmaMin), 1.0) > static_cast<double>(lo) && before < center) {
-        lo = std::max(lo, Lowest(signal, static_cast<std::size_t>(std::max(0.0, before)), c));
-      }
-    }
-    if (i + 1 < expected.size()) {
-      const double after = at(expected[i + 1].apexMin);
-      if (after - kPeakExtent * std::max(at(expected[i + 1].sigmaMin), 1.0) < static_cast<double>(hi) && after > center) {
-        hi = std::min(hi, Lowest(signal, c, std::min(static_cast<std::size_t>(after), signal.size() - 1)));
-      }
-    }
-    const bool unread = std::any_of(signal.begin() + static_cast<std::ptrdiff_t>(lo),
-                                    signal.begin() + static_cast<std::ptrdiff_t>(hi) + 1,
-                                    [](double v) { return std::isnan(v); });
-    if (unread || hi < lo + 2) {
-      measured.push_back(std::move(peak));
-      continue;
-    }
-    // The baseline: a straight line from the extent's first sample to its last.
-    const double y0 = signal[lo], y1 = signal[hi];
-    const auto base = [&](double x) { return y0 + (y1 - y0) * (x - static_cast<double>(lo)) / static_cast<double>(hi - lo); };
-    const auto above = [&](std::size_t x) { return signal[x] - base(static_cast<double>(x)); };
-    const std::size_t searchLo = std::max(lo + 1, static_cast<std::size_t>(std::max(0.0, center - kApexSearch * spread)));
-    const std::size_t searchHi = std::min(hi - 1, static_cast<std::size_t>(std::max(0.0, center + kApexSearch * spread)));
-    std::size_t top = std::clamp(c, searchLo, std::max(searchLo, searchHi));
-    for (std::size_t x = searchLo; x <= searchHi; ++x) {
-      if (above(x) > above(top)) top = x;
+    const std::size_t searchLo = std::max(lo + 1, static_cast<std::size_t>(std::max(0.0, center - kApexSearch * spread(e))));
+    const std::size_t searchHi = std::min(hi - 1, static_cast<std::size_t>(std::max(0.0, center + kApexSearch * spread(e))));
+    std::size_t top = std::clamp(static_cast<std::size_t>(std::lround(center)), searchLo, std::max(searchLo, searchHi));
+    for (std::size_t s = searchLo; s <= searchHi; ++s) {
+      if (above(s) > above(top)) top = s;
     }
     // A parabola through the highest sample and its neighbours.
     const double left = above(top - 1), mid = above(top), right = above(top + 1);
@@ -91,19 +117,19 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
     peak.retentionMin = (static_cast<double>(top) + shift) * periodMin;
     peak.heightMau = height;
     double area = 0.0;
-    for (std::size_t x = lo; x < hi; ++x) area += 0.5 * (above(x) + above(x + 1));
+    for (std::size_t s = lo; s < hi; ++s) area += 0.5 * (above(s) + above(s + 1));
     peak.areaMauS = area * periodMin * 60.0;
     // Where the signal crosses half the height each side of the apex.
     std::optional<double> from, to;
-    for (std::size_t x = top; x > lo; --x) {
-      if (above(x - 1) <= height / 2) {
-        from = static_cast<double>(x - 1) + (height / 2 - above(x - 1)) / (above(x) - above(x - 1));
+    for (std::size_t s = top; s > lo; --s) {
+      if (above(s - 1) <= height / 2) {
+        from = static_cast<double>(s - 1) + (height / 2 - above(s - 1)) / (above(s) - above(s - 1));
         break;
       }
     }
-    for (std::size_t x = top; x < hi; ++x) {
-      if (above(x + 1) <= height / 2) {
-        to = static_cast<double>(x) + (above(x) - height / 2) / (above(x) - above(x + 1));
+    for (std::size_t s = top; s < hi; ++s) {
+      if (above(s + 1) <= height / 2) {
+        to = static_cast<double>(s) + (above(s) - height / 2) / (above(s) - above(s + 1));
         break;
       }
     }

@@ -43,8 +43,9 @@ struct MeasuredPeak {
 // `periodMin` from 0; NaN where nothing was read): the apex the highest
 // sample near the expected one, refined by a parabola; the peak's extent
 // 4 standard deviations each side, cut at the lowest point between it and
-// a neighbour; the baseline a straight line between the extent's ends.
-// In order of retention.
+// a neighbour that reaches into it; the baseline a straight line under
+// the peak, or under the group of peaks that touch (drop lines at the
+// valleys). In order of retention.
 std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double periodMin,
                                        std::vector<ExpectedPeak> expected);
 

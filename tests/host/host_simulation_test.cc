@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <map>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "tests/host/host_program.h"
 
@@ -107,5 +109,117 @@ TEST_P(SimulationTest, AUhplcMethanolGradientTripsAtOneThousandBar) {
 
 INSTANTIATE_TEST_SUITE_P(Both, SimulationTest, ::testing::Values("direct", "server"),
                          [](const auto& param) { return std::string(param.param); });
+
+// What the simulated detectors record of the example samples, read from
+// the run folder as a chromatographer reads it.
+class ChromatogramTest : public HostProgramTest {
+ protected:
+  struct Peak {
+    double retention = 0, area = 0, resolution = 0;
+  };
+  // peaks.csv by compound.
+  std::map<std::string, Peak> Peaks(const fs::path& folder) {
+    std::map<std::string, Peak> peaks;
+    for (const auto& row : StatusRows(Read(folder / "peaks.csv")).rows) {
+      const auto number = [&](const char* name) {
+        const auto cell = row.find(name);  // an empty last cell is not split off
+        return cell == row.end() || cell->second.empty() ? 0.0 : std::stod(cell->second);
+      };
+      peaks[row.at("compound")] = {number("retention_min"), number("area_mau_s"), number("resolution")};
+    }
+    return peaks;
+  }
+  static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+};
+
+// The impurities example: its seven compounds separated, with the same
+// areas on both transports (within the detector's noise) and at the same
+// times within a second (the transports inject after different waits,
+// with the oven a few tenths of a degree apart on its way to 40 C), the
+// chromatogram sampled ten times a second for the whole run and drawn
+// with every peak labelled.
+TEST_F(ChromatogramTest, TheImpuritiesExampleIsSeparatedAlikeOnBothTransports) {
+  std::map<std::string, Peak> peaks[2];
+  int i = 0;
+  for (const std::string transport : {"direct", "server"}) {
+    const Result r = Run("run '" + Example("impurities-binary-gradient.quarn900.toml") +
+                         "' --virtual-time --quiet --out " + transport + " --transport " + transport);
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    peaks[i] = Peaks(m_dir / transport);
+    EXPECT_EQ(Lines(Read(m_dir / transport / "chromatogram.csv")), 1u + 25 * 600 + 1);
+    const std::string svg = Read(m_dir / transport / "chromatogram.svg");
+    std::size_t labels = 0;
+    for (std::size_t at = 0; (at = svg.find("class=\"peak-label\"", at)) != std::string::npos; ++at) ++labels;
+    EXPECT_EQ(labels, 7u);
+    const std::string logbook = Read(m_dir / transport / "logbook.txt");
+    EXPECT_TRUE(std::regex_search(logbook, std::regex("the UV detector recorded 25.0 min, 7 peaks: uracil at 0.65 min, "
+                                                      "paracetamol at 2.69 min, theophylline at 3.0[01] min")))
+        << logbook;
+    ++i;
+  }
+  ASSERT_EQ(peaks[0].size(), 7u);
+  for (const auto& [compound, direct] : peaks[0]) {
+    const Peak& server = peaks[1][compound];
+    EXPECT_NEAR(server.retention, direct.retention, 0.015) << compound;
+    EXPECT_NEAR(server.area, direct.area, std::max(0.01 * direct.area, 0.05)) << compound;
+    if (compound != "uracil") {
+      EXPECT_GT(direct.resolution, 1.5) << compound << " is separated from the peak before it";
+    }
+  }
+}
+
+// A run that stops early (the pump trips at 6 min) keeps what eluted
+// before: the four peaks of the first 6 minutes, and the signal up to the
+// stop.
+TEST_F(ChromatogramTest, ARunStoppedEarlyKeepsThePeaksElutedSoFar) {
+  const Result r = Run("run '" + Example("impurities-binary-gradient.quarn900.toml") +
+                       "' --virtual-time --quiet --out run --fault pump-overpressure@6");
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  std::vector<std::string> names;
+  for (const auto& [compound, peak] : Peaks(m_dir / "run")) names.push_back(compound);
+  EXPECT_EQ(names, (std::vector<std::string>{"caffeine", "paracetamol", "theophylline", "uracil"}));
+  const std::size_t samples = Lines(Read(m_dir / "run" / "chromatogram.csv")) - 1;
+  EXPECT_NEAR(static_cast<double>(samples) / 600.0, 6.0, 0.1);
+}
+
+// What is in the vials is checked before anything runs; a vial the tray
+// does not describe runs with a flat baseline, and says so; a sample
+// list row may name its own description.
+TEST_F(ChromatogramTest, TheTrayIsCheckedFirstAndARowMayNameItsContents) {
+  std::ofstream(m_dir / "bad.toml") << "[sample.pain]\naspirin = 500\n[tray]\n1 = \"pain\"\n";
+  Result r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --virtual-time --tray bad.toml");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("bad.toml: line 1: sample.pain: the simulator knows no compound \"aspirin\" (it knows uracil, "
+                       "theobromine, theophylline, paracetamol, caffeine,"),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(fs::exists(m_dir / "runs"));
+  r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --virtual-time --tray missing.toml");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("missing.toml: there is no such file"), std::string::npos) << r.out;
+  r = Run("run '" + Example("caffeine-isocratic.quarn900.toml") + "' --virtual-time --quiet --vial 7 --out plain");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(Read(m_dir / "plain" / "logbook.txt")
+                .find("vial 7 has no sample description (caffeine-isocratic.tray.toml): the UV detector records a flat "
+                      "baseline, so no chromatogram is written"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(m_dir / "plain" / "chromatogram.csv"));
+
+  fs::copy_file(Example("caffeine-isocratic.quarn900.toml"), m_dir / "caffeine.toml");
+  fs::copy_file(Example("tray.toml"), m_dir / "tray.toml");
+  std::ofstream(m_dir / "list.csv") << "sample,method,vial,volume,contents\ncola,caffeine.toml,99,10,cola-1\n";
+  std::ofstream(m_dir / "wrong.csv") << "sample,method,vial,volume,contents\ncola,caffeine.toml,99,10,cola-9\n";
+  r = Run("sequence wrong.csv --virtual-time --quiet");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("wrong.csv: line 2: contents: there is no sample description \"cola-9\" in"), std::string::npos)
+      << r.out;
+  r = Run("sequence list.csv --virtual-time --quiet --out seq");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  const std::string areas = Read(m_dir / "seq" / "areas.csv");
+  EXPECT_TRUE(areas.starts_with("number,sample,peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,"
+                                "resolution\n1,cola,1,theobromine,"))
+      << areas;
+  EXPECT_NE(areas.find("\n1,cola,2,caffeine,4.50"), std::string::npos) << areas;
+}
 
 }  // namespace
