@@ -1,5 +1,6 @@
 #include "sim/control.h"
 
+#include <cmath>
 #include <utility>
 
 #include "sim/fault_schedule.h"
@@ -84,6 +85,47 @@ class InProcess final : public Control {
   double PressureBar(double flowUlMin, const Composition& composition, double columnC,
                      const std::array<std::string, 3>& labels, const std::optional<Column>& column) override {
     return InstrumentModel::PressureBar(flowUlMin, composition, columnC, BottlesFromLabels(labels), column);
+  }
+
+  Prediction Predict(const Program& program, const std::array<std::string, 3>& labels, const Hydraulics& hydraulics,
+                     const SampleContents& contents) override {
+    InstrumentModel model;
+    for (const std::uint16_t unit : kModelUnits) model.SetUnitPresent(unit, true);
+    model.SetBottles(BottlesFromLabels(labels));
+    model.SetHydraulics(hydraulics);
+    if (program.vial) model.PlaceSample(*program.vial, contents);
+    model.LoadProgram(program);
+    model.PumpStart();
+    Prediction prediction;
+    std::vector<Notice> notices;
+    std::int64_t now = 0, injectedMs = -1, maxAtMs = 0;
+    const auto step = [&](std::int64_t to) {
+      model.AdvanceTo(to, notices);
+      now = to;
+      for (const Notice& n : notices) {
+        if (n.kind == Notice::Kind::kInjected) injectedMs = n.atMs;
+      }
+      notices.clear();
+      const double bar = model.ReadPump(0).pressureBar;
+      if (bar > prediction.maxBar) prediction.maxBar = bar, maxAtMs = now;
+    };
+    // The wait: at least a minute of flow, the oven within a degree.
+    constexpr std::int64_t kStepMs = 1000, kMinWaitMs = 60000, kMaxWaitMs = 30 * 60000;
+    const auto ready = [&] {
+      const OvenReading oven = model.ReadOven();
+      return now >= kMinWaitMs && (!program.ovenTemperatureC || std::fabs(oven.temperatureC - oven.setPointC) <= 1.0);
+    };
+    while (!ready() && now < kMaxWaitMs) step(now + kStepMs);
+    model.StartRun();
+    const std::int64_t startMs = now;
+    while (injectedMs < 0 && now < startMs + 600000) step(now + 100);
+    prediction.waitedMin = static_cast<double>(now) / 60000.0;
+    const std::int64_t runStartMs = injectedMs >= 0 ? injectedMs : now;  // a run without a vial starts at once
+    const std::int64_t endMs = runStartMs + std::int64_t{program.runTimeS} * 1000;
+    while (now < endMs) step(std::min(endMs, now + kStepMs));
+    prediction.maxAtMin = static_cast<double>(maxAtMs - runStartMs) / 60000.0;
+    prediction.peaks = model.Recording(0, 0).peaks;
+    return prediction;
   }
 
   int ScheduleAt(std::int64_t atMs, std::function<void()> action) override {

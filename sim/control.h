@@ -29,6 +29,7 @@
 
 #include "platform/tavix/tavix.h"
 #include "sim/hydraulics.h"
+#include "sim/instrument_model.h"
 #include "sim/separation.h"
 #include "sim/solvents.h"
 
@@ -136,6 +137,22 @@ class Control {
   // one, the simulators' fixed column).
   virtual double PressureBar(double flowUlMin, const Composition& composition, double columnC,
                              const std::array<std::string, 3>& labels, const std::optional<Column>& column) = 0;
+
+  // What a run of `program` gives, as a host runs it on instruments just
+  // switched on: the pumps start at its starting conditions with the oven
+  // at ambient, the sample is injected once the oven is within 1 C of its
+  // set point (or after 30 min), and the run goes to its end. Bottles from
+  // `labels`, the liquid path `hydraulics`, the program's vial holding
+  // `contents`. Made on instruments of its own: the simulators' are not
+  // touched.
+  struct Prediction {
+    double maxBar = 0.0;
+    double maxAtMin = 0.0;   // run time of the highest pressure; negative: before the injection
+    double waitedMin = 0.0;  // from the pumps' start to the injection
+    std::vector<RecordedPeak> peaks;
+  };
+  virtual Prediction Predict(const Program& program, const std::array<std::string, 3>& labels,
+                             const Hydraulics& hydraulics, const SampleContents& contents) = 0;
 
   // ---- The clock ----
   // Runs `action` once when the clock reaches `atMs` (on the thread that

@@ -204,6 +204,10 @@ double ServerWireControl::PressureBar(double flowUlMin, const Composition& compo
                                       const std::optional<Column>& column) {
   return InProcessControl().PressureBar(flowUlMin, composition, columnC, labels, column);
 }
+Control::Prediction ServerWireControl::Predict(const Program& program, const std::array<std::string, 3>& labels,
+                                              const Hydraulics& hydraulics, const SampleContents& contents) {
+  return InProcessControl().Predict(program, labels, hydraulics, contents);
+}
 int ServerWireControl::ScheduleAt(std::int64_t atMs, std::function<void()> action) {
   return InProcessControl().ScheduleAt(atMs, std::move(action));
 }

@@ -47,6 +47,8 @@ class ServerWireControl : public Control {
   std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) override;
   double PressureBar(double flowUlMin, const Composition& composition, double columnC,
                      const std::array<std::string, 3>& labels, const std::optional<Column>& column) override;
+  Prediction Predict(const Program& program, const std::array<std::string, 3>& labels, const Hydraulics& hydraulics,
+                     const SampleContents& contents) override;
   int ScheduleAt(std::int64_t atMs, std::function<void()> action) override;
   std::optional<std::int64_t> ScheduledRanAt(int id) override;
   void CancelScheduled(int id) override;

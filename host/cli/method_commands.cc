@@ -11,11 +11,13 @@
 #include "host/harness/simulators.h"
 #include "host/inputs/config_keys.h"
 #include "host/inputs/settings.h"
+#include "host/inputs/tray.h"
 #include "host/outputs/run_log.h"
 #include "host/running/device_set.h"
 #include "host/running/run_setup.h"
 #include "host/running/sample_run.h"
 #include "host/text/display_text.h"
+#include "host/text/number_text.h"
 #include "platform/clock/clock.h"
 #include "platform/inlet/inlet.h"
 #include "platform/method/method_file.h"
@@ -23,6 +25,72 @@
 #include "platform/win/registry.h"
 
 namespace host {
+
+namespace {
+
+// What the simulators predict for a method, said in `method check`: the
+// pressure over the whole run (warm-up and dwell included) against the
+// method's limit, and the peaks of the sample its vial holds. Returns the
+// errors found (a tray file that cannot be used).
+std::size_t SayPrediction(const std::string& path, const QuarnMethod& method, const SimulatedPath& simulated,
+                          const SolventLabels& labels) {
+  const std::filesystem::path trayFile = MethodTrayFile(path, std::filesystem::path(path).filename().string().substr(
+                                                                  0, std::filesystem::path(path).filename().string().find('.')));
+  Tray tray;
+  if (!trayFile.empty()) tray = ReadTray(trayFile);
+  for (const std::string& problem : TrayCompoundProblems(tray)) tray.problems.push_back(problem);
+  for (const std::string& problem : tray.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+  const int vial = method.GetSamplerInitialCons().VialNumber();
+  const SampleDescription* sample = tray.problems.empty() ? tray.For(vial) : nullptr;
+  const std::optional<RunPrediction> p = PredictRun(method, simulated, labels, sample ? &sample->compounds : nullptr);
+  if (!p) return tray.problems.size();
+  const int limit = method.GetPumpInitialCons().MaxPressure();
+  const std::string when = p->maxAtMin >= 0 ? "at " + Fixed(p->maxAtMin, 1) + " min of the run"
+                                            : Fixed(-p->maxAtMin, 1) + " min before the injection, while the column warms";
+  std::string line = path + ": predicted: the injection after " + Fixed(p->waitedMin, 1) +
+                     " min with the pumps on (the oven from ambient); the pressure peaks at " +
+                     std::to_string(std::lround(p->maxBar)) + " bar " + when;
+  if (limit > 0 && p->maxBar > 0) {
+    const double scale = limit / p->maxBar;
+    line += "; the flows may go " + Fixed(scale, 2) + " times as high (" +
+            Fixed(method.GetPumpInitialCons().Flow() * scale, 3) + " ml/min at the start) and stay under max_pressure (" +
+            std::to_string(limit) + " bar)";
+  }
+  std::printf("%s\n", line.c_str());
+  if (limit > 0 && p->maxBar > limit) {
+    std::fprintf(stderr, "%s: warning: the predicted pressure reaches %ld bar %s, above max_pressure (%d bar): the "
+                 "pump will stop there\n", path.c_str(), std::lround(p->maxBar), when.c_str(), limit);
+  }
+  if (!sample) {
+    if (tray.problems.empty()) {
+      std::printf("%s: vial %d has no sample description (%s): no peaks are predicted\n", path.c_str(), vial,
+                  trayFile.empty() ? "no tray file beside the method" : trayFile.filename().string().c_str());
+    }
+    return tray.problems.size();
+  }
+  std::string peaks;
+  const RunPrediction::Peak* worst = nullptr;
+  double worstResolution = 0.0;
+  for (std::size_t i = 0; i < p->peaks.size(); ++i) {
+    const RunPrediction::Peak& peak = p->peaks[i];
+    peaks += (peaks.empty() ? "" : ", ") + EscapeControls(peak.compound) + " " + Fixed(peak.apexMin, 2);
+    if (i == 0) continue;
+    const RunPrediction::Peak& before = p->peaks[i - 1];
+    const double resolution = (peak.apexMin - before.apexMin) / (2.0 * (peak.sigmaMin + before.sigmaMin));
+    if (!worst || resolution < worstResolution) worst = &peak, worstResolution = resolution;
+  }
+  std::string said = path + ": predicted peaks of vial " + std::to_string(vial) + " (\"" + EscapeControls(sample->name) +
+                     "\", " + trayFile.filename().string() + "): " + (peaks.empty() ? "none elutes in the run" : peaks + " min");
+  if (worst) {
+    const RunPrediction::Peak& before = *(worst - 1);
+    said += "; least resolved: " + EscapeControls(before.compound) + " and " + EscapeControls(worst->compound) +
+            ", resolution " + Fixed(worstResolution, 1);
+  }
+  std::printf("%s\n", said.c_str());
+  return 0;
+}
+
+}  // namespace
 
 int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Transport> transport, bool strict,
                        TerminalUi& ui, const SolventLabels& solvents) {
@@ -67,6 +135,11 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
       std::FILE* to = line.warning ? stderr : stdout;
       std::fprintf(to, "%s: %s\n", path.c_str(), line.text.c_str());
       std::fflush(to);
+    }
+    if (columnProblems.empty() && SimulatorPresent()) {
+      errors += SayPrediction(path, method, simulated, labels);
+      std::fflush(stdout);
+      std::fflush(stderr);
     }
     if (errors > 0) {
       ++bad;

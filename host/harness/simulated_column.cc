@@ -175,6 +175,42 @@ double StartingPressureBar(const QuarnMethod& method, const SimulatedPath& path,
   return Simulator()->PressureBar(pump.Flow() * 1000.0, mix, celsius, labels, SimColumn(path.column));
 }
 
+std::optional<RunPrediction> PredictRun(const QuarnMethod& method, const SimulatedPath& path,
+                                        const std::array<std::string, 3>& labels,
+                                        const std::vector<std::pair<std::string, double>>* sample) {
+  if (!Simulator()) return std::nullopt;
+  const PumpInitialCons& pump = method.GetPumpInitialCons();
+  const auto mix = [](double b, double c) { return sim::Composition{100.0 - b - c, b, c}; };
+  sim::Program program;
+  switch (pump.PumpSystem()) {
+    case pumpSystemBinary: program.systemCode = kSystemBinary; break;
+    case pumpSystemTernary: program.systemCode = kSystemTernary; break;
+    case pumpSystemQuaternary: program.systemCode = kSystemQuaternary; break;
+    default: program.systemCode = kSystemSingle; break;
+  }
+  program.pumps[0] = {pump.Flow() * 1000.0, mix(pump.PercentB(), pump.PercentC()),
+                      pump.MaxPressure() > 0 ? std::optional(pump.MaxPressure()) : std::nullopt, std::nullopt};
+  const PumpGradient& gradient = method.GetPumpGradient();
+  for (int i = 0; i < gradient.GetCount(); ++i) {
+    const GradTimeTableEntry& e = *gradient.TableEntry(i);
+    program.timetable.push_back({static_cast<std::int64_t>(std::lround(e.Time() * 60000.0)), kUnitPump1,
+                                 {e.Flow() * 1000.0, mix(e.PercentB(), e.PercentC()),
+                                  e.Pressure() > 0 ? std::optional(e.Pressure()) : std::nullopt, std::nullopt}});
+  }
+  if (pump.OvenInUse()) program.ovenTemperatureC = static_cast<int>(std::lround(pump.OvenTemperature()));
+  program.uvWavelengthTenthsNm = method.GetUVDetectorCons().Wavelength() * 10;
+  program.uvResponse = method.GetUVDetectorCons().Response();
+  program.runTimeS = static_cast<std::int32_t>(std::lround(method.GetRunLength() * 60.0));
+  const SamplerInitialCons& sampler = method.GetSamplerInitialCons();
+  program.vial = sampler.VialNumber();
+  program.injectVolumeNl = static_cast<std::int32_t>(std::lround(sampler.InjectionVolume() * 1000.0));
+  const sim::Control::Prediction p =
+      Simulator()->Predict(program, labels, SimHydraulics(path), sample ? *sample : sim::SampleContents{});
+  RunPrediction prediction{p.maxBar, p.maxAtMin, p.waitedMin, {}};
+  for (const sim::RecordedPeak& peak : p.peaks) prediction.peaks.push_back({peak.compound, peak.apexMin, peak.sigmaMin});
+  return prediction;
+}
+
 std::string DescribeSimulatedPath(const SimulatedPath& path) {
   const sim::Hydraulics h = SimHydraulics(path);
   char text[256];

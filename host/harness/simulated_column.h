@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/inputs/transport_checks.h"
@@ -36,6 +37,25 @@ struct SimulatedPath {
   // `over` wins where it is set.
   SimulatedPath Under(const SimulatedPath& over) const;
 };
+
+// What the simulated instruments predict for `method` run as the host runs
+// it on instruments just switched on (the oven warming from ambient, the
+// injection once it is within a degree of its set point): the highest
+// pressure and when, and the peaks of `sample` (nullptr: none) in the
+// method's vial. nullopt without a simulator.
+struct RunPrediction {
+  double maxBar = 0.0;
+  double maxAtMin = 0.0;   // run time; negative: before the injection
+  double waitedMin = 0.0;  // from the pumps' start to the injection
+  struct Peak {
+    std::string compound;
+    double apexMin = 0.0, sigmaMin = 0.0;
+  };
+  std::vector<Peak> peaks;
+};
+std::optional<RunPrediction> PredictRun(const QuarnMethod& method, const SimulatedPath& path,
+                                        const std::array<std::string, 3>& labels,
+                                        const std::vector<std::pair<std::string, double>>* sample);
 
 // Whether two paths use the same column (both the simulator's fixed one,
 // or the same size, particles and bed).

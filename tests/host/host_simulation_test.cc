@@ -158,7 +158,13 @@ TEST_F(ChromatogramTest, TheImpuritiesExampleIsSeparatedAlikeOnBothTransports) {
     ++i;
   }
   ASSERT_EQ(peaks[0].size(), 7u);
+  // `method check` foretells them.
+  const std::string check = Run("method check '" + Example("impurities-binary-gradient.quarn900.toml") + "'").out;
+  EXPECT_NE(check.find("least resolved: paracetamol and theophylline, resolution 5."), std::string::npos) << check;
   for (const auto& [compound, direct] : peaks[0]) {
+    std::smatch predicted;
+    ASSERT_TRUE(std::regex_search(check, predicted, std::regex("[:,] " + compound + " (\\d+\\.\\d\\d)"))) << check;
+    EXPECT_NEAR(std::stod(predicted[1]), direct.retention, 0.02) << compound;
     const Peak& server = peaks[1][compound];
     EXPECT_NEAR(server.retention, direct.retention, 0.015) << compound;
     EXPECT_NEAR(server.area, direct.area, std::max(0.01 * direct.area, 0.05)) << compound;
