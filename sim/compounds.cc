@@ -112,7 +112,8 @@ double RetentionFactor(const Compound& compound, const std::array<double, kSolve
                                                 kIsopropanolStrength * fractions[static_cast<int>(Solvent::kIsopropanol)]);
   // van 't Hoff: ln k moves by -dH/R x (1/T - 1/Tref).
   const double heat = -compound.enthalpyKjMol / kGasConstant * (1.0 / (columnC + 273.15) - 1.0 / kReferenceK);
-  return std::pow(10.0, compound.logKw - strength + heat / std::log(10.0));
+  constexpr double kLn10 = 2.302585092994046;
+  return std::exp((compound.logKw - strength) * kLn10 + heat);
 }
 
 double SolventAbsorbance(Solvent solvent, double nm) {

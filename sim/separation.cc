@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace sim {
 
@@ -14,10 +15,13 @@ constexpr double kPi = 3.14159265358979;
 constexpr std::array<double, kSolventCount> kAssociationMass{2.6 * 18.02, 1.9 * 32.04, 1.0 * 41.05, 1.0 * 72.11,
                                                              1.0 * 60.10};
 
-// Compositions that entered closer than this are merged, and a zone looks
-// this far ahead for the solvent strength across it.
-constexpr double kMinPointMl = 0.0005;
+// Compositions that entered closer than this share of the column's volume
+// are merged, and a zone looks this far ahead (in column lengths) for the
+// solvent strength across it.
+constexpr double kPointShare = 0.002;
 constexpr double kStrengthSpan = 0.02;
+// The share of the column's volume the zones move by between their steps.
+constexpr double kZoneStepShare = 0.005;
 // A peak adds to the signal within this many standard deviations of its apex.
 constexpr double kPeakReach = 8.0;
 
@@ -31,9 +35,14 @@ double Uniform(std::uint64_t& state) {
   return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;
 }
 
-double Gaussian(std::uint64_t& state) {
+// Standard normal numbers, two from each pair of uniform ones (Box-Muller).
+double Gaussian(std::uint64_t& state, double& spare, bool& hasSpare) {
+  if (std::exchange(hasSpare, false)) return spare;
   const double u = Uniform(state), v = Uniform(state);
-  return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * kPi * v);
+  const double r = std::sqrt(-2.0 * std::log(u));
+  spare = r * std::sin(2.0 * kPi * v);
+  hasSpare = true;
+  return r * std::cos(2.0 * kPi * v);
 }
 
 // Diffusion coefficient in m2/s (Wilke-Chang).
@@ -73,32 +82,38 @@ void Separation::Fit(const std::optional<Column>& column) {
 
 void Separation::Enter(double volumeMl, const std::array<double, kSolventCount>& fractions) {
   if (m_volumeMl <= 0.0) Fit(std::nullopt);
-  if (!m_entered.empty()) {
+  const std::size_t count = m_entered.size() - m_firstEntered;
+  if (count > 0) {
     Point& last = m_entered.back();
     if (volumeMl < last.volumeMl) return;
     // The same composition as the two points before: the last one moves on.
-    const bool same = m_entered.size() >= 2 && last.fractions == fractions &&
-                      m_entered[m_entered.size() - 2].fractions == fractions;
-    if (same || volumeMl - last.volumeMl < kMinPointMl) {
-      if (same) last.volumeMl = volumeMl;
-      if (!same) return;
-    } else {
+    const bool same = count >= 2 && last.fractions == fractions && m_entered[m_entered.size() - 2].fractions == fractions;
+    if (same) {
+      last.volumeMl = volumeMl;
+    } else if (volumeMl - last.volumeMl >= m_volumeMl * kPointShare) {
       m_entered.push_back({volumeMl, fractions});
+    } else {
+      return;
     }
   } else {
     m_entered.push_back({volumeMl, fractions});
   }
   // What has left the column (with a margin for the zone's look ahead)
   // is no longer needed; two points stay for the composition's slope.
-  const double oldest = volumeMl - m_volumeMl * (1.0 + 2.0 * kStrengthSpan) - kMinPointMl;
-  while (m_entered.size() > 2 && m_entered[1].volumeMl < oldest) m_entered.pop_front();
+  const double oldest = volumeMl - m_volumeMl * (1.0 + 2.0 * kStrengthSpan) - m_volumeMl * kPointShare;
+  while (m_entered.size() - m_firstEntered > 2 && m_entered[m_firstEntered + 1].volumeMl < oldest) ++m_firstEntered;
+  if (m_firstEntered > 64 && m_firstEntered * 2 > m_entered.size()) {
+    m_entered.erase(m_entered.begin(), m_entered.begin() + static_cast<std::ptrdiff_t>(m_firstEntered));
+    m_firstEntered = 0;
+  }
 }
 
 std::array<double, kSolventCount> Separation::FractionsAt(double volumeMl) const {
-  if (m_entered.empty()) return {1.0, 0.0, 0.0, 0.0, 0.0};
-  if (volumeMl <= m_entered.front().volumeMl) return m_entered.front().fractions;
+  if (m_entered.size() == m_firstEntered) return {1.0, 0.0, 0.0, 0.0, 0.0};
+  const auto first = m_entered.begin() + static_cast<std::ptrdiff_t>(m_firstEntered);
+  if (volumeMl <= first->volumeMl) return first->fractions;
   if (volumeMl >= m_entered.back().volumeMl) return m_entered.back().fractions;
-  const auto next = std::upper_bound(m_entered.begin(), m_entered.end(), volumeMl,
+  const auto next = std::upper_bound(first, m_entered.end(), volumeMl,
                                      [](double v, const Point& p) { return v < p.volumeMl; });
   const Point& b = *next;
   const Point& a = *(next - 1);
@@ -123,7 +138,8 @@ void Separation::Inject(std::int64_t nowMs, int vial, const SampleContents& cont
                         double columnC, std::uint32_t seed) {
   if (m_volumeMl <= 0.0) Fit(std::nullopt);
   m_bRecording = true;
-  m_injectedMs = m_lastMs = nowMs;
+  m_injectedMs = m_lastMs = m_zoneMs = nowMs;
+  m_zoneVolumeMl = m_lastVolumeMl;
   m_record = DetectorRecording{};
   m_record.injected = true;
   m_record.vial = vial;
@@ -131,6 +147,7 @@ void Separation::Inject(std::int64_t nowMs, int vial, const SampleContents& cont
   m_zones.clear();
   m_eluted.clear();
   m_noiseState = 0x5175617272756E00ull ^ seed;
+  m_bSpareNoise = false;
   const auto head = FractionsAt(m_lastVolumeMl);
   for (const auto& [name, mgPerL] : contents) {
     const Compound* compound = FindCompound(name);
@@ -152,7 +169,7 @@ double Separation::PeakAreaPerEpsilon(double amountMol, double flowMlMin) {
   return 1000.0 * kPathCm * amountMol / (std::max(flowMlMin, 1e-6) / 60e3);
 }
 
-double Separation::SignalAt(double sampleMs, double flowMlMin, double columnC, int wavelengthNm) const {
+double Separation::SignalAt(double sampleMs, double flowMlMin, int wavelengthNm) const {
   double mau = 0.0;
   const auto gaussian = [&](const Compound& compound, double amountMol, double flow, double toApexMs,
                             double sigmaMs) {
@@ -165,11 +182,13 @@ double Separation::SignalAt(double sampleMs, double flowMlMin, double columnC, i
   for (const Eluted& e : m_eluted) gaussian(*e.compound, e.amountMol, e.flowMlMin, sampleMs - e.apexMs, e.sigmaMs);
   // The front of a zone still in the column: its distance from the outlet
   // as the time it takes to cover it.
+  // k and the width are those of the zone's last step.
   for (const Zone& zone : m_zones) {
-    const double k = RetentionFactor(*zone.compound, FractionsAt(m_lastVolumeMl - zone.position * m_volumeMl), columnC);
-    const double msPerColumn = m_volumeMl * (1.0 + k) / std::max(flowMlMin, 1e-6) * 60000.0;
-    gaussian(*zone.compound, zone.amountMol, flowMlMin, -(1.0 - zone.position) * msPerColumn,
-             SigmaMs(zone.variance, k, flowMlMin));
+    if (zone.k < 0.0) continue;
+    const double msPerColumn = m_volumeMl * (1.0 + zone.k) / std::max(flowMlMin, 1e-6) * 60000.0;
+    const double toOutletMs = (1.0 - zone.position) * msPerColumn;
+    if (toOutletMs > kPeakReach * zone.sigmaMs) continue;
+    gaussian(*zone.compound, zone.amountMol, flowMlMin, -toOutletMs, zone.sigmaMs);
   }
   return mau;
 }
@@ -196,12 +215,16 @@ void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, 
   // The detector's samples due in this step: the mobile phase's own
   // absorbance, against what it was at the injection (the detector was
   // zeroed then), what the compounds add, noise and drift.
+  if (wavelengthNm != m_absorbanceNm) {
+    m_absorbanceNm = wavelengthNm;
+    for (int i = 0; i < kSolventCount; ++i) {
+      m_solventMau[static_cast<std::size_t>(i)] = SolventAbsorbance(static_cast<Solvent>(i), wavelengthNm) * 1000.0;
+    }
+  }
   const auto baseline = [&](double atMl) {
     const auto fractions = FractionsAt(atMl - m_volumeMl);
     double mau = 0.0;
-    for (int i = 0; i < kSolventCount; ++i) {
-      mau += fractions[static_cast<std::size_t>(i)] * SolventAbsorbance(static_cast<Solvent>(i), wavelengthNm) * 1000.0;
-    }
+    for (std::size_t i = 0; i < fractions.size(); ++i) mau += fractions[i] * m_solventMau[i];
     return mau;
   };
   for (;;) {
@@ -211,17 +234,28 @@ void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, 
     const double atMl = fromMl + stepMl * std::clamp(share, 0.0, 1.0);
     if (m_samples == 0) m_zeroMau = baseline(atMl);
     ++m_samples;
-    const double noise = kNoiseMau * Gaussian(m_noiseState);
+    const double noise = kNoiseMau * Gaussian(m_noiseState, m_spareNoise, m_bSpareNoise);
     const double drift = kDriftMauPerHour * static_cast<double>(sampleMs - m_injectedMs) / 3.6e6;
     m_record.signalMau.push_back(lampOn ? baseline(atMl) - m_zeroMau +
-                                              SignalAt(static_cast<double>(sampleMs), flowMlMin, columnC, wavelengthNm) +
+                                              SignalAt(static_cast<double>(sampleMs), flowMlMin, wavelengthNm) +
                                               noise + drift
                                         : std::numeric_limits<double>::quiet_NaN());
   }
   m_lastVolumeMl = volumeMl;
   m_lastMs = nowMs;
-  if (!(stepMl > 0.0) || m_zones.empty()) return;
+  MoveZones(nowMs, volumeMl, flowMlMin, columnC, viscosityCp);
+}
 
+void Separation::MoveZones(std::int64_t nowMs, double volumeMl, double flowMlMin, double columnC, double viscosityCp) {
+  // The zones move in steps of a share of the column's volume: their
+  // retention changes little over one, and their elution is placed
+  // within it.
+  const double fromMl = m_zoneVolumeMl, stepMl = volumeMl - m_zoneVolumeMl;
+  const std::int64_t fromMs = m_zoneMs;
+  if (stepMl < kZoneStepShare * m_volumeMl && !(m_zones.size() > 0 && m_zones.front().k < 0.0)) return;
+  m_zoneVolumeMl = volumeMl;
+  m_zoneMs = nowMs;
+  if (!(stepMl > 0.0)) return;
   // Each zone moves on by the volume delivered, widening by the plate
   // height and compressed where the solvent across it weakens.
   for (auto zone = m_zones.begin(); zone != m_zones.end();) {
@@ -243,6 +277,8 @@ void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, 
       continue;
     }
     zone->position += move;
+    zone->k = k;
+    zone->sigmaMs = SigmaMs(zone->variance, k, flowMlMin);
     ++zone;
   }
 }

@@ -27,7 +27,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <utility>
@@ -128,6 +127,8 @@ class Separation {
     double amountMol;
     double position = 0.0;  // along the column, 0 head to 1 outlet
     double variance = 0.0;  // of the position, in column lengths squared
+    double k = -1.0;        // at its last step (-1: none yet)
+    double sigmaMs = 0.0;   // its peak's width were it to elute now
   };
   struct Eluted {
     const Compound* compound;
@@ -138,16 +139,20 @@ class Separation {
   std::array<double, kSolventCount> FractionsAt(double volumeMl) const;
   // What the eluted peaks and the fronts of the zones about to elute add
   // to the UV detector's signal at `sampleMs`.
-  double SignalAt(double sampleMs, double flowMlMin, double columnC, int wavelengthNm) const;
+  double SignalAt(double sampleMs, double flowMlMin, int wavelengthNm) const;
   // A peak's standard deviation in time, from its zone's variance (column
   // lengths squared), the cell, and the detector's time constant.
   double SigmaMs(double variance, double k, double flowMlMin) const;
+  // The zones' step up to `nowMs`, when the pumps have delivered enough
+  // since the last.
+  void MoveZones(std::int64_t nowMs, double volumeMl, double flowMlMin, double columnC, double viscosityCp);
   // mAU s of peak area per l/(mol cm) of molar absorptivity.
   static double PeakAreaPerEpsilon(double amountMol, double flowMlMin);
 
   Column m_column;
   double m_volumeMl = 0.0;  // the column's liquid volume
-  std::deque<Point> m_entered;
+  std::vector<Point> m_entered;  // from m_firstEntered on; those before have left the column
+  std::size_t m_firstEntered = 0;
   double m_lastVolumeMl = 0.0;
   std::int64_t m_lastMs = 0;
 
@@ -158,7 +163,13 @@ class Separation {
   std::vector<Eluted> m_eluted;
   std::size_t m_samples = 0;  // taken in this run
   int m_response = 1;
+  double m_zoneVolumeMl = 0.0;  // delivered at the zones' last step
+  std::int64_t m_zoneMs = 0;
+  int m_absorbanceNm = -1;      // the wavelength m_solventMau is for
+  std::array<double, kSolventCount> m_solventMau{};
   std::uint64_t m_noiseState = 0;
+  double m_spareNoise = 0.0;
+  bool m_bSpareNoise = false;
   double m_zeroMau = 0.0;  // the mobile phase's absorbance when the detector was zeroed
 };
 

@@ -1,6 +1,7 @@
 #include "host/outputs/chromatogram.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -30,6 +31,36 @@ std::size_t Lowest(std::span<const double> signal, std::size_t from, std::size_t
     if (signal[i] < signal[lowest]) lowest = i;
   }
   return lowest;
+}
+
+// `value` with `decimals` decimals, rounded half away from zero, appended
+// to `out`: a detector's samples are many, and integer digits cost a
+// fraction of a double's. Beyond what 53 bits hold exactly, as Fixed.
+void AppendDecimal(std::string& out, double value, int decimals) {
+  const double scale = decimals == 3 ? 1e3 : 1e4;
+  const double scaled = std::round(value * scale);
+  if (!(std::fabs(scaled) < 9e15)) {
+    out += Fixed(value, decimals);
+    return;
+  }
+  auto units = static_cast<long long>(scaled);
+  if (units < 0) {
+    out += '-';
+    units = -units;
+  }
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, units).ptr;
+  const auto length = static_cast<int>(end - digits);
+  // At least one digit before the point: 0.0042, not .0042.
+  if (length <= decimals) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(decimals - length), '0');
+    out.append(digits, end);
+    return;
+  }
+  out.append(digits, end - decimals);
+  out += '.';
+  out.append(end - decimals, end);
 }
 
 }  // namespace
@@ -279,11 +310,14 @@ bool ChromatogramFile::Open(const std::filesystem::path& file, int wavelengthNm)
 
 void ChromatogramFile::Append(std::size_t first, std::span<const double> samplesMau, double periodMin) {
   if (!m_file) return;
-  std::string rows;
+  m_rows.clear();
   for (std::size_t i = 0; i < samplesMau.size(); ++i) {
-    rows += Fixed(static_cast<double>(first + i) * periodMin, 4) + "," +
-            (std::isnan(samplesMau[i]) ? std::string() : Fixed(samplesMau[i], 4)) + "\n";
+    AppendDecimal(m_rows, static_cast<double>(first + i) * periodMin, 4);
+    m_rows += ',';
+    if (!std::isnan(samplesMau[i])) AppendDecimal(m_rows, samplesMau[i], 3);
+    m_rows += '\n';
   }
+  const std::string& rows = m_rows;
   m_ok = std::fwrite(rows.data(), 1, rows.size(), m_file) == rows.size() && std::fflush(m_file) == 0 && m_ok;
 }
 

@@ -83,6 +83,7 @@ class ChromatogramFile {
  private:
   std::FILE* m_file = nullptr;
   bool m_ok = true;
+  std::string m_rows;  // the rows of one Append, its memory kept
 };
 
 }  // namespace host
