@@ -30,8 +30,8 @@ Composition Mid(const Composition& x, const Composition& y, double f) {
 
 }  // namespace
 
-double ResistanceBar(const std::optional<Column>& column) {
-  if (!column) return kFixedColumnBarPerMlMinCp;
+Resistance ResistanceOf(const std::optional<Column>& column) {
+  if (!column) return {kFixedColumnBarPerMlMinCp - kDefaultSystemBar, kDefaultSystemBar};
   // Darcy's law with the Kozeny-Carman permeability d^2 e^3 / (180 (1-e)^2),
   // in SI units: 1 ml/min = 1/60e6 m3/s, 1 cP = 1e-3 Pa s, 1 bar = 1e5 Pa.
   const double e = std::clamp(column->porosity, 0.05, 0.95);
@@ -39,8 +39,10 @@ double ResistanceBar(const std::optional<Column>& column) {
   const double area = 3.14159265358979 / 4.0 * std::pow(column->diameterMm * 1e-3, 2);
   const double permeability = d * d * e * e * e / (180.0 * (1.0 - e) * (1.0 - e));
   const double pascal = 1e-3 * (column->lengthMm * 1e-3) * (1.0 / 60e6) / (area * permeability);
-  return pascal / 1e5 + column->systemBar;
+  return {pascal / 1e5, column->systemBar};
 }
+
+double ResistanceBar(const std::optional<Column>& column) { return ResistanceOf(column).Total(); }
 
 double OvenCurveC(double fromC, double targetC, double elapsedMs) {
   const bool heat = targetC >= fromC;

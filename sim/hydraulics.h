@@ -19,13 +19,19 @@ struct Composition {
   bool operator==(const Composition&) const = default;
 };
 
+// What the rest of an HPLC system resists, bar at 1 ml/min of a 1 cP
+// solvent: about a metre of 0.17 mm capillary (8 bar by Poiseuille's law)
+// with the mixer, the injection valve, an inline filter and the detector's
+// cell.
+inline constexpr double kDefaultSystemBar = 10.0;
+
 // A packed column.
 struct Column {
   double lengthMm = 150.0;
   double diameterMm = 4.6;     // inner diameter
   double particleUm = 5.0;
   double porosity = 0.40;      // of the bed between the particles
-  double systemBar = 0.0;      // tubing and injector: bar at 1 ml/min of a 1 cP solvent
+  double systemBar = kDefaultSystemBar;  // tubing, valves and cells: bar at 1 ml/min of a 1 cP solvent
 };
 
 // What the liquid path is made of. Without a column, the simulator's
@@ -41,10 +47,18 @@ struct Hydraulics {
   static Hydraulics Instant() { return {std::nullopt, 0.0, 0.0, 0.0}; }
 };
 
+// The simulator's fixed column and its system together.
 inline constexpr double kFixedColumnBarPerMlMinCp = 110.0;
 
-// Bar per ml/min per cP across the column (and the system in front of
-// it): the Kozeny-Carman relation for a packed bed.
+// What the liquid path resists, bar per ml/min per cP: the packed bed
+// (the Kozeny-Carman relation) and the system in front of and behind it.
+struct Resistance {
+  double columnBar = 0.0;
+  double systemBar = 0.0;
+  double Total() const { return columnBar + systemBar; }
+};
+Resistance ResistanceOf(const std::optional<Column>& column);
+// ResistanceOf(column).Total().
 double ResistanceBar(const std::optional<Column>& column);
 
 // The oven's temperature `elapsedMs` after it began to move from `fromC`

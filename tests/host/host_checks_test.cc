@@ -129,8 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"method check m --solvent a=water --solvent b=water --solvent B=MeOH", 2,
                     "'B=MeOH': channel B is given twice"},
         CommandCase{"run '" + kCaffeine + "' --column 4.6X100,3.5 --dwell 0.1 --flow-ramp 100 --virtual-time", 0,
-                    "Simulated: 4.6 x 100 mm, 3.5 um column (bed porosity 0.40), dwell volume 0.1 ml, flow ramp 100 "
-                    "ml/min per minute."},
+                    "Simulated: 4.6 x 100 mm, 3.5 um column (bed porosity 0.40, system 10 bar at 1 ml/min and 1 cP), "
+                    "dwell volume 0.1 ml, flow ramp 100 ml/min per minute."},
         CommandCase{"run m --column 2.1x100", 2,
                     "--column: expected DIAMETERxLENGTH,PARTICLE in mm, mm and um (2.1x100,1.7), found '2.1x100'"},
         CommandCase{"run m --column 2.1x100,0.2", 2, "--column: expected a particle size from 0.5 to 100 um, found 0.2"},

@@ -116,9 +116,9 @@ TEST_F(HostCliTest, GradientRunLeavesTheFourFilesWithTheGradientInThem) {
   EXPECT_NE(record.find("Pump Method"), std::string::npos);
   EXPECT_NE(record.find("Injection Volume (ul)   -   5.00\n"), std::string::npos) << record;
   EXPECT_NE(record.find("\nSimulated instruments\n=====================\n  2.1 x 100 mm, 1.8 um column (bed porosity "
-                        "0.40), dwell volume 0.35 ml, flow ramp 10 ml/min per minute\n  solvent A \"Water + 0.1 % "
-                        "formic acid\" is simulated as water\n  solvent B \"Acetonitrile + 0.1 % formic acid\" is "
-                        "simulated as acetonitrile\n\nRun result: completed"),
+                        "0.40, system 10 bar at 1 ml/min and 1 cP), dwell volume 0.35 ml, flow ramp 10 ml/min per "
+                        "minute\n  solvent A \"Water + 0.1 % formic acid\" is simulated as water\n  solvent B "
+                        "\"Acetonitrile + 0.1 % formic acid\" is simulated as acetonitrile\n\nRun result: completed"),
             std::string::npos)
       << record;
 

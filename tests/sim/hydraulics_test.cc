@@ -59,11 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ColumnResistanceTest, WithoutAColumnTheFixedOneAndASystemAddsItsOwn) {
   EXPECT_EQ(sim::ResistanceBar(std::nullopt), 110.0);
   sim::Column column;
-  const double bare = sim::ResistanceBar(column);
+  const double bed = sim::ResistanceOf(column).columnBar;
+  EXPECT_DOUBLE_EQ(sim::ResistanceBar(column), bed + 10.0);  // the usual system
   column.systemBar = 25.0;
-  EXPECT_DOUBLE_EQ(sim::ResistanceBar(column), bare + 25.0);
+  EXPECT_DOUBLE_EQ(sim::ResistanceBar(column), bed + 25.0);
   column.porosity = 0.35;  // a denser bed resists more
-  EXPECT_GT(sim::ResistanceBar(column), bare + 25.0);
+  EXPECT_GT(sim::ResistanceOf(column).columnBar, bed);
 }
 
 // A step from A to B at 10 ml delivered, 1 ml of dwell volume, read as
