@@ -34,6 +34,11 @@ T Ramp(const std::vector<std::pair<std::int64_t, T>>& steps, std::int64_t elapse
   return next == steps.end() ? prev.second : Lerp(prev.second, next->second, prev.first, next->first, elapsed);
 }
 
+// What the column holds, empty.
+ColumnContents BedOf(const Hydraulics& hydraulics) {
+  return ColumnContents(hydraulics.meanOverBed ? LiquidVolumeMl(hydraulics.column) : 0.0);
+}
+
 // The place of `unit` in kModelUnits; kModelUnits.size() for none.
 constexpr std::size_t PlaceOf(std::uint16_t unit) {
   return static_cast<std::size_t>(std::find(kModelUnits.begin(), kModelUnits.end(), unit) - kModelUnits.begin());
@@ -55,8 +60,9 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
   fresh.m_dwAnlsSerial = m_dwAnlsSerial;
   fresh.m_bottles = m_bottles;
   fresh.m_hydraulics = m_hydraulics;
-  fresh.m_resistanceBar = m_resistanceBar;
+  fresh.m_resistance = m_resistance;
   fresh.m_dwell = DwellLine(m_hydraulics.dwellMl);
+  fresh.m_column = BedOf(m_hydraulics);
   fresh.m_liveMs = fresh.m_nowMs;
   fresh.m_bLineBlocked = m_bLineBlocked;
   fresh.m_bSamplerSilent = m_bSamplerSilent;
@@ -295,11 +301,23 @@ double InstrumentModel::OvenTemperature() const {
   return OvenCurveC(m_ovenFromC, target, static_cast<double>(m_nowMs - m_ovenChangeMs));
 }
 
+void InstrumentModel::SetBottles(const Bottles& bottles) {
+  Integrate();
+  m_bottles = bottles;
+  RevalueColumn();
+}
+
+void InstrumentModel::RevalueColumn() {
+  m_columnValuedC = OvenTemperature();
+  m_column.Revalue([&](const Composition& c) { return ViscosityCp(c, m_columnValuedC, m_bottles); });
+}
+
 void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
   Integrate();
   m_hydraulics = hydraulics;
-  m_resistanceBar = ResistanceBar(hydraulics.column);
+  m_resistance = ResistanceOf(hydraulics.column);
   m_dwell = DwellLine(hydraulics.dwellMl);
+  m_column = BedOf(hydraulics);
   // Another column is fitted already settled: a pressure left from the old
   // one must not trip the limits the next method brings.
   m_live.pressureBar = PressureBar(m_live.flowUlMin, CurrentComposition(), OvenTemperature(), m_bottles,
@@ -315,9 +333,13 @@ InstrumentModel::Live InstrumentModel::LiveNow() const {
     live.flowUlMin = std::clamp(live.flowUlMin, m_live.flowUlMin - step, m_live.flowUlMin + step);
   }
   live.volumeMl = m_live.volumeMl + (m_live.flowUlMin + live.flowUlMin) / 2.0 * dt / 60000.0 / 1000.0;
-  const Composition atColumn = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
-  // PressureBar's product, with the column's resistance worked out once.
-  const double steady = m_resistanceBar * (live.flowUlMin / 1000.0) * ViscosityCp(atColumn, OvenTemperature(), m_bottles);
+  live.atHead = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
+  live.headCp = ViscosityCp(live.atHead, OvenTemperature(), m_bottles);
+  // The bed resists with the mean viscosity of what it holds, the system
+  // with that of what reaches the column's head.
+  const double bedCp =
+      m_column.HoldsOnly(live.volumeMl, live.atHead) ? live.headCp : m_column.MeanCp(live.volumeMl, live.headCp);
+  const double steady = (live.flowUlMin / 1000.0) * (m_resistance.columnBar * bedCp + m_resistance.systemBar * live.headCp);
   live.pressureBar = steady + (m_live.pressureBar - steady) * PressureLag(dt);
   return live;
 }
@@ -337,6 +359,14 @@ void InstrumentModel::Integrate() {
   m_live = LiveNow();
   m_liveMs = m_nowMs;
   m_dwell.Deliver(m_live.volumeMl, CurrentComposition());
+  m_column.Enter(m_live.volumeMl, m_live.atHead, m_live.headCp);
+  // The bed is at the oven's temperature: once that has moved, what the
+  // column holds is as viscous as its composition is there. A column that
+  // holds one composition reads the head's viscosity and needs none.
+  constexpr double kRevalueC = 0.1;
+  if (std::fabs(OvenTemperature() - m_columnValuedC) > kRevalueC && !m_column.HoldsOnly(m_live.volumeMl, m_live.atHead)) {
+    RevalueColumn();
+  }
 }
 
 double InstrumentModel::ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles) {

@@ -140,10 +140,7 @@ class InstrumentModel {
   void LoadProgram(const Program& program);
 
   // What the solvent bottles hold; kept across power-ups.
-  void SetBottles(const Bottles& bottles) {
-    Integrate();
-    m_bottles = bottles;
-  }
+  void SetBottles(const Bottles& bottles);
   // The column, dwell volume and pump dynamics; kept across power-ups.
   void SetHydraulics(const Hydraulics& hydraulics);
 
@@ -206,6 +203,8 @@ class InstrumentModel {
     double flowUlMin = 0.0;    // what the pumps deliver, following the set flow at the ramp rate
     double volumeMl = 0.0;     // delivered since power-up
     double pressureBar = 0.0;  // following the column's steady pressure with a lag
+    Composition atHead;        // what enters the column's head
+    double headCp = 0.0;       // its viscosity
   };
   Live LiveNow() const;
   void Integrate();
@@ -248,8 +247,11 @@ class InstrumentModel {
 
   // The liquid path, and its state at m_liveMs.
   Hydraulics m_hydraulics;
-  double m_resistanceBar = ResistanceBar(std::nullopt);  // of m_hydraulics.column
+  Resistance m_resistance = ResistanceOf(std::nullopt);  // of m_hydraulics.column
   DwellLine m_dwell{Hydraulics{}.dwellMl};
+  ColumnContents m_column{LiquidVolumeMl(std::nullopt)};
+  double m_columnValuedC = kAmbientC;  // the temperature m_column's viscosities are at
+  void RevalueColumn();
   Live m_live;
   std::int64_t m_liveMs = 0;
   // How much of a pressure difference is left after `dt` ms; the last

@@ -202,12 +202,10 @@ void FitSimulatedPath(const SimulatedPath& path, Transport transport) {
   if (Simulator()) Simulator()->FitHydraulics(SideOf(transport), SimHydraulics(path));
 }
 
-// The bore's volume times the total porosity of a bed of porous particles
-// (about 0.65).
+// The liquid the simulated column holds; a method without one counts as
+// a 4.6 x 150 mm column.
 double ColumnVolumeMl(const SimulatedPath& path) {
-  constexpr double kTotalPorosity = 0.65;
-  const sim::Column column = SimColumn(path.column).value_or(sim::Column{});
-  return 3.14159265358979 / 4 * column.diameterMm * column.diameterMm * column.lengthMm * kTotalPorosity / 1000.0;
+  return sim::LiquidVolumeMl(SimColumn(path.column).value_or(sim::Column{}));
 }
 
 }  // namespace host
