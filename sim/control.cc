@@ -63,7 +63,9 @@ class InProcess final : public Control {
 
   void BlockLine(Side side) override { On(side).BlockLine(); }
 
-  bool KnowsSolvent(const std::string& label) override { return BottleFromLabel(label).has_value(); }
+  bool KnowsSolvent(const std::string& label) override {
+    return BottleFromLabel(label).has_value() || IsAqueousLabel(label);
+  }
   std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) override {
     const std::array<SimulatedBottle, 3> read = ReadBottleLabels(labels);
     std::array<SolventReading, 3> readings;

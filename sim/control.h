@@ -108,7 +108,8 @@ class Control {
   virtual void BlockLine(Side side) = 0;
 
   // ---- What the simulators make of a method (they keep nothing) ----
-  // Whether a label names a solvent or premix the simulators know.
+  // Whether a label names a solvent or premix the simulators know, or an
+  // aqueous buffer (simulated as water).
   virtual bool KnowsSolvent(const std::string& label) = 0;
   struct SolventReading {
     std::string simulatedAs;  // "water", "acetonitrile/water 90:10"

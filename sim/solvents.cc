@@ -154,6 +154,62 @@ std::optional<Bottle> LeadingBottle(std::string_view s, std::string_view& rest) 
   return bottle;
 }
 
+// Whether `word` stands in `text` as a word of its own (numbers may touch
+// it: "10mm", "ph2.5").
+bool HasWord(std::string_view text, std::string_view word) {
+  for (std::size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+    const std::size_t end = at + word.size();
+    const bool opens = at == 0 || !std::isalpha(static_cast<unsigned char>(text[at - 1]));
+    const bool closes = end == text.size() || !std::isalpha(static_cast<unsigned char>(text[end]));
+    if (opens && closes) return true;
+  }
+  return false;
+}
+
+// `n` percent of `share`, the rest `rest`: at most three solvents, else
+// nullopt.
+std::optional<Bottle> Premix(Solvent share, double n, const Bottle& rest) {
+  if (!(n > 0.0 && n <= 100.0)) return std::nullopt;
+  Bottle bottle(share);
+  bottle.fractions[0] = n / 100.0;
+  std::size_t count = 1;
+  for (std::size_t i = 0; i < rest.solvents.size(); ++i) {
+    if (rest.fractions[i] <= 0.0) continue;
+    std::size_t j = 0;
+    while (j < count && bottle.solvents[j] != rest.solvents[i]) ++j;
+    if (j == count) {
+      if (count == bottle.solvents.size()) return std::nullopt;
+      bottle.solvents[count++] = rest.solvents[i];
+    }
+    bottle.fractions[j] += rest.fractions[i] * (1.0 - n / 100.0);
+  }
+  return bottle;
+}
+
+// "30 % methanol in ...": the share and its solvent; `rest` gets what
+// follows "in".
+std::optional<std::pair<double, Solvent>> LeadingShare(std::string_view s, std::string_view& rest) {
+  const auto part = LeadingPart(s);
+  if (!part) return std::nullopt;
+  const auto solvent = LeadingSolvent(s, rest);
+  if (!solvent || !rest.starts_with("in ")) return std::nullopt;
+  rest = Trim(rest.substr(3));
+  return std::pair{*part, *solvent};
+}
+
+// What follows "in": a bottle that ends the label, or a premix by share
+// ("30 % methanol in water": that share of the solvent, the rest what
+// follows "in").
+std::optional<Bottle> BottleAfterIn(std::string_view s) {
+  std::string_view rest;
+  if (const auto share = LeadingShare(s, rest)) {
+    const auto base = BottleAfterIn(rest);
+    return base ? Premix(share->second, share->first, *base) : std::nullopt;
+  }
+  if (const auto bottle = LeadingBottle(s, rest); bottle && rest.empty()) return bottle;
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<Bottle> BottleFromLabel(std::string_view label) {
@@ -169,11 +225,41 @@ std::optional<Bottle> BottleFromLabel(std::string_view label) {
                           rest.starts_with("with ");
     return additive ? bottle : std::nullopt;
   }
-  // "<additive> in <bottle>".
-  if (const std::size_t in = text.rfind(" in "); in != std::string_view::npos) {
-    if (const auto bottle = LeadingBottle(text.substr(in + 4), rest); bottle && rest.empty()) return bottle;
+  if (LeadingShare(text, rest)) return BottleAfterIn(text);
+  // "<additive> in <bottle>": the first "in" that a bottle, or a premix by
+  // share, follows.
+  for (std::size_t in = text.find(" in "); in != std::string_view::npos; in = text.find(" in ", in + 1)) {
+    const std::string_view after = text.substr(in + 4);
+    if (LeadingShare(after, rest)) return BottleAfterIn(after);
+    if (const auto bottle = BottleAfterIn(after)) return bottle;
   }
   return std::nullopt;
+}
+
+bool IsAqueousLabel(std::string_view label) {
+  std::string lower(Trim(label));
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  // Organic solvents, known to the simulator or not: such a label is no
+  // aqueous buffer.
+  static constexpr std::string_view kOrganic[] = {
+      "methanol", "meoh",    "acetonitrile", "acn",    "mecn",    "thf",     "tetrahydrofuran", "isopropanol",
+      "ipa",      "propanol", "2-propanol",  "ethanol", "etoh",   "acetone", "hexane",          "heptane",
+      "dioxane",  "dmso",    "dmf",          "toluene", "butanol", "ethyl",  "chloroform",      "dichloromethane",
+      "organic"};
+  // What water, buffers, acids and salts are named by.
+  static constexpr std::string_view kAqueous[] = {
+      "water",   "h2o",       "milli-q",     "buffer",  "ph",        "mm",      "acid",    "acetate",
+      "formate", "phosphate", "citrate",     "carbonate", "bicarbonate", "borate", "tris",  "ammonium",
+      "ammonia", "hydroxide", "tfa",         "kh2po4",  "k2hpo4",    "nah2po4", "na2hpo4", "h3po4",
+      "nacl",    "kcl",       "salt",        "saline",  "edta",      "hepes"};
+  for (std::string_view word : kOrganic) {
+    if (HasWord(lower, word)) return false;
+  }
+  for (std::string_view word : kAqueous) {
+    if (HasWord(lower, word)) return true;
+  }
+  return false;
 }
 
 const char* SolventName(Solvent solvent) { return kSolvents[static_cast<int>(solvent)].name; }
@@ -239,6 +325,8 @@ std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>
   for (std::size_t i = 0; i < labels.size(); ++i) {
     if (const auto bottle = BottleFromLabel(labels[i])) {
       read[i] = {*bottle, LabelReading::kNamed};
+    } else if (IsAqueousLabel(labels[i])) {
+      read[i] = {Solvent::kWater, LabelReading::kAqueous};
     } else {
       read[i] = {kDefaultBottles[i], Trim(labels[i]).empty() ? LabelReading::kUnnamed : LabelReading::kGuessed};
     }

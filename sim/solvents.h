@@ -38,11 +38,17 @@ inline constexpr Bottles kDefaultBottles{Solvent::kWater, Solvent::kMethanol, So
 // name or a common abbreviation ("Acetonitrile", "MeCN", "THF",
 // "2-propanol"), in any case, or a premix of two or three of them with
 // their volume parts ("Water / methanol 70:30", "MeCN-water 50:50",
-// "a/b/c 40:30:30", "70 %:30 %", "(70:30)"); either alone, followed by
-// an additive ("Water + 0.1 % formic acid", "MeCN/water 90:10, 10 mM
+// "a/b/c 40:30:30", "70 %:30 %", "(70:30)") or by the share of one in
+// the rest ("30 % methanol in water"); either alone, followed by an
+// additive ("Water + 0.1 % formic acid", "MeCN/water 90:10, 10 mM
 // ammonium formate") or after one ("0.1 % TFA in water"). Anything else:
 // nullopt.
 std::optional<Bottle> BottleFromLabel(std::string_view label);
+// Whether a label names water, an aqueous buffer, an acid or a salt in
+// water and no organic solvent ("Milli-Q water", "20 mM KH2PO4 pH 2.5",
+// "0.1 % formic acid", "phosphate buffer"): such a bottle is simulated as
+// water.
+bool IsAqueousLabel(std::string_view label);
 
 // "water", "methanol", "acetonitrile", "tetrahydrofuran", "isopropanol".
 const char* SolventName(Solvent solvent);
@@ -55,6 +61,7 @@ enum class LabelReading {
   kNamed,    // the label names what the bottle holds
   kUnnamed,  // no label (blank): the channel's usual solvent
   kGuessed,  // a label the simulator does not recognise: the channel's usual solvent
+  kAqueous,  // an aqueous buffer, acid or salt (IsAqueousLabel): water
 };
 struct SimulatedBottle {
   Bottle bottle;

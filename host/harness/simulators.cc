@@ -20,7 +20,8 @@ std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLab
     if (Simulator() && !Simulator()->KnowsSolvent(label)) {
       return "--solvent '" + text + "': '" + label +
              "' is not a solvent the simulator knows; expected water, methanol, acetonitrile, tetrahydrofuran, "
-             "isopropanol or a premix of them such as 'acetonitrile/water 90:10' (docs/simulator.md)";
+             "isopropanol, a premix of them such as 'acetonitrile/water 90:10' or '30 % methanol in water', or an "
+             "aqueous buffer such as '20 mM KH2PO4 pH 2.5' (docs/simulator.md)";
     }
   }
   return "";
@@ -42,9 +43,10 @@ std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const Meth
     const std::string label = "\"" + EscapeControls(Utf8FromWindows1252(labels[i])) + "\"";
     if (read[i].reading == sim::LabelReading::kUnnamed) {
       said.push_back({"solvent " + letter + " is not named; it is simulated as " + as, false});
-    } else if (read[i].reading == sim::LabelReading::kNamed) {
+    } else if (read[i].reading == sim::LabelReading::kNamed || read[i].reading == sim::LabelReading::kAqueous) {
+      const bool aqueous = read[i].reading == sim::LabelReading::kAqueous;
       said.push_back({"solvent " + letter + " " + label + (given[i].empty() ? "" : " (--solvent " + letter + ")") +
-                          " is simulated as " + as,
+                          (aqueous ? " is read as an aqueous buffer: simulated as " : " is simulated as ") + as,
                       false});
     } else {
       const std::string key = "solvents." + std::string(1, static_cast<char>('a' + i));

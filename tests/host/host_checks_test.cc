@@ -23,11 +23,11 @@ namespace fs = std::filesystem;
 
 const std::string kCaffeine = std::string(QUARN_SOURCE_DIR) + "/examples/caffeine-isocratic.quarn900.toml";
 const std::string kTooLong(300, 'a');
-// A premix, a label the simulator does not know and a channel that
-// --solvent names.
+// An aqueous buffer, a label the simulator does not know and a channel
+// that --solvent names.
 const char* const kSolventsMethod =
     "[pump]\nsystem = \"ternary\"\nflow = 1\nmax_pressure = 400\nstop_time = 3\npercent_b = 30\n"
-    "[solvents]\na = \"Water / methanol 80:20\"\nb = \"Buffer X\"\nc = \"x\"\n";
+    "[solvents]\na = \"20 mM KH2PO4 pH 2.5\"\nb = \"Hexane\"\nc = \"x\"\n";
 
 class HostChecksTest : public testing_support::HostProgramTest {
  protected:
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run m --solvent D=water", 2,
                     "--solvent 'D=water': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)"},
         CommandCase{"run m --solvent b:water", 2, "--solvent 'b:water': expected CHANNEL=SOLVENT"},
-        CommandCase{"sequence l --solvent 'b=Buffer X'", 2, "'Buffer X' is not a solvent the simulator knows; expected"},
+        CommandCase{"sequence l --solvent 'b=Hexane'", 2, "'Hexane' is not a solvent the simulator knows; expected"},
         CommandCase{"run m --solvent B=", 2, "--solvent 'B=': '' is not a solvent the simulator knows"},
         CommandCase{"method check m --solvent a=water --solvent b=water --solvent B=MeOH", 2,
                     "'B=MeOH': channel B is given twice"},
