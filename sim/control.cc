@@ -24,7 +24,7 @@ Scheduler& On(Side side) {
 class InProcess final : public Control {
  public:
   void RegisterServer() override { SimulatedServer::Register(); }
-  void FillBottles(Side side, const std::array<std::string, 3>& labels) override { On(side).FillBottles(labels); }
+  void FillBottles(Side side, const BottleLabels& labels) override { On(side).FillBottles(labels); }
   void FitHydraulics(Side side, const Hydraulics& hydraulics) override { On(side).FitHydraulics(hydraulics); }
   void KeepLogs(Side side, bool keep) override {
     if (side == Side::kServer) {
@@ -66,14 +66,14 @@ class InProcess final : public Control {
   bool KnowsSolvent(const std::string& label) override {
     return BottleFromLabel(label).has_value() || IsAqueousLabel(label);
   }
-  std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) override {
-    const std::array<SimulatedBottle, 3> read = ReadBottleLabels(labels);
-    std::array<SolventReading, 3> readings;
+  std::array<SolventReading, kChannelCount> ReadSolventLabels(const BottleLabels& labels) override {
+    const std::array<SimulatedBottle, kChannelCount> read = ReadBottleLabels(labels);
+    std::array<SolventReading, kChannelCount> readings;
     for (std::size_t i = 0; i < read.size(); ++i) readings[i] = {BottleName(read[i].bottle), read[i].reading};
     return readings;
   }
   double PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                     const std::array<std::string, 3>& labels, const std::optional<Column>& column) override {
+                     const BottleLabels& labels, const std::optional<Column>& column) override {
     return InstrumentModel::PressureBar(flowUlMin, composition, columnC, BottlesFromLabels(labels), column);
   }
 

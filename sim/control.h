@@ -44,9 +44,9 @@ class Control {
   // The simulated server can be created by the plug-in (CoCreateInstance)
   // and its type library loaded.
   virtual void RegisterServer() = 0;
-  // What the bottles of channels A to C hold, from their labels
+  // What the bottles of channels A to D hold, from their labels
   // (sim/solvents.h); kept across opens until the next call.
-  virtual void FillBottles(Side side, const std::array<std::string, 3>& labels) = 0;
+  virtual void FillBottles(Side side, const BottleLabels& labels) = 0;
   // The column, dwell volume and pump dynamics (sim/hydraulics.h).
   virtual void FitHydraulics(Side side, const Hydraulics& hydraulics) = 0;
   // Off: calls and replies are not kept, so a long run's memory stays flat.
@@ -115,13 +115,13 @@ class Control {
     std::string simulatedAs;  // "water", "acetonitrile/water 90:10"
     LabelReading reading = LabelReading::kNamed;
   };
-  // What channels A to C are simulated as, from their labels.
-  virtual std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) = 0;
+  // What channels A to D are simulated as, from their labels.
+  virtual std::array<SolventReading, kChannelCount> ReadSolventLabels(const BottleLabels& labels) = 0;
   // The steady pressure, bar, of a flow and mixture at a column
   // temperature, bottles filled from `labels`, across `column` (without
   // one, the simulators' fixed column).
   virtual double PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                             const std::array<std::string, 3>& labels, const std::optional<Column>& column) = 0;
+                             const BottleLabels& labels, const std::optional<Column>& column) = 0;
 
   // ---- The clock ----
   // Runs `action` once when the clock reaches `atMs` (on the thread that

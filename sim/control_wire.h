@@ -19,7 +19,7 @@ namespace sim {
 
 class ServerWireControl : public Control {
  public:
-  void FillBottles(Side side, const std::array<std::string, 3>& labels) override;
+  void FillBottles(Side side, const BottleLabels& labels) override;
   void FitHydraulics(Side side, const Hydraulics& hydraulics) override;
   void KeepLogs(Side side, bool keep) override;
 
@@ -41,9 +41,9 @@ class ServerWireControl : public Control {
   void BlockLine(Side side) override;
 
   bool KnowsSolvent(const std::string& label) override;
-  std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) override;
+  std::array<SolventReading, kChannelCount> ReadSolventLabels(const BottleLabels& labels) override;
   double PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                     const std::array<std::string, 3>& labels, const std::optional<Column>& column) override;
+                     const BottleLabels& labels, const std::optional<Column>& column) override;
   int ScheduleAt(std::int64_t atMs, std::function<void()> action) override;
   std::optional<std::int64_t> ScheduledRanAt(int id) override;
   void CancelScheduled(int id) override;

@@ -21,11 +21,11 @@ constexpr double kCoolTimeMs = 240000.0;
 constexpr double kMinPointMl = 0.0005;
 
 Composition Plus(const Composition& x, const Composition& y, double k) {
-  return {x.a + k * y.a, x.b + k * y.b, x.c + k * y.c};
+  return {x.a + k * y.a, x.b + k * y.b, x.c + k * y.c, x.d + k * y.d};
 }
 
 Composition Mid(const Composition& x, const Composition& y, double f) {
-  return {x.a + (y.a - x.a) * f, x.b + (y.b - x.b) * f, x.c + (y.c - x.c) * f};
+  return {x.a + (y.a - x.a) * f, x.b + (y.b - x.b) * f, x.c + (y.c - x.c) * f, x.d + (y.d - x.d) * f};
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ double OvenReachMs(double fromC, double targetC, double bandC) {
 }
 
 DwellLine::Point DwellLine::Next(double volumeMl, const Composition& now) const {
-  if (m_points.empty()) return {volumeMl, now, {0.0, 0.0, 0.0}};
+  if (m_points.empty()) return {volumeMl, now, {0.0, 0.0, 0.0, 0.0}};
   const Point& last = m_points.back();
   const double dv = std::max(0.0, volumeMl - last.volumeMl);
   return {std::max(volumeMl, last.volumeMl), now, Plus(last.integral, Mid(last.composition, now, 0.5), dv)};
@@ -112,7 +112,7 @@ Composition DwellLine::AtColumn(double volumeMl, const Composition& now) const {
   const Point last = Next(volumeMl, now);
   const Composition from = IntegralTo(volumeMl - 1.5 * m_dwellMl, last);
   const Composition to = IntegralTo(volumeMl - 0.5 * m_dwellMl, last);
-  return Plus(Composition{0.0, 0.0, 0.0}, Plus(to, from, -1.0), 1.0 / m_dwellMl);
+  return Plus(Composition{0.0, 0.0, 0.0, 0.0}, Plus(to, from, -1.0), 1.0 / m_dwellMl);
 }
 
 void ColumnContents::Enter(double volumeMl, const Composition& composition, double cp) {

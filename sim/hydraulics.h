@@ -14,8 +14,10 @@
 
 namespace sim {
 
+// The shares of channels A to D, percent. The direct network has no D:
+// there it is 0.
 struct Composition {
-  double a = 100.0, b = 0.0, c = 0.0;  // percent
+  double a = 100.0, b = 0.0, c = 0.0, d = 0.0;
   bool operator==(const Composition&) const = default;
 };
 

@@ -19,7 +19,8 @@ double Lerp(double from, double to, std::int64_t t0, std::int64_t t1, std::int64
 }
 
 Composition Lerp(const Composition& from, const Composition& to, std::int64_t t0, std::int64_t t1, std::int64_t t) {
-  return {Lerp(from.a, to.a, t0, t1, t), Lerp(from.b, to.b, t0, t1, t), Lerp(from.c, to.c, t0, t1, t)};
+  return {Lerp(from.a, to.a, t0, t1, t), Lerp(from.b, to.b, t0, t1, t), Lerp(from.c, to.c, t0, t1, t),
+          Lerp(from.d, to.d, t0, t1, t)};
 }
 
 // The value of a ramped quantity at `elapsed` ms of the run: `base` at
@@ -370,7 +371,7 @@ void InstrumentModel::Integrate() {
 }
 
 double InstrumentModel::ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles) {
-  return MixtureViscosityCp(bottles, {composition.a, composition.b, composition.c}, columnC);
+  return MixtureViscosityCp(bottles, {composition.a, composition.b, composition.c, composition.d}, columnC);
 }
 
 double InstrumentModel::PressureBar(double flowUlMin, const Composition& composition, double columnC,

@@ -179,7 +179,7 @@ class InstrumentModel {
   UvReading ReadUv() const;
 
   // The steady pressure: bar for a flow, mixture and column temperature,
-  // with bottles A, B, C holding `bottles`, across `column`.
+  // with bottles A to D holding `bottles`, across `column`.
   static double PressureBar(double flowUlMin, const Composition& composition, double columnC,
                             const Bottles& bottles = kDefaultBottles,
                             const std::optional<Column>& column = std::nullopt);

@@ -279,12 +279,12 @@ std::string BottleName(const Bottle& bottle) {
   return used == 1 ? names : names + " " + parts;
 }
 
-double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& shares, double columnC) {
+double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC) {
   // A run asks for the same mixture at every step while nothing changes;
   // the last answer is kept per thread.
   struct Last {
     Bottles bottles;
-    std::array<double, 3> shares;
+    std::array<double, kChannelCount> shares;
     double columnC;
     double cp;
   };
@@ -320,8 +320,8 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& s
   return cp;
 }
 
-std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>& labels) {
-  std::array<SimulatedBottle, 3> read;
+std::array<SimulatedBottle, kChannelCount> ReadBottleLabels(const BottleLabels& labels) {
+  std::array<SimulatedBottle, kChannelCount> read;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     if (const auto bottle = BottleFromLabel(labels[i])) {
       read[i] = {*bottle, LabelReading::kNamed};
@@ -334,9 +334,11 @@ std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>
   return read;
 }
 
-Bottles BottlesFromLabels(const std::array<std::string, 3>& labels) {
+Bottles BottlesFromLabels(const BottleLabels& labels) {
   const auto read = ReadBottleLabels(labels);
-  return {read[0].bottle, read[1].bottle, read[2].bottle};
+  Bottles bottles;
+  for (std::size_t i = 0; i < read.size(); ++i) bottles[i] = read[i].bottle;
+  return bottles;
 }
 
 }  // namespace sim

@@ -167,9 +167,10 @@ std::string ReadFlowRampOption(const std::string& text, SimulatedPath& path) {
 }
 
 double StartingPressureBar(const QuarnMethod& method, const SimulatedPath& path,
-                           const std::array<std::string, 3>& labels) {
+                           const std::array<std::string, 4>& labels, Transport transport) {
   const PumpInitialCons& pump = method.GetPumpInitialCons();
-  const sim::Composition mix{100.0 - pump.PercentB() - pump.PercentC(), pump.PercentB(), pump.PercentC()};
+  const double d = transport == Transport::kServer ? pump.PercentD() : 0.0;
+  const sim::Composition mix{100.0 - pump.PercentB() - pump.PercentC() - d, pump.PercentB(), pump.PercentC(), d};
   const double celsius = pump.OvenInUse() ? pump.OvenTemperature() : sim::InstrumentModel::kAmbientC;
   if (!Simulator()) return 0;
   return Simulator()->PressureBar(pump.Flow() * 1000.0, mix, celsius, labels, SimColumn(path.column));

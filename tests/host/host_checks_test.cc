@@ -121,8 +121,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run '" + kCaffeine + "' --speed 10 --virtual-time", 2, "cannot be used together"},
         CommandCase{"run '" + kCaffeine + "' --json --virtual-time", 0, "-caffeine-isocratic\n"},  // runs/<date>-<time>-<stem>
         CommandCase{"run gone.toml", 1, "the method file ./gone.toml is a link to nowhere.toml, which does not exist"},
-        CommandCase{"run m --solvent D=water", 2,
-                    "--solvent 'D=water': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)"},
+        CommandCase{"run m --solvent E=water", 2,
+                    "--solvent 'E=water': expected CHANNEL=SOLVENT with CHANNEL A, B, C or D (as in --solvent "
+                    "B=methanol)"},
         CommandCase{"run m --solvent b:water", 2, "--solvent 'b:water': expected CHANNEL=SOLVENT"},
         CommandCase{"sequence l --solvent 'b=Hexane'", 2, "'Hexane' is not a solvent the simulator knows; expected"},
         CommandCase{"run m --solvent B=", 2, "--solvent 'B=': '' is not a solvent the simulator knows"},

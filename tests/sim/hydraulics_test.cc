@@ -130,7 +130,8 @@ TEST(ColumnContentsTest, AGradientsReturnReadsTheMeanViscosityOverTheColumn) {
   sim::Program p;
   p.pumps[0] = {1000.0, sim::Composition{90, 0, 10}, 1000, 0};
   for (double t : {10.0, 12.0, 12.1, 20.0}) {
-    p.timetable.push_back({std::llround(t * 60000), 0x0101, {1000.0, sim::Composition{100 - pumped(t), 0, pumped(t)}}});
+    const sim::Composition c{100 - pumped(t), 0, pumped(t)};
+    p.timetable.push_back({std::llround(t * 60000), 0x0101, {1000.0, c, {}, {}}});
   }
   model.LoadProgram(p);
   model.SetOven(true, 35);
@@ -167,7 +168,7 @@ TEST(ColumnContentsTest, WhatTheColumnHoldsTakesTheOvensTemperature) {
     model.SetHydraulics({column, 0.6, 10.0, 2.0});
     sim::Program p;
     p.pumps[0] = {1000.0, sim::Composition{90, 10, 0}, 1000, 0};
-    p.timetable.push_back({600000, 0x0101, {1000.0, sim::Composition{20, 80, 0}}});
+    p.timetable.push_back({600000, 0x0101, {1000.0, sim::Composition{20, 80, 0}, {}, {}}});
     model.LoadProgram(p);
     model.SetOven(true, warmLate ? 35 : 60);
     std::vector<sim::Notice> notices;

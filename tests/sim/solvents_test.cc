@@ -95,7 +95,7 @@ TEST(ViscosityTest, APremixSpreadsItsShareOverItsSolvents) {
 // count as water in A).
 TEST(ViscosityTest, FollowsTheColumnTemperatureAndTakesOnlyRealShares) {
   const struct {
-    std::array<double, 3> shares;
+    std::array<double, 4> shares;
     double columnC, cP;
   } cases[] = {{{100, 0, 0}, 25, 0.89}, {{100, 0, 0}, 40, 0.653}, {{0, 0, 0}, 25, 0.89}, {{150, -50, 0}, 25, 0.89}};
   for (const auto& c : cases) EXPECT_NEAR(sim::MixtureViscosityCp(sim::kDefaultBottles, c.shares, c.columnC), c.cP, 0.01);
