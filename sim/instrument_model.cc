@@ -298,7 +298,9 @@ int InstrumentModel::UpperLimit(int pump) const {
 }
 
 double InstrumentModel::OvenTemperature() const {
-  const double target = m_bOvenOn ? m_ovenSetPointC : kAmbientC;
+  // A forced-air oven heats and cannot cool: a set point below the room
+  // settles at the room's temperature, one above its heater's reach at that.
+  const double target = m_bOvenOn ? std::clamp<double>(m_ovenSetPointC, kAmbientC, kOvenHighestC) : kAmbientC;
   return OvenCurveC(m_ovenFromC, target, static_cast<double>(m_nowMs - m_ovenChangeMs));
 }
 

@@ -117,6 +117,11 @@ struct UvReading {
 class InstrumentModel {
  public:
   static constexpr double kAmbientC = 25.0;
+  // The column oven blows heated air: it reaches up to kOvenHighestC, and
+  // holds a set point from 5 degrees above the room (nearer, the heat of
+  // its fan and the room's drift outweigh its control).
+  static constexpr double kOvenLowestC = kAmbientC + 5.0;
+  static constexpr double kOvenHighestC = 80.0;
   static constexpr std::int64_t kHomingMs = 2500;
   static constexpr std::int64_t kCheckPeriodMs = 100;
   static constexpr std::int64_t kLowerLimitGraceMs = 5000;

@@ -364,8 +364,10 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
                                         "porosity = 0.35\nsystem_pressure = 0.5\ndwell_volume_ml = 20\n";
   std::ofstream(m_dir / "flat.toml") << "column = 5\n" << pump;
   std::ofstream(m_dir / "cut.toml") << pump << "[autosampler]\nanalysis_time = 3.5\n";
+  std::ofstream(m_dir / "cold.toml") << pump << "[oven]\ntemperature = 15\n";  // below the room
   for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml",
-                           "--strict --solvent c=THF sol.toml", "col.toml", "high.toml", "flat.toml", "cut.toml"}) {
+                           "--strict --solvent c=THF sol.toml", "col.toml", "high.toml", "flat.toml", "cut.toml",
+                           "cold.toml"}) {
     const auto [code, out] = Run(std::string("method check ") + args);
     outputs += "$ quarn-host method check " + std::string(args) + "\n" + out + "(exit " + std::to_string(code) + ")\n";
   }

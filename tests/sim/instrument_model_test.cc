@@ -163,8 +163,9 @@ TEST_F(InstrumentModelTest, BelowTheLowerLimitAfterTheGraceThePumpStops) {
   EXPECT_EQ(model.ReadPump(0).status, 0x8000u);
 }
 
-// Heating at 3 C a minute, then approaching the set point with a 2-minute
-// time constant; cooling at half the rate.
+// Heating at 2.5 C a minute, then approaching the set point with a
+// 2-minute time constant; cooling slower. It cannot cool below the room,
+// nor heat past 80 C.
 TEST_F(InstrumentModelTest, OvenApproachesItsSetPointWithALag) {
   NOTE(model.SetOven(true, 45));
   NOTE(Units());
@@ -175,6 +176,13 @@ TEST_F(InstrumentModelTest, OvenApproachesItsSetPointWithALag) {
   NOTE(model.SetOven(false, 0));
   At(660000);
   EXPECT_NEAR(model.ReadOven().temperatureC, 42.823, 0.001);
+  std::int64_t t = 660000;
+  for (const auto& [setPoint, settles] : {std::pair{15, 25.0}, {95, 80.0}}) {
+    model.SetOven(true, setPoint);
+    At(t += 7200000);
+    EXPECT_NEAR(model.ReadOven().temperatureC, settles, 0.01);
+    EXPECT_EQ(model.ReadOven().status, 1u);  // never at its set point
+  }
 }
 
 TEST_F(InstrumentModelTest, AutosamplerIsReadyAfterHomingUnlessSilent) {
