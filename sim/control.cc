@@ -25,7 +25,7 @@ Scheduler& On(Side side) {
 class InProcess final : public Control {
  public:
   void RegisterServer() override { SimulatedServer::Register(); }
-  void FillBottles(Side side, const std::array<std::string, 3>& labels) override { On(side).FillBottles(labels); }
+  void FillBottles(Side side, const BottleLabels& labels) override { On(side).FillBottles(labels); }
   void FitHydraulics(Side side, const Hydraulics& hydraulics) override { On(side).FitHydraulics(hydraulics); }
   void PlaceSample(Side side, int vial, const SampleContents& contents) override {
     On(side).PlaceSample(vial, contents);
@@ -75,19 +75,21 @@ class InProcess final : public Control {
 
   void BlockLine(Side side) override { On(side).BlockLine(); }
 
-  bool KnowsSolvent(const std::string& label) override { return BottleFromLabel(label).has_value(); }
-  std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) override {
-    const std::array<SimulatedBottle, 3> read = ReadBottleLabels(labels);
-    std::array<SolventReading, 3> readings;
+  bool KnowsSolvent(const std::string& label) override {
+    return BottleFromLabel(label).has_value() || IsAqueousLabel(label);
+  }
+  std::array<SolventReading, kChannelCount> ReadSolventLabels(const BottleLabels& labels) override {
+    const std::array<SimulatedBottle, kChannelCount> read = ReadBottleLabels(labels);
+    std::array<SolventReading, kChannelCount> readings;
     for (std::size_t i = 0; i < read.size(); ++i) readings[i] = {BottleName(read[i].bottle), read[i].reading};
     return readings;
   }
   double PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                     const std::array<std::string, 3>& labels, const std::optional<Column>& column) override {
+                     const BottleLabels& labels, const std::optional<Column>& column) override {
     return InstrumentModel::PressureBar(flowUlMin, composition, columnC, BottlesFromLabels(labels), column);
   }
 
-  Prediction Predict(const Program& program, const std::array<std::string, 3>& labels, const Hydraulics& hydraulics,
+  Prediction Predict(const Program& program, const BottleLabels& labels, const Hydraulics& hydraulics,
                      const SampleContents& contents) override {
     InstrumentModel model;
     for (const std::uint16_t unit : kModelUnits) model.SetUnitPresent(unit, true);

@@ -47,9 +47,9 @@ class Control {
   // The simulated server can be created by the plug-in (CoCreateInstance)
   // and its type library loaded.
   virtual void RegisterServer() = 0;
-  // What the bottles of channels A to C hold, from their labels
+  // What the bottles of channels A to D hold, from their labels
   // (sim/solvents.h); kept across opens until the next call.
-  virtual void FillBottles(Side side, const std::array<std::string, 3>& labels) = 0;
+  virtual void FillBottles(Side side, const BottleLabels& labels) = 0;
   // The column, dwell volume and pump dynamics (sim/hydraulics.h).
   virtual void FitHydraulics(Side side, const Hydraulics& hydraulics) = 0;
   // Off: calls and replies are not kept, so a long run's memory stays flat.
@@ -124,19 +124,20 @@ class Control {
   virtual void BlockLine(Side side) = 0;
 
   // ---- What the simulators make of a method (they keep nothing) ----
-  // Whether a label names a solvent or premix the simulators know.
+  // Whether a label names a solvent or premix the simulators know, or an
+  // aqueous buffer (simulated as water).
   virtual bool KnowsSolvent(const std::string& label) = 0;
   struct SolventReading {
     std::string simulatedAs;  // "water", "acetonitrile/water 90:10"
     LabelReading reading = LabelReading::kNamed;
   };
-  // What channels A to C are simulated as, from their labels.
-  virtual std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) = 0;
+  // What channels A to D are simulated as, from their labels.
+  virtual std::array<SolventReading, kChannelCount> ReadSolventLabels(const BottleLabels& labels) = 0;
   // The steady pressure, bar, of a flow and mixture at a column
   // temperature, bottles filled from `labels`, across `column` (without
   // one, the simulators' fixed column).
   virtual double PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                             const std::array<std::string, 3>& labels, const std::optional<Column>& column) = 0;
+                             const BottleLabels& labels, const std::optional<Column>& column) = 0;
 
   // What a run of `program` gives, as a host runs it on instruments just
   // switched on: the pumps start at its starting conditions with the oven
@@ -151,7 +152,7 @@ class Control {
     double waitedMin = 0.0;  // from the pumps' start to the injection
     std::vector<RecordedPeak> peaks;
   };
-  virtual Prediction Predict(const Program& program, const std::array<std::string, 3>& labels,
+  virtual Prediction Predict(const Program& program, const BottleLabels& labels,
                              const Hydraulics& hydraulics, const SampleContents& contents) = 0;
 
   // ---- The clock ----

@@ -34,7 +34,7 @@ const std::map<std::string, Handler>& Handlers() {
   static const std::map<std::string, Handler> handlers{
       {"FillBottles",
        [](Control& c, const Json& a) {
-         c.FillBottles(SideFrom(a.at(0)), a.at(1).get<std::array<std::string, 3>>());
+         c.FillBottles(SideFrom(a.at(0)), a.at(1).get<BottleLabels>());
        }},
       {"FitHydraulics",
        [](Control& c, const Json& a) {
@@ -134,7 +134,7 @@ std::string ServeControlCall(Control& control, const std::string& name, const st
 }
 
 // The network's simulators are this process's.
-void ServerWireControl::FillBottles(Side side, const std::array<std::string, 3>& labels) {
+void ServerWireControl::FillBottles(Side side, const BottleLabels& labels) {
   if (side == Side::kNetwork) return InProcessControl().FillBottles(side, labels);
   Send("FillBottles", Json{SideText(side), labels}.dump());
 }
@@ -195,16 +195,16 @@ void ServerWireControl::SendErrorEvent(SHORT unitType, SHORT subCode, SHORT erro
 void ServerWireControl::EndServer() { Send("EndServer", "[]"); }
 
 bool ServerWireControl::KnowsSolvent(const std::string& label) { return InProcessControl().KnowsSolvent(label); }
-std::array<Control::SolventReading, 3> ServerWireControl::ReadSolventLabels(
-    const std::array<std::string, 3>& labels) {
+std::array<Control::SolventReading, kChannelCount> ServerWireControl::ReadSolventLabels(
+    const BottleLabels& labels) {
   return InProcessControl().ReadSolventLabels(labels);
 }
 double ServerWireControl::PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                                      const std::array<std::string, 3>& labels,
+                                      const BottleLabels& labels,
                                       const std::optional<Column>& column) {
   return InProcessControl().PressureBar(flowUlMin, composition, columnC, labels, column);
 }
-Control::Prediction ServerWireControl::Predict(const Program& program, const std::array<std::string, 3>& labels,
+Control::Prediction ServerWireControl::Predict(const Program& program, const BottleLabels& labels,
                                               const Hydraulics& hydraulics, const SampleContents& contents) {
   return InProcessControl().Predict(program, labels, hydraulics, contents);
 }

@@ -19,7 +19,7 @@ namespace sim {
 
 class ServerWireControl : public Control {
  public:
-  void FillBottles(Side side, const std::array<std::string, 3>& labels) override;
+  void FillBottles(Side side, const BottleLabels& labels) override;
   void FitHydraulics(Side side, const Hydraulics& hydraulics) override;
   void KeepLogs(Side side, bool keep) override;
   void PlaceSample(Side side, int vial, const SampleContents& contents) override;
@@ -44,10 +44,10 @@ class ServerWireControl : public Control {
   void BlockLine(Side side) override;
 
   bool KnowsSolvent(const std::string& label) override;
-  std::array<SolventReading, 3> ReadSolventLabels(const std::array<std::string, 3>& labels) override;
+  std::array<SolventReading, kChannelCount> ReadSolventLabels(const BottleLabels& labels) override;
   double PressureBar(double flowUlMin, const Composition& composition, double columnC,
-                     const std::array<std::string, 3>& labels, const std::optional<Column>& column) override;
-  Prediction Predict(const Program& program, const std::array<std::string, 3>& labels, const Hydraulics& hydraulics,
+                     const BottleLabels& labels, const std::optional<Column>& column) override;
+  Prediction Predict(const Program& program, const BottleLabels& labels, const Hydraulics& hydraulics,
                      const SampleContents& contents) override;
   int ScheduleAt(std::int64_t atMs, std::function<void()> action) override;
   std::optional<std::int64_t> ScheduledRanAt(int id) override;

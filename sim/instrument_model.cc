@@ -19,7 +19,8 @@ double Lerp(double from, double to, std::int64_t t0, std::int64_t t1, std::int64
 }
 
 Composition Lerp(const Composition& from, const Composition& to, std::int64_t t0, std::int64_t t1, std::int64_t t) {
-  return {Lerp(from.a, to.a, t0, t1, t), Lerp(from.b, to.b, t0, t1, t), Lerp(from.c, to.c, t0, t1, t)};
+  return {Lerp(from.a, to.a, t0, t1, t), Lerp(from.b, to.b, t0, t1, t), Lerp(from.c, to.c, t0, t1, t),
+          Lerp(from.d, to.d, t0, t1, t)};
 }
 
 // The value of a ramped quantity at `elapsed` ms of the run: `base` at
@@ -32,6 +33,11 @@ T Ramp(const std::vector<std::pair<std::int64_t, T>>& steps, std::int64_t elapse
   if (next == steps.begin()) return next == steps.end() ? base : Lerp(base, next->second, 0, next->first, elapsed);
   const auto& prev = *(next - 1);
   return next == steps.end() ? prev.second : Lerp(prev.second, next->second, prev.first, next->first, elapsed);
+}
+
+// What the column holds, empty.
+ColumnContents BedOf(const Hydraulics& hydraulics) {
+  return ColumnContents(hydraulics.meanOverBed ? LiquidVolumeMl(hydraulics.column) : 0.0);
 }
 
 // The place of `unit` in kModelUnits; kModelUnits.size() for none.
@@ -55,8 +61,9 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
   fresh.m_dwAnlsSerial = m_dwAnlsSerial;
   fresh.m_bottles = m_bottles;
   fresh.m_hydraulics = m_hydraulics;
-  fresh.m_resistanceBar = m_resistanceBar;
+  fresh.m_resistance = m_resistance;
   fresh.m_dwell = DwellLine(m_hydraulics.dwellMl);
+  fresh.m_column = BedOf(m_hydraulics);
   fresh.m_liveMs = fresh.m_nowMs;
   fresh.m_separation.Fit(m_hydraulics.column);
   fresh.m_tray = std::move(m_tray);
@@ -298,15 +305,29 @@ int InstrumentModel::UpperLimit(int pump) const {
 }
 
 double InstrumentModel::OvenTemperature() const {
-  const double target = m_bOvenOn ? m_ovenSetPointC : kAmbientC;
+  // A forced-air oven heats and cannot cool: a set point below the room
+  // settles at the room's temperature, one above its heater's reach at that.
+  const double target = m_bOvenOn ? std::clamp<double>(m_ovenSetPointC, kAmbientC, kOvenHighestC) : kAmbientC;
   return OvenCurveC(m_ovenFromC, target, static_cast<double>(m_nowMs - m_ovenChangeMs));
+}
+
+void InstrumentModel::SetBottles(const Bottles& bottles) {
+  Integrate();
+  m_bottles = bottles;
+  RevalueColumn();
+}
+
+void InstrumentModel::RevalueColumn() {
+  m_columnValuedC = OvenTemperature();
+  m_column.Revalue([&](const Composition& c) { return ViscosityCp(c, m_columnValuedC, m_bottles); });
 }
 
 void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
   Integrate();
   m_hydraulics = hydraulics;
-  m_resistanceBar = ResistanceBar(hydraulics.column);
+  m_resistance = ResistanceOf(hydraulics.column);
   m_dwell = DwellLine(hydraulics.dwellMl);
+  m_column = BedOf(hydraulics);
   m_separation.Fit(hydraulics.column);
   // Another column is fitted already settled: a pressure left from the old
   // one must not trip the limits the next method brings.
@@ -323,10 +344,13 @@ InstrumentModel::Live InstrumentModel::LiveNow() const {
     live.flowUlMin = std::clamp(live.flowUlMin, m_live.flowUlMin - step, m_live.flowUlMin + step);
   }
   live.volumeMl = m_live.volumeMl + (m_live.flowUlMin + live.flowUlMin) / 2.0 * dt / 60000.0 / 1000.0;
-  live.atColumn = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
-  live.viscosityCp = ViscosityCp(live.atColumn, OvenTemperature(), m_bottles);
-  // PressureBar's product, with the column's resistance worked out once.
-  const double steady = m_resistanceBar * (live.flowUlMin / 1000.0) * live.viscosityCp;
+  live.atHead = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
+  live.headCp = ViscosityCp(live.atHead, OvenTemperature(), m_bottles);
+  // The bed resists with the mean viscosity of what it holds, the system
+  // with that of what reaches the column's head.
+  const double bedCp =
+      m_column.HoldsOnly(live.volumeMl, live.atHead) ? live.headCp : m_column.MeanCp(live.volumeMl, live.headCp);
+  const double steady = (live.flowUlMin / 1000.0) * (m_resistance.columnBar * bedCp + m_resistance.systemBar * live.headCp);
   live.pressureBar = steady + (m_live.pressureBar - steady) * PressureLag(dt);
   return live;
 }
@@ -347,8 +371,16 @@ void InstrumentModel::Integrate() {
   m_live = LiveNow();
   m_liveMs = m_nowMs;
   m_dwell.Deliver(m_live.volumeMl, CurrentComposition());
-  if (m_live.volumeMl > before) m_separation.Enter(m_live.volumeMl, SolventFractions(m_bottles, m_live.atColumn));
-  m_separation.Advance(m_nowMs, m_live.volumeMl, m_live.flowUlMin / 1000.0, OvenTemperature(), m_live.viscosityCp,
+  m_column.Enter(m_live.volumeMl, m_live.atHead, m_live.headCp);
+  // The bed is at the oven's temperature: once that has moved, what the
+  // column holds is as viscous as its composition is there. A column that
+  // holds one composition reads the head's viscosity and needs none.
+  constexpr double kRevalueC = 0.1;
+  if (std::fabs(OvenTemperature() - m_columnValuedC) > kRevalueC && !m_column.HoldsOnly(m_live.volumeMl, m_live.atHead)) {
+    RevalueColumn();
+  }
+  if (m_live.volumeMl > before) m_separation.Enter(m_live.volumeMl, SolventFractions(m_bottles, m_live.atHead));
+  m_separation.Advance(m_nowMs, m_live.volumeMl, m_live.flowUlMin / 1000.0, OvenTemperature(), m_live.headCp,
                        (m_uvWavelength + 5) / 10, m_bLampOn && IsPresent(kUnitUV), m_uvResponse);
 }
 
@@ -361,7 +393,7 @@ void InstrumentModel::PlaceSample(int vial, SampleContents contents) {
 }
 
 double InstrumentModel::ViscosityCp(const Composition& composition, double columnC, const Bottles& bottles) {
-  return MixtureViscosityCp(bottles, {composition.a, composition.b, composition.c}, columnC);
+  return MixtureViscosityCp(bottles, {composition.a, composition.b, composition.c, composition.d}, columnC);
 }
 
 double InstrumentModel::PressureBar(double flowUlMin, const Composition& composition, double columnC,

@@ -119,6 +119,11 @@ struct UvReading {
 class InstrumentModel {
  public:
   static constexpr double kAmbientC = 25.0;
+  // The column oven blows heated air: it reaches up to kOvenHighestC, and
+  // holds a set point from 5 degrees above the room (nearer, the heat of
+  // its fan and the room's drift outweigh its control).
+  static constexpr double kOvenLowestC = kAmbientC + 5.0;
+  static constexpr double kOvenHighestC = 80.0;
   static constexpr std::int64_t kHomingMs = 2500;
   static constexpr std::int64_t kCheckPeriodMs = 100;
   static constexpr std::int64_t kLowerLimitGraceMs = 5000;
@@ -142,10 +147,7 @@ class InstrumentModel {
   void LoadProgram(const Program& program);
 
   // What the solvent bottles hold; kept across power-ups.
-  void SetBottles(const Bottles& bottles) {
-    Integrate();
-    m_bottles = bottles;
-  }
+  void SetBottles(const Bottles& bottles);
   // The column, dwell volume and pump dynamics; kept across power-ups.
   void SetHydraulics(const Hydraulics& hydraulics);
   // What vial `vial` of the autosampler's tray holds; an empty sample
@@ -192,7 +194,7 @@ class InstrumentModel {
   UvReading ReadUv() const;
 
   // The steady pressure: bar for a flow, mixture and column temperature,
-  // with bottles A, B, C holding `bottles`, across `column`.
+  // with bottles A to D holding `bottles`, across `column`.
   static double PressureBar(double flowUlMin, const Composition& composition, double columnC,
                             const Bottles& bottles = kDefaultBottles,
                             const std::optional<Column>& column = std::nullopt);
@@ -216,8 +218,8 @@ class InstrumentModel {
     double flowUlMin = 0.0;    // what the pumps deliver, following the set flow at the ramp rate
     double volumeMl = 0.0;     // delivered since power-up
     double pressureBar = 0.0;  // following the column's steady pressure with a lag
-    Composition atColumn;      // at the column's head
-    double viscosityCp = 1.0;  // of the mobile phase at the column's head
+    Composition atHead;        // what enters the column's head
+    double headCp = 0.0;       // its viscosity
   };
   Live LiveNow() const;
   void Integrate();
@@ -260,8 +262,11 @@ class InstrumentModel {
 
   // The liquid path, and its state at m_liveMs.
   Hydraulics m_hydraulics;
-  double m_resistanceBar = ResistanceBar(std::nullopt);  // of m_hydraulics.column
+  Resistance m_resistance = ResistanceOf(std::nullopt);  // of m_hydraulics.column
   DwellLine m_dwell{Hydraulics{}.dwellMl};
+  ColumnContents m_column{LiquidVolumeMl(std::nullopt)};
+  double m_columnValuedC = kAmbientC;  // the temperature m_column's viscosities are at
+  void RevalueColumn();
   Live m_live;
   std::int64_t m_liveMs = 0;
   // How much of a pressure difference is left after `dt` ms; the last

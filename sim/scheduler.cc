@@ -152,7 +152,7 @@ void Scheduler::BlockLine() {
   m_model.BlockLine();
 }
 
-void Scheduler::FillBottles(const std::array<std::string, 3>& labels) {
+void Scheduler::FillBottles(const BottleLabels& labels) {
   Locked([&] { m_model.SetBottles(BottlesFromLabels(labels)); });
 }
 

@@ -55,11 +55,11 @@ class Scheduler : public platform::Clock::Driver {
   // The pumps' next limit check while they deliver trips pump 1 above its
   // upper limit (InstrumentModel::BlockLine).
   void BlockLine();
-  // What the solvent bottles of channels A, B and C hold, from their
+  // What the solvent bottles of channels A to D hold, from their
   // labels (a method's [solvents]); a label naming no solvent the
   // simulator knows (sim/solvents.h), or an empty one, leaves that bottle
   // with its usual solvent. Kept until the next call or reset.
-  void FillBottles(const std::array<std::string, 3>& labels);
+  void FillBottles(const BottleLabels& labels);
   // The column, dwell volume and pump dynamics (sim/hydraulics.h). Kept
   // until the next call or reset.
   void FitHydraulics(const Hydraulics& hydraulics);

@@ -58,15 +58,15 @@ double DiffusionM2s(const Compound& compound, double columnC, double viscosityCp
 }  // namespace
 
 std::array<double, kSolventCount> SolventFractions(const Bottles& bottles, const Composition& composition) {
-  const std::array<double, 3> shares{std::max(composition.a, 0.0), std::max(composition.b, 0.0),
-                                     std::max(composition.c, 0.0)};
-  const double total = shares[0] + shares[1] + shares[2];
+  const std::array<double, kChannelCount> shares{std::max(composition.a, 0.0), std::max(composition.b, 0.0),
+                                                 std::max(composition.c, 0.0), std::max(composition.d, 0.0)};
+  const double total = shares[0] + shares[1] + shares[2] + shares[3];
   std::array<double, kSolventCount> fractions{};
   if (!(total > 0.0)) {
     fractions[0] = 1.0;
     return fractions;
   }
-  for (std::size_t channel = 0; channel < 3; ++channel) {
+  for (std::size_t channel = 0; channel < kChannelCount; ++channel) {
     for (std::size_t i = 0; i < 3; ++i) {
       fractions[static_cast<std::size_t>(bottles[channel].solvents[i])] +=
           shares[channel] / total * bottles[channel].fractions[i];

@@ -47,7 +47,9 @@ Program BuildProgram(const ServerMethod& m, const ServerSequence& sequence) {
     const double q = item.params[0];
     switch (item.function) {
       case HplcFuncFlow: set.flowUlMin = q * 1000.0; break;
-      case HplcFuncComposition: set.composition = Composition{q, item.params[1], item.params[2]}; break;
+      case HplcFuncComposition:
+        set.composition = Composition{q, item.params[1], item.params[2], item.params[3]};
+        break;
       case HplcFuncMaxPressure: set.upperLimitBar = static_cast<int>(std::lround(q * 10.0)); break;
       case HplcFuncMinPressure: start.lowerLimitBar = static_cast<int>(std::lround(q * 10.0)); break;
       case HplcFuncOvenTemperature: p.ovenTemperatureC = static_cast<int>(std::lround(q)); break;

@@ -120,12 +120,12 @@ class ServerCall {
     return afterMs >= 0 && s.openedAtMs >= 0 && Now() >= s.openedAtMs + afterMs;
   }
   // What pump `number` reports: what a test set, else the instruments'
-  // readings (four solvent channels, D the rest to 100 %).
+  // readings (four solvent channels).
   ServerPumpReading PumpReading(SHORT number) const {
     if (const auto it = s.pumpReadings.find(number); it != s.pumpReadings.end()) return it->second;
     const sim::PumpReading r = model.ReadPump(number - 1);
     const Composition& c = r.composition;
-    return {r.flowUlMin / 1000.0, r.pressureBar / 10.0, {c.a, c.b, c.c, std::max(0.0, 100.0 - c.a - c.b - c.c)}};
+    return {r.flowUlMin / 1000.0, r.pressureBar / 10.0, {c.a, c.b, c.c, c.d}};
   }
   std::int64_t Now() const { return server.NowLocked(); }
   Program ProgramOfMethod() const;

@@ -15,26 +15,49 @@ namespace {
 struct SolventData {
   const char* name;
   double viscosity25;        // cP at 25 degrees C
-  double waterInteraction;   // mixing-rule term with water; 0 for water itself
+  // How the pure solvent's viscosity falls with temperature, a Vogel
+  // equation ln(eta) = A + B / (T - C), T in kelvin: B in kelvin, C in
+  // kelvin (0 makes it Andrade's ln(eta) = A + B / T). A follows from the
+  // viscosity at 25 degrees C.
+  double vogelB, vogelC;
+  // Mixing-rule term with water (0 for water itself) at 25 degrees C, and
+  // how it changes with temperature: k(T) = k25 + kT x (1/T - 1/298.15).
+  double waterInteraction, waterInteractionK;
 };
 
 // The mixing rule: ln(eta) = sum of share x ln(eta_i), plus each solvent's
 // interaction term with water x both shares. Organic solvents mix with one
-// another almost ideally, so only the pairs with water get a term. The terms
-// put the viscosity maxima where chromatographers know them: water with
-// methanol about 1.6 cP near 42 % methanol, with acetonitrile about 0.93 cP
-// near 18 % acetonitrile, with tetrahydrofuran about 1.6 cP near 40 %, with
-// isopropanol about 3.0 cP near 64 %.
+// another almost ideally, so only the pairs with water get a term. At
+// 25 degrees C the terms put the viscosity maxima where chromatographers
+// know them: water with methanol about 1.6 cP near 42 % methanol, with
+// acetonitrile about 0.93 cP near 18 % acetonitrile, with tetrahydrofuran
+// about 1.6 cP near 40 %, with isopropanol about 3.0 cP near 64 %.
+//
+// Each pure solvent has its own temperature dependence: water's is a
+// Vogel fit of the standard tables (0.890 cP at 25 C, 0.653 at 40 C, 0.467
+// at 60 C, 0.355 at 80 C, each within 0.5 %); the organic solvents' are
+// Andrade fits through two published values (methanol 0.544 cP at 25 C and
+// 0.396 at 50 C; acetonitrile 0.34 at 25 C and about 0.27 at 60 C;
+// tetrahydrofuran and isopropanol from their activation energies, about 7.5
+// and 21 kJ/mol). The terms with water weaken as the mixture warms: the
+// methanol and acetonitrile terms are fitted to their 50:50 mixtures with
+// water at 40 and 60 C (methanol 1.18 and about 0.82 cP, acetonitrile 0.60
+// and about 0.47 cP); with no such data at hand, those of tetrahydrofuran
+// and isopropanol stay as at 25 C. docs/simulator.md gives the sources.
 constexpr SolventData kSolvents[kSolventCount] = {
-    {"water", 0.89, 0.0},
-    {"methanol", 0.54, 3.35},
-    {"acetonitrile", 0.34, 1.5},
-    {"tetrahydrofuran", 0.46, 3.6},
-    {"isopropanol", 2.04, 3.0},
+    {"water", 0.89, 507.88, 149.3, 0.0, 0.0},
+    {"methanol", 0.54, 1224.0, 0.0, 3.35, 1510.0},
+    {"acetonitrile", 0.34, 654.0, 0.0, 1.5, 1056.0},
+    {"tetrahydrofuran", 0.46, 900.0, 0.0, 3.6, 0.0},
+    {"isopropanol", 2.04, 2500.0, 0.0, 3.0, 0.0},
 };
 
-// Temperature dependence: ln(eta) falls by this many kelvin times 1/T.
-constexpr double kViscosityActivationK = 1800.0;
+constexpr double kKelvin25 = 298.15;
+
+// ln of a pure solvent's viscosity at `kelvin`.
+double LnViscosity(const SolventData& s, double kelvin) {
+  return std::log(s.viscosity25) + s.vogelB / (kelvin - s.vogelC) - s.vogelB / (kKelvin25 - s.vogelC);
+}
 
 // Longer spellings first, so that a prefix never hides a longer name.
 constexpr std::pair<const char*, Solvent> kAliases[] = {
@@ -131,6 +154,62 @@ std::optional<Bottle> LeadingBottle(std::string_view s, std::string_view& rest) 
   return bottle;
 }
 
+// Whether `word` stands in `text` as a word of its own (numbers may touch
+// it: "10mm", "ph2.5").
+bool HasWord(std::string_view text, std::string_view word) {
+  for (std::size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+    const std::size_t end = at + word.size();
+    const bool opens = at == 0 || !std::isalpha(static_cast<unsigned char>(text[at - 1]));
+    const bool closes = end == text.size() || !std::isalpha(static_cast<unsigned char>(text[end]));
+    if (opens && closes) return true;
+  }
+  return false;
+}
+
+// `n` percent of `share`, the rest `rest`: at most three solvents, else
+// nullopt.
+std::optional<Bottle> Premix(Solvent share, double n, const Bottle& rest) {
+  if (!(n > 0.0 && n <= 100.0)) return std::nullopt;
+  Bottle bottle(share);
+  bottle.fractions[0] = n / 100.0;
+  std::size_t count = 1;
+  for (std::size_t i = 0; i < rest.solvents.size(); ++i) {
+    if (rest.fractions[i] <= 0.0) continue;
+    std::size_t j = 0;
+    while (j < count && bottle.solvents[j] != rest.solvents[i]) ++j;
+    if (j == count) {
+      if (count == bottle.solvents.size()) return std::nullopt;
+      bottle.solvents[count++] = rest.solvents[i];
+    }
+    bottle.fractions[j] += rest.fractions[i] * (1.0 - n / 100.0);
+  }
+  return bottle;
+}
+
+// "30 % methanol in ...": the share and its solvent; `rest` gets what
+// follows "in".
+std::optional<std::pair<double, Solvent>> LeadingShare(std::string_view s, std::string_view& rest) {
+  const auto part = LeadingPart(s);
+  if (!part) return std::nullopt;
+  const auto solvent = LeadingSolvent(s, rest);
+  if (!solvent || !rest.starts_with("in ")) return std::nullopt;
+  rest = Trim(rest.substr(3));
+  return std::pair{*part, *solvent};
+}
+
+// What follows "in": a bottle that ends the label, or a premix by share
+// ("30 % methanol in water": that share of the solvent, the rest what
+// follows "in").
+std::optional<Bottle> BottleAfterIn(std::string_view s) {
+  std::string_view rest;
+  if (const auto share = LeadingShare(s, rest)) {
+    const auto base = BottleAfterIn(rest);
+    return base ? Premix(share->second, share->first, *base) : std::nullopt;
+  }
+  if (const auto bottle = LeadingBottle(s, rest); bottle && rest.empty()) return bottle;
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<Bottle> BottleFromLabel(std::string_view label) {
@@ -146,11 +225,41 @@ std::optional<Bottle> BottleFromLabel(std::string_view label) {
                           rest.starts_with("with ");
     return additive ? bottle : std::nullopt;
   }
-  // "<additive> in <bottle>".
-  if (const std::size_t in = text.rfind(" in "); in != std::string_view::npos) {
-    if (const auto bottle = LeadingBottle(text.substr(in + 4), rest); bottle && rest.empty()) return bottle;
+  if (LeadingShare(text, rest)) return BottleAfterIn(text);
+  // "<additive> in <bottle>": the first "in" that a bottle, or a premix by
+  // share, follows.
+  for (std::size_t in = text.find(" in "); in != std::string_view::npos; in = text.find(" in ", in + 1)) {
+    const std::string_view after = text.substr(in + 4);
+    if (LeadingShare(after, rest)) return BottleAfterIn(after);
+    if (const auto bottle = BottleAfterIn(after)) return bottle;
   }
   return std::nullopt;
+}
+
+bool IsAqueousLabel(std::string_view label) {
+  std::string lower(Trim(label));
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  // Organic solvents, known to the simulator or not: such a label is no
+  // aqueous buffer.
+  static constexpr std::string_view kOrganic[] = {
+      "methanol", "meoh",    "acetonitrile", "acn",    "mecn",    "thf",     "tetrahydrofuran", "isopropanol",
+      "ipa",      "propanol", "2-propanol",  "ethanol", "etoh",   "acetone", "hexane",          "heptane",
+      "dioxane",  "dmso",    "dmf",          "toluene", "butanol", "ethyl",  "chloroform",      "dichloromethane",
+      "organic"};
+  // What water, buffers, acids and salts are named by.
+  static constexpr std::string_view kAqueous[] = {
+      "water",   "h2o",       "milli-q",     "buffer",  "ph",        "mm",      "acid",    "acetate",
+      "formate", "phosphate", "citrate",     "carbonate", "bicarbonate", "borate", "tris",  "ammonium",
+      "ammonia", "hydroxide", "tfa",         "kh2po4",  "k2hpo4",    "nah2po4", "na2hpo4", "h3po4",
+      "nacl",    "kcl",       "salt",        "saline",  "edta",      "hepes"};
+  for (std::string_view word : kOrganic) {
+    if (HasWord(lower, word)) return false;
+  }
+  for (std::string_view word : kAqueous) {
+    if (HasWord(lower, word)) return true;
+  }
+  return false;
 }
 
 const char* SolventName(Solvent solvent) { return kSolvents[static_cast<int>(solvent)].name; }
@@ -170,12 +279,12 @@ std::string BottleName(const Bottle& bottle) {
   return used == 1 ? names : names + " " + parts;
 }
 
-double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& shares, double columnC) {
+double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC) {
   // A run asks for the same mixture at every step while nothing changes;
   // the last answer is kept per thread.
   struct Last {
     Bottles bottles;
-    std::array<double, 3> shares;
+    std::array<double, kChannelCount> shares;
     double columnC;
     double cp;
   };
@@ -197,22 +306,27 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& s
     sum = 1.0;
   }
   const double water = share[static_cast<int>(Solvent::kWater)] / sum;
-  double ln25 = 0.0;
+  const double kelvin = std::max(columnC, -50.0) + 273.15;
+  double ln = 0.0;
   for (int i = 0; i < kSolventCount; ++i) {
     const double x = share[i] / sum;
-    ln25 += x * std::log(kSolvents[i].viscosity25) + kSolvents[i].waterInteraction * water * x;
+    if (x <= 0.0) continue;
+    const SolventData& s = kSolvents[i];
+    const double interaction = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
+    ln += x * LnViscosity(s, kelvin) + interaction * water * x;
   }
-  const double kelvin = std::max(columnC, -50.0) + 273.15;
-  const double cp = std::exp(ln25 + kViscosityActivationK * (1.0 / kelvin - 1.0 / 298.15));
+  const double cp = std::exp(ln);
   last = Last{bottles, shares, columnC, cp};
   return cp;
 }
 
-std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>& labels) {
-  std::array<SimulatedBottle, 3> read;
+std::array<SimulatedBottle, kChannelCount> ReadBottleLabels(const BottleLabels& labels) {
+  std::array<SimulatedBottle, kChannelCount> read;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     if (const auto bottle = BottleFromLabel(labels[i])) {
       read[i] = {*bottle, LabelReading::kNamed};
+    } else if (IsAqueousLabel(labels[i])) {
+      read[i] = {Solvent::kWater, LabelReading::kAqueous};
     } else {
       read[i] = {kDefaultBottles[i], Trim(labels[i]).empty() ? LabelReading::kUnnamed : LabelReading::kGuessed};
     }
@@ -220,9 +334,11 @@ std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>
   return read;
 }
 
-Bottles BottlesFromLabels(const std::array<std::string, 3>& labels) {
+Bottles BottlesFromLabels(const BottleLabels& labels) {
   const auto read = ReadBottleLabels(labels);
-  return {read[0].bottle, read[1].bottle, read[2].bottle};
+  Bottles bottles;
+  for (std::size_t i = 0; i < read.size(); ++i) bottles[i] = read[i].bottle;
+  return bottles;
 }
 
 }  // namespace sim

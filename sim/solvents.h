@@ -1,11 +1,12 @@
 // What the simulated solvent bottles hold, and how viscous their mixtures
 // are: the pressure a pump reads follows it.
 //
-// The simulator knows five solvents. Each of the pumps' three channels
-// (A, B, C) draws from one bottle; a bottle holds one known solvent or a
+// The simulator knows five solvents. Each of the pumps' four channels
+// (A to D) draws from one bottle (the direct network has no D, so only
+// the server's pump draws from D); a bottle holds one known solvent or a
 // premix of up to three of them. A label the simulator does not recognise
 // leaves the bottle with its usual solvent (A water, B methanol, C
-// acetonitrile). docs/simulator.md gives the figures and the labels
+// acetonitrile, D water). docs/simulator.md gives the figures and the labels
 // recognised.
 // Stateless; any thread may call these.
 #pragma once
@@ -30,19 +31,30 @@ struct Bottle {
   bool operator==(const Bottle&) const = default;
 };
 
-// What bottles A, B and C hold.
-using Bottles = std::array<Bottle, 3>;
-inline constexpr Bottles kDefaultBottles{Solvent::kWater, Solvent::kMethanol, Solvent::kAcetonitrile};
+// The pumps' solvent channels, A to D.
+inline constexpr std::size_t kChannelCount = 4;
+// What bottles A to D hold.
+using Bottles = std::array<Bottle, kChannelCount>;
+inline constexpr Bottles kDefaultBottles{Solvent::kWater, Solvent::kMethanol, Solvent::kAcetonitrile,
+                                         Solvent::kWater};
+// The labels of bottles A to D.
+using BottleLabels = std::array<std::string, kChannelCount>;
 
 // The bottle a label names, as a chromatographer writes it: a solvent's
 // name or a common abbreviation ("Acetonitrile", "MeCN", "THF",
 // "2-propanol"), in any case, or a premix of two or three of them with
 // their volume parts ("Water / methanol 70:30", "MeCN-water 50:50",
-// "a/b/c 40:30:30", "70 %:30 %", "(70:30)"); either alone, followed by
-// an additive ("Water + 0.1 % formic acid", "MeCN/water 90:10, 10 mM
+// "a/b/c 40:30:30", "70 %:30 %", "(70:30)") or by the share of one in
+// the rest ("30 % methanol in water"); either alone, followed by an
+// additive ("Water + 0.1 % formic acid", "MeCN/water 90:10, 10 mM
 // ammonium formate") or after one ("0.1 % TFA in water"). Anything else:
 // nullopt.
 std::optional<Bottle> BottleFromLabel(std::string_view label);
+// Whether a label names water, an aqueous buffer, an acid or a salt in
+// water and no organic solvent ("Milli-Q water", "20 mM KH2PO4 pH 2.5",
+// "0.1 % formic acid", "phosphate buffer"): such a bottle is simulated as
+// water.
+bool IsAqueousLabel(std::string_view label);
 
 // "water", "methanol", "acetonitrile", "tetrahydrofuran", "isopropanol".
 const char* SolventName(Solvent solvent);
@@ -55,21 +67,22 @@ enum class LabelReading {
   kNamed,    // the label names what the bottle holds
   kUnnamed,  // no label (blank): the channel's usual solvent
   kGuessed,  // a label the simulator does not recognise: the channel's usual solvent
+  kAqueous,  // an aqueous buffer, acid or salt (IsAqueousLabel): water
 };
 struct SimulatedBottle {
   Bottle bottle;
   LabelReading reading = LabelReading::kNamed;
 };
-// What channels A to C are simulated as, from their labels.
-std::array<SimulatedBottle, 3> ReadBottleLabels(const std::array<std::string, 3>& labels);
-// The bottles of channels A to C named by these labels; a label that names
+// What channels A to D are simulated as, from their labels.
+std::array<SimulatedBottle, kChannelCount> ReadBottleLabels(const BottleLabels& labels);
+// The bottles of channels A to D named by these labels; a label that names
 // nothing the simulator knows keeps that channel's default bottle.
-Bottles BottlesFromLabels(const std::array<std::string, 3>& labels);
+Bottles BottlesFromLabels(const BottleLabels& labels);
 
 // The viscosity in cP of a mixture at `columnC` degrees C. `shares` are
-// the parts of bottles A, B and C (any scale; negative parts count as 0;
-// no part at all counts as pure A); each bottle's part spreads over its
+// the parts of bottles A to D (any scale; negative parts count as 0; no
+// part at all counts as pure A); each bottle's part spreads over its
 // solvents.
-double MixtureViscosityCp(const Bottles& bottles, const std::array<double, 3>& shares, double columnC);
+double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC);
 
 }  // namespace sim

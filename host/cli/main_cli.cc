@@ -137,7 +137,7 @@ const CLI::Validator kTransportNames = OneOf({"direct", "server"});
 void AddSolventOption(CLI::App* cmd, std::vector<std::string>& texts) {
   cmd->add_option("--solvent", texts,
                   "What the simulated bottle of a channel holds, instead of the method's label: CHANNEL=SOLVENT "
-                  "(CHANNEL A, B or C; SOLVENT such as methanol or 'acetonitrile/water 90:10'), repeatable")
+                  "(CHANNEL A, B, C or D; SOLVENT such as methanol or 'acetonitrile/water 90:10'), repeatable")
       ->allow_extra_args(false);
 }
 

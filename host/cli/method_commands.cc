@@ -115,14 +115,14 @@ int MethodCheckCommand(const std::vector<std::string>& files, std::optional<Tran
     // The [column] section and the bottles are for the simulators: checked
     // here, and what they will simulate is said.
     SolventLabels labels;
-    const std::vector<SolventLine> solventLines = SimulatedSolvents(method, lines, solvents, labels);
+    const std::vector<SolventLine> solventLines = SimulatedSolvents(method, lines, solvents, against, labels);
     std::vector<std::string> columnProblems;
     const SimulatedPath simulated = ReadColumnSection(path, columnProblems);
     for (const std::string& problem : columnProblems) std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
     std::fflush(stderr);
     errors += columnProblems.size();
     if (columnProblems.empty() && simulated.column && SimulatorPresent()) {
-      const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated, labels)));
+      const int bar = static_cast<int>(std::lround(StartingPressureBar(method, simulated, labels, against)));
       std::printf("%s: simulated with a %s: about %d bar at the starting conditions\n", path.c_str(),
                   DescribeSimulatedPath(simulated).c_str(), bar);
       if (method.GetPumpInitialCons().MaxPressure() > 0 && bar > method.GetPumpInitialCons().MaxPressure()) {

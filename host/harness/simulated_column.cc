@@ -167,20 +167,21 @@ std::string ReadFlowRampOption(const std::string& text, SimulatedPath& path) {
 }
 
 double StartingPressureBar(const QuarnMethod& method, const SimulatedPath& path,
-                           const std::array<std::string, 3>& labels) {
+                           const std::array<std::string, 4>& labels, Transport transport) {
   const PumpInitialCons& pump = method.GetPumpInitialCons();
-  const sim::Composition mix{100.0 - pump.PercentB() - pump.PercentC(), pump.PercentB(), pump.PercentC()};
+  const double d = transport == Transport::kServer ? pump.PercentD() : 0.0;
+  const sim::Composition mix{100.0 - pump.PercentB() - pump.PercentC() - d, pump.PercentB(), pump.PercentC(), d};
   const double celsius = pump.OvenInUse() ? pump.OvenTemperature() : sim::InstrumentModel::kAmbientC;
   if (!Simulator()) return 0;
   return Simulator()->PressureBar(pump.Flow() * 1000.0, mix, celsius, labels, SimColumn(path.column));
 }
 
 std::optional<RunPrediction> PredictRun(const QuarnMethod& method, const SimulatedPath& path,
-                                        const std::array<std::string, 3>& labels,
+                                        const std::array<std::string, 4>& labels,
                                         const std::vector<std::pair<std::string, double>>* sample) {
   if (!Simulator()) return std::nullopt;
   const PumpInitialCons& pump = method.GetPumpInitialCons();
-  const auto mix = [](double b, double c) { return sim::Composition{100.0 - b - c, b, c}; };
+  const auto mix = [](double b, double c, double d) { return sim::Composition{100.0 - b - c - d, b, c, d}; };
   sim::Program program;
   switch (pump.PumpSystem()) {
     case pumpSystemBinary: program.systemCode = kSystemBinary; break;
@@ -188,13 +189,13 @@ std::optional<RunPrediction> PredictRun(const QuarnMethod& method, const Simulat
     case pumpSystemQuaternary: program.systemCode = kSystemQuaternary; break;
     default: program.systemCode = kSystemSingle; break;
   }
-  program.pumps[0] = {pump.Flow() * 1000.0, mix(pump.PercentB(), pump.PercentC()),
+  program.pumps[0] = {pump.Flow() * 1000.0, mix(pump.PercentB(), pump.PercentC(), pump.PercentD()),
                       pump.MaxPressure() > 0 ? std::optional(pump.MaxPressure()) : std::nullopt, std::nullopt};
   const PumpGradient& gradient = method.GetPumpGradient();
   for (int i = 0; i < gradient.GetCount(); ++i) {
     const GradTimeTableEntry& e = *gradient.TableEntry(i);
     program.timetable.push_back({static_cast<std::int64_t>(std::lround(e.Time() * 60000.0)), kUnitPump1,
-                                 {e.Flow() * 1000.0, mix(e.PercentB(), e.PercentC()),
+                                 {e.Flow() * 1000.0, mix(e.PercentB(), e.PercentC(), e.PercentD()),
                                   e.Pressure() > 0 ? std::optional(e.Pressure()) : std::nullopt, std::nullopt}});
   }
   if (pump.OvenInUse()) program.ovenTemperatureC = static_cast<int>(std::lround(pump.OvenTemperature()));
@@ -238,12 +239,10 @@ void FitSimulatedPath(const SimulatedPath& path, Transport transport) {
   if (Simulator()) Simulator()->FitHydraulics(SideOf(transport), SimHydraulics(path));
 }
 
-// The bore's volume times the total porosity of a bed of porous particles
-// (about 0.65).
+// The liquid the simulated column holds; a method without one counts as
+// a 4.6 x 150 mm column.
 double ColumnVolumeMl(const SimulatedPath& path) {
-  constexpr double kTotalPorosity = 0.65;
-  const sim::Column column = SimColumn(path.column).value_or(sim::Column{});
-  return 3.14159265358979 / 4 * column.diameterMm * column.diameterMm * column.lengthMm * kTotalPorosity / 1000.0;
+  return sim::LiquidVolumeMl(SimColumn(path.column).value_or(sim::Column{}));
 }
 
 }  // namespace host

@@ -54,7 +54,7 @@ struct RunPrediction {
   std::vector<Peak> peaks;
 };
 std::optional<RunPrediction> PredictRun(const QuarnMethod& method, const SimulatedPath& path,
-                                        const std::array<std::string, 3>& labels,
+                                        const std::array<std::string, 4>& labels,
                                         const std::vector<std::pair<std::string, double>>* sample);
 
 // Whether two paths use the same column (both the simulator's fixed one,
@@ -82,10 +82,11 @@ std::string ReadDwellOption(const std::string& text, SimulatedPath& path);
 std::string ReadFlowRampOption(const std::string& text, SimulatedPath& path);
 
 // The simulated steady pressure at the method's starting flow and
-// composition, its oven's temperature (else 25 C) and the bottles filled
-// from `labels` (channels A to C); 0 where no simulator is loaded.
+// composition on `transport` (the direct one runs D's share as A), its
+// oven's temperature (else 25 C) and the bottles filled from `labels`
+// (channels A to D); 0 where no simulator is loaded.
 double StartingPressureBar(const QuarnMethod& method, const SimulatedPath& path,
-                           const std::array<std::string, 3>& labels);
+                           const std::array<std::string, 4>& labels, Transport transport);
 
 // "2.1 x 100 mm, 1.7 um column (porosity 0.40), dwell volume 0.60 ml,
 // flow ramp 10 ml/min per minute", or "the simulator's fixed column ..."

@@ -12,8 +12,8 @@ namespace host {
 std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels) {
   for (const std::string& text : texts) {
     const char letter = static_cast<char>(std::toupper(text.empty() ? ' ' : static_cast<unsigned char>(text[0])));
-    if (text.size() < 2 || text[1] != '=' || letter < 'A' || letter > 'C') {
-      return "--solvent '" + text + "': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)";
+    if (text.size() < 2 || text[1] != '=' || letter < 'A' || letter > 'D') {
+      return "--solvent '" + text + "': expected CHANNEL=SOLVENT with CHANNEL A, B, C or D (as in --solvent B=methanol)";
     }
     std::string& label = labels[static_cast<std::size_t>(letter - 'A')];
     if (!label.empty()) return "--solvent '" + text + "': channel " + letter + " is given twice";
@@ -21,14 +21,15 @@ std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLab
     if (Simulator() && !Simulator()->KnowsSolvent(label)) {
       return "--solvent '" + text + "': '" + label +
              "' is not a solvent the simulator knows; expected water, methanol, acetonitrile, tetrahydrofuran, "
-             "isopropanol or a premix of them such as 'acetonitrile/water 90:10' (docs/simulator.md)";
+             "isopropanol, a premix of them such as 'acetonitrile/water 90:10' or '30 % methanol in water', or an "
+             "aqueous buffer such as '20 mM KH2PO4 pH 2.5' (docs/simulator.md)";
     }
   }
   return "";
 }
 
 std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
-                                           const SolventLabels& given, SolventLabels& labels) {
+                                           const SolventLabels& given, Transport transport, SolventLabels& labels) {
   const SolventSelection& solvents = method.GetSolventSelection();
   for (std::size_t i = 0; i < labels.size(); ++i) {
     labels[i] = given[i].empty() ? solvents.Name(static_cast<int>(i)).str() : given[i];
@@ -37,15 +38,16 @@ std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const Meth
   if (!Simulator()) return said;
   const auto read = Simulator()->ReadSolventLabels(labels);
   for (std::size_t i = 0; i < labels.size(); ++i) {
-    if (!solvents.InUse(static_cast<int>(i))) continue;
+    if (!solvents.InUse(static_cast<int>(i)) || (i == 3 && transport == Transport::kDirect)) continue;
     const std::string letter(1, static_cast<char>('A' + i));
     const std::string& as = read[i].simulatedAs;
     const std::string label = "\"" + EscapeControls(Utf8FromWindows1252(labels[i])) + "\"";
     if (read[i].reading == sim::LabelReading::kUnnamed) {
       said.push_back({"solvent " + letter + " is not named; it is simulated as " + as, false});
-    } else if (read[i].reading == sim::LabelReading::kNamed) {
+    } else if (read[i].reading == sim::LabelReading::kNamed || read[i].reading == sim::LabelReading::kAqueous) {
+      const bool aqueous = read[i].reading == sim::LabelReading::kAqueous;
       said.push_back({"solvent " + letter + " " + label + (given[i].empty() ? "" : " (--solvent " + letter + ")") +
-                          " is simulated as " + as,
+                          (aqueous ? " is read as an aqueous buffer: simulated as " : " is simulated as ") + as,
                       false});
     } else {
       const std::string key = "solvents." + std::string(1, static_cast<char>('a' + i));

@@ -30,13 +30,13 @@ bool SimulatorPresent();
 inline constexpr const char* kRealInstrumentsText =
     "instruments are real: no simulator is loaded, so the run goes on the system clock";
 
-// The solvents the simulators are to use for channels A to C, given with
+// The solvents the simulators are to use for channels A to D, given with
 // --solvent: a label each, "" to keep the method's. The plug-in still gets
 // the method's labels.
-using SolventLabels = std::array<std::string, 3>;
+using SolventLabels = std::array<std::string, 4>;
 
 // Reads the --solvent texts ("B=MeCN/water 90:10") into `labels`; "" or
-// the mistake (a channel other than A to C, one given twice, a label that
+// the mistake (a channel other than A to D, one given twice, a label that
 // names nothing the simulators know).
 std::string ReadSolventOptions(const std::vector<std::string>& texts, SolventLabels& labels);
 
@@ -45,11 +45,12 @@ struct SolventLine {
   std::string text;  // 'solvent A "Water" is simulated as water', or a warning with its line and key
   bool warning = false;
 };
-// One line for each of channels A to C that the method uses, in channel
-// order; `labels` gets what the bottles are to be filled from (a --solvent
-// label where `given` has one, else the method's).
+// One line for each of channels A to D that the method uses and that
+// `transport` draws from (the direct one has no D: its share runs as A),
+// in channel order; `labels` gets what the bottles are to be filled from
+// (a --solvent label where `given` has one, else the method's).
 std::vector<SolventLine> SimulatedSolvents(const QuarnMethod& method, const MethodKeyLines& lines,
-                                           const SolventLabels& given, SolventLabels& labels);
+                                           const SolventLabels& given, Transport transport, SolventLabels& labels);
 
 // The simulated bottles hold what `bottles` names; the server is
 // registered when it is the transport.

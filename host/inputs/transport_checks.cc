@@ -300,6 +300,21 @@ void AddStartingStepWarnings(const QuarnMethod& method, const MethodKeyLines& li
   }
 }
 
+// An oven set point the oven cannot hold: the host would wait for it to
+// be ready until its time-out.
+void AddOvenRangeRefusal(const QuarnMethod& method, const MethodKeyLines& lines, std::vector<MethodWarning>& found) {
+  const PumpInitialCons& pump = method.GetPumpInitialCons();
+  const auto line = lines.find("oven.temperature");
+  if (!pump.OvenInUse() || line == lines.end()) return;
+  const double celsius = Written(pump.OvenTemperature());
+  if (celsius >= kOvenLowestC && celsius <= kOvenHighestC) return;
+  found.push_back({line->second, line->first,
+                   "the column oven cannot hold " + Num(celsius) + " \u00b0C: it holds " + Num(kOvenLowestC) + " to " +
+                       Num(kOvenHighestC) + " \u00b0C (forced air, no cooling: at least 5 \u00b0C above the room's " +
+                       "25 \u00b0C), so it would never be ready",
+                   true, true});
+}
+
 }  // namespace
 
 std::string VolumeRefusal(double ul, Transport transport) {
@@ -322,6 +337,7 @@ std::vector<MethodWarning> TransportWarnings(const QuarnMethod& method, const Me
   std::vector<MethodWarning> found =
       transport == Transport::kServer ? ServerWarnings(method, lines) : DirectCheck(method, lines).Run();
   AddStartingStepWarnings(method, lines, transport, found);
+  AddOvenRangeRefusal(method, lines, found);
   std::stable_sort(found.begin(), found.end(),
                    [](const MethodWarning& a, const MethodWarning& b) { return a.line < b.line; });
   return found;

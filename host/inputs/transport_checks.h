@@ -37,6 +37,13 @@ struct MethodWarning {
   bool anyTransport = false;  // the text says what happens on every transport, not "the direct transport ..."
 };
 
+// What the column oven holds, degrees C: a forced-air oven that heats up
+// to 80 C and cannot cool, and holds a set point only 5 C above the room's
+// 25 C or more. A set point outside it is never reached: refused on every
+// transport. docs/simulator.md, Oven.
+inline constexpr double kOvenLowestC = 30.0;
+inline constexpr double kOvenHighestC = 80.0;
+
 // The smallest injection quarn-host accepts, microlitres: the direct
 // transport sends whole nanolitres, and less is no injection on either.
 inline constexpr double kMinInjectionUl = 0.001;

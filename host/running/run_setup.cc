@@ -63,7 +63,7 @@ std::string LoadCheckedMethod(const std::string& given, Transport transport, Che
     if (warningsTo) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), out.warnings.back().c_str());
     refused += warning.refused ? 1 : 0;
   }
-  for (const SolventLine& line : SimulatedSolvents(out.method, lines, solvents, out.bottleLabels)) {
+  for (const SolventLine& line : SimulatedSolvents(out.method, lines, solvents, transport, out.bottleLabels)) {
     out.solventLines.push_back(line.text);
     if (warningsTo && line.warning) std::fprintf(warningsTo, "%s: %s\n", path.c_str(), line.text.c_str());
   }

@@ -23,11 +23,11 @@ namespace fs = std::filesystem;
 
 const std::string kCaffeine = std::string(QUARN_SOURCE_DIR) + "/examples/caffeine-isocratic.quarn900.toml";
 const std::string kTooLong(300, 'a');
-// A premix, a label the simulator does not know and a channel that
-// --solvent names.
+// An aqueous buffer, a label the simulator does not know and a channel
+// that --solvent names.
 const char* const kSolventsMethod =
     "[pump]\nsystem = \"ternary\"\nflow = 1\nmax_pressure = 400\nstop_time = 3\npercent_b = 30\n"
-    "[solvents]\na = \"Water / methanol 80:20\"\nb = \"Buffer X\"\nc = \"x\"\n";
+    "[solvents]\na = \"20 mM KH2PO4 pH 2.5\"\nb = \"Hexane\"\nc = \"x\"\n";
 
 class HostChecksTest : public testing_support::HostProgramTest {
  protected:
@@ -121,16 +121,17 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"run '" + kCaffeine + "' --speed 10 --virtual-time", 2, "cannot be used together"},
         CommandCase{"run '" + kCaffeine + "' --json --virtual-time", 0, "-caffeine-isocratic\n"},  // runs/<date>-<time>-<stem>
         CommandCase{"run gone.toml", 1, "the method file ./gone.toml is a link to nowhere.toml, which does not exist"},
-        CommandCase{"run m --solvent D=water", 2,
-                    "--solvent 'D=water': expected CHANNEL=SOLVENT with CHANNEL A, B or C (as in --solvent B=methanol)"},
+        CommandCase{"run m --solvent E=water", 2,
+                    "--solvent 'E=water': expected CHANNEL=SOLVENT with CHANNEL A, B, C or D (as in --solvent "
+                    "B=methanol)"},
         CommandCase{"run m --solvent b:water", 2, "--solvent 'b:water': expected CHANNEL=SOLVENT"},
-        CommandCase{"sequence l --solvent 'b=Buffer X'", 2, "'Buffer X' is not a solvent the simulator knows; expected"},
+        CommandCase{"sequence l --solvent 'b=Hexane'", 2, "'Hexane' is not a solvent the simulator knows; expected"},
         CommandCase{"run m --solvent B=", 2, "--solvent 'B=': '' is not a solvent the simulator knows"},
         CommandCase{"method check m --solvent a=water --solvent b=water --solvent B=MeOH", 2,
                     "'B=MeOH': channel B is given twice"},
         CommandCase{"run '" + kCaffeine + "' --column 4.6X100,3.5 --dwell 0.1 --flow-ramp 100 --virtual-time", 0,
-                    "Simulated: 4.6 x 100 mm, 3.5 um column (bed porosity 0.40), dwell volume 0.1 ml, flow ramp 100 "
-                    "ml/min per minute."},
+                    "Simulated: 4.6 x 100 mm, 3.5 um column (bed porosity 0.40, system 10 bar at 1 ml/min and 1 cP), "
+                    "dwell volume 0.1 ml, flow ramp 100 ml/min per minute."},
         CommandCase{"run m --column 2.1x100", 2,
                     "--column: expected DIAMETERxLENGTH,PARTICLE in mm, mm and um (2.1x100,1.7), found '2.1x100'"},
         CommandCase{"run m --column 2.1x100,0.2", 2, "--column: expected a particle size from 0.5 to 100 um, found 0.2"},
@@ -363,8 +364,10 @@ TEST_F(HostChecksTest, MethodCheckWarnsWithFileLineAndTransport) {
                                         "porosity = 0.35\nsystem_pressure = 0.5\ndwell_volume_ml = 20\n";
   std::ofstream(m_dir / "flat.toml") << "column = 5\n" << pump;
   std::ofstream(m_dir / "cut.toml") << pump << "[autosampler]\nanalysis_time = 3.5\n";
+  std::ofstream(m_dir / "cold.toml") << pump << "[oven]\ntemperature = 15\n";  // below the room
   for (const char* args : {"w.toml", "--strict w.toml", "long.toml", "--transport server w.toml", "iso.toml",
-                           "--strict --solvent c=THF sol.toml", "col.toml", "high.toml", "flat.toml", "cut.toml"}) {
+                           "--strict --solvent c=THF sol.toml", "col.toml", "high.toml", "flat.toml", "cut.toml",
+                           "cold.toml"}) {
     const auto [code, out] = Run(std::string("method check ") + args);
     outputs += "$ quarn-host method check " + std::string(args) + "\n" + out + "(exit " + std::to_string(code) + ")\n";
   }

@@ -78,8 +78,8 @@ TEST_F(HostCliTest, EveryExampleChecksShowsItsReportsAndRunsThroughTheServer) {
     // check says what it will read and warns of nothing.
     const std::string check = Run("method check --transport server '" + entry.path().string() + "'").out;
     EXPECT_TRUE(std::regex_match(check, std::regex(".*: simulated with a [0-9.]+ x [0-9.]+ mm, [0-9.]+ um column .*: "
-                                                   "about \\d+ bar at the starting conditions\n(.*: solvent [A-C] .* "
-                                                   "is simulated as .*\n)+.*: predicted: the injection after .* the pressure peaks at \\d+ bar .*\n"
+                                                   "about \\d+ bar at the starting conditions\n(.*: solvent [A-D] .* "
+                                                   "simulated as .*\n)+.*: predicted: the injection after .* the pressure peaks at \\d+ bar .*\n"
                                  ".*: predicted peaks of vial \\d+ \\(.*\\): .* min; least resolved: .*\n.*: ok\n")) &&
                 check.find("warning") == std::string::npos)
         << check;
@@ -118,9 +118,9 @@ TEST_F(HostCliTest, GradientRunLeavesTheFourFilesWithTheGradientInThem) {
   EXPECT_NE(record.find("Pump Method"), std::string::npos);
   EXPECT_NE(record.find("Injection Volume (ul)   -   5.00\n"), std::string::npos) << record;
   EXPECT_NE(record.find("\nSimulated instruments\n=====================\n  2.1 x 100 mm, 1.8 um column (bed porosity "
-                        "0.40), dwell volume 0.35 ml, flow ramp 10 ml/min per minute\n  solvent A \"Water + 0.1 % "
-                        "formic acid\" is simulated as water\n  solvent B \"Acetonitrile + 0.1 % formic acid\" is "
-                        "simulated as acetonitrile\n\nRun result: completed"),
+                        "0.40, system 10 bar at 1 ml/min and 1 cP), dwell volume 0.35 ml, flow ramp 10 ml/min per "
+                        "minute\n  solvent A \"Water + 0.1 % formic acid\" is simulated as water\n  solvent B "
+                        "\"Acetonitrile + 0.1 % formic acid\" is simulated as acetonitrile\n\nRun result: completed"),
             std::string::npos)
       << record;
 
@@ -147,7 +147,9 @@ TEST_F(HostCliTest, GradientRunLeavesTheFourFilesWithTheGradientInThem) {
   EXPECT_NEAR(lowB->second, 5.0, 0.5);
   EXPECT_NEAR(highB->second, 95.0, 0.5);
   EXPECT_GT(highP->first - lowP->first, 10.0) << "the pressure follows the composition";
-  EXPECT_LT(highP->second, 30.0) << "bottle B holds acetonitrile, as [solvents] says: no methanol peak near 45 %";
+  // The column's mean passes acetonitrile's peak (near 20 % at 40 C) a dwell
+  // volume and half a column late, about 8 % B later in this gradient.
+  EXPECT_LT(highP->second, 35.0) << "bottle B holds acetonitrile, as [solvents] says: no methanol peak near 45 %";
 
   EXPECT_NE(Read(m_dir / "run" / "solvent-monitor.xml").find("<flowRate>0.400000</flowRate>"), std::string::npos);
   EXPECT_NE(Read(m_dir / "run" / "status.svg").find("Impurity profile"), std::string::npos);
@@ -216,9 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The mixture passes the limit at 0.8 min at the pumps, at the column
         // a dwell volume (0.6 ml at 1 ml/min) later.
         FailedRun{"Trip", kGradientTrip, "", 0, 1,
-                  "ended at 1\\.4 of 5\\.0 min: pressure reached its limit of 150 bar \\(14\\d\\.\\d bar and rising "
-                  "at the last reading\\), flow dropped to 0",
-                  true, "error: the run ended at 1\\.4 of 5\\.0 min"},
+                  "ended at 2\\.9 of 5\\.0 min: pressure reached its limit of 150 bar \\(1[45]\\d\\.\\d bar and "
+                  "rising at the last reading\\), flow dropped to 0",
+                  true, "error: the run ended at 2\\.9 of 5\\.0 min"},
         FailedRun{"TripWhileWaiting", kTripWhileWaiting, "", 0, 1,
                   "failed before the injection: the pump stopped: pressure reached its limit of 50 bar "
                   "\\(\\d\\d\\.\\d bar and rising at the last reading\\)",

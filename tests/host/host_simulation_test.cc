@@ -53,13 +53,16 @@ class SimulationTest : public HostProgramTest, public ::testing::WithParamInterf
 };
 
 // A step from water to acetonitrile at 3 min, 0.5 ml/min, 1 ml of dwell
-// volume: the pressure holds until the mixture reaches the column, half a
-// dwell volume into the smeared front, and is half-way there about one
-// dwell volume (2 min) after the step.
+// volume, a column holding 0.11 ml: the pressure holds until the mixture
+// reaches the column, half a dwell volume into the smeared front, and is
+// half-way there once the column holds 71 % acetonitrile (the viscosity of
+// the mixture is far from linear in it): 1.21 dwell volumes and half the
+// column's after the step, 2.5 min.
 TEST_P(SimulationTest, AStepReachesThePressureADwellVolumeLate) {
   const Result r = RunMethod(
       "[pump]\nsystem = \"binary\"\nflow = 0.5\nmax_pressure = 400\nstop_time = 8.0\n"
-      "[solvents]\na = \"Water\"\nb = \"Acetonitrile\"\n[column]\ndwell_volume_ml = 1.0\n"
+      "[solvents]\na = \"Water\"\nb = \"Acetonitrile\"\n"
+      "[column]\nlength_mm = 50\ndiameter_mm = 2.1\nparticle_um = 1.8\ndwell_volume_ml = 1.0\n"
       "[[pump.timetable]]\ntime = 3.0\npercent_b = 0.0\n[[pump.timetable]]\ntime = 3.01\npercent_b = 100.0\n");
   ASSERT_EQ(r.exitCode, 0) << r.out;
   double before = 0, after = 0, firstChange = -1, halfWay = -1;
@@ -79,7 +82,7 @@ TEST_P(SimulationTest, AStepReachesThePressureADwellVolumeLate) {
     if (halfWay < 0 && bar < (before + after) / 2) halfWay = t;
   }
   EXPECT_GE(firstChange, 3.0 + 0.8) << "half a dwell volume (1 min) at the least";
-  EXPECT_NEAR(halfWay - 3.0, 2.0, 0.5) << "one dwell volume over 0.5 ml/min";
+  EXPECT_NEAR(halfWay - 3.0, 2.5, 0.3) << "1.21 dwell volumes and half the column's over 0.5 ml/min";
 }
 
 // Methanol and water on a 2.1 x 100 mm, 1.7 um column at 0.5 ml/min and

@@ -58,7 +58,7 @@ class Loopback : public Recorder {
 TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
   Loopback wire;
   sim::Hydraulics hydraulics{sim::Column{100, 2.1, 1.7, 0.38, 25}, 0.35, 4, 1.5};
-  wire.FillBottles(sim::Side::kServer, {"water", "acetonitrile/water 90:10", ""});
+  wire.FillBottles(sim::Side::kServer, {"water", "acetonitrile/water 90:10", "", "phosphate buffer"});
   wire.FitHydraulics(sim::Side::kServer, hydraulics);
   hydraulics.column.reset();
   wire.FitHydraulics(sim::Side::kServer, hydraulics);
@@ -77,7 +77,7 @@ TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
   wire.BlockLine(sim::Side::kNetwork);
   EXPECT_EQ(wire.other.sent, wire.sent);
   EXPECT_EQ(wire.sent, (std::vector<std::string>{
-                           R"(FillBottles["server",["water","acetonitrile/water 90:10",""]])",
+                           R"(FillBottles["server",["water","acetonitrile/water 90:10","","phosphate buffer"]])",
                            R"(FitHydraulics["server",[[100.0,2.1,1.7,0.38,25.0],0.35,4.0,1.5]])",
                            R"(FitHydraulics["server",[null,0.35,4.0,1.5]])", R"(KeepLogs["server",false])",
                            R"(FailServerCall["Session.StartRun",-2147467259])", "SetServerUnitAbsent[4,1]",

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <vector>
 
 #include "sim/instrument_model.h"
 
@@ -59,11 +61,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ColumnResistanceTest, WithoutAColumnTheFixedOneAndASystemAddsItsOwn) {
   EXPECT_EQ(sim::ResistanceBar(std::nullopt), 110.0);
   sim::Column column;
-  const double bare = sim::ResistanceBar(column);
+  const double bed = sim::ResistanceOf(column).columnBar;
+  EXPECT_DOUBLE_EQ(sim::ResistanceBar(column), bed + 10.0);  // the usual system
   column.systemBar = 25.0;
-  EXPECT_DOUBLE_EQ(sim::ResistanceBar(column), bare + 25.0);
+  EXPECT_DOUBLE_EQ(sim::ResistanceBar(column), bed + 25.0);
   column.porosity = 0.35;  // a denser bed resists more
-  EXPECT_GT(sim::ResistanceBar(column), bare + 25.0);
+  EXPECT_GT(sim::ResistanceOf(column).columnBar, bed);
 }
 
 // A step from A to B at 10 ml delivered, 1 ml of dwell volume, read as
@@ -83,6 +86,104 @@ TEST(DwellLineTest, AStepArrivesADwellVolumeLateSmearedOverOne) {
   for (const auto& [centilitres, percentB] : expected) EXPECT_NEAR(seen[centilitres], percentB, 1.5) << centilitres;
   // Without a dwell volume the column sees the pumps' composition.
   EXPECT_EQ(sim::DwellLine(0.0).AtColumn(5.0, b).b, 100.0);
+}
+
+// A methanol scouting gradient at 1 ml/min and 35 C (10 to 80 % methanol
+// in 10 min, held 2 min, back to 10 % in 0.1 min) through a 4.6 x 150 mm,
+// 3.5 um column behind 0.6 ml of dwell volume. Going back, the column
+// fills with mixtures near the viscosity's peak while it still holds
+// methanol-rich ones: the pressure rises by the mean over what the column
+// holds, not by what is at its head. Worked out here by volume from the
+// gradient itself.
+TEST(ColumnContentsTest, AGradientsReturnReadsTheMeanViscosityOverTheColumn) {
+  constexpr double kDwellMl = 0.6, kStepMl = 0.001, kCelsius = 35.0;
+  const double columnMl = 3.14159265358979 / 4 * 4.6 * 4.6 * 150 * 0.65 / 1000;  // 1.62 ml of liquid
+  const sim::Bottles bottles{Solvent::kWater, Solvent::kAcetonitrile, Solvent::kMethanol};
+  const auto pumped = [](double minutes) {  // percent methanol leaving the pumps
+    const double t = std::clamp(minutes, 0.0, 20.0);
+    return t < 10 ? 10 + 7 * t : t < 12 ? 80 : t < 12.1 ? 80 - 700 * (t - 12) : 10;
+  };
+  // Independently: the dwell volume's window over what was pumped, by
+  // volume (ml from 1 ml before the run on), then the column's mean.
+  const double before = 1.5 * kDwellMl + columnMl + 1.0;
+  const int steps = static_cast<int>(24.0 / kStepMl), window = static_cast<int>(kDwellMl / kStepMl);
+  std::vector<double> pumpedSum{0.0}, headCp;  // the running sum of what was pumped
+  for (int i = 0; i < steps; ++i) pumpedSum.push_back(pumpedSum.back() + pumped((i + 0.5) * kStepMl - before));
+  for (int i = 0; i < steps; ++i) {
+    const int from = std::max(0, i - 3 * window / 2), to = std::max(0, i - window / 2);
+    const double methanol = from == to ? pumped(-before) : (pumpedSum[to] - pumpedSum[from]) / (to - from);
+    headCp.push_back(sim::MixtureViscosityCp(bottles, {100 - methanol, 0, methanol}, kCelsius));
+  }
+  const auto bedCp = [&](double minutes) {
+    const int to = static_cast<int>((minutes + before) / kStepMl), n = static_cast<int>(columnMl / kStepMl);
+    double sum = 0;
+    for (int i = to - n; i < to; ++i) sum += headCp[static_cast<std::size_t>(i)];
+    return sum / n;
+  };
+  // The simulator, over the same run.
+  sim::Column column;
+  column.lengthMm = 150, column.diameterMm = 4.6, column.particleUm = 3.5, column.systemBar = 0;
+  sim::InstrumentModel model;
+  model.SetUnitPresent(0x0101, true);
+  model.SetBottles(bottles);
+  model.SetHydraulics({column, kDwellMl, 10.0, 2.0});
+  sim::Program p;
+  p.pumps[0] = {1000.0, sim::Composition{90, 0, 10}, 1000, 0};
+  for (double t : {10.0, 12.0, 12.1, 20.0}) {
+    const sim::Composition c{100 - pumped(t), 0, pumped(t)};
+    p.timetable.push_back({std::llround(t * 60000), 0x0101, {1000.0, c, {}, {}}});
+  }
+  model.LoadProgram(p);
+  model.SetOven(true, 35);
+  model.PumpStart();
+  std::vector<sim::Notice> notices;
+  model.AdvanceTo(3600000, notices);  // warm, and full of the starting conditions
+  model.StartRun();
+  struct Peak {
+    double minutes = 0, rise = 0;
+  } simulated, expected;
+  const double endBar = sim::ResistanceBar(column) * bedCp(20.0);
+  for (double minutes = 12.0; minutes <= 20.0; minutes += 0.05) {
+    model.AdvanceTo(3600000 + std::llround(minutes * 60000), notices);
+    const double rise = model.ReadPump(0).pressureBar / endBar - 1, independent = bedCp(minutes) / bedCp(20.0) - 1;
+    if (rise > simulated.rise) simulated = {minutes, rise};
+    if (independent > expected.rise) expected = {minutes, independent};
+  }
+  ASSERT_TRUE(notices.empty());
+  EXPECT_NEAR(model.ReadPump(0).pressureBar, endBar, 0.005 * endBar);
+  EXPECT_NEAR(simulated.rise, expected.rise, 0.15 * expected.rise) << "the column's mean rises by " << expected.rise;
+  EXPECT_NEAR(simulated.minutes, expected.minutes, 0.2);
+}
+
+// The column holds a gradient when the pumps stop; the oven then goes
+// from 35 to 60 C. Started again, the pump reads what a column kept at
+// 60 C all along reads: the bed is as viscous as its contents are at the
+// oven's temperature, not at the one they entered at.
+TEST(ColumnContentsTest, WhatTheColumnHoldsTakesTheOvensTemperature) {
+  double bar[2] = {};
+  for (int warmLate = 0; warmLate < 2; ++warmLate) {
+    sim::Column column;
+    sim::InstrumentModel model;
+    model.SetUnitPresent(0x0101, true);
+    model.SetHydraulics({column, 0.6, 10.0, 2.0});
+    sim::Program p;
+    p.pumps[0] = {1000.0, sim::Composition{90, 10, 0}, 1000, 0};
+    p.timetable.push_back({600000, 0x0101, {1000.0, sim::Composition{20, 80, 0}, {}, {}}});
+    model.LoadProgram(p);
+    model.SetOven(true, warmLate ? 35 : 60);
+    std::vector<sim::Notice> notices;
+    model.PumpStart();
+    model.AdvanceTo(60000, notices);
+    model.StartRun();
+    model.AdvanceTo(360000, notices);  // 5 min into the gradient
+    model.PumpStop();
+    if (warmLate) model.SetOven(true, 60);
+    model.AdvanceTo(7200000, notices);
+    model.PumpStart();
+    model.AdvanceTo(7220000, notices);
+    bar[warmLate] = model.ReadPump(0).pressureBar;
+  }
+  EXPECT_NEAR(bar[1], bar[0], 0.002 * bar[0]);
 }
 
 // Heating from 25 C: about 2.5 C a minute, then a slower approach; ready

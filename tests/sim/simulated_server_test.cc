@@ -134,16 +134,17 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   ITavixMethod2* method = nullptr;
   ASSERT_EQ(session->GetSequence(&sequence), S_OK);
   ASSERT_EQ(sequence->AddMethod(&method), S_OK);
-  auto item = [&](double time, HplcMethodFunc f, double p1, double p2 = 0, double p3 = 0) {
+  auto item = [&](double time, HplcMethodFunc f, double p1, double p2 = 0, double p3 = 0, double p4 = 0) {
     ITavixMethodItem2* it = nullptr;
     ASSERT_EQ(method->AddItem(1, 1, &it), S_OK);
     it->SetTime(time);
     it->SetFunction(f);
-    it->SetParameters(p1, p2, p3, 0, 0, 0);
+    it->SetParameters(p1, p2, p3, p4, 0, 0);
     it->Release();
   };
   item(-1, HplcFuncFlow, 1.0);
-  item(-1, HplcFuncComposition, 10, 30, 60);
+  item(-1, HplcFuncComposition, 10, 30, 50, 10);  // D from its own bottle
+  server.FillBottles({"", "", "", "isopropanol"});
   item(-1, HplcFuncMaxPressure, 35.0, 1.0);  // MPa: the pumps' limits in bar
   item(-1, HplcFuncMinPressure, 0.5, 1.0);
   item(0.5, HplcFuncFlow, 3.0);  // two items at one time: the later one holds
@@ -153,6 +154,10 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   Sleep(30000);
   EXPECT_EQ(server.InstrumentsNow().ReadPump(0).upperLimitBar, 350);
   EXPECT_EQ(server.InstrumentsNow().ReadPump(0).lowerLimitBar, 5);
+  const sim::Bottles bottles{sim::Solvent::kWater, sim::Solvent::kMethanol, sim::Solvent::kAcetonitrile,
+                             sim::Solvent::kIsopropanol};
+  EXPECT_NEAR(server.InstrumentsNow().ReadPump(0).pressureBar,
+              sim::InstrumentModel::PressureBar(2000, {10, 30, 50, 10}, 25, bottles), 0.01);
   ITavixUnits* units = nullptr;
   ITavixUnit2* unit = nullptr;
   ITavixPump2* pump = nullptr;
@@ -170,10 +175,12 @@ TEST_F(SimulatedServerTest, RunsTheMethodItemsOnTheInstruments) {
   ASSERT_EQ(pump->GetSolvents(&solvents), S_OK);
   solvents->GetCount(&count);
   EXPECT_EQ(count, 4);
-  ASSERT_EQ(solvents->GetSolvent(2, &channel), S_OK);  // C, the third parameter
-  channel->GetPercent(&percent);
-  EXPECT_DOUBLE_EQ(percent, 60.0);
-  channel->Release();
+  for (LONG i : {2, 3}) {  // C and D, the third and fourth parameters
+    ASSERT_EQ(solvents->GetSolvent(i, &channel), S_OK);
+    channel->GetPercent(&percent);
+    EXPECT_DOUBLE_EQ(percent, i == 2 ? 50.0 : 10.0);
+    channel->Release();
+  }
   solvents->Release();
   ITavixUnit2* boxUnit = nullptr;
   ASSERT_EQ(units->GetUnit(0, 0, &boxUnit), S_OK);
