@@ -226,18 +226,7 @@ std::string RenderChromatogramSvg(std::span<const double> signal, double periodM
   const auto X = [&](double t) { return kLeft + t / tMax * plotW; };
   const auto Y = [&](double v) { return kTop + plotH - (v - lo) / (hi - lo) * plotH; };
 
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + SvgNumber(kWidth, 0) + "\" height=\"" +
-                    SvgNumber(kHeight, 0) + "\" viewBox=\"0 0 " + SvgNumber(kWidth, 0) + " " + SvgNumber(kHeight, 0) +
-                    "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\">\n";
-  svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-  svg += "<text x=\"" + SvgNumber(kLeft, 0) + "\" y=\"30\" font-size=\"20\" font-weight=\"bold\" fill=\"#222\">" +
-         SvgText(info.title) + "</text>\n";
-  svg += "<text x=\"" + SvgNumber(kLeft, 0) + "\" y=\"52\" font-size=\"13\" fill=\"#555\">" + SvgText(info.subtitle) +
-         "</text>\n";
-  if (!info.outcome.empty()) {
-    svg += "<text x=\"" + SvgNumber(kLeft, 0) + "\" y=\"72\" font-size=\"13\" font-weight=\"bold\" fill=\"#c0392b\">" +
-           SvgText(info.outcome) + "</text>\n";
-  }
+  std::string svg = SvgPageStart(kWidth, kHeight, kLeft, info.title, info.subtitle, info.outcome);
   for (const double t : tTicks) {
     svg += "<line x1=\"" + SvgNumber(X(t)) + "\" y1=\"" + SvgNumber(kTop) + "\" x2=\"" + SvgNumber(X(t)) + "\" y2=\"" +
            SvgNumber(kTop + plotH) + "\" stroke=\"#eee\"/>\n";

@@ -14,6 +14,23 @@ std::string SvgNumber(double v, int decimals) {
   return std::string(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals).ptr);
 }
 
+std::string SvgPageStart(double width, double height, double left, const std::string& title,
+                         const std::string& subtitle, const std::string& outcome) {
+  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + SvgNumber(width, 0) + "\" height=\"" +
+                    SvgNumber(height, 0) + "\" viewBox=\"0 0 " + SvgNumber(width, 0) + " " + SvgNumber(height, 0) +
+                    "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\">\n";
+  svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+  svg += "<text x=\"" + SvgNumber(left, 0) + "\" y=\"30\" font-size=\"20\" font-weight=\"bold\" fill=\"#222\">" +
+         SvgText(title) + "</text>\n";
+  svg += "<text x=\"" + SvgNumber(left, 0) + "\" y=\"52\" font-size=\"13\" fill=\"#555\">" + SvgText(subtitle) +
+         "</text>\n";
+  if (!outcome.empty()) {
+    svg += "<text x=\"" + SvgNumber(left, 0) + "\" y=\"72\" font-size=\"13\" font-weight=\"bold\" fill=\"#c0392b\">" +
+           SvgText(outcome) + "</text>\n";
+  }
+  return svg;
+}
+
 std::string SvgText(const std::string& text) {
   std::string r;
   for (char c : text) {
@@ -192,19 +209,7 @@ std::string RenderStatusSvg(const ChartData& data, const ChartInfo& info) {
   if (!tTicks.empty()) tMax = std::max(tMax, tTicks.back());
   const auto X = [&](double t) { return kLeft + t / tMax * plotW; };
 
-  std::string svg;
-  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(kWidth, 0) + "\" height=\"" + Num(height, 0) +
-         "\" viewBox=\"0 0 " + Num(kWidth, 0) + " " + Num(height, 0) +
-         "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\">\n";
-  svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-  svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"30\" font-size=\"20\" font-weight=\"bold\" fill=\"#222\">" +
-         Xml(info.title) + "</text>\n";
-  svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"52\" font-size=\"13\" fill=\"#555\">" + Xml(info.subtitle) +
-         "</text>\n";
-  if (!info.outcome.empty()) {
-    svg += "<text x=\"" + Num(kLeft, 0) + "\" y=\"72\" font-size=\"13\" font-weight=\"bold\" fill=\"#c0392b\">" +
-           Xml(info.outcome) + "</text>\n";
-  }
+  std::string svg = SvgPageStart(kWidth, height, kLeft, info.title, info.subtitle, info.outcome);
 
   for (size_t p = 0; p < panels.size(); ++p) {
     const Panel& panel = panels[p];

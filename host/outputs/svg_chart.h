@@ -78,6 +78,12 @@ std::string SvgNumber(double value, int decimals = 1);
 // A UTF-8 text with markup escaped and control characters made blanks.
 std::string SvgText(const std::string& text);
 
+// The start of a chart's page: the <svg> element `width` by `height`, a
+// white background, the title, the subtitle and (in red, when not empty)
+// the outcome, at `left`.
+std::string SvgPageStart(double width, double height, double left, const std::string& title,
+                         const std::string& subtitle, const std::string& outcome);
+
 // Tick positions between lo and hi at a 1-2-5 step giving about `count`
 // ticks (exposed for tests).
 std::vector<double> NiceTicks(double lo, double hi, int count);
