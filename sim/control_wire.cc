@@ -150,6 +150,8 @@ void ServerWireControl::PlaceSample(Side side, int vial, const SampleContents& c
 DetectorRecording ServerWireControl::Recording(Side side, std::size_t fromSample, std::size_t fromPeak) {
   if (side == Side::kNetwork) return InProcessControl().Recording(side, fromSample, fromPeak);
   const std::string text = Send("Recording", Json{SideText(side), fromSample, fromPeak}.dump());
+  // A program that ended answers nothing: nothing more was recorded.
+  if (text.empty()) return DetectorRecording{};
   try {
     return RecordingFrom(Json::parse(text));
   } catch (const Json::exception& e) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "host/harness/simulator.h"
 #include "host/system/host_system.h"
@@ -133,7 +134,14 @@ static_assert(kSpectrumFromNm == sim::DetectorRecording::kSpectrumFromNm &&
 
 std::optional<DetectorData> TakeDetectorData(Transport transport, std::size_t fromSample, std::size_t fromPeak) {
   if (!Simulator()) return std::nullopt;
-  sim::DetectorRecording r = Simulator()->Recording(SideOf(transport), fromSample, fromPeak);
+  sim::DetectorRecording r;
+  try {
+    r = Simulator()->Recording(SideOf(transport), fromSample, fromPeak);
+  } catch (const std::exception&) {
+    // The simulators could not be reached (their program ended): the run
+    // finds that out itself; the chromatogram keeps what was taken.
+    return std::nullopt;
+  }
   DetectorData data{r.injected, r.vial, r.wavelengthNm, r.firstSample, std::move(r.signalMau), {}, std::move(r.unknown)};
   for (sim::RecordedPeak& peak : r.peaks) {
     data.peaks.push_back({std::move(peak.compound), peak.apexMin, peak.sigmaMin, std::move(peak.spectrum)});

@@ -101,7 +101,7 @@ struct DetectorData {
 };
 inline constexpr double kDetectorPeriodMin = 0.1 / 60.0;
 // The samples from `fromSample` and the peaks from `fromPeak`; nullopt
-// without a simulator.
+// without a simulator or when it cannot be reached.
 std::optional<DetectorData> TakeDetectorData(Transport transport, std::size_t fromSample, std::size_t fromPeak);
 
 // The simulators' test logs off: they would grow with every poll.

@@ -34,7 +34,7 @@ server_gone() {
 # by a test a moment ago) cannot start the server's program: wait until
 # its wine server is idle.
 "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
-cp "$examples"/*.quarn900.toml "$work"
+cp "$examples"/*.quarn900.toml "$examples"/*.tray.toml "$work"
 runs=()
 if [ "$which" = all ]; then
   for method in "$examples"/*.quarn900.toml; do runs+=("$(basename "$method")"); done
@@ -82,6 +82,11 @@ for run in "${runs[@]}"; do
   calls() { cut -c12- "$1" | sort; }
   cmp -s <(calls "$work/in$n/server-calls.log") <(calls "$work/out$n/server-calls.log") ||
     fail "$run: other server calls: $(diff <(calls "$work/in$n/server-calls.log") <(calls "$work/out$n/server-calls.log") | head -5)"
+  # What the detectors recorded crosses whole: the same peaks.
+  if [ -f "$work/in$n/peaks.csv" ]; then
+    cmp -s "$work/in$n/peaks.csv" "$work/out$n/peaks.csv" ||
+      fail "$run: peaks.csv differs: $(diff "$work/in$n/peaks.csv" "$work/out$n/peaks.csv" | head -5)"
+  fi
   result() { grep -o "run result: .*" "$1/logbook.txt"; }
   case $run in
   *server-exit*)

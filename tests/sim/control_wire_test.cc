@@ -92,6 +92,8 @@ TEST(ControlWireTest, TheDetectorsRecordingComesBackWhole) {
   const sim::DetectorRecording r = wire.Recording(sim::Side::kServer, 40, 1),
                               sent = wire.other.Recording(sim::Side::kServer, 40, 1);
   EXPECT_EQ(wire.sent, std::vector<std::string>{R"(Recording["server",40,1])"});
+  Recorder ended;  // a program that ended answers nothing: nothing more was recorded
+  EXPECT_FALSE(ended.Recording(sim::Side::kServer, 0, 0).injected);
   EXPECT_EQ(std::tie(r.injected, r.vial, r.wavelengthNm, r.unknown, r.firstSample),
             std::tie(sent.injected, sent.vial, sent.wavelengthNm, sent.unknown, sent.firstSample));
   ASSERT_EQ(r.signalMau.size(), 3u);
