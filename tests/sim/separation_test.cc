@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -215,6 +216,24 @@ TEST_F(SeparationTest, AShorterGradientGivesEarlierAndNarrowerPeaks) {
     sigma[i] = peak.sigmaMin;
   }
   EXPECT_LT(sigma[1], sigma[0]);
+}
+
+// The lamp switched off in a run: from then on the detector reads
+// nothing (no number), and what eluted before stays recorded.
+TEST_F(SeparationTest, WithTheLampOffTheDetectorReadsNothing) {
+  const DetectorRecording before = Run(Isocratic(30), {{"uracil", 5}, {"caffeine", 50}}, 3.0);
+  model.SetUv(std::nullopt, std::nullopt, false);
+  std::vector<sim::Notice> notices;
+  model.AdvanceTo(1800000 + 20 * 60000, notices);
+  const DetectorRecording after = model.Recording(0, 0);
+  ASSERT_GT(after.signalMau.size(), before.signalMau.size() + 100);
+  for (std::size_t i = 0; i < before.signalMau.size(); ++i) ASSERT_FALSE(std::isnan(after.signalMau[i])) << i;
+  for (std::size_t i = before.signalMau.size() + 1; i < after.signalMau.size(); ++i) {
+    ASSERT_TRUE(std::isnan(after.signalMau[i])) << i;
+  }
+  ASSERT_EQ(before.peaks.size(), 1u);
+  EXPECT_EQ(before.peaks[0].compound, "uracil");
+  EXPECT_GT(*std::max_element(before.signalMau.begin(), before.signalMau.end()), 10.0) << "uracil's peak was drawn";
 }
 
 }  // namespace
