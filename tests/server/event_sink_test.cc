@@ -83,7 +83,7 @@ TEST(EventSinkTest, ConnectsOnceAndForgetsTheCookieWhateverUnadviseSays) {
   sim::SimulatedServer& server = sim::SimulatedServer::Get();
   server.ResetForTesting();
   ITavixServer* root = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_TavixServer, nullptr, CLSCTX_LOCAL_SERVER, IID_ITavixServer,
+  ASSERT_EQ(CoCreateInstance(CLSID_TavixServer, nullptr, CLSCTX_ALL, IID_ITavixServer,
                              reinterpret_cast<void**>(&root)),
             S_OK);
   ITavixSession2* session = nullptr;
