@@ -123,9 +123,14 @@ std::vector<std::string> TrayCompoundProblems(const Tray& tray) {
   return problems;
 }
 
-void PlaceSimulatedSample(Transport transport, int vial, const SampleDescription* sample) {
-  if (!Simulator()) return;
-  Simulator()->PlaceSample(SideOf(transport), vial, sample ? sample->compounds : sim::SampleContents{});
+std::string PlaceSimulatedSample(Transport transport, int vial, const SampleDescription* sample) {
+  if (!Simulator()) return "";
+  try {
+    Simulator()->PlaceSample(SideOf(transport), vial, sample ? sample->compounds : sim::SampleContents{});
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
 }
 
 static_assert(kSpectrumFromNm == sim::DetectorRecording::kSpectrumFromNm &&

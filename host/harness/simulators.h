@@ -77,8 +77,9 @@ std::string SimulatedServerLost(Transport transport);
 // they know; none without a simulator.
 std::vector<std::string> TrayCompoundProblems(const Tray& tray);
 // Vial `vial` of the simulated tray holds `sample`; nullptr: nothing (a
-// run from it records a baseline).
-void PlaceSimulatedSample(Transport transport, int vial, const SampleDescription* sample);
+// run from it records a baseline). "" or why the simulators could not
+// be reached.
+std::string PlaceSimulatedSample(Transport transport, int vial, const SampleDescription* sample);
 
 // A peak the simulated detectors saw: which compound, when, how wide, and
 // the PDA's spectrum at its apex (mAU, from 190 nm in 2 nm steps).

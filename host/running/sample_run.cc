@@ -461,9 +461,12 @@ void SampleRun::Run(DeviceSet& d) {
   if (m_plan.action == RowAction::kEquilibrate) return Equilibrate(d);
   if (m_plan.action == RowAction::kShutdown) return ShutDown(d);
   if (m_plan.action == RowAction::kInject && SimulatorPresent()) {
-    PlaceSimulatedSample(m_plan.transport, m_plan.vial, m_plan.sample);
-    m_bDetector = m_plan.sample != nullptr;
-    if (const SampleDescription* s = m_plan.sample) {
+    const std::string unplaced = PlaceSimulatedSample(m_plan.transport, m_plan.vial, m_plan.sample);
+    m_bDetector = m_plan.sample != nullptr && unplaced.empty();
+    if (!unplaced.empty()) {
+      // The run itself finds out what is wrong with the simulators.
+      Log("the simulated vial could not be filled, so no chromatogram is recorded: " + EscapeControls(unplaced));
+    } else if (const SampleDescription* s = m_plan.sample) {
       std::string compounds;
       for (const auto& [name, mgPerL] : s->compounds) {
         compounds += (compounds.empty() ? "" : ", ") + EscapeControls(name) + " " + ConcentrationText(mgPerL) + " mg/l";
