@@ -165,9 +165,9 @@ void Scheduler::PlaceSample(int vial, const SampleContents& contents) {
 }
 
 DetectorRecording Scheduler::Recording(std::size_t fromSample, std::size_t fromPeak) {
-  Lock lock(m_mutex);
-  CatchUpLocked(lock);
-  return m_model.Recording(fromSample, fromPeak);
+  // What was recorded up to the instruments' last step: the reader takes
+  // the rest next time, and the simulator's other side is not woken for it.
+  return Locked([&] { return m_model.Recording(fromSample, fromPeak); });
 }
 
 }  // namespace sim

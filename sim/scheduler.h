@@ -65,7 +65,8 @@ class Scheduler : public platform::Clock::Driver {
   void FitHydraulics(const Hydraulics& hydraulics);
   // What a vial on the autosampler's tray holds (InstrumentModel::PlaceSample).
   void PlaceSample(int vial, const SampleContents& contents);
-  // What the detectors recorded, up to now (Separation::Recording).
+  // What the detectors recorded, up to the instruments' last step
+  // (Separation::Recording).
   DetectorRecording Recording(std::size_t fromSample, std::size_t fromPeak);
 
  protected:

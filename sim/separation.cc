@@ -45,13 +45,24 @@ double Gaussian(std::uint64_t& state, double& spare, bool& hasSpare) {
   return r * std::cos(2.0 * kPi * v);
 }
 
+// The Le Bas volume to the power the Wilke-Chang relation takes it, once
+// for each compound of the library.
+double VolumeFactor(const Compound& compound) {
+  static const std::vector<double> factors = [] {
+    std::vector<double> all;
+    for (const Compound& c : CompoundLibrary()) all.push_back(std::pow(c.leBasVolume, 0.6));
+    return all;
+  }();
+  return factors[static_cast<std::size_t>(&compound - CompoundLibrary().data())];
+}
+
 // Diffusion coefficient in m2/s (Wilke-Chang).
 double DiffusionM2s(const Compound& compound, double columnC, double viscosityCp,
                     const std::array<double, kSolventCount>& fractions) {
   double associationMass = 0.0;
-  for (int i = 0; i < kSolventCount; ++i) associationMass += fractions[static_cast<std::size_t>(i)] * kAssociationMass[static_cast<std::size_t>(i)];
+  for (std::size_t i = 0; i < fractions.size(); ++i) associationMass += fractions[i] * kAssociationMass[i];
   const double cm2s = 7.4e-8 * std::sqrt(associationMass) * (columnC + 273.15) /
-                      (std::max(viscosityCp, 0.05) * std::pow(compound.leBasVolume, 0.6));
+                      (std::max(viscosityCp, 0.05) * VolumeFactor(compound));
   return cm2s * 1e-4;
 }
 
@@ -125,7 +136,7 @@ std::array<double, kSolventCount> Separation::FractionsAt(double volumeMl) const
 
 double Separation::PlateHeightMm(const Compound& compound, double flowMlMin, double columnC, double viscosityCp,
                                  double k, const std::array<double, kSolventCount>& fractions) const {
-  const double areaM2 = kPi / 4.0 * std::pow(m_column.diameterMm * 1e-3, 2);
+  const double areaM2 = kPi / 4.0 * (m_column.diameterMm * 1e-3) * (m_column.diameterMm * 1e-3);
   const double velocity = flowMlMin / 60e6 / (kTotalPorosity * areaM2);  // m/s
   const double particleM = m_column.particleUm * 1e-6;
   const double reduced = std::max(velocity * particleM / DiffusionM2s(compound, columnC, viscosityCp, fractions), 1e-3);
