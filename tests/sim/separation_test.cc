@@ -218,6 +218,20 @@ TEST_F(SeparationTest, AShorterGradientGivesEarlierAndNarrowerPeaks) {
   EXPECT_LT(sigma[1], sigma[0]);
 }
 
+// A gradient's own baseline: methanol absorbs at 220 nm (287 mAU per
+// unit of share, 1 AU at its 205 nm cutoff falling e-fold every 12 nm),
+// and the detector sees it only once it has passed the dwell volume and
+// the column.
+TEST_F(SeparationTest, TheGradientsBaselineRisesOnceItHasPassedTheColumn) {
+  Program p = Gradient(20, 80, 20);
+  p.uvWavelengthTenthsNm = 2200;
+  const DetectorRecording r = Run(p, {}, 12);
+  const auto at = [&](double minutes) { return r.signalMau[static_cast<std::size_t>(minutes * 600)]; };
+  EXPECT_NEAR(at(2.0), 0.0, 0.5) << "not through the column yet";
+  const double expected = 1000.0 * std::exp(-15.0 / 12.0) * 0.6 * (10.0 - 0.6 - kColumnMl) / 20.0;
+  EXPECT_NEAR(at(10.0), expected, 0.05 * expected);
+}
+
 // The lamp switched off in a run: from then on the detector reads
 // nothing (no number), and what eluted before stays recorded.
 TEST_F(SeparationTest, WithTheLampOffTheDetectorReadsNothing) {
