@@ -115,22 +115,40 @@ void Separation::Enter(double volumeMl, const std::array<double, kSolventCount>&
   while (m_entered.size() - m_firstEntered > 2 && m_entered[m_firstEntered + 1].volumeMl < oldest) ++m_firstEntered;
   if (m_firstEntered > 64 && m_firstEntered * 2 > m_entered.size()) {
     m_entered.erase(m_entered.begin(), m_entered.begin() + static_cast<std::ptrdiff_t>(m_firstEntered));
+    const auto shift = [&](std::size_t& hint) { hint -= std::min(hint, m_firstEntered); };
+    shift(m_baselineHint);
+    for (Zone& zone : m_zones) {
+      shift(zone.hereHint);
+      shift(zone.aheadHint);
+    }
     m_firstEntered = 0;
   }
 }
 
 std::array<double, kSolventCount> Separation::FractionsAt(double volumeMl) const {
-  if (m_entered.size() == m_firstEntered) return {1.0, 0.0, 0.0, 0.0, 0.0};
   const auto first = m_entered.begin() + static_cast<std::ptrdiff_t>(m_firstEntered);
-  if (volumeMl <= first->volumeMl) return first->fractions;
-  if (volumeMl >= m_entered.back().volumeMl) return m_entered.back().fractions;
   const auto next = std::upper_bound(first, m_entered.end(), volumeMl,
                                      [](double v, const Point& p) { return v < p.volumeMl; });
-  const Point& b = *next;
-  const Point& a = *(next - 1);
+  std::size_t hint = static_cast<std::size_t>(std::max(next - m_entered.begin() - 1, std::ptrdiff_t{0}));
+  return FractionsAt(volumeMl, hint);
+}
+
+std::array<double, kSolventCount> Separation::FractionsAt(double volumeMl, std::size_t& hint) const {
+  if (m_entered.size() == m_firstEntered) return {1.0, 0.0, 0.0, 0.0, 0.0};
+  const std::size_t first = m_firstEntered, last = m_entered.size() - 1;
+  if (volumeMl <= m_entered[first].volumeMl) return m_entered[first].fractions;
+  if (volumeMl >= m_entered[last].volumeMl) return m_entered[last].fractions;
+  // The last point at or before the volume: the first point is before it
+  // and the last after it, so neither walk leaves the points.
+  std::size_t i = std::clamp(hint, first, last - 1);
+  while (m_entered[i].volumeMl > volumeMl) --i;
+  while (m_entered[i + 1].volumeMl <= volumeMl) ++i;
+  hint = i;
+  const Point& a = m_entered[i];
+  const Point& b = m_entered[i + 1];
   const double f = (volumeMl - a.volumeMl) / (b.volumeMl - a.volumeMl);
   std::array<double, kSolventCount> out{};
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = a.fractions[i] + (b.fractions[i] - a.fractions[i]) * f;
+  for (std::size_t j = 0; j < out.size(); ++j) out[j] = a.fractions[j] + (b.fractions[j] - a.fractions[j]) * f;
   return out;
 }
 
@@ -233,7 +251,7 @@ void Separation::Advance(std::int64_t nowMs, double volumeMl, double flowMlMin, 
     }
   }
   const auto baseline = [&](double atMl) {
-    const auto fractions = FractionsAt(atMl - m_volumeMl);
+    const auto fractions = FractionsAt(atMl - m_volumeMl, m_baselineHint);
     double mau = 0.0;
     for (std::size_t i = 0; i < fractions.size(); ++i) mau += fractions[i] * m_solventMau[i];
     return mau;
@@ -271,10 +289,10 @@ void Separation::MoveZones(std::int64_t nowMs, double volumeMl, double flowMlMin
   // height and compressed where the solvent across it weakens.
   for (auto zone = m_zones.begin(); zone != m_zones.end();) {
     const double atMl = fromMl - zone->position * m_volumeMl;
-    const auto here = FractionsAt(atMl);
+    const auto here = FractionsAt(atMl, zone->hereHint);
     const double k = RetentionFactor(*zone->compound, here, columnC);
     const double ahead = zone->position + kStrengthSpan <= 1.0 ? kStrengthSpan : -kStrengthSpan;
-    const double kAhead = RetentionFactor(*zone->compound, FractionsAt(atMl - ahead * m_volumeMl), columnC);
+    const double kAhead = RetentionFactor(*zone->compound, FractionsAt(atMl - ahead * m_volumeMl, zone->aheadHint), columnC);
     const double slope = (std::log1p(kAhead) - std::log1p(k)) / ahead;  // d ln(1 + k) / dz
     const double move = stepMl / (m_volumeMl * (1.0 + k));
     const double plate = PlateHeightMm(*zone->compound, flowMlMin, columnC, viscosityCp, k, here) / m_column.lengthMm;

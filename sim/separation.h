@@ -129,6 +129,7 @@ class Separation {
     double variance = 0.0;  // of the position, in column lengths squared
     double k = -1.0;        // at its last step (-1: none yet)
     double sigmaMs = 0.0;   // its peak's width were it to elute now
+    std::size_t hereHint = 0, aheadHint = 0;  // where FractionsAt last found its compositions
   };
   struct Eluted {
     const Compound* compound;
@@ -137,6 +138,11 @@ class Separation {
   static constexpr std::int64_t kPeriodMs = 100;
   // The solvent fractions that entered the column's head at `volumeMl`.
   std::array<double, kSolventCount> FractionsAt(double volumeMl) const;
+  // The same, looked for from `hint` (an index into m_entered, moved to
+  // where it was found): a query near the last one, as the detector's
+  // samples and each zone's steps make, costs a step or two instead of a
+  // search.
+  std::array<double, kSolventCount> FractionsAt(double volumeMl, std::size_t& hint) const;
   // What the eluted peaks and the fronts of the zones about to elute add
   // to the UV detector's signal at `sampleMs`.
   double SignalAt(double sampleMs, double flowMlMin, int wavelengthNm) const;
@@ -153,6 +159,7 @@ class Separation {
   double m_volumeMl = 0.0;  // the column's liquid volume
   std::vector<Point> m_entered;  // from m_firstEntered on; those before have left the column
   std::size_t m_firstEntered = 0;
+  std::size_t m_baselineHint = 0;  // FractionsAt's, for the detector's samples
   double m_lastVolumeMl = 0.0;
   std::int64_t m_lastMs = 0;
 

@@ -43,24 +43,21 @@ void AppendDecimal(std::string& out, double value, int decimals) {
     out += Fixed(value, decimals);
     return;
   }
-  auto units = static_cast<long long>(scaled);
-  if (units < 0) {
-    out += '-';
-    units = -units;
-  }
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, units).ptr;
-  const auto length = static_cast<int>(end - digits);
+  // The digits are written backwards into a buffer and appended once.
+  const bool negative = scaled < 0.0;
+  auto units = static_cast<unsigned long long>(negative ? -scaled : scaled);
+  char text[32];
+  char* const end = text + sizeof text;
+  char* p = end;
+  for (int i = 0; i < decimals; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
+  *--p = '.';
   // At least one digit before the point: 0.0042, not .0042.
-  if (length <= decimals) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(decimals - length), '0');
-    out.append(digits, end);
-    return;
-  }
-  out.append(digits, end - decimals);
-  out += '.';
-  out.append(end - decimals, end);
+  do {
+    *--p = static_cast<char>('0' + units % 10);
+    units /= 10;
+  } while (units > 0);
+  if (negative) *--p = '-';
+  out.append(p, end);
 }
 
 }  // namespace
