@@ -33,33 +33,6 @@ std::size_t Lowest(std::span<const double> signal, std::size_t from, std::size_t
   return lowest;
 }
 
-// `value` with `decimals` decimals, rounded half away from zero, appended
-// to `out`: a detector's samples are many, and integer digits cost a
-// fraction of a double's. Beyond what 53 bits hold exactly, as Fixed.
-void AppendDecimal(std::string& out, double value, int decimals) {
-  const double scale = decimals == 3 ? 1e3 : 1e4;
-  const double scaled = std::round(value * scale);
-  if (!(std::fabs(scaled) < 9e15)) {
-    out += Fixed(value, decimals);
-    return;
-  }
-  // The digits are written backwards into a buffer and appended once.
-  const bool negative = scaled < 0.0;
-  auto units = static_cast<unsigned long long>(negative ? -scaled : scaled);
-  char text[32];
-  char* const end = text + sizeof text;
-  char* p = end;
-  for (int i = 0; i < decimals; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
-  *--p = '.';
-  // At least one digit before the point: 0.0042, not .0042.
-  do {
-    *--p = static_cast<char>('0' + units % 10);
-    units /= 10;
-  } while (units > 0);
-  if (negative) *--p = '-';
-  out.append(p, end);
-}
-
 }  // namespace
 
 std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double periodMin,
@@ -298,9 +271,9 @@ void ChromatogramFile::Append(std::size_t first, std::span<const double> samples
   if (!m_file) return;
   m_rows.clear();
   for (std::size_t i = 0; i < samplesMau.size(); ++i) {
-    AppendDecimal(m_rows, static_cast<double>(first + i) * periodMin, 4);
+    AppendFixed(m_rows, static_cast<double>(first + i) * periodMin, 4);
     m_rows += ',';
-    if (!std::isnan(samplesMau[i])) AppendDecimal(m_rows, samplesMau[i], 3);
+    if (!std::isnan(samplesMau[i])) AppendFixed(m_rows, samplesMau[i], 3);
     m_rows += '\n';
   }
   const std::string& rows = m_rows;

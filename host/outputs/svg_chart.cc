@@ -5,13 +5,15 @@
 #include <cmath>
 #include <limits>
 
+#include "host/text/number_text.h"
+
 namespace host {
 
 std::string SvgNumber(double v, int decimals) {
-  // Thousands of numbers a chart: to_chars, not printf, writes the same
-  // digits at a fraction of the cost.
+  // Thousands of numbers a chart: the same digits as printf's at a
+  // fraction of the cost.
   char buf[400];  // the longest double in fixed notation, with its decimals
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals).ptr);
+  return std::string(buf, WriteFixed(buf, buf + sizeof buf, v, decimals));
 }
 
 std::string SvgPageStart(double width, double height, double left, const std::string& title,

@@ -1,5 +1,6 @@
 #include "host/text/number_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -101,13 +102,51 @@ NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string&
   return {value, "", ""};
 }
 
-std::string Fixed(double value, int decimals) {
+char* WriteFixed(char* first, char* last, double value, int decimals) {
+  static constexpr double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  if (decimals >= 0 && decimals <= 9) {
+    // 10^decimals is exact, so the product is within half a unit in its
+    // last place of the exact one: unless its fraction is that close to
+    // one half, both round to the same integer.
+    const double magnitude = std::fabs(value * kScale[decimals]);
+    if (magnitude < 1e15) {
+      const double whole = std::floor(magnitude);
+      const double fraction = magnitude - whole;
+      if (std::fabs(fraction - 0.5) > magnitude * 1e-13 + 1e-300) {
+        auto units = static_cast<unsigned long long>(whole) + (fraction > 0.5 ? 1 : 0);
+        char digits[32];
+        char* const end = digits + sizeof digits;
+        char* p = end;
+        for (int i = 0; i < decimals; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
+        if (decimals > 0) *--p = '.';
+        do {
+          *--p = static_cast<char>('0' + units % 10);
+          units /= 10;
+        } while (units > 0);
+        if (std::signbit(value)) *--p = '-';
+        const auto length = static_cast<std::size_t>(end - p);
+        if (static_cast<std::size_t>(last - first) < length) return last;
+        return std::copy(p, end, first);
+      }
+    }
+  }
+  return std::to_chars(first, last, value, std::chars_format::fixed, decimals).ptr;
+}
+
+void AppendFixed(std::string& out, double value, int decimals) {
   char buf[400];  // the longest double in fixed notation, with its decimals
-  const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  buf[0] = '\0';
+  char* const end = WriteFixed(buf, buf + sizeof buf, value, decimals);
   // A reading a hair below 0 is 0, not "-0.0".
-  const bool negativeZero = buf[0] == '-' && std::string_view(buf, written.ptr).find_first_not_of("-0.") ==
-                                                 std::string_view::npos;
-  return std::string(negativeZero ? buf + 1 : buf, written.ptr);
+  const bool negativeZero =
+      buf[0] == '-' && std::string_view(buf, end).find_first_not_of("-0.") == std::string_view::npos;
+  out.append(negativeZero ? buf + 1 : buf, end);
+}
+
+std::string Fixed(double value, int decimals) {
+  std::string text;
+  AppendFixed(text, value, decimals);
+  return text;
 }
 
 std::string VolumeText(double microlitres) {

@@ -31,6 +31,17 @@ NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string&
 // and without printf's cost (a long run formats millions); a value that
 // rounds to zero is never "-0.0".
 std::string Fixed(double value, int decimals);
+// The same appended to `out`, for the many numbers of a file's rows.
+void AppendFixed(std::string& out, double value, int decimals);
+
+// Writes `value` with `decimals` decimals into [first, last) exactly as
+// std::to_chars(first, last, value, std::chars_format::fixed, decimals)
+// does ("-0.0" included) and returns the end; `last - first` must hold
+// the result (a value below 1e15 takes at most 17 characters plus its
+// decimals). Where the product with 10^decimals leaves the rounding in no
+// doubt (almost always) the digits come from one integer, about ten times
+// faster than the exact conversion, which is used otherwise.
+char* WriteFixed(char* first, char* last, double value, int decimals);
 
 // A volume in µl as every output writes it: two decimals, or up to four
 // where the value has them ("5.00", "0.0015"), so no output rounds away
