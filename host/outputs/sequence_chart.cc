@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <tuple>
@@ -26,7 +27,7 @@ constexpr int kNameChars = 36, kMethodChars = 50;
 constexpr int kIntervals = 240;
 
 struct Trace {
-  std::vector<std::pair<double, double>> points;  // (minutes, bar)
+  std::vector<std::pair<float, float>> points;  // (minutes, bar): enough for a drawing, half the memory
   std::optional<double> peak;
 };
 
@@ -62,11 +63,18 @@ Trace ReadTrace(const std::filesystem::path& file) {
   while (std::getline(in, line)) {
     // clock_min is the second cell, pressure_bar the ninth; the texts come
     // after them, so plain commas split the numbers.
+    // Only those two are read; the others are skipped to their comma.
     const char* at = line.data();
     const char* const end = at + line.size();
     double cells[9] = {};
     bool ok = true;
     for (int i = 0; i < 9 && ok; ++i) {
+      if (i != 1 && i != 8) {
+        const auto* comma = static_cast<const char*>(std::memchr(at, ',', static_cast<std::size_t>(end - at)));
+        ok = comma != nullptr && comma != at;
+        at = ok ? comma + 1 : end;
+        continue;
+      }
       const auto [next, error] = std::from_chars(at, end, cells[i]);
       ok = error == std::errc() && next != end && *next == ',';
       at = next + 1;
@@ -87,8 +95,11 @@ Trace ReadTrace(const std::filesystem::path& file) {
   }
   for (const auto& [lo, hi] : extremes) {
     if (lo < 0) continue;
-    trace.points.push_back(all[std::min(lo, hi)]);
-    if (lo != hi) trace.points.push_back(all[std::max(lo, hi)]);
+    const auto add = [&](int i) {
+      trace.points.emplace_back(static_cast<float>(all[i].first), static_cast<float>(all[i].second));
+    };
+    add(std::min(lo, hi));
+    if (lo != hi) add(std::max(lo, hi));
   }
   return trace;
 }
@@ -96,14 +107,16 @@ Trace ReadTrace(const std::filesystem::path& file) {
 }  // namespace
 
 std::string RenderSequenceSvg(const std::string& title, const std::vector<SequenceChartSample>& samples) {
-  // First pass: the axes' ranges; the traces are read again to draw them,
-  // so no more than one is held at a time.
+  // Each trace is read once (at most 480 points are kept of it) for the
+  // axes' ranges, and drawn from what was kept.
   double maxMinutes = 1, maxBar = 10;
   int good = 0;
+  std::vector<Trace> traces;
+  traces.reserve(samples.size());
   std::vector<std::optional<double>> peaks;
   for (const SequenceChartSample& s : samples) {
-    const Trace t = ReadTrace(s.statusCsv);
-    if (!t.points.empty()) maxMinutes = std::max(maxMinutes, t.points.back().first);
+    const Trace& t = traces.emplace_back(ReadTrace(s.statusCsv));
+    if (!t.points.empty()) maxMinutes = std::max(maxMinutes, static_cast<double>(t.points.back().first));
     maxBar = std::max(maxBar, t.peak.value_or(0));
     peaks.push_back(t.peak);
     good += s.good ? 1 : 0;
@@ -157,9 +170,10 @@ std::string RenderSequenceSvg(const std::string& title, const std::vector<Sequen
 
   // The traces: good ones first, so that a failed one is drawn on top.
   for (const bool drawGood : {true, false}) {
-    for (const SequenceChartSample& s : samples) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      const SequenceChartSample& s = samples[i];
       if (s.good != drawGood) continue;
-      const Trace t = ReadTrace(s.statusCsv);
+      const Trace& t = traces[i];
       if (t.points.empty()) continue;
       svg += std::string("<polyline fill=\"none\" stroke=\"") + (s.good ? "#1f77b4\" stroke-opacity=\"0.35\"" : "#d62728\" stroke-width=\"1.5\"") +
              " points=\"";
