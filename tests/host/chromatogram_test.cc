@@ -1,10 +1,15 @@
 // A data system's reading of a detector signal: peaks of known shape,
 // drawn into a signal, measured back.
 #include "host/outputs/chromatogram.h"
+#include "host/outputs/sequence_chart.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
 #include <limits>
 #include <vector>
 
@@ -67,6 +72,33 @@ TEST(ChromatogramTest, APeakNotReadIsListedWithoutValues) {
   }
   EXPECT_EQ(host::PeaksCsv(MeasurePeaks(signal, kPeriod, {{"lamp off", 2.0, 0.05}})),
             "peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,resolution\n1,lamp off,,,,,,\n");
+}
+
+// The y coordinates a drawing's trace passes through (the numbers after
+// each "M x" or "L x" of a path, or after each comma of a polyline).
+std::set<std::string> TraceYs(const std::string& svg, const std::regex& point) {
+  std::set<std::string> ys;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), point); it != std::sregex_iterator(); ++it) ys.insert((*it)[1]);
+  return ys;
+}
+
+// A drawing keeps each pixel's lowest and highest reading, wherever in
+// the pixel they come: one sample's spike on a flat trace is drawn.
+TEST(ChromatogramTest, DrawingsKeepASpikeOfOneSample) {
+  std::vector<double> signal(15000, 0.0);
+  signal[7505] = 100.0;
+  const std::string chromatogram = host::RenderChromatogramSvg(signal, kPeriod, {}, {});
+  EXPECT_EQ(TraceYs(chromatogram, std::regex("[ML][0-9.]+ ([0-9.]+)")).size(), 2u);
+
+  const auto status = std::filesystem::temp_directory_path() / "quarn-chart-spike-status.csv";
+  {
+    std::ofstream out(status);
+    out << "poll,clock_min,elapsed_min,running,method_running,pump_on,injecting,flow_ml_min,pressure_bar\n";
+    for (int i = 1; i <= 1000; ++i) out << i << "," << i / 60.0 << ",0,1,1,1,0,1.000," << (i == 505 ? 300 : 100) << ",,run\n";
+  }
+  const std::string sequence = host::RenderSequenceSvg("spike", {{1, "s", "m.toml", true, status}});
+  std::filesystem::remove(status);
+  EXPECT_EQ(TraceYs(sequence, std::regex(",([0-9.]+) ")).size(), 2u);
 }
 
 }  // namespace
