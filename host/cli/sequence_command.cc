@@ -679,7 +679,9 @@ void Sequence::WriteReport(const std::map<int, const JournalSample*>& last) {
   report.title = "Sequence " + m_listPath.filename().string();
   int good = 0, ended = 0;
   for (const auto& [number, a] : last) ended += a->hasEnded ? 1 : 0, good += a->hasEnded && a->good ? 1 : 0;
-  report.subtitle = m_folder.Path().filename().string() + " \u2014 " + std::to_string(ended) + " of " +
+  const std::filesystem::path& dir = m_folder.Path();
+  report.subtitle = (dir.has_filename() ? dir.filename() : dir.parent_path().filename()).string() + " \u2014 " +
+                    std::to_string(ended) + " of " +
                     std::to_string(m_planned.size()) + " samples ended, " + std::to_string(good) + " good; " +
                     TransportName(m_transport) + " transport; " + NowText(false);
   std::map<std::string, std::size_t> column;
