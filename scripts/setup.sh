@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running
-# QuarnControl need: those every build needs, and those of the presets named
-# (clang for the sanitizer and fuzz builds; the cross compilers and wine for
-# the Windows builds, the i386 architecture's wine only for the 32-bit one).
+# QuarnControl need: those every build needs (jQuery and Flot among them:
+# the host program embeds them in report.html), and those of the presets
+# named (chromium for the debug build's browser test of report.html; clang
+# for the sanitizer and fuzz builds; the cross compilers and wine for the
+# Windows builds, the i386 architecture's wine only for the 32-bit one).
 #   scripts/setup.sh                         what every preset needs
 #   scripts/setup.sh release                 just the native builds' packages
 #   scripts/setup.sh debug mingw-i686        native, plus the 32-bit Windows build
@@ -18,13 +20,15 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
+  libjs-jquery libjs-jquery-flot
   time
   googletest
 )
 wants_i386=0
 for preset in "${presets[@]}"; do
   case "$preset" in
-    debug | release) ;;
+    debug) packages+=(chromium) ;;
+    release) ;;
     asan | tsan | fuzz) packages+=(clang libclang-rt-14-dev) ;;
     # The IDL compiler and the system's IDL files make the simulated
     # server's type libraries; procps has the server-program test's pgrep.

@@ -14,10 +14,13 @@
 // last sample that ended good; sequence.csv (rewritten whole after each
 // sample, from the journal's record of every attempt), areas.csv (the
 // peak tables of every sample's last attempt, one row per sample and
-// compound, rewritten with it) and sequence.svg.
+// compound, rewritten with it), report.html (the same areas as a page,
+// each sample linking to its run's report.html; host/outputs/report.h)
+// and sequence.svg.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -35,6 +38,7 @@
 #include "host/inputs/sample_list.h"
 #include "host/inputs/tray.h"
 #include "host/outputs/chromatogram.h"
+#include "host/outputs/report.h"
 #include "host/outputs/run_folder.h"
 #include "host/outputs/sequence_chart.h"
 #include "host/outputs/sequence_journal.h"
@@ -51,7 +55,7 @@ namespace host {
 
 namespace {
 
-constexpr const char* kSequenceFiles[] = {"sequence.csv", "areas.csv",      "journal.txt",
+constexpr const char* kSequenceFiles[] = {"sequence.csv", "areas.csv",      "report.html",     "journal.txt",
                                           "sequence.svg", "wire-trace.log", "server-calls.log"};
 // Memory is judged from this sample on, and may grow this much after it.
 constexpr int kWarmUpSamples = 10;
@@ -83,6 +87,45 @@ std::string FolderName(int number, std::size_t count, const SampleRow& row, int 
   return name;
 }
 
+// The cells of one CSV line as peaks.csv writes it (a cell in double
+// quotes may hold commas and doubled quotes).
+std::vector<std::string> CsvCells(const std::string& line) {
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      cells.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      cells.emplace_back();
+    } else {
+      cells.back() += c;
+    }
+  }
+  return cells;
+}
+
+// A link to a file in a folder of the sequence's, every byte but a
+// file name's plain ones percent-encoded.
+std::string RelativeLink(const std::string& folder, const char* file) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string link;
+  for (const char c : folder) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_';
+    if (plain) {
+      link += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      link += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+    }
+  }
+  return link + "/" + file;
+}
+
 std::string CsvCell(const std::string& text) {
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
   std::string out = "\"";
@@ -110,6 +153,8 @@ class Sequence {
   std::string MethodAsItIs(const Planned& p, std::string& failure);
   double FollowingMinutes(const Planned& p) const;
   void WriteTables(const Planned* justEnded);
+  // report.html, from the last attempt of every sample.
+  void WriteReport(const std::map<int, const JournalSample*>& last);
   bool WriteChart();
   int Finish();
 
@@ -140,6 +185,13 @@ class Sequence {
   // sequence's earlier samples).
   std::map<std::string, std::string> m_peakTables;
   const std::string& PeakTable(const std::string& folder);
+  // Each sample folder's areas, (compound, mAU·s; NaN not measured) in
+  // order of retention, from the sample's end or its peak table; and
+  // whether it holds a report.html.
+  std::map<std::string, std::vector<std::pair<std::string, double>>> m_areas;
+  const std::vector<std::pair<std::string, double>>& Areas(const std::string& folder);
+  std::map<std::string, bool> m_reports;
+  bool HasReport(const std::string& folder);
 };
 
 bool Sequence::CheckList() {
@@ -485,6 +537,10 @@ bool Sequence::RunSample(const Planned& p) {
   attempt.equilibratedMl = Fixed(r.equilibratedMl, 2);
   m_attempts.push_back(attempt);
   m_peakTables[p.folder] = r.peaks.empty() ? "" : PeaksCsv(r.peaks).substr(PeaksCsv({}).size());
+  std::vector<std::pair<std::string, double>>& areas = m_areas[p.folder];
+  areas.clear();
+  for (const MeasuredPeak& peak : r.peaks) areas.emplace_back(peak.compound, peak.areaMauS.value_or(NAN));
+  m_reports[p.folder] = std::find(r.written.begin(), r.written.end(), "report.html") != r.written.end();
   const bool ended = journaled && m_journal.Write({"end", std::to_string(p.number), attempt.result, p.folder,
                                                    attempt.ended, attempt.peakBar, attempt.outcome,
                                                    attempt.injectedMinutes, attempt.injectedBar, attempt.injectedOvenC,
@@ -582,10 +638,79 @@ void Sequence::WriteTables(const Planned* justEnded) {
       any = true;
     }
   }
+  WriteReport(last);
   if (!any) return;
   const std::filesystem::path areasFile = m_folder.Path() / "areas.csv";
   if (const std::string error = WriteFileWhole(areasFile, areas); !error.empty()) {
     m_ui.Failure("could not write " + areasFile.string() + ": " + error);
+    m_tableFailed = true;
+  }
+}
+
+const std::vector<std::pair<std::string, double>>& Sequence::Areas(const std::string& folder) {
+  const auto found = m_areas.find(folder);
+  if (found != m_areas.end()) return found->second;
+  std::vector<std::pair<std::string, double>>& areas = m_areas[folder];
+  const std::string& table = PeakTable(folder);
+  for (std::size_t from = 0, end; from < table.size(); from = end + 1) {
+    end = table.find('\n', from);
+    if (end == std::string::npos) end = table.size();
+    // peak,compound,retention_min,width_min,height_mau,area_mau_s,...
+    const std::vector<std::string> cells = CsvCells(table.substr(from, end - from));
+    if (cells.size() < 6) continue;
+    char* stop = nullptr;
+    const double area = std::strtod(cells[5].c_str(), &stop);
+    areas.emplace_back(cells[1], !cells[5].empty() && *stop == '\0' ? area : NAN);
+  }
+  return areas;
+}
+
+bool Sequence::HasReport(const std::string& folder) {
+  const auto found = m_reports.find(folder);
+  if (found != m_reports.end()) return found->second;
+  std::error_code ec;
+  return m_reports[folder] = !folder.empty() && std::filesystem::is_regular_file(m_folder.Path() / folder / "report.html", ec);
+}
+
+// The page of the sequence: its samples' areas, each linking to its run's
+// page. The calibration and suitability sections are left empty here.
+void Sequence::WriteReport(const std::map<int, const JournalSample*>& last) {
+  SequenceReport report;
+  report.title = "Sequence " + m_listPath.filename().string();
+  int good = 0, ended = 0;
+  for (const auto& [number, a] : last) ended += a->hasEnded ? 1 : 0, good += a->hasEnded && a->good ? 1 : 0;
+  const std::filesystem::path& dir = m_folder.Path();
+  report.subtitle = (dir.has_filename() ? dir.filename() : dir.parent_path().filename()).string() + " \u2014 " +
+                    std::to_string(ended) + " of " +
+                    std::to_string(m_planned.size()) + " samples ended, " + std::to_string(good) + " good; " +
+                    TransportName(m_transport) + " transport; " + NowText(false);
+  std::map<std::string, std::size_t> column;
+  for (const auto& [number, a] : last) {
+    if (number < 1 || number > static_cast<int>(m_planned.size())) continue;
+    const SampleRow& row = *m_planned[static_cast<std::size_t>(number - 1)].sample;
+    SequenceReportRow r;
+    r.number = number;
+    const Planned& planned = m_planned[static_cast<std::size_t>(number - 1)];
+    r.sample = row.name + (row.injections > 1 ? ", injection " + std::to_string(planned.injection) : "");
+    r.type = RowActionName(row.action);
+    r.result = !a->hasEnded || a->result == "interrupted" ? "interrupted"
+               : a->good                                  ? "good"
+               : a->result == "not-ready"                 ? "not ready"
+                                                          : "failed";
+    if (HasReport(a->folder)) r.link = RelativeLink(a->folder, "report.html");
+    if (a->hasEnded) {
+      for (const auto& [compound, area] : Areas(a->folder)) {
+        const auto [at, added] = column.try_emplace(compound, report.compounds.size());
+        if (added) report.compounds.push_back(compound);
+        if (r.areas.size() <= at->second) r.areas.resize(at->second + 1, NAN);
+        r.areas[at->second] = area;
+      }
+    }
+    report.rows.push_back(std::move(r));
+  }
+  const std::filesystem::path file = m_folder.Path() / "report.html";
+  if (const std::string error = WriteFileWhole(file, RenderSequenceReport(report)); !error.empty()) {
+    m_ui.Failure("could not write " + file.string() + ": " + error);
     m_tableFailed = true;
   }
 }
@@ -651,7 +776,7 @@ int Sequence::Finish() {
              " kB later";
   }
   m_ui.Note("The sequence has ended: " + std::to_string(good) + " of " + std::to_string(total) + " samples good" +
-            memory + ". Files in " + dir.string() + ": sequence.csv, sequence.svg, journal.txt" +
+            memory + ". Files in " + dir.string() + ": sequence.csv, report.html, sequence.svg, journal.txt" +
             (m_o.trace ? std::string(", ") + m_trace.FileName() : "") + " and a folder per sample.");
   if (good < total) return m_ui.Fail(std::to_string(total - good) + " of " + std::to_string(total) + " samples failed; sequence.csv says why");
   if (m_o.memoryCheck && m_warmKb > 0 && m_growthKb > kFlatKb) {

@@ -1,6 +1,7 @@
 #include "host/outputs/chromatogram.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -147,13 +148,18 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
   return measured;
 }
 
+std::array<std::string, 6> PeakCells(const MeasuredPeak& p) {
+  return {Cell(p.retentionMin, 3), Cell(p.widthMin, 4), Cell(p.heightMau, 2), Cell(p.areaMauS, 2),
+          Cell(p.plates ? std::optional(std::round(*p.plates)) : std::nullopt, 0), Cell(p.resolution, 2)};
+}
+
 std::string PeaksCsv(const std::vector<MeasuredPeak>& peaks) {
   std::string csv = "peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,resolution\n";
   int number = 0;
   for (const MeasuredPeak& p : peaks) {
-    csv += std::to_string(++number) + "," + CsvQuoted(p.compound) + "," + Cell(p.retentionMin, 3) + "," +
-           Cell(p.widthMin, 4) + "," + Cell(p.heightMau, 2) + "," + Cell(p.areaMauS, 2) + "," +
-           Cell(p.plates ? std::optional(std::round(*p.plates)) : std::nullopt, 0) + "," + Cell(p.resolution, 2) + "\n";
+    csv += std::to_string(++number) + "," + CsvQuoted(p.compound);
+    for (const std::string& cell : PeakCells(p)) csv += "," + cell;
+    csv += "\n";
   }
   return csv;
 }

@@ -11,6 +11,7 @@
 // Pure functions apart from ChromatogramFile; any thread.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -51,6 +52,9 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
 
 // The files' texts.
 std::string PeaksCsv(const std::vector<MeasuredPeak>& peaks);
+// A peak's numbers as peaks.csv writes them, from retention_min to
+// resolution ("" for a value not measured).
+std::array<std::string, 6> PeakCells(const MeasuredPeak& peak);
 // `spectra` per peak, in `peaks` order: mAU from `fromNm` in `stepNm` steps.
 std::string SpectraCsv(const std::vector<std::string>& compounds, const std::vector<std::vector<float>>& spectra,
                        int fromNm, int stepNm);

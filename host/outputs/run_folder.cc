@@ -9,7 +9,7 @@ namespace {
 
 constexpr const char* kRunFiles[] = {"experiment-record.txt", "status.csv",       "status.svg",
                                      "chromatogram.csv",      "chromatogram.svg", "peaks.csv",
-                                     "spectra.csv",           "solvent-monitor.xml", "logbook.txt",
+                                     "spectra.csv",           "report.html",      "solvent-monitor.xml", "logbook.txt",
                                      "wire-trace.log",        "server-calls.log"};
 constexpr const char* kLockFile = ".quarn-run.lock";
 

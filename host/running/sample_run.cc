@@ -11,6 +11,7 @@
 
 #include "host/harness/simulated_column.h"
 #include "host/harness/simulators.h"
+#include "host/outputs/report.h"
 #include "host/outputs/run_folder.h"
 #include "host/system/host_system.h"
 #include "host/text/display_text.h"
@@ -465,6 +466,7 @@ void SampleRun::Run(DeviceSet& d) {
     m_bDetector = m_plan.sample != nullptr && unplaced.empty();
     if (!unplaced.empty()) {
       // The run itself finds out what is wrong with the simulators.
+      m_noChromatogram = "the simulated vial could not be filled: " + EscapeControls(unplaced);
       Log("the simulated vial could not be filled, so no chromatogram is recorded: " + EscapeControls(unplaced));
     } else if (const SampleDescription* s = m_plan.sample) {
       std::string compounds;
@@ -474,6 +476,10 @@ void SampleRun::Run(DeviceSet& d) {
       Log("vial " + std::to_string(m_plan.vial) + " holds \"" + EscapeControls(s->name) + "\" (" +
           EscapeControls(m_plan.sampleSource) + "): " + compounds);
     } else {
+      m_noChromatogram = "vial " + std::to_string(m_plan.vial) + " has no sample description (" +
+                         (m_plan.sampleSource.empty() ? std::string("no tray file")
+                                                      : EscapeControls(m_plan.sampleSource)) +
+                         "), so the simulated detector recorded a flat baseline";
       Log("vial " + std::to_string(m_plan.vial) + " has no sample description (" +
           (m_plan.sampleSource.empty() ? std::string("no tray file: tray.toml beside the method, or --tray")
                                        : EscapeControls(m_plan.sampleSource)) +
@@ -547,6 +553,48 @@ void SampleRun::WriteChromatogram(const std::string& title, const std::string& o
   Log("the UV detector recorded " + Fixed(static_cast<double>(m_signal.size()) * kDetectorPeriodMin, 1) + " min, " +
       std::to_string(m_result.peaks.size()) + (m_result.peaks.size() == 1 ? " peak" : " peaks") +
       (found.empty() ? "" : ": " + found));
+}
+
+void SampleRun::WriteReport(const RunVerdict& verdict, const std::optional<double>& ovenSetPoint) {
+  RunReport report;
+  const QuarnMethod& method = *m_plan.method;
+  const SampleDescription* s = m_plan.sample;
+  report.sample = !m_plan.sampleName.empty() ? m_plan.sampleName : s ? s->name : "";
+  report.method = method.Title().IsEmpty() ? "" : Utf8FromWindows1252(method.Title().str());
+  report.methodFile = m_plan.methodPath;
+  const bool injects = m_plan.action == RowAction::kInject;
+  if (injects) {
+    report.vial = std::to_string(m_plan.vial);
+    report.volume = VolumeText(m_plan.volumeUl) + " \u00b5l" + (m_injected ? "" : " planned, not injected");
+  }
+  report.action = RowActionName(m_plan.action);
+  report.transport = TransportName(m_plan.transport);
+  report.date = NowText(false);
+  if (s && m_bDetector) {
+    report.contents = s->name + ":";
+    for (const auto& [name, mgPerL] : s->compounds) {
+      report.contents += (report.contents.back() == ':' ? " " : ", ") + name + " " + ConcentrationText(mgPerL) + " mg/l";
+    }
+  }
+  report.good = verdict.good;
+  report.verdict = verdict.outcome;
+  if (m_bDetector && m_injected && !m_signal.empty()) {
+    report.signal = m_signal;
+    report.periodMin = kDetectorPeriodMin;
+    report.wavelengthNm = m_wavelengthNm;
+    report.peaks = m_result.peaks;
+  } else {
+    report.noChromatogram = !injects                  ? std::string("a ") + RowActionName(m_plan.action) + " row injects nothing"
+                            : !m_noChromatogram.empty() ? m_noChromatogram
+                            : !SimulatorPresent()       ? std::string("the host reads no detector signal from the ") +
+                                                              kRealInstrumentsText
+                            : !m_injected               ? std::string("nothing was injected")
+                                                        : std::string("the detector gave no signal");
+  }
+  report.traces = &m_chart;
+  report.ovenSetPoint = ovenSetPoint;
+  report.runLengthMin = m_runLength;
+  WriteFile("report.html", RenderRunReport(report));
 }
 
 RunFacts SampleRun::Facts() const {
@@ -683,6 +731,7 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
     TakeDetectorSignal();
     WriteChromatogram(info.title, note);
   }
+  WriteReport(v, info.ovenSetPoint);
   if (devices) {
     CString document;
     devices->pump.FormatSolventMonitorUpdate(m_lastPump, document, "QuarnControl Pump");

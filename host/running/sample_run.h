@@ -163,6 +163,8 @@ class SampleRun {
   void TakeDetectorSignal();
   // The peak table, spectra and picture of what the detectors recorded.
   void WriteChromatogram(const std::string& title, const std::string& outcome);
+  // report.html: the run's page, from what is in memory.
+  void WriteReport(const RunVerdict& verdict, const std::optional<double>& ovenSetPoint);
   void WriteCsv(const std::string& line);
   void WriteRecord(const RunVerdict& verdict);
   RunFacts Facts() const;
@@ -200,6 +202,7 @@ class SampleRun {
   SampleResult m_result;
   // What the simulated detectors recorded of this sample, as taken.
   bool m_bDetector = false;  // a description was placed: the run records a chromatogram
+  std::string m_noChromatogram;  // why none is recorded, when known before the run
   ChromatogramFile m_chromatogram;
   std::vector<double> m_signal;
   std::vector<DetectorPeak> m_detectorPeaks;

@@ -87,7 +87,7 @@ TEST_F(HostCliTest, EveryExampleChecksShowsItsReportsAndRunsThroughTheServer) {
     const Result r = Run("run '" + entry.path().string() + "' --transport server --virtual-time --quiet --out " +
                          name + (first ? " --trace" : ""));
     EXPECT_EQ(r.exitCode, 0) << name << r.out;
-    for (const char* file : {"experiment-record.txt", "status.csv", "status.svg", "solvent-monitor.xml"}) {
+    for (const char* file : {"experiment-record.txt", "status.csv", "status.svg", "report.html", "solvent-monitor.xml"}) {
       EXPECT_TRUE(fs::exists(m_dir / name / file)) << name << " " << file;
     }
     EXPECT_NE(Read(m_dir / name / "experiment-record.txt").find("Run result: completed"), std::string::npos) << name;

@@ -229,6 +229,19 @@ TEST_F(ChromatogramTest, TheTrayIsCheckedFirstAndARowMayNameItsContents) {
                                 "resolution\n1,cola,1,theobromine,"))
       << areas;
   EXPECT_NE(areas.find("\n1,cola,2,caffeine,4.50"), std::string::npos) << areas;
+  // The same areas on the sequence's page, the sample linking to its run's page.
+  const std::string page = Read(m_dir / "seq" / "report.html");
+  EXPECT_NE(page.find("<th><bdi>theobromine</bdi><br><span class=\"unit\">mAU\u00b7s</span></th><th><bdi>caffeine</bdi>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<a href=\"001-cola/report.html\"><bdi>cola</bdi></a>"), std::string::npos);
+  EXPECT_TRUE(fs::exists(m_dir / "seq" / "001-cola" / "report.html"));
+  // areas.csv's area_mau_s (its 8th cell) of caffeine, in the row.
+  std::string caffeine = areas.substr(areas.find("\n1,cola,2,caffeine,") + 1);
+  caffeine = caffeine.substr(0, caffeine.find('\n'));
+  for (int cell = 0; cell < 7; ++cell) caffeine.erase(0, caffeine.find(',') + 1);
+  caffeine = caffeine.substr(0, caffeine.find(','));
+  const std::size_t row = page.find("<a href=\"001-cola/report.html\">");
+  EXPECT_NE(page.find("</td><td>" + caffeine + "</td></tr>", row), std::string::npos) << caffeine;
 }
 
 }  // namespace

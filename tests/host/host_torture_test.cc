@@ -147,7 +147,7 @@ TEST_F(HostTortureTest, SequencesKilledAndResumedAtRandomKeepTrueRecords) {
     }
     EXPECT_EQ(last.exitCode == 0, allGood) << last.out;
     // No folder that sequence.csv does not list; nothing written beside the list, nor into it.
-    const std::regex own("journal.txt|sequence.(csv|svg)|" + traceName),
+    const std::regex own("journal.txt|sequence.(csv|svg)|report.html|" + traceName),
         mine("seq|list.csv|sentinel|registry.reg.*|m.\\.toml");
     for (const auto& e : fs::directory_iterator(seq))
       EXPECT_TRUE(folders.count(e.path().filename()) || std::regex_match(e.path().filename().string(), own))
