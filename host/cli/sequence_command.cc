@@ -1021,8 +1021,7 @@ void Sequence::WriteTables(const Planned* justEnded) {
   }
   if (m_lab) WriteLabFiles();
   // The peak tables of every sample's last attempt.
-  std::map<int, const JournalSample*> last;
-  for (const JournalSample& a : m_attempts) last[a.number] = &a;
+  const std::map<int, const JournalSample*>& last = latest;
   std::string areas = "number,sample," + PeaksCsv({});
   bool any = false;
   for (const auto& [number, a] : last) {
