@@ -1100,7 +1100,7 @@ int Sequence::Finish() {
   }
   if (m_unsuitable) {
     const SuitabilityResult& r = m_checked[*m_unsuitable];
-    m_ui.Failure("the sequence stopped before sample " + std::to_string(r.last + 1) + " of " + std::to_string(total) +
+    m_ui.Failure("the sequence stopped after sample " + std::to_string(r.last) + " of " + std::to_string(total) +
                  ": the system suitability of samples " + std::to_string(r.first) + " to " + std::to_string(r.last) +
                  " failed (" + SuitabilityText(r).substr(6) + "); the instruments were stopped. When the cause is "
                  "fixed, resume with: quarn-host sequence " + m_listPath.string() + " --resume " + dir.string() +
