@@ -74,6 +74,7 @@ class InProcess final : public Control {
   std::string ServerLost() override { return Server().Ended() ? "the simulated server stopped answering" : ""; }
 
   void BlockLine(Side side) override { On(side).BlockLine(); }
+  void DegradeColumn(Side side, double factor) override { On(side).DegradeColumn(factor); }
 
   bool KnowsSolvent(const std::string& label) override {
     return BottleFromLabel(label).has_value() || IsAqueousLabel(label);

@@ -122,6 +122,10 @@ class Control {
   // The pumps' next limit check while they deliver trips pump 1 above its
   // upper limit.
   virtual void BlockLine(Side side) = 0;
+  // The column loses efficiency: its plate height is `factor` times its
+  // own (1: as new) for what moves through it from now on, until the
+  // next call; the simulators keep it across runs and column changes.
+  virtual void DegradeColumn(Side side, double factor) = 0;
 
   // ---- What the simulators make of a method (they keep nothing) ----
   // Whether a label names a solvent or premix the simulators know, or an

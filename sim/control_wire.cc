@@ -64,6 +64,8 @@ const std::map<std::string, Handler>& Handlers() {
        }},
       {"EndServer", [](Control& c, const Json&) { c.EndServer(); }},
       {"BlockLine", [](Control& c, const Json& a) { c.BlockLine(SideFrom(a.at(0))); }},
+      {"DegradeColumn",
+       [](Control& c, const Json& a) { c.DegradeColumn(SideFrom(a.at(0)), a.at(1).get<double>()); }},
   };
   return handlers;
 }
@@ -166,6 +168,10 @@ void ServerWireControl::KeepLogs(Side side, bool keep) {
 void ServerWireControl::BlockLine(Side side) {
   if (side == Side::kNetwork) return InProcessControl().BlockLine(side);
   Send("BlockLine", Json{SideText(side)}.dump());
+}
+void ServerWireControl::DegradeColumn(Side side, double factor) {
+  if (side == Side::kNetwork) return InProcessControl().DegradeColumn(side, factor);
+  Send("DegradeColumn", Json{SideText(side), factor}.dump());
 }
 
 void ServerWireControl::SetDriverMissing(bool missing) { InProcessControl().SetDriverMissing(missing); }

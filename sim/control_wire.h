@@ -42,6 +42,7 @@ class ServerWireControl : public Control {
   void SendErrorEvent(SHORT unitType, SHORT subCode, SHORT errorBits, const std::string& text) override;
   void EndServer() override;
   void BlockLine(Side side) override;
+  void DegradeColumn(Side side, double factor) override;
 
   bool KnowsSolvent(const std::string& label) override;
   std::array<SolventReading, kChannelCount> ReadSolventLabels(const BottleLabels& labels) override;

@@ -66,6 +66,7 @@ void InstrumentModel::PowerUp(std::int64_t nowMs) {
   fresh.m_column = BedOf(m_hydraulics);
   fresh.m_liveMs = fresh.m_nowMs;
   fresh.m_separation.Fit(m_hydraulics.column);
+  fresh.m_separation.SetPlateHeightFactor(m_separation.PlateHeightFactor());
   fresh.m_tray = std::move(m_tray);
   fresh.m_bLineBlocked = m_bLineBlocked;
   fresh.m_bSamplerSilent = m_bSamplerSilent;

@@ -171,6 +171,11 @@ class InstrumentModel {
   // pump 1 above its upper limit and trips it, once. Kept across power-up
   // until it has tripped.
   void BlockLine() { m_bLineBlocked = true; }
+  // A column that has lost efficiency: its plate height `factor` times
+  // what it was made with (1: as new), for the zones that move from now
+  // on. Kept across power-ups and another column's fitting, for as long
+  // as the model lives.
+  void DegradeColumn(double factor) { m_separation.SetPlateHeightFactor(factor); }
 
   // Direct settings of pump `pump` (0..2); unset values stay as they are.
   void SetPump(int pump, const PumpSettings& settings);

@@ -152,6 +152,12 @@ void Scheduler::BlockLine() {
   m_model.BlockLine();
 }
 
+void Scheduler::DegradeColumn(double factor) {
+  Lock lock(m_mutex);
+  CatchUpLocked(lock);
+  m_model.DegradeColumn(factor);
+}
+
 void Scheduler::FillBottles(const BottleLabels& labels) {
   Locked([&] { m_model.SetBottles(BottlesFromLabels(labels)); });
 }

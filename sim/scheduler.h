@@ -55,6 +55,9 @@ class Scheduler : public platform::Clock::Driver {
   // The pumps' next limit check while they deliver trips pump 1 above its
   // upper limit (InstrumentModel::BlockLine).
   void BlockLine();
+  // The column's plate height `factor` times its own from now on
+  // (InstrumentModel::DegradeColumn).
+  void DegradeColumn(double factor);
   // What the solvent bottles of channels A to D hold, from their
   // labels (a method's [solvents]); a label naming no solvent the
   // simulator knows (sim/solvents.h), or an empty one, leaves that bottle

@@ -160,7 +160,7 @@ double Separation::PlateHeightMm(const Compound& compound, double flowMlMin, dou
   const double reduced = std::max(velocity * particleM / DiffusionM2s(compound, columnC, viscosityCp, fractions), 1e-3);
   const double share = k / (1.0 + k);
   const double h = kA + kB / reduced + (kC0 + kC1 * share * share) * reduced;
-  return h * m_column.particleUm * 1e-3;
+  return h * m_column.particleUm * 1e-3 * m_plateFactor;
 }
 
 void Separation::Inject(std::int64_t nowMs, int vial, const SampleContents& contents, double injectUl,
@@ -210,14 +210,18 @@ double Separation::SignalAt(double sampleMs, double flowMlMin, int wavelengthNm)
   };
   for (const Eluted& e : m_eluted) gaussian(*e.compound, e.amountMol, e.flowMlMin, sampleMs - e.apexMs, e.sigmaMs);
   // The front of a zone still in the column: its distance from the outlet
-  // as the time it takes to cover it.
+  // at its last step as the time it takes to cover it, so that its apex
+  // is due that long after the step; the sample is drawn against that
+  // time, not as of the step (held until the next step, the rising edge
+  // of a peak would lag by up to a step and lose about a half-step's
+  // worth of its height from its area: several per cent for a narrow one).
   // k and the width are those of the zone's last step.
   for (const Zone& zone : m_zones) {
     if (zone.k < 0.0) continue;
     const double msPerColumn = m_volumeMl * (1.0 + zone.k) / std::max(flowMlMin, 1e-6) * 60000.0;
-    const double toOutletMs = (1.0 - zone.position) * msPerColumn;
-    if (toOutletMs > kPeakReach * zone.sigmaMs) continue;
-    gaussian(*zone.compound, zone.amountMol, flowMlMin, -toOutletMs, zone.sigmaMs);
+    const double apexMs = static_cast<double>(m_zoneMs) + (1.0 - zone.position) * msPerColumn;
+    if (apexMs - sampleMs > kPeakReach * zone.sigmaMs) continue;
+    gaussian(*zone.compound, zone.amountMol, flowMlMin, sampleMs - apexMs, zone.sigmaMs);
   }
   return mau;
 }

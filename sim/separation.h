@@ -114,6 +114,10 @@ class Separation {
   // plate height (mm) of `compound` at a flow, temperature, viscosity and
   // retention factor.
   double ColumnVolumeMl() const { return m_volumeMl; }
+  // A column that has lost efficiency: the plate height `factor` times
+  // the van Deemter relation's (1: as new). Fit keeps it.
+  void SetPlateHeightFactor(double factor) { m_plateFactor = factor; }
+  double PlateHeightFactor() const { return m_plateFactor; }
   double PlateHeightMm(const Compound& compound, double flowMlMin, double columnC, double viscosityCp, double k,
                        const std::array<double, kSolventCount>& fractions) const;
 
@@ -156,6 +160,7 @@ class Separation {
   static double PeakAreaPerEpsilon(double amountMol, double flowMlMin);
 
   Column m_column;
+  double m_plateFactor = 1.0;  // SetPlateHeightFactor
   double m_volumeMl = 0.0;  // the column's liquid volume
   std::vector<Point> m_entered;  // from m_firstEntered on; those before have left the column
   std::size_t m_firstEntered = 0;

@@ -1,18 +1,21 @@
 // The host program's sequence inputs over arbitrary bytes: a sample list
-// (CSV or TOML), a tray file and a sequence journal, chosen by the first
-// byte. A tray read without problems names only vials in range, each
+// (CSV or TOML), a tray file, a sequence journal and a suitability file,
+// chosen by the first byte. A tray read without problems names only vials in range, each
 // holding a description it has, of positive finite concentrations.
 // Beyond not crashing: every problem names the list and holds no control
 // character (it is shown on a terminal); a list read without problems
 // holds only rows a sequence can run (names and methods trimmed, notes
 // with no control character but line breaks, no more samples than the
-// limit); a journal is read or refused with a reason that names it.
+// limit); a journal is read or refused with a reason that names it; a
+// suitability file read without problems holds limits in their ranges and
+// lower-case compound names, two at least for a resolution.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "host/inputs/acceptance_criteria.h"
 #include "host/inputs/sample_list.h"
 #include "host/inputs/tray.h"
 #include "host/outputs/sequence_journal.h"
@@ -72,15 +75,34 @@ void CheckTray(const std::string& text) {
   }
 }
 
+void CheckCriteria(const std::string& text) {
+  const host::AcceptanceCriteria criteria = host::ParseAcceptanceCriteria(text, "fuzz.suitability.toml");
+  for (const std::string& problem : criteria.problems) {
+    Require(problem.rfind("fuzz.suitability.toml: ", 0) == 0);
+    Require(!HoldsAControl(problem));
+  }
+  if (!criteria.problems.empty()) return;
+  Require(criteria.bracketDriftPercent > 0 && criteria.bracketDriftPercent <= 100);
+  for (const host::SuitabilityCriterion& c : criteria.suitability) {
+    Require(std::isfinite(c.limit) && c.limit > 0);
+    Require(c.kind != host::CriterionKind::kResolution || c.compounds.empty() || c.compounds.size() >= 2);
+    for (const std::string& compound : c.compounds) {
+      Require(!compound.empty() && !HoldsAControl(compound));
+      for (char ch : compound) Require(ch < 'A' || ch > 'Z');
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 4) {
+  switch (data[0] % 8) {
     case 0: CheckList(text, "fuzz.csv"); break;
     case 1: CheckList(text, "fuzz.toml"); break;
-    case 3: CheckTray(text); break;
+    case 3: case 7: CheckTray(text); break;
+    case 4: case 5: case 6: CheckCriteria(text); break;
     default: {
       std::string error;
       const auto journal = host::ParseJournal(text, "journal.txt", error);

@@ -67,7 +67,11 @@ struct SequenceOptions {
   SimulatedPath simulated;                  // --column, --dwell, --flow-ramp
   bool keepSimulatorLogs = false;           // for tests that read the simulators' logs afterwards
   ReadyRules ready;                         // --ready-timeout, --if-not-ready, --equilibrate
-  std::optional<std::filesystem::path> tray;  // --tray; unset: tray.toml beside the list, if there is one
+  std::optional<std::filesystem::path> tray;  // --tray; unset: LIST.tray.toml or tray.toml beside the list, if there is one
+  // --suitability: the acceptance criteria (host/inputs/acceptance_criteria.h);
+  // unset: LIST.suitability.toml or suitability.toml beside the list, if there is one.
+  std::optional<std::filesystem::path> suitability;
+  bool continueUnsuitable = false;          // --if-unsuitable continue: go on after a failed suitability check
 };
 
 // Runs every sample of a list on one set of open devices; 0 when every

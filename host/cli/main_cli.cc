@@ -178,7 +178,7 @@ struct RunningArgs {
     cmd->add_option("--tray", trayText,
                     std::string("What the simulated vials hold: a tray file (default: ") +
                         (std::string(what) == "run" ? "METHOD.tray.toml or tray.toml beside the method"
-                                                    : "tray.toml beside the sample list") +
+                                                    : "LIST.tray.toml or tray.toml beside the sample list") +
                         ", if there is one)");
     cmd->add_option("--ready-timeout", readyTimeoutText,
                     "How long to wait for the instruments to be ready before an injection, minutes (0.1 to 1440; "
@@ -310,6 +310,8 @@ struct SequenceCommand {
   RunningArgs args;
   std::string resume;
   std::string onError = "stop";
+  std::string suitabilityText;
+  std::string ifUnsuitable = "stop";
 
   void Add(CLI::App& app) {
     cmd = app.add_subcommand("sequence", "Run a sample list: many samples, one or more methods, resumable");
@@ -320,6 +322,13 @@ struct SequenceCommand {
     cmd->add_option("--on-error", onError, "stop (default): stop after a failed sample; skip: go on with the next")
         ->check(OneOf({"stop", "skip"}));
     cmd->add_flag("--strict", options.strict, "Count the methods' warnings as errors");
+    cmd->add_option("--suitability", suitabilityText,
+                    "The acceptance criteria: system suitability and the bracketing limit (default: "
+                    "LIST.suitability.toml or suitability.toml beside the list, if there is one)");
+    cmd->add_option("--if-unsuitable", ifUnsuitable,
+                    "stop (default): a failed system suitability check stops the sequence before the rows after it "
+                    "(the shutdown row still runs); continue: go on, the samples after it marked")
+        ->check(OneOf({"stop", "continue"}));
     cmd->add_option("--equilibrate", args.equilibrateText,
                     "Column volumes of a new method's starting conditions to pump before its first injection "
                     "(0 to 100; default 10)");
@@ -363,6 +372,8 @@ struct SequenceCommand {
     if (!args.outDir.empty()) options.out = args.outDir;
     if (!resume.empty()) options.resume = resume;
     if (!args.trayText.empty()) options.tray = args.trayText;
+    if (!suitabilityText.empty()) options.suitability = suitabilityText;
+    options.continueUnsuitable = ifUnsuitable == "continue";
     options.force = args.force;
     options.trace = args.trace;
     options.virtualTime = args.virtualTime;

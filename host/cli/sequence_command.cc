@@ -15,9 +15,20 @@
 // sample, from the journal's record of every attempt), areas.csv (the
 // peak tables of every sample's last attempt, one row per sample and
 // compound, rewritten with it), report.html (the same areas as a page,
-// each sample linking to its run's report.html; host/outputs/report.h)
-// and sequence.svg.
+// each sample linking to its run's report.html, with the lab's results
+// below; host/outputs/report.h) and sequence.svg.
+//
+// A list with standards or suitability injections has the lab's results
+// worked out as it runs (host/running/calibration.h, suitability.h):
+// each block of suitability injections is checked against the
+// suitability file when the sequence reaches a row that is not one, and
+// a failed check stops the sequence before the rows after it (the
+// shutdown row still runs) unless --if-unsuitable continue; the
+// calibration lines, the unknowns' concentrations and the bracketing
+// standards' drift go into sequence.csv, calibration.csv and
+// suitability.csv, rewritten with the tables.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +46,7 @@
 
 #include "host/cli/commands.h"
 #include "host/harness/simulators.h"
+#include "host/inputs/acceptance_criteria.h"
 #include "host/inputs/sample_list.h"
 #include "host/inputs/tray.h"
 #include "host/outputs/chromatogram.h"
@@ -42,10 +54,12 @@
 #include "host/outputs/run_folder.h"
 #include "host/outputs/sequence_chart.h"
 #include "host/outputs/sequence_journal.h"
+#include "host/running/calibration.h"
 #include "host/running/device_set.h"
 #include "host/running/run_setup.h"
 #include "host/running/sample_run.h"
 #include "host/running/sample_session.h"
+#include "host/running/suitability.h"
 #include "host/system/host_system.h"
 #include "host/text/display_text.h"
 #include "host/text/number_text.h"
@@ -55,8 +69,9 @@ namespace host {
 
 namespace {
 
-constexpr const char* kSequenceFiles[] = {"sequence.csv", "areas.csv",      "report.html",     "journal.txt",
-                                          "sequence.svg", "wire-trace.log", "server-calls.log"};
+constexpr const char* kSequenceFiles[] = {"sequence.csv",   "areas.csv",        "report.html",     "journal.txt",
+                                          "sequence.svg",   "wire-trace.log",   "server-calls.log", "calibration.csv",
+                                          "suitability.csv"};
 // Memory is judged from this sample on, and may grow this much after it.
 constexpr int kWarmUpSamples = 10;
 constexpr long kFlatKb = 2048;
@@ -192,6 +207,46 @@ class Sequence {
   const std::vector<std::pair<std::string, double>>& Areas(const std::string& folder);
   std::map<std::string, bool> m_reports;
   bool HasReport(const std::string& folder);
+
+  // ---- The lab's results: a list with standards or suitability injections ----
+  bool m_lab = false;
+  AcceptanceCriteria m_criteria;
+  // A block of suitability injections: planned indexes, first to last.
+  struct Block {
+    std::size_t first = 0, last = 0;
+  };
+  std::vector<Block> m_blocks;
+  std::map<std::size_t, SuitabilityResult> m_checked;  // by block: the checks made
+  std::optional<std::size_t> m_unsuitable;              // the block whose failed check stopped the sequence
+  // Rows that did not run because a check stopped the sequence: shown in
+  // sequence.csv after the first `afterAttempts` attempts.
+  struct NotRun {
+    std::size_t afterAttempts = 0;
+    std::size_t planned = 0;
+    std::string reason;
+  };
+  std::vector<NotRun> m_notRun;
+  CalibrationResults m_calibration;  // as last worked out
+  std::string m_calibrationCsv, m_suitabilityCsv;  // as last written
+  std::map<std::string, std::vector<MeasuredPeak>> m_parsedPeaks;  // by sample folder
+  // The folder a resumed sequence reads its earlier samples from.
+  std::filesystem::path Dir() const { return m_o.resume ? *m_o.resume : m_folder.Path(); }
+  std::size_t CheckLab();
+  std::vector<LabInjection> LabInjections();
+  SuitabilityResult CheckBlock(std::size_t block);
+  // Before the planned sample `i` (m_planned.size(): after the last):
+  // checks each block that ends just before it; false when a failed
+  // check stops the sequence.
+  bool CheckSuitabilityBefore(std::size_t i);
+  void StopUnsuitable(std::size_t i, std::size_t block);
+  // Before the first unknown of a method: its calibration lines.
+  void ShowCalibration(std::size_t i);
+  // After a bracketing standard: whether it held to the line.
+  void ShowBracket(const Planned& p);
+  void WriteLabFiles();
+  // The checks an earlier start of a resumed sequence made, from its records.
+  void RecallChecks();
+  std::string SuitabilityCell(std::size_t planned) const;
 };
 
 bool Sequence::CheckList() {
@@ -200,8 +255,10 @@ bool Sequence::CheckList() {
   for (const std::string& problem : m_list.problems) std::fprintf(stderr, "%s\n", problem.c_str());
   std::size_t warnings = 0;
   if (SimulatorPresent()) {
-    const std::filesystem::path beside = m_listPath.parent_path() / kTrayFileName;
-    if (m_o.tray || std::filesystem::exists(beside)) m_tray = ReadTray(m_o.tray.value_or(beside));
+    // LIST.tray.toml beside the list, else tray.toml there.
+    const std::string name = m_listPath.filename().string();
+    const std::filesystem::path beside = MethodTrayFile(m_listPath, name.substr(0, name.find('.')));
+    if (m_o.tray || !beside.empty()) m_tray = ReadTray(m_o.tray.value_or(beside));
     for (const std::string& problem : TrayCompoundProblems(m_tray)) m_tray.problems.push_back(problem);
   }
   for (const std::string& problem : m_tray.problems) std::fprintf(stderr, "%s\n", problem.c_str());
@@ -216,6 +273,7 @@ bool Sequence::CheckList() {
                      .c_str());
     ++problems;
   }
+  problems += CheckLab();
   for (const SampleRow& row : m_list.rows) {
     if (row.methodPath.empty()) continue;  // a shutdown without a method
     auto& method = m_methods[row.methodPath];
@@ -258,7 +316,104 @@ bool Sequence::CheckList() {
                                   FolderName(number, count, sample, i)});
     }
   }
+  // The blocks of suitability injections: runs of them in the order they run.
+  for (std::size_t i = 0; m_lab && i < m_planned.size(); ++i) {
+    const SampleRow& planned = *m_planned[i].sample;
+    if (planned.action != RowAction::kInject || planned.type != SampleType::kSuitability) continue;
+    if (!m_blocks.empty() && m_blocks.back().last + 1 == i) m_blocks.back().last = i;
+    else m_blocks.push_back({i, i});
+  }
   return true;
+}
+
+// What a list with standards or suitability injections needs: a sample
+// description for each (a standard's with its concentrations), and for
+// suitability injections the criteria, whose compounds their
+// descriptions name. The number of problems, each printed.
+std::size_t Sequence::CheckLab() {
+  int standardLine = 0, suitabilityLine = 0;
+  for (const SampleRow& row : m_list.rows) {
+    if (row.action != RowAction::kInject) continue;
+    if (row.type == SampleType::kStandard && standardLine == 0) standardLine = row.line;
+    if (row.type == SampleType::kSuitability && suitabilityLine == 0) suitabilityLine = row.line;
+  }
+  m_lab = standardLine > 0 || suitabilityLine > 0;
+  const std::string list = EscapeControls(m_listPath.string());
+  if (!m_lab) {
+    if (m_o.suitability) {
+      m_ui.Note("--suitability " + EscapeControls(m_o.suitability->string()) + ": the list " + list +
+                " has no standards and no suitability injections; the file is not used.");
+    }
+    return 0;
+  }
+  std::size_t problems = 0;
+  const auto problem = [&](const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    ++problems;
+  };
+  if (const std::filesystem::path file = m_o.suitability.value_or(ListSuitabilityFile(m_listPath)); !file.empty()) {
+    m_criteria = ReadAcceptanceCriteria(file);
+    for (const std::string& text : m_criteria.problems) problem(text);
+  }
+  if (!SimulatorPresent()) {
+    // The host's own data system acquires the detectors' signal: no peaks here.
+    if (suitabilityLine > 0) {
+      problem(list + ": line " + std::to_string(suitabilityLine) + ": type: the " + kRealInstrumentsText +
+              ", and quarn-host records no chromatogram of real detectors, so it cannot check system suitability");
+    } else {
+      m_ui.Note("The " + std::string(kRealInstrumentsText) + "; quarn-host records no chromatogram of real " +
+                "detectors, so the standards of " + list + " are not calibrated here.");
+      m_lab = false;
+    }
+    return problems;
+  }
+  const std::string criteriaFile = EscapeControls(m_criteria.file.string());
+  if (suitabilityLine > 0 && m_criteria.file.empty()) {
+    problem(list + ": line " + std::to_string(suitabilityLine) +
+            ": type: the list has suitability injections, and no suitability file gives their criteria (" +
+            kSuitabilityFileName + " beside the list, or --suitability FILE; docs/host-program.md)");
+  } else if (suitabilityLine > 0 && m_criteria.problems.empty() && m_criteria.suitability.empty()) {
+    problem(criteriaFile + ": the file gives no suitability criteria ([resolution], [plates], [tailing], "
+            "[area_rsd], [retention_rsd]), and the list has suitability injections (line " +
+            std::to_string(suitabilityLine) + " of " + list + ")");
+  }
+  if (!m_tray.problems.empty()) return problems;  // the descriptions cannot be looked at
+  for (const SampleRow& row : m_list.rows) {
+    if (row.action != RowAction::kInject || (row.type != SampleType::kStandard && row.type != SampleType::kSuitability)) {
+      continue;
+    }
+    const std::string where = list + ": line " + std::to_string(row.line) + ": ";
+    const char* what = row.type == SampleType::kStandard ? "a standard" : "a suitability injection";
+    const SampleDescription* description = m_tray.For(row.vial, row.contents);
+    if (!description) {
+      problem(where + what + " needs a sample description (what its vial holds, in mg/l): " +
+              (m_tray.file.empty() ? std::string("there is no tray file (tray.toml beside the list, or --tray)")
+                                   : EscapeControls(m_tray.file.string()) + " describes no vial " +
+                                         std::to_string(row.vial)));
+      continue;
+    }
+    if (description->compounds.empty()) {
+      problem(where + what + "'s sample description \"" + EscapeControls(description->name) + "\" names no compound");
+      continue;
+    }
+    if (row.type != SampleType::kSuitability) continue;
+    for (const SuitabilityCriterion& c : m_criteria.suitability) {
+      for (const std::string& compound : c.compounds) {
+        bool named = false;
+        for (const auto& [name, mgPerL] : description->compounds) {
+          std::string lower = name;
+          for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+          named = named || lower == compound;
+        }
+        if (named) continue;
+        problem(criteriaFile + ": line " + std::to_string(c.line) + ": " + CriterionName(c.kind) + ": " +
+                EscapeControls(compound) + " is not in the sample description \"" +
+                EscapeControls(description->name) + "\" of the suitability injection on line " +
+                std::to_string(row.line) + " of " + list);
+      }
+    }
+  }
+  return problems;
 }
 
 bool Sequence::CheckFaults() {
@@ -302,6 +457,17 @@ bool Sequence::Resume() {
     std::error_code ec;
     if (!started.count(std::filesystem::weakly_canonical(path, ec))) {
       changed.push_back("the list names a new method file " + path.string());
+    }
+  }
+  // The criteria a check is made against are as they were too.
+  const std::filesystem::path criteria = m_lab ? m_criteria.file : std::filesystem::path();
+  if (!journal->criteriaPath.empty() && journal->criteriaFingerprint != FileFingerprint(journal->criteriaPath)) {
+    changed.push_back("the suitability file " + journal->criteriaPath);
+  } else if (!criteria.empty()) {
+    std::error_code ec;
+    if (journal->criteriaPath.empty() ||
+        std::filesystem::weakly_canonical(journal->criteriaPath, ec) != std::filesystem::weakly_canonical(criteria, ec)) {
+      changed.push_back("the list is checked against another suitability file, " + criteria.string());
     }
   }
   if (!changed.empty()) {
@@ -350,6 +516,18 @@ bool Sequence::Resume() {
     if (a.hasEnded && a.good && !shutdown) lastGood = std::max(lastGood, a.number);
   }
   m_first = static_cast<std::size_t>(lastGood);
+  // A sequence that a failed suitability check stopped goes on with that
+  // block of suitability injections run again (the column changed, say),
+  // not past it.
+  for (std::size_t b = 0; b < m_blocks.size() && !m_o.continueUnsuitable; ++b) {
+    if (m_blocks[b].last + 1 != m_first || m_first >= m_planned.size()) continue;
+    const SuitabilityResult result = CheckBlock(b);
+    if (result.passed) continue;
+    m_first = m_blocks[b].first;
+    m_ui.Note("The system suitability of samples " + std::to_string(result.first) + " to " +
+              std::to_string(result.last) + " failed (" + SuitabilityText(result) +
+              "); its suitability injections run again.");
+  }
   return true;
 }
 
@@ -367,6 +545,9 @@ bool Sequence::PrepareFolder() {
     std::vector<std::vector<std::string>> header{{"list", m_listPath.string(), FileFingerprint(m_listPath)},
                                                  {"transport", TransportName(m_transport)}};
     for (const auto& [path, method] : m_methods) header.push_back({"method", path.string(), FileFingerprint(path)});
+    if (m_lab && !m_criteria.file.empty()) {
+      header.push_back({"criteria", m_criteria.file.string(), FileFingerprint(m_criteria.file)});
+    }
     written = m_journal.Begin(header);
   }
   // The folders of samples that run again are set aside, kept as they were.
@@ -541,6 +722,7 @@ bool Sequence::RunSample(const Planned& p) {
   areas.clear();
   for (const MeasuredPeak& peak : r.peaks) areas.emplace_back(peak.compound, peak.areaMauS.value_or(NAN));
   m_reports[p.folder] = std::find(r.written.begin(), r.written.end(), "report.html") != r.written.end();
+  m_parsedPeaks.erase(p.folder);
   const bool ended = journaled && m_journal.Write({"end", std::to_string(p.number), attempt.result, p.folder,
                                                    attempt.ended, attempt.peakBar, attempt.outcome,
                                                    attempt.injectedMinutes, attempt.injectedBar, attempt.injectedOvenC,
@@ -573,15 +755,283 @@ bool Sequence::RunSample(const Planned& p) {
   return attempt.good;
 }
 
+// ---- The lab's results ----
+
+std::vector<LabInjection> Sequence::LabInjections() {
+  std::map<int, const JournalSample*> last;
+  for (const JournalSample& a : m_attempts) last[a.number] = &a;
+  std::vector<LabInjection> injections;
+  for (const Planned& p : m_planned) {
+    const SampleRow& row = *p.sample;
+    if (row.action != RowAction::kInject) continue;
+    LabInjection i;
+    i.number = p.number;
+    i.sample = row.name;
+    i.method = row.method;
+    i.type = row.type;
+    i.level = row.level;
+    if (const SampleDescription* description = m_tray.For(row.vial, row.contents)) {
+      for (const auto& [compound, mgPerL] : description->compounds) {
+        std::string lower = compound;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        i.contents.emplace_back(lower, mgPerL);
+      }
+    }
+    const auto found = last.find(p.number);
+    if (found != last.end() && found->second->hasEnded) {
+      const JournalSample& a = *found->second;
+      i.ended = true;
+      if (a.good && !a.folder.empty()) {
+        auto parsed = m_parsedPeaks.find(a.folder);
+        if (parsed == m_parsedPeaks.end()) {
+          std::vector<MeasuredPeak> peaks = ReadPeakRows(PeakTable(a.folder));
+          for (MeasuredPeak& peak : peaks) {
+            for (char& c : peak.compound) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+          }
+          parsed = m_parsedPeaks.emplace(a.folder, std::move(peaks)).first;
+        }
+        i.peaks = parsed->second;
+        i.measured = !i.peaks.empty();
+      }
+    }
+    injections.push_back(std::move(i));
+  }
+  return injections;
+}
+
+SuitabilityResult Sequence::CheckBlock(std::size_t block) {
+  const std::vector<LabInjection> all = LabInjections();
+  const int first = m_planned[m_blocks[block].first].number, last = m_planned[m_blocks[block].last].number;
+  std::vector<LabInjection> own;
+  for (const LabInjection& i : all) {
+    if (i.number >= first && i.number <= last) own.push_back(i);
+  }
+  return CheckSuitability(m_criteria.suitability, own);
+}
+
+void Sequence::RecallChecks() {
+  for (std::size_t b = 0; b < m_blocks.size(); ++b) {
+    if (m_blocks[b].last + 1 < m_first || m_first >= m_planned.size()) m_checked[b] = CheckBlock(b);
+  }
+}
+
+bool Sequence::CheckSuitabilityBefore(std::size_t i) {
+  for (std::size_t b = 0; b < m_blocks.size(); ++b) {
+    if (m_blocks[b].last + 1 != i || m_checked.contains(b)) continue;
+    const SuitabilityResult result = CheckBlock(b);
+    m_checked[b] = result;
+    const std::string which = "samples " + std::to_string(result.first) + " to " + std::to_string(result.last);
+    m_ui.Note("System suitability of " + which + " (" + std::to_string(result.injections) +
+              " injections with results), against " + EscapeControls(m_criteria.file.string()) + ":");
+    std::string all;
+    for (const CriterionResult& r : result.criteria) {
+      m_ui.Note("  " + CriterionText(r) + ": " + (r.passed ? "pass" : "FAIL"));
+      all += (all.empty() ? "" : "; ") + CriterionText(r) + ": " + (r.passed ? "pass" : "fail");
+    }
+    if (!m_journal.Write({"suitability", std::to_string(result.first), std::to_string(result.last),
+                          result.passed ? "pass" : "fail", all})) {
+      m_recordFailed = true;
+    }
+    if (m_ui.ShowsJson()) {
+      nlohmann::ordered_json j;
+      j["suitability"]["first"] = result.first;
+      j["suitability"]["last"] = result.last;
+      j["suitability"]["injections"] = result.injections;
+      j["suitability"]["result"] = result.passed ? "pass" : "fail";
+      nlohmann::ordered_json criteria = nlohmann::ordered_json::array();
+      for (const CriterionResult& r : result.criteria) {
+        nlohmann::ordered_json c;
+        c["criterion"] = CriterionName(r.kind);
+        c["subject"] = r.subject;
+        c[CriterionIsMinimum(r.kind) ? "min" : "max"] = r.limit;
+        c["measured"] = r.measured ? nlohmann::ordered_json(std::stod(MeasuredText(r))) : nlohmann::ordered_json();
+        c["result"] = r.passed ? "pass" : "fail";
+        if (!r.unmeasured.empty()) c["note"] = r.unmeasured;
+        criteria.push_back(c);
+      }
+      j["suitability"]["criteria"] = criteria;
+      m_ui.JsonObject(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+    if (result.passed) {
+      m_ui.Note("The system suitability of " + which + " passes.");
+    } else if (m_o.continueUnsuitable) {
+      m_ui.Failure("the system suitability of " + which + " failed: " + SuitabilityText(result).substr(6) +
+                   "; the sequence goes on (--if-unsuitable continue), and sequence.csv marks the samples after it");
+    } else {
+      StopUnsuitable(i, b);
+      return false;
+    }
+    WriteTables(nullptr);
+  }
+  return true;
+}
+
+// The rows from `i` on do not run; the list's shutdown row does.
+void Sequence::StopUnsuitable(std::size_t i, std::size_t block) {
+  m_unsuitable = block;
+  const SuitabilityResult& result = m_checked[block];
+  const std::string reason = "not run: the system suitability of samples " + std::to_string(result.first) + " to " +
+                             std::to_string(result.last) + " failed: " + SuitabilityText(result).substr(6);
+  m_ui.Failure("the system suitability of samples " + std::to_string(result.first) + " to " +
+               std::to_string(result.last) + " failed: " + SuitabilityText(result).substr(6) +
+               "; the sequence stops before the rows after it");
+  const Planned& last = m_planned.back();
+  const bool shutdown = last.sample->action == RowAction::kShutdown;
+  for (std::size_t k = i; k < m_planned.size() && !(shutdown && k + 1 == m_planned.size()); ++k) {
+    m_notRun.push_back({m_attempts.size(), k, reason});
+    if (!m_ui.ShowsJson()) continue;
+    const Planned& p = m_planned[k];
+    nlohmann::ordered_json row;
+    row["number"] = p.number;
+    row["row"] = p.row;
+    row["sample"] = p.sample->name;
+    row["method"] = p.sample->method;
+    row["result"] = "not run";
+    row["reason"] = reason;
+    m_ui.JsonObject(row.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+  WriteTables(nullptr);
+  if (shutdown && i < m_planned.size()) {
+    m_ui.Note("The sequence stops; its last row shuts the instruments down.");
+    RunSample(last);
+  }
+}
+
+void Sequence::ShowCalibration(std::size_t i) {
+  const Planned& p = m_planned[i];
+  if (p.sample->action != RowAction::kInject || p.sample->type != SampleType::kUnknown) return;
+  for (std::size_t k = 0; k < i; ++k) {
+    const SampleRow& row = *m_planned[k].sample;
+    if (row.action == RowAction::kInject && row.type == SampleType::kUnknown && row.method == p.sample->method) return;
+  }
+  m_calibration = Calibrate(LabInjections(), m_criteria.bracketDriftPercent);
+  for (const CalibrationLine& line : m_calibration.lines) {
+    if (line.method != p.sample->method) continue;
+    m_ui.Note("Calibration of " + line.compound + " on " + EscapeControls(line.method) + ": " + LineText(line));
+  }
+}
+
+void Sequence::ShowBracket(const Planned& p) {
+  if (p.sample->action != RowAction::kInject || p.sample->type != SampleType::kStandard) return;
+  // The unknowns it closes carry its mark.
+  for (auto it = m_planned.rbegin(); it != m_planned.rend(); ++it) {
+    if (it->number >= p.number) continue;
+    const SampleRow& row = *it->sample;
+    if (row.method != p.sample->method || row.action != RowAction::kInject) continue;
+    if (row.type == SampleType::kStandard) return;
+    if (row.type != SampleType::kUnknown) continue;
+    const auto found = m_calibration.injections.find(it->number);
+    if (found == m_calibration.injections.end() || found->second.bracket.empty()) return;
+    const std::string& mark = found->second.bracket;
+    const std::string text = "Bracketing standard " + EscapeControls(p.sample->name) + " (sample " +
+                             std::to_string(p.number) + "): " + mark;
+    if (mark.rfind("within", 0) == 0) {
+      m_ui.Note(text);
+    } else {
+      m_ui.Failure(text + "; sequence.csv marks the unknowns it brackets");
+    }
+    return;
+  }
+}
+
+// The suitability cell of a planned sample: the last of a block has its
+// check; an injection after a failed check says so.
+std::string Sequence::SuitabilityCell(std::size_t planned) const {
+  std::string cell;
+  for (const auto& [b, result] : m_checked) {
+    if (m_blocks[b].last == planned) return SuitabilityText(result);
+    if (m_blocks[b].last < planned && m_planned[planned].sample->action == RowAction::kInject) {
+      cell = result.passed ? "" : "after the failed suitability check of samples " + std::to_string(result.first) +
+                                      " to " + std::to_string(result.last);
+    }
+  }
+  return cell;
+}
+
+void Sequence::WriteLabFiles() {
+  const std::filesystem::path& dir = m_folder.Path();
+  if (!m_calibration.lines.empty()) {
+    const std::string csv = CalibrationCsv(m_calibration);
+    if (csv != m_calibrationCsv) {
+      if (const std::string error = WriteFileWhole(dir / "calibration.csv", csv); !error.empty()) {
+        m_ui.Failure("could not write " + (dir / "calibration.csv").string() + ": " + error);
+        m_tableFailed = true;
+      } else {
+        m_calibrationCsv = csv;
+      }
+    }
+  }
+  if (!m_blocks.empty()) {
+    std::vector<SuitabilityResult> results;
+    for (const auto& [b, result] : m_checked) results.push_back(result);
+    const std::string csv = SuitabilityCsv(results);
+    if (csv != m_suitabilityCsv) {
+      if (const std::string error = WriteFileWhole(dir / "suitability.csv", csv); !error.empty()) {
+        m_ui.Failure("could not write " + (dir / "suitability.csv").string() + ": " + error);
+        m_tableFailed = true;
+      } else {
+        m_suitabilityCsv = csv;
+      }
+    }
+  }
+}
+
 // sequence.csv (and a JSON line per sample with --json), from every
 // attempt in the order they ran; written whole and then put in place, so
 // that a kill leaves the last complete table. Not synced to the disk: the
 // journal is, and a resume writes the table anew from it.
 void Sequence::WriteTables(const Planned* justEnded) {
+  // The lab's columns at the end: what each injection is, its suitability
+  // check or the failed one it ran after, its bracketing standard's mark,
+  // and a concentration column per calibrated compound.
+  if (m_lab) m_calibration = Calibrate(LabInjections(), m_criteria.bracketDriftPercent);
   std::string csv =
       "number,row,sample,method,vial,volume_ul,injection,folder,start,end,result,reason,peak_bar,injected_clock_min,"
-      "bar_at_injection,oven_c_at_injection,waited_min,equilibrated_ml,action,note\n";
-  for (const JournalSample& a : m_attempts) {
+      "bar_at_injection,oven_c_at_injection,waited_min,equilibrated_ml,action,note,type,level,suitability,bracket";
+  for (const std::string& compound : m_calibration.compounds) csv += "," + CsvCell(compound + "_mg_l");
+  csv += "\n";
+  std::map<int, const JournalSample*> latest;
+  for (const JournalSample& a : m_attempts) latest[a.number] = &a;
+  // The cells after `note` of planned sample `p`, whose attempt `a` is its last (or, for a row not run, none).
+  const auto labCells = [&](const Planned& p, bool lastAttempt, nlohmann::ordered_json* j) {
+    const bool injects = p.sample->action == RowAction::kInject;
+    const std::string suitability = SuitabilityCell(static_cast<std::size_t>(p.number - 1));
+    const auto found = lastAttempt ? m_calibration.injections.find(p.number) : m_calibration.injections.end();
+    const InjectionQuantities* q = found == m_calibration.injections.end() ? nullptr : &found->second;
+    std::string cells = "," + std::string(injects ? SampleTypeName(p.sample->type) : "") + "," +
+                        CsvCell(p.sample->level) + "," + CsvCell(suitability) + "," + CsvCell(q ? q->bracket : "");
+    nlohmann::ordered_json concentrations = nlohmann::ordered_json::object();
+    for (const std::string& compound : m_calibration.compounds) {
+      const auto c = q ? q->concentrations.find(compound) : std::map<std::string, double>::const_iterator();
+      const bool has = q && c != q->concentrations.end();
+      cells += "," + (has ? Fixed(c->second, 3) : std::string());
+      if (has) concentrations[compound] = std::stod(Fixed(c->second, 3));
+    }
+    if (j) {
+      (*j)["type"] = injects ? nlohmann::ordered_json(SampleTypeName(p.sample->type)) : nlohmann::ordered_json();
+      (*j)["level"] = p.sample->level.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.sample->level);
+      (*j)["suitability"] = suitability.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(suitability);
+      (*j)["bracket"] = !q || q->bracket.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(q->bracket);
+      if (!m_calibration.compounds.empty()) (*j)["concentrations_mg_l"] = concentrations;
+    }
+    return cells;
+  };
+  // The rows that did not run, where the sequence stopped.
+  const auto notRunRows = [&](std::size_t attempts) {
+    for (const NotRun& n : m_notRun) {
+      if (n.afterAttempts != attempts) continue;
+      const Planned& p = m_planned[n.planned];
+      const bool injects = p.sample->action == RowAction::kInject;
+      csv += std::to_string(p.number) + "," + std::to_string(p.row) + "," + CsvCell(p.sample->name) + "," +
+             CsvCell(p.sample->method) + "," + (injects ? std::to_string(p.sample->vial) : "") + "," +
+             (injects ? VolumeText(p.sample->volumeUl) : "") + "," + std::to_string(p.injection) +
+             ",,,,not run," + CsvCell(n.reason) + ",,,,,,," + RowActionName(p.sample->action) + "," +
+             CsvCell(p.sample->note) + labCells(p, false, nullptr) + "\n";
+    }
+  };
+  for (std::size_t index = 0; index < m_attempts.size(); ++index) {
+    if (!m_notRun.empty()) notRunRows(index);
+    const JournalSample& a = m_attempts[index];
     if (a.number < 1 || a.number > static_cast<int>(m_planned.size())) continue;
     const Planned& p = m_planned[static_cast<std::size_t>(a.number - 1)];
     const bool injects = p.sample->action == RowAction::kInject;
@@ -591,39 +1041,44 @@ void Sequence::WriteTables(const Planned* justEnded) {
                                                                          : "failed";
     const std::string reason = a.hasEnded ? (a.good ? "" : a.outcome)
                                           : "the sequence stopped while this sample ran";
+    const bool json = justEnded == &p && &a == &m_attempts.back() && m_ui.ShowsJson();
+    nlohmann::ordered_json j;
+    const std::string lab = labCells(p, latest[a.number] == &a, json ? &j : nullptr);
     csv += std::to_string(p.number) + "," + std::to_string(p.row) + "," + CsvCell(p.sample->name) + "," +
            CsvCell(p.sample->method) + "," + (injects ? std::to_string(p.sample->vial) : "") + "," +
            (injects ? VolumeText(p.sample->volumeUl) : "") + "," +
            std::to_string(p.injection) + "," + CsvCell(a.folder) + "," + a.started + "," + a.ended + "," + result +
            "," + CsvCell(reason) + "," + a.peakBar + "," + a.injectedMinutes + "," + a.injectedBar + "," +
            a.injectedOvenC + "," + a.waitedMinutes + "," + a.equilibratedMl + "," + RowActionName(p.sample->action) + "," +
-           CsvCell(p.sample->note) + "\n";
-    if (justEnded == &p && &a == &m_attempts.back() && m_ui.ShowsJson()) {
-      nlohmann::ordered_json j;
-      j["number"] = p.number;
-      j["row"] = p.row;
-      j["sample"] = p.sample->name;
-      j["method"] = p.sample->method;
-      j["vial"] = p.sample->vial;
-      j["volume_ul"] = p.sample->volumeUl;
-      j["injection"] = p.injection;
-      j["folder"] = a.folder;
-      j["start"] = a.started;
-      j["end"] = a.ended;
-      j["result"] = result;
-      j["reason"] = reason;
-      j["peak_bar"] = a.peakBar.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(std::stod(a.peakBar));
-      m_ui.JsonObject(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+           CsvCell(p.sample->note) + lab + "\n";
+    if (json) {
+      nlohmann::ordered_json row;
+      row["number"] = p.number;
+      row["row"] = p.row;
+      row["sample"] = p.sample->name;
+      row["method"] = p.sample->method;
+      row["vial"] = p.sample->vial;
+      row["volume_ul"] = p.sample->volumeUl;
+      row["injection"] = p.injection;
+      row["folder"] = a.folder;
+      row["start"] = a.started;
+      row["end"] = a.ended;
+      row["result"] = result;
+      row["reason"] = reason;
+      row["peak_bar"] = a.peakBar.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(std::stod(a.peakBar));
+      for (auto& [key, value] : j.items()) row[key] = value;
+      m_ui.JsonObject(row.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
   }
+  if (!m_notRun.empty()) notRunRows(m_attempts.size());
   const std::filesystem::path file = m_folder.Path() / "sequence.csv";
   if (const std::string error = WriteFileWhole(file, csv); !error.empty()) {
     m_ui.Failure("could not write " + file.string() + ": " + error);
     m_tableFailed = true;
   }
+  if (m_lab) WriteLabFiles();
   // The peak tables of every sample's last attempt.
-  std::map<int, const JournalSample*> last;
-  for (const JournalSample& a : m_attempts) last[a.number] = &a;
+  const std::map<int, const JournalSample*>& last = latest;
   std::string areas = "number,sample," + PeaksCsv({});
   bool any = false;
   for (const auto& [number, a] : last) {
@@ -719,7 +1174,7 @@ const std::string& Sequence::PeakTable(const std::string& folder) {
   const auto found = m_peakTables.find(folder);
   if (found != m_peakTables.end()) return found->second;
   std::string& table = m_peakTables[folder];
-  std::ifstream in(m_folder.Path() / folder / "peaks.csv", std::ios::binary);
+  std::ifstream in(Dir() / folder / "peaks.csv", std::ios::binary);
   std::string line;
   if (!std::getline(in, line)) return table;  // no table, or only its header
   while (std::getline(in, line)) table += line + "\n";
@@ -769,6 +1224,15 @@ int Sequence::Finish() {
                  m_listPath.string() + " --resume " + dir.string());
     return 1;
   }
+  if (m_unsuitable) {
+    const SuitabilityResult& r = m_checked[*m_unsuitable];
+    m_ui.Failure("the sequence stopped after sample " + std::to_string(r.last) + " of " + std::to_string(total) +
+                 ": the system suitability of samples " + std::to_string(r.first) + " to " + std::to_string(r.last) +
+                 " failed (" + SuitabilityText(r).substr(6) + "); the instruments were stopped. When the cause is "
+                 "fixed, resume with: quarn-host sequence " + m_listPath.string() + " --resume " + dir.string() +
+                 " (the suitability injections run again)");
+    return 1;
+  }
   std::string memory;
   if (m_warmKb > 0) {
     memory = "; resident memory after sample " + std::to_string(m_first + kWarmUpSamples) + ": " +
@@ -777,8 +1241,15 @@ int Sequence::Finish() {
   }
   m_ui.Note("The sequence has ended: " + std::to_string(good) + " of " + std::to_string(total) + " samples good" +
             memory + ". Files in " + dir.string() + ": sequence.csv, report.html, sequence.svg, journal.txt" +
+            (m_calibrationCsv.empty() ? "" : ", calibration.csv") + (m_suitabilityCsv.empty() ? "" : ", suitability.csv") +
             (m_o.trace ? std::string(", ") + m_trace.FileName() : "") + " and a folder per sample.");
   if (good < total) return m_ui.Fail(std::to_string(total - good) + " of " + std::to_string(total) + " samples failed; sequence.csv says why");
+  for (const auto& [b, r] : m_checked) {
+    if (r.passed) continue;
+    return m_ui.Fail("the system suitability of samples " + std::to_string(r.first) + " to " + std::to_string(r.last) +
+                     " failed (" + SuitabilityText(r).substr(6) + "); the samples after it ran (--if-unsuitable "
+                     "continue), and sequence.csv marks them");
+  }
   if (m_o.memoryCheck && m_warmKb > 0 && m_growthKb > kFlatKb) {
     return m_ui.Fail("resident memory grew " + std::to_string(m_growthKb) + " kB after sample " +
                 std::to_string(m_first + kWarmUpSamples) + " (at most " + std::to_string(kFlatKb) + " kB allowed)");
@@ -811,6 +1282,7 @@ int Sequence::Run() {
     if (!PrepareFolder()) return 1;
     m_ui.Note("Every sample of " + m_listPath.string() + " has run in " + m_folder.Path().string() +
               "; nothing is left to run.");
+    RecallChecks();
     WriteTables(nullptr);
     return Finish();
   }
@@ -825,12 +1297,23 @@ int Sequence::Run() {
             " transport" + (m_o.resume ? " (as it started)" : m_o.transport ? " (--transport)" : " (the transport setting)") +
             ", on error: " +
             (m_o.skipFailed ? "skip the sample" : "stop") + ".");
+  RecallChecks();
   WriteTables(nullptr);
   // What cannot be recorded is not run, from the first sample on.
   if (m_tableFailed) return m_ui.Fail("nothing was run: the sequence's records cannot be written in " + m_folder.Path().string());
+  bool finished = true;
   for (std::size_t i = m_first; i < m_planned.size(); ++i) {
+    if (m_lab && !CheckSuitabilityBefore(i)) {
+      finished = false;
+      break;
+    }
+    if (m_lab) ShowCalibration(i);
     const bool good = RunSample(m_planned[i]);
-    if (StopSignal() != 0) break;
+    if (m_lab && good) ShowBracket(m_planned[i]);
+    if (StopSignal() != 0) {
+      finished = false;
+      break;
+    }
     if (!good && (!m_o.skipFailed || m_recordFailed)) {
       m_stoppedAt = &m_planned[i];
       // The list's shutdown row runs when the sequence stops on a failure too.
@@ -839,9 +1322,12 @@ int Sequence::Run() {
         m_ui.Note("The sequence stops; its last row shuts the instruments down.");
         RunSample(last);
       }
+      finished = false;
       break;
     }
   }
+  // A block of suitability injections at the end of the list is checked too.
+  if (m_lab && finished) CheckSuitabilityBefore(m_planned.size());
   return Finish();
 }
 

@@ -30,45 +30,65 @@ SHORT Short(int value) { return static_cast<SHORT>(value); }
 constexpr FaultKind kCatalogue[] = {
     {"driver-missing", FaultParameter::kNone, false, false,
      "the instrument network's driver is not installed: opening the network fails", "driver-missing",
-     [](const Fault&) { Simulator()->SetDriverMissing(true); }, nullptr},
+     [](const Fault&) { Simulator()->SetDriverMissing(true); }, nullptr,
+     true},
     {"unit-absent", FaultParameter::kUnit, false, false,
      "the unit is not there: it does not answer on the network, the server does not find it", "unit-absent:uv",
      [](const Fault& f) { Simulator()->SetNetworkUnitAbsent(f.unitAddress); },
-     [](const Fault& f) { Simulator()->SetServerUnitAbsent(f.serverUnitType, Short(f.serverUnitNumber)); }},
+     [](const Fault& f) { Simulator()->SetServerUnitAbsent(f.serverUnitType, Short(f.serverUnitNumber)); },
+     true},
     {"unit-never-connects", FaultParameter::kUnit, false, false,
      "the server finds the unit, which reports itself present but never connected", "unit-never-connects:pump",
      nullptr,
-     [](const Fault& f) { Simulator()->SetServerUnitTiming(f.serverUnitType, Short(f.serverUnitNumber), 0, -1); }},
+     [](const Fault& f) { Simulator()->SetServerUnitTiming(f.serverUnitType, Short(f.serverUnitNumber), 0, -1); },
+     true},
     {"server-call", FaultParameter::kServerCall, true, false,
      "every call of the operation from then on returns RESULT (a failure code instead of acting, a success "
      "code after it)",
      "server-call:Session.StartRun=0x80004005", nullptr,
-     [](const Fault& f) { Simulator()->FailServerCall(f.operation, static_cast<HRESULT>(f.result)); }},
+     [](const Fault& f) { Simulator()->FailServerCall(f.operation, static_cast<HRESULT>(f.result)); },
+     true},
     {"error-event", FaultParameter::kNone, true, true,
      "the server sends an error event: network box, \"External Input #1 error\"", "error-event", nullptr,
-     [](const Fault&) { Simulator()->SendErrorEvent(0, 0, 1, "External Input #1 error"); }},
+     [](const Fault&) { Simulator()->SendErrorEvent(0, 0, 1, "External Input #1 error"); },
+     true},
     {"trouble-event", FaultParameter::kNone, true, true,
      "pump 1 sends a pressure trouble event while it goes on delivering", "trouble-event",
-     [](const Fault&) { Simulator()->SendTrouble(kUnitPump1, kTroubleUpperPressure); }, nullptr},
+     [](const Fault&) { Simulator()->SendTrouble(kUnitPump1, kTroubleUpperPressure); }, nullptr,
+     true},
     {"node-state", FaultParameter::kNodeState, true, false,
      "the node (network box) reports STATE, a state that needs a reset: on the network until it is reset, "
      "on the server for good",
      "node-state:8", [](const Fault& f) { Simulator()->SetNodeState(static_cast<std::uint32_t>(f.nodeState)); },
-     [](const Fault& f) { Simulator()->SetNetBoxState(f.nodeState); }},
+     [](const Fault& f) { Simulator()->SetNetBoxState(f.nodeState); },
+     true},
     {"autosampler-never-ready", FaultParameter::kNone, true, false,
      "the autosampler never reports ready: silent on the network, locked on the server", "autosampler-never-ready",
      [](const Fault&) { Simulator()->SetAutosamplerSilent(true); },
-     [](const Fault&) { Simulator()->SetSamplerState(samplerLocked); }},
+     [](const Fault&) { Simulator()->SetSamplerState(samplerLocked); },
+     true},
     {"netbox-silent", FaultParameter::kNone, true, false,
      "the network box gives an empty identification: it does not answer", "netbox-silent", nullptr,
-     [](const Fault&) { Simulator()->SetNetBoxSilent(true); }},
+     [](const Fault&) { Simulator()->SetNetBoxSilent(true); },
+     true},
     {"server-exit", FaultParameter::kNone, true, true,
      "the instrument server's program ends (in the host's process: the server stops answering)", "server-exit",
-     nullptr, [](const Fault&) { Simulator()->EndServer(); }},
+     nullptr, [](const Fault&) { Simulator()->EndServer(); },
+     true},
     {"pump-overpressure", FaultParameter::kNone, true, false,
      "pump 1 goes over its upper pressure limit and trips at once, or as soon as the pumps deliver",
      "pump-overpressure", [](const Fault&) { Simulator()->BlockLine(sim::Side::kNetwork); },
-     [](const Fault&) { Simulator()->BlockLine(sim::Side::kServer); }},
+     [](const Fault&) { Simulator()->BlockLine(sim::Side::kServer); },
+     true},
+    // Not a malfunction but the column's state: a run it hits is judged
+    // as any other, and the loss shows in the peaks (plates, resolution),
+    // which is what a system suitability check is for.
+    {"column-degraded", FaultParameter::kFactor, true, true,
+     "the column loses efficiency: its plate height FACTOR times its own (default 4) from then on, for the rest "
+     "of the run or sequence; the runs stay valid, their peaks wider",
+     "column-degraded:10", [](const Fault& f) { Simulator()->DegradeColumn(sim::Side::kNetwork, f.factor); },
+     [](const Fault& f) { Simulator()->DegradeColumn(sim::Side::kServer, f.factor); },
+     false},
 };
 
 bool IsName(const std::string& text) {
@@ -133,6 +153,12 @@ std::string ReadParameter(const std::string& parameter, Fault& fault) {
         return "";
       }
       return "'" + parameter + "' is not a node state that needs a reset; expected 7, 8 or 9";
+    case FaultParameter::kFactor: {
+      const NumberRead<double> factor = ReadDecimalNumber(parameter, "FACTOR", 1.0, 100.0, false);
+      if (!factor.value) return factor.error;
+      fault.factor = *factor.value;
+      return "";
+    }
   }
   return "";
 }
@@ -161,11 +187,12 @@ FaultRead ReadFault(const std::string& text) {
     if (name == kind.name) fault.kind = &kind;
   }
   if (!fault.kind) return fail("unknown fault '" + name + "'; 'quarn-host run --fault list' shows the faults");
-  const bool wants = fault.kind->parameter != FaultParameter::kNone;
+  const bool optional = fault.kind->parameter == FaultParameter::kFactor;
+  const bool wants = fault.kind->parameter != FaultParameter::kNone && (!optional || colon != std::string::npos);
   if (wants && colon == std::string::npos) {
     return fail("missing parameter; expected " + FaultSyntax(*fault.kind) + ", for instance " + fault.kind->example);
   }
-  if (!wants && colon != std::string::npos) return fail(name + " takes no parameter");
+  if (!wants && colon != std::string::npos && !optional) return fail(name + " takes no parameter");
   if (fault.minutes && !fault.kind->timed) {
     return fail(name + " acts when the instruments are opened; give it without @MINUTES");
   }
@@ -176,7 +203,7 @@ FaultRead ReadFault(const std::string& text) {
 }
 
 std::string FaultSyntax(const FaultKind& kind) {
-  static constexpr const char* kParameters[] = {"", ":UNIT", ":OPERATION=RESULT", ":STATE"};
+  static constexpr const char* kParameters[] = {"", ":UNIT", ":OPERATION=RESULT", ":STATE", "[:FACTOR]"};
   return std::string(kind.name) + kParameters[static_cast<int>(kind.parameter)] + (kind.timed ? "[@MINUTES]" : "");
 }
 
@@ -203,7 +230,8 @@ std::string FaultListText() {
   for (const FaultKind& kind : kCatalogue) row(FaultSyntax(kind), FaultTransports(kind), kind.what);
   text +=
       "\nUNIT: pump, uv, autosampler or oven. STATE: 7, 8 or 9. OPERATION: a server call as server-calls.log\n"
-      "names it (--trace), for instance Session.StartRun; RESULT: 0x and 1 to 8 hexadecimal digits.\n";
+      "names it (--trace), for instance Session.StartRun; RESULT: 0x and 1 to 8 hexadecimal digits.\n"
+      "FACTOR: 1 to 100, how many times the column's plate height grows (its plate count falls as much).\n";
   return text;
 }
 

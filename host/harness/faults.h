@@ -27,6 +27,7 @@ enum class FaultParameter {
   kUnit,        // pump, uv, autosampler, oven
   kServerCall,  // Interface.Operation=0xRESULT
   kNodeState,   // 7, 8 or 9
+  kFactor,      // optional: a number, 1 to 100 (the fault's default without it)
 };
 
 struct Fault;
@@ -41,6 +42,10 @@ struct FaultKind {
   // Injects the fault on that transport now; null: the transport has no such fault.
   void (*direct)(const Fault&);
   void (*server)(const Fault&);
+  // Whether a run it hits is no valid run (JudgeRun): a malfunction. A
+  // fault that is a state of the instruments rather than a malfunction
+  // (a degraded column) leaves the run to be judged as any other.
+  bool spoilsRun;
 };
 
 std::span<const FaultKind> FaultCatalogue();
@@ -55,6 +60,7 @@ struct Fault {
   std::string operation;          // kServerCall
   std::uint32_t result = 0;       // kServerCall
   int nodeState = 0;              // kNodeState
+  double factor = 4.0;            // kFactor
   std::optional<double> minutes;  // after the sample start; unset: from the start
 };
 

@@ -24,12 +24,20 @@ namespace {
 // A list larger than this is not a sample list.
 constexpr std::uintmax_t kMaxListBytes = 16u << 20;
 
-enum Column { kSample, kMethod, kVial, kVolume, kInjections, kAction, kMinutes, kNote, kContents, kColumnCount };
-constexpr std::array<const char*, kColumnCount> kColumnNames{"sample",  "method", "vial", "volume",  "injections",
-                                                              "action",  "minutes", "note", "contents"};
-constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false, false, false, false};
-constexpr const char* kColumnList = "sample, method, vial, volume, injections, action, minutes, note and contents";
+enum Column {
+  kSample, kMethod, kVial, kVolume, kInjections, kAction, kMinutes, kNote, kContents, kType, kLevel, kColumnCount
+};
+constexpr std::array<const char*, kColumnCount> kColumnNames{"sample",  "method",  "vial", "volume",   "injections",
+                                                              "action",  "minutes", "note", "contents", "type",
+                                                              "level"};
+constexpr bool kRequired[kColumnCount] = {true, true, true, true, false, false, false, false, false, false, false};
+constexpr const char* kColumnList =
+    "sample, method, vial, volume, injections, action, minutes, note, contents, type and level";
 constexpr RowAction kActions[] = {RowAction::kInject, RowAction::kBlank, RowAction::kEquilibrate, RowAction::kShutdown};
+constexpr SampleType kTypes[] = {SampleType::kUnknown, SampleType::kBlank, SampleType::kStandard,
+                                 SampleType::kSuitability};
+// The longest level label.
+constexpr std::size_t kMaxLevelBytes = 40;
 
 struct Record {
   int line = 0;
@@ -131,6 +139,16 @@ const char* RowActionName(RowAction action) {
   return "inject";
 }
 
+const char* SampleTypeName(SampleType type) {
+  switch (type) {
+    case SampleType::kBlank: return "blank";
+    case SampleType::kStandard: return "standard";
+    case SampleType::kSuitability: return "suitability";
+    case SampleType::kUnknown: break;
+  }
+  return "unknown";
+}
+
 namespace {
 
 void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnCount>& at, bool decimalComma,
@@ -211,6 +229,35 @@ void ReadRows(const std::vector<Record>& records, const std::array<int, kColumnC
     if (!injects && !row.contents.empty()) bad("contents: a " + action + " row injects nothing", kContents);
     if (row.contents != EscapeControls(row.contents)) bad("contents: the name holds a control character", kContents);
     if (!injects && row.injections != 1) bad("injections: a " + action + " row injects nothing", kInjections);
+    // What an injection is; a row that injects nothing is no sample type.
+    const std::string type = Lower(Trimmed(cell(kType)));
+    for (SampleType t : kTypes) {
+      if (type == SampleTypeName(t)) row.type = t;
+    }
+    if (!type.empty() && type != SampleTypeName(row.type)) {
+      bad("type: '" + EscapeControls(type) + "' is not one of unknown, blank, standard and suitability", kType);
+    } else if (!type.empty() && !injects) {
+      bad(row.action == RowAction::kBlank
+              ? "type: an action=blank row is a run without an injection and takes no type; an injection of a "
+                "blank is type=blank with the action inject (or none)"
+              : "type: " + std::string(action[0] == 'e' ? "an " : "a ") + action +
+                    " row injects nothing; type says what an injection is",
+          kType);
+    }
+    row.level = Trimmed(cell(kLevel));
+    if (row.type == SampleType::kStandard && injects && row.level.empty()) {
+      bad("level: a standard needs its level (a label such as 1 to 5)", kLevel);
+    } else if (!row.level.empty() && row.type != SampleType::kStandard) {
+      bad("level: only a standard takes a level (this row is " +
+              (injects ? "an injection of type " + std::string(SampleTypeName(row.type))
+                       : (action[0] == 'e' ? "an " : "a ") + action + " row") +
+              ")",
+          kLevel);
+    } else if (row.level != EscapeControls(row.level)) {
+      bad("level: the label holds a control character", kLevel);
+    } else if (row.level.size() > kMaxLevelBytes) {
+      bad("level: the label is longer than " + std::to_string(kMaxLevelBytes) + " bytes", kLevel);
+    }
     if (row.action == RowAction::kEquilibrate) {
       const NumberRead<double> read = ReadDecimalNumber(cell(kMinutes), "minutes", 0.1, 1440.0, false);
       if (read.value) row.minutes = *read.value;

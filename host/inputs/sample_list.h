@@ -5,9 +5,9 @@
 //
 // Columns (case does not matter): sample, method, vial, volume (µl) are
 // required; injections (from the vial, default 1), action (RowAction),
-// minutes (an equilibration's), note and contents (a sample description
-// of the tray file, for the vial instead of the tray's own; host/inputs/tray.h)
-// are optional.
+// minutes (an equilibration's), note, contents (a sample description
+// of the tray file, for the vial instead of the tray's own; host/inputs/tray.h),
+// type (SampleType, an injection's) and level (a standard's) are optional.
 // A method file is named relative to the list's folder. CSV takes ',' or
 // ';' between cells (the header row tells which), double quotes around a
 // cell that holds the separator, a quote or a line break, a UTF-8
@@ -38,6 +38,22 @@ namespace host {
 enum class RowAction { kInject, kBlank, kEquilibrate, kShutdown };
 const char* RowActionName(RowAction action);
 
+// What an injection is, for the lab's results (host/running/calibration.h,
+// host/running/suitability.h). Only an injection has a type: a row that
+// injects nothing (RowAction other than kInject) takes none, and an
+// action=blank row (a run without an injection) is not a type=blank one
+// (an injection from a vial of blank solvent).
+//  - unknown: a sample to be quantified (the default);
+//  - blank: an injection of a blank;
+//  - standard: a calibration standard, with its `level`; before the
+//    first unknown of its method it is a point of the calibration line,
+//    after one a bracketing standard checked against the line;
+//  - suitability: a system-suitability injection; a run of them is a
+//    block, checked against the criteria when the sequence reaches a row
+//    that is not one.
+enum class SampleType { kUnknown, kBlank, kStandard, kSuitability };
+const char* SampleTypeName(SampleType type);
+
 struct SampleRow {
   int line = 0;               // in the list file, from 1
   std::string name;           // UTF-8
@@ -50,6 +66,8 @@ struct SampleRow {
   double minutes = 0;         // an equilibration's
   std::string note;           // UTF-8; may hold "\n": escape it to print it
   std::string contents;       // a sample description's name; "" for what the tray holds in the vial
+  SampleType type = SampleType::kUnknown;  // an injection's; kUnknown for a row that injects nothing
+  std::string level;          // a standard's level, a label ("1", "low"); "" for every other row
 };
 
 struct SampleList {

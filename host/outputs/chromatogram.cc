@@ -81,7 +81,7 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const ExpectedPeak& e = expected[i];
     const Extent& x = extents[i];
-    MeasuredPeak peak{e.compound, {}, {}, {}, {}, {}, {}};
+    MeasuredPeak peak{e.compound, {}, {}, {}, {}, {}, {}, {}};
     // The baseline's ends: the mean of a few samples outward from each
     // end of the group, so that noise does not tilt it.
     const std::size_t baseLo = x.groupLo - std::min<std::size_t>(x.groupLo, kBaselineSamples - 1);
@@ -139,6 +139,27 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
       peak.widthMin = (*to - *from) * periodMin;
       peak.plates = 5.54 * std::pow(*peak.retentionMin / *peak.widthMin, 2);
     }
+    // The tailing factor from where the signal crosses 5 % of the height
+    // each side of the apex (within the peak's extent: a peak cut at a
+    // valley above that has none).
+    std::optional<double> front, back;
+    const double twentieth = height * 0.05;
+    for (std::size_t s = top; s > lo; --s) {
+      if (above(s - 1) <= twentieth) {
+        front = static_cast<double>(s - 1) + (twentieth - above(s - 1)) / (above(s) - above(s - 1));
+        break;
+      }
+    }
+    for (std::size_t s = top; s < hi; ++s) {
+      if (above(s + 1) <= twentieth) {
+        back = static_cast<double>(s) + (above(s) - twentieth) / (above(s) - above(s + 1));
+        break;
+      }
+    }
+    const double apex = static_cast<double>(top) + shift;
+    if (front && back && height > 0.0 && apex > *front) {
+      peak.tailing = (*back - *front) / (2.0 * (apex - *front));
+    }
     if (!measured.empty() && measured.back().widthMin && peak.widthMin) {
       peak.resolution = 1.18 * (*peak.retentionMin - *measured.back().retentionMin) /
                         (*measured.back().widthMin + *peak.widthMin);
@@ -148,13 +169,14 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
   return measured;
 }
 
-std::array<std::string, 6> PeakCells(const MeasuredPeak& p) {
+std::array<std::string, 7> PeakCells(const MeasuredPeak& p) {
   return {Cell(p.retentionMin, 3), Cell(p.widthMin, 4), Cell(p.heightMau, 2), Cell(p.areaMauS, 2),
-          Cell(p.plates ? std::optional(std::round(*p.plates)) : std::nullopt, 0), Cell(p.resolution, 2)};
+          Cell(p.plates ? std::optional(std::round(*p.plates)) : std::nullopt, 0), Cell(p.resolution, 2),
+          Cell(p.tailing, 2)};
 }
 
 std::string PeaksCsv(const std::vector<MeasuredPeak>& peaks) {
-  std::string csv = "peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,resolution\n";
+  std::string csv = "peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,resolution,tailing\n";
   int number = 0;
   for (const MeasuredPeak& p : peaks) {
     csv += std::to_string(++number) + "," + CsvQuoted(p.compound);
@@ -162,6 +184,49 @@ std::string PeaksCsv(const std::vector<MeasuredPeak>& peaks) {
     csv += "\n";
   }
   return csv;
+}
+
+std::vector<MeasuredPeak> ReadPeakRows(const std::string& rows) {
+  std::vector<MeasuredPeak> peaks;
+  for (std::size_t from = 0; from < rows.size();) {
+    // One row's cells, a quoted cell's doubled quotes read as one.
+    std::vector<std::string> cells(1);
+    bool quoted = false;
+    std::size_t i = from;
+    for (; i < rows.size(); ++i) {
+      const char c = rows[i];
+      if (quoted) {
+        if (c == '"' && i + 1 < rows.size() && rows[i + 1] == '"') {
+          cells.back() += '"';
+          ++i;
+        } else if (c == '"') {
+          quoted = false;
+        } else {
+          cells.back() += c;
+        }
+      } else if (c == '"') {
+        quoted = true;
+      } else if (c == ',') {
+        cells.emplace_back();
+      } else if (c == '\n') {
+        break;
+      } else if (c != '\r') {
+        cells.back() += c;
+      }
+    }
+    from = i + 1;
+    if (cells.size() < 8) continue;
+    const auto number = [&](std::size_t at) -> std::optional<double> {
+      if (at >= cells.size() || cells[at].empty()) return std::nullopt;
+      double value = 0.0;
+      const char* begin = cells[at].data();
+      const auto [end, ec] = std::from_chars(begin, begin + cells[at].size(), value);
+      if (ec != std::errc() || end != begin + cells[at].size()) return std::nullopt;
+      return value;
+    };
+    peaks.push_back({cells[1], number(2), number(3), number(4), number(5), number(6), number(7), number(8)});
+  }
+  return peaks;
 }
 
 std::string SpectraCsv(const std::vector<std::string>& compounds, const std::vector<std::vector<float>>& spectra,

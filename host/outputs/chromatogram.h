@@ -38,6 +38,9 @@ struct MeasuredPeak {
   std::optional<double> areaMauS;
   std::optional<double> plates;      // 5.54 (t / w)^2
   std::optional<double> resolution;  // 1.18 (t2 - t1) / (w1 + w2) to the peak before it
+  // The USP tailing factor: the width at 5 % of the height over twice its
+  // front half, (a + b) / 2a; 1 for a symmetric peak, above 1 for a tail.
+  std::optional<double> tailing;
 };
 
 // Measures each expected peak on `signal` (mAU, one sample every
@@ -53,8 +56,13 @@ std::vector<MeasuredPeak> MeasurePeaks(std::span<const double> signal, double pe
 // The files' texts.
 std::string PeaksCsv(const std::vector<MeasuredPeak>& peaks);
 // A peak's numbers as peaks.csv writes them, from retention_min to
-// resolution ("" for a value not measured).
-std::array<std::string, 6> PeakCells(const MeasuredPeak& peak);
+// tailing ("" for a value not measured).
+std::array<std::string, 7> PeakCells(const MeasuredPeak& peak);
+// The peaks of a peak table's rows as PeaksCsv writes them, without its
+// header (values as written: rounded as the file has them). A row that
+// does not read is left out; a table written before the tailing column
+// was added reads with no tailing.
+std::vector<MeasuredPeak> ReadPeakRows(const std::string& rows);
 // `spectra` per peak, in `peaks` order: mAU from `fromNm` in `stepNm` steps.
 std::string SpectraCsv(const std::vector<std::string>& compounds, const std::vector<std::vector<float>>& spectra,
                        int fromNm, int stepNm);

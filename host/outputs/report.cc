@@ -306,7 +306,7 @@ std::string RenderRunReport(const RunReport& run) {
             "<th class=\"text\">Compound</th><th>Retention<br><span class=\"unit\">min</span></th>"
             "<th>Width at \u00bd height<br><span class=\"unit\">min</span></th><th>Height<br><span class=\"unit\">mAU"
             "</span></th><th>Area<br><span class=\"unit\">mAU\u00b7s</span></th><th>Plates</th><th>Resolution</th>"
-            "</tr></thead>\n<tbody>\n";
+            "<th>Tailing</th></tr></thead>\n<tbody>\n";
     int number = 0;
     for (const MeasuredPeak& p : run.peaks) {
       html += "<tr><td>" + std::to_string(++number) + "</td><td class=\"text name\"><bdi>" + HtmlText(p.compound) +
@@ -478,7 +478,7 @@ std::string RenderSequenceReport(const SequenceReport& sequence) {
   if (!sequence.calibrations.empty()) {
     html += "<section id=\"calibration-section\">\n<h2>Calibration</h2>\n<div class=\"calibrations\">\n";
     for (std::size_t i = 0; i < sequence.calibrations.size(); ++i) {
-      const CalibrationLine& line = sequence.calibrations[i];
+      const ReportedLine& line = sequence.calibrations[i];
       html += "<div class=\"calibration\">\n<h3><bdi>" + HtmlText(line.compound) + "</bdi></h3>\n";
       html += "<p class=\"equation\">area = " + Fixed(line.slope, 4) + " \u00d7 c " +
               (line.intercept < 0 ? "\u2212 " : "+ ") + Fixed(std::fabs(line.intercept), 4) +
@@ -497,14 +497,14 @@ std::string RenderSequenceReport(const SequenceReport& sequence) {
   }
   if (!sequence.suitability.empty()) {
     int passed = 0;
-    for (const SuitabilityResult& s : sequence.suitability) passed += s.passed ? 1 : 0;
+    for (const ReportedCriterion& s : sequence.suitability) passed += s.passed ? 1 : 0;
     html += "<section id=\"suitability-section\">\n<h2>System suitability</h2>\n<p class=\"verdict " +
             std::string(passed == static_cast<int>(sequence.suitability.size()) ? "good" : "bad") + "\">" +
             std::to_string(passed) + " of " + std::to_string(sequence.suitability.size()) +
             " criteria met</p>\n<table class=\"suitability\">\n<thead><tr><th class=\"text\">Criterion</th>"
             "<th class=\"text\">Limit</th><th class=\"text\">Measured</th><th class=\"text\">Result</th></tr></thead>\n"
             "<tbody>\n";
-    for (const SuitabilityResult& s : sequence.suitability) {
+    for (const ReportedCriterion& s : sequence.suitability) {
       html += std::string("<tr class=\"") + (s.passed ? "pass" : "fail") + "\"><td class=\"text name\"><bdi>" +
               HtmlText(s.criterion) + "</bdi></td><td class=\"text\"><bdi>" + HtmlText(s.limit) +
               "</bdi></td><td class=\"text\"><bdi>" + HtmlText(s.measured) + "</bdi></td><td class=\"text result\">" +
@@ -516,7 +516,7 @@ std::string RenderSequenceReport(const SequenceReport& sequence) {
   std::string json = "{\"kind\":\"sequence\",\"unit\":" + ScriptJsonString(sequence.quantityUnit) +
                      ",\"calibrations\":[";
   for (std::size_t i = 0; i < sequence.calibrations.size(); ++i) {
-    const CalibrationLine& line = sequence.calibrations[i];
+    const ReportedLine& line = sequence.calibrations[i];
     if (i > 0) json += ',';
     json += "{\"compound\":" + ScriptJsonString(line.compound) + ",\"slope\":";
     AppendNumber(json, line.slope, 8);

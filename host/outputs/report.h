@@ -83,7 +83,7 @@ struct SequenceReportRow {
 };
 
 // A compound's calibration line: area = slope * concentration + intercept.
-struct CalibrationLine {
+struct ReportedLine {
   std::string compound;
   double slope = 0, intercept = 0, r2 = 0;
   struct Point {
@@ -95,7 +95,7 @@ struct CalibrationLine {
 };
 
 // One criterion of the system suitability test.
-struct SuitabilityResult {
+struct ReportedCriterion {
   std::string criterion;  // "Resolution paracetamol / theophylline"
   std::string limit;      // "≥ 2.0"
   std::string measured;   // "5.76"
@@ -108,8 +108,8 @@ struct SequenceReport {
   std::vector<std::string> compounds;  // the table's columns, in order
   std::vector<SequenceReportRow> rows;
   std::string quantityUnit = "mg/l";   // of the quantities and the calibrations' concentrations
-  std::vector<CalibrationLine> calibrations;
-  std::vector<SuitabilityResult> suitability;
+  std::vector<ReportedLine> calibrations;
+  std::vector<ReportedCriterion> suitability;
 };
 
 std::string RenderSequenceReport(const SequenceReport& sequence);

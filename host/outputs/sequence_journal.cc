@@ -100,6 +100,9 @@ std::optional<JournalContents> ParseJournal(const std::string& text, const std::
       journal.transport = f[1];
     } else if (f[0] == "method" && f.size() >= 3) {
       journal.methods[f[1]] = f[2];
+    } else if (f[0] == "criteria" && f.size() >= 3) {
+      journal.criteriaPath = f[1];
+      journal.criteriaFingerprint = f[2];
     } else if (f[0] == "start" && f.size() >= 4) {
       JournalSample attempt;
       attempt.number = number();

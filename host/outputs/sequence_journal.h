@@ -8,6 +8,8 @@
 //   list    PATH  FINGERPRINT              the sample list as started
 //   transport  NAME                        the transport it runs on
 //   method  PATH  FINGERPRINT              each method file it names
+//   criteria  PATH  FINGERPRINT            the suitability file, for a list with
+//                                          standards or suitability injections
 //   start   N  FOLDER  CLOCK               sample N began in FOLDER
 //   end     N  RESULT  FOLDER  CLOCK  PEAK_BAR  OUTCOME  [INJECTED_MIN  BAR  OVEN_C  WAITED_MIN  EQUILIBRATED_ML]
 //                                          ... and ended (RESULT good, failed or not-ready:
@@ -16,6 +18,10 @@
 //                                          injection ("" where none), the wait before it
 //   kept    N  FOLDER  AS                  a resume sets an unfinished sample's folder
 //                                          aside (written before the folder moves)
+//   suitability  FIRST  LAST  RESULT  TEXT the system suitability of samples FIRST to
+//                                          LAST checked: pass or fail, and each
+//                                          criterion (for the reader; a resume works
+//                                          it out again from the samples' records)
 // Text fields have tabs, line breaks and backslashes escaped.
 // Thread safety: host's thread only.
 #pragma once
@@ -53,6 +59,7 @@ struct JournalContents {
   std::string listPath, listFingerprint;
   std::string transport;  // "direct" or "server"
   std::map<std::string, std::string> methods;  // path -> fingerprint
+  std::string criteriaPath, criteriaFingerprint;  // "" when the list used none
   // Every attempt in order: a resumed sample has two or more.
   std::vector<JournalSample> attempts;
 };

@@ -681,7 +681,14 @@ SampleResult SampleRun::Finish(DeviceSet* devices) {
   for (std::size_t i = 0; i < m_plan.faults.size(); ++i) {
     const int id = m_faultIds[i];
     const std::optional<std::int64_t> ranAt = id > 0 ? ScheduledFaultRanAt(id) : std::nullopt;
-    if (id == 0 || (ranAt && *ranAt <= m_overMs)) {
+    if ((id == 0 || (ranAt && *ranAt <= m_overMs)) && !m_plan.faults[i].kind->spoilsRun) {
+      // A state of the instruments, not a malfunction: the run is judged
+      // as any other, and the record says what it ran with.
+      if (m_filesOpened) {
+        Log("the injected fault " + m_plan.faults[i].text + " acted on this run; it does not make the run invalid: " +
+            "what it changes shows in the peaks");
+      }
+    } else if (id == 0 || (ranAt && *ranAt <= m_overMs)) {
       facts.faultsHit.push_back(m_plan.faults[i].text);
     } else if (id > 0) {
       CancelScheduledFault(id);

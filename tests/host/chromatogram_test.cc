@@ -71,7 +71,7 @@ TEST(ChromatogramTest, APeakNotReadIsListedWithoutValues) {
     EXPECT_FALSE(peaks[0].retentionMin || peaks[0].areaMauS || peaks[0].heightMau) << e.compound;
   }
   EXPECT_EQ(host::PeaksCsv(MeasurePeaks(signal, kPeriod, {{"lamp off", 2.0, 0.05}})),
-            "peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,resolution\n1,lamp off,,,,,,\n");
+            "peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,resolution,tailing\n1,lamp off,,,,,,,\n");
 }
 
 // The y coordinates a drawing's trace passes through (the numbers after

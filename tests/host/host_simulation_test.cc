@@ -226,7 +226,7 @@ TEST_F(ChromatogramTest, TheTrayIsCheckedFirstAndARowMayNameItsContents) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
   const std::string areas = Read(m_dir / "seq" / "areas.csv");
   EXPECT_TRUE(areas.starts_with("number,sample,peak,compound,retention_min,width_min,height_mau,area_mau_s,plates,"
-                                "resolution\n1,cola,1,theobromine,"))
+                                "resolution,tailing\n1,cola,1,theobromine,"))
       << areas;
   EXPECT_NE(areas.find("\n1,cola,2,caffeine,4.50"), std::string::npos) << areas;
   // The same areas on the sequence's page, the sample linking to its run's page.

@@ -20,12 +20,12 @@
 
 namespace {
 
-using host::CalibrationLine;
+using host::ReportedLine;
 using host::MeasuredPeak;
 using host::RunReport;
 using host::SequenceReport;
 using host::SequenceReportRow;
-using host::SuitabilityResult;
+using host::ReportedCriterion;
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 // What a user's file may name a compound or a sample: markup, a script's
@@ -64,10 +64,10 @@ SequenceReport Calibrated() {
   s.rows = {SequenceReportRow{1, "std-1", "standard", "good", "001-std-1/report.html", {100.0, 20.0}, {}, ""},
             SequenceReportRow{2, "cola", "unknown", "good", "002-cola/report.html", {250.5, kNone}, {12.5, kNone},
                               "bracketing drift 3.1 %"}};
-  s.calibrations = {CalibrationLine{"caffeine", 19.9, 0.4, 0.99987, {{1, 20.1}, {5, 100.2}, {10, 199.0}}, {0.2, 0.3, -0.4}},
-                    CalibrationLine{"theobromine", 8.0, -0.25, 0.9991, {{1, 7.9}, {5, 39.6}}, {0.15, -0.15}}};
-  s.suitability = {SuitabilityResult{"Resolution caffeine / theobromine", "\u2265 2.0", "5.76", true},
-                   SuitabilityResult{"Tailing caffeine", "\u2264 1.5", "1.9", false}};
+  s.calibrations = {ReportedLine{"caffeine", 19.9, 0.4, 0.99987, {{1, 20.1}, {5, 100.2}, {10, 199.0}}, {0.2, 0.3, -0.4}},
+                    ReportedLine{"theobromine", 8.0, -0.25, 0.9991, {{1, 7.9}, {5, 39.6}}, {0.15, -0.15}}};
+  s.suitability = {ReportedCriterion{"Resolution caffeine / theobromine", "\u2265 2.0", "5.76", true},
+                   ReportedCriterion{"Tailing caffeine", "\u2264 1.5", "1.9", false}};
   return s;
 }
 
@@ -169,9 +169,9 @@ RunReport Measured(const std::vector<double>& signal) {
   run.signal = signal;
   run.periodMin = 0.1 / 60;
   run.wavelengthNm = 220;
-  run.peaks = {MeasuredPeak{"uracil", 0.654, 0.0151, 0.7249, 0.65, 10460.4, {}},
-               MeasuredPeak{"paracetamol", 2.6944, 0.03333, 467.63, 976.981, 36193.0, 49.7351},
-               MeasuredPeak{"lost", {}, {}, {}, {}, {}, {}}};
+  run.peaks = {MeasuredPeak{"uracil", 0.654, 0.0151, 0.7249, 0.65, 10460.4, {}, 1.02},
+               MeasuredPeak{"paracetamol", 2.6944, 0.03333, 467.63, 976.981, 36193.0, 49.7351, {}},
+               MeasuredPeak{"lost", {}, {}, {}, {}, {}, {}, {}}};
   run.runLengthMin = 25;
   return run;
 }
@@ -216,9 +216,9 @@ TEST(ReportTest, ARunPageTablesItsPeaksAsPeaksCsvHasThem) {
   const std::string html = host::RenderRunReport(Measured(signal));
   const std::string table = Section(html, "peaks-section");
   EXPECT_NE(table.find("<bdi>paracetamol</bdi></td><td>2.694</td><td>0.0333</td><td>467.63</td><td>976.98</td>"
-                       "<td>36193</td><td>49.74</td></tr>"),
+                       "<td>36193</td><td>49.74</td><td></td></tr>"),
             std::string::npos);
-  EXPECT_NE(table.find("<bdi>lost</bdi></td><td></td><td></td><td></td><td></td><td></td><td></td></tr>"),
+  EXPECT_NE(table.find("<bdi>lost</bdi></td><td></td><td></td><td></td><td></td><td></td><td></td><td></td></tr>"),
             std::string::npos);
   EXPECT_NE(html.find("<span id=\"peaks-drawn\">0</span> of 2 peaks labelled"), std::string::npos);
   EXPECT_NE(html.find("<body data-report=\"loading\" data-peaks-drawn=\"0\">"), std::string::npos);
@@ -329,13 +329,13 @@ TEST(ReportTest, SamplePagesForABrowser) {
   for (std::size_t i = 1000; i < 1100; ++i) signal[i] += 40 * std::exp(-0.5 * std::pow((i - 1050.0) / 12.0, 2));
   RunReport run = Measured(signal);
   run.sample = kHostile;
-  run.peaks = {MeasuredPeak{kHostile, 1.75, 0.03, 40.0, 100.0, 5000.0, {}}};
+  run.peaks = {MeasuredPeak{kHostile, 1.75, 0.03, 40.0, 100.0, 5000.0, {}, {}}};
   const std::string page = host::RenderRunReport(run);
   // A 100-minute run: its page holds stretches' extremes (above).
   std::vector<double> longSignal(60000, 0.5);
   for (std::size_t i = 40000; i < 40200; ++i) longSignal[i] += 30 * std::exp(-0.5 * std::pow((i - 40100.0) / 15.0, 2));
   RunReport longRun = Measured(longSignal);
-  longRun.peaks = {MeasuredPeak{"late", 40100 * 0.1 / 60, 0.06, 30.0, 100.0, 5000.0, {}}};
+  longRun.peaks = {MeasuredPeak{"late", 40100 * 0.1 / 60, 0.06, 30.0, 100.0, 5000.0, {}, {}}};
   longRun.runLengthMin = 100;
   const std::string longPage = host::RenderRunReport(longRun);
   const char* dir = std::getenv("QUARN_REPORT_SAMPLES");

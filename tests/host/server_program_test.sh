@@ -47,6 +47,9 @@ runs+=("impurities-binary-gradient.quarn900.toml --ready-timeout 0.1 --if-not-re
   "caffeine-isocratic.quarn900.toml --fault error-event@3"
   "caffeine-isocratic.quarn900.toml --fault unit-never-connects:pump"
   "caffeine-isocratic.quarn900.toml --fault server-call:Session.StartRun=0x80004005"
+  # A column that lost its plates: the setting crosses to the server's
+  # program, whose peaks are as wide as in the host's process.
+  "caffeine-isocratic.quarn900.toml --fault column-degraded:10"
   # The server's end: in the host's process it stops answering, its own
   # program exits; the plug-in sees the same failed calls.
   "caffeine-isocratic.quarn900.toml --fault server-exit@3"

@@ -72,6 +72,7 @@ TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
   wire.SendErrorEvent(6, 2, 3, "Oven \"hot\"");
   wire.EndServer();
   wire.BlockLine(sim::Side::kServer);
+  wire.DegradeColumn(sim::Side::kServer, 4.5);
   wire.PlaceSample(sim::Side::kServer, 2, {{"caffeine", 50.5}, {"uracil", 5}});
   wire.KeepLogs(sim::Side::kNetwork, true);  // these act in this process
   wire.BlockLine(sim::Side::kNetwork);
@@ -83,7 +84,7 @@ TEST(ControlWireTest, EveryServerSettingArrivesAsMadeAndTheNetworksStayHere) {
                            R"(FailServerCall["Session.StartRun",-2147467259])", "SetServerUnitAbsent[4,1]",
                            "SetServerUnitTiming[1,2,1500,-1]", "SetNetBoxSilent[true]", "SetNetBoxState[7]",
                            "SetSamplerState[-1]", R"(SendErrorEvent[6,2,3,"Oven \"hot\""])",
-                           "EndServer[]", R"(BlockLine["server"])",
+                           "EndServer[]", R"(BlockLine["server"])", R"(DegradeColumn["server",4.5])",
                            R"(PlaceSample["server",2,[["caffeine",50.5],["uracil",5.0]]])"}));
 }
 
