@@ -191,13 +191,19 @@ std::string LimitText(const CriterionResult& r) {
   return text;
 }
 
+std::string CriterionLabel(CriterionKind kind) {
+  return kind == CriterionKind::kAreaRsd        ? "area RSD"
+         : kind == CriterionKind::kRetentionRsd ? "retention time RSD"
+                                                : CriterionName(kind);
+}
+
+std::string CriterionUnit(CriterionKind kind) {
+  return kind == CriterionKind::kAreaRsd || kind == CriterionKind::kRetentionRsd ? " %" : "";
+}
+
 std::string CriterionText(const CriterionResult& r) {
-  const bool rsd = r.kind == CriterionKind::kAreaRsd || r.kind == CriterionKind::kRetentionRsd;
-  const std::string unit = rsd ? " %" : "";
-  const std::string name = r.kind == CriterionKind::kAreaRsd        ? "area RSD"
-                           : r.kind == CriterionKind::kRetentionRsd ? "retention time RSD"
-                                                                    : CriterionName(r.kind);
-  return name + " of " + r.subject + " " +
+  const std::string unit = CriterionUnit(r.kind);
+  return CriterionLabel(r.kind) + " of " + r.subject + " " +
          (r.measured ? MeasuredText(r) + unit : "not measured (" + r.unmeasured + ")") + " (" +
          (CriterionIsMinimum(r.kind) ? "min " : "max ") + LimitText(r) + unit + ")";
 }

@@ -47,6 +47,10 @@ struct SuitabilityResult {
 SuitabilityResult CheckSuitability(const std::vector<SuitabilityCriterion>& criteria,
                                    const std::vector<LabInjection>& block);
 
+// "area RSD", "plates", ...: a criterion as the texts name it.
+std::string CriterionLabel(CriterionKind kind);
+// " %" for a relative standard deviation, "" otherwise.
+std::string CriterionUnit(CriterionKind kind);
 // "plates of caffeine: 1340 (min 2000): fail", one criterion.
 std::string CriterionText(const CriterionResult& result);
 // "pass: 5 criteria" or "fail: plates of caffeine 1340 (min 2000); ..." (the failed ones).

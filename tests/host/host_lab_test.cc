@@ -110,9 +110,14 @@ TEST_F(HostLabTest, TheCalibrationExampleFindsItsUnknownsWithinTwoPercent) {
     }
   }
   ASSERT_EQ(lines.size(), 2u);
+  const std::string page = Read(m_dir / "seq" / "report.html");
   for (const auto& [compound, line] : lines) {
     EXPECT_GT(line.first, 0.999) << compound;
     EXPECT_EQ(line.second, 5) << compound;
+    // The report draws each line with its equation.
+    EXPECT_TRUE(std::regex_search(page, std::regex("<h3><bdi>" + compound + "</bdi></h3>\n<p class=\"equation\">area = "
+                                                   "[0-9.]+ \u00d7 c (\\+|\u2212) [0-9.]+&emsp;r\u00b2 = [01]\\.[0-9]{5}</p>")))
+        << compound;
   }
 
   const auto said = Descriptions(Read(Example("calibration-list.tray.toml")));
@@ -178,13 +183,22 @@ TEST_F(HostLabTest, ADegradedColumnStopsTheSequenceBeforeTheUnknowns) {
                                                                       "this run; it does not make the run invalid"),
             std::string::npos);
   bool platesFailed = false;
+  const std::string page = Read(m_dir / "seq" / "report.html");
   for (const Row& check : Table("seq", "suitability.csv")) {
     if (check.at("criterion") != "plates") continue;
     EXPECT_EQ(check.at("result"), "fail") << check.at("subject");
     EXPECT_LT(std::stod(check.at("measured")), 2000);
     platesFailed = true;
+    // The report's suitability section names it with its limit and value.
+    EXPECT_NE(page.find("<tr class=\"fail\"><td class=\"text name\"><bdi>Plates of " + check.at("subject") +
+                        " (samples 7\u201312)</bdi></td><td class=\"text\"><bdi>\u2265 2000</bdi></td><td "
+                        "class=\"text\"><bdi>" + check.at("measured") + "</bdi></td>"),
+              std::string::npos) << check.at("subject");
   }
   EXPECT_TRUE(platesFailed);
+  std::size_t notRun = 0;
+  for (std::size_t at = page.find(">not run<"); at != std::string::npos; at = page.find(">not run<", at + 1)) ++notRun;
+  EXPECT_EQ(notRun, 2u * 4u) << "rows 13 to 16, in the areas and the quantities";
   EXPECT_NE(Read(m_dir / "seq" / "journal.txt").find("\nsuitability\t7\t12\tfail\t"), std::string::npos);
 
   r = Run("sequence " + List() + " --virtual-time --quiet --resume seq");
