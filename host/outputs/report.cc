@@ -71,45 +71,16 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }
 
 // A number for the page's JSON: `decimals` decimals at most, trailing
-// zeros dropped ("2.5", "40"); null for NaN and infinities. A page holds
-// thousands of samples: as whole units of the last decimal they print at
-// a fraction of a double's cost.
+// zeros dropped ("2.5", "40"); null for NaN and infinities; never "-0".
+// A page holds thousands of samples: the fast fixed-notation writer
+// prints them.
 void AppendNumber(std::string& out, double value, int decimals) {
   if (!std::isfinite(value)) {
     out += "null";
     return;
   }
-  static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
-  if (decimals >= 0 && decimals <= 6 && std::fabs(value) * kScale[decimals] < 9e15) {
-    auto units = static_cast<long long>(std::llround(value * kScale[decimals]));
-    if (units == 0) {
-      out += '0';  // never "-0"
-      return;
-    }
-    if (units < 0) {
-      out += '-';
-      units = -units;
-    }
-    char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, units).ptr;
-    int kept = decimals;  // the decimals left once trailing zeros go
-    while (kept > 0 && end[-1] == '0') --end, --kept;
-    const auto length = static_cast<int>(end - digits);
-    if (kept == 0) {
-      out.append(digits, end);
-    } else if (length <= kept) {
-      out += "0.";
-      out.append(static_cast<std::size_t>(kept - length), '0');
-      out.append(digits, end);
-    } else {
-      out.append(digits, end - kept);
-      out += '.';
-      out.append(end - kept, end);
-    }
-    return;
-  }
   char buffer[400];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals).ptr;
+  const char* const end = WriteFixed(buffer, buffer + sizeof buffer, value, decimals);
   const char* last = end;
   if (decimals > 0) {
     while (last[-1] == '0') --last;
