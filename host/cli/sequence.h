@@ -7,43 +7,25 @@
 // One thread: the host's.
 #pragma once
 
-#include <algorithm>
-#include <cctype>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cstddef>
+#include <filesystem>
 #include <map>
 #include <memory>
-#include <set>
+#include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "host/cli/commands.h"
-#include "host/harness/simulators.h"
 #include "host/inputs/acceptance_criteria.h"
 #include "host/inputs/sample_list.h"
 #include "host/inputs/tray.h"
 #include "host/outputs/chromatogram.h"
-#include "host/outputs/report.h"
 #include "host/outputs/run_folder.h"
-#include "host/outputs/sequence_chart.h"
 #include "host/outputs/sequence_journal.h"
 #include "host/running/calibration.h"
-#include "host/running/device_set.h"
 #include "host/running/run_setup.h"
-#include "host/running/sample_run.h"
 #include "host/running/sample_session.h"
 #include "host/running/suitability.h"
-#include "host/system/host_system.h"
-#include "host/text/display_text.h"
-#include "host/text/number_text.h"
-#include "platform/inlet/inlet.h"
 
 namespace host {
 
