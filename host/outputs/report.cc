@@ -7,6 +7,7 @@
 
 #include "host/outputs/report_assets.h"
 #include "host/text/number_text.h"
+#include "platform/inlet/text.h"
 
 namespace host {
 
@@ -21,52 +22,13 @@ constexpr std::size_t kMaxPageSamples = 30000;
 // form, a surrogate, beyond U+10FFFF, cut short) is one U+FFFD.
 template <class Each>
 void ForEachCodePoint(const std::string& text, Each each) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = s[i];
-    if (c < 0x80) {
-      each(static_cast<char32_t>(c), i, 1);
-      ++i;
-      continue;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t from = i;
+    if (const std::optional<char32_t> cp = platform::DecodeUtf8(text, i)) {
+      each(*cp, from, i - from);
+    } else {
+      each(kReplacement, from, 0);
     }
-    std::size_t length = 0;
-    char32_t cp = 0;
-    char32_t least = 0;
-    if (c >= 0xC2 && c <= 0xDF) length = 2, cp = c & 0x1Fu, least = 0x80;
-    else if (c >= 0xE0 && c <= 0xEF) length = 3, cp = c & 0x0Fu, least = 0x800;
-    else if (c >= 0xF0 && c <= 0xF4) length = 4, cp = c & 0x07u, least = 0x10000;
-    bool ok = length > 0 && i + length <= n;
-    for (std::size_t k = 1; ok && k < length; ++k) {
-      ok = (s[i + k] & 0xC0u) == 0x80u;
-      cp = (cp << 6) | (s[i + k] & 0x3Fu);
-    }
-    ok = ok && cp >= least && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    if (!ok) {
-      each(kReplacement, i, 0);
-      ++i;
-      continue;
-    }
-    each(cp, i, length);
-    i += length;
-  }
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
 
@@ -199,7 +161,7 @@ std::string HtmlText(const std::string& text) {
     if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
       out += ' ';
     } else if (length == 0) {
-      AppendUtf8(out, kReplacement);
+      platform::AppendUtf8(out, kReplacement);
     } else {
       out.append(text, at, length);
     }
