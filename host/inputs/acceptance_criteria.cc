@@ -84,16 +84,9 @@ AcceptanceCriteria ParseAcceptanceCriteria(const std::string& text, const std::f
   const auto problem = [&](int line, const std::string& what) {
     criteria.problems.push_back(name + ": line " + std::to_string(line) + ": " + what);
   };
-  toml::table root;
-  try {
-    root = toml::parse(text);
-  } catch (const toml::parse_error& error) {
-    problem(static_cast<int>(error.source().begin.line), EscapeControls(PlainParseError(std::string(error.description()))));
-    return criteria;
-  } catch (const std::exception& error) {
-    criteria.problems.push_back(name + ": the suitability file could not be read: " + EscapeControls(error.what()));
-    return criteria;
-  }
+  std::optional<toml::table> parsed = ParseUserToml(text, name, "suitability file", criteria.problems);
+  if (!parsed) return criteria;
+  toml::table& root = *parsed;
   // A number key of `table`, in (lo, hi]; nullopt (and a problem) otherwise.
   const auto number = [&](const toml::table& table, const std::string& where, const char* key, double lo, double hi,
                           const char* range) -> std::optional<double> {

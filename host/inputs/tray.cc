@@ -52,16 +52,9 @@ Tray ParseTray(const std::string& text, const std::filesystem::path& file) {
   const auto problem = [&](int line, const std::string& what) {
     tray.problems.push_back(name + ": line " + std::to_string(line) + ": " + what);
   };
-  toml::table root;
-  try {
-    root = toml::parse(text);
-  } catch (const toml::parse_error& error) {
-    problem(static_cast<int>(error.source().begin.line), EscapeControls(PlainParseError(std::string(error.description()))));
-    return tray;
-  } catch (const std::exception& error) {
-    tray.problems.push_back(name + ": the tray file could not be read: " + EscapeControls(error.what()));
-    return tray;
-  }
+  std::optional<toml::table> parsed = ParseUserToml(text, name, "tray file", tray.problems);
+  if (!parsed) return tray;
+  toml::table& root = *parsed;
   for (const auto& [key, node] : root) {
     const std::string section(key.str());
     if ((section != "sample" && section != "tray") || !node.is_table()) {

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "host/text/display_text.h"
+#include "platform/method/toml_errors.h"
 
 namespace host {
 
@@ -32,6 +33,19 @@ std::optional<std::string> ReadUserFile(const std::filesystem::path& file, std::
     return std::nullopt;
   }
   return text.str();
+}
+
+std::optional<toml::table> ParseUserToml(const std::string& text, const std::string& name, const char* what,
+                                         std::vector<std::string>& problems) {
+  try {
+    return toml::parse(text);
+  } catch (const toml::parse_error& error) {
+    problems.push_back(name + ": line " + std::to_string(error.source().begin.line) + ": " +
+                       EscapeControls(PlainParseError(std::string(error.description()))));
+  } catch (const std::exception& error) {
+    problems.push_back(name + ": the " + what + " could not be read: " + EscapeControls(error.what()));
+  }
+  return std::nullopt;
 }
 
 }  // namespace host
