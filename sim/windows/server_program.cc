@@ -90,6 +90,60 @@ bool g_servingHere = false;
 // The program's registration of the server's class with COM.
 std::atomic<DWORD> g_classCookie{0};
 
+// Stands in for an object of one of the server's interfaces, so that the
+// program can keep a stub of it (PinInterfaces). Nothing ever calls it
+// through that interface: it answers only for it and IUnknown (COM asks
+// for others, such as IMarshal, before it makes a stub).
+class InterfacePin final : public IUnknown {
+ public:
+  explicit InterfacePin(const IID& iid) : m_iid(iid) {}
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, m_iid) ? static_cast<IUnknown*>(this) : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  // Lives as long as the program.
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+ private:
+  const IID m_iid;
+};
+
+// Wine's COM withdraws an interface from its RPC runtime when the last
+// stub of that interface goes, and waits there for the calls on it to
+// end. A client's release of its last solvent, coming while the reply to
+// its call on that solvent is still being finished, can wait forever: the
+// run hangs in the release. The program therefore keeps a stub of every
+// interface of its type library for its whole life (marshaled into a
+// stream nobody reads), so that a client's release only ever drops an
+// object's stub. It also spares every object the interface's
+// registration. Where this fails the program serves all the same.
+void PinInterfaces(const std::wstring& program) {
+  ITypeLib* library = nullptr;
+  if (FAILED(LoadTypeLibEx(TypeLibPath(program, 1).c_str(), REGKIND_NONE, &library))) return;
+  for (UINT i = 0, count = library->GetTypeInfoCount(); i < count; ++i) {
+    TYPEKIND kind{};
+    ITypeInfo* info = nullptr;
+    if (FAILED(library->GetTypeInfoType(i, &kind)) || kind != TKIND_INTERFACE ||
+        FAILED(library->GetTypeInfo(i, &info))) {
+      continue;
+    }
+    TYPEATTR* attributes = nullptr;
+    IStream* stream = nullptr;
+    if (SUCCEEDED(info->GetTypeAttr(&attributes))) {
+      // The stream, and with it the stub, is kept until the program ends.
+      if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
+        CoMarshalInterface(stream, attributes->guid, new InterfacePin(attributes->guid), MSHCTX_LOCAL, nullptr,
+                           MSHLFLAGS_TABLESTRONG);
+      }
+      info->ReleaseTypeAttr(attributes);
+    }
+    info->Release();
+  }
+  library->Release();
+}
+
 // The server's class object: hands out the server's root object, and
 // offers the simulator's control beside.
 class ServerClassObject final : public IClassFactory, public IQuarnSimulatorControl {
@@ -489,6 +543,9 @@ int ServeServerProgram() {
   // Still until its first client gives it the client's clock.
   platform::Clock::Get().UseVirtual(0);
   SimulatedServer::Get();
+  wchar_t program[MAX_PATH + 1] = {};
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  PinInterfaces(program);
   // Never deleted: the system may still hold it while the program ends.
   auto* classObject = new ServerClassObject;
   DWORD cookie = 0;

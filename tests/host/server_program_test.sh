@@ -6,12 +6,16 @@
 # the server calls and events of the server's trace. The second run's
 # logbook names the server's program, and the program has ended once the
 # run let go of it.
-#   server_program_test.sh WINE BIN_FOLDER EXAMPLES_FOLDER [all]
-# Without `all`, the shortest example stands for the others: under wine a
-# call across processes costs about a millisecond, so the six examples
-# take about ten minutes.
+#   server_program_test.sh WINE BIN_FOLDER EXAMPLES_FOLDER
+#       the shortest example, the server's faults, a sequence, a server
+#       killed, hosts killed and a real server registered
+#   server_program_test.sh WINE BIN_FOLDER EXAMPLES_FOLDER example METHOD
+#       one example method, whole, in a wine folder of its own
+# Under wine a call across processes costs about a millisecond, so a
+# 25-minute run takes about two minutes with the server in its own
+# program: each example is a test of its own, run beside the others.
 set -uo pipefail
-wine=$1 bin=$(cd "$2" && pwd) examples=$(cd "$3" && pwd) which=${4:-}
+wine=$1 bin=$(cd "$2" && pwd) examples=$(cd "$3" && pwd) which=${4:-} example=${5:-}
 work=$(mktemp -d)
 trap '[ "$failures" = 0 ] && [ -z "${QUARN_KEEP_TEST_FOLDER:-}" ] && rm -rf "$work" || echo "runs kept in $work"' EXIT
 failures=0
@@ -19,49 +23,74 @@ fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
+wineserver=$(dirname "$wine")/wineserver
+if [ "$which" = example ]; then
+  # A wine folder of the test's own, so that it can run beside the other
+  # tests, which register the server in theirs: a copy of the suite's,
+  # whose folders of wine's own libraries (never written) are linked.
+  from=${WINEPREFIX:?no wine folder given}
+  export WINEPREFIX=$work/wineprefix
+  mkdir "$WINEPREFIX"
+  for entry in "$from"/* "$from"/.[!.]*; do
+    [ -e "$entry" ] && [ "$(basename "$entry")" != drive_c ] && cp -a "$entry" "$WINEPREFIX/"
+  done
+  mkdir "$WINEPREFIX/drive_c"
+  for entry in "$from"/drive_c/*; do
+    if [ "$(basename "$entry")" = windows ]; then cp -al "$entry" "$WINEPREFIX/drive_c/"; else cp -a "$entry" "$WINEPREFIX/drive_c/"; fi
+  done
+  trap '"$wineserver" -k 2>/dev/null; [ "$failures" = 0 ] && [ -z "${QUARN_KEEP_TEST_FOLDER:-}" ] && rm -rf "$work" || echo "runs kept in $work"' EXIT
+fi
+# A wine folder whose services are still starting (just made, or left
+# by a test a moment ago) cannot start the server's program: wait until
+# its wine server is idle.
+"$wineserver" -w 2>/dev/null || true
 in_work() { (cd "$work" && QUARN_REGISTRY=registry.reg "$wine" "$@"); }
 # quarn-host with its thread in the apartment $apartment (single, multi).
-# A run takes seconds; one that hangs is stopped after five minutes and
-# fails the test with what it had done, rather than holding it to its
-# half-hour limit.
+# A run takes seconds (an example, minutes); one that hangs is stopped
+# after five minutes (an example, fifteen) and fails the test with what it
+# had done, rather than holding it to its limit.
+limit=300
+[ "$which" = example ] && limit=900
 host() {
   (cd "$work" && QUARN_REGISTRY=registry.reg QUARN_HOST_APARTMENT=$apartment \
-    timeout --kill-after=10 300 "$wine" "$bin/quarn-host.exe" "$@")
+    timeout --kill-after=10 "$limit" "$wine" "$bin/quarn-host.exe" "$@")
+}
+# The server programs of this test's wine folder (others may run beside).
+server_pids() {
+  local pid
+  for pid in $(pgrep -f 'TavixServer.exe -Embedding'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
 }
 server_gone() {
   for _ in $(seq 100); do
-    pgrep -f 'TavixServer.exe -Embedding' >/dev/null || return 0
+    [ -z "$(server_pids)" ] && return 0
     sleep 0.1
   done
   return 1
 }
 
-# A wine folder whose services are still starting (just made, or left
-# by a test a moment ago) cannot start the server's program: wait until
-# its wine server is idle.
-"$(dirname "$wine")/wineserver" -w 2>/dev/null || true
 cp "$examples"/*.quarn900.toml "$examples"/*.tray.toml "$work"
-runs=()
-if [ "$which" = all ]; then
-  for method in "$examples"/*.quarn900.toml; do runs+=("$(basename "$method")"); done
+if [ "$which" = example ]; then
+  runs=("$example")
 else
-  runs+=(caffeine-isocratic.quarn900.toml)
+  runs=(caffeine-isocratic.quarn900.toml
+    # The gradient example, injected at once and stopped half a minute in:
+    # the pump's solvents and the oven.
+    "impurities-binary-gradient.quarn900.toml --ready-timeout 0.1 --if-not-ready inject --fault error-event@0.5"
+    "caffeine-isocratic.quarn900.toml --fault error-event@3"
+    "caffeine-isocratic.quarn900.toml --fault unit-never-connects:pump"
+    "caffeine-isocratic.quarn900.toml --fault server-call:Session.StartRun=0x80004005"
+    # A column that lost its plates: the setting crosses to the server's
+    # program, whose peaks are as wide as in the host's process.
+    "caffeine-isocratic.quarn900.toml --fault column-degraded:10"
+    # The server's end: in the host's process it stops answering, its own
+    # program exits; the plug-in sees the same failed calls.
+    "caffeine-isocratic.quarn900.toml --fault server-exit@3"
+    # The host's thread in the multithreaded apartment, where the events come
+    # on the system's threads, not through the thread's messages.
+    "multi:caffeine-isocratic.quarn900.toml --fault error-event@3")
 fi
-# The gradient example, injected at once and stopped half a minute in:
-# the pump's solvents and the oven.
-runs+=("impurities-binary-gradient.quarn900.toml --ready-timeout 0.1 --if-not-ready inject --fault error-event@0.5"
-  "caffeine-isocratic.quarn900.toml --fault error-event@3"
-  "caffeine-isocratic.quarn900.toml --fault unit-never-connects:pump"
-  "caffeine-isocratic.quarn900.toml --fault server-call:Session.StartRun=0x80004005"
-  # A column that lost its plates: the setting crosses to the server's
-  # program, whose peaks are as wide as in the host's process.
-  "caffeine-isocratic.quarn900.toml --fault column-degraded:10"
-  # The server's end: in the host's process it stops answering, its own
-  # program exits; the plug-in sees the same failed calls.
-  "caffeine-isocratic.quarn900.toml --fault server-exit@3"
-  # The host's thread in the multithreaded apartment, where the events come
-  # on the system's threads, not through the thread's messages.
-  "multi:caffeine-isocratic.quarn900.toml --fault error-event@3")
 
 n=0
 for run in "${runs[@]}"; do
@@ -79,7 +108,7 @@ for run in "${runs[@]}"; do
   outside=$?
   if [ "$outside" = 124 ] || [ "$outside" = 137 ]; then
     fail "$run: the run with the server in its own program hung; its last server calls: $(tail -5 "$work/out$n/server-calls.log" 2>/dev/null)"
-    "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+    "$wineserver" -k 2>/dev/null || true
     continue
   fi
   echo "$run: exit $outside, $(($(date +%s) - started)) s with the server in its own program"
@@ -124,6 +153,11 @@ for run in "${runs[@]}"; do
   if grep -q "own program" "$work/in$n/logbook.txt"; then fail "$run: the in-process run names a program"; fi
   server_gone || fail "$run: TavixServer.exe still runs 10 s after the run"
 done
+if [ "$which" = example ]; then
+  echo "$failures failures"
+  [ "$failures" = 0 ]
+  exit
+fi
 # A sequence whose blank run starts the pump's gradient alone and whose
 # shutdown switches the lamp off: the calls no single run makes cross too.
 printf '%s\n' "sample,method,vial,volume,injections,action,minutes,note" \
@@ -170,7 +204,10 @@ for _ in $(seq 600); do
   [ -f "$work/served/status.csv" ] && [ "$(wc -l <"$work/served/status.csv")" -gt 100 ] && break
   sleep 0.1
 done
-pkill -9 -f 'TavixServer.exe -Embedding'
+pids=$(server_pids)
+[ -n "$pids" ] || fail "no server program to kill in the run"
+# shellcheck disable=SC2086 # one or more process ids
+kill -9 $pids
 killed=$(date +%s)
 wait $!
 code=$?
@@ -178,8 +215,8 @@ code=$?
 [ $(($(date +%s) - killed)) -le 10 ] || fail "the run whose server was killed took $(($(date +%s) - killed)) s to end"
 grep -q "run result: failed at .* min: the instrument server was lost: TavixServer.exe (process [0-9]*) ended" \
   "$work/served/logbook.txt" || fail "a killed server's run: $(grep -o "run result: .*" "$work/served/logbook.txt")"
-"$(dirname "$wine")/wineserver" -k 2>/dev/null
-"$(dirname "$wine")/wineserver" -w 2>/dev/null
+"$wineserver" -k 2>/dev/null
+"$wineserver" -w 2>/dev/null
 host run caffeine-isocratic.quarn900.toml --transport server --virtual-time --quiet --out renewed >/dev/null 2>&1 ||
   fail "the run after a killed server exits $?"
 cmp -s "$work/in1/status.csv" "$work/renewed/status.csv" || fail "the run after a killed server differs"
