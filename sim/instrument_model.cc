@@ -315,12 +315,19 @@ double InstrumentModel::OvenTemperature() const {
 void InstrumentModel::SetBottles(const Bottles& bottles) {
   Integrate();
   m_bottles = bottles;
-  RevalueColumn();
+  m_viscosity.reset();
+  RevalueColumn(OvenTemperature());
 }
 
-void InstrumentModel::RevalueColumn() {
-  m_columnValuedC = OvenTemperature();
-  m_column.Revalue([&](const Composition& c) { return ViscosityCp(c, m_columnValuedC, m_bottles); });
+void InstrumentModel::RevalueColumn(double columnC) {
+  m_columnValuedC = columnC;
+  const MixtureViscosity& viscosity = ViscosityAt(columnC);
+  m_column.Revalue([&](const Composition& c) { return viscosity.Cp({c.a, c.b, c.c, c.d}); });
+}
+
+const MixtureViscosity& InstrumentModel::ViscosityAt(double columnC) const {
+  if (!m_viscosity || m_viscosity->ColumnC() != columnC) m_viscosity.emplace(m_bottles, columnC);
+  return *m_viscosity;
 }
 
 void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
@@ -336,7 +343,7 @@ void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
                                    hydraulics.column);
 }
 
-InstrumentModel::Live InstrumentModel::LiveNow() const {
+InstrumentModel::Live InstrumentModel::LiveAt(const Composition& now, double columnC) const {
   const double dt = static_cast<double>(m_nowMs - m_liveMs);
   Live live;
   live.flowUlMin = FlowUlMin();
@@ -345,8 +352,8 @@ InstrumentModel::Live InstrumentModel::LiveNow() const {
     live.flowUlMin = std::clamp(live.flowUlMin, m_live.flowUlMin - step, m_live.flowUlMin + step);
   }
   live.volumeMl = m_live.volumeMl + (m_live.flowUlMin + live.flowUlMin) / 2.0 * dt / 60000.0 / 1000.0;
-  live.atHead = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
-  live.headCp = ViscosityCp(live.atHead, OvenTemperature(), m_bottles);
+  live.atHead = m_dwell.AtColumn(live.volumeMl, now);
+  live.headCp = ViscosityAt(columnC).Cp({live.atHead.a, live.atHead.b, live.atHead.c, live.atHead.d});
   // The bed resists with the mean viscosity of what it holds, the system
   // with that of what reaches the column's head.
   const double bedCp =
@@ -367,21 +374,34 @@ double InstrumentModel::PressureLag(double dt) const {
   return m_lag;
 }
 
+const InstrumentModel::Reading& InstrumentModel::ReadingNow() const {
+  if (m_reading.atMs != m_nowMs) {
+    m_reading.composition = CurrentComposition();
+    m_reading.live = LiveAt(m_reading.composition, OvenTemperature());
+    m_reading.atMs = m_nowMs;
+  }
+  return m_reading;
+}
+
 void InstrumentModel::Integrate() {
   const double before = m_live.volumeMl;
-  m_live = LiveNow();
+  // Neither changes within this step.
+  const Composition now = CurrentComposition();
+  const double columnC = OvenTemperature();
+  m_live = LiveAt(now, columnC);
   m_liveMs = m_nowMs;
-  m_dwell.Deliver(m_live.volumeMl, CurrentComposition());
+  m_reading.atMs = -1;
+  m_dwell.Deliver(m_live.volumeMl, now);
   m_column.Enter(m_live.volumeMl, m_live.atHead, m_live.headCp);
   // The bed is at the oven's temperature: once that has moved, what the
   // column holds is as viscous as its composition is there. A column that
   // holds one composition reads the head's viscosity and needs none.
   constexpr double kRevalueC = 0.1;
-  if (std::fabs(OvenTemperature() - m_columnValuedC) > kRevalueC && !m_column.HoldsOnly(m_live.volumeMl, m_live.atHead)) {
-    RevalueColumn();
+  if (std::fabs(columnC - m_columnValuedC) > kRevalueC && !m_column.HoldsOnly(m_live.volumeMl, m_live.atHead)) {
+    RevalueColumn(columnC);
   }
   if (m_live.volumeMl > before) m_separation.Enter(m_live.volumeMl, SolventFractions(m_bottles, m_live.atHead));
-  m_separation.Advance(m_nowMs, m_live.volumeMl, m_live.flowUlMin / 1000.0, OvenTemperature(), m_live.headCp,
+  m_separation.Advance(m_nowMs, m_live.volumeMl, m_live.flowUlMin / 1000.0, columnC, m_live.headCp,
                        (m_uvWavelength + 5) / 10, m_bLampOn && IsPresent(kUnitUV), m_uvResponse);
 }
 
@@ -406,10 +426,10 @@ NodeReading InstrumentModel::ReadNode() const {
   NodeReading r{};
   r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? kNodeRunning : m_bPumpOn ? kNodePumpOn : kNodeIdle;
   r.elapsedMs = static_cast<std::int32_t>(std::min<std::int64_t>(ElapsedMs(), INT32_MAX));
-  r.composition = CurrentComposition();
-  const Live live = LiveNow();
-  r.flowUlMin = live.flowUlMin;
-  r.pressureBar = live.pressureBar;
+  const Reading& now = ReadingNow();
+  r.composition = now.composition;
+  r.flowUlMin = now.live.flowUlMin;
+  r.pressureBar = now.live.pressureBar;
   r.anlsSerial = m_dwAnlsSerial;
   r.vial = m_runVial.value_or(-1);
   r.flushCount = m_program.flushCount;
@@ -426,12 +446,12 @@ PumpReading InstrumentModel::ReadPump(int index) const {
   r.upperLimitBar = UpperLimit(index);
   r.lowerLimitBar = m_lowerLimit[index];
   r.status = m_bPumpTrouble[index] ? 0x8000u : 0u;
-  r.composition = CurrentComposition();
+  const Reading& now = ReadingNow();
+  r.composition = now.composition;
   r.setFlowUlMin = RunClockStarted() && m_bPumpOn ? FlowUlMin() : m_baseFlowUlMin;
   if (!PumpInSystem(index)) return r;
-  const Live live = LiveNow();
-  r.flowUlMin = live.flowUlMin;
-  r.pressureBar = live.pressureBar;
+  r.flowUlMin = now.live.flowUlMin;
+  r.pressureBar = now.live.pressureBar;
   if (m_bPumpOn) r.status |= 1u;
   return r;
 }

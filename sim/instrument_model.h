@@ -226,8 +226,20 @@ class InstrumentModel {
     Composition atHead;        // what enters the column's head
     double headCp = 0.0;       // its viscosity
   };
-  Live LiveNow() const;
+  // `now`: CurrentComposition(); `columnC`: OvenTemperature().
+  Live LiveAt(const Composition& now, double columnC) const;
   void Integrate();
+  // The liquid path and the composition as the readings report them at
+  // the model's time. Kept until the time moves or the next integration:
+  // a poll reads several units at one time, and every change of what
+  // they depend on integrates first.
+  struct Reading {
+    std::int64_t atMs = -1;
+    Composition composition;
+    Live live;
+  };
+  const Reading& ReadingNow() const;
+  mutable Reading m_reading;
   int UpperLimit(int pump) const;
   double OvenTemperature() const;
   bool PumpInSystem(int pump) const;
@@ -271,7 +283,11 @@ class InstrumentModel {
   DwellLine m_dwell{Hydraulics{}.dwellMl};
   ColumnContents m_column{LiquidVolumeMl(std::nullopt)};
   double m_columnValuedC = kAmbientC;  // the temperature m_column's viscosities are at
-  void RevalueColumn();
+  void RevalueColumn(double columnC);
+  // Mixtures of m_bottles at `columnC`; the last temperature's terms are
+  // kept (the oven holds its set point for most of a run).
+  const MixtureViscosity& ViscosityAt(double columnC) const;
+  mutable std::optional<MixtureViscosity> m_viscosity;
   Live m_live;
   std::int64_t m_liveMs = 0;
   // How much of a pressure difference is left after `dt` ms; the last

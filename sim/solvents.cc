@@ -279,6 +279,46 @@ std::string BottleName(const Bottle& bottle) {
   return used == 1 ? names : names + " " + parts;
 }
 
+MixtureViscosity::MixtureViscosity(const Bottles& bottles, double columnC) : m_bottles(bottles), m_columnC(columnC) {
+  const double kelvin = std::max(columnC, -50.0) + 273.15;
+  std::array<bool, kSolventCount> held{};
+  for (const Bottle& bottle : bottles) {
+    for (const Solvent solvent : bottle.solvents) held[static_cast<int>(solvent)] = true;
+  }
+  for (int i = 0; i < kSolventCount; ++i) {
+    if (!held[i]) continue;
+    const SolventData& s = kSolvents[i];
+    m_ln[i] = LnViscosity(s, kelvin);
+    m_interaction[i] = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
+  }
+}
+
+double MixtureViscosity::Cp(const std::array<double, kChannelCount>& shares) const {
+  std::array<double, kSolventCount> share{};
+  double sum = 0.0;
+  for (std::size_t i = 0; i < m_bottles.size(); ++i) {
+    const double part = std::max(0.0, shares[i]);
+    for (std::size_t j = 0; j < m_bottles[i].solvents.size(); ++j) {
+      share[static_cast<int>(m_bottles[i].solvents[j])] += part * m_bottles[i].fractions[j];
+    }
+    sum += part;
+  }
+  if (sum <= 0.0) {  // every share is 0 then
+    for (std::size_t j = 0; j < m_bottles[0].solvents.size(); ++j) {
+      share[static_cast<int>(m_bottles[0].solvents[j])] += m_bottles[0].fractions[j];
+    }
+    sum = 1.0;
+  }
+  const double water = share[static_cast<int>(Solvent::kWater)] / sum;
+  double ln = 0.0;
+  for (int i = 0; i < kSolventCount; ++i) {
+    const double x = share[i] / sum;
+    if (x <= 0.0) continue;
+    ln += x * m_ln[i] + m_interaction[i] * water * x;
+  }
+  return std::exp(ln);
+}
+
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC) {
   // A run asks for the same mixture at every step while nothing changes;
   // the last answer is kept per thread.
@@ -290,32 +330,7 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChan
   };
   thread_local std::optional<Last> last;
   if (last && last->bottles == bottles && last->shares == shares && last->columnC == columnC) return last->cp;
-  std::array<double, kSolventCount> share{};
-  double sum = 0.0;
-  for (std::size_t i = 0; i < bottles.size(); ++i) {
-    const double part = std::max(0.0, shares[i]);
-    for (std::size_t j = 0; j < bottles[i].solvents.size(); ++j) {
-      share[static_cast<int>(bottles[i].solvents[j])] += part * bottles[i].fractions[j];
-    }
-    sum += part;
-  }
-  if (sum <= 0.0) {  // every share is 0 then
-    for (std::size_t j = 0; j < bottles[0].solvents.size(); ++j) {
-      share[static_cast<int>(bottles[0].solvents[j])] += bottles[0].fractions[j];
-    }
-    sum = 1.0;
-  }
-  const double water = share[static_cast<int>(Solvent::kWater)] / sum;
-  const double kelvin = std::max(columnC, -50.0) + 273.15;
-  double ln = 0.0;
-  for (int i = 0; i < kSolventCount; ++i) {
-    const double x = share[i] / sum;
-    if (x <= 0.0) continue;
-    const SolventData& s = kSolvents[i];
-    const double interaction = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
-    ln += x * LnViscosity(s, kelvin) + interaction * water * x;
-  }
-  const double cp = std::exp(ln);
+  const double cp = MixtureViscosity(bottles, columnC).Cp(shares);
   last = Last{bottles, shares, columnC, cp};
   return cp;
 }

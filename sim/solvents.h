@@ -85,4 +85,23 @@ Bottles BottlesFromLabels(const BottleLabels& labels);
 // solvents.
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC);
 
+// The same viscosities for one set of bottles at one temperature, with the
+// solvents' own terms worked out once: for a caller that asks for many
+// mixtures while the bottles and the temperature stay (a column's every
+// step, every part it holds). Cp gives exactly what MixtureViscosityCp
+// gives.
+class MixtureViscosity {
+ public:
+  MixtureViscosity(const Bottles& bottles, double columnC);
+  double ColumnC() const { return m_columnC; }
+  double Cp(const std::array<double, kChannelCount>& shares) const;
+
+ private:
+  Bottles m_bottles;
+  double m_columnC;
+  // By solvent, for those the bottles hold: ln of its viscosity, and its
+  // mixing term with water, at m_columnC.
+  std::array<double, kSolventCount> m_ln{}, m_interaction{};
+};
+
 }  // namespace sim
