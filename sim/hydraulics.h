@@ -8,8 +8,10 @@
 // thread-safe (the owner serialises every call).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <optional>
 
 namespace sim {
@@ -135,15 +137,24 @@ class ColumnContents {
   // delivered and liquid of viscosity `cpNow` enters. Liquid that was in
   // the column before anything entered counts as the first that did.
   double MeanCp(double volumeMl, double cpNow) const;
+  // Bounds of the viscosity of every part the column holds, and of some
+  // that have left it since the last Revalue (infinite while it holds
+  // none): MeanCp lies between them and `cpNow`.
+  double LowestCp() const { return m_lowestCp; }
+  double HighestCp() const { return m_highestCp; }
 
   // Every part's viscosity anew from `viscosity(composition)`, as when the
   // column's temperature or the bottles changed.
   template <class F>
   void Revalue(F&& viscosity) {
     double integral = 0.0;
+    m_lowestCp = std::numeric_limits<double>::infinity();
+    m_highestCp = -m_lowestCp;
     for (std::size_t i = 0; i < m_parts.size(); ++i) {
       Part& part = m_parts[i];
       part.cp = viscosity(part.composition);
+      m_lowestCp = std::min(m_lowestCp, part.cp);
+      m_highestCp = std::max(m_highestCp, part.cp);
       if (i > 0) integral += (m_parts[i - 1].cp + part.cp) / 2.0 * (part.volumeMl - m_parts[i - 1].volumeMl);
       part.integral = integral;
     }
@@ -163,6 +174,8 @@ class ColumnContents {
   double m_holdsMl;
   std::deque<Part> m_parts;
   double m_sameSinceMl = 0.0;  // every part from this volume on has the newest part's composition
+  double m_lowestCp = std::numeric_limits<double>::infinity();
+  double m_highestCp = -std::numeric_limits<double>::infinity();
 };
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace sim {
@@ -209,6 +210,93 @@ std::int64_t InstrumentModel::NextDeadline() const {
   return std::min({SamplerReadyDue(), SamplerPhaseEnd(), RunEndDue(), CheckDue()});
 }
 
+std::int64_t InstrumentModel::NextNoticeDue() const {
+  return std::min({SamplerReadyDue(), SamplerPhaseEnd(), RunEndDue(), TripPossibleMs()});
+}
+
+std::int64_t InstrumentModel::TripPossibleMs() const {
+  const std::int64_t first = CheckDue();
+  if (first == kNever || !m_bPumpOn) return kNever;  // checks trip only while the pumps deliver
+  if (m_bLineBlocked) return first;
+  // The limits that can apply: the pumps' own and any the timetable sets.
+  constexpr double kNone = std::numeric_limits<double>::infinity();
+  double upper = kNone, lower = -kNone;
+  for (int i = 0; i < kPumpCount; ++i) {
+    if (!PumpInSystem(i)) continue;
+    if (m_upperLimit[i] > 0) upper = std::min<double>(upper, m_upperLimit[i]);
+    for (const TimetableStep& step : m_program.timetable) {
+      const int set = step.set.upperLimitBar.value_or(0);
+      if (step.unit == kUnitPump1 + i && set > 0) upper = std::min<double>(upper, set);
+    }
+    if (m_lowerLimit[i] > 0) lower = std::max<double>(lower, m_lowerLimit[i]);
+  }
+  if (upper == kNone && lower == -kNone) return kNever;
+  // The delivered flow moves from where it is towards set flows that the
+  // program's values bound; the steady pressure is that flow through the
+  // column and the system at the viscosities of what they hold and
+  // receive, at oven temperatures between now and the set point.
+  double flowLow = std::min(m_live.flowUlMin, m_baseFlowUlMin);
+  double flowHigh = std::max(m_live.flowUlMin, m_baseFlowUlMin);
+  for (const auto& [timeMs, flow] : m_flowSteps) {
+    flowLow = std::min(flowLow, flow);
+    flowHigh = std::max(flowHigh, flow);
+  }
+  if (flowLow < 0.0 || m_resistance.columnBar < 0.0 || m_resistance.systemBar < 0.0) return first;
+  const double ovenC = OvenTemperature();
+  const double targetC = m_bOvenOn ? std::clamp<double>(m_ovenSetPointC, kAmbientC, kOvenHighestC) : kAmbientC;
+  // Whole degrees around the range: wider bounds hold as well, and stay the
+  // same while the oven warms.
+  const CpBounds head = ViscosityBounds(std::floor(std::min(ovenC, targetC)), std::ceil(std::max(ovenC, targetC)));
+  const double bedLow = std::min(head.lowest, m_column.LowestCp());
+  const double bedHigh = std::max(head.highest, m_column.HighestCp());
+  // Margins far above the rounding of the steps.
+  constexpr double kMargin = 1e-6;
+  const double steadyHigh =
+      flowHigh / 1000.0 * (m_resistance.columnBar * bedHigh + m_resistance.systemBar * head.highest) * (1 + kMargin) +
+      kMargin;
+  const double steadyLow =
+      flowLow / 1000.0 * (m_resistance.columnBar * bedLow + m_resistance.systemBar * head.lowest) * (1 - kMargin) -
+      kMargin;
+  // Each step moves the pressure from p towards the steady one s, to
+  // s + (p - s) x lag with the lag at least that of a whole period: its
+  // distance below steadyHigh (above steadyLow) shrinks by at most that
+  // factor a step. The checks this leaves short of a limit are safe.
+  if (m_periodLag.timeS != m_hydraulics.pressureTimeS) {
+    const double timeS = m_periodLag.timeS = m_hydraulics.pressureTimeS;
+    m_periodLag.lag = timeS > 0.0 ? std::exp(-static_cast<double>(kCheckPeriodMs) / (timeS * 1000.0)) : 0.0;
+  }
+  const double lag = m_periodLag.lag;
+  const double p = m_live.pressureBar;
+  // Checks from `first` that cannot find the pressure past `limit`, which
+  // it approaches from `p` on its way to `bound`.
+  const auto safeChecks = [&](double limit, double bound) -> double {
+    if (std::fabs(bound - p) <= 0.0 || !(lag > 0.0)) return 0.0;
+    const double ratio = (bound - limit) / (bound - p);
+    if (!(ratio > 0.0 && ratio < 1.0)) return 0.0;
+    if (!(lag < 1.0)) return kNone;
+    return std::floor(std::log(ratio) / std::log(lag)) - 1.0;
+  };
+  const auto checkAfter = [&](double checks) {
+    constexpr double kFar = 1e12;
+    return first + static_cast<std::int64_t>(std::clamp(checks, 0.0, kFar / kCheckPeriodMs)) * kCheckPeriodMs;
+  };
+  std::int64_t due = kNever;
+  if (upper != kNone) {
+    const double limit = upper - kMargin * std::max(1.0, upper);
+    if (p >= limit) return first;
+    if (steadyHigh > limit) due = std::min(due, checkAfter(safeChecks(limit, steadyHigh)));
+  }
+  if (lower != -kNone) {
+    const double limit = lower + kMargin * std::max(1.0, lower);
+    // Below its limit the pressure trips only once the flow has settled,
+    // kLowerLimitGraceMs after the pumps started at the earliest.
+    const std::int64_t settled = m_pumpStartMs + kLowerLimitGraceMs;
+    if (p <= limit) return std::max(first, settled);
+    if (steadyLow < limit) due = std::min(due, std::max(checkAfter(safeChecks(limit, steadyLow)), settled));
+  }
+  return due;
+}
+
 void InstrumentModel::AdvanceSampler(std::vector<Notice>& notices) {
   const std::int64_t end = SamplerPhaseEnd();
   if (end > m_nowMs) return;
@@ -316,6 +404,7 @@ void InstrumentModel::SetBottles(const Bottles& bottles) {
   Integrate();
   m_bottles = bottles;
   m_viscosity.reset();
+  m_cpBounds = {};
   RevalueColumn(OvenTemperature());
 }
 
@@ -323,6 +412,13 @@ void InstrumentModel::RevalueColumn(double columnC) {
   m_columnValuedC = columnC;
   const MixtureViscosity& viscosity = ViscosityAt(columnC);
   m_column.Revalue([&](const Composition& c) { return viscosity.Cp({c.a, c.b, c.c, c.d}); });
+}
+
+CpBounds InstrumentModel::ViscosityBounds(double lowC, double highC) const {
+  if (!(m_cpBounds.lowC == lowC && m_cpBounds.highC == highC)) {
+    m_cpBounds = {lowC, highC, MixtureViscosityBounds(m_bottles, lowC, highC)};
+  }
+  return m_cpBounds.bounds;
 }
 
 const MixtureViscosity& InstrumentModel::ViscosityAt(double columnC) const {

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <utility>
@@ -187,6 +188,12 @@ class InstrumentModel {
 
   // Time.
   std::int64_t NextDeadline() const;
+  // The earliest time at which AdvanceTo may append a notice: NextDeadline
+  // passing over the limit checks that bounds on the pressure show can
+  // trip nothing. AdvanceTo still makes every step on the way, so a clock
+  // that stops only here gets the same run. Only a call on the model can
+  // bring it nearer.
+  std::int64_t NextNoticeDue() const;
   // REQUIRES: nowMs >= the model's time. Handles every deadline up to
   // `nowMs` in order, appending what happened to `notices`.
   void AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices);
@@ -244,6 +251,11 @@ class InstrumentModel {
   double OvenTemperature() const;
   bool PumpInSystem(int pump) const;
   void CheckLimits(std::vector<Notice>& notices);
+  // The first limit check at which a pump could trip, kNever for none: from
+  // where the flow, the viscosities and so the steady pressure can go
+  // before the next deadline of another kind, and how fast the pressure
+  // follows.
+  std::int64_t TripPossibleMs() const;
   void Trip(Notice::Kind kind, int pump, std::vector<Notice>& notices);
   void AbortSequence();
   // When each activity is next due; kNever while it is not.
@@ -288,6 +300,21 @@ class InstrumentModel {
   // kept (the oven holds its set point for most of a run).
   const MixtureViscosity& ViscosityAt(double columnC) const;
   mutable std::optional<MixtureViscosity> m_viscosity;
+  // The bounds of the viscosity of mixtures of m_bottles between two
+  // temperatures; the last answer is kept.
+  CpBounds ViscosityBounds(double lowC, double highC) const;
+  struct KeptBounds {
+    double lowC = std::numeric_limits<double>::quiet_NaN(), highC = lowC;
+    CpBounds bounds{};
+  };
+  mutable KeptBounds m_cpBounds;
+  // How much of a pressure difference is left after a whole check period,
+  // for the pressure time it was worked out for.
+  struct PeriodLag {
+    double timeS = std::numeric_limits<double>::quiet_NaN();
+    double lag = 0.0;
+  };
+  mutable PeriodLag m_periodLag;
   Live m_live;
   std::int64_t m_liveMs = 0;
   // How much of a pressure difference is left after `dt` ms; the last

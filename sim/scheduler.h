@@ -142,6 +142,11 @@ class Scheduler : public platform::Clock::Driver {
 
  private:
   std::int64_t NextDueLocked() const;
+  // As NextDueLocked, but passing over the instruments' steps that cannot
+  // produce a notice (InstrumentModel::NextNoticeDue): where a virtual
+  // sleep must stop. The instruments make those steps all the same, as
+  // they are advanced past them.
+  std::int64_t NextStopLocked() const;
   // Produces everything due up to `t`; with `wait`, waits for the other
   // side at every time something fell due, or with `handOver` hands it
   // the sleep there and returns true.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -277,6 +278,32 @@ std::string BottleName(const Bottle& bottle) {
     parts += (used++ ? ":" : "") + std::string(shown);
   }
   return used == 1 ? names : names + " " + parts;
+}
+
+CpBounds MixtureViscosityBounds(const Bottles& bottles, double lowC, double highC) {
+  // ln(eta) is the mixture's mean of its solvents' ln(eta_i) plus w x k_i
+  // x_i summed over the solvents other than water (w: water's share):
+  // at most the largest ln(eta_i) plus the largest positive k_i times
+  // w (1 - w) <= 1/4, at least the smallest ln(eta_i) plus the most
+  // negative k_i times 1/4. Each term moves one way with the temperature,
+  // so its extremes over the range lie at its ends.
+  double lnLowest = std::numeric_limits<double>::infinity(), lnHighest = -lnLowest;
+  double kLowest = 0.0, kHighest = 0.0;
+  for (const double columnC : {lowC, highC}) {
+    const double kelvin = std::max(columnC, -50.0) + 273.15;
+    for (const Bottle& bottle : bottles) {
+      for (const Solvent solvent : bottle.solvents) {
+        const SolventData& s = kSolvents[static_cast<int>(solvent)];
+        const double ln = LnViscosity(s, kelvin);
+        const double k = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
+        lnLowest = std::min(lnLowest, ln);
+        lnHighest = std::max(lnHighest, ln);
+        kLowest = std::min(kLowest, k);
+        kHighest = std::max(kHighest, k);
+      }
+    }
+  }
+  return {std::exp(lnLowest + kLowest / 4.0), std::exp(lnHighest + kHighest / 4.0)};
 }
 
 MixtureViscosity::MixtureViscosity(const Bottles& bottles, double columnC) : m_bottles(bottles), m_columnC(columnC) {

@@ -85,6 +85,14 @@ Bottles BottlesFromLabels(const BottleLabels& labels);
 // solvents.
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC);
 
+// Bounds of the viscosity in cP of any mixture of `bottles` at any
+// temperature from `lowC` to `highC`: MixtureViscosityCp gives no value
+// outside them there (up to its rounding).
+struct CpBounds {
+  double lowest, highest;
+};
+CpBounds MixtureViscosityBounds(const Bottles& bottles, double lowC, double highC);
+
 // The same viscosities for one set of bottles at one temperature, with the
 // solvents' own terms worked out once: for a caller that asks for many
 // mixtures while the bottles and the temperature stay (a column's every
