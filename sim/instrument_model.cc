@@ -291,8 +291,11 @@ std::int64_t InstrumentModel::TripPossibleMs() const {
     // Below its limit the pressure trips only once the flow has settled,
     // kLowerLimitGraceMs after the pumps started at the earliest.
     const std::int64_t settled = m_pumpStartMs + kLowerLimitGraceMs;
-    if (p <= limit) return std::max(first, settled);
-    if (steadyLow < limit) due = std::min(due, std::max(checkAfter(safeChecks(limit, steadyLow)), settled));
+    if (p <= limit) {
+      due = std::min(due, std::max(first, settled));
+    } else if (steadyLow < limit) {
+      due = std::min(due, std::max(checkAfter(safeChecks(limit, steadyLow)), settled));
+    }
   }
   return due;
 }
