@@ -336,9 +336,10 @@ void InstrumentModel::CheckLimits(std::vector<Notice>& notices) {
     const double rampMs = ramp > 0.0 ? FlowUlMin() / (ramp * 1000.0 / 60000.0) : 0.0;
     return static_cast<double>(m_nowMs - m_pumpStartMs) >= kLowerLimitGraceMs + rampMs;
   };
+  const std::array<int, kPumpCount> uppers = UpperLimits();
   for (int i = 0; i < kPumpCount; ++i) {
     if (!PumpInSystem(i)) continue;
-    const int upper = UpperLimit(i);
+    const int upper = uppers[static_cast<std::size_t>(i)];
     if (upper > 0 && pressure > upper) return Trip(Notice::Kind::kUpperPressure, i, notices);
     if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && settled()) {
       return Trip(Notice::Kind::kLowerPressure, i, notices);
@@ -347,8 +348,15 @@ void InstrumentModel::CheckLimits(std::vector<Notice>& notices) {
 }
 
 void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices) {
-  for (std::int64_t due = NextDeadline(); due <= nowMs; due = NextDeadline()) {
+  for (;;) {
+    const std::int64_t ready = SamplerReadyDue(), phaseEnd = SamplerPhaseEnd(), runEnd = RunEndDue();
+    const std::int64_t due = std::min({ready, phaseEnd, runEnd, CheckDue()});
+    if (due > nowMs) break;
     m_nowMs = std::max(m_nowMs, due);
+    if (ready > m_nowMs && phaseEnd > m_nowMs && runEnd > m_nowMs) {
+      CheckLimits(notices);  // the usual step: a limit check alone
+      continue;
+    }
     if (SamplerReadyDue() <= m_nowMs) {
       m_bSamplerReady = true;
       notices.push_back({Notice::Kind::kSamplerReady, kUnitAutosampler, m_nowMs});
@@ -385,15 +393,20 @@ Composition InstrumentModel::CurrentComposition() const {
   return Ramp(m_compositionSteps, ElapsedMs(), m_baseComposition);
 }
 
-int InstrumentModel::UpperLimit(int pump) const {
-  int limit = m_upperLimit[pump];
-  if (!RunClockStarted()) return limit;
-  const auto unit = static_cast<std::uint16_t>(kUnitPump1 + pump);
+int InstrumentModel::UpperLimit(int pump) const { return UpperLimits()[static_cast<std::size_t>(pump)]; }
+
+std::array<int, kPumpCount> InstrumentModel::UpperLimits() const {
+  std::array<int, kPumpCount> limits = m_upperLimit;
+  if (!RunClockStarted()) return limits;
+  const std::int64_t elapsed = ElapsedMs();
   for (const TimetableStep& step : m_program.timetable) {
-    if (step.timeMs > ElapsedMs()) break;
-    if (step.unit == unit && step.set.upperLimitBar) limit = *step.set.upperLimitBar;
+    if (step.timeMs > elapsed) break;
+    const int pump = step.unit - kUnitPump1;
+    if (pump >= 0 && pump < kPumpCount && step.set.upperLimitBar) {
+      limits[static_cast<std::size_t>(pump)] = *step.set.upperLimitBar;
+    }
   }
-  return limit;
+  return limits;
 }
 
 double InstrumentModel::OvenTemperature() const {

@@ -248,6 +248,8 @@ class InstrumentModel {
   const Reading& ReadingNow() const;
   mutable Reading m_reading;
   int UpperLimit(int pump) const;
+  // Each pump's, by its index.
+  std::array<int, kPumpCount> UpperLimits() const;
   double OvenTemperature() const;
   bool PumpInSystem(int pump) const;
   void CheckLimits(std::vector<Notice>& notices);

@@ -318,18 +318,23 @@ MixtureViscosity::MixtureViscosity(const Bottles& bottles, double columnC) : m_b
     m_ln[i] = LnViscosity(s, kelvin);
     m_interaction[i] = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
   }
+  // A share only ever grows by a part times a fraction, neither negative:
+  // a term of fraction 0 adds +0 and changes no sum.
+  for (std::size_t i = 0; i < bottles.size(); ++i) {
+    for (std::size_t j = 0; j < bottles[i].solvents.size(); ++j) {
+      if (bottles[i].fractions[j] == 0.0) continue;
+      m_terms[m_termCount++] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(bottles[i].solvents[j]),
+                                bottles[i].fractions[j]};
+    }
+  }
 }
 
 double MixtureViscosity::Cp(const std::array<double, kChannelCount>& shares) const {
   std::array<double, kSolventCount> share{};
+  std::array<double, kChannelCount> parts;
   double sum = 0.0;
-  for (std::size_t i = 0; i < m_bottles.size(); ++i) {
-    const double part = std::max(0.0, shares[i]);
-    for (std::size_t j = 0; j < m_bottles[i].solvents.size(); ++j) {
-      share[static_cast<int>(m_bottles[i].solvents[j])] += part * m_bottles[i].fractions[j];
-    }
-    sum += part;
-  }
+  for (std::size_t i = 0; i < parts.size(); ++i) sum += parts[i] = std::max(0.0, shares[i]);
+  for (std::size_t t = 0; t < m_termCount; ++t) share[m_terms[t].solvent] += parts[m_terms[t].channel] * m_terms[t].fraction;
   if (sum <= 0.0) {  // every share is 0 then
     for (std::size_t j = 0; j < m_bottles[0].solvents.size(); ++j) {
       share[static_cast<int>(m_bottles[0].solvents[j])] += m_bottles[0].fractions[j];

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -110,6 +111,15 @@ class MixtureViscosity {
   // By solvent, for those the bottles hold: ln of its viscosity, and its
   // mixing term with water, at m_columnC.
   std::array<double, kSolventCount> m_ln{}, m_interaction{};
+  // What each channel's part adds to a solvent's share, in channel and
+  // then bottle slot order; slots of no volume add nothing and are left
+  // out.
+  struct Term {
+    std::uint8_t channel, solvent;
+    double fraction;
+  };
+  std::array<Term, kChannelCount * 3> m_terms{};
+  std::size_t m_termCount = 0;
 };
 
 }  // namespace sim
