@@ -34,6 +34,10 @@ std::int64_t Scheduler::NextStopLocked() const {
 }
 
 bool Scheduler::RunUntilLocked(Lock& lock, std::int64_t t, bool wait, bool handOver) {
+  // Already at `t` with nothing due by then (every call into a simulator
+  // catches up, most at a time it has reached): the instruments, at the
+  // same time, have nothing to do either.
+  if (m_nowMs == t && ActiveLocked() && NextDueLocked() > t) return false;
   std::vector<Notice> notices;
   for (;;) {
     // The cheaper question first: usually nothing at all is due yet.
