@@ -147,7 +147,14 @@ void InstrumentModel::LoadProgram(const Program& program) {
   m_program = program;
   m_flowSteps.clear();
   m_compositionSteps.clear();
+  m_lowestStepUpperLimit.fill(0);
   for (const TimetableStep& step : m_program.timetable) {
+    const int pump = step.unit - kUnitPump1;
+    const int upper = step.set.upperLimitBar.value_or(0);
+    if (pump >= 0 && pump < kPumpCount && upper > 0) {
+      int& lowest = m_lowestStepUpperLimit[static_cast<std::size_t>(pump)];
+      lowest = lowest > 0 ? std::min(lowest, upper) : upper;
+    }
     if (step.unit != kUnitPump1) continue;
     if (step.set.flowUlMin) m_flowSteps.emplace_back(step.timeMs, *step.set.flowUlMin);
     if (step.set.composition) m_compositionSteps.emplace_back(step.timeMs, *step.set.composition);
@@ -223,12 +230,11 @@ std::int64_t InstrumentModel::TripPossibleMs() const {
   double upper = kNone, lower = -kNone;
   for (int i = 0; i < kPumpCount; ++i) {
     if (!PumpInSystem(i)) continue;
-    if (m_upperLimit[i] > 0) upper = std::min<double>(upper, m_upperLimit[i]);
-    for (const TimetableStep& step : m_program.timetable) {
-      const int set = step.set.upperLimitBar.value_or(0);
-      if (step.unit == kUnitPump1 + i && set > 0) upper = std::min<double>(upper, set);
+    const auto pump = static_cast<std::size_t>(i);
+    for (const int set : {m_upperLimit[pump], m_lowestStepUpperLimit[pump]}) {
+      if (set > 0) upper = std::min<double>(upper, set);
     }
-    if (m_lowerLimit[i] > 0) lower = std::max<double>(lower, m_lowerLimit[i]);
+    if (m_lowerLimit[pump] > 0) lower = std::max<double>(lower, m_lowerLimit[pump]);
   }
   if (upper == kNone && lower == -kNone) return kNever;
   // The delivered flow moves from where it is towards set flows that the

@@ -278,6 +278,8 @@ class InstrumentModel {
   // time order: what the delivery system ramps between.
   std::vector<std::pair<std::int64_t, double>> m_flowSteps;
   std::vector<std::pair<std::int64_t, Composition>> m_compositionSteps;
+  // By pump, the lowest upper limit a timetable step sets; 0 for none.
+  std::array<int, kPumpCount> m_lowestStepUpperLimit{};
   std::array<bool, kModelUnits.size()> m_bPresent{};  // by the unit's place in kModelUnits
 
   // Node card.
