@@ -127,6 +127,8 @@ void ColumnContents::Enter(double volumeMl, const Composition& composition, doub
     integral = last.integral + (last.cp + cp) / 2.0 * (volumeMl - last.volumeMl);
   }
   m_parts.push_back({volumeMl, composition, cp, integral});
+  m_lowestCp = std::min(m_lowestCp, cp);
+  m_highestCp = std::max(m_highestCp, cp);
   // Keep one part at or before the oldest volume the column holds.
   while (m_parts.size() > 2 && m_parts[1].volumeMl <= volumeMl - m_holdsMl) m_parts.pop_front();
 }

@@ -8,9 +8,11 @@
 // thread-safe (the owner serialises every call).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <deque>
+#include <limits>
 #include <optional>
+#include <vector>
 
 namespace sim {
 
@@ -85,6 +87,39 @@ double OvenCurveC(double fromC, double targetC, double elapsedMs);
 // `bandC` of the target (0 if it already is).
 double OvenReachMs(double fromC, double targetC, double bandC);
 
+// A queue of the points of a line the liquid moves along: added at the
+// back, dropped from the front, read anywhere by their place from the
+// front. Its storage grows to the most it has held and is then reused, so
+// reading a place is one step, whatever the queue's length.
+template <class T>
+class Ring {
+ public:
+  bool empty() const { return m_size == 0; }
+  std::size_t size() const { return m_size; }
+  const T& operator[](std::size_t i) const { return m_items[(m_head + i) & (m_items.size() - 1)]; }
+  T& operator[](std::size_t i) { return m_items[(m_head + i) & (m_items.size() - 1)]; }
+  const T& front() const { return (*this)[0]; }
+  const T& back() const { return (*this)[m_size - 1]; }
+  void push_back(const T& item) {
+    if (m_size == m_items.size()) {
+      std::vector<T> items(std::max<std::size_t>(16, 2 * m_items.size()));  // a power of 2
+      for (std::size_t k = 0; k < m_size; ++k) items[k] = (*this)[k];
+      m_items.swap(items);
+      m_head = 0;
+    }
+    ++m_size;
+    (*this)[m_size - 1] = item;
+  }
+  void pop_front() {
+    m_head = (m_head + 1) & (m_items.size() - 1);
+    --m_size;
+  }
+
+ private:
+  std::vector<T> m_items;
+  std::size_t m_head = 0, m_size = 0;
+};
+
 // The mobile phase between the mixing point and the column. The pumps'
 // composition reaches the column a dwell volume later, smeared over
 // about a dwell volume: what the column sees is the average of what was
@@ -109,7 +144,7 @@ class DwellLine {
   Point Next(double volumeMl, const Composition& now) const;
 
   double m_dwellMl;
-  std::deque<Point> m_points;
+  Ring<Point> m_points;
   double m_sameSinceMl = 0.0;  // every point from this volume on has the newest point's composition
 };
 
@@ -135,15 +170,24 @@ class ColumnContents {
   // delivered and liquid of viscosity `cpNow` enters. Liquid that was in
   // the column before anything entered counts as the first that did.
   double MeanCp(double volumeMl, double cpNow) const;
+  // Bounds of the viscosity of every part the column holds, and of some
+  // that have left it since the last Revalue (infinite while it holds
+  // none): MeanCp lies between them and `cpNow`.
+  double LowestCp() const { return m_lowestCp; }
+  double HighestCp() const { return m_highestCp; }
 
   // Every part's viscosity anew from `viscosity(composition)`, as when the
   // column's temperature or the bottles changed.
   template <class F>
   void Revalue(F&& viscosity) {
     double integral = 0.0;
+    m_lowestCp = std::numeric_limits<double>::infinity();
+    m_highestCp = -m_lowestCp;
     for (std::size_t i = 0; i < m_parts.size(); ++i) {
       Part& part = m_parts[i];
       part.cp = viscosity(part.composition);
+      m_lowestCp = std::min(m_lowestCp, part.cp);
+      m_highestCp = std::max(m_highestCp, part.cp);
       if (i > 0) integral += (m_parts[i - 1].cp + part.cp) / 2.0 * (part.volumeMl - m_parts[i - 1].volumeMl);
       part.integral = integral;
     }
@@ -161,8 +205,10 @@ class ColumnContents {
   double IntegralTo(double volumeMl, double nowMl, double cpNow) const;
 
   double m_holdsMl;
-  std::deque<Part> m_parts;
+  Ring<Part> m_parts;
   double m_sameSinceMl = 0.0;  // every part from this volume on has the newest part's composition
+  double m_lowestCp = std::numeric_limits<double>::infinity();
+  double m_highestCp = -std::numeric_limits<double>::infinity();
 };
 
 }  // namespace sim

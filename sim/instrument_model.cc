@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace sim {
@@ -146,7 +147,14 @@ void InstrumentModel::LoadProgram(const Program& program) {
   m_program = program;
   m_flowSteps.clear();
   m_compositionSteps.clear();
+  m_lowestStepUpperLimit.fill(0);
   for (const TimetableStep& step : m_program.timetable) {
+    const int pump = step.unit - kUnitPump1;
+    const int upper = step.set.upperLimitBar.value_or(0);
+    if (pump >= 0 && pump < kPumpCount && upper > 0) {
+      int& lowest = m_lowestStepUpperLimit[static_cast<std::size_t>(pump)];
+      lowest = lowest > 0 ? std::min(lowest, upper) : upper;
+    }
     if (step.unit != kUnitPump1) continue;
     if (step.set.flowUlMin) m_flowSteps.emplace_back(step.timeMs, *step.set.flowUlMin);
     if (step.set.composition) m_compositionSteps.emplace_back(step.timeMs, *step.set.composition);
@@ -209,6 +217,95 @@ std::int64_t InstrumentModel::NextDeadline() const {
   return std::min({SamplerReadyDue(), SamplerPhaseEnd(), RunEndDue(), CheckDue()});
 }
 
+std::int64_t InstrumentModel::NextNoticeDue() const {
+  return std::min({SamplerReadyDue(), SamplerPhaseEnd(), RunEndDue(), TripPossibleMs()});
+}
+
+std::int64_t InstrumentModel::TripPossibleMs() const {
+  const std::int64_t first = CheckDue();
+  if (first == kNever || !m_bPumpOn) return kNever;  // checks trip only while the pumps deliver
+  if (m_bLineBlocked) return first;
+  // The limits that can apply: the pumps' own and any the timetable sets.
+  constexpr double kNone = std::numeric_limits<double>::infinity();
+  double upper = kNone, lower = -kNone;
+  for (int i = 0; i < kPumpCount; ++i) {
+    if (!PumpInSystem(i)) continue;
+    const auto pump = static_cast<std::size_t>(i);
+    for (const int set : {m_upperLimit[pump], m_lowestStepUpperLimit[pump]}) {
+      if (set > 0) upper = std::min<double>(upper, set);
+    }
+    if (m_lowerLimit[pump] > 0) lower = std::max<double>(lower, m_lowerLimit[pump]);
+  }
+  if (upper == kNone && lower == -kNone) return kNever;
+  // The delivered flow moves from where it is towards set flows that the
+  // program's values bound; the steady pressure is that flow through the
+  // column and the system at the viscosities of what they hold and
+  // receive, at oven temperatures between now and the set point.
+  double flowLow = std::min(m_live.flowUlMin, m_baseFlowUlMin);
+  double flowHigh = std::max(m_live.flowUlMin, m_baseFlowUlMin);
+  for (const auto& [timeMs, flow] : m_flowSteps) {
+    flowLow = std::min(flowLow, flow);
+    flowHigh = std::max(flowHigh, flow);
+  }
+  if (flowLow < 0.0 || m_resistance.columnBar < 0.0 || m_resistance.systemBar < 0.0) return first;
+  const double ovenC = OvenTemperature();
+  const double targetC = m_bOvenOn ? std::clamp<double>(m_ovenSetPointC, kAmbientC, kOvenHighestC) : kAmbientC;
+  // Whole degrees around the range: wider bounds hold as well, and stay the
+  // same while the oven warms.
+  const CpBounds head = ViscosityBounds(std::floor(std::min(ovenC, targetC)), std::ceil(std::max(ovenC, targetC)));
+  const double bedLow = std::min(head.lowest, m_column.LowestCp());
+  const double bedHigh = std::max(head.highest, m_column.HighestCp());
+  // Margins far above the rounding of the steps.
+  constexpr double kMargin = 1e-6;
+  const double steadyHigh =
+      flowHigh / 1000.0 * (m_resistance.columnBar * bedHigh + m_resistance.systemBar * head.highest) * (1 + kMargin) +
+      kMargin;
+  const double steadyLow =
+      flowLow / 1000.0 * (m_resistance.columnBar * bedLow + m_resistance.systemBar * head.lowest) * (1 - kMargin) -
+      kMargin;
+  // Each step moves the pressure from p towards the steady one s, to
+  // s + (p - s) x lag with the lag at least that of a whole period: its
+  // distance below steadyHigh (above steadyLow) shrinks by at most that
+  // factor a step. The checks this leaves short of a limit are safe.
+  if (m_periodLag.timeS != m_hydraulics.pressureTimeS) {
+    const double timeS = m_periodLag.timeS = m_hydraulics.pressureTimeS;
+    m_periodLag.lag = timeS > 0.0 ? std::exp(-static_cast<double>(kCheckPeriodMs) / (timeS * 1000.0)) : 0.0;
+  }
+  const double lag = m_periodLag.lag;
+  const double p = m_live.pressureBar;
+  // Checks from `first` that cannot find the pressure past `limit`, which
+  // it approaches from `p` on its way to `bound`.
+  const auto safeChecks = [&](double limit, double bound) -> double {
+    if (std::fabs(bound - p) <= 0.0 || !(lag > 0.0)) return 0.0;
+    const double ratio = (bound - limit) / (bound - p);
+    if (!(ratio > 0.0 && ratio < 1.0)) return 0.0;
+    if (!(lag < 1.0)) return kNone;
+    return std::floor(std::log(ratio) / std::log(lag)) - 1.0;
+  };
+  const auto checkAfter = [&](double checks) {
+    constexpr double kFar = 1e12;
+    return first + static_cast<std::int64_t>(std::clamp(checks, 0.0, kFar / kCheckPeriodMs)) * kCheckPeriodMs;
+  };
+  std::int64_t due = kNever;
+  if (upper != kNone) {
+    const double limit = upper - kMargin * std::max(1.0, upper);
+    if (p >= limit) return first;
+    if (steadyHigh > limit) due = std::min(due, checkAfter(safeChecks(limit, steadyHigh)));
+  }
+  if (lower != -kNone) {
+    const double limit = lower + kMargin * std::max(1.0, lower);
+    // Below its limit the pressure trips only once the flow has settled,
+    // kLowerLimitGraceMs after the pumps started at the earliest.
+    const std::int64_t settled = m_pumpStartMs + kLowerLimitGraceMs;
+    if (p <= limit) {
+      due = std::min(due, std::max(first, settled));
+    } else if (steadyLow < limit) {
+      due = std::min(due, std::max(checkAfter(safeChecks(limit, steadyLow)), settled));
+    }
+  }
+  return due;
+}
+
 void InstrumentModel::AdvanceSampler(std::vector<Notice>& notices) {
   const std::int64_t end = SamplerPhaseEnd();
   if (end > m_nowMs) return;
@@ -245,9 +342,10 @@ void InstrumentModel::CheckLimits(std::vector<Notice>& notices) {
     const double rampMs = ramp > 0.0 ? FlowUlMin() / (ramp * 1000.0 / 60000.0) : 0.0;
     return static_cast<double>(m_nowMs - m_pumpStartMs) >= kLowerLimitGraceMs + rampMs;
   };
+  const std::array<int, kPumpCount> uppers = UpperLimits();
   for (int i = 0; i < kPumpCount; ++i) {
     if (!PumpInSystem(i)) continue;
-    const int upper = UpperLimit(i);
+    const int upper = uppers[static_cast<std::size_t>(i)];
     if (upper > 0 && pressure > upper) return Trip(Notice::Kind::kUpperPressure, i, notices);
     if (m_lowerLimit[i] > 0 && pressure < m_lowerLimit[i] && settled()) {
       return Trip(Notice::Kind::kLowerPressure, i, notices);
@@ -256,8 +354,15 @@ void InstrumentModel::CheckLimits(std::vector<Notice>& notices) {
 }
 
 void InstrumentModel::AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices) {
-  for (std::int64_t due = NextDeadline(); due <= nowMs; due = NextDeadline()) {
+  for (;;) {
+    const std::int64_t ready = SamplerReadyDue(), phaseEnd = SamplerPhaseEnd(), runEnd = RunEndDue();
+    const std::int64_t due = std::min({ready, phaseEnd, runEnd, CheckDue()});
+    if (due > nowMs) break;
     m_nowMs = std::max(m_nowMs, due);
+    if (ready > m_nowMs && phaseEnd > m_nowMs && runEnd > m_nowMs) {
+      CheckLimits(notices);  // the usual step: a limit check alone
+      continue;
+    }
     if (SamplerReadyDue() <= m_nowMs) {
       m_bSamplerReady = true;
       notices.push_back({Notice::Kind::kSamplerReady, kUnitAutosampler, m_nowMs});
@@ -294,15 +399,20 @@ Composition InstrumentModel::CurrentComposition() const {
   return Ramp(m_compositionSteps, ElapsedMs(), m_baseComposition);
 }
 
-int InstrumentModel::UpperLimit(int pump) const {
-  int limit = m_upperLimit[pump];
-  if (!RunClockStarted()) return limit;
-  const auto unit = static_cast<std::uint16_t>(kUnitPump1 + pump);
+int InstrumentModel::UpperLimit(int pump) const { return UpperLimits()[static_cast<std::size_t>(pump)]; }
+
+std::array<int, kPumpCount> InstrumentModel::UpperLimits() const {
+  std::array<int, kPumpCount> limits = m_upperLimit;
+  if (!RunClockStarted()) return limits;
+  const std::int64_t elapsed = ElapsedMs();
   for (const TimetableStep& step : m_program.timetable) {
-    if (step.timeMs > ElapsedMs()) break;
-    if (step.unit == unit && step.set.upperLimitBar) limit = *step.set.upperLimitBar;
+    if (step.timeMs > elapsed) break;
+    const int pump = step.unit - kUnitPump1;
+    if (pump >= 0 && pump < kPumpCount && step.set.upperLimitBar) {
+      limits[static_cast<std::size_t>(pump)] = *step.set.upperLimitBar;
+    }
   }
-  return limit;
+  return limits;
 }
 
 double InstrumentModel::OvenTemperature() const {
@@ -315,12 +425,27 @@ double InstrumentModel::OvenTemperature() const {
 void InstrumentModel::SetBottles(const Bottles& bottles) {
   Integrate();
   m_bottles = bottles;
-  RevalueColumn();
+  m_viscosity.reset();
+  m_cpBounds = {};
+  RevalueColumn(OvenTemperature());
 }
 
-void InstrumentModel::RevalueColumn() {
-  m_columnValuedC = OvenTemperature();
-  m_column.Revalue([&](const Composition& c) { return ViscosityCp(c, m_columnValuedC, m_bottles); });
+void InstrumentModel::RevalueColumn(double columnC) {
+  m_columnValuedC = columnC;
+  const MixtureViscosity& viscosity = ViscosityAt(columnC);
+  m_column.Revalue([&](const Composition& c) { return viscosity.Cp({c.a, c.b, c.c, c.d}); });
+}
+
+CpBounds InstrumentModel::ViscosityBounds(double lowC, double highC) const {
+  if (!(m_cpBounds.lowC == lowC && m_cpBounds.highC == highC)) {
+    m_cpBounds = {lowC, highC, MixtureViscosityBounds(m_bottles, lowC, highC)};
+  }
+  return m_cpBounds.bounds;
+}
+
+const MixtureViscosity& InstrumentModel::ViscosityAt(double columnC) const {
+  if (!m_viscosity || m_viscosity->ColumnC() != columnC) m_viscosity.emplace(m_bottles, columnC);
+  return *m_viscosity;
 }
 
 void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
@@ -336,7 +461,7 @@ void InstrumentModel::SetHydraulics(const Hydraulics& hydraulics) {
                                    hydraulics.column);
 }
 
-InstrumentModel::Live InstrumentModel::LiveNow() const {
+InstrumentModel::Live InstrumentModel::LiveAt(const Composition& now, double columnC) const {
   const double dt = static_cast<double>(m_nowMs - m_liveMs);
   Live live;
   live.flowUlMin = FlowUlMin();
@@ -345,8 +470,8 @@ InstrumentModel::Live InstrumentModel::LiveNow() const {
     live.flowUlMin = std::clamp(live.flowUlMin, m_live.flowUlMin - step, m_live.flowUlMin + step);
   }
   live.volumeMl = m_live.volumeMl + (m_live.flowUlMin + live.flowUlMin) / 2.0 * dt / 60000.0 / 1000.0;
-  live.atHead = m_dwell.AtColumn(live.volumeMl, CurrentComposition());
-  live.headCp = ViscosityCp(live.atHead, OvenTemperature(), m_bottles);
+  live.atHead = m_dwell.AtColumn(live.volumeMl, now);
+  live.headCp = ViscosityAt(columnC).Cp({live.atHead.a, live.atHead.b, live.atHead.c, live.atHead.d});
   // The bed resists with the mean viscosity of what it holds, the system
   // with that of what reaches the column's head.
   const double bedCp =
@@ -367,21 +492,34 @@ double InstrumentModel::PressureLag(double dt) const {
   return m_lag;
 }
 
+const InstrumentModel::Reading& InstrumentModel::ReadingNow() const {
+  if (m_reading.atMs != m_nowMs) {
+    m_reading.composition = CurrentComposition();
+    m_reading.live = LiveAt(m_reading.composition, OvenTemperature());
+    m_reading.atMs = m_nowMs;
+  }
+  return m_reading;
+}
+
 void InstrumentModel::Integrate() {
   const double before = m_live.volumeMl;
-  m_live = LiveNow();
+  // Neither changes within this step.
+  const Composition now = CurrentComposition();
+  const double columnC = OvenTemperature();
+  m_live = LiveAt(now, columnC);
   m_liveMs = m_nowMs;
-  m_dwell.Deliver(m_live.volumeMl, CurrentComposition());
+  m_reading.atMs = -1;
+  m_dwell.Deliver(m_live.volumeMl, now);
   m_column.Enter(m_live.volumeMl, m_live.atHead, m_live.headCp);
   // The bed is at the oven's temperature: once that has moved, what the
   // column holds is as viscous as its composition is there. A column that
   // holds one composition reads the head's viscosity and needs none.
   constexpr double kRevalueC = 0.1;
-  if (std::fabs(OvenTemperature() - m_columnValuedC) > kRevalueC && !m_column.HoldsOnly(m_live.volumeMl, m_live.atHead)) {
-    RevalueColumn();
+  if (std::fabs(columnC - m_columnValuedC) > kRevalueC && !m_column.HoldsOnly(m_live.volumeMl, m_live.atHead)) {
+    RevalueColumn(columnC);
   }
   if (m_live.volumeMl > before) m_separation.Enter(m_live.volumeMl, SolventFractions(m_bottles, m_live.atHead));
-  m_separation.Advance(m_nowMs, m_live.volumeMl, m_live.flowUlMin / 1000.0, OvenTemperature(), m_live.headCp,
+  m_separation.Advance(m_nowMs, m_live.volumeMl, m_live.flowUlMin / 1000.0, columnC, m_live.headCp,
                        (m_uvWavelength + 5) / 10, m_bLampOn && IsPresent(kUnitUV), m_uvResponse);
 }
 
@@ -406,10 +544,10 @@ NodeReading InstrumentModel::ReadNode() const {
   NodeReading r{};
   r.state = m_dwFaultState ? m_dwFaultState : m_bRunning ? kNodeRunning : m_bPumpOn ? kNodePumpOn : kNodeIdle;
   r.elapsedMs = static_cast<std::int32_t>(std::min<std::int64_t>(ElapsedMs(), INT32_MAX));
-  r.composition = CurrentComposition();
-  const Live live = LiveNow();
-  r.flowUlMin = live.flowUlMin;
-  r.pressureBar = live.pressureBar;
+  const Reading& now = ReadingNow();
+  r.composition = now.composition;
+  r.flowUlMin = now.live.flowUlMin;
+  r.pressureBar = now.live.pressureBar;
   r.anlsSerial = m_dwAnlsSerial;
   r.vial = m_runVial.value_or(-1);
   r.flushCount = m_program.flushCount;
@@ -426,12 +564,12 @@ PumpReading InstrumentModel::ReadPump(int index) const {
   r.upperLimitBar = UpperLimit(index);
   r.lowerLimitBar = m_lowerLimit[index];
   r.status = m_bPumpTrouble[index] ? 0x8000u : 0u;
-  r.composition = CurrentComposition();
+  const Reading& now = ReadingNow();
+  r.composition = now.composition;
   r.setFlowUlMin = RunClockStarted() && m_bPumpOn ? FlowUlMin() : m_baseFlowUlMin;
   if (!PumpInSystem(index)) return r;
-  const Live live = LiveNow();
-  r.flowUlMin = live.flowUlMin;
-  r.pressureBar = live.pressureBar;
+  r.flowUlMin = now.live.flowUlMin;
+  r.pressureBar = now.live.pressureBar;
   if (m_bPumpOn) r.status |= 1u;
   return r;
 }

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <utility>
@@ -187,6 +188,12 @@ class InstrumentModel {
 
   // Time.
   std::int64_t NextDeadline() const;
+  // The earliest time at which AdvanceTo may append a notice: NextDeadline
+  // passing over the limit checks that bounds on the pressure show can
+  // trip nothing. AdvanceTo still makes every step on the way, so a clock
+  // that stops only here gets the same run. Only a call on the model can
+  // bring it nearer.
+  std::int64_t NextNoticeDue() const;
   // REQUIRES: nowMs >= the model's time. Handles every deadline up to
   // `nowMs` in order, appending what happened to `notices`.
   void AdvanceTo(std::int64_t nowMs, std::vector<Notice>& notices);
@@ -226,12 +233,31 @@ class InstrumentModel {
     Composition atHead;        // what enters the column's head
     double headCp = 0.0;       // its viscosity
   };
-  Live LiveNow() const;
+  // `now`: CurrentComposition(); `columnC`: OvenTemperature().
+  Live LiveAt(const Composition& now, double columnC) const;
   void Integrate();
+  // The liquid path and the composition as the readings report them at
+  // the model's time. Kept until the time moves or the next integration:
+  // a poll reads several units at one time, and every change of what
+  // they depend on integrates first.
+  struct Reading {
+    std::int64_t atMs = -1;
+    Composition composition;
+    Live live;
+  };
+  const Reading& ReadingNow() const;
+  mutable Reading m_reading;
   int UpperLimit(int pump) const;
+  // Each pump's, by its index.
+  std::array<int, kPumpCount> UpperLimits() const;
   double OvenTemperature() const;
   bool PumpInSystem(int pump) const;
   void CheckLimits(std::vector<Notice>& notices);
+  // The first limit check at which a pump could trip, kNever for none: from
+  // where the flow, the viscosities and so the steady pressure can go
+  // before the next deadline of another kind, and how fast the pressure
+  // follows.
+  std::int64_t TripPossibleMs() const;
   void Trip(Notice::Kind kind, int pump, std::vector<Notice>& notices);
   void AbortSequence();
   // When each activity is next due; kNever while it is not.
@@ -252,6 +278,8 @@ class InstrumentModel {
   // time order: what the delivery system ramps between.
   std::vector<std::pair<std::int64_t, double>> m_flowSteps;
   std::vector<std::pair<std::int64_t, Composition>> m_compositionSteps;
+  // By pump, the lowest upper limit a timetable step sets; 0 for none.
+  std::array<int, kPumpCount> m_lowestStepUpperLimit{};
   std::array<bool, kModelUnits.size()> m_bPresent{};  // by the unit's place in kModelUnits
 
   // Node card.
@@ -271,7 +299,26 @@ class InstrumentModel {
   DwellLine m_dwell{Hydraulics{}.dwellMl};
   ColumnContents m_column{LiquidVolumeMl(std::nullopt)};
   double m_columnValuedC = kAmbientC;  // the temperature m_column's viscosities are at
-  void RevalueColumn();
+  void RevalueColumn(double columnC);
+  // Mixtures of m_bottles at `columnC`; the last temperature's terms are
+  // kept (the oven holds its set point for most of a run).
+  const MixtureViscosity& ViscosityAt(double columnC) const;
+  mutable std::optional<MixtureViscosity> m_viscosity;
+  // The bounds of the viscosity of mixtures of m_bottles between two
+  // temperatures; the last answer is kept.
+  CpBounds ViscosityBounds(double lowC, double highC) const;
+  struct KeptBounds {
+    double lowC = std::numeric_limits<double>::quiet_NaN(), highC = lowC;
+    CpBounds bounds{};
+  };
+  mutable KeptBounds m_cpBounds;
+  // How much of a pressure difference is left after a whole check period,
+  // for the pressure time it was worked out for.
+  struct PeriodLag {
+    double timeS = std::numeric_limits<double>::quiet_NaN();
+    double lag = 0.0;
+  };
+  mutable PeriodLag m_periodLag;
   Live m_live;
   std::int64_t m_liveMs = 0;
   // How much of a pressure difference is left after `dt` ms; the last

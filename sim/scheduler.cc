@@ -26,10 +26,23 @@ std::int64_t Scheduler::NextDueLocked() const {
   return due;
 }
 
+std::int64_t Scheduler::NextStopLocked() const {
+  if (!ActiveLocked()) return kNothingDue;
+  std::int64_t due = std::min(m_model.NextNoticeDue(), OwnDueLocked());
+  if (!m_scheduled.empty()) due = std::min(due, m_scheduled.begin()->first);
+  return due;
+}
+
 bool Scheduler::RunUntilLocked(Lock& lock, std::int64_t t, bool wait, bool handOver) {
+  // Already at `t` with nothing due by then (every call into a simulator
+  // catches up, most at a time it has reached): the instruments, at the
+  // same time, have nothing to do either.
+  if (m_nowMs == t && ActiveLocked() && NextDueLocked() > t) return false;
   std::vector<Notice> notices;
   for (;;) {
-    const std::int64_t due = NextDueLocked();
+    // The cheaper question first: usually nothing at all is due yet.
+    if (NextDueLocked() > t) break;
+    const std::int64_t due = NextStopLocked();
     if (due > t) break;
     m_nowMs = std::max(m_nowMs, due);
     notices.clear();
@@ -102,7 +115,7 @@ bool Scheduler::AdvanceOrHandOver(std::int64_t nowMs) {
 
 std::string Scheduler::HandOverStallText() { return Locked([this] { return StallTextLocked(); }); }
 
-std::int64_t Scheduler::NextDueMs() { return Locked([this] { return NextDueLocked(); }); }
+std::int64_t Scheduler::NextDueMs() { return Locked([this] { return NextStopLocked(); }); }
 
 std::int64_t Scheduler::NextNoticeMs(std::int64_t horizonMs) {
   return Locked([&] {

@@ -38,13 +38,16 @@ class Scheduler : public platform::Clock::Driver {
 
   // ---- platform::Clock::Driver ----
   void AdvanceTo(std::int64_t nowMs) override;
+  // Passes over the limit checks that bounds show can trip nothing
+  // (NextStopLocked).
   std::int64_t NextDueMs() override;
-  // As NextDueMs, but passing over the instruments' own steps that nothing
-  // outside sees (a limit check that trips nothing): the earliest time at
-  // which a notice of the instruments, a scheduled action or its own work
-  // is due, looking no further than `horizonMs`. Advancing past the steps
-  // does the same work as stopping at each, so a clock that stops only at
-  // these times gets the same run, with far fewer stops.
+  // As NextDueMs, but passing over every step of the instruments that
+  // nothing outside sees (a limit check that trips nothing), each tried on
+  // a copy: the earliest time at which a notice of the instruments, a
+  // scheduled action or its own work is due, looking no further than
+  // `horizonMs`. Advancing past the steps does the same work as stopping
+  // at each, so a clock that stops only at these times gets the same run,
+  // with far fewer stops.
   std::int64_t NextNoticeMs(std::int64_t horizonMs);
   bool AdvanceOrHandOver(std::int64_t nowMs) override;
   std::string HandOverStallText() override;
@@ -142,6 +145,11 @@ class Scheduler : public platform::Clock::Driver {
 
  private:
   std::int64_t NextDueLocked() const;
+  // As NextDueLocked, but passing over the instruments' steps that cannot
+  // produce a notice (InstrumentModel::NextNoticeDue): where a virtual
+  // sleep must stop. The instruments make those steps all the same, as
+  // they are advanced past them.
+  std::int64_t NextStopLocked() const;
   // Produces everything due up to `t`; with `wait`, waits for the other
   // side at every time something fell due, or with `handOver` hands it
   // the sleep there and returns true.

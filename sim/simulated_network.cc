@@ -71,9 +71,12 @@ std::int16_t Word16(double value) {
 
 std::int16_t Hundredths(double percent) { return Word16(percent * 100.0); }
 
+// "0x%04x" of the low 16 bits, without a format parsed at every call: a
+// poll logs several.
 std::string Hex4(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%04x", value & 0xFFFFu);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text = "0x0000";
+  for (std::size_t i = 5; i >= 2; --i, value >>= 4) text[i] = kDigits[value & 0xFu];
   return text;
 }
 

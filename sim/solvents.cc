@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -279,6 +280,77 @@ std::string BottleName(const Bottle& bottle) {
   return used == 1 ? names : names + " " + parts;
 }
 
+CpBounds MixtureViscosityBounds(const Bottles& bottles, double lowC, double highC) {
+  // ln(eta) is the mixture's mean of its solvents' ln(eta_i) plus w x k_i
+  // x_i summed over the solvents other than water (w: water's share):
+  // at most the largest ln(eta_i) plus the largest positive k_i times
+  // w (1 - w) <= 1/4, at least the smallest ln(eta_i) plus the most
+  // negative k_i times 1/4. Each term moves one way with the temperature,
+  // so its extremes over the range lie at its ends.
+  double lnLowest = std::numeric_limits<double>::infinity(), lnHighest = -lnLowest;
+  double kLowest = 0.0, kHighest = 0.0;
+  for (const double columnC : {lowC, highC}) {
+    const double kelvin = std::max(columnC, -50.0) + 273.15;
+    for (const Bottle& bottle : bottles) {
+      for (const Solvent solvent : bottle.solvents) {
+        const SolventData& s = kSolvents[static_cast<int>(solvent)];
+        const double ln = LnViscosity(s, kelvin);
+        const double k = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
+        lnLowest = std::min(lnLowest, ln);
+        lnHighest = std::max(lnHighest, ln);
+        kLowest = std::min(kLowest, k);
+        kHighest = std::max(kHighest, k);
+      }
+    }
+  }
+  return {std::exp(lnLowest + kLowest / 4.0), std::exp(lnHighest + kHighest / 4.0)};
+}
+
+MixtureViscosity::MixtureViscosity(const Bottles& bottles, double columnC) : m_bottles(bottles), m_columnC(columnC) {
+  const double kelvin = std::max(columnC, -50.0) + 273.15;
+  std::array<bool, kSolventCount> held{};
+  for (const Bottle& bottle : bottles) {
+    for (const Solvent solvent : bottle.solvents) held[static_cast<int>(solvent)] = true;
+  }
+  for (int i = 0; i < kSolventCount; ++i) {
+    if (!held[i]) continue;
+    const SolventData& s = kSolvents[i];
+    m_ln[i] = LnViscosity(s, kelvin);
+    m_interaction[i] = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
+  }
+  // A share only ever grows by a part times a fraction, neither negative:
+  // a term of fraction 0 adds +0 and changes no sum.
+  for (std::size_t i = 0; i < bottles.size(); ++i) {
+    for (std::size_t j = 0; j < bottles[i].solvents.size(); ++j) {
+      if (bottles[i].fractions[j] == 0.0) continue;
+      m_terms[m_termCount++] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(bottles[i].solvents[j]),
+                                bottles[i].fractions[j]};
+    }
+  }
+}
+
+double MixtureViscosity::Cp(const std::array<double, kChannelCount>& shares) const {
+  std::array<double, kSolventCount> share{};
+  std::array<double, kChannelCount> parts;
+  double sum = 0.0;
+  for (std::size_t i = 0; i < parts.size(); ++i) sum += parts[i] = std::max(0.0, shares[i]);
+  for (std::size_t t = 0; t < m_termCount; ++t) share[m_terms[t].solvent] += parts[m_terms[t].channel] * m_terms[t].fraction;
+  if (sum <= 0.0) {  // every share is 0 then
+    for (std::size_t j = 0; j < m_bottles[0].solvents.size(); ++j) {
+      share[static_cast<int>(m_bottles[0].solvents[j])] += m_bottles[0].fractions[j];
+    }
+    sum = 1.0;
+  }
+  const double water = share[static_cast<int>(Solvent::kWater)] / sum;
+  double ln = 0.0;
+  for (int i = 0; i < kSolventCount; ++i) {
+    const double x = share[i] / sum;
+    if (x <= 0.0) continue;
+    ln += x * m_ln[i] + m_interaction[i] * water * x;
+  }
+  return std::exp(ln);
+}
+
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC) {
   // A run asks for the same mixture at every step while nothing changes;
   // the last answer is kept per thread.
@@ -290,32 +362,7 @@ double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChan
   };
   thread_local std::optional<Last> last;
   if (last && last->bottles == bottles && last->shares == shares && last->columnC == columnC) return last->cp;
-  std::array<double, kSolventCount> share{};
-  double sum = 0.0;
-  for (std::size_t i = 0; i < bottles.size(); ++i) {
-    const double part = std::max(0.0, shares[i]);
-    for (std::size_t j = 0; j < bottles[i].solvents.size(); ++j) {
-      share[static_cast<int>(bottles[i].solvents[j])] += part * bottles[i].fractions[j];
-    }
-    sum += part;
-  }
-  if (sum <= 0.0) {  // every share is 0 then
-    for (std::size_t j = 0; j < bottles[0].solvents.size(); ++j) {
-      share[static_cast<int>(bottles[0].solvents[j])] += bottles[0].fractions[j];
-    }
-    sum = 1.0;
-  }
-  const double water = share[static_cast<int>(Solvent::kWater)] / sum;
-  const double kelvin = std::max(columnC, -50.0) + 273.15;
-  double ln = 0.0;
-  for (int i = 0; i < kSolventCount; ++i) {
-    const double x = share[i] / sum;
-    if (x <= 0.0) continue;
-    const SolventData& s = kSolvents[i];
-    const double interaction = s.waterInteraction + s.waterInteractionK * (1.0 / kelvin - 1.0 / kKelvin25);
-    ln += x * LnViscosity(s, kelvin) + interaction * water * x;
-  }
-  const double cp = std::exp(ln);
+  const double cp = MixtureViscosity(bottles, columnC).Cp(shares);
   last = Last{bottles, shares, columnC, cp};
   return cp;
 }

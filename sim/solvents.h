@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,5 +85,41 @@ Bottles BottlesFromLabels(const BottleLabels& labels);
 // part at all counts as pure A); each bottle's part spreads over its
 // solvents.
 double MixtureViscosityCp(const Bottles& bottles, const std::array<double, kChannelCount>& shares, double columnC);
+
+// Bounds of the viscosity in cP of any mixture of `bottles` at any
+// temperature from `lowC` to `highC`: MixtureViscosityCp gives no value
+// outside them there (up to its rounding).
+struct CpBounds {
+  double lowest, highest;
+};
+CpBounds MixtureViscosityBounds(const Bottles& bottles, double lowC, double highC);
+
+// The same viscosities for one set of bottles at one temperature, with the
+// solvents' own terms worked out once: for a caller that asks for many
+// mixtures while the bottles and the temperature stay (a column's every
+// step, every part it holds). Cp gives exactly what MixtureViscosityCp
+// gives.
+class MixtureViscosity {
+ public:
+  MixtureViscosity(const Bottles& bottles, double columnC);
+  double ColumnC() const { return m_columnC; }
+  double Cp(const std::array<double, kChannelCount>& shares) const;
+
+ private:
+  Bottles m_bottles;
+  double m_columnC;
+  // By solvent, for those the bottles hold: ln of its viscosity, and its
+  // mixing term with water, at m_columnC.
+  std::array<double, kSolventCount> m_ln{}, m_interaction{};
+  // What each channel's part adds to a solvent's share, in channel and
+  // then bottle slot order; slots of no volume add nothing and are left
+  // out.
+  struct Term {
+    std::uint8_t channel, solvent;
+    double fraction;
+  };
+  std::array<Term, kChannelCount * 3> m_terms{};
+  std::size_t m_termCount = 0;
+};
 
 }  // namespace sim

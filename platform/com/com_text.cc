@@ -1,4 +1,5 @@
 // Conversions between UTF-8 and the system's 16-bit text, on every platform.
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/com/com.h"
@@ -26,6 +27,11 @@ std::string ToUtf8(const OLECHAR* text) {
 // surrogate pair.
 OleString FromUtf8(const std::string& text) {
   OleString out;
+  // Plain ASCII, as most names and messages are, is the same code units.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    out.assign(text.begin(), text.end());
+    return out;
+  }
   for (std::size_t at = 0; at < text.size();) {
     const char32_t c = DecodeUtf8(text, at).value_or(0xFFFD);
     if (c < 0x10000) {

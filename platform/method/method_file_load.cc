@@ -45,10 +45,17 @@ bool LoadMethodFile(const std::string& path, QuarnMethod& method, MethodFileProb
     problems.push_back({0, 0, "", "the file cannot be opened" + reason(errno)});
     return false;
   }
-  // Read one byte past the limit to tell a file that is too large.
-  std::string text(kMaxMethodFileBytes + 1, '\0');
+  // Read one byte past the limit to tell a file that is too large; in
+  // pieces, so that a method of a few kilobytes (read for every run) costs
+  // no zeroed megabyte.
+  constexpr std::size_t kPieceBytes = 16 * 1024;
+  std::string text;
   errno = 0;
-  text.resize(std::fread(text.data(), 1, text.size(), in.get()));
+  while (text.size() <= kMaxMethodFileBytes && !std::feof(in.get()) && !std::ferror(in.get())) {
+    const std::size_t at = text.size();
+    text.resize(std::min(at + kPieceBytes, kMaxMethodFileBytes + 1));
+    text.resize(at + std::fread(text.data() + at, 1, text.size() - at, in.get()));
+  }
   if (std::ferror(in.get())) {
     problems.push_back({0, 0, "", "the file cannot be read" + reason(errno)});
     return false;

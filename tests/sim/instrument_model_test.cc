@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -228,6 +229,72 @@ TEST_F(InstrumentModelTest, SequenceAskedForWhileHomingWaitsForReady) {
   NOTE(model.SetUnitPresent(0x0501, false));  // taken away, it forgets the sequence: nothing is injected
   At(20000);
   EXPECT_EQ(model.ReadNode().elapsedMs, 0);
+}
+
+// A virtual sleep passes over the steps before NextNoticeDue: no notice may
+// fall due before the time it gave, whether the pressure creeps or jumps
+// towards a limit as the flow steps up or down, the oven cools or warms,
+// the line blocks or a viscous mixture fills the column. Water alone
+// (all but the last case) makes the bounds on the viscosity exact, so
+// that the pressure's approach alone decides how near they come.
+TEST(InstrumentModelNoticeTest, NoNoticeFallsDueBeforeTheTimeNextNoticeDueGave) {
+  enum Case { kFlowUp, kFlowDown, kCooling, kWarming, kBlocked, kViscousMixture, kCases };
+  using sim::Solvent;
+  int upperTrips = 0, lowerTrips = 0;
+  for (int run = 0; run < kCases * 3 * 3 * 2; ++run) {
+    const auto c = static_cast<Case>(run % kCases);
+    const double timeS = std::array{0.0, 2.0, 8.0}[run / kCases % 3];
+    const double upper = std::array{0.0, 1.05, 1.3}[run / kCases / 3 % 3];
+    const double lower = std::array{0.0, 0.9}[run / kCases / 9];
+    InstrumentModel m;
+    m.SetUnitPresent(kPump1, true);
+    sim::Hydraulics h;
+    h.pressureTimeS = timeS;
+    h.flowRampMlMin2 = timeS == 2.0 ? 0.0 : 10.0;
+    if (run % 2) h.column = sim::Column{100.0, 2.1, 1.8, 0.4, 20.0};
+    m.SetHydraulics(h);
+    const Solvent organic = c == kViscousMixture ? Solvent::kIsopropanol : Solvent::kWater;
+    const sim::Bottles bottles{Solvent::kWater, organic, organic, Solvent::kWater};
+    m.SetBottles(bottles);
+    // The oven at its set point before the run.
+    const int ovenC = c == kCooling ? 80 : c == kWarming ? 30 : 40;
+    m.SetOven(true, ovenC);
+    std::vector<Notice> notices;
+    const std::int64_t start = 1800000;
+    m.AdvanceTo(start, notices);
+    // Limits around the pressure at the start.
+    const double flow = 500.0;
+    const Composition weak{100, 0, 0}, strong{30, 70, 0};
+    const double bar = InstrumentModel::PressureBar(flow, weak, ovenC, bottles, h.column);
+    Program p;
+    p.pumps[0] = {flow, weak, static_cast<int>(bar * upper), static_cast<int>(bar * lower)};
+    const double stepFlow = c == kFlowUp ? flow * 1.5 : c == kFlowDown ? flow * 0.3 : flow;
+    // Held, then a jump at 2 min.
+    p.timetable = {{0, kPump1, {flow, weak, {}, {}}},
+                   {120000, kPump1, {flow, weak, {}, {}}},
+                   {120000, kPump1, {stepFlow, c == kViscousMixture ? strong : weak, {}, {}}}};
+    m.LoadProgram(p);
+    m.StartRun();
+    std::int64_t passable = 0;  // no notice before this time
+    for (std::int64_t t = start; t <= start + 300000; t += 100) {
+      notices.clear();
+      m.AdvanceTo(t, notices);
+      for (const Notice& n : notices) {
+        EXPECT_GE(n.atMs, passable) << "case " << c << ", " << timeS << " s, limits " << upper << " " << lower;
+        upperTrips += n.kind == Notice::Kind::kUpperPressure;
+        lowerTrips += n.kind == Notice::Kind::kLowerPressure;
+      }
+      if (t == start + 60000) {
+        passable = 0;  // a call on the model: what it said before no longer holds
+        if (c == kCooling) m.SetOven(false, 0);
+        if (c == kWarming) m.SetOven(true, 80);
+        if (c == kBlocked) m.BlockLine();
+      }
+      passable = std::max(passable, m.NextNoticeDue());
+    }
+  }
+  EXPECT_GE(upperTrips, 20);
+  EXPECT_GE(lowerTrips, 10);
 }
 
 }  // namespace
