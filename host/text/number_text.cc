@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace host {
@@ -102,6 +103,16 @@ NumberRead<double> ReadDecimalNumber(const std::string& text, const std::string&
   return {value, "", ""};
 }
 
+namespace {
+
+// "00" to "99", for writing two digits at once.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+}  // namespace
+
 char* WriteFixed(char* first, char* last, double value, int decimals) {
   static constexpr double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
   if (decimals >= 0 && decimals <= 9) {
@@ -110,22 +121,48 @@ char* WriteFixed(char* first, char* last, double value, int decimals) {
     // one half, both round to the same integer.
     const double magnitude = std::fabs(value * kScale[decimals]);
     if (magnitude < 1e15) {
-      const double whole = std::floor(magnitude);
-      const double fraction = magnitude - whole;
+      // Truncation is the floor here (not negative, and far within the
+      // integer's range), without a call into the maths library.
+      auto units = static_cast<unsigned long long>(magnitude);
+      const double fraction = magnitude - static_cast<double>(units);
       if (std::fabs(fraction - 0.5) > magnitude * 1e-13 + 1e-300) {
-        auto units = static_cast<unsigned long long>(whole) + (fraction > 0.5 ? 1 : 0);
-        char digits[32];
-        char* const end = digits + sizeof digits;
+        units += fraction > 0.5 ? 1 : 0;
+        // Written backwards to the middle, so that a copy of a fixed 32
+        // bytes from the first digit stays inside.
+        char digits[64];
+        char* const end = digits + 32;
         char* p = end;
-        for (int i = 0; i < decimals; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
-        if (decimals > 0) *--p = '.';
-        do {
+        int left = decimals;
+        // Two digits a step where the decimals allow.
+        for (; left >= 2; left -= 2, units /= 100) {
+          const auto pair = static_cast<unsigned>(units % 100);
+          p -= 2;
+          std::memcpy(p, kDigitPairs + 2 * pair, 2);
+        }
+        if (left > 0) {
           *--p = static_cast<char>('0' + units % 10);
           units /= 10;
-        } while (units > 0);
+        }
+        if (decimals > 0) *--p = '.';
+        for (; units >= 100; units /= 100) {
+          const auto pair = static_cast<unsigned>(units % 100);
+          p -= 2;
+          std::memcpy(p, kDigitPairs + 2 * pair, 2);
+        }
+        if (units >= 10) {
+          p -= 2;
+          std::memcpy(p, kDigitPairs + 2 * units, 2);
+        } else {
+          *--p = static_cast<char>('0' + units);
+        }
         if (std::signbit(value)) *--p = '-';
-        const auto length = static_cast<std::size_t>(end - p);
-        if (static_cast<std::size_t>(last - first) < length) return last;
+        const auto length = end - p;
+        if (last - first < length) return last;
+        if (last - first >= 32) {
+          // A copy of a known size is a few moves, not a call.
+          std::memcpy(first, p, 32);
+          return first + length;
+        }
         return std::copy(p, end, first);
       }
     }
